@@ -1,0 +1,9 @@
+# Warnings for every target of ours: on, and errors unless switched off.
+add_library(tarnscsi_warnings INTERFACE)
+if(MSVC)
+  target_compile_options(tarnscsi_warnings INTERFACE /W4 $<$<BOOL:${TARNSCSI_WERROR}>:/WX>)
+else()
+  target_compile_options(tarnscsi_warnings INTERFACE
+    -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
+    $<$<BOOL:${TARNSCSI_WERROR}>:-Werror>)
+endif()

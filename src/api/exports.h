@@ -1,0 +1,57 @@
+/* The module's exports: everything an imaging application calls. All
+ * integers are signed 32-bit; the calling convention is cdecl. Call Connect
+ * first, the device functions only while Connect has returned 1, and
+ * Disconnect last; do not call from two threads at once. */
+#ifndef TARNSCSI_EXPORTS_H
+#define TARNSCSI_EXPORTS_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define TARNSCSI_API __cdecl
+#define TARNSCSI_VISIBLE
+#else
+#define TARNSCSI_API
+#define TARNSCSI_VISIBLE __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Finds the camera. 1 when it is ready for use; 0 otherwise, with a static
+ * message stored in *errorText ("Out of memory", "Missing wnaspi32",
+ * "Corrupt wnaspi32", "Error (no event)", "Camera not found"). */
+TARNSCSI_VISIBLE int32_t TARNSCSI_API Connect(const char** errorText);
+
+/* Ends the connection; does nothing without one. */
+TARNSCSI_VISIBLE void TARNSCSI_API Disconnect(void);
+
+/* Reads the window back and the image into `image`, two bytes per pixel as
+ * the camera sends them. The buffer must hold the whole window. */
+TARNSCSI_VISIBLE int32_t TARNSCSI_API Download(uint8_t* image);
+
+/* Programs the window and starts the exposure. With `binned` non-zero the
+ * width and height are rounded down to even. `spare` is not sent. */
+TARNSCSI_VISIBLE int32_t TARNSCSI_API Expose(int32_t exposureTime, int32_t spare, int32_t binned, int32_t width,
+                                             int32_t height, int32_t originX, int32_t originY);
+
+/* The reported temperature, and the cooling byte in *coolingByte. Without a
+ * reading: TARNSCSI_NO_READING, and *coolingByte is left as it was. */
+TARNSCSI_VISIBLE int32_t TARNSCSI_API GetCoolingInfo(int32_t* coolingByte);
+
+/* 1 when the camera can take the next command. */
+TARNSCSI_VISIBLE int32_t TARNSCSI_API Ready(void);
+
+/* Sends the cooling setpoint (its low 16 bits). */
+TARNSCSI_VISIBLE int32_t TARNSCSI_API SetTemperature(int32_t setpoint);
+
+#ifdef __cplusplus
+}
+#endif
+
+/* GetCoolingInfo's result when there is no reading: outside the 16-bit range
+ * of every real one. */
+#define TARNSCSI_NO_READING INT32_MIN
+
+#endif

@@ -1,0 +1,63 @@
+// Every SCSI command the module sends the camera, in one table: the command
+// bytes, their length, the data direction and the data length. Camera
+// operations take their bytes from here and nowhere else.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "transport/aspi.h"
+
+namespace camera {
+
+struct CommandSpec {
+    std::array<std::uint8_t, 10> cdb;  // command bytes; unused tail is zero
+    std::uint8_t cdbLength;            // 6 or 10
+    std::uint8_t direction;            // aspi::SRB_DIR_IN or aspi::SRB_DIR_OUT
+    std::uint32_t dataLength;          // bytes of parameter or image data
+};
+
+// SCSI operation codes of the scanner device class that the camera speaks.
+namespace opcode {
+inline constexpr std::uint8_t kTestUnitReady = 0x00;
+inline constexpr std::uint8_t kInquiry = 0x12;
+inline constexpr std::uint8_t kModeSelect6 = 0x15;
+inline constexpr std::uint8_t kScan = 0x1B;
+inline constexpr std::uint8_t kModeSense6 = 0x1A;
+inline constexpr std::uint8_t kSetWindow = 0x24;
+inline constexpr std::uint8_t kGetWindow = 0x25;
+inline constexpr std::uint8_t kRead10 = 0x28;
+}  // namespace opcode
+
+// Peripheral device type the camera reports: scanner.
+inline constexpr std::uint8_t kScannerDeviceType = 6;
+
+using aspi::SRB_DIR_IN;
+using aspi::SRB_DIR_OUT;
+
+// INQUIRY, allocation length 32.
+inline constexpr CommandSpec kIdentify{{opcode::kInquiry, 0x00, 0x00, 0x00, 0x20, 0x00}, 6, SRB_DIR_IN, 32};
+// MODE SELECT(6) with the page-format bit, parameter list length 144.
+inline constexpr CommandSpec kWriteCoolingPage{{opcode::kModeSelect6, 0x10, 0x00, 0x00, 0x90, 0x00}, 6, SRB_DIR_OUT, 144};
+// MODE SENSE(6), block descriptors disabled, current values of page 09, allocation length 144.
+inline constexpr CommandSpec kReadCoolingPage{{opcode::kModeSense6, 0x08, 0x09, 0x00, 0x90, 0x00}, 6, SRB_DIR_IN, 144};
+// SET WINDOW, transfer length 78 in bytes 6..8.
+inline constexpr CommandSpec kSetWindow{{opcode::kSetWindow, 0, 0, 0, 0, 0, 0x00, 0x00, 0x4E, 0x00}, 10, SRB_DIR_OUT, 78};
+// SCAN of one window; the one data byte is the window identifier list.
+inline constexpr CommandSpec kStartScan{{opcode::kScan, 0x00, 0x00, 0x00, 0x01, 0x00}, 6, SRB_DIR_OUT, 1};
+// GET WINDOW, transfer length 78.
+inline constexpr CommandSpec kGetWindow{{opcode::kGetWindow, 0, 0, 0, 0, 0, 0x00, 0x00, 0x4E, 0x00}, 10, SRB_DIR_IN, 78};
+// READ(10); the transfer length of each read goes into bytes 7..8.
+inline constexpr CommandSpec kReadImage{{opcode::kRead10, 0, 0, 0, 0, 0, 0, 0x00, 0x00, 0x00}, 10, SRB_DIR_IN, 0};
+inline constexpr std::size_t kReadLengthOffset = 7;
+inline constexpr std::uint32_t kMaxReadLength = 2048;
+// TEST UNIT READY: byte 4 carries 0x90; flagged as a read although no data move.
+inline constexpr CommandSpec kTestUnitReady{{opcode::kTestUnitReady, 0x00, 0x00, 0x00, 0x90, 0x00}, 6, SRB_DIR_IN, 0};
+
+// INQUIRY identification: the product identification starts at byte 16 and
+// the camera is recognised by its first five characters.
+inline constexpr std::size_t kInquiryProductOffset = 16;
+inline constexpr char kProductName[] = "Nebrix";
+inline constexpr std::size_t kProductMatchLength = 5;
+
+}  // namespace camera

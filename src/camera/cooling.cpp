@@ -1,0 +1,29 @@
+// Cooling: the setpoint goes out in the camera's vendor mode page 09, and the
+// same page brings back the sensor temperature and the cooler drive.
+#include <cstring>
+
+#include "camera/cooling_page.h"
+#include "camera/scsi_camera.h"
+#include "common/big_endian.h"
+
+using namespace camera;
+
+bool ScsiCamera::WriteSetpoint(std::int32_t setpoint) {
+    static_assert(cooling::kLength <= kDataBufferSize);
+    std::memset(dataBuffer, 0, cooling::kLength);
+    dataBuffer[cooling::kPageCode] = cooling::kPageCodeValue;
+    dataBuffer[cooling::kPageLength] = cooling::kPageLengthValue;
+    dataBuffer[cooling::kSignature] = cooling::kSignatureValue[0];
+    dataBuffer[cooling::kSignature + 1] = cooling::kSignatureValue[1];
+    // Only the low 16 bits fit the page; the camera's units are used as given.
+    PutBE16(dataBuffer + cooling::kSetpoint, static_cast<std::uint32_t>(setpoint));
+    return Run(kWriteCoolingPage, dataBuffer, cooling::kLength);
+}
+
+bool ScsiCamera::ReadCoolingPage(std::int32_t& temperature, std::int32_t& coolingByte) {
+    std::memset(dataBuffer, 0, cooling::kLength);
+    if (!Run(kReadCoolingPage, dataBuffer, cooling::kLength)) return false;
+    temperature = static_cast<std::int16_t>(GetBE16(dataBuffer + cooling::kTemperature));
+    coolingByte = dataBuffer[cooling::kCoolingByte];
+    return true;
+}

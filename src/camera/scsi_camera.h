@@ -1,0 +1,65 @@
+// ScsiCamera: the camera connection. On construction it loads the ASPI
+// manager (through its AspiTransport base) and searches every adapter and
+// target for the camera; its further methods are the camera operations, all
+// sharing one parameter buffer and addressing the camera found.
+#pragma once
+
+#include <cstdint>
+
+#include "camera/commands.h"
+#include "camera/exposure_settings.h"
+#include "transport/aspi_transport.h"
+
+class ScsiCamera : public AspiTransport {
+public:
+    static constexpr std::uint32_t kDataBufferSize = 144;
+    static constexpr std::uint8_t kTargetsPerAdapter = 8;
+
+    ScsiCamera();
+    ~ScsiCamera() override;
+
+    // The transport is complete and the camera was found.
+    bool IsValid() const override;
+    // The transport's message when it is incomplete, else "Camera not found"
+    // or "" when found.
+    const char* ErrorText() const override;
+
+    std::uint32_t AdapterId() const { return adapterId; }
+    std::uint32_t TargetId() const { return targetId; }
+
+    // Exposure and download.
+    // Programs the window (rounded to whole 2 x 2 cells when binned) and
+    // starts the exposure. False only when the window was refused: SCAN's
+    // status is not examined, since the camera may end it with other than
+    // good status while its exposure starts all the same.
+    bool StartExposure(const ExposureSettings& requested);
+    bool SetWindow(const ExposureSettings& settings);
+    bool StartScan();
+    bool GetWindow(ExposureSettings& settings);
+    // Reads ImageByteCount(settings) bytes into `image`, in reads of at most
+    // 2048 bytes; stops at the first failed read, keeping what arrived.
+    bool ReadImage(const ExposureSettings& settings, std::uint8_t* image);
+
+    // Cooling and readiness.
+    bool WriteSetpoint(std::int32_t setpoint);
+    // On success: the reported temperature (sign-extended) and the cooling
+    // byte (0..255). On failure neither is written.
+    bool ReadCoolingPage(std::int32_t& temperature, std::int32_t& coolingByte);
+    bool TestUnitReady();
+
+private:
+    void FindCamera();
+    bool Identify(std::uint8_t adapter, std::uint8_t target);
+    // Executes one command of the table at (adapter, target, lun 0) with the
+    // given data buffer and length.
+    bool Run(const camera::CommandSpec& command, std::uint8_t* data, std::uint32_t length,
+             std::uint8_t adapter, std::uint8_t target);
+    // The same, addressed to the camera found.
+    bool Run(const camera::CommandSpec& command, std::uint8_t* data, std::uint32_t length);
+
+    std::uint8_t dataBuffer[kDataBufferSize] = {};
+    std::uint32_t adapterCount = 0;
+    std::uint32_t adapterId = 0;
+    std::uint32_t targetId = 0;
+    bool found = false;
+};

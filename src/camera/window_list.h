@@ -1,0 +1,27 @@
+// Encoding and decoding of the window parameter list (window_layout.h), and
+// the image size a window implies.
+#pragma once
+
+#include <cstdint>
+
+#include "camera/exposure_settings.h"
+
+namespace camera {
+
+// Fills the first window::kLength bytes of `list` for SET WINDOW.
+void EncodeWindow(const ExposureSettings& settings, std::uint8_t* list);
+
+// Reads a GET WINDOW reply. `binned` is set exactly when the X resolution is
+// the binned one; `spare` comes back as 0.
+ExposureSettings DecodeWindow(const std::uint8_t* list);
+
+// Image bytes for a window, in unsigned 32-bit arithmetic as the camera
+// counts them: binned windows deliver (height/2) x (width/2) pixels, others
+// height x width, two bytes each; products wrap modulo 2^32.
+std::uint32_t ImageByteCount(const ExposureSettings& settings);
+
+// Clears the lowest bit of width and height for a binned exposure: the
+// camera bins whole 2 x 2 cells. Unbinned settings are returned unchanged.
+ExposureSettings EvenForBinning(ExposureSettings settings);
+
+}  // namespace camera

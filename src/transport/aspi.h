@@ -1,0 +1,122 @@
+// The ASPI for Win32 request blocks and constants, as the published interface
+// defines them. Blocks are packed to one byte; pointer fields keep the native
+// width, so a 32-bit build has the published 80-byte execute block and a
+// 64-bit build the same field order with wider pointers (88 bytes).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace aspi {
+
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+
+// SRB_Cmd: what a request block asks for.
+inline constexpr BYTE SC_HA_INQUIRY = 0x00;
+inline constexpr BYTE SC_GET_DEV_TYPE = 0x01;
+inline constexpr BYTE SC_EXEC_SCSI_CMD = 0x02;
+
+// SRB_Status, and the status byte of the support word.
+inline constexpr BYTE SS_PENDING = 0x00;
+inline constexpr BYTE SS_COMP = 0x01;
+inline constexpr BYTE SS_ABORTED = 0x02;
+inline constexpr BYTE SS_ABORT_FAIL = 0x03;
+inline constexpr BYTE SS_ERR = 0x04;
+inline constexpr BYTE SS_INVALID_CMD = 0x80;
+inline constexpr BYTE SS_INVALID_HA = 0x81;
+inline constexpr BYTE SS_NO_DEVICE = 0x82;
+inline constexpr BYTE SS_INVALID_SRB = 0xE0;
+inline constexpr BYTE SS_NO_ADAPTERS = 0xE8;
+
+// SRB_Flags.
+inline constexpr BYTE SRB_POSTING = 0x01;
+inline constexpr BYTE SRB_DIR_IN = 0x08;
+inline constexpr BYTE SRB_DIR_OUT = 0x10;
+inline constexpr BYTE SRB_EVENT_NOTIFY = 0x40;
+
+// SRB_HaStat and SRB_TargStat values a manager may report.
+inline constexpr BYTE HASTAT_OK = 0x00;
+inline constexpr BYTE HASTAT_SEL_TO = 0x11;
+inline constexpr BYTE HASTAT_DO_DU = 0x12;
+inline constexpr BYTE STATUS_GOOD = 0x00;
+inline constexpr BYTE STATUS_CHKCOND = 0x02;
+
+// Sense bytes requested with every command; the area holds two more.
+inline constexpr BYTE SENSE_LEN = 14;
+
+// Support word returned by GetASPI32SupportInfo: status in bits 8..15,
+// number of host adapters in bits 0..7.
+constexpr BYTE SupportStatus(DWORD word) { return static_cast<BYTE>((word >> 8) & 0xFF); }
+constexpr BYTE SupportAdapterCount(DWORD word) { return static_cast<BYTE>(word & 0xFF); }
+
+#pragma pack(push, 1)
+
+// Get the peripheral device type of one (adapter, target, lun).
+struct SRB_GDEVBlock {
+    BYTE SRB_Cmd;
+    BYTE SRB_Status;
+    BYTE SRB_HaId;
+    BYTE SRB_Flags;
+    DWORD SRB_Hdr_Rsvd;
+    BYTE SRB_Target;
+    BYTE SRB_Lun;
+    BYTE SRB_DeviceType;
+    BYTE SRB_Rsvd1;
+};
+
+// Execute one SCSI command.
+struct SRB_ExecSCSICmd {
+    BYTE SRB_Cmd;
+    BYTE SRB_Status;
+    BYTE SRB_HaId;
+    BYTE SRB_Flags;
+    DWORD SRB_Hdr_Rsvd;
+    BYTE SRB_Target;
+    BYTE SRB_Lun;
+    WORD SRB_Rsvd1;
+    DWORD SRB_BufLen;
+    BYTE* SRB_BufPointer;
+    BYTE SRB_SenseLen;
+    BYTE SRB_CDBLen;
+    BYTE SRB_HaStat;
+    BYTE SRB_TargStat;
+    void* SRB_PostProc;
+    BYTE SRB_Rsvd2[20];
+    BYTE CDBByte[16];
+    BYTE SenseArea[SENSE_LEN + 2];
+};
+
+#pragma pack(pop)
+
+// The layouts are a binary contract with managers we did not write.
+static_assert(sizeof(SRB_GDEVBlock) == 12);
+static_assert(offsetof(SRB_GDEVBlock, SRB_Target) == 8);
+static_assert(offsetof(SRB_GDEVBlock, SRB_Lun) == 9);
+static_assert(offsetof(SRB_GDEVBlock, SRB_DeviceType) == 10);
+static_assert(offsetof(SRB_GDEVBlock, SRB_Rsvd1) == 11);
+
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_Cmd) == 0);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_Status) == 1);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_HaId) == 2);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_Flags) == 3);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_Hdr_Rsvd) == 4);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_Target) == 8);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_Lun) == 9);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_Rsvd1) == 10);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_BufLen) == 12);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_BufPointer) == 16);
+inline constexpr std::size_t kPtr = sizeof(void*);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_SenseLen) == 16 + kPtr);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_CDBLen) == 17 + kPtr);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_HaStat) == 18 + kPtr);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_TargStat) == 19 + kPtr);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_PostProc) == 20 + kPtr);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_Rsvd2) == 20 + 2 * kPtr);
+static_assert(offsetof(SRB_ExecSCSICmd, CDBByte) == 40 + 2 * kPtr);
+static_assert(offsetof(SRB_ExecSCSICmd, SenseArea) == 56 + 2 * kPtr);
+static_assert(sizeof(SRB_ExecSCSICmd) == 72 + 2 * kPtr);
+static_assert(kPtr != 4 || sizeof(SRB_ExecSCSICmd) == 80, "published 32-bit size");
+
+}  // namespace aspi

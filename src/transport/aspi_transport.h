@@ -1,0 +1,49 @@
+// AspiTransport: the module's only road to the SCSI bus. It loads the ASPI
+// manager library by name, resolves its two entry points, owns one
+// manual-reset completion event and executes one request block at a time,
+// blocking until the manager reports it finished. It knows nothing of cameras.
+#pragma once
+
+#include "platform/kernel.h"
+#include "transport/aspi.h"
+
+#if defined(_WIN32)
+#define ASPI_CALL __cdecl
+#else
+#define ASPI_CALL
+#endif
+
+class AspiTransport {
+public:
+    // Never fails as such: what is missing shows in IsValid and ErrorText.
+    AspiTransport();
+    // Releases the library and the event.
+    virtual ~AspiTransport();
+    AspiTransport(const AspiTransport&) = delete;
+    AspiTransport& operator=(const AspiTransport&) = delete;
+
+    // Library, both entry points and the event are all present.
+    virtual bool IsValid() const;
+    // Message for the first missing resource, or "".
+    virtual const char* ErrorText() const;
+
+    // The manager's support word; 0 when the entry point is missing.
+    aspi::DWORD GetSupportInfo() const;
+    // Hands a block to the manager as it is and returns its status; 0 when
+    // the entry point is missing. No event, no wait: for requests the manager
+    // answers before returning (get device type).
+    aspi::DWORD SendRequest(void* block) const;
+    // Completes an execute-command block (command code, sense length, event
+    // notification), submits it and waits for it; true when it completed
+    // with SS_COMP. Refuses without submitting when there is no event to wait on.
+    bool Execute(aspi::SRB_ExecSCSICmd& block) const;
+
+private:
+    using SupportInfoFn = aspi::DWORD(ASPI_CALL*)();
+    using SendCommandFn = aspi::DWORD(ASPI_CALL*)(void*);
+
+    HMODULE module = nullptr;
+    HANDLE completionEvent = nullptr;
+    SupportInfoFn getSupportInfo = nullptr;
+    SendCommandFn sendCommand = nullptr;
+};
