@@ -34,7 +34,8 @@ enum {
 // ---- Identity -------------------------------------------------------------
 
 // A fixed string that tells a test it talks to this simulator and not to some
-// other ASPI manager found on the search path.
+// other ASPI manager found on the search path: "tarnscsi-aspi-sim" (the two
+// broken test builds of the simulator return the same string).
 SIM_API const char* SimIdentity(void);
 
 // ---- Bus layout -----------------------------------------------------------
@@ -45,7 +46,10 @@ SIM_API const char* SimIdentity(void);
 // and readouts finish at once), the test-pattern image.
 SIM_API void SimReset(void);
 
-// Empties the bus and sets how many adapters the support word reports.
+// Empties the bus and sets how many adapters the support word reports
+// (clamped to 0..255). With 0 adapters the derived support word is
+// 0x0000E800 (status SS_NO_ADAPTERS), as published managers report it.
+// Completion mode, faults, scripts, time scale and the log are kept.
 SIM_API void SimClearBus(int adapterCount);
 
 // Replaces the support word GetASPI32SupportInfo returns (status in bits 8..15,
@@ -57,12 +61,16 @@ SIM_API void SimSetSupportWord(uint32_t word);
 // request and answers INQUIRY with exactly `inquiryLength` bytes of
 // `inquiry` (any length, also shorter than a standard answer: the rest of the
 // initiator's buffer is then left as it was). Every other command ends with
-// CHECK CONDITION. Returns 0 on success, -1 for an address outside the bus.
+// CHECK CONDITION (TEST UNIT READY excepted: good). Returns 0 on success, -1
+// for an address outside the bus (adapter not below the adapter count,
+// target not in 0..15, lun not in 0..7). A device already at the address is
+// replaced; target 7 may be used. A null `inquiry` is an empty answer.
 SIM_API int SimAddDevice(int adapter, int target, int lun, uint8_t deviceType,
                          const uint8_t* inquiry, uint32_t inquiryLength);
 
 // Places a camera (a type-6 device whose INQUIRY product starts "Nebrix").
-// Returns 0 on success, -1 for an address outside the bus.
+// Returns 0 on success, -1 for an address outside the bus. A new camera has
+// no window set, no image, and its cooler off at ambient.
 SIM_API int SimAddCamera(int adapter, int target, int lun);
 
 // ---- Completion -----------------------------------------------------------
@@ -77,6 +85,9 @@ enum SimCompletion {
     // event named in SRB_PostProc.
     SIM_PENDING = 1,
 };
+// Other mode values are ignored. Get-device-type requests always complete
+// immediately. The first pending request starts the worker thread, which
+// pins the library in memory until the process ends.
 SIM_API void SimSetCompletion(int mode, uint32_t delayMicroseconds);
 
 // ---- Faults ---------------------------------------------------------------
@@ -87,15 +98,21 @@ enum SimFaultKind {
     SIM_FAULT_REFUSE = 1,
     // The request is delivered normally (pending or immediate) but the target
     // ends it with CHECK CONDITION: SRB_Status SS_ERR, SRB_TargStat 0x02,
-    // sense ABORTED COMMAND; no data are transferred.
+    // sense ABORTED COMMAND (ASC/ASCQ 0); no data are transferred and the
+    // device's state does not change. An empty address still ends with a
+    // selection timeout.
     SIM_FAULT_CHECK_CONDITION = 2,
 };
 enum { SIM_ANY_OPCODE = -1 };
 
 // Execute-command requests whose first command byte is `opcode` (or any
-// execute request for SIM_ANY_OPCODE) are counted from 1 as they arrive; the
-// ones numbered skip+1 .. skip+count fail as `kind` says. Several rules may
-// be active; the first matching one applies. Cleared by SimReset.
+// execute request for SIM_ANY_OPCODE) are counted by each rule from 1 as
+// they arrive after the rule was added; the ones numbered skip+1 ..
+// skip+count fail as `kind` says. Every active rule counts every matching
+// request; if several rules say fail, the first added decides the kind.
+// Cleared by SimReset. Blocks the manager rejects before they reach the bus
+// (adapter out of range: SS_INVALID_HA; SRB_CDBLen 0 or above 16:
+// SS_INVALID_SRB) are not counted.
 SIM_API void SimAddFault(int opcode, uint32_t skip, uint32_t count, int kind);
 
 // ---- Scripted replies -----------------------------------------------------
@@ -106,13 +123,18 @@ SIM_API void SimAddFault(int opcode, uint32_t skip, uint32_t count, int kind);
 // good status, instead of what the camera model would answer. Used for GET
 // WINDOW, MODE SENSE and INQUIRY replies that a well-behaved camera would
 // never give. At most 256 bytes. Cleared by SimReset.
+// Applies to requests flagged SRB_DIR_IN only, whatever else their command
+// bytes say; the allocation length is byte 4 of a 6-byte command and bytes
+// 6..8 of a 10-byte one. Scripts for one opcode are used in the order added.
 SIM_API void SimScriptReply(uint8_t opcode, const uint8_t* data, uint32_t length,
                             uint32_t times);
 
 // ---- Camera model knobs ---------------------------------------------------
 
 // Real milliseconds per simulated millisecond: 0 makes exposures and readouts
-// finish at once, 1 is real time.
+// finish at once, 1 is real time. It also paces the cooling (1 C per
+// simulated second; with 0 the temperature jumps to its goal). Negative
+// values count as 0.
 SIM_API void SimSetTimeScale(double scale);
 
 enum SimImageKind {
@@ -125,18 +147,27 @@ SIM_API void SimSetImageKind(int kind);
 
 // Copies the image bytes of the last finished exposure (as they go out on
 // the bus) into `out`, at most `capacity` bytes; returns the image's full
-// length in bytes (0 when there is none).
+// length in bytes (0 when there is none). `out` may be null to ask the size.
+// This and the two readings below concern the first camera in bus order
+// (adapter, then target, then lun); with no camera they return 0.
 SIM_API uint32_t SimLastImage(uint8_t* out, uint32_t capacity);
 
 // The camera's current sensor temperature and cooler drive, as it would
-// report them in the cooling page.
+// report them in the cooling page. Cooling model: ambient +20.0 C, cooler off
+// until the first MODE SELECT; then the temperature moves towards the
+// setpoint, but not below ambient - 40 C nor above ambient; the drive is
+// 255 * (ambient - temperature) / 40 C, and 255 while the setpoint is out of
+// reach.
 SIM_API int32_t SimTemperature(void);
 SIM_API uint32_t SimCoolerDrive(void);
 
 // ---- Request log ----------------------------------------------------------
 
 // One entry per call of SendASPI32Command (execute and get-device-type alike),
-// recorded as the block arrived, plus what became of it.
+// recorded as the block arrived, plus what became of it. Calls with a null
+// block are not recorded. The log holds the first 65536 entries after a
+// clear (or reset); later requests are carried out but not recorded, so a
+// long test that reads the log clears it first.
 typedef struct SimRequest {
     uint8_t command;        // SRB_Cmd
     uint8_t haId;           // SRB_HaId

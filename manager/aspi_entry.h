@@ -1,0 +1,34 @@
+// The two entry points every ASPI for Win32 manager exports, for the managers
+// we build ourselves. Each manager library defines them in its own sources
+// and forwards to an AspiManager; this header only fixes their names, C
+// linkage, calling convention and export attribute in one place.
+#pragma once
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define ASPI_CALL __cdecl
+#if defined(ASPI_MANAGER_BUILDING)
+#define ASPI_EXPORT __declspec(dllexport)
+#else
+#define ASPI_EXPORT __declspec(dllimport)
+#endif
+#else
+#define ASPI_CALL
+#define ASPI_EXPORT __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Status in bits 8..15, number of host adapters in bits 0..7.
+ASPI_EXPORT uint32_t ASPI_CALL GetASPI32SupportInfo(void);
+
+// Carries out one request block; returns its status (SS_PENDING while a
+// request is still being worked on).
+ASPI_EXPORT uint32_t ASPI_CALL SendASPI32Command(void* srb);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,222 @@
+#include "manager/aspi_manager.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <utility>
+
+#include "manager/platform.h"
+#include "manager/scsi_outcome.h"
+#include "manager/srb_io.h"
+
+namespace aspi_mgr {
+namespace {
+
+constexpr unsigned kSupportStatusShift = 8;
+
+void CopyPadded(aspi::BYTE (&field)[16], const char* text) {
+    std::memset(field, ' ', sizeof field);
+    std::memcpy(field, text, std::min(std::strlen(text), sizeof field));
+}
+
+}  // namespace
+
+AspiManager::AspiManager(Backend& backend, std::string adapterIdentifier)
+    : backend_(backend), adapterIdentifier_(std::move(adapterIdentifier)) {}
+
+std::uint32_t AspiManager::SupportInfo() {
+    {
+        std::lock_guard lock(settingsMutex_);
+        if (supportWord_) {
+            return *supportWord_;
+        }
+    }
+    const std::uint8_t count = backend_.AdapterCount();
+    if (count == 0) {
+        return std::uint32_t{aspi::SS_NO_ADAPTERS} << kSupportStatusShift;
+    }
+    return (std::uint32_t{aspi::SS_COMP} << kSupportStatusShift) | count;
+}
+
+std::uint32_t AspiManager::Send(void* srb) {
+    if (srb == nullptr) {
+        return aspi::SS_INVALID_SRB;
+    }
+    auto* const bytes = static_cast<aspi::BYTE*>(srb);
+    switch (bytes[offsetof(SrbHeader, SRB_Cmd)]) {
+        case aspi::SC_GET_DEV_TYPE:
+            return GetDeviceType(*static_cast<aspi::SRB_GDEVBlock*>(srb));
+        case aspi::SC_EXEC_SCSI_CMD:
+            return Execute(*static_cast<aspi::SRB_ExecSCSICmd*>(srb));
+        case aspi::SC_HA_INQUIRY:
+            return HostAdapterInquiry(*static_cast<SrbHaInquiry*>(srb));
+        default: {
+            SrbHeader header;
+            std::memcpy(&header, bytes, sizeof header);
+            RequestRecord record = RecordHeader(header);
+            record.returned = record.finalStatus = aspi::SS_INVALID_CMD;
+            log_.Append(record);
+            PublishStatus(bytes[offsetof(SrbHeader, SRB_Status)], aspi::SS_INVALID_CMD);
+            return aspi::SS_INVALID_CMD;
+        }
+    }
+}
+
+bool AspiManager::AdapterExists(aspi::BYTE adapter) { return adapter < backend_.AdapterCount(); }
+
+std::uint8_t AspiManager::GetDeviceType(aspi::SRB_GDEVBlock& block) {
+    RequestRecord record = RecordGetDeviceType(block);
+    std::uint8_t status = aspi::SS_INVALID_HA;
+    if (AdapterExists(block.SRB_HaId)) {
+        // An empty address leaves SRB_DeviceType as it was, as real managers do.
+        const auto type = backend_.DeviceType(block.SRB_HaId, block.SRB_Target, block.SRB_Lun);
+        if (type) {
+            block.SRB_DeviceType = *type;
+            status = aspi::SS_COMP;
+        } else {
+            status = aspi::SS_NO_DEVICE;
+        }
+    }
+    PublishStatus(block.SRB_Status, status);
+    record.returned = record.finalStatus = status;
+    log_.Append(record);
+    return status;
+}
+
+std::uint8_t AspiManager::HostAdapterInquiry(SrbHaInquiry& block) {
+    RequestRecord record = RecordHeader(
+        SrbHeader{block.SRB_Cmd, block.SRB_Status, block.SRB_HaId, block.SRB_Flags, block.SRB_Hdr_Rsvd});
+    std::uint8_t status = aspi::SS_INVALID_HA;
+    if (AdapterExists(block.SRB_HaId)) {
+        block.HA_Count = backend_.AdapterCount();
+        block.HA_SCSI_ID = kHostAdapterScsiId;
+        CopyPadded(block.HA_ManagerId, kManagerIdentifier);
+        CopyPadded(block.HA_Identifier, adapterIdentifier_.c_str());
+        std::memset(block.HA_Unique, 0, sizeof block.HA_Unique);
+        block.HA_Unique[kHaUniqueMaxTargets] = kHaTargetsPerBus;
+        status = aspi::SS_COMP;
+    }
+    PublishStatus(block.SRB_Status, status);
+    record.returned = record.finalStatus = status;
+    log_.Append(record);
+    return status;
+}
+
+std::uint8_t AspiManager::Execute(aspi::SRB_ExecSCSICmd& block) {
+    const auto ticket = log_.Append(RecordExecute(block));
+    auto finishRecord = [this, &ticket](std::uint8_t returned, const ScsiOutcome* outcome,
+                                        std::uint8_t finalStatus) {
+        log_.Update(ticket, [&](RequestRecord& record) {
+            record.returned = returned;
+            record.finalStatus = finalStatus;
+            if (outcome != nullptr) {
+                record.targetStatus = outcome->targetStatus;
+                record.transferred = outcome->transferred;
+            }
+        });
+    };
+
+    // Blocks that never reach the bus are not counted by the fault rules.
+    std::optional<std::uint8_t> refusal;
+    FaultKind fault = FaultKind::kNone;
+    if (!AdapterExists(block.SRB_HaId)) {
+        refusal = aspi::SS_INVALID_HA;
+    } else if (block.SRB_CDBLen == 0 || block.SRB_CDBLen > kMaxCdbLength) {
+        refusal = aspi::SS_INVALID_SRB;
+    } else {
+        fault = faults_.Next(block.CDBByte[0]);
+        if (fault == FaultKind::kRefuse) {
+            refusal = aspi::SS_ERR;
+        }
+    }
+    if (refusal) {
+        PublishStatus(block.SRB_Status, *refusal);
+        finishRecord(*refusal, nullptr, *refusal);
+        return *refusal;
+    }
+
+    CompletionMode mode;
+    std::chrono::microseconds delay;
+    {
+        std::lock_guard lock(settingsMutex_);
+        mode = mode_;
+        delay = delay_;
+    }
+    if (mode == CompletionMode::kImmediate) {
+        const ScsiOutcome outcome = Complete(block, fault);
+        finishRecord(outcome.srbStatus, &outcome, outcome.srbStatus);
+        return outcome.srbStatus;
+    }
+
+    PublishStatus(block.SRB_Status, aspi::SS_PENDING);
+    log_.Update(ticket, [](RequestRecord& record) { record.returned = aspi::SS_PENDING; });
+    {
+        std::lock_guard lock(idleMutex_);
+        ++pending_;
+    }
+    worker_.Post(CompletionWorker::Clock::now() + delay,
+                 [this, &block, fault, ticket] { FinishPending(block, fault, ticket); });
+    return aspi::SS_PENDING;
+}
+
+ScsiOutcome AspiManager::Complete(aspi::SRB_ExecSCSICmd& block, FaultKind fault) {
+    ScsiOutcome outcome;
+    const ScsiCommand command = CommandOf(block);
+    if (fault == FaultKind::kCheckCondition &&
+        backend_.DeviceType(command.adapter, command.target, command.lun)) {
+        outcome = CheckConditionOutcome(scsi::SenseKey::kAbortedCommand, scsi::kNoAdditionalSense);
+    } else {
+        outcome = backend_.Execute(command);
+    }
+    ApplyOutcome(block, outcome);
+    return outcome;
+}
+
+void AspiManager::FinishPending(aspi::SRB_ExecSCSICmd& block, FaultKind fault,
+                                std::optional<RequestLog::Ticket> ticket) {
+    // Read before completion: once SRB_Status is final the block is the
+    // initiator's again and may already be reused.
+    const bool notify = (block.SRB_Flags & aspi::SRB_EVENT_NOTIFY) != 0;
+    void* const event = block.SRB_PostProc;
+
+    const ScsiOutcome outcome = Complete(block, fault);
+    log_.Update(ticket, [&outcome](RequestRecord& record) {
+        record.finalStatus = outcome.srbStatus;
+        record.targetStatus = outcome.targetStatus;
+        record.transferred = outcome.transferred;
+    });
+    if (notify) {
+        SignalCompletionEvent(event);
+    }
+    {
+        std::lock_guard lock(idleMutex_);
+        --pending_;
+    }
+    idle_.notify_all();
+}
+
+void AspiManager::SetCompletion(CompletionMode mode, std::chrono::microseconds delay) {
+    std::lock_guard lock(settingsMutex_);
+    mode_ = mode;
+    delay_ = delay;
+}
+
+void AspiManager::OverrideSupportWord(std::optional<std::uint32_t> word) {
+    std::lock_guard lock(settingsMutex_);
+    supportWord_ = word;
+}
+
+void AspiManager::WaitIdle() {
+    std::unique_lock lock(idleMutex_);
+    idle_.wait(lock, [this] { return pending_ == 0; });
+}
+
+void AspiManager::Reset() {
+    WaitIdle();
+    SetCompletion(CompletionMode::kImmediate, std::chrono::microseconds{0});
+    OverrideSupportWord(std::nullopt);
+    faults_.Clear();
+    log_.Clear();
+}
+
+}  // namespace aspi_mgr

@@ -1,0 +1,89 @@
+// The request handling shared by our ASPI managers: the support word, the
+// dispatch of request blocks, their checks, immediate or pending completion,
+// event signalling, the request log and injected faults. The bus itself is a
+// Backend.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "manager/backend.h"
+#include "manager/completion_worker.h"
+#include "manager/fault_rules.h"
+#include "manager/request_log.h"
+#include "manager/srb_blocks.h"
+#include "transport/aspi.h"
+
+namespace aspi_mgr {
+
+enum class CompletionMode {
+    // SendASPI32Command finishes the request before it returns and returns
+    // the final status; the event is not signalled.
+    kImmediate,
+    // SendASPI32Command returns SS_PENDING; the worker finishes the request
+    // after the delay, sets SRB_Status, then signals the event.
+    kPending,
+};
+
+class AspiManager {
+public:
+    // `adapterIdentifier` is reported in HA_Identifier (at most 16 bytes).
+    AspiManager(Backend& backend, std::string adapterIdentifier);
+    AspiManager(const AspiManager&) = delete;
+    AspiManager& operator=(const AspiManager&) = delete;
+
+    // GetASPI32SupportInfo: SS_COMP and the adapter count, SS_NO_ADAPTERS
+    // when there is none, or the word set by OverrideSupportWord.
+    std::uint32_t SupportInfo();
+
+    // SendASPI32Command.
+    std::uint32_t Send(void* srb);
+
+    void SetCompletion(CompletionMode mode, std::chrono::microseconds delay);
+    void OverrideSupportWord(std::optional<std::uint32_t> word);
+    FaultRules& Faults() { return faults_; }
+    RequestLog& Log() { return log_; }
+
+    // Blocks until no request is pending.
+    void WaitIdle();
+
+    // Waits until idle, then: immediate completion, no faults, an empty log,
+    // the support word derived from the bus.
+    void Reset();
+
+    // The worker runs, so the library is pinned and this object must never
+    // be destroyed.
+    bool WorkerStarted() const { return worker_.Started(); }
+
+private:
+    std::uint8_t GetDeviceType(aspi::SRB_GDEVBlock& block);
+    std::uint8_t Execute(aspi::SRB_ExecSCSICmd& block);
+    std::uint8_t HostAdapterInquiry(SrbHaInquiry& block);
+    bool AdapterExists(aspi::BYTE adapter);
+
+    // Runs the command (or its injected failure) and writes the outcome.
+    ScsiOutcome Complete(aspi::SRB_ExecSCSICmd& block, FaultKind fault);
+    void FinishPending(aspi::SRB_ExecSCSICmd& block, FaultKind fault,
+                       std::optional<RequestLog::Ticket> ticket);
+
+    Backend& backend_;
+    const std::string adapterIdentifier_;
+    FaultRules faults_;
+    RequestLog log_;
+    CompletionWorker worker_;
+
+    std::mutex settingsMutex_;
+    CompletionMode mode_ = CompletionMode::kImmediate;
+    std::chrono::microseconds delay_{0};
+    std::optional<std::uint32_t> supportWord_;
+
+    std::mutex idleMutex_;
+    std::condition_variable idle_;
+    unsigned pending_ = 0;
+};
+
+}  // namespace aspi_mgr

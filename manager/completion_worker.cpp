@@ -1,0 +1,59 @@
+#include "manager/completion_worker.h"
+
+#include <condition_variable>
+#include <deque>
+#include <thread>
+#include <utility>
+
+#include "manager/platform.h"
+
+namespace aspi_mgr {
+
+struct CompletionWorker::Queue {
+    struct Entry {
+        Clock::time_point due;
+        Job job;
+    };
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::deque<Entry> entries;
+};
+
+void CompletionWorker::Post(Clock::time_point due, Job job) {
+    Queue* queue = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        if (queue_ == nullptr) {
+            PinThisModule();
+            queue_ = new Queue;
+            std::thread(&CompletionWorker::Run, queue_).detach();
+        }
+        queue = queue_;
+    }
+    {
+        std::lock_guard lock(queue->mutex);
+        queue->entries.push_back({due, std::move(job)});
+    }
+    queue->ready.notify_one();
+}
+
+bool CompletionWorker::Started() const {
+    std::lock_guard lock(mutex_);
+    return queue_ != nullptr;
+}
+
+void CompletionWorker::Run(Queue* queue) {
+    for (;;) {
+        Queue::Entry entry;
+        {
+            std::unique_lock lock(queue->mutex);
+            queue->ready.wait(lock, [queue] { return !queue->entries.empty(); });
+            entry = std::move(queue->entries.front());
+            queue->entries.pop_front();
+        }
+        std::this_thread::sleep_until(entry.due);
+        entry.job();
+    }
+}
+
+}  // namespace aspi_mgr

@@ -1,0 +1,34 @@
+#include "manager/fault_rules.h"
+
+namespace aspi_mgr {
+
+void FaultRules::Add(int opcode, std::uint32_t skip, std::uint32_t count, FaultKind kind) {
+    if (count == 0 || kind == FaultKind::kNone) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    const std::uint64_t first = std::uint64_t{skip} + 1;
+    rules_.push_back(Rule{opcode, first, first + count - 1, kind});
+}
+
+FaultKind FaultRules::Next(std::uint8_t opcode) {
+    std::lock_guard lock(mutex_);
+    FaultKind result = FaultKind::kNone;
+    for (Rule& rule : rules_) {
+        if (rule.opcode != kAnyOpcode && rule.opcode != opcode) {
+            continue;
+        }
+        ++rule.seen;
+        if (result == FaultKind::kNone && rule.seen >= rule.first && rule.seen <= rule.last) {
+            result = rule.kind;
+        }
+    }
+    return result;
+}
+
+void FaultRules::Clear() {
+    std::lock_guard lock(mutex_);
+    rules_.clear();
+}
+
+}  // namespace aspi_mgr

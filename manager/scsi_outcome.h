@@ -1,0 +1,21 @@
+// The usual endings of a SCSI command, built in one place so that every
+// target reports them the same way.
+#pragma once
+
+#include <cstdint>
+
+#include "manager/backend.h"
+#include "manager/scsi_sense.h"
+
+namespace aspi_mgr {
+
+// GOOD status after moving `transferred` data bytes.
+ScsiOutcome GoodOutcome(std::uint32_t transferred);
+
+// CHECK CONDITION with fixed-format sense data; no data moved.
+ScsiOutcome CheckConditionOutcome(scsi::SenseKey key, scsi::AdditionalSense code);
+
+// Nothing answered the selection.
+ScsiOutcome SelectionTimeoutOutcome();
+
+}  // namespace aspi_mgr

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages named in scripts/packages/<set>.txt for each
+# set given (default: core), and only those that are missing. Needs root (or
+# sudo) when something must be installed.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+sets=("$@")
+[ ${#sets[@]} -gt 0 ] || sets=(core)
+
+missing=()
+for set in "${sets[@]}"; do
+  while read -r package; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$package")
+    fi
+  done < <(grep -v '^\s*\(#\|$\)' "$here/packages/$set.txt")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,173 @@
+#include "sim/camera.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "camera/commands.h"
+#include "manager/scsi_outcome.h"
+#include "sim/camera_inquiry.h"
+#include "sim/cdb.h"
+#include "sim/cooling_list.h"
+
+namespace sim {
+namespace {
+
+using aspi_mgr::GoodOutcome;
+
+// How the camera reads each command it knows: the bytes it expects (from the
+// module's command table), the data phase, and the one field the initiator
+// may choose (the allocation or transfer length; for TEST UNIT READY an
+// ignored byte). Every other CDB byte must equal the table's.
+struct CommandRule {
+    const camera::CommandSpec* spec;
+    DataPhase phase;
+    cdb::Field chosen;
+    ScsiOutcome (SimCamera::*handler)(const ScsiCommand&, std::uint32_t);
+};
+
+const CommandRule kRules[] = {
+    {&camera::kTestUnitReady, DataPhase::kNone, cdb::kLengthOf6Byte, &SimCamera::TestUnitReady},
+    {&camera::kIdentify, DataPhase::kIn, cdb::kLengthOf6Byte, &SimCamera::Inquiry},
+    {&camera::kWriteCoolingPage, DataPhase::kOut, cdb::kNoField, &SimCamera::ModeSelect},
+    {&camera::kReadCoolingPage, DataPhase::kIn, cdb::kLengthOf6Byte, &SimCamera::ModeSense},
+    {&camera::kSetWindow, DataPhase::kOut, cdb::kNoField, &SimCamera::SetWindow},
+    {&camera::kStartScan, DataPhase::kOut, cdb::kNoField, &SimCamera::Scan},
+    {&camera::kGetWindow, DataPhase::kIn, cdb::kLengthOf10Byte, &SimCamera::GetWindow},
+    {&camera::kReadImage, DataPhase::kIn, cdb::kLengthOf10Byte, &SimCamera::Read},
+};
+
+const CommandRule* FindRule(std::uint8_t opcode) {
+    for (const CommandRule& rule : kRules) {
+        if (rule.spec->cdb[cdb::kOpcode] == opcode) {
+            return &rule;
+        }
+    }
+    return nullptr;
+}
+
+std::uint32_t DataLength(const CommandRule& rule, const std::uint8_t* bytes) {
+    if (rule.phase == DataPhase::kNone) {
+        return 0;
+    }
+    return rule.chosen.length != 0 ? cdb::Read(bytes, rule.chosen) : rule.spec->dataLength;
+}
+
+bool BytesMatch(const CommandRule& rule, const std::uint8_t* bytes) {
+    for (std::size_t i = 0; i < rule.spec->cdbLength; ++i) {
+        if (!cdb::Contains(rule.chosen, i) && bytes[i] != rule.spec->cdb[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+ScsiOutcome NotReady() {
+    return aspi_mgr::CheckConditionOutcome(scsi::SenseKey::kNotReady, scsi::kNotReadyBecomingReady);
+}
+
+}  // namespace
+
+SimCamera::SimCamera(const SimSettings& settings)
+    : settings_(settings),
+      windowList_(EncodeWindowList(window_)),
+      exposure_(settings.clock),
+      cooling_(settings.clock) {}
+
+std::uint8_t SimCamera::DeviceType() const { return camera::kScannerDeviceType; }
+
+ScsiOutcome SimCamera::Execute(const ScsiCommand& command) {
+    const CommandRule* rule = FindRule(command.cdb[cdb::kOpcode]);
+    if (rule == nullptr) {
+        return IllegalRequest(scsi::kInvalidOpcode);
+    }
+    const std::uint32_t length = DataLength(*rule, command.cdb);
+    if (auto failure = CheckTransfer(command, rule->phase, length)) {
+        return *failure;
+    }
+    if (!BytesMatch(*rule, command.cdb)) {
+        return IllegalRequest(scsi::kInvalidFieldInCdb);
+    }
+    return (this->*rule->handler)(command, length);
+}
+
+ScsiOutcome SimCamera::TestUnitReady(const ScsiCommand&, std::uint32_t) {
+    if (exposure_.Current() == Exposure::State::kExposing) {
+        return NotReady();
+    }
+    return GoodOutcome(0);
+}
+
+ScsiOutcome SimCamera::Inquiry(const ScsiCommand& command, std::uint32_t length) {
+    const InquiryData& data = CameraInquiryData();
+    return DataIn(command, data.data(), static_cast<std::uint32_t>(data.size()), length);
+}
+
+ScsiOutcome SimCamera::ModeSelect(const ScsiCommand& command, std::uint32_t length) {
+    CoolingList list;
+    std::memcpy(list.data(), command.buffer, list.size());
+    const auto setpoint = ParseSetpointList(list);
+    if (!setpoint) {
+        return IllegalRequest(scsi::kInvalidFieldInParameterList);
+    }
+    cooling_.SetSetpoint(*setpoint);
+    return GoodOutcome(length);
+}
+
+ScsiOutcome SimCamera::ModeSense(const ScsiCommand& command, std::uint32_t length) {
+    const CoolingList list = EncodeCoolingList(
+        {cooling_.Setpoint(), cooling_.Temperature(), cooling_.Drive()});
+    return DataIn(command, list.data(), static_cast<std::uint32_t>(list.size()), length);
+}
+
+ScsiOutcome SimCamera::SetWindow(const ScsiCommand& command, std::uint32_t length) {
+    WindowList list;
+    std::memcpy(list.data(), command.buffer, list.size());
+    const auto window = ParseWindowList(list);
+    if (!window) {
+        return IllegalRequest(scsi::kInvalidFieldInParameterList);
+    }
+    exposure_.AbandonRunning();
+    window_ = *window;
+    windowList_ = list;
+    windowSet_ = true;
+    return GoodOutcome(length);
+}
+
+ScsiOutcome SimCamera::Scan(const ScsiCommand& command, std::uint32_t length) {
+    if (command.buffer[0] != camera::window::kWindowIdValue) {
+        return IllegalRequest(scsi::kInvalidFieldInParameterList);
+    }
+    if (!windowSet_) {
+        return IllegalRequest(scsi::kCommandSequenceError);
+    }
+    exposure_.Start(window_, settings_.imageKind);
+    return GoodOutcome(length);
+}
+
+ScsiOutcome SimCamera::GetWindow(const ScsiCommand& command, std::uint32_t length) {
+    WindowList list = windowList_;
+    // The header carries nothing the camera reports.
+    std::fill(list.begin(), list.begin() + camera::window::kDescriptorLength, std::uint8_t{0});
+    return DataIn(command, list.data(), static_cast<std::uint32_t>(list.size()), length);
+}
+
+ScsiOutcome SimCamera::Read(const ScsiCommand& command, std::uint32_t length) {
+    if (length == 0) {
+        return GoodOutcome(0);
+    }
+    switch (exposure_.Current()) {
+        case Exposure::State::kNoImage:
+            return IllegalRequest(scsi::kCommandSequenceError);
+        case Exposure::State::kExposing:
+            return NotReady();
+        case Exposure::State::kImageReady:
+            break;
+    }
+    if (length > exposure_.Remaining()) {
+        return IllegalRequest(scsi::kInvalidFieldInCdb);
+    }
+    exposure_.ReadNext(command.buffer, length);
+    return GoodOutcome(length);
+}
+
+}  // namespace sim

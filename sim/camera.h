@@ -1,0 +1,50 @@
+// The simulated camera: a well-behaved SCSI scanner-class target that takes
+// exactly the commands of the module's command table, checks every byte it
+// can, and answers from its window, exposure and cooling models.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "sim/cooling_model.h"
+#include "sim/exposure.h"
+#include "sim/sim_device.h"
+#include "sim/sim_settings.h"
+#include "sim/target_rules.h"
+#include "sim/window_params.h"
+
+namespace sim {
+
+class SimCamera : public SimDevice {
+public:
+    explicit SimCamera(const SimSettings& settings);
+
+    std::uint8_t DeviceType() const override;
+    ScsiOutcome Execute(const ScsiCommand& command) override;
+    SimCamera* AsCamera() override { return this; }
+
+    const std::vector<std::uint8_t>& LastImage() { return exposure_.LastImage(); }
+    std::int32_t Temperature() { return cooling_.Temperature(); }
+    std::uint32_t CoolerDrive() { return cooling_.Drive(); }
+
+    // Handlers, each given a command already checked for shape and bytes and
+    // its data length.
+    ScsiOutcome TestUnitReady(const ScsiCommand& command, std::uint32_t length);
+    ScsiOutcome Inquiry(const ScsiCommand& command, std::uint32_t length);
+    ScsiOutcome ModeSelect(const ScsiCommand& command, std::uint32_t length);
+    ScsiOutcome ModeSense(const ScsiCommand& command, std::uint32_t length);
+    ScsiOutcome SetWindow(const ScsiCommand& command, std::uint32_t length);
+    ScsiOutcome Scan(const ScsiCommand& command, std::uint32_t length);
+    ScsiOutcome GetWindow(const ScsiCommand& command, std::uint32_t length);
+    ScsiOutcome Read(const ScsiCommand& command, std::uint32_t length);
+
+private:
+    const SimSettings& settings_;
+    bool windowSet_ = false;
+    Window window_;
+    WindowList windowList_;
+    Exposure exposure_;
+    CoolingModel cooling_;
+};
+
+}  // namespace sim

@@ -1,0 +1,28 @@
+// The 144-byte cooling parameter list as the camera reads it (MODE SELECT)
+// and writes it (MODE SENSE).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "camera/cooling_page.h"
+
+namespace sim {
+
+using CoolingList = std::array<std::uint8_t, camera::cooling::kLength>;
+
+// The setpoint of a list the camera accepts: no block descriptor, page 09
+// with its length and signature. Nothing for any other list.
+std::optional<std::int16_t> ParseSetpointList(const CoolingList& list);
+
+struct CoolingReport {
+    std::int16_t setpoint;
+    std::int32_t temperature;
+    std::uint32_t drive;
+};
+
+// The list MODE SENSE answers.
+CoolingList EncodeCoolingList(const CoolingReport& report);
+
+}  // namespace sim

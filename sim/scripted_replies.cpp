@@ -1,0 +1,32 @@
+#include "sim/scripted_replies.h"
+
+#include <algorithm>
+
+namespace sim {
+
+void ScriptedReplies::Add(std::uint8_t opcode, const std::uint8_t* data, std::uint32_t length,
+                          std::uint32_t times) {
+    if (times == 0) {
+        return;
+    }
+    std::vector<std::uint8_t> bytes;
+    if (data != nullptr) {
+        bytes.assign(data, data + std::min(length, kMaxLength));
+    }
+    scripts_.push_back({opcode, std::move(bytes), times});
+}
+
+std::optional<std::vector<std::uint8_t>> ScriptedReplies::Take(std::uint8_t opcode) {
+    const auto script = std::find_if(scripts_.begin(), scripts_.end(),
+                                     [opcode](const Script& s) { return s.opcode == opcode; });
+    if (script == scripts_.end()) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> data = script->data;
+    if (--script->timesLeft == 0) {
+        scripts_.erase(script);
+    }
+    return data;
+}
+
+}  // namespace sim

@@ -1,0 +1,156 @@
+#include "sim/sim_bus.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "manager/scsi_outcome.h"
+#include "sim/camera.h"
+#include "sim/cdb.h"
+#include "sim/plain_device.h"
+#include "sim/target_rules.h"
+#include "transport/aspi.h"
+
+namespace sim {
+namespace {
+
+constexpr unsigned kAdapterShift = 16;
+constexpr unsigned kTargetShift = 8;
+
+}  // namespace
+
+SimBus::SimBus() { Reset(); }
+
+void SimBus::Reset() {
+    std::lock_guard lock(mutex_);
+    devices_.clear();
+    scripts_.Clear();
+    settings_ = SimSettings{};
+    adapterCount_ = kDefaultAdapterCount;
+    devices_.emplace(*AddressOf(SIM_DEFAULT_ADAPTER, SIM_DEFAULT_TARGET, 0, adapterCount_),
+                     std::make_unique<SimCamera>(settings_));
+}
+
+void SimBus::Clear(int adapterCount) {
+    std::lock_guard lock(mutex_);
+    devices_.clear();
+    adapterCount_ = std::clamp(adapterCount, 0, kMaxAdapters);
+}
+
+std::optional<SimBus::Address> SimBus::AddressOf(int adapter, int target, int lun,
+                                                 int adapterCount) {
+    if (adapter < 0 || adapter >= adapterCount || target < 0 || target >= kMaxTargets || lun < 0 ||
+        lun >= kMaxLuns) {
+        return std::nullopt;
+    }
+    return (static_cast<Address>(adapter) << kAdapterShift) |
+           (static_cast<Address>(target) << kTargetShift) | static_cast<Address>(lun);
+}
+
+bool SimBus::Place(int adapter, int target, int lun, std::unique_ptr<SimDevice> device) {
+    const auto address = AddressOf(adapter, target, lun, adapterCount_);
+    if (!address) {
+        return false;
+    }
+    devices_[*address] = std::move(device);
+    return true;
+}
+
+bool SimBus::AddPlainDevice(int adapter, int target, int lun, std::uint8_t deviceType,
+                            std::vector<std::uint8_t> inquiry) {
+    std::lock_guard lock(mutex_);
+    return Place(adapter, target, lun, std::make_unique<PlainDevice>(deviceType, std::move(inquiry)));
+}
+
+bool SimBus::AddCamera(int adapter, int target, int lun) {
+    std::lock_guard lock(mutex_);
+    return Place(adapter, target, lun, std::make_unique<SimCamera>(settings_));
+}
+
+void SimBus::SetTimeScale(double scale) {
+    std::lock_guard lock(mutex_);
+    settings_.clock.SetScale(scale);
+}
+
+void SimBus::SetImageKind(ImageKind kind) {
+    std::lock_guard lock(mutex_);
+    settings_.imageKind = kind;
+}
+
+void SimBus::AddScript(std::uint8_t opcode, const std::uint8_t* data, std::uint32_t length,
+                       std::uint32_t times) {
+    std::lock_guard lock(mutex_);
+    scripts_.Add(opcode, data, length, times);
+}
+
+SimCamera* SimBus::FirstCamera() {
+    for (auto& [address, device] : devices_) {
+        if (SimCamera* camera = device->AsCamera()) {
+            return camera;
+        }
+    }
+    return nullptr;
+}
+
+std::optional<std::vector<std::uint8_t>> SimBus::LastImage() {
+    std::lock_guard lock(mutex_);
+    SimCamera* camera = FirstCamera();
+    if (camera == nullptr) {
+        return std::nullopt;
+    }
+    return camera->LastImage();
+}
+
+std::optional<std::int32_t> SimBus::Temperature() {
+    std::lock_guard lock(mutex_);
+    SimCamera* camera = FirstCamera();
+    return camera != nullptr ? std::optional(camera->Temperature()) : std::nullopt;
+}
+
+std::optional<std::uint32_t> SimBus::CoolerDrive() {
+    std::lock_guard lock(mutex_);
+    SimCamera* camera = FirstCamera();
+    return camera != nullptr ? std::optional(camera->CoolerDrive()) : std::nullopt;
+}
+
+std::uint8_t SimBus::AdapterCount() {
+    std::lock_guard lock(mutex_);
+    return static_cast<std::uint8_t>(adapterCount_);
+}
+
+SimDevice* SimBus::Find(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) {
+    const auto address = AddressOf(adapter, target, lun, adapterCount_);
+    if (!address) {
+        return nullptr;
+    }
+    const auto found = devices_.find(*address);
+    return found != devices_.end() ? found->second.get() : nullptr;
+}
+
+std::optional<std::uint8_t> SimBus::DeviceType(std::uint8_t adapter, std::uint8_t target,
+                                               std::uint8_t lun) {
+    std::lock_guard lock(mutex_);
+    const SimDevice* device = Find(adapter, target, lun);
+    return device != nullptr ? std::optional(device->DeviceType()) : std::nullopt;
+}
+
+aspi_mgr::ScsiOutcome SimBus::Execute(const aspi_mgr::ScsiCommand& command) {
+    std::lock_guard lock(mutex_);
+    SimDevice* device = Find(command.adapter, command.target, command.lun);
+    if (device == nullptr) {
+        return aspi_mgr::SelectionTimeoutOutcome();
+    }
+    if (device->AsCamera() != nullptr && command.direction == aspi::SRB_DIR_IN) {
+        if (auto script = scripts_.Take(command.cdb[cdb::kOpcode])) {
+            return ScriptedReply(command, *script);
+        }
+    }
+    return device->Execute(command);
+}
+
+aspi_mgr::ScsiOutcome SimBus::ScriptedReply(const aspi_mgr::ScsiCommand& command,
+                                            const std::vector<std::uint8_t>& data) {
+    return DataIn(command, data.data(), static_cast<std::uint32_t>(data.size()),
+                  cdb::AllocationLength(command.cdb));
+}
+
+}  // namespace sim

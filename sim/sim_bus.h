@@ -1,0 +1,72 @@
+// The simulated SCSI bus: host adapters, and devices at (adapter, target
+// 0..15, lun 0..7). It is the backend of the simulator's ASPI manager; one
+// lock serialises the module's requests and every change tests make.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "manager/backend.h"
+#include "sim/scripted_replies.h"
+#include "sim/sim_control.h"
+#include "sim/sim_device.h"
+#include "sim/sim_settings.h"
+
+namespace sim {
+
+inline constexpr int kDefaultAdapterCount = 1;
+inline constexpr int kMaxAdapters = SIM_MAX_ADAPTERS;
+inline constexpr int kMaxTargets = SIM_MAX_TARGETS;
+inline constexpr int kMaxLuns = SIM_MAX_LUNS;
+
+class SimBus : public aspi_mgr::Backend {
+public:
+    SimBus();
+
+    // One adapter with the camera at the default address, default settings,
+    // no scripts.
+    void Reset();
+    // No devices; `adapterCount` adapters (clamped to 0..255).
+    void Clear(int adapterCount);
+
+    // false for an address outside the bus. A device already there is replaced.
+    bool AddPlainDevice(int adapter, int target, int lun, std::uint8_t deviceType,
+                        std::vector<std::uint8_t> inquiry);
+    bool AddCamera(int adapter, int target, int lun);
+
+    void SetTimeScale(double scale);
+    void SetImageKind(ImageKind kind);
+    void AddScript(std::uint8_t opcode, const std::uint8_t* data, std::uint32_t length,
+                   std::uint32_t times);
+
+    // Readings of the first camera in bus order; nothing if there is none.
+    std::optional<std::vector<std::uint8_t>> LastImage();
+    std::optional<std::int32_t> Temperature();
+    std::optional<std::uint32_t> CoolerDrive();
+
+    std::uint8_t AdapterCount() override;
+    std::optional<std::uint8_t> DeviceType(std::uint8_t adapter, std::uint8_t target,
+                                           std::uint8_t lun) override;
+    aspi_mgr::ScsiOutcome Execute(const aspi_mgr::ScsiCommand& command) override;
+
+private:
+    using Address = std::uint32_t;  // adapter, target, lun: ordered as the bus is scanned
+    static std::optional<Address> AddressOf(int adapter, int target, int lun, int adapterCount);
+    bool Place(int adapter, int target, int lun, std::unique_ptr<SimDevice> device);
+    SimDevice* Find(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun);
+    SimCamera* FirstCamera();
+    aspi_mgr::ScsiOutcome ScriptedReply(const aspi_mgr::ScsiCommand& command,
+                                        const std::vector<std::uint8_t>& data);
+
+    std::mutex mutex_;
+    int adapterCount_ = kDefaultAdapterCount;
+    std::map<Address, std::unique_ptr<SimDevice>> devices_;
+    SimSettings settings_;
+    ScriptedReplies scripts_;
+};
+
+}  // namespace sim

@@ -1,0 +1,138 @@
+// The control interface of the simulator (sim_control.h).
+#include "sim/sim_control.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "sim/sim_state.h"
+
+namespace {
+
+sim::SimState& Sim() { return sim::TheSim(); }
+
+aspi_mgr::FaultKind FaultKindOf(int kind) {
+    switch (kind) {
+        case SIM_FAULT_REFUSE:
+            return aspi_mgr::FaultKind::kRefuse;
+        case SIM_FAULT_CHECK_CONDITION:
+            return aspi_mgr::FaultKind::kCheckCondition;
+        default:
+            return aspi_mgr::FaultKind::kNone;
+    }
+}
+
+constexpr int kLargestOpcode = 0xFF;
+
+SimRequest ToSimRequest(const aspi_mgr::RequestRecord& record) {
+    SimRequest out{};
+    out.command = record.command;
+    out.haId = record.haId;
+    out.flags = record.flags;
+    out.target = record.target;
+    out.lun = record.lun;
+    out.cdbLength = record.cdbLength;
+    out.senseLength = record.senseLength;
+    out.returned = record.returned;
+    out.finalStatus = record.finalStatus;
+    out.targetStatus = record.targetStatus;
+    out.deviceTypeIn = record.deviceTypeIn;
+    out.bufferLength = record.bufferLength;
+    out.transferred = record.transferred;
+    out.postProc = record.postProc;
+    out.hadBuffer = record.hadBuffer ? 1 : 0;
+    static_assert(sizeof out.cdb == sizeof record.cdb);
+    std::memcpy(out.cdb, record.cdb, sizeof out.cdb);
+    static_assert(sizeof out.dataOut == sizeof record.dataOut);
+    out.dataOutLength = record.dataOutLength;
+    std::memcpy(out.dataOut, record.dataOut, sizeof out.dataOut);
+    return out;
+}
+
+}  // namespace
+
+void SimReset(void) {
+    Sim().manager.Reset();
+    Sim().bus.Reset();
+}
+
+void SimClearBus(int adapterCount) {
+    Sim().manager.WaitIdle();
+    Sim().bus.Clear(adapterCount);
+    Sim().manager.OverrideSupportWord(std::nullopt);
+}
+
+void SimSetSupportWord(uint32_t word) { Sim().manager.OverrideSupportWord(word); }
+
+int SimAddDevice(int adapter, int target, int lun, uint8_t deviceType, const uint8_t* inquiry,
+                 uint32_t inquiryLength) {
+    std::vector<uint8_t> data;
+    if (inquiry != nullptr) {
+        data.assign(inquiry, inquiry + inquiryLength);
+    }
+    return Sim().bus.AddPlainDevice(adapter, target, lun, deviceType, std::move(data)) ? 0 : -1;
+}
+
+int SimAddCamera(int adapter, int target, int lun) {
+    return Sim().bus.AddCamera(adapter, target, lun) ? 0 : -1;
+}
+
+void SimSetCompletion(int mode, uint32_t delayMicroseconds) {
+    if (mode != SIM_IMMEDIATE && mode != SIM_PENDING) {
+        return;
+    }
+    Sim().manager.SetCompletion(mode == SIM_PENDING ? aspi_mgr::CompletionMode::kPending
+                                                    : aspi_mgr::CompletionMode::kImmediate,
+                                std::chrono::microseconds{delayMicroseconds});
+}
+
+void SimAddFault(int opcode, uint32_t skip, uint32_t count, int kind) {
+    const bool opcodeValid = opcode == SIM_ANY_OPCODE || (opcode >= 0 && opcode <= kLargestOpcode);
+    if (!opcodeValid) {
+        return;
+    }
+    Sim().manager.Faults().Add(opcode == SIM_ANY_OPCODE ? aspi_mgr::FaultRules::kAnyOpcode : opcode,
+                               skip, count, FaultKindOf(kind));
+}
+
+void SimScriptReply(uint8_t opcode, const uint8_t* data, uint32_t length, uint32_t times) {
+    Sim().bus.AddScript(opcode, data, length, times);
+}
+
+void SimSetTimeScale(double scale) { Sim().bus.SetTimeScale(scale); }
+
+void SimSetImageKind(int kind) {
+    if (kind == SIM_IMAGE_PATTERN) {
+        Sim().bus.SetImageKind(sim::ImageKind::kPattern);
+    }
+}
+
+uint32_t SimLastImage(uint8_t* out, uint32_t capacity) {
+    const auto image = Sim().bus.LastImage();
+    if (!image) {
+        return 0;
+    }
+    const auto length = static_cast<uint32_t>(image->size());
+    if (out != nullptr) {
+        std::memcpy(out, image->data(), std::min(length, capacity));
+    }
+    return length;
+}
+
+int32_t SimTemperature(void) { return Sim().bus.Temperature().value_or(0); }
+
+uint32_t SimCoolerDrive(void) { return Sim().bus.CoolerDrive().value_or(0); }
+
+uint32_t SimLogCount(void) { return static_cast<uint32_t>(Sim().manager.Log().Count()); }
+
+int SimLogGet(uint32_t index, SimRequest* out) {
+    const auto record = Sim().manager.Log().Get(index);
+    if (!record || out == nullptr) {
+        return -1;
+    }
+    *out = ToSimRequest(*record);
+    return 0;
+}
+
+void SimLogClear(void) { Sim().manager.Log().Clear(); }

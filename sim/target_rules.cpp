@@ -1,0 +1,55 @@
+#include "sim/target_rules.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "manager/scsi_outcome.h"
+#include "sim/cdb.h"
+#include "transport/aspi.h"
+
+namespace sim {
+namespace {
+
+bool DirectionFits(std::uint8_t direction, DataPhase phase) {
+    switch (phase) {
+        case DataPhase::kNone:
+            return direction == 0 || direction == aspi::SRB_DIR_IN;
+        case DataPhase::kIn:
+            return direction == aspi::SRB_DIR_IN;
+        case DataPhase::kOut:
+            return direction == aspi::SRB_DIR_OUT;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<ScsiOutcome> CheckTransfer(const ScsiCommand& command, DataPhase phase,
+                                         std::uint32_t length) {
+    const bool wellFormed = command.cdbLength == cdb::ExpectedLength(command.cdb[cdb::kOpcode]) &&
+                            DirectionFits(command.direction, phase) &&
+                            length <= command.bufferLength &&
+                            (length == 0 || command.buffer != nullptr);
+    if (!wellFormed) {
+        return IllegalRequest(scsi::kInvalidFieldInCdb);
+    }
+    return std::nullopt;
+}
+
+ScsiOutcome IllegalRequest(scsi::AdditionalSense code) {
+    return aspi_mgr::CheckConditionOutcome(scsi::SenseKey::kIllegalRequest, code);
+}
+
+ScsiOutcome DataIn(const ScsiCommand& command, const std::uint8_t* data, std::uint32_t available,
+                   std::uint32_t allocation) {
+    const std::uint32_t count = std::min({available, allocation, command.bufferLength});
+    if (count > 0) {
+        if (command.buffer == nullptr) {
+            return IllegalRequest(scsi::kInvalidFieldInCdb);
+        }
+        std::memcpy(command.buffer, data, count);
+    }
+    return aspi_mgr::GoodOutcome(count);
+}
+
+}  // namespace sim

@@ -1,0 +1,36 @@
+// What every well-behaved simulated target checks before it looks at a
+// command's own fields, and the replies all of them give the same way.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "manager/backend.h"
+#include "manager/scsi_sense.h"
+
+namespace sim {
+
+using aspi_mgr::ScsiCommand;
+using aspi_mgr::ScsiOutcome;
+
+// Which way data move in a command's data phase.
+enum class DataPhase {
+    kNone,  // no data; the direction flag may say "in" or nothing
+    kIn,    // target to initiator: SRB_DIR_IN
+    kOut,   // initiator to target: SRB_DIR_OUT
+};
+
+// Checks that the CDB length fits the opcode's group, the direction flag the
+// data phase, and that `length` bytes fit the buffer (which must exist when
+// data move). Returns the CHECK CONDITION to end the command with, if any.
+std::optional<ScsiOutcome> CheckTransfer(const ScsiCommand& command, DataPhase phase,
+                                         std::uint32_t length);
+
+ScsiOutcome IllegalRequest(scsi::AdditionalSense code);
+
+// Moves min(available, allocation, buffer length) bytes of `data` to the
+// initiator and ends GOOD. The rest of the buffer is left as it was.
+ScsiOutcome DataIn(const ScsiCommand& command, const std::uint8_t* data, std::uint32_t available,
+                   std::uint32_t allocation);
+
+}  // namespace sim

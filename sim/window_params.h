@@ -1,0 +1,40 @@
+// The camera's exposure window: decoding and checking the 78-byte window
+// list of SET WINDOW, and the list GET WINDOW answers before any was set.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "camera/window_layout.h"
+
+namespace sim {
+
+// The sensor, in unbinned pixels.
+inline constexpr std::int32_t kSensorWidth = 768;
+inline constexpr std::int32_t kSensorHeight = 512;
+
+using WindowList = std::array<std::uint8_t, camera::window::kLength>;
+
+struct Window {
+    std::int32_t originX = 0;
+    std::int32_t originY = 0;
+    std::int32_t width = kSensorWidth;
+    std::int32_t height = kSensorHeight;
+    bool binned = false;
+    std::uint32_t exposureMs = 0;
+};
+
+// The window a list describes, or nothing if the camera cannot take it: a
+// wrong descriptor length, window id, resolution pair, composition or fixed
+// byte, a window not wholly on the sensor, or odd sides when binned.
+std::optional<Window> ParseWindowList(const WindowList& list);
+
+// A list describing `window`, as the camera reports it.
+WindowList EncodeWindowList(const Window& window);
+
+// Pixels in the image of the window: a quarter of them, rounded down per
+// side, when binned.
+std::uint32_t ImagePixelCount(const Window& window);
+
+}  // namespace sim

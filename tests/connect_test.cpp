@@ -1,0 +1,280 @@
+// Finding the camera: Connect's outcomes and messages, the order of the
+// search and what it looks at, and what the exports do without a camera.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include "support/module_fixture.h"
+
+using namespace testing_support;
+
+namespace {
+
+// Where the connection's commands go: the address of the next command sent.
+struct Address {
+    int adapter;
+    int target;
+    bool operator==(const Address&) const = default;
+};
+
+Address CameraAddress() {
+    SimLogClear();
+    EXPECT_EQ(Ready(), 1);
+    const auto requests = ExecRequests();
+    if (requests.size() != 1) return {-1, -1};
+    return {requests[0].haId, requests[0].target};
+}
+
+std::string ConnectMessage() {
+    const char* error = "untouched";
+    EXPECT_EQ(Connect(&error), 0);
+    return error;
+}
+
+void AddPlainDevice(int adapter, int target, std::uint8_t type, const std::vector<std::uint8_t>& inquiry) {
+    ASSERT_EQ(SimAddDevice(adapter, target, 0, type, inquiry.data(), static_cast<std::uint32_t>(inquiry.size())), 0);
+}
+
+}  // namespace
+
+using ConnectTest = ModuleTest;
+
+TEST_F(ConnectTest, FindsTheDefaultCameraAndLeavesErrorTextAlone) {
+    const char* error = "left as it was";
+    ASSERT_EQ(Connect(&error), 1);
+    EXPECT_STREQ(error, "left as it was");
+    EXPECT_EQ(CameraAddress(), (Address{SIM_DEFAULT_ADAPTER, SIM_DEFAULT_TARGET}));
+}
+
+TEST_F(ConnectTest, ReportsCameraNotFoundOnABusWithoutOne) {
+    SimClearBus(2);
+    AddPlainDevice(0, 1, 5, InquiryData(5, "CD-ROM"));
+    EXPECT_EQ(ConnectMessage(), "Camera not found");
+}
+
+TEST_F(ConnectTest, DeviceExportsRefuseWithoutAUsableConnectionAndSendNothing) {
+    auto expect_refusals = [] {
+        SimLogClear();
+        std::vector<std::uint8_t> image(64, 0xAA);
+        int32_t cooling = 77;
+        EXPECT_EQ(Expose(100, 0, 0, 2, 2, 0, 0), 0);
+        EXPECT_EQ(Download(image.data()), 0);
+        EXPECT_EQ(Ready(), 0);
+        EXPECT_EQ(SetTemperature(-100), 0);
+        EXPECT_EQ(GetCoolingInfo(&cooling), TARNSCSI_NO_READING);
+        EXPECT_EQ(cooling, 77);
+        EXPECT_EQ(image, std::vector<std::uint8_t>(64, 0xAA));
+        EXPECT_EQ(SimLogCount(), 0u);
+    };
+    // No connection at all.
+    expect_refusals();
+    // A connection whose camera was not found stays current until Disconnect.
+    SimClearBus(1);
+    EXPECT_EQ(ConnectMessage(), "Camera not found");
+    expect_refusals();
+}
+
+TEST_F(ConnectTest, TakesTheLowestAdapterThenTheLowestTarget) {
+    SimClearBus(3);
+    ASSERT_EQ(SimAddCamera(2, 0, 0), 0);
+    ASSERT_EQ(SimAddCamera(1, 6, 0), 0);
+    ASSERT_EQ(SimAddCamera(1, 4, 0), 0);
+    ConnectOk();
+    EXPECT_EQ(CameraAddress(), (Address{1, 4}));
+}
+
+TEST_F(ConnectTest, StopsSearchingAtTheFirstMatch) {
+    SimClearBus(2);
+    ASSERT_EQ(SimAddCamera(0, 3, 0), 0);
+    ConnectOk();
+    const auto queries = DeviceTypeRequests();
+    ASSERT_EQ(queries.size(), 4u);
+    EXPECT_EQ(queries.back().target, 3);
+    EXPECT_EQ(ExecRequests().size(), 1u);
+}
+
+TEST_F(ConnectTest, MatchesTheFirstFiveCharactersOfTheProductOnly) {
+    struct Case {
+        const char* product;
+        bool match;
+    };
+    const Case cases[] = {{"Nebrix CCD", true}, {"NebriQ", true}, {"Nebri", true},     {"Nebr", false},
+                          {"nebrix", false},    {"XNebrix", false}, {"Neb ix", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.product);
+        Disconnect();
+        SimReset();
+        SimClearBus(1);
+        AddPlainDevice(0, 5, 6, InquiryData(6, c.product));
+        const char* error = nullptr;
+        EXPECT_EQ(Connect(&error), c.match ? 1 : 0);
+    }
+}
+
+TEST_F(ConnectTest, IdentifiesOnlyScannerTypeDevicesAndLooksOnlyAtTheProductField) {
+    SimClearBus(1);
+    // The right product on a device that is not a scanner: never asked.
+    AddPlainDevice(0, 0, 3, InquiryData(3, "Nebrix"));
+    // A scanner whose vendor field says Nebrix but whose product does not.
+    auto vendor_only = InquiryData(6, "Flatbed");
+    std::copy_n("Nebrix  ", 8, vendor_only.begin() + 8);
+    AddPlainDevice(0, 1, 6, vendor_only);
+    EXPECT_EQ(ConnectMessage(), "Camera not found");
+    const auto inquiries = ExecRequests(0x12);
+    ASSERT_EQ(inquiries.size(), 1u);
+    EXPECT_EQ(inquiries[0].target, 1);
+}
+
+TEST_F(ConnectTest, IdentifySendsTheInquiryCommandAsTheCameraExpectsIt) {
+    ConnectOk();
+    const auto inquiries = ExecRequests(0x12);
+    ASSERT_EQ(inquiries.size(), 1u);
+    EXPECT_EQ(Cdb(inquiries[0]), (std::vector<std::uint8_t>{0x12, 0x00, 0x00, 0x00, 0x20, 0x00}));
+    EXPECT_EQ(inquiries[0].bufferLength, 32u);
+    EXPECT_EQ(inquiries[0].flags, 0x48);
+    EXPECT_EQ(inquiries[0].lun, 0);
+}
+
+TEST_F(ConnectTest, NeverTriesTargetsAboveSevenOrOtherLogicalUnits) {
+    SimClearBus(2);
+    ASSERT_EQ(SimAddCamera(0, 8, 0), 0);
+    ASSERT_EQ(SimAddCamera(1, 15, 0), 0);
+    ASSERT_EQ(SimAddCamera(1, 3, 1), 0);
+    EXPECT_EQ(ConnectMessage(), "Camera not found");
+    const auto queries = DeviceTypeRequests();
+    ASSERT_EQ(queries.size(), 16u);
+    for (std::size_t i = 0; i < queries.size(); ++i) {
+        EXPECT_EQ(queries[i].haId, i / 8);
+        EXPECT_EQ(queries[i].target, i % 8);
+        EXPECT_EQ(queries[i].lun, 0);
+        EXPECT_EQ(queries[i].deviceTypeIn, 0) << "device type not cleared before the request";
+    }
+}
+
+TEST_F(ConnectTest, FollowsTheSupportWord) {
+    struct Case {
+        std::uint32_t word;
+        std::size_t queries;
+        int connected;
+    };
+    const Case cases[] = {
+        {0x0000E800, 0, 0},  // no adapters
+        {0x00000203, 0, 0},  // status other than SS_COMP: even a non-zero count scans nothing
+        {0x00000100, 0, 0},  // SS_COMP with no adapters
+        {0x00000101, 3, 1},  // one adapter: the camera sits at target 2
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.word);
+        Disconnect();
+        SimReset();
+        SimSetSupportWord(c.word);
+        const char* error = nullptr;
+        EXPECT_EQ(Connect(&error), c.connected);
+        if (!c.connected) {
+            EXPECT_STREQ(error, "Camera not found");
+        }
+        EXPECT_EQ(DeviceTypeRequests().size(), c.queries);
+    }
+}
+
+TEST_F(ConnectTest, AFailedIdentifyPassesOverThatTargetOnly) {
+    SimClearBus(1);
+    ASSERT_EQ(SimAddCamera(0, 1, 0), 0);
+    ASSERT_EQ(SimAddCamera(0, 4, 0), 0);
+    for (int kind : {SIM_FAULT_CHECK_CONDITION, SIM_FAULT_REFUSE}) {
+        SCOPED_TRACE(kind);
+        Disconnect();
+        SimLogClear();
+        SimAddFault(0x12, 0, 1, kind);
+        ConnectOk();
+        EXPECT_EQ(CameraAddress(), (Address{0, 4}));
+    }
+}
+
+TEST_F(ConnectTest, AShortInquiryAnswerIsNotComparedWithAnEarlierOne) {
+    SimClearBus(1);
+    // Target 0 leaves "Xxxxi" in the product field; target 1 answers only
+    // 20 bytes, ending with "Nebr". Together they would spell a match.
+    AddPlainDevice(0, 0, 6, InquiryData(6, "Xxxxi"));
+    auto short_answer = InquiryData(6, "Nebrix");
+    short_answer.resize(20);
+    AddPlainDevice(0, 1, 6, short_answer);
+    EXPECT_EQ(ConnectMessage(), "Camera not found");
+
+    // Twenty-one bytes carry all five characters and do match.
+    Disconnect();
+    SimClearBus(1);
+    short_answer = InquiryData(6, "Nebrix");
+    short_answer.resize(21);
+    AddPlainDevice(0, 1, 6, short_answer);
+    ConnectOk();
+}
+
+TEST_F(ConnectTest, ANewConnectReplacesTheCurrentConnection) {
+    SimClearBus(1);
+    EXPECT_EQ(ConnectMessage(), "Camera not found");
+    SimReset();
+    ConnectOk();
+    EXPECT_EQ(CameraAddress(), (Address{SIM_DEFAULT_ADAPTER, SIM_DEFAULT_TARGET}));
+}
+
+TEST_F(ConnectTest, DisconnectWithoutAConnectionDoesNothing) {
+    Disconnect();
+    Disconnect();
+    ConnectOk();
+    Disconnect();
+    Disconnect();
+    EXPECT_EQ(Ready(), 0);
+}
+
+TEST_F(ConnectTest, ReportsNoEventWhenNoEventCanBeCreated) {
+    // Exhaust the descriptors so that the event (an eventfd) cannot be made;
+    // the manager is already loaded, so loading it needs none.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 256;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> fillers;
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers.push_back(fd);
+
+    const char* error = nullptr;
+    const int32_t result = Connect(&error);
+
+    for (int fd : fillers) close(fd);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+    EXPECT_EQ(result, 0);
+    EXPECT_STREQ(error, "Error (no event)");
+    // The search ran, but no command went out without an event to wait on.
+    EXPECT_GT(DeviceTypeRequests().size(), 0u);
+    EXPECT_EQ(ExecRequests().size(), 0u);
+}
+
+// Allocation failure: the program's operator new (nothrow) stands in for
+// the library's, so the module's allocation of its connection can fail.
+namespace {
+bool fail_allocation = false;
+}
+
+__attribute__((visibility("default"))) void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (fail_allocation) return nullptr;
+    try {
+        return ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+TEST_F(ConnectTest, ReportsOutOfMemoryAndKeepsNoConnection) {
+    fail_allocation = true;
+    const std::string message = ConnectMessage();
+    fail_allocation = false;
+    EXPECT_EQ(message, "Out of memory");
+    EXPECT_EQ(SimLogCount(), 0u);
+    EXPECT_EQ(Ready(), 0);
+}

@@ -1,0 +1,146 @@
+// Cooling and readiness through the exports: the cooling page on the bus,
+// the readings decoded from it, and TEST UNIT READY.
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "support/module_fixture.h"
+
+using namespace testing_support;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A cooling page reply with these bytes at the given offsets.
+void ReplyCoolingPage(std::initializer_list<std::pair<std::size_t, std::uint8_t>> bytes) {
+    Bytes page(144, 0);
+    page[4] = 0x09;
+    page[5] = 0x8A;
+    for (auto [at, value] : bytes) page[at] = value;
+    SimScriptReply(0x1A, page.data(), static_cast<std::uint32_t>(page.size()), 1);
+}
+
+}  // namespace
+
+class CoolingTest : public ModuleTest {
+protected:
+    void SetUp() override {
+        ModuleTest::SetUp();
+        ConnectOk();
+        SimLogClear();
+    }
+};
+
+TEST_F(CoolingTest, WritesTheSetpointIntoTheCoolingPage) {
+    struct Case {
+        int32_t setpoint;
+        std::uint8_t high, low;
+    };
+    // Only the low 16 bits go out; the units are the camera's.
+    const Case cases[] = {{-5, 0xFF, 0xFB}, {250, 0x00, 0xFA}, {0x12345, 0x23, 0x45}, {-70000, 0xEE, 0x90}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.setpoint);
+        SimLogClear();
+        EXPECT_EQ(SetTemperature(c.setpoint), 1);
+        const auto requests = ExecRequests();
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(Cdb(requests[0]), (Bytes{0x15, 0x10, 0x00, 0x00, 0x90, 0x00}));
+        EXPECT_EQ(requests[0].flags, 0x50);
+        EXPECT_EQ(requests[0].bufferLength, 144u);
+        Bytes expected(144, 0);
+        expected[4] = 0x09;
+        expected[5] = 0x8A;
+        expected[6] = 0xAB;
+        expected[7] = 0xCD;
+        expected[132] = c.high;
+        expected[133] = c.low;
+        EXPECT_EQ(DataOut(requests[0]), expected);
+    }
+}
+
+TEST_F(CoolingTest, ASetpointTheCameraRefusesReportsFailure) {
+    SimAddFault(0x15, 0, 1, SIM_FAULT_CHECK_CONDITION);
+    EXPECT_EQ(SetTemperature(-100), 0);
+    SimAddFault(0x15, 0, 1, SIM_FAULT_REFUSE);
+    EXPECT_EQ(SetTemperature(-100), 0);
+    EXPECT_EQ(SetTemperature(-100), 1);
+}
+
+TEST_F(CoolingTest, DecodesTemperatureAndCoolingByteFromTheReply) {
+    struct Case {
+        std::uint8_t t_high, t_low, cooling;
+        int32_t temperature, cooling_byte;
+    };
+    const Case cases[] = {
+        {0xFF, 0x9C, 0x00, -100, 0}, {0x00, 0x64, 0xC8, 100, 200}, {0x80, 0x00, 0xFF, -32768, 255}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.temperature);
+        SimLogClear();
+        ReplyCoolingPage({{134, c.t_high}, {135, c.t_low}, {131, c.cooling}});
+        int32_t cooling = -1;
+        EXPECT_EQ(GetCoolingInfo(&cooling), c.temperature);
+        EXPECT_EQ(cooling, c.cooling_byte);
+        const auto requests = ExecRequests();
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(Cdb(requests[0]), (Bytes{0x1A, 0x08, 0x09, 0x00, 0x90, 0x00}));
+        EXPECT_EQ(requests[0].flags, 0x48);
+        EXPECT_EQ(requests[0].bufferLength, 144u);
+    }
+}
+
+TEST_F(CoolingTest, AShortReplyReadsAsZerosNotAsAnEarlierPage) {
+    ReplyCoolingPage({{134, 0x01}, {135, 0x02}, {131, 0x40}});
+    int32_t cooling = 0;
+    ASSERT_EQ(GetCoolingInfo(&cooling), 0x0102);
+    const Bytes header_only(8, 0);
+    SimScriptReply(0x1A, header_only.data(), 8, 1);
+    EXPECT_EQ(GetCoolingInfo(&cooling), 0);
+    EXPECT_EQ(cooling, 0);
+}
+
+TEST_F(CoolingTest, AFailedReadingIsNoReadingAndWritesNothing) {
+    for (int kind : {SIM_FAULT_CHECK_CONDITION, SIM_FAULT_REFUSE}) {
+        SimAddFault(0x1A, 0, 1, kind);
+        int32_t cooling = 1234;
+        EXPECT_EQ(GetCoolingInfo(&cooling), TARNSCSI_NO_READING);
+        EXPECT_EQ(cooling, 1234);
+        SimReset();
+    }
+}
+
+TEST_F(CoolingTest, TheCameraCoolsTowardsTheSetpoint) {
+    int32_t drive = -1;
+    const int32_t ambient = GetCoolingInfo(&drive);
+    EXPECT_EQ(drive, 0);
+    ASSERT_EQ(SetTemperature(ambient - 150), 1);
+    EXPECT_EQ(GetCoolingInfo(&drive), ambient - 150);
+    EXPECT_GT(drive, 0);
+    EXPECT_LT(drive, 255);
+}
+
+TEST_F(CoolingTest, ReadySendsTestUnitReadyAsARead) {
+    EXPECT_EQ(Ready(), 1);
+    const auto requests = ExecRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(Cdb(requests[0]), (Bytes{0x00, 0x00, 0x00, 0x00, 0x90, 0x00}));
+    EXPECT_EQ(requests[0].flags, 0x48);
+    EXPECT_EQ(requests[0].bufferLength, 0u);
+    EXPECT_EQ(requests[0].hadBuffer, 0);
+}
+
+TEST_F(CoolingTest, ReadyIsNoWhileExposingAndOnAnyFailure) {
+    SimSetTimeScale(1.0);
+    ASSERT_EQ(Expose(400, 0, 0, 64, 64, 0, 0), 1);
+    EXPECT_EQ(Ready(), 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (Ready() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(Ready(), 1);
+
+    SimAddFault(0x00, 0, 1, SIM_FAULT_CHECK_CONDITION);
+    EXPECT_EQ(Ready(), 0);
+    SimAddFault(0x00, 0, 1, SIM_FAULT_REFUSE);
+    EXPECT_EQ(Ready(), 0);
+    EXPECT_EQ(Ready(), 1);
+}

@@ -1,0 +1,231 @@
+// Exposure and download through the exports: the window list on the bus,
+// the SCAN that follows it, and the image reads.
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "support/module_fixture.h"
+
+using namespace testing_support;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void Put32(Bytes& list, std::size_t at, std::uint32_t v) {
+    list[at] = static_cast<std::uint8_t>(v >> 24);
+    list[at + 1] = static_cast<std::uint8_t>(v >> 16);
+    list[at + 2] = static_cast<std::uint8_t>(v >> 8);
+    list[at + 3] = static_cast<std::uint8_t>(v);
+}
+
+// The window list as the camera expects it, written out byte by byte.
+Bytes ExpectedWindow(std::uint32_t exposure, bool binned, std::uint32_t width, std::uint32_t height,
+                     std::uint32_t x, std::uint32_t y) {
+    Bytes list(78, 0);
+    list[7] = 0x46;
+    list[8] = 0x01;
+    const std::uint8_t res_hi = binned ? 0x05 : 0x0B, res_lo = binned ? 0x83 : 0x06;
+    list[10] = list[12] = res_hi;
+    list[11] = list[13] = res_lo;
+    Put32(list, 14, x);
+    Put32(list, 18, y);
+    Put32(list, 22, width);
+    Put32(list, 26, height);
+    list[33] = 0x02;
+    Put32(list, 44, exposure);
+    list[58] = 0x7F;
+    list[59] = 0xFE;
+    list[62] = 0x2F;
+    list[63] = 0x03;
+    return list;
+}
+
+// A GET WINDOW reply reporting this window.
+void ReportWindow(bool binned, std::uint32_t width, std::uint32_t height) {
+    const Bytes list = ExpectedWindow(0, binned, width, height, 0, 0);
+    SimScriptReply(0x25, list.data(), static_cast<std::uint32_t>(list.size()), 1);
+}
+
+Bytes CameraImage() {
+    Bytes image(SimLastImage(nullptr, 0));
+    SimLastImage(image.data(), static_cast<std::uint32_t>(image.size()));
+    return image;
+}
+
+std::vector<std::uint32_t> ReadLengths() {
+    std::vector<std::uint32_t> lengths;
+    for (const SimRequest& read : ExecRequests(0x28)) {
+        EXPECT_EQ(read.cdb[7] << 8 | read.cdb[8], static_cast<int>(read.bufferLength));
+        lengths.push_back(read.bufferLength);
+    }
+    return lengths;
+}
+
+}  // namespace
+
+class ExposureTest : public ModuleTest {
+protected:
+    void SetUp() override {
+        ModuleTest::SetUp();
+        ConnectOk();
+        SimLogClear();
+    }
+};
+
+TEST_F(ExposureTest, SendsTheWindowThenStartsTheScan) {
+    struct Case {
+        int binned;
+        std::uint32_t width, height, resolution;
+    };
+    // Binned windows are rounded down to whole 2 x 2 cells; the origin is not.
+    const Case cases[] = {{1, 766, 510, 1411}, {0, 767, 511, 2822}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.binned);
+        SimLogClear();
+        ASSERT_EQ(Expose(1500, 0, c.binned, 767, 511, 1, 1), 1);
+        const auto requests = ExecRequests();
+        ASSERT_EQ(requests.size(), 2u);
+        const SimRequest& window = requests[0];
+        EXPECT_EQ(Cdb(window), (Bytes{0x24, 0, 0, 0, 0, 0, 0, 0, 0x4E, 0}));
+        EXPECT_EQ(window.bufferLength, 78u);
+        EXPECT_EQ(window.flags, 0x50);
+        EXPECT_EQ(DataOut(window), ExpectedWindow(1500, c.binned, c.width, c.height, 1, 1));
+        const SimRequest& scan = requests[1];
+        EXPECT_EQ(Cdb(scan), (Bytes{0x1B, 0, 0, 0, 0x01, 0}));
+        EXPECT_EQ(DataOut(scan), Bytes{0x01});
+        EXPECT_EQ(scan.flags, 0x50);
+    }
+}
+
+TEST_F(ExposureTest, TheSpareArgumentNeverReachesTheCamera) {
+    ASSERT_EQ(Expose(250, 0, 0, 100, 80, 10, 20), 1);
+    ASSERT_EQ(Expose(250, -123456, 0, 100, 80, 10, 20), 1);
+    const auto windows = ExecRequests(0x24);
+    ASSERT_EQ(windows.size(), 2u);
+    EXPECT_EQ(DataOut(windows[0]), DataOut(windows[1]));
+    EXPECT_EQ(Cdb(windows[0]), Cdb(windows[1]));
+}
+
+TEST_F(ExposureTest, ARefusedWindowStartsNothing) {
+    // The camera refuses a window outside its sensor ...
+    EXPECT_EQ(Expose(100, 0, 0, 800, 512, 0, 0), 0);
+    // ... and any window when the command fails.
+    SimAddFault(0x24, 0, 1, SIM_FAULT_CHECK_CONDITION);
+    EXPECT_EQ(Expose(100, 0, 0, 64, 64, 0, 0), 0);
+    SimAddFault(0x24, 0, 1, SIM_FAULT_REFUSE);
+    EXPECT_EQ(Expose(100, 0, 0, 64, 64, 0, 0), 0);
+    EXPECT_EQ(ExecRequests(0x1B).size(), 0u);
+}
+
+TEST_F(ExposureTest, AFailedScanStillReportsTheWindowAccepted) {
+    SimAddFault(0x1B, 0, 1, SIM_FAULT_CHECK_CONDITION);
+    EXPECT_EQ(Expose(100, 0, 0, 64, 64, 0, 0), 1);
+}
+
+TEST_F(ExposureTest, DownloadsAFullFrameInOrderInReadsOf2048Bytes) {
+    struct Case {
+        int binned;
+        std::size_t reads;
+    };
+    for (const Case c : {Case{0, 384}, Case{1, 96}}) {
+        SCOPED_TRACE(c.binned);
+        ASSERT_EQ(Expose(0, 0, c.binned, 768, 512, 0, 0), 1);
+        SimLogClear();
+        Bytes image(768 * 512 * 2 + 16, 0xAA);
+        ASSERT_EQ(Download(image.data()), 1);
+
+        const auto requests = ExecRequests();
+        ASSERT_EQ(requests.size(), c.reads + 1);
+        EXPECT_EQ(Cdb(requests[0]), (Bytes{0x25, 0, 0, 0, 0, 0, 0, 0, 0x4E, 0}));
+        EXPECT_EQ(requests[0].flags, 0x48);
+        EXPECT_EQ(requests[0].bufferLength, 78u);
+        for (std::size_t i = 1; i < requests.size(); ++i)
+            ASSERT_EQ(Cdb(requests[i]), (Bytes{0x28, 0, 0, 0, 0, 0, 0, 0x08, 0x00, 0})) << i;
+
+        const Bytes sent = CameraImage();
+        ASSERT_EQ(sent.size(), c.reads * 2048);
+        EXPECT_TRUE(std::equal(sent.begin(), sent.end(), image.begin())) << "image bytes out of order";
+        EXPECT_TRUE(std::all_of(image.begin() + static_cast<long>(sent.size()), image.end(),
+                                [](std::uint8_t b) { return b == 0xAA; }))
+            << "written past the image";
+    }
+}
+
+TEST_F(ExposureTest, SizesTheImageFromTheWindowTheCameraReports) {
+    ASSERT_EQ(Expose(0, 0, 0, 768, 512, 0, 0), 1);
+    Bytes image(768 * 512 * 2, 0);
+
+    // Binned 767 x 511 is 383 x 255 pixels: 95 full reads and one of 770.
+    SimLogClear();
+    ReportWindow(true, 767, 511);
+    ASSERT_EQ(Download(image.data()), 1);
+    auto lengths = ReadLengths();
+    ASSERT_EQ(lengths.size(), 96u);
+    EXPECT_EQ(std::count(lengths.begin(), lengths.end(), 2048u), 95);
+    EXPECT_EQ(lengths.back(), 770u);
+    EXPECT_EQ(ExecRequests(0x28).back().cdb[7], 0x03);
+    EXPECT_EQ(ExecRequests(0x28).back().cdb[8], 0x02);
+}
+
+TEST_F(ExposureTest, ASmallWindowIsOneShortRead) {
+    ASSERT_EQ(Expose(0, 0, 0, 40, 25, 100, 100), 1);
+    SimLogClear();
+    Bytes image(2000);
+    ASSERT_EQ(Download(image.data()), 1);
+    const auto reads = ExecRequests(0x28);
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads[0].cdb[7], 0x07);
+    EXPECT_EQ(reads[0].cdb[8], 0xD0);
+    EXPECT_EQ(image, CameraImage());
+}
+
+TEST_F(ExposureTest, AnEmptyWindowReadsNothingAndSucceeds) {
+    struct Case {
+        bool binned;
+        std::uint32_t width, height;
+    };
+    const Case cases[] = {{false, 0, 512}, {false, 768, 0}, {true, 1, 512}, {true, 768, 1}};
+    ASSERT_EQ(Expose(0, 0, 0, 64, 64, 0, 0), 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.width * 1000 + c.height);
+        SimLogClear();
+        ReportWindow(c.binned, c.width, c.height);
+        std::uint8_t guard = 0x5A;
+        EXPECT_EQ(Download(&guard), 1);
+        EXPECT_EQ(guard, 0x5A);
+        EXPECT_EQ(ExecRequests(0x28).size(), 0u);
+    }
+}
+
+TEST_F(ExposureTest, AFailedWindowReadLeavesTheBufferUntouched) {
+    ASSERT_EQ(Expose(0, 0, 0, 64, 64, 0, 0), 1);
+    SimAddFault(0x25, 0, 1, SIM_FAULT_CHECK_CONDITION);
+    Bytes image(64 * 64 * 2, 0xAA);
+    EXPECT_EQ(Download(image.data()), 0);
+    EXPECT_EQ(image, Bytes(64 * 64 * 2, 0xAA));
+    EXPECT_EQ(ExecRequests(0x28).size(), 0u);
+}
+
+TEST_F(ExposureTest, AReadFailingMidwayKeepsWhatArrivedAndStops) {
+    for (int kind : {SIM_FAULT_CHECK_CONDITION, SIM_FAULT_REFUSE}) {
+        SCOPED_TRACE(kind);
+        ASSERT_EQ(Expose(0, 0, 0, 768, 512, 0, 0), 1);
+        SimLogClear();
+        SimAddFault(0x28, 10, 1, kind);
+        Bytes image(768 * 512 * 2, 0xAA);
+        EXPECT_EQ(Download(image.data()), 0);
+        EXPECT_EQ(ExecRequests(0x28).size(), 11u);
+        const Bytes sent = CameraImage();
+        const auto arrived = static_cast<long>(10 * 2048);
+        EXPECT_TRUE(std::equal(image.begin(), image.begin() + arrived, sent.begin()));
+        EXPECT_TRUE(std::all_of(image.begin() + arrived, image.end(), [](std::uint8_t b) { return b == 0xAA; }));
+        SimReset();
+        ConnectOk();
+    }
+}
+
+TEST_F(ExposureTest, DownloadBeforeAnyExposureFails) {
+    Bytes image(768 * 512 * 2);
+    EXPECT_EQ(Download(image.data()), 0);
+}

@@ -1,0 +1,79 @@
+// What a connection holds and gives back: descriptors and the manager
+// library, over many connections. The module finds the manager on the
+// search path by itself; this program does not link it.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "exports.h"
+
+namespace {
+
+int OpenDescriptors() {
+    int count = 0;
+    DIR* dir = opendir("/proc/self/fd");
+    while (dirent* entry = readdir(dir))
+        if (entry->d_name[0] != '.') ++count;
+    closedir(dir);
+    return count;
+}
+
+bool ManagerMapped() {
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);)
+        if (line.find("libwnaspi32.so") != std::string::npos) return true;
+    return false;
+}
+
+void ConnectOk() {
+    const char* error = nullptr;
+    ASSERT_EQ(Connect(&error), 1) << (error ? error : "");
+}
+
+}  // namespace
+
+TEST(Lifecycle, ManyConnectionsLeaveNoDescriptorOrLibraryBehind) {
+    const int before = OpenDescriptors();
+    for (int i = 0; i < 1000; ++i) {
+        ConnectOk();
+        ASSERT_EQ(Ready(), 1);
+        Disconnect();
+    }
+    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_FALSE(ManagerMapped());
+}
+
+TEST(Lifecycle, ConnectingAgainReleasesTheOldConnection) {
+    const int before = OpenDescriptors();
+    ConnectOk();
+    const int connected = OpenDescriptors();
+    EXPECT_EQ(connected, before + 1);  // the completion event
+    ConnectOk();
+    EXPECT_EQ(OpenDescriptors(), connected);
+    Disconnect();
+    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_FALSE(ManagerMapped()) << "the first connection kept its library reference";
+}
+
+TEST(Lifecycle, AFailedConnectionIsReleasedToo) {
+    // Through the manager's own control interface: an empty bus.
+    void* manager = dlopen("libwnaspi32.so", RTLD_NOW);
+    ASSERT_NE(manager, nullptr);
+    using ClearBusFn = void (*)(int);
+    using ResetFn = void (*)();
+    auto clear_bus = reinterpret_cast<ClearBusFn>(dlsym(manager, "SimClearBus"));
+    auto reset = reinterpret_cast<ResetFn>(dlsym(manager, "SimReset"));
+    ASSERT_TRUE(clear_bus && reset);
+    clear_bus(1);
+    const int before = OpenDescriptors();
+    const char* error = nullptr;
+    EXPECT_EQ(Connect(&error), 0);
+    EXPECT_STREQ(error, "Camera not found");
+    Disconnect();
+    EXPECT_EQ(OpenDescriptors(), before);
+    reset();
+    dlclose(manager);
+}

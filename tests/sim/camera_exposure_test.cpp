@@ -1,0 +1,152 @@
+// SCAN, READ(10) and TEST UNIT READY: the order the camera insists on, the
+// image stream, and readiness while an exposure runs.
+#include <chrono>
+#include <thread>
+
+#include "camera/window_layout.h"
+#include "sim_test_support.h"
+
+namespace simtest {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
+
+// Expected byte i of the pattern image.
+std::uint8_t PatternByte(std::size_t i) {
+    const auto pixel = static_cast<std::uint16_t>((i / 2) * 40503 + 12345);
+    return static_cast<std::uint8_t>(i % 2 == 0 ? pixel >> 8 : pixel);
+}
+
+aspi::SRB_ExecSCSICmd ReadBlock(Bytes& buffer, std::uint16_t length) {
+    auto block = Block(camera::kReadImage, buffer.data(), static_cast<std::uint32_t>(buffer.size()));
+    block.CDBByte[camera::kReadLengthOffset] = static_cast<std::uint8_t>(length >> 8);
+    block.CDBByte[camera::kReadLengthOffset + 1] = static_cast<std::uint8_t>(length);
+    return block;
+}
+
+bool SetWindow(const WindowFields& fields) {
+    Bytes list = WindowList(fields);
+    return RunCommand(camera::kSetWindow, list);
+}
+
+bool Scan() {
+    Bytes windowIds{camera::window::kWindowIdValue};
+    return RunCommand(camera::kStartScan, windowIds);
+}
+
+bool TestUnitReady() {
+    Bytes none;
+    return RunCommand(camera::kTestUnitReady, none);
+}
+
+class ExposureTest : public SimTest {};
+
+TEST_F(ExposureTest, ScanNeedsAWindowFirst) {
+    Bytes windowIds{camera::window::kWindowIdValue};
+    auto block = Block(camera::kStartScan, windowIds.data(), 1);
+    EXPECT_EQ(Send(block), aspi::SS_ERR);
+    ExpectCheckCondition(block, scsi::SenseKey::kIllegalRequest, scsi::kCommandSequenceError);
+}
+
+TEST_F(ExposureTest, ScanOfAnotherWindowIdIsRejected) {
+    ASSERT_TRUE(SetWindow({}));
+    Bytes windowIds{2};
+    auto block = Block(camera::kStartScan, windowIds.data(), 1);
+    Send(block);
+    ExpectCheckCondition(block, scsi::SenseKey::kIllegalRequest, scsi::kInvalidFieldInParameterList);
+}
+
+TEST_F(ExposureTest, ReadBeforeAnyScanIsASequenceErrorAndMovesNothing) {
+    ASSERT_TRUE(SetWindow({}));
+    Bytes buffer(16, 0xEE);
+    auto block = ReadBlock(buffer, 16);
+    EXPECT_EQ(Send(block), aspi::SS_ERR);
+    ExpectCheckCondition(block, scsi::SenseKey::kIllegalRequest, scsi::kCommandSequenceError);
+    EXPECT_EQ(buffer, Bytes(16, 0xEE));
+}
+
+TEST_F(ExposureTest, ImageIsOneOrderedStreamAndEndsExactly) {
+    // Binned 10 x 6 window: 5 x 3 pixels, 30 bytes.
+    ASSERT_TRUE(SetWindow({4, 2, 10, 6, true, 0}));
+    ASSERT_TRUE(Scan());
+    ASSERT_TRUE(TestUnitReady());
+
+    Bytes tooMuch(32, 0xEE);
+    auto pastEnd = ReadBlock(tooMuch, 32);
+    Send(pastEnd);
+    ExpectCheckCondition(pastEnd, scsi::SenseKey::kIllegalRequest, scsi::kInvalidFieldInCdb);
+    EXPECT_EQ(tooMuch, Bytes(32, 0xEE)) << "a read past the end transfers nothing";
+
+    Bytes first(16), second(14);
+    auto read1 = ReadBlock(first, 16);
+    auto read2 = ReadBlock(second, 14);
+    ASSERT_EQ(Send(read1), aspi::SS_COMP);
+    ASSERT_EQ(Send(read2), aspi::SS_COMP);
+    for (std::size_t i = 0; i < 30; ++i) {
+        const std::uint8_t got = i < 16 ? first[i] : second[i - 16];
+        ASSERT_EQ(got, PatternByte(i)) << "byte " << i;
+    }
+
+    Bytes last(30);
+    EXPECT_EQ(SimLastImage(last.data(), 30), 30u);
+    EXPECT_EQ(Bytes(last.begin(), last.begin() + 16), first);
+
+    Bytes one(1);
+    auto afterEnd = ReadBlock(one, 1);
+    EXPECT_EQ(Send(afterEnd), aspi::SS_ERR);
+    auto empty = ReadBlock(one, 0);
+    EXPECT_EQ(Send(empty), aspi::SS_COMP);
+    EXPECT_EQ(empty.SRB_TargStat, aspi::STATUS_GOOD);
+}
+
+TEST_F(ExposureTest, UnbinnedImageHasOnePixelPerWindowPixel) {
+    ASSERT_TRUE(SetWindow({0, 0, 7, 3, false, 0}));
+    ASSERT_TRUE(Scan());
+    EXPECT_EQ(SimLastImage(nullptr, 0), 7u * 3u * 2u);
+}
+
+TEST_F(ExposureTest, CameraIsNotReadyWhileExposing) {
+    SimSetTimeScale(1.0);
+    ASSERT_TRUE(SetWindow({0, 0, 2, 2, false, 150}));
+    ASSERT_TRUE(Scan());
+
+    auto tur = Block(camera::kTestUnitReady, nullptr, 0);
+    Send(tur);
+    ExpectCheckCondition(tur, scsi::SenseKey::kNotReady, scsi::kNotReadyBecomingReady);
+    Bytes buffer(8);
+    auto read = ReadBlock(buffer, 8);
+    Send(read);
+    ExpectCheckCondition(read, scsi::SenseKey::kNotReady, scsi::kNotReadyBecomingReady);
+
+    std::this_thread::sleep_for(250ms);
+    EXPECT_TRUE(TestUnitReady());
+    EXPECT_EQ(Send(read = ReadBlock(buffer, 8)), aspi::SS_COMP);
+}
+
+TEST_F(ExposureTest, NewWindowAbandonsARunningExposure) {
+    SimSetTimeScale(1.0);
+    ASSERT_TRUE(SetWindow({0, 0, 2, 2, false, 60000}));
+    ASSERT_TRUE(Scan());
+    ASSERT_FALSE(TestUnitReady());
+
+    ASSERT_TRUE(SetWindow({0, 0, 2, 2, false, 0}));
+    EXPECT_TRUE(TestUnitReady());
+    Bytes buffer(8);
+    auto read = ReadBlock(buffer, 8);
+    Send(read);
+    ExpectCheckCondition(read, scsi::SenseKey::kIllegalRequest, scsi::kCommandSequenceError);
+}
+
+TEST_F(ExposureTest, TestUnitReadyTakesEitherNoDirectionOrReadButNotWrite) {
+    auto tur = Block(camera::kTestUnitReady, nullptr, 0);
+    tur.SRB_Flags = 0;
+    tur.CDBByte[4] = 0;  // byte 4 is ignored
+    EXPECT_EQ(Send(tur), aspi::SS_COMP);
+    tur.SRB_Flags = aspi::SRB_DIR_OUT;
+    Send(tur);
+    ExpectCheckCondition(tur, scsi::SenseKey::kIllegalRequest, scsi::kInvalidFieldInCdb);
+}
+
+}  // namespace
+}  // namespace simtest

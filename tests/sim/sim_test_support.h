@@ -1,0 +1,54 @@
+// Hand-built request blocks for driving the simulator directly, the way a
+// module would, plus readers for what came back.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "camera/commands.h"
+#include "manager/aspi_entry.h"
+#include "manager/scsi_sense.h"
+#include "sim/sim_control.h"
+#include "transport/aspi.h"
+
+namespace simtest {
+
+// Every test starts and ends on the default bus.
+class SimTest : public ::testing::Test {
+protected:
+    void SetUp() override { SimReset(); }
+    void TearDown() override { SimReset(); }
+};
+
+// An execute block for `spec` to the default camera, with the direction,
+// lengths and bytes of the module's command table and sense length 14.
+aspi::SRB_ExecSCSICmd Block(const camera::CommandSpec& spec, std::uint8_t* buffer,
+                            std::uint32_t bufferLength);
+
+// Sends the block; returns what SendASPI32Command returned.
+std::uint32_t Send(aspi::SRB_ExecSCSICmd& block);
+
+// Sends `spec` with `data` as its buffer (sized to the data); true on SS_COMP.
+bool RunCommand(const camera::CommandSpec& spec, std::vector<std::uint8_t>& data);
+
+// Expects CHECK CONDITION with this sense key and code.
+void ExpectCheckCondition(const aspi::SRB_ExecSCSICmd& block, scsi::SenseKey key,
+                          scsi::AdditionalSense code);
+
+// A window list the camera accepts, built field by field.
+struct WindowFields {
+    std::int32_t originX = 0;
+    std::int32_t originY = 0;
+    std::int32_t width = 768;
+    std::int32_t height = 512;
+    bool binned = false;
+    std::uint32_t exposureMs = 0;
+};
+std::vector<std::uint8_t> WindowList(const WindowFields& fields);
+
+// A cooling list as the module writes it.
+std::vector<std::uint8_t> CoolingList(std::int16_t setpoint);
+
+}  // namespace simtest

@@ -1,0 +1,54 @@
+// A completion event as the module makes one: an eventfd whose descriptor
+// number goes into SRB_PostProc (a Win32 event handle on Windows).
+#pragma once
+
+#include <chrono>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstdint>
+#endif
+
+namespace simtest {
+
+class TestEvent {
+public:
+#if defined(_WIN32)
+    TestEvent() : handle_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~TestEvent() { CloseHandle(handle_); }
+    void* PostProc() const { return handle_; }
+    bool Wait(std::chrono::milliseconds timeout) const {
+        return WaitForSingleObject(handle_, static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0;
+    }
+    // Signals counted since creation (Windows events only say "at least one").
+    unsigned Count() const { return Wait(std::chrono::milliseconds{0}) ? 1u : 0u; }
+
+private:
+    HANDLE handle_;
+#else
+    TestEvent() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    ~TestEvent() { close(fd_); }
+    void* PostProc() const { return reinterpret_cast<void*>(static_cast<std::intptr_t>(fd_)); }
+    bool Wait(std::chrono::milliseconds timeout) const {
+        pollfd p{fd_, POLLIN, 0};
+        return poll(&p, 1, static_cast<int>(timeout.count())) == 1;
+    }
+    // Signals counted since the last Count (drains the counter).
+    unsigned Count() const {
+        std::uint64_t value = 0;
+        return read(fd_, &value, sizeof value) == sizeof value ? static_cast<unsigned>(value) : 0u;
+    }
+
+private:
+    int fd_;
+#endif
+    TestEvent(const TestEvent&) = delete;
+    TestEvent& operator=(const TestEvent&) = delete;
+};
+
+}  // namespace simtest

@@ -1,0 +1,114 @@
+// How requests are handed to the manager: the fields the transport sets,
+// the completion event, and waiting exactly when the manager says pending.
+#include <dlfcn.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <set>
+#include <vector>
+
+#include "support/module_fixture.h"
+
+using namespace testing_support;
+
+// Every wait on the completion event is a poll() without time limit; this
+// definition counts them and hands them on to the C library.
+namespace {
+std::atomic<int> infinite_waits{0};
+}
+
+extern "C" __attribute__((visibility("default"))) int poll(struct pollfd* fds, nfds_t count, int timeout) {
+    using PollFn = int (*)(struct pollfd*, nfds_t, int);
+    static PollFn real = reinterpret_cast<PollFn>(dlsym(RTLD_NEXT, "poll"));
+    if (timeout < 0) ++infinite_waits;
+    return real(fds, count, timeout);
+}
+
+namespace {
+
+// One of each kind of command: read with data, write with data, no data.
+void RunSomeCommands() {
+    EXPECT_EQ(SetTemperature(-50), 1);
+    int32_t cooling = 0;
+    EXPECT_NE(GetCoolingInfo(&cooling), TARNSCSI_NO_READING);
+    EXPECT_EQ(Expose(10, 0, 0, 64, 32, 0, 0), 1);
+    EXPECT_EQ(Ready(), 1);
+    std::vector<std::uint8_t> image(64 * 32 * 2);
+    EXPECT_EQ(Download(image.data()), 1);
+}
+
+}  // namespace
+
+using TransportTest = ModuleTest;
+
+TEST_F(TransportTest, CompletesEveryBlockTheSameWayKeepingTheDirection) {
+    ConnectOk();
+    RunSomeCommands();
+    const auto requests = ExecRequests();
+    ASSERT_FALSE(requests.empty());
+    std::set<std::uint64_t> events;
+    for (const SimRequest& r : requests) {
+        SCOPED_TRACE(static_cast<int>(r.cdb[0]));
+        EXPECT_EQ(r.senseLength, 14);
+        EXPECT_EQ(r.lun, 0);
+        const bool writes = r.cdb[0] == 0x15 || r.cdb[0] == 0x24 || r.cdb[0] == 0x1B;
+        EXPECT_EQ(r.flags, writes ? 0x50 : 0x48);
+        events.insert(r.postProc);
+    }
+    // One event serves the whole connection, and it is a descriptor that no
+    // standard stream can be.
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_GE(*events.begin(), 3u);
+}
+
+TEST_F(TransportTest, WaitsOnceForEachPendingRequestAndNeverForAnImmediateOne) {
+    ConnectOk();
+    infinite_waits = 0;
+    SimLogClear();
+    RunSomeCommands();
+    EXPECT_EQ(infinite_waits.load(), 0);
+
+    // Pending requests finish later on the manager's thread; a stale signal
+    // from the one before must not end the next wait early, or its status
+    // would still read pending and the command would fail.
+    SimSetCompletion(SIM_PENDING, 2000);
+    SimLogClear();
+    infinite_waits = 0;
+    RunSomeCommands();
+    EXPECT_EQ(infinite_waits.load(), static_cast<int>(ExecRequests().size()));
+}
+
+TEST_F(TransportTest, ARequestRefusedAtOnceIsNotWaitedFor) {
+    ConnectOk();
+    SimSetCompletion(SIM_PENDING, 1000);
+    SimAddFault(0x00, 0, 1, SIM_FAULT_REFUSE);
+    infinite_waits = 0;
+    EXPECT_EQ(Ready(), 0);
+    EXPECT_EQ(infinite_waits.load(), 0);
+    EXPECT_EQ(Ready(), 1);
+    EXPECT_EQ(infinite_waits.load(), 1);
+}
+
+TEST_F(TransportTest, APendingFailureIsReportedAfterTheWait) {
+    ConnectOk();
+    SimSetCompletion(SIM_PENDING, 1000);
+    SimAddFault(0x00, 0, 1, SIM_FAULT_CHECK_CONDITION);
+    infinite_waits = 0;
+    EXPECT_EQ(Ready(), 0);
+    EXPECT_EQ(infinite_waits.load(), 1);
+}
+
+TEST_F(TransportTest, TheEventStaysClearOfTheStandardStreams) {
+    const int saved_stdin = dup(STDIN_FILENO);
+    ASSERT_GE(saved_stdin, 0);
+    close(STDIN_FILENO);
+    const char* error = nullptr;
+    const int32_t connected = Connect(&error);
+    dup2(saved_stdin, STDIN_FILENO);
+    close(saved_stdin);
+    ASSERT_EQ(connected, 1) << error;
+    const auto requests = ExecRequests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_GE(requests[0].postProc, 3u);
+}
