@@ -19,7 +19,7 @@ using aspi_mgr::GoodOutcome;
 // may choose (the allocation or transfer length; for TEST UNIT READY an
 // ignored byte). Every other CDB byte must equal the table's.
 struct CommandRule {
-    const camera::CommandSpec* spec;
+    const camera::CommandSpec* command;
     DataPhase phase;
     cdb::Field chosen;
     ScsiOutcome (SimCamera::*handler)(const ScsiCommand&, std::uint32_t);
@@ -38,7 +38,7 @@ const CommandRule kRules[] = {
 
 const CommandRule* FindRule(std::uint8_t opcode) {
     for (const CommandRule& rule : kRules) {
-        if (rule.spec->cdb[cdb::kOpcode] == opcode) {
+        if (rule.command->cdb[cdb::kOpcode] == opcode) {
             return &rule;
         }
     }
@@ -49,16 +49,18 @@ std::uint32_t DataLength(const CommandRule& rule, const std::uint8_t* bytes) {
     if (rule.phase == DataPhase::kNone) {
         return 0;
     }
-    return rule.chosen.length != 0 ? cdb::Read(bytes, rule.chosen) : rule.spec->dataLength;
+    return rule.chosen.length != 0 ? cdb::Read(bytes, rule.chosen) : rule.command->dataLength;
 }
 
-bool BytesMatch(const CommandRule& rule, const std::uint8_t* bytes) {
-    for (std::size_t i = 0; i < rule.spec->cdbLength; ++i) {
-        if (!cdb::Contains(rule.chosen, i) && bytes[i] != rule.spec->cdb[i]) {
-            return false;
+// The first command byte (and its highest wrong bit) that differs from the
+// table's, if any.
+std::optional<FieldInError> WrongByte(const CommandRule& rule, const std::uint8_t* bytes) {
+    for (std::size_t i = 0; i < rule.command->cdbLength; ++i) {
+        if (!cdb::Contains(rule.chosen, i) && bytes[i] != rule.command->cdb[i]) {
+            return CdbField(i, HighestDifferingBit(bytes[i], rule.command->cdb[i]));
         }
     }
-    return true;
+    return std::nullopt;
 }
 
 ScsiOutcome NotReady() {
@@ -67,32 +69,37 @@ ScsiOutcome NotReady() {
 
 }  // namespace
 
-SimCamera::SimCamera(const SimSettings& settings)
+SimCamera::SimCamera(const SimSettings& settings, SceneCache& scenes)
     : settings_(settings),
       windowList_(EncodeWindowList(window_)),
-      exposure_(settings.clock),
-      cooling_(settings.clock) {}
+      exposure_(settings.clock, scenes),
+      cooling_(settings.clock, settings.cooler) {}
 
 std::uint8_t SimCamera::DeviceType() const { return camera::kScannerDeviceType; }
 
 ScsiOutcome SimCamera::Execute(const ScsiCommand& command) {
     const CommandRule* rule = FindRule(command.cdb[cdb::kOpcode]);
     if (rule == nullptr) {
-        return IllegalRequest(scsi::kInvalidOpcode);
+        return IllegalRequest(scsi::kInvalidOpcode, CdbField(cdb::kOpcode));
     }
     const std::uint32_t length = DataLength(*rule, command.cdb);
-    if (auto failure = CheckTransfer(command, rule->phase, length)) {
+    if (auto failure = CheckTransfer(command, rule->phase, length, rule->chosen)) {
         return *failure;
     }
-    if (!BytesMatch(*rule, command.cdb)) {
-        return IllegalRequest(scsi::kInvalidFieldInCdb);
+    if (const auto wrong = WrongByte(*rule, command.cdb)) {
+        return IllegalRequest(scsi::kInvalidFieldInCdb, wrong);
     }
     return (this->*rule->handler)(command, length);
 }
 
 ScsiOutcome SimCamera::TestUnitReady(const ScsiCommand&, std::uint32_t) {
-    if (exposure_.Current() == Exposure::State::kExposing) {
-        return NotReady();
+    switch (exposure_.Current()) {
+        case Exposure::State::kExposing:
+        case Exposure::State::kReadingOut:
+            return NotReady();
+        case Exposure::State::kNoImage:
+        case Exposure::State::kImageReady:
+            break;
     }
     return GoodOutcome(0);
 }
@@ -106,10 +113,10 @@ ScsiOutcome SimCamera::ModeSelect(const ScsiCommand& command, std::uint32_t leng
     CoolingList list;
     std::memcpy(list.data(), command.buffer, list.size());
     const auto setpoint = ParseSetpointList(list);
-    if (!setpoint) {
-        return IllegalRequest(scsi::kInvalidFieldInParameterList);
+    if (!setpoint.value) {
+        return IllegalRequest(scsi::kInvalidFieldInParameterList, ListField(setpoint.fieldInError));
     }
-    cooling_.SetSetpoint(*setpoint);
+    cooling_.SetSetpoint(*setpoint.value);
     return GoodOutcome(length);
 }
 
@@ -123,24 +130,27 @@ ScsiOutcome SimCamera::SetWindow(const ScsiCommand& command, std::uint32_t lengt
     WindowList list;
     std::memcpy(list.data(), command.buffer, list.size());
     const auto window = ParseWindowList(list);
-    if (!window) {
-        return IllegalRequest(scsi::kInvalidFieldInParameterList);
+    if (!window.value) {
+        return IllegalRequest(scsi::kInvalidFieldInParameterList, ListField(window.fieldInError));
     }
     exposure_.AbandonRunning();
-    window_ = *window;
+    window_ = *window.value;
     windowList_ = list;
     windowSet_ = true;
     return GoodOutcome(length);
 }
 
 ScsiOutcome SimCamera::Scan(const ScsiCommand& command, std::uint32_t length) {
-    if (command.buffer[0] != camera::window::kWindowIdValue) {
-        return IllegalRequest(scsi::kInvalidFieldInParameterList);
+    constexpr std::size_t kWindowIdList = 0;
+    if (command.buffer[kWindowIdList] != camera::window::kWindowIdValue) {
+        return IllegalRequest(scsi::kInvalidFieldInParameterList, ListField(kWindowIdList));
     }
     if (!windowSet_) {
         return IllegalRequest(scsi::kCommandSequenceError);
     }
-    exposure_.Start(window_, settings_.imageKind);
+    // The sensor's temperature as the exposure starts sets its dark current.
+    exposure_.Start({window_, settings_.imageKind, settings_.seed, ++exposureCount_,
+                     cooling_.Temperature()});
     return GoodOutcome(length);
 }
 
@@ -159,12 +169,13 @@ ScsiOutcome SimCamera::Read(const ScsiCommand& command, std::uint32_t length) {
         case Exposure::State::kNoImage:
             return IllegalRequest(scsi::kCommandSequenceError);
         case Exposure::State::kExposing:
+        case Exposure::State::kReadingOut:
             return NotReady();
         case Exposure::State::kImageReady:
             break;
     }
     if (length > exposure_.Remaining()) {
-        return IllegalRequest(scsi::kInvalidFieldInCdb);
+        return IllegalRequest(scsi::kInvalidFieldInCdb, CdbField(cdb::kLengthOf10Byte.offset));
     }
     exposure_.ReadNext(command.buffer, length);
     return GoodOutcome(length);

@@ -1,6 +1,7 @@
 // The simulated camera: a well-behaved SCSI scanner-class target that takes
 // exactly the commands of the module's command table, checks every byte it
-// can, and answers from its window, exposure and cooling models.
+// can (a rejected command's sense data points at the field in error), and
+// answers from its window, exposure and cooling models.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include "sim/exposure.h"
 #include "sim/sim_device.h"
 #include "sim/sim_settings.h"
+#include "sim/sky_scene.h"
 #include "sim/target_rules.h"
 #include "sim/window_params.h"
 
@@ -17,7 +19,7 @@ namespace sim {
 
 class SimCamera : public SimDevice {
 public:
-    explicit SimCamera(const SimSettings& settings);
+    SimCamera(const SimSettings& settings, SceneCache& scenes);
 
     std::uint8_t DeviceType() const override;
     ScsiOutcome Execute(const ScsiCommand& command) override;
@@ -26,6 +28,10 @@ public:
     const std::vector<std::uint8_t>& LastImage() { return exposure_.LastImage(); }
     std::int32_t Temperature() { return cooling_.Temperature(); }
     std::uint32_t CoolerDrive() { return cooling_.Drive(); }
+
+    // The next exposure is number 1 again (the noise of its image repeats).
+    void RestartExposureCount() { exposureCount_ = 0; }
+    void AmbientChanged() { cooling_.AmbientChanged(); }
 
     // Handlers, each given a command already checked for shape and bytes and
     // its data length.
@@ -44,6 +50,7 @@ private:
     Window window_;
     WindowList windowList_;
     Exposure exposure_;
+    std::uint64_t exposureCount_ = 0;
     CoolingModel cooling_;
 };
 

@@ -1,6 +1,6 @@
 #include "sim/camera_inquiry.h"
 
-#include <cstring>
+#include <algorithm>
 
 #include "camera/commands.h"
 
@@ -16,6 +16,9 @@ constexpr std::size_t kProduct = camera::kInquiryProductOffset;
 constexpr std::size_t kRevision = 32;
 
 constexpr std::uint8_t kScsi2 = 2;
+constexpr std::uint8_t kPeripheralTypeMask = 0x1F;
+constexpr char kPadding = ' ';
+
 constexpr char kVendorId[] = "TARN    ";
 constexpr char kProductId[] = "Nebrix CCD      ";
 constexpr char kRevisionId[] = "1.00";
@@ -24,22 +27,29 @@ static_assert(sizeof kVendorId - 1 == kProduct - kVendor);
 static_assert(sizeof kProductId - 1 == kRevision - kProduct);
 static_assert(sizeof kRevisionId - 1 == kStandardInquiryLength - kRevision);
 
-InquiryData Build() {
-    InquiryData data{};
-    data[kPeripheralType] = camera::kScannerDeviceType;
-    data[kVersion] = kScsi2;
-    data[kResponseFormat] = kScsi2;
-    data[kAdditionalLength] = static_cast<std::uint8_t>(kStandardInquiryLength - kAdditionalLength - 1);
-    std::memcpy(data.data() + kVendor, kVendorId, sizeof kVendorId - 1);
-    std::memcpy(data.data() + kProduct, kProductId, sizeof kProductId - 1);
-    std::memcpy(data.data() + kRevision, kRevisionId, sizeof kRevisionId - 1);
-    return data;
+void PutText(InquiryData& data, std::size_t offset, std::size_t width, std::string_view text) {
+    std::fill_n(data.begin() + static_cast<std::ptrdiff_t>(offset), width, static_cast<std::uint8_t>(kPadding));
+    std::copy_n(text.begin(), std::min(width, text.size()), data.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
 }  // namespace
 
+InquiryData StandardInquiry(std::uint8_t deviceType, std::string_view vendor, std::string_view product,
+                            std::string_view revision) {
+    InquiryData data{};
+    data[kPeripheralType] = deviceType & kPeripheralTypeMask;
+    data[kVersion] = kScsi2;
+    data[kResponseFormat] = kScsi2;
+    data[kAdditionalLength] = static_cast<std::uint8_t>(kStandardInquiryLength - kAdditionalLength - 1);
+    PutText(data, kVendor, kProduct - kVendor, vendor);
+    PutText(data, kProduct, kRevision - kProduct, product);
+    PutText(data, kRevision, kStandardInquiryLength - kRevision, revision);
+    return data;
+}
+
 const InquiryData& CameraInquiryData() {
-    static const InquiryData data = Build();
+    static const InquiryData data =
+        StandardInquiry(camera::kScannerDeviceType, kVendorId, kProductId, kRevisionId);
     return data;
 }
 

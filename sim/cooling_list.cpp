@@ -15,19 +15,25 @@ namespace {
 constexpr std::size_t kModeDataLength = 0;
 constexpr std::size_t kBlockDescriptorLength = 3;
 
-bool SignaturePresent(const CoolingList& list) {
-    return list[c::kSignature] == c::kSignatureValue[0] &&
-           list[c::kSignature + 1] == c::kSignatureValue[1];
-}
-
 }  // namespace
 
-std::optional<std::int16_t> ParseSetpointList(const CoolingList& list) {
-    if (list[kBlockDescriptorLength] != 0 || list[c::kPageCode] != c::kPageCodeValue ||
-        list[c::kPageLength] != c::kPageLengthValue || !SignaturePresent(list)) {
-        return std::nullopt;
+ParsedList<std::int16_t> ParseSetpointList(const CoolingList& list) {
+    using Parsed = ParsedList<std::int16_t>;
+    if (list[kBlockDescriptorLength] != 0) {
+        return Parsed::Reject(kBlockDescriptorLength);
     }
-    return static_cast<std::int16_t>(GetBE16(list.data() + c::kSetpoint));
+    if (list[c::kPageCode] != c::kPageCodeValue) {
+        return Parsed::Reject(c::kPageCode);
+    }
+    if (list[c::kPageLength] != c::kPageLengthValue) {
+        return Parsed::Reject(c::kPageLength);
+    }
+    for (std::size_t i = 0; i < std::size(c::kSignatureValue); ++i) {
+        if (list[c::kSignature + i] != c::kSignatureValue[i]) {
+            return Parsed::Reject(c::kSignature + i);
+        }
+    }
+    return Parsed::Accept(static_cast<std::int16_t>(GetBE16(list.data() + c::kSetpoint)));
 }
 
 CoolingList EncodeCoolingList(const CoolingReport& report) {

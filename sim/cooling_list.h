@@ -7,14 +7,16 @@
 #include <optional>
 
 #include "camera/cooling_page.h"
+#include "sim/parsed_list.h"
 
 namespace sim {
 
 using CoolingList = std::array<std::uint8_t, camera::cooling::kLength>;
 
 // The setpoint of a list the camera accepts: no block descriptor, page 09
-// with its length and signature. Nothing for any other list.
-std::optional<std::int16_t> ParseSetpointList(const CoolingList& list);
+// with its length and signature. For any other list, the first field that
+// is wrong.
+ParsedList<std::int16_t> ParseSetpointList(const CoolingList& list);
 
 struct CoolingReport {
     std::int16_t setpoint;

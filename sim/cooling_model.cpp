@@ -4,25 +4,76 @@
 #include <cmath>
 
 namespace sim {
+namespace {
 
-CoolingModel::CoolingModel(const SimClock& clock) : clock_(clock), updated_(clock.Now()) {}
+// How fast the cold plate follows the cooler: the sensor covers about 63 %
+// of the way to a new equilibrium in this time.
+constexpr double kThermalTimeConstantSeconds = 10.0;
+// The controller eases off over the last stretch: it asks for the remaining
+// distance divided by this time once that is below the ramp rate.
+constexpr double kSettleTimeSeconds = 1.0;
+// Integration step, and the most steps one reading works out (a reading
+// after a long quiet spell takes longer steps; the result has long settled).
+constexpr double kStepSeconds = 0.05;
+constexpr double kMostSteps = 20000;
 
-std::int32_t CoolingModel::Goal() const {
+// `to`, unless the step from `from` to `to` passes `bound`: then `bound`.
+double StopAt(double from, double to, double bound) {
+    const bool passes = (from <= bound && bound < to) || (to < bound && bound <= from);
+    return passes ? bound : to;
+}
+
+}  // namespace
+
+CoolingModel::CoolingModel(const SimClock& clock, const CoolerSpec& cooler)
+    : clock_(clock), cooler_(cooler), temperature_(cooler.ambientTenths), updated_(clock.Now()) {}
+
+double CoolingModel::Ambient() const { return cooler_.ambientTenths; }
+
+double CoolingModel::MaxDifference() const { return std::max(cooler_.maxDifferenceTenths, 1); }
+
+double CoolingModel::Goal() const {
     if (!coolerOn_) {
-        return kAmbientTenths;
+        return Ambient();
     }
-    return std::clamp<std::int32_t>(setpoint_, kAmbientTenths - kCoolerReachTenths, kAmbientTenths);
+    return std::clamp<double>(setpoint_, Ambient() - MaxDifference(), Ambient());
+}
+
+double CoolingModel::ControlDrive() const {
+    if (!coolerOn_) {
+        return 0.0;
+    }
+    const double distance = setpoint_ - temperature_;
+    const double rate = std::max(cooler_.rateTenthsPerSecond, 1);
+    const double wanted = std::copysign(std::min(rate, std::abs(distance) / kSettleTimeSeconds), distance);
+    // From the plate's balance: dT/dt = (ambient - u * maxDifference - T) / tau.
+    const double drive =
+        (Ambient() - temperature_ - kThermalTimeConstantSeconds * wanted) / MaxDifference();
+    return std::clamp(drive, 0.0, 1.0);
+}
+
+void CoolingModel::Step(double seconds) {
+    const double drive = ControlDrive();
+    const double equilibrium = Ambient() - drive * MaxDifference();
+    const double rate = (equilibrium - temperature_) / kThermalTimeConstantSeconds;
+    double next = StopAt(temperature_, temperature_ + rate * seconds, equilibrium);
+    if (coolerOn_) {
+        next = StopAt(temperature_, next, setpoint_);
+    }
+    temperature_ = next;
 }
 
 void CoolingModel::Advance() {
     const auto now = clock_.Now();
-    const double goal = Goal();
     if (clock_.Instant()) {
-        temperature_ = goal;
-    } else {
-        const double step = kCoolingRateTenthsPerSecond * clock_.SimulatedSeconds(updated_, now);
-        temperature_ = temperature_ < goal ? std::min(goal, temperature_ + step)
-                                           : std::max(goal, temperature_ - step);
+        temperature_ = Goal();
+    } else if (now > updated_) {
+        const double elapsed = clock_.SimulatedSeconds(updated_, now);
+        const double steps = std::clamp(std::ceil(elapsed / kStepSeconds), 1.0, kMostSteps);
+        const double step = elapsed / steps;
+        for (double i = 0; i < steps; ++i) {
+            Step(step);
+        }
     }
     updated_ = now;
 }
@@ -33,6 +84,13 @@ void CoolingModel::SetSetpoint(std::int16_t tenths) {
     coolerOn_ = true;
 }
 
+void CoolingModel::AmbientChanged() {
+    Advance();
+    if (!coolerOn_) {
+        temperature_ = Ambient();
+    }
+}
+
 std::int32_t CoolingModel::Temperature() {
     Advance();
     return static_cast<std::int32_t>(std::lround(temperature_));
@@ -40,14 +98,7 @@ std::int32_t CoolingModel::Temperature() {
 
 std::uint32_t CoolingModel::Drive() {
     Advance();
-    if (!coolerOn_) {
-        return 0;
-    }
-    if (setpoint_ < kAmbientTenths - kCoolerReachTenths) {
-        return kFullDrive;
-    }
-    const double share = (kAmbientTenths - temperature_) / kCoolerReachTenths;
-    return static_cast<std::uint32_t>(std::lround(std::clamp(share, 0.0, 1.0) * kFullDrive));
+    return static_cast<std::uint32_t>(std::lround(ControlDrive() * kFullDrive));
 }
 
 }  // namespace sim

@@ -3,25 +3,40 @@
 #include <cstring>
 
 namespace sim {
+namespace {
 
-void Exposure::Start(const Window& window, ImageKind kind) {
+constexpr double kFullFramePixels = double{kSensorWidth} * kSensorHeight;
+
+}  // namespace
+
+double ReadoutMs(const Window& window) {
+    return kFullFrameReadoutMs * ImagePixelCount(window) / kFullFramePixels;
+}
+
+void Exposure::Start(const ExposureRecipe& recipe) {
+    recipe_ = recipe;
     state_ = State::kExposing;
-    due_ = clock_.Now() + clock_.RealDuration(static_cast<double>(window.exposureMs));
-    pixelCount_ = ImagePixelCount(window);
-    kind_ = kind;
+    exposureEnd_ = clock_.Now() + clock_.RealDuration(static_cast<double>(recipe.window.exposureMs));
+    readoutEnd_ = exposureEnd_ + clock_.RealDuration(ReadoutMs(recipe.window));
 }
 
 void Exposure::AbandonRunning() {
-    if (state_ == State::kExposing) {
+    if (Running()) {
         state_ = State::kNoImage;
     }
 }
 
 Exposure::State Exposure::Current() {
-    if (state_ == State::kExposing && clock_.Now() >= due_) {
-        image_ = MakeImage(kind_, pixelCount_);
+    if (!Running()) {
+        return state_;
+    }
+    const auto now = clock_.Now();
+    if (now >= readoutEnd_) {
+        image_ = MakeImage(recipe_, scenes_);
         readOffset_ = 0;
         state_ = State::kImageReady;
+    } else if (now >= exposureEnd_) {
+        state_ = State::kReadingOut;
     }
     return state_;
 }

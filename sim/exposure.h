@@ -1,6 +1,8 @@
 // One exposure of the simulated camera from SCAN to the last byte read: it
-// runs for the window's exposure time on the simulated clock, then its image
-// is made once and handed out as one ordered stream.
+// exposes for the window's exposure time on the simulated clock, then reads
+// the sensor out for a time that grows with the number of pixels read; when
+// the readout ends its image is made once and handed out as one ordered
+// stream.
 #pragma once
 
 #include <cstdint>
@@ -8,27 +10,34 @@
 
 #include "sim/image_source.h"
 #include "sim/sim_clock.h"
+#include "sim/sky_scene.h"
 #include "sim/window_params.h"
 
 namespace sim {
 
+// Readout of a full unbinned frame, in simulated milliseconds; a window
+// takes this in proportion to the pixels of its image.
+inline constexpr double kFullFrameReadoutMs = 1000.0;
+
 class Exposure {
 public:
     enum class State {
-        kNoImage,    // nothing started since the last SET WINDOW, or never
-        kExposing,   // SCAN given, exposure time not over
-        kImageReady, // image made; part of it may have been read
+        kNoImage,     // nothing started since the last SET WINDOW, or never
+        kExposing,    // SCAN given, exposure time not over
+        kReadingOut,  // exposure over, sensor being read
+        kImageReady,  // image made; part of it may have been read
     };
 
-    explicit Exposure(const SimClock& clock) : clock_(clock) {}
+    Exposure(const SimClock& clock, SceneCache& scenes) : clock_(clock), scenes_(scenes) {}
 
-    // Starts a new exposure of `window`; an image not yet read is dropped.
-    void Start(const Window& window, ImageKind kind);
+    // Starts a new exposure; one still running is dropped, and so is an
+    // image not yet read.
+    void Start(const ExposureRecipe& recipe);
 
-    // Drops an exposure that is still running.
+    // Drops an exposure that is still exposing or reading out.
     void AbandonRunning();
 
-    // The state now; makes the image when the exposure time is over.
+    // The state now; makes the image when the readout is over.
     State Current();
 
     // Bytes of the ready image not read yet.
@@ -41,13 +50,19 @@ public:
     const std::vector<std::uint8_t>& LastImage();
 
 private:
+    bool Running() const { return state_ == State::kExposing || state_ == State::kReadingOut; }
+
     const SimClock& clock_;
+    SceneCache& scenes_;
     State state_ = State::kNoImage;
-    SimClock::Clock::time_point due_{};
-    std::uint32_t pixelCount_ = 0;
-    ImageKind kind_ = ImageKind::kPattern;
+    ExposureRecipe recipe_;
+    SimClock::Clock::time_point exposureEnd_{};
+    SimClock::Clock::time_point readoutEnd_{};
     std::vector<std::uint8_t> image_;
     std::uint32_t readOffset_ = 0;
 };
+
+// Simulated readout time of the window's image.
+double ReadoutMs(const Window& window);
 
 }  // namespace sim

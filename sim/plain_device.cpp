@@ -21,14 +21,14 @@ aspi_mgr::ScsiOutcome PlainDevice::Execute(const aspi_mgr::ScsiCommand& command)
             return aspi_mgr::GoodOutcome(0);
         case camera::opcode::kInquiry: {
             const std::uint32_t allocation = cdb::Read(command.cdb, cdb::kLengthOf6Byte);
-            if (auto failure = CheckTransfer(command, DataPhase::kIn, allocation)) {
+            if (auto failure = CheckTransfer(command, DataPhase::kIn, allocation, cdb::kLengthOf6Byte)) {
                 return *failure;
             }
             return DataIn(command, inquiry_.data(), static_cast<std::uint32_t>(inquiry_.size()),
                           allocation);
         }
         default:
-            return IllegalRequest(scsi::kInvalidOpcode);
+            return IllegalRequest(scsi::kInvalidOpcode, CdbField(cdb::kOpcode));
     }
 }
 

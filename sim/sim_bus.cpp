@@ -18,16 +18,17 @@ constexpr unsigned kTargetShift = 8;
 
 }  // namespace
 
-SimBus::SimBus() { Reset(); }
+SimBus::SimBus() { Reset(StartupSettings()); }
 
-void SimBus::Reset() {
+void SimBus::Reset(const SimSettings& settings) {
     std::lock_guard lock(mutex_);
     devices_.clear();
     scripts_.Clear();
-    settings_ = SimSettings{};
+    lastSense_.clear();
+    settings_ = settings;
     adapterCount_ = kDefaultAdapterCount;
     devices_.emplace(*AddressOf(SIM_DEFAULT_ADAPTER, SIM_DEFAULT_TARGET, 0, adapterCount_),
-                     std::make_unique<SimCamera>(settings_));
+                     std::make_unique<SimCamera>(settings_, scenes_));
 }
 
 void SimBus::Clear(int adapterCount) {
@@ -63,7 +64,7 @@ bool SimBus::AddPlainDevice(int adapter, int target, int lun, std::uint8_t devic
 
 bool SimBus::AddCamera(int adapter, int target, int lun) {
     std::lock_guard lock(mutex_);
-    return Place(adapter, target, lun, std::make_unique<SimCamera>(settings_));
+    return Place(adapter, target, lun, std::make_unique<SimCamera>(settings_, scenes_));
 }
 
 void SimBus::SetTimeScale(double scale) {
@@ -74,6 +75,37 @@ void SimBus::SetTimeScale(double scale) {
 void SimBus::SetImageKind(ImageKind kind) {
     std::lock_guard lock(mutex_);
     settings_.imageKind = kind;
+}
+
+void SimBus::SetSeed(std::uint64_t seed) {
+    std::lock_guard lock(mutex_);
+    settings_.seed = seed;
+    for (auto& [address, device] : devices_) {
+        if (SimCamera* camera = device->AsCamera()) {
+            camera->RestartExposureCount();
+        }
+    }
+}
+
+void SimBus::SetAmbient(std::int32_t tenths) {
+    std::lock_guard lock(mutex_);
+    settings_.cooler.ambientTenths = std::clamp(tenths, kLowestAmbientTenths, kHighestAmbientTenths);
+    for (auto& [address, device] : devices_) {
+        if (SimCamera* camera = device->AsCamera()) {
+            camera->AmbientChanged();
+        }
+    }
+}
+
+void SimBus::SetCoolerLimits(std::int32_t maxDifferenceTenths, std::int32_t rateTenthsPerSecond) {
+    std::lock_guard lock(mutex_);
+    settings_.cooler.maxDifferenceTenths = std::clamp(maxDifferenceTenths, 1, kLargestCoolerDifferenceTenths);
+    settings_.cooler.rateTenthsPerSecond = std::clamp(rateTenthsPerSecond, 1, kFastestCoolerRateTenths);
+}
+
+CoolerSpec SimBus::Cooler() {
+    std::lock_guard lock(mutex_);
+    return settings_.cooler;
 }
 
 void SimBus::AddScript(std::uint8_t opcode, const std::uint8_t* data, std::uint32_t length,
@@ -112,6 +144,11 @@ std::optional<std::uint32_t> SimBus::CoolerDrive() {
     return camera != nullptr ? std::optional(camera->CoolerDrive()) : std::nullopt;
 }
 
+std::vector<std::uint8_t> SimBus::LastSense() {
+    std::lock_guard lock(mutex_);
+    return lastSense_;
+}
+
 std::uint8_t SimBus::AdapterCount() {
     std::lock_guard lock(mutex_);
     return static_cast<std::uint8_t>(adapterCount_);
@@ -144,7 +181,11 @@ aspi_mgr::ScsiOutcome SimBus::Execute(const aspi_mgr::ScsiCommand& command) {
             return ScriptedReply(command, *script);
         }
     }
-    return device->Execute(command);
+    aspi_mgr::ScsiOutcome outcome = device->Execute(command);
+    if (outcome.targetStatus == aspi::STATUS_CHKCOND) {
+        lastSense_.assign(outcome.sense.begin(), outcome.sense.begin() + outcome.senseLength);
+    }
+    return outcome;
 }
 
 aspi_mgr::ScsiOutcome SimBus::ScriptedReply(const aspi_mgr::ScsiCommand& command,

@@ -15,6 +15,7 @@
 #include "sim/sim_control.h"
 #include "sim/sim_device.h"
 #include "sim/sim_settings.h"
+#include "sim/sky_scene.h"
 
 namespace sim {
 
@@ -25,11 +26,12 @@ inline constexpr int kMaxLuns = SIM_MAX_LUNS;
 
 class SimBus : public aspi_mgr::Backend {
 public:
+    // The default bus with the start-up settings.
     SimBus();
 
-    // One adapter with the camera at the default address, default settings,
-    // no scripts.
-    void Reset();
+    // One adapter with the camera at the default address, these settings,
+    // no scripts, no sense data kept.
+    void Reset(const SimSettings& settings);
     // No devices; `adapterCount` adapters (clamped to 0..255).
     void Clear(int adapterCount);
 
@@ -40,6 +42,13 @@ public:
 
     void SetTimeScale(double scale);
     void SetImageKind(ImageKind kind);
+    // Also makes every camera's next exposure number 1 again.
+    void SetSeed(std::uint64_t seed);
+    // Clamped to the limits in cooling_model.h. Sensors with their cooler
+    // off take the new ambient at once.
+    void SetAmbient(std::int32_t tenths);
+    void SetCoolerLimits(std::int32_t maxDifferenceTenths, std::int32_t rateTenthsPerSecond);
+    CoolerSpec Cooler();
     void AddScript(std::uint8_t opcode, const std::uint8_t* data, std::uint32_t length,
                    std::uint32_t times);
 
@@ -47,6 +56,8 @@ public:
     std::optional<std::vector<std::uint8_t>> LastImage();
     std::optional<std::int32_t> Temperature();
     std::optional<std::uint32_t> CoolerDrive();
+    // Sense data of the last command a device ended with CHECK CONDITION.
+    std::vector<std::uint8_t> LastSense();
 
     std::uint8_t AdapterCount() override;
     std::optional<std::uint8_t> DeviceType(std::uint8_t adapter, std::uint8_t target,
@@ -66,7 +77,9 @@ private:
     int adapterCount_ = kDefaultAdapterCount;
     std::map<Address, std::unique_ptr<SimDevice>> devices_;
     SimSettings settings_;
+    SceneCache scenes_;
     ScriptedReplies scripts_;
+    std::vector<std::uint8_t> lastSense_;
 };
 
 }  // namespace sim

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "sim/config_apply.h"
 #include "sim/sim_state.h"
 
 namespace {
@@ -54,7 +55,7 @@ SimRequest ToSimRequest(const aspi_mgr::RequestRecord& record) {
 
 void SimReset(void) {
     Sim().manager.Reset();
-    Sim().bus.Reset();
+    Sim().bus.Reset(sim::TestBaselineSettings());
 }
 
 void SimClearBus(int adapterCount) {
@@ -103,9 +104,31 @@ void SimScriptReply(uint8_t opcode, const uint8_t* data, uint32_t length, uint32
 void SimSetTimeScale(double scale) { Sim().bus.SetTimeScale(scale); }
 
 void SimSetImageKind(int kind) {
-    if (kind == SIM_IMAGE_PATTERN) {
-        Sim().bus.SetImageKind(sim::ImageKind::kPattern);
+    switch (kind) {
+        case SIM_IMAGE_PATTERN:
+            Sim().bus.SetImageKind(sim::ImageKind::kPattern);
+            break;
+        case SIM_IMAGE_SKY:
+            Sim().bus.SetImageKind(sim::ImageKind::kSky);
+            break;
+        case SIM_IMAGE_DARK:
+            Sim().bus.SetImageKind(sim::ImageKind::kDark);
+            break;
+        default:
+            break;
     }
+}
+
+void SimSetSeed(uint64_t seed) { Sim().bus.SetSeed(seed); }
+
+void SimSetAmbient(int32_t tenths) { Sim().bus.SetAmbient(tenths); }
+
+void SimSetCoolerLimits(int32_t maxDifferenceTenths, int32_t rateTenthsPerSecond) {
+    Sim().bus.SetCoolerLimits(maxDifferenceTenths, rateTenthsPerSecond);
+}
+
+int SimConfigure(const char* text) {
+    return sim::ApplyConfigText(Sim(), text != nullptr ? text : "", "SimConfigure");
 }
 
 uint32_t SimLastImage(uint8_t* out, uint32_t capacity) {
@@ -123,6 +146,15 @@ uint32_t SimLastImage(uint8_t* out, uint32_t capacity) {
 int32_t SimTemperature(void) { return Sim().bus.Temperature().value_or(0); }
 
 uint32_t SimCoolerDrive(void) { return Sim().bus.CoolerDrive().value_or(0); }
+
+uint32_t SimLastSense(uint8_t* out, uint32_t capacity) {
+    const auto sense = Sim().bus.LastSense();
+    const auto length = static_cast<uint32_t>(sense.size());
+    if (out != nullptr && length > 0) {
+        std::memcpy(out, sense.data(), std::min(length, capacity));
+    }
+    return length;
+}
 
 uint32_t SimLogCount(void) { return static_cast<uint32_t>(Sim().manager.Log().Count()); }
 

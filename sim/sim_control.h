@@ -4,6 +4,12 @@
 // choose how requests complete, inject faults and read back every request the
 // module sent. All functions are safe to call while no request is in flight;
 // none of them is needed for the default bus (one camera on adapter 0).
+//
+// Two starting points. As the library loads, the simulator behaves like the
+// real camera: real time (time scale 1), the sky image, ambient +20.0 C, seed
+// 1; then the TARNSCSI_SIM environment variable is applied (see
+// SimConfigure). SimReset instead goes to the test baseline described
+// there, whatever TARNSCSI_SIM says.
 #pragma once
 
 #include <stdint.h>
@@ -40,10 +46,13 @@ SIM_API const char* SimIdentity(void);
 
 // ---- Bus layout -----------------------------------------------------------
 
-// Back to the default state: one adapter, the camera at
+// Back to the test baseline: one adapter, the camera at
 // (SIM_DEFAULT_ADAPTER, SIM_DEFAULT_TARGET, 0), immediate completion, no
 // faults, no scripted replies, an empty request log, time scale 0 (exposures
-// and readouts finish at once), the test-pattern image.
+// and readouts finish at once), the test-pattern image. Seed, ambient
+// temperature and cooler limits go back to their start-up values (1, +20.0
+// C, 40 C and 1 C per second); exposures are counted from 1 again; no sense
+// data is kept. TARNSCSI_SIM is not applied.
 SIM_API void SimReset(void);
 
 // Empties the bus and sets how many adapters the support word reports
@@ -135,6 +144,13 @@ SIM_API void SimScriptReply(uint8_t opcode, const uint8_t* data, uint32_t length
 // finish at once, 1 is real time. It also paces the cooling (1 C per
 // simulated second; with 0 the temperature jumps to its goal). Negative
 // values count as 0.
+//
+// Timing: SCAN starts an exposure of the window's exposureTime (simulated
+// milliseconds), then the sensor is read out for 1000 ms times the pixels
+// of the image over 768 x 512 (a full unbinned frame: 1 s; binned: a
+// quarter). Until the readout ends, TEST UNIT READY and READ end with CHECK
+// CONDITION, sense NOT READY (ASC/ASCQ 04/01). SET WINDOW or a new SCAN
+// abandons an exposure that is still exposing or reading out.
 SIM_API void SimSetTimeScale(double scale);
 
 enum SimImageKind {
@@ -142,8 +158,51 @@ enum SimImageKind {
     // (n * 40503 + 12345) mod 65536, most significant byte first. Every byte
     // of a download can thus be checked in place.
     SIM_IMAGE_PATTERN = 0,
+    // The sky: a star field fixed by the seed, sky background, dark current,
+    // hot pixels, bias, read and shot noise, through a sensor that clips at
+    // 65535. Binned pixels are the sums of the 2 x 2 unbinned pixels of the
+    // same exposure, held at 65535. The image depends only on the seed, the
+    // window, the exposure time, the sensor temperature when the exposure
+    // started, and the exposure's number: the count of SCANs the camera
+    // accepted since it was placed (SimReset, SimAddCamera, SimConfigure) or
+    // the seed was last set (the noise changes from frame to frame, as a
+    // real camera's does). Each pixel's noise depends on its place on the
+    // sensor, so a window shows exactly the same pixels as a full frame of
+    // the same number.
+    SIM_IMAGE_SKY = 1,
+    // The same camera with its shutter closed (a dark frame): bias, dark
+    // current (doubling every 6 C of sensor temperature), hot pixels, noise.
+    SIM_IMAGE_DARK = 2,
 };
+// Other values are ignored.
 SIM_API void SimSetImageKind(int kind);
+
+// Chooses the star field and the sensor's hot pixels, and picks the noise
+// together with the exposure number: the next exposure of every camera is
+// number 1 again, so setting the same seed again repeats the same images.
+SIM_API void SimSetSeed(uint64_t seed);
+
+// Ambient temperature in tenths of a degree C (clamped to -500..600). A
+// sensor whose cooler is off sits at ambient and takes the new temperature
+// at once; a cooled one carries on from where it is, its cooler now working
+// against the new ambient.
+SIM_API void SimSetAmbient(int32_t tenths);
+
+// The cooler's limits: the largest difference below ambient it can hold
+// (tenths of a degree, clamped to 1..1000) and its fastest ramp (tenths of a
+// degree per simulated second, clamped to 1..1000).
+SIM_API void SimSetCoolerLimits(int32_t maxDifferenceTenths, int32_t rateTenthsPerSecond);
+
+// Applies configuration text in the syntax of TARNSCSI_SIM on top of the
+// current state: items separated by commas, each key=value.
+//   seed=N  time-scale=X  ambient=C  cooler-difference=C  cooler-rate=C
+//   image=sky|dark|pattern  adapters=N  camera=A:T[:L]
+//   device=A:T:TYPE[:NAME]  fault=OP:SKIP:COUNT:KIND
+//   completion=immediate|pending[:MICROSECONDS]
+// (temperatures in degrees C; the README describes each key). An item with
+// an unknown key or a bad value is reported on stderr and ignored. Returns
+// the number of items ignored; a null text is empty.
+SIM_API int SimConfigure(const char* text);
 
 // Copies the image bytes of the last finished exposure (as they go out on
 // the bus) into `out`, at most `capacity` bytes; returns the image's full
@@ -157,9 +216,21 @@ SIM_API uint32_t SimLastImage(uint8_t* out, uint32_t capacity);
 // until the first MODE SELECT; then the temperature moves towards the
 // setpoint, but not below ambient - 40 C nor above ambient; the drive is
 // 255 * (ambient - temperature) / 40 C, and 255 while the setpoint is out of
-// reach.
+// reach. (With a time scale above 0 that is the drive once the temperature
+// has settled; while the cooler pulls the temperature towards the setpoint
+// the drive is higher, up to 255, and the pull slows down as the drive
+// saturates near the limit. Ambient and limits: SimSetAmbient,
+// SimSetCoolerLimits.)
 SIM_API int32_t SimTemperature(void);
 SIM_API uint32_t SimCoolerDrive(void);
+
+// Copies the sense data of the last command a device on the bus ended with
+// CHECK CONDITION (injected faults excepted) into `out`, at most `capacity`
+// bytes; returns its full length (18, fixed format), 0 when there was none
+// since SimReset. For ILLEGAL REQUEST, byte 15 has bit 7 set when bytes 16..17
+// point at the field in error: bit 6 set for a command byte, clear for a
+// byte of the parameter list; bit 3 set when bits 0..2 name the bit.
+SIM_API uint32_t SimLastSense(uint8_t* out, uint32_t capacity);
 
 // ---- Request log ----------------------------------------------------------
 

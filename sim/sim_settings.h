@@ -1,14 +1,31 @@
-// Knobs every simulated camera on the bus shares.
+// Knobs every simulated camera on the bus shares, and their two sets of
+// defaults: the realistic ones the library starts with, and the test
+// baseline SimReset goes back to.
 #pragma once
 
+#include <cstdint>
+
+#include "sim/cooling_model.h"
 #include "sim/image_source.h"
 #include "sim/sim_clock.h"
 
 namespace sim {
 
+// The star field and the sensor's defects of a camera nobody configured.
+inline constexpr std::uint64_t kDefaultSeed = 1;
+
 struct SimSettings {
     SimClock clock;
     ImageKind imageKind = ImageKind::kPattern;
+    std::uint64_t seed = kDefaultSeed;
+    CoolerSpec cooler;
 };
+
+// As the library starts: real time, the sky image.
+SimSettings StartupSettings();
+
+// What SimReset restores: exposures and readouts finish at once (time scale
+// 0), the test-pattern image. Seed and cooler as at start-up.
+SimSettings TestBaselineSettings();
 
 }  // namespace sim

@@ -1,11 +1,13 @@
 #include "sim/sim_state.h"
 
+#include "sim/config_apply.h"
+
 namespace sim {
 namespace {
 
 class StateHolder {
 public:
-    StateHolder() : state_(new SimState) {}
+    StateHolder() : state_(new SimState) { ApplyEnvironmentConfig(*state_); }
     StateHolder(const StateHolder&) = delete;
     StateHolder& operator=(const StateHolder&) = delete;
     ~StateHolder() {
@@ -18,6 +20,9 @@ public:
 private:
     SimState* state_;
 };
+
+// Made as the library loads, so that TARNSCSI_SIM is read then.
+[[maybe_unused]] const bool kMadeAtLoad = (TheSim(), true);
 
 }  // namespace
 

@@ -25,19 +25,27 @@ bool DirectionFits(std::uint8_t direction, DataPhase phase) {
 }  // namespace
 
 std::optional<ScsiOutcome> CheckTransfer(const ScsiCommand& command, DataPhase phase,
-                                         std::uint32_t length) {
-    const bool wellFormed = command.cdbLength == cdb::ExpectedLength(command.cdb[cdb::kOpcode]) &&
-                            DirectionFits(command.direction, phase) &&
-                            length <= command.bufferLength &&
-                            (length == 0 || command.buffer != nullptr);
-    if (!wellFormed) {
+                                         std::uint32_t length, cdb::Field lengthField) {
+    // A wrong CDB length or direction is in no field of the command.
+    if (command.cdbLength != cdb::ExpectedLength(command.cdb[cdb::kOpcode]) ||
+        !DirectionFits(command.direction, phase)) {
         return IllegalRequest(scsi::kInvalidFieldInCdb);
+    }
+    const bool fits = length <= command.bufferLength && (length == 0 || command.buffer != nullptr);
+    if (!fits) {
+        return IllegalRequest(scsi::kInvalidFieldInCdb,
+                              lengthField.length != 0 ? std::optional(CdbField(lengthField.offset))
+                                                      : std::nullopt);
     }
     return std::nullopt;
 }
 
-ScsiOutcome IllegalRequest(scsi::AdditionalSense code) {
-    return aspi_mgr::CheckConditionOutcome(scsi::SenseKey::kIllegalRequest, code);
+ScsiOutcome IllegalRequest(scsi::AdditionalSense code, std::optional<FieldInError> field) {
+    ScsiOutcome outcome = aspi_mgr::CheckConditionOutcome(scsi::SenseKey::kIllegalRequest, code);
+    if (field) {
+        SetFieldPointer(outcome, *field);
+    }
+    return outcome;
 }
 
 ScsiOutcome DataIn(const ScsiCommand& command, const std::uint8_t* data, std::uint32_t available,
@@ -45,7 +53,7 @@ ScsiOutcome DataIn(const ScsiCommand& command, const std::uint8_t* data, std::ui
     const std::uint32_t count = std::min({available, allocation, command.bufferLength});
     if (count > 0) {
         if (command.buffer == nullptr) {
-            return IllegalRequest(scsi::kInvalidFieldInCdb);
+            return IllegalRequest(scsi::kInvalidFieldInCdb);  // no buffer: no field to blame
         }
         std::memcpy(command.buffer, data, count);
     }

@@ -7,6 +7,8 @@
 
 #include "manager/backend.h"
 #include "manager/scsi_sense.h"
+#include "sim/cdb.h"
+#include "sim/field_pointer.h"
 
 namespace sim {
 
@@ -22,11 +24,16 @@ enum class DataPhase {
 
 // Checks that the CDB length fits the opcode's group, the direction flag the
 // data phase, and that `length` bytes fit the buffer (which must exist when
-// data move). Returns the CHECK CONDITION to end the command with, if any.
+// data move). Returns the CHECK CONDITION to end the command with, if any;
+// a length that does not fit points at `lengthField` when the command has
+// one.
 std::optional<ScsiOutcome> CheckTransfer(const ScsiCommand& command, DataPhase phase,
-                                         std::uint32_t length);
+                                         std::uint32_t length, cdb::Field lengthField = cdb::kNoField);
 
-ScsiOutcome IllegalRequest(scsi::AdditionalSense code);
+// CHECK CONDITION, ILLEGAL REQUEST with this code, and the field in error
+// when there is one to point at.
+ScsiOutcome IllegalRequest(scsi::AdditionalSense code,
+                           std::optional<FieldInError> field = std::nullopt);
 
 // Moves min(available, allocation, buffer length) bytes of `data` to the
 // initiator and ends GOOD. The rest of the buffer is left as it was.

@@ -13,50 +13,79 @@ std::int32_t GetSigned32(const WindowList& list, std::size_t offset) {
     return static_cast<std::int32_t>(GetBE32(list.data() + offset));
 }
 
-bool FixedBytesPresent(const WindowList& list) {
+// Offset of the first fixed byte that is wrong, if any.
+std::optional<std::size_t> WrongFixedByte(const WindowList& list) {
     for (const auto& fixed : w::kFixedBytes) {
         if (list[fixed.offset] != fixed.value) {
-            return false;
+            return fixed.offset;
         }
     }
-    return true;
+    return std::nullopt;
 }
 
-// origin >= 0, size >= 1, origin + size within the sensor's extent.
-bool SpanFits(std::int32_t origin, std::int32_t size, std::int32_t extent) {
-    return origin >= 0 && size >= 1 && std::int64_t{origin} + size <= extent;
+// The field of a span (origin, size) along one axis that keeps it off the
+// sensor, if any: the origin when negative, else the size when it is
+// empty or reaches past the edge.
+std::optional<std::size_t> SpanFault(std::int32_t origin, std::int32_t size, std::int32_t extent,
+                                     std::size_t originOffset, std::size_t sizeOffset) {
+    if (origin < 0) {
+        return originOffset;
+    }
+    if (size < 1 || std::int64_t{origin} + size > extent) {
+        return sizeOffset;
+    }
+    return std::nullopt;
+}
+
+// The first header field of the descriptor the camera does not take.
+std::optional<std::size_t> HeaderFault(const WindowList& list) {
+    const std::uint16_t xResolution = GetBE16(list.data() + w::kXResolution);
+    const std::uint16_t yResolution = GetBE16(list.data() + w::kYResolution);
+    if (GetBE16(list.data() + w::kDescriptorLength) != w::kDescriptorLengthValue) {
+        return w::kDescriptorLength;
+    }
+    if (list[w::kWindowId] != w::kWindowIdValue) {
+        return w::kWindowId;
+    }
+    if (xResolution != w::kResolutionUnbinned && xResolution != w::kResolutionBinned) {
+        return w::kXResolution;
+    }
+    if (yResolution != xResolution) {
+        return w::kYResolution;
+    }
+    if (list[w::kImageComposition] != w::kImageCompositionValue) {
+        return w::kImageComposition;
+    }
+    return WrongFixedByte(list);
 }
 
 }  // namespace
 
-std::optional<Window> ParseWindowList(const WindowList& list) {
-    const std::uint16_t xResolution = GetBE16(list.data() + w::kXResolution);
-    const std::uint16_t yResolution = GetBE16(list.data() + w::kYResolution);
-    const bool resolutionKnown =
-        xResolution == w::kResolutionUnbinned || xResolution == w::kResolutionBinned;
-    if (GetBE16(list.data() + w::kDescriptorLength) != w::kDescriptorLengthValue ||
-        list[w::kWindowId] != w::kWindowIdValue || !resolutionKnown ||
-        yResolution != xResolution || list[w::kImageComposition] != w::kImageCompositionValue ||
-        !FixedBytesPresent(list)) {
-        return std::nullopt;
+ParsedList<Window> ParseWindowList(const WindowList& list) {
+    if (const auto fault = HeaderFault(list)) {
+        return ParsedList<Window>::Reject(*fault);
     }
-
     Window window;
     window.originX = GetSigned32(list, w::kOriginX);
     window.originY = GetSigned32(list, w::kOriginY);
     window.width = GetSigned32(list, w::kWidth);
     window.height = GetSigned32(list, w::kHeight);
-    window.binned = xResolution == w::kResolutionBinned;
+    window.binned = GetBE16(list.data() + w::kXResolution) == w::kResolutionBinned;
     window.exposureMs = GetBE32(list.data() + w::kExposureTime);
 
-    if (!SpanFits(window.originX, window.width, kSensorWidth) ||
-        !SpanFits(window.originY, window.height, kSensorHeight)) {
-        return std::nullopt;
+    if (const auto fault = SpanFault(window.originX, window.width, kSensorWidth, w::kOriginX, w::kWidth)) {
+        return ParsedList<Window>::Reject(*fault);
     }
-    if (window.binned && (window.width % kBinFactor != 0 || window.height % kBinFactor != 0)) {
-        return std::nullopt;
+    if (const auto fault = SpanFault(window.originY, window.height, kSensorHeight, w::kOriginY, w::kHeight)) {
+        return ParsedList<Window>::Reject(*fault);
     }
-    return window;
+    if (window.binned && window.width % kBinFactor != 0) {
+        return ParsedList<Window>::Reject(w::kWidth);
+    }
+    if (window.binned && window.height % kBinFactor != 0) {
+        return ParsedList<Window>::Reject(w::kHeight);
+    }
+    return ParsedList<Window>::Accept(window);
 }
 
 WindowList EncodeWindowList(const Window& window) {

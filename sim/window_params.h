@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "camera/window_layout.h"
+#include "sim/parsed_list.h"
 
 namespace sim {
 
@@ -25,10 +26,11 @@ struct Window {
     std::uint32_t exposureMs = 0;
 };
 
-// The window a list describes, or nothing if the camera cannot take it: a
+// The window a list describes, or the first field the camera cannot take: a
 // wrong descriptor length, window id, resolution pair, composition or fixed
-// byte, a window not wholly on the sensor, or odd sides when binned.
-std::optional<Window> ParseWindowList(const WindowList& list);
+// byte, a window not wholly on the sensor (the origin when it is negative,
+// else the size), or odd sides when binned.
+ParsedList<Window> ParseWindowList(const WindowList& list);
 
 // A list describing `window`, as the camera reports it.
 WindowList EncodeWindowList(const Window& window);

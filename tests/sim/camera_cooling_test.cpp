@@ -99,7 +99,7 @@ TEST_F(CoolingTest, MalformedPageListsAreRejected) {
 
 TEST_F(CoolingTest, MalformedModeCommandsAreRejected) {
     struct Spoiler {
-        const camera::CommandSpec* spec;
+        const camera::CommandSpec* command;
         std::size_t byte;
         std::uint8_t value;
     };
@@ -112,7 +112,7 @@ TEST_F(CoolingTest, MalformedModeCommandsAreRejected) {
     for (const Spoiler& s : spoilers) {
         SCOPED_TRACE(s.byte);
         Bytes list = CoolingList(-50);
-        auto block = Block(*s.spec, list.data(), c::kLength);
+        auto block = Block(*s.command, list.data(), c::kLength);
         block.CDBByte[s.byte] = s.value;
         EXPECT_EQ(Send(block), aspi::SS_ERR);
         ExpectCheckCondition(block, scsi::SenseKey::kIllegalRequest, scsi::kInvalidFieldInCdb);

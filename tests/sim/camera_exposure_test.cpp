@@ -138,6 +138,18 @@ TEST_F(ExposureTest, NewWindowAbandonsARunningExposure) {
     ExpectCheckCondition(read, scsi::SenseKey::kIllegalRequest, scsi::kCommandSequenceError);
 }
 
+TEST_F(ExposureTest, ASecondScanStartsTheExposureOver) {
+    SimSetTimeScale(1.0);
+    ASSERT_TRUE(SetWindow({0, 0, 4, 4, false, 1000}));
+    ASSERT_TRUE(Scan());
+    std::this_thread::sleep_for(800ms);
+    ASSERT_TRUE(Scan());
+    std::this_thread::sleep_for(300ms);
+    EXPECT_FALSE(TestUnitReady()) << "the first exposure would be over by now; the second is not";
+    std::this_thread::sleep_for(900ms);
+    EXPECT_TRUE(TestUnitReady());
+}
+
 TEST_F(ExposureTest, TestUnitReadyTakesEitherNoDirectionOrReadButNotWrite) {
     auto tur = Block(camera::kTestUnitReady, nullptr, 0);
     tur.SRB_Flags = 0;

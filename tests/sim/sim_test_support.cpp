@@ -8,25 +8,25 @@
 
 namespace simtest {
 
-aspi::SRB_ExecSCSICmd Block(const camera::CommandSpec& spec, std::uint8_t* buffer,
+aspi::SRB_ExecSCSICmd Block(const camera::CommandSpec& command, std::uint8_t* buffer,
                             std::uint32_t bufferLength) {
     aspi::SRB_ExecSCSICmd block{};
     block.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
     block.SRB_HaId = SIM_DEFAULT_ADAPTER;
     block.SRB_Target = SIM_DEFAULT_TARGET;
-    block.SRB_Flags = spec.direction;
+    block.SRB_Flags = command.direction;
     block.SRB_BufPointer = buffer;
     block.SRB_BufLen = bufferLength;
     block.SRB_SenseLen = aspi::SENSE_LEN;
-    block.SRB_CDBLen = spec.cdbLength;
-    std::copy(spec.cdb.begin(), spec.cdb.end(), block.CDBByte);
+    block.SRB_CDBLen = command.cdbLength;
+    std::copy(command.cdb.begin(), command.cdb.end(), block.CDBByte);
     return block;
 }
 
 std::uint32_t Send(aspi::SRB_ExecSCSICmd& block) { return SendASPI32Command(&block); }
 
-bool RunCommand(const camera::CommandSpec& spec, std::vector<std::uint8_t>& data) {
-    auto block = Block(spec, data.empty() ? nullptr : data.data(),
+bool RunCommand(const camera::CommandSpec& command, std::vector<std::uint8_t>& data) {
+    auto block = Block(command, data.empty() ? nullptr : data.data(),
                        static_cast<std::uint32_t>(data.size()));
     Send(block);
     return block.SRB_Status == aspi::SS_COMP;

@@ -22,16 +22,16 @@ protected:
     void TearDown() override { SimReset(); }
 };
 
-// An execute block for `spec` to the default camera, with the direction,
+// An execute block for `command` to the default camera, with the direction,
 // lengths and bytes of the module's command table and sense length 14.
-aspi::SRB_ExecSCSICmd Block(const camera::CommandSpec& spec, std::uint8_t* buffer,
+aspi::SRB_ExecSCSICmd Block(const camera::CommandSpec& command, std::uint8_t* buffer,
                             std::uint32_t bufferLength);
 
 // Sends the block; returns what SendASPI32Command returned.
 std::uint32_t Send(aspi::SRB_ExecSCSICmd& block);
 
-// Sends `spec` with `data` as its buffer (sized to the data); true on SS_COMP.
-bool RunCommand(const camera::CommandSpec& spec, std::vector<std::uint8_t>& data);
+// Sends `command` with `data` as its buffer (sized to the data); true on SS_COMP.
+bool RunCommand(const camera::CommandSpec& command, std::vector<std::uint8_t>& data);
 
 // Expects CHECK CONDITION with this sense key and code.
 void ExpectCheckCondition(const aspi::SRB_ExecSCSICmd& block, scsi::SenseKey key,

@@ -25,14 +25,24 @@ public:
     bool Wait(std::chrono::milliseconds timeout) const {
         return WaitForSingleObject(handle_, static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0;
     }
-    // Signals counted since creation (Windows events only say "at least one").
-    unsigned Count() const { return Wait(std::chrono::milliseconds{0}) ? 1u : 0u; }
+    // Whether a signal came since the last Count (a Windows event only says
+    // "at least one"); clears it, as reading an eventfd does.
+    unsigned Count() const {
+        const bool signalled = Wait(std::chrono::milliseconds{0});
+        ResetEvent(handle_);
+        return signalled ? 1u : 0u;
+    }
 
 private:
     HANDLE handle_;
 #else
     TestEvent() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
-    ~TestEvent() { close(fd_); }
+    // Draining first lets ThreadSanitizer pair the manager's signal with us
+    // before the descriptor goes away.
+    ~TestEvent() {
+        Count();
+        close(fd_);
+    }
     void* PostProc() const { return reinterpret_cast<void*>(static_cast<std::intptr_t>(fd_)); }
     bool Wait(std::chrono::milliseconds timeout) const {
         pollfd p{fd_, POLLIN, 0};

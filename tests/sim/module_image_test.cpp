@@ -1,0 +1,131 @@
+// The images of the simulated camera through Download: dark frames that
+// follow temperature and time, hot pixels, binning that sums, and images
+// fixed by the seed.
+#include <algorithm>
+#include <cmath>
+
+#include "module_support.h"
+
+namespace simmodule {
+namespace {
+
+constexpr std::int32_t kMinute = 60000;
+constexpr std::int32_t kCold = -100;  // tenths of a degree
+constexpr std::int32_t kWarm = 200;
+
+// Pixels brighter than the background by `sigmas` noise sigmas.
+std::vector<std::size_t> Outliers(const Frame& frame, double sigmas) {
+    const double threshold = Median(frame.pixels) + sigmas * RobustSigma(frame.pixels);
+    std::vector<std::size_t> found;
+    for (std::size_t i = 0; i < frame.pixels.size(); ++i) {
+        if (frame.pixels[i] > threshold) {
+            found.push_back(i);
+        }
+    }
+    return found;
+}
+
+// Share of `bright` pixels of one frame that are also outliers in `other`.
+double SharedShare(const std::vector<std::size_t>& bright, const Frame& other, double sigmas) {
+    const auto outliers = Outliers(other, sigmas);
+    const auto shared = std::count_if(bright.begin(), bright.end(), [&](std::size_t i) {
+        return std::binary_search(outliers.begin(), outliers.end(), i);
+    });
+    return bright.empty() ? 0.0 : static_cast<double>(shared) / static_cast<double>(bright.size());
+}
+
+class ModuleImageTest : public SimModuleTest {};
+
+TEST_F(ModuleImageTest, DarkFramesGrowWithSensorTemperatureAndExposureTime) {
+    SimSetImageKind(SIM_IMAGE_DARK);
+    const auto level = [](std::int32_t tenths, std::int32_t ms) { return Median(TakeFrameAt(tenths, {ms}).pixels); };
+    const double bias = level(kWarm, 0);
+    const double warm = level(kWarm, kMinute) - bias;
+    const double sixCooler = level(kWarm - 60, kMinute) - bias;
+    const double twiceAsLong = level(kWarm, 2 * kMinute) - bias;
+    const double cold = level(kCold, kMinute) - bias;
+
+    EXPECT_GT(warm, 50) << "a minute at +20 C shows dark current";
+    EXPECT_NEAR(warm / sixCooler, 2.0, 0.15) << "doubling for every 6 C";
+    EXPECT_NEAR(twiceAsLong / warm, 2.0, 0.15) << "growing with exposure time";
+    EXPECT_GT(cold, 0);
+    EXPECT_LT(cold, sixCooler / 8) << "24 C below that: a sixteenth";
+}
+
+TEST_F(ModuleImageTest, AFewHotPixelsStayPutAndWarmWithTheSensor) {
+    SimSetImageKind(SIM_IMAGE_DARK);
+    constexpr std::int32_t kSeconds5 = 5000;
+    const Frame warm = TakeFrameAt(kWarm, {kSeconds5});
+    const Frame again = TakeFrame({kSeconds5});
+    const Frame cooler = TakeFrameAt(kWarm - 120, {kSeconds5});  // a quarter of the dark current
+    const auto hot = Outliers(warm, 10);
+    EXPECT_GE(hot.size(), 3u);
+    EXPECT_LE(hot.size(), 100u);
+    EXPECT_NE(warm.pixels, again.pixels);
+    EXPECT_EQ(Outliers(again, 10), hot) << "hot pixels belong to the sensor";
+    const double warmBackground = Median(warm.pixels);
+    const double coolerBackground = Median(cooler.pixels);
+    for (const std::size_t i : hot) {
+        EXPECT_GT(warm.pixels[i] - warmBackground, 2 * (cooler.pixels[i] - coolerBackground)) << "pixel " << i;
+    }
+}
+
+TEST_F(ModuleImageTest, ABinnedImageIsTheTwoByTwoSumOfTheUnbinnedOne) {
+    SimSetImageKind(SIM_IMAGE_SKY);
+    ASSERT_EQ(SetTemperature(kCold), 1);
+    SimSetSeed(7);
+    const Frame full = TakeFrame({kMinute});
+    for (const Shot& shot : {Shot{kMinute, true}, Shot{kMinute, true, 200, 100, 101, 51}}) {
+        SCOPED_TRACE(shot.originX);
+        SimSetSeed(7);  // the same exposure number, so the same noise
+        const Frame binned = TakeFrame(shot);
+        ASSERT_EQ(binned.width, shot.width / 2);
+        int wrong = 0;
+        int heldAtTop = 0;
+        for (int y = 0; y < binned.height; ++y) {
+            for (int x = 0; x < binned.width; ++x) {
+                const int left = shot.originX + 2 * x;
+                const int top = shot.originY + 2 * y;
+                const std::uint16_t four[] = {full.At(left, top), full.At(left + 1, top),
+                                              full.At(left, top + 1), full.At(left + 1, top + 1)};
+                const std::uint32_t sum = std::uint32_t{four[0]} + four[1] + four[2] + four[3];
+                wrong += binned.At(x, y) != std::min<std::uint32_t>(sum, kSaturated);
+                heldAtTop += sum > kSaturated && *std::max_element(four, four + 4) < kSaturated;
+            }
+        }
+        EXPECT_EQ(wrong, 0);
+        if (shot.width == kSensorWidth) {
+            EXPECT_GT(heldAtTop, 0) << "some sums of unsaturated pixels must saturate";
+        }
+    }
+}
+
+TEST_F(ModuleImageTest, TheSameSeedGivesTheSameImageAndTheNoiseChangesFromFrameToFrame) {
+    SimSetImageKind(SIM_IMAGE_SKY);
+    SimSetSeed(11);
+    const Frame first = TakeFrame({10000});
+    const Frame second = TakeFrame({10000});
+    SimSetSeed(11);
+    const Frame repeat = TakeFrame({10000});
+    SimSetSeed(12);
+    const Frame otherSky = TakeFrame({10000});
+
+    EXPECT_EQ(first.pixels, repeat.pixels);
+    EXPECT_NE(first.pixels, second.pixels);
+
+    const auto stars = Outliers(first, 30);
+    ASSERT_GT(stars.size(), 100u);
+    EXPECT_GT(SharedShare(stars, second, 10), 0.95) << "the same stars in the next frame";
+    EXPECT_LT(SharedShare(stars, otherSky, 10), 0.5) << "another seed, another star field";
+
+    // Two frames of one sky differ by noise alone: sqrt(2) times a frame's.
+    std::vector<std::uint16_t> difference(first.pixels.size());
+    for (std::size_t i = 0; i < difference.size(); ++i) {
+        difference[i] = static_cast<std::uint16_t>(first.pixels[i] - second.pixels[i] + 32768);
+    }
+    EXPECT_NEAR(Median(difference), 32768, 1);
+    EXPECT_NEAR(RobustSigma(difference) / RobustSigma(first.pixels), std::sqrt(2.0), 0.2);
+}
+
+}  // namespace
+}  // namespace simmodule
