@@ -51,7 +51,10 @@ void CompletionWorker::Run(Queue* queue) {
             entry = std::move(queue->entries.front());
             queue->entries.pop_front();
         }
-        std::this_thread::sleep_until(entry.due);
+        // One sleep may end a little early on Windows (sleep_until on a
+        // steady clock sleeps once, and the system's sleep is coarser than
+        // the clock): a request must never finish before it is due.
+        while (Clock::now() < entry.due) std::this_thread::sleep_until(entry.due);
         entry.job();
     }
 }

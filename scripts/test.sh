@@ -1,7 +1,24 @@
 #!/usr/bin/env bash
-# Every test: set up, build, run the whole suite.
+# Every test: set up, build and run the whole suite on Linux (build/linux),
+# then build the Windows DLL and run its suite under Wine (build/win32).
+# TARNSCSI_SKIP_WINDOWS=1 leaves the Windows part out, for quick local runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+
+# Every package list but the Windows one is for the Linux build.
+linux_sets=()
+for list in scripts/packages/*.txt; do
+  set_name=$(basename "$list" .txt)
+  [ "$set_name" = windows ] || linux_sets+=("$set_name")
+done
+scripts/install-deps.sh "${linux_sets[@]}"
 scripts/build.sh linux
 ctest --preset linux -j "$(nproc)"
+
+if [ -n "${TARNSCSI_SKIP_WINDOWS:-}" ] && [ "$TARNSCSI_SKIP_WINDOWS" != 0 ]; then
+  echo "Windows build and tests left out (TARNSCSI_SKIP_WINDOWS=$TARNSCSI_SKIP_WINDOWS)."
+  exit 0
+fi
+scripts/install-windows-deps.sh
+scripts/build.sh win32
+ctest --preset win32 -j "$(nproc)"

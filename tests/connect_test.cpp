@@ -1,10 +1,7 @@
 // Finding the camera: Connect's outcomes and messages, the order of the
 // search and what it looks at, and what the exports do without a camera.
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
-#include <new>
+// (Failures of the event and of the allocation need the platform's own
+// means: posix_connect_test.cpp, windows/kernel_calls_test.cpp.)
 #include <string>
 #include <vector>
 
@@ -228,53 +225,5 @@ TEST_F(ConnectTest, DisconnectWithoutAConnectionDoesNothing) {
     ConnectOk();
     Disconnect();
     Disconnect();
-    EXPECT_EQ(Ready(), 0);
-}
-
-TEST_F(ConnectTest, ReportsNoEventWhenNoEventCanBeCreated) {
-    // Exhaust the descriptors so that the event (an eventfd) cannot be made;
-    // the manager is already loaded, so loading it needs none.
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-    rlimit low = saved;
-    low.rlim_cur = 256;
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
-    std::vector<int> fillers;
-    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers.push_back(fd);
-
-    const char* error = nullptr;
-    const int32_t result = Connect(&error);
-
-    for (int fd : fillers) close(fd);
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
-
-    EXPECT_EQ(result, 0);
-    EXPECT_STREQ(error, "Error (no event)");
-    // The search ran, but no command went out without an event to wait on.
-    EXPECT_GT(DeviceTypeRequests().size(), 0u);
-    EXPECT_EQ(ExecRequests().size(), 0u);
-}
-
-// Allocation failure: the program's operator new (nothrow) stands in for
-// the library's, so the module's allocation of its connection can fail.
-namespace {
-bool fail_allocation = false;
-}
-
-__attribute__((visibility("default"))) void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    if (fail_allocation) return nullptr;
-    try {
-        return ::operator new(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-
-TEST_F(ConnectTest, ReportsOutOfMemoryAndKeepsNoConnection) {
-    fail_allocation = true;
-    const std::string message = ConnectMessage();
-    fail_allocation = false;
-    EXPECT_EQ(message, "Out of memory");
-    EXPECT_EQ(SimLogCount(), 0u);
     EXPECT_EQ(Ready(), 0);
 }

@@ -1,0 +1,68 @@
+# Cross-compiles the 32-bit Windows build (i686, PE32) with Debian's mingw-w64
+# GCC and runs the resulting test programs under Wine.
+#
+#   scripts/install-windows-deps.sh
+#   cmake --preset win32 && cmake --build --preset win32 -j2
+#   ctest --preset win32
+#
+# Packages: g++-mingw-w64-i686-posix, wine, wine32:i386.
+
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+
+set(MINGW_TRIPLET i686-w64-mingw32)
+
+# Debian ships GCC 12 for mingw-w64 in two thread models. The "win32" one has
+# no std::thread, std::mutex or std::condition_variable, so we use the "posix"
+# one, whose C++ threads sit on winpthreads. The suffixed names keep the
+# choice independent of update-alternatives, which prefers "win32" when both
+# are installed.
+find_program(CMAKE_C_COMPILER   NAMES ${MINGW_TRIPLET}-gcc-posix REQUIRED)
+find_program(CMAKE_CXX_COMPILER NAMES ${MINGW_TRIPLET}-g++-posix REQUIRED)
+find_program(CMAKE_RC_COMPILER  NAMES ${MINGW_TRIPLET}-windres)
+
+# Headers and libraries come only from the mingw sysroot, build tools from
+# the host.
+set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Link the whole runtime statically: libgcc, libstdc++ and winpthread. With
+# only -static-libgcc -static-libstdc++ a posix-model binary still imports
+# libwinpthread-1.dll; with -static it imports just KERNEL32.dll and
+# msvcrt.dll (plus system DLLs linked on purpose), so our DLL works when it
+# is copied into a directory on its own.
+set(CMAKE_EXE_LINKER_FLAGS_INIT    "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
+
+# Windows looks for a program's DLLs in the program's own directory, not on a
+# search path a test could set: programs and DLLs of this build all go to one
+# directory, bin/ (a target may still name its own, like the deliberately
+# broken managers, each of which sits in a directory of its own).
+if(NOT DEFINED CMAKE_RUNTIME_OUTPUT_DIRECTORY)
+  set(CMAKE_RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
+endif()
+
+# GoogleTest exists in Debian only as Linux libraries and as sources; the
+# find module in cmake/cross/ builds the sources with this compiler.
+list(PREPEND CMAKE_MODULE_PATH "${CMAKE_CURRENT_LIST_DIR}/cross")
+
+# Test programs run under Wine. CMake puts CMAKE_CROSSCOMPILING_EMULATOR in
+# front of every add_test() command that names an executable target, and
+# gtest_discover_tests() runs the test binary through it to list the tests.
+# It is the plain `wine` launcher found here, at configure time, and not a
+# wrapper script: each test gets its Wine settings (WINEPREFIX, WINEDEBUG,
+# WINEDLLOVERRIDES) from its ENVIRONMENT property, where they can be read in
+# the test definition, and a target whose runs need a fixed environment
+# outside ctest's control (test discovery) can override it through its own
+# CROSSCOMPILING_EMULATOR property, e.g.
+#   ${CMAKE_COMMAND} -E env WINEPREFIX=<dir> WINEDEBUG=-all ${WINE_EXECUTABLE}
+# Without Wine the project still configures and builds; only the tests
+# cannot run.
+find_program(WINE_EXECUTABLE NAMES wine wine-stable)
+if(WINE_EXECUTABLE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR "${WINE_EXECUTABLE}")
+endif()
