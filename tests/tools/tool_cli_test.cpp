@@ -1,0 +1,288 @@
+// The tool as a user runs it: a separate process against the simulated
+// camera (or no manager at all), its exit codes, messages and files.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <chrono>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+
+#include "support/fits_reader.h"
+#include "support/tool_process.h"
+
+using namespace tool_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kUsage = 2;
+constexpr int kFailure = 1;
+constexpr int kSensorWidth = 768;
+constexpr int kSensorHeight = 512;
+
+class ToolTest : public ::testing::Test {
+protected:
+    ProcessResult Tool(std::vector<std::string> args, const std::string& libraryDir = SIM_DIR) {
+        args.insert(args.begin(), TARNSCSI_TOOL_PATH);
+        ProcessOptions options;
+        options.workDir = dir.Path();
+        options.libraryPath = libraryDir;
+        options.fileSizeLimit = fileSizeLimit;
+        return RunProcess(args, options);
+    }
+    fs::path At(const std::string& name) const { return dir.Path() / name; }
+
+    TempFolder dir;
+    std::optional<unsigned long> fileSizeLimit;
+};
+
+void ExpectPattern(const FitsContents& fits) {
+    ASSERT_EQ(fits.pixels.size(), static_cast<std::size_t>(fits.width * fits.height));
+    for (std::uint32_t n = 0; n < fits.pixels.size(); ++n) {
+        ASSERT_EQ(fits.pixels[n], PatternPixel(n)) << "pixel " << n;
+    }
+}
+
+void ExpectFitsVerifyClean(const fs::path& file) {
+    const ProcessResult check = RunProcess({FITSVERIFY, "-q", file.string()}, {});
+    EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+    EXPECT_EQ(check.out.rfind("verification OK", 0), 0u) << check.out;
+}
+
+struct BadInput {
+    std::vector<std::string> args;
+    std::string named;  // what the message must quote
+};
+
+}  // namespace
+
+// Every refusal comes before the camera is touched: the runs have no manager
+// at all, so reaching the camera would end with exit 1, not 2.
+TEST_F(ToolTest, RefusesBadInputNamingTheValueBeforeTouchingTheCamera) {
+    const std::vector<BadInput> cases = {
+        {{"expose", "-1", "-o", "a.fits"}, "-1"},
+        {{"expose", "nan", "-o", "a.fits"}, "nan"},
+        {{"expose", "2147484", "-o", "a.fits"}, "2147484"},
+        {{"expose", "abc", "-o", "a.fits"}, "abc"},
+        {{"expose", "1", "-o", "a.fits", "--bin", "3"}, "--bin 3"},
+        {{"expose", "1", "-o", "a.fits", "--x", "768"}, "--x 768"},
+        {{"expose", "1", "-o", "a.fits", "--y", "-5"}, "--y -5"},
+        {{"expose", "1", "-o", "a.fits", "--width", "769"}, "--width 769"},
+        {{"expose", "1", "-o", "a.fits", "--x", "700", "--width", "100"}, "--width 100"},
+        {{"expose", "1", "-o", "a.fits", "--bin", "2", "--height", "1"}, "--height 1"},
+        {{"expose", "1", "-o", "a.fits", "--count", "0"}, "--count 0"},
+        {{"expose", "1", "-o", "one.fits", "--count", "3"}, "one.fits"},
+        {{"expose", "1", "-o", "f_%s.fits"}, "f_%s.fits"},
+        {{"expose", "1", "-o", "a.fits", "--type", "grey"}, "grey"},
+        {{"expose", "1", "-o", "a.fits", "--set-temp", "200"}, "200"},
+        {{"expose", "1", "-o", "a.fits", "--frobnicate"}, "--frobnicate"},
+        {{"expose", "1"}, "--output"},
+        {{"cool", "-101"}, "-101"},
+        {{"cool", "-10", "--wait", "--tolerance", "0"}, "--tolerance 0"},
+        {{"cool", "-10", "--wait", "--timeout", "inf"}, "inf"},
+        {{"cool", "-10", "--timeout", "5"}, "--wait"},
+        {{"focus"}, "focus"},
+    };
+    for (const BadInput& bad : cases) {
+        const ProcessResult run = Tool(bad.args, NO_MANAGER_DIR);
+        std::string line;
+        for (const auto& a : bad.args) line += a + " ";
+        EXPECT_EQ(run.exitCode, kUsage) << line << "\n" << run.err;
+        EXPECT_NE(run.err.find(bad.named), std::string::npos) << line << "\n" << run.err;
+    }
+    EXPECT_TRUE(dir.Entries().empty());
+}
+
+TEST_F(ToolTest, WithoutAManagerEveryCommandSaysWhyAndFails) {
+    const ProcessResult expose = Tool({"expose", "1", "-o", "a.fits"}, NO_MANAGER_DIR);
+    EXPECT_EQ(expose.exitCode, kFailure);
+    EXPECT_NE(expose.err.find("Missing wnaspi32"), std::string::npos) << expose.err;
+    EXPECT_TRUE(dir.Entries().empty());
+
+    const ProcessResult status = Tool({"status"}, NO_MANAGER_DIR);
+    EXPECT_EQ(status.exitCode, kFailure);
+    EXPECT_NE(status.err.find("Missing wnaspi32"), std::string::npos) << status.err;
+
+    const ProcessResult json = Tool({"status", "--json"}, NO_MANAGER_DIR);
+    EXPECT_EQ(json.exitCode, kFailure);
+    const auto parsed = nlohmann::json::parse(json.out);
+    EXPECT_EQ(parsed.at("connected"), false);
+    EXPECT_EQ(parsed.at("error"), "Missing wnaspi32");
+}
+
+TEST_F(ToolTest, FullFrameFitsHoldsTheCameraBytesAndTheKeywords) {
+    const auto before = std::chrono::system_clock::now();
+    const ProcessResult run =
+        Tool({"expose", "0.25", "-o", "full.fits", "--set-temp", "-10", "--type", "dark", "--preview", "full.png"});
+    const auto after = std::chrono::system_clock::now();
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("full.fits"), std::string::npos) << run.out;
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"full.fits", "full.png"}));
+
+    const FitsContents fits = ReadFits(At("full.fits"));
+    EXPECT_EQ(fits.bitpix, 16);
+    EXPECT_EQ(fits.width, kSensorWidth);
+    EXPECT_EQ(fits.height, kSensorHeight);
+    EXPECT_EQ(fits.Number("BZERO"), 32768.0);
+    EXPECT_EQ(fits.Number("BSCALE"), 1.0);
+    ExpectPattern(fits);
+
+    EXPECT_EQ(fits.Number("EXPTIME"), 0.25);
+    EXPECT_EQ(fits.Number("CCD-TEMP"), -10.0);  // the simulator cools at once
+    EXPECT_EQ(fits.Number("SET-TEMP"), -10.0);
+    EXPECT_EQ(fits.Number("XBINNING"), 1.0);
+    EXPECT_EQ(fits.Number("YBINNING"), 1.0);
+    EXPECT_EQ(fits.Number("XORGSUBF"), 0.0);
+    EXPECT_EQ(fits.Number("YORGSUBF"), 0.0);
+    EXPECT_EQ(fits.Number("XPIXSZ"), 9.0);
+    EXPECT_EQ(fits.Number("YPIXSZ"), 9.0);
+    EXPECT_EQ(fits.Text("INSTRUME"), "Nebrix");
+    EXPECT_EQ(fits.Text("IMAGETYP"), "Dark Frame");
+    EXPECT_EQ(fits.Text("SWCREATE").value_or("").rfind("tarnscsi ", 0), 0u);
+
+    // DATE-OBS: UTC with milliseconds, between the start and the end of the run.
+    const std::string dateObs = fits.Text("DATE-OBS").value_or("");
+    ASSERT_TRUE(std::regex_match(dateObs, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3})"))) << dateObs;
+    std::tm tm{};
+    ASSERT_NE(strptime(dateObs.c_str(), "%Y-%m-%dT%H:%M:%S", &tm), nullptr);
+    const auto start = std::chrono::system_clock::from_time_t(timegm(&tm)) +
+                       std::chrono::milliseconds(std::stoi(dateObs.substr(dateObs.size() - 3)));
+    EXPECT_GE(start, std::chrono::time_point_cast<std::chrono::milliseconds>(before));
+    EXPECT_LE(start, after);
+
+    ExpectFitsVerifyClean(At("full.fits"));
+
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_file(&png, At("full.png").c_str())) << png.message;
+    EXPECT_EQ(png.width, static_cast<png_uint_32>(kSensorWidth));
+    EXPECT_EQ(png.height, static_cast<png_uint_32>(kSensorHeight));
+    png_image_free(&png);
+}
+
+TEST_F(ToolTest, BinnedSubframeIsSizedAndLabelledInBinnedPixels) {
+    // 201 wide binned: the camera bins whole cells, 200 -> 100 pixels.
+    const ProcessResult run = Tool({"expose", "0", "-o", "sub.fits", "--bin", "2", "--x", "100", "--y", "50",
+                                    "--width", "201", "--height", "100", "-q"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    const FitsContents fits = ReadFits(At("sub.fits"));
+    EXPECT_EQ(fits.width, 100);
+    EXPECT_EQ(fits.height, 50);
+    ExpectPattern(fits);
+    EXPECT_EQ(fits.Number("XBINNING"), 2.0);
+    EXPECT_EQ(fits.Number("XORGSUBF"), 50.0);
+    EXPECT_EQ(fits.Number("YORGSUBF"), 25.0);
+    EXPECT_EQ(fits.Number("XPIXSZ"), 18.0);
+    EXPECT_EQ(fits.Number("CCD-TEMP"), 20.0);  // cooler never switched on in this run
+    EXPECT_FALSE(fits.Text("SET-TEMP"));       // nobody said
+    EXPECT_EQ(fits.Text("IMAGETYP"), "Light Frame");
+    ExpectFitsVerifyClean(At("sub.fits"));
+}
+
+TEST_F(ToolTest, SequenceNumbersItsFilesAndKeepsTheLatestPreview) {
+    const ProcessResult run = Tool({"expose", "0", "-n", "3", "-o", "seq_%03d.fits", "--preview", "latest.png"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"latest.png", "seq_001.fits", "seq_002.fits", "seq_003.fits"}));
+    EXPECT_EQ(ReadFits(At("seq_003.fits")).width, kSensorWidth);
+}
+
+TEST_F(ToolTest, ExistingFilesAreKeptUnlessOverwriteIsGiven) {
+    { std::ofstream(At("keep.fits")) << "precious"; }
+    { std::ofstream(At("keep.png")) << "precious"; }
+    const auto contentOf = [this](const char* name) {
+        std::ifstream in(At(name));
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+
+    ProcessResult run = Tool({"expose", "0", "-o", "keep.fits"});
+    EXPECT_EQ(run.exitCode, kFailure);
+    EXPECT_NE(run.err.find("keep.fits already exists"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("--overwrite"), std::string::npos) << run.err;
+    run = Tool({"expose", "0", "-o", "new.fits", "--preview", "keep.png"});
+    EXPECT_EQ(run.exitCode, kFailure);
+    EXPECT_NE(run.err.find("keep.png"), std::string::npos) << run.err;
+    EXPECT_EQ(contentOf("keep.fits"), "precious");
+    EXPECT_EQ(contentOf("keep.png"), "precious");
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"keep.fits", "keep.png"}));
+
+    run = Tool({"expose", "0", "-o", "keep.fits", "--overwrite"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadFits(At("keep.fits")).width, kSensorWidth);
+}
+
+TEST_F(ToolTest, UnusableFoldersAreReportedBeforeTheExposure) {
+    { std::ofstream(At("plain")) << "a file, not a folder"; }
+    ProcessResult run = Tool({"expose", "0", "-o", "nowhere/a.fits"});
+    EXPECT_EQ(run.exitCode, kFailure);
+    EXPECT_NE(run.err.find("folder nowhere does not exist"), std::string::npos) << run.err;
+    run = Tool({"expose", "0", "-o", "plain/a.fits"});
+    EXPECT_EQ(run.exitCode, kFailure);
+    EXPECT_NE(run.err.find("plain is not a folder"), std::string::npos) << run.err;
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"plain"});
+}
+
+// A write that fails half way (here: a file-size limit, as a full disk would)
+// leaves neither the file nor its temporary behind, and says what failed.
+TEST_F(ToolTest, FailedWriteLeavesNoPartialFile) {
+    fileSizeLimit = 64 * 1024;
+    ProcessResult run = Tool({"expose", "0", "-o", "big.fits"});
+    EXPECT_EQ(run.exitCode, kFailure);
+    EXPECT_NE(run.err.find("cannot write FITS file big.fits"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("File too large"), std::string::npos) << run.err;
+    EXPECT_TRUE(dir.Entries().empty());
+}
+
+TEST_F(ToolTest, CoolWaitsForTheSetpointWithinItsTimeLimit) {
+    ProcessResult run = Tool({"cool", "-10", "--wait", "--timeout", "10"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("Reached -10.0 C"), std::string::npos) << run.out;
+
+    // The simulated cooler reaches 40 C below its 20 C ambient at most.
+    run = Tool({"cool", "-30", "--wait", "--timeout", "1"});
+    EXPECT_EQ(run.exitCode, kFailure);
+    EXPECT_NE(run.err.find("did not reach -30.0 C"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("sensor -20.0 C"), std::string::npos) << run.err;
+}
+
+TEST_F(ToolTest, ExposeCanWaitForTheSetpointFirst) {
+    ProcessResult run = Tool({"expose", "0", "-o", "cold.fits", "--set-temp", "-10", "--cool-wait", "10"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("sensor -10.0 C"), std::string::npos) << run.out;
+
+    // Out of the cooler's reach: no exposure is taken and no file written.
+    run = Tool({"expose", "0", "-o", "warm.fits", "--set-temp", "-30", "--cool-wait", "1"});
+    EXPECT_EQ(run.exitCode, kFailure);
+    EXPECT_NE(run.err.find("did not reach -30.0 C"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(At("warm.fits")));
+
+    // Waiting needs a setpoint to wait for.
+    run = Tool({"expose", "0", "-o", "x.fits", "--cool-wait", "10"}, NO_MANAGER_DIR);
+    EXPECT_EQ(run.exitCode, kUsage);
+    EXPECT_NE(run.err.find("--cool-wait"), std::string::npos) << run.err;
+}
+
+TEST_F(ToolTest, StatusSaysWhereAndHowColdAsTextOrJson) {
+    ProcessResult run = Tool({"status"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("adapter 0, target 2"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("20.0 C"), std::string::npos) << run.out;
+
+    run = Tool({"status", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto status = nlohmann::json::parse(run.out);
+    EXPECT_EQ(status.at("connected"), true);
+    EXPECT_EQ(status.at("adapter"), 0);
+    EXPECT_EQ(status.at("target"), 2);
+    EXPECT_EQ(status.at("temperature_c"), 20.0);
+    EXPECT_EQ(status.at("cooler_drive_percent"), 0.0);
+}
+
+TEST_F(ToolTest, EverySubcommandHasHelpWithTheExitCodes) {
+    for (const char* command : {"expose", "cool", "status"}) {
+        const ProcessResult run = Tool({command, "--help"}, NO_MANAGER_DIR);
+        EXPECT_EQ(run.exitCode, 0) << command;
+        EXPECT_NE(run.out.find("Exit codes:"), std::string::npos) << command << "\n" << run.out;
+    }
+}

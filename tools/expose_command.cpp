@@ -1,0 +1,111 @@
+#include "expose_command.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "camera/commands.h"
+#include "camera_session.h"
+#include "cool_command.h"
+#include "errors.h"
+#include "fits_writer.h"
+#include "frame_capture.h"
+#include "image.h"
+#include "pending_file.h"
+#include "png_preview.h"
+#include "units.h"
+#include "version.h"
+
+namespace tarnscsi::tool {
+
+namespace {
+
+// How close the sensor must come to --set-temp before --cool-wait is over.
+constexpr double kCoolWaitToleranceCelsius = 0.5;
+
+// Every file the run will write, checked before the camera is touched, so
+// that a typo in a folder name costs no exposure.
+void CheckOutputs(const ExposeRequest& request) {
+    for (int number = 1; number <= request.count; ++number) {
+        CheckWritable(request.output.Expand(number), request.overwrite);
+        if (request.preview && (number == 1 || request.preview->HasCounter())) {
+            CheckWritable(request.preview->Expand(number), request.overwrite);
+        }
+    }
+}
+
+FitsKeywords KeywordsFor(const ExposeRequest& request, const CapturedFrame& frame) {
+    FitsKeywords keywords;
+    const int binning = BinningFactor(frame.window.binned);
+    keywords.exposureSeconds = MillisecondsToSeconds(frame.window.exposureTime);
+    keywords.start = frame.start;
+    if (frame.cooling) keywords.ccdTemperature = TenthsToCelsius(frame.cooling->temperature);
+    if (request.setpoint) keywords.setpoint = TenthsToCelsius(*request.setpoint);
+    keywords.binning = binning;
+    keywords.originX = frame.window.originX / binning;
+    keywords.originY = frame.window.originY / binning;
+    keywords.pixelSizeX = kPixelSizeMicrons * binning;
+    keywords.pixelSizeY = kPixelSizeMicrons * binning;
+    keywords.instrument = camera::kProductName;
+    keywords.imageType = FitsImageType(request.type);
+    keywords.software = kSoftwareName;
+    return keywords;
+}
+
+void SaveFrame(const ExposeRequest& request, const CapturedFrame& frame, int number,
+               std::span<const std::uint8_t> bytes, ExposeObserver& observer) {
+    const int binning = BinningFactor(frame.window.binned);
+    const Image16 image = ImageFromCameraBytes(bytes, frame.window.width / binning, frame.window.height / binning);
+
+    SavedFrame saved;
+    saved.number = number;
+    saved.count = request.count;
+    saved.fitsPath = request.output.Expand(number);
+    saved.width = image.width;
+    saved.height = image.height;
+    saved.binning = binning;
+    saved.exposure = MillisecondsToSeconds(frame.window.exposureTime);
+    if (frame.cooling) saved.ccdTemperature = TenthsToCelsius(frame.cooling->temperature);
+
+    WriteFits(saved.fitsPath, image, KeywordsFor(request, frame), request.overwrite);
+    observer.FitsSaved(saved);
+    if (request.preview) {
+        saved.previewPath = request.preview->Expand(number);
+        // A preview name without a counter shows the latest frame of the run.
+        const bool ownEarlierPreview = number > 1 && !request.preview->HasCounter();
+        WritePngPreview(*saved.previewPath, image, request.overwrite || ownEarlierPreview);
+    }
+    observer.FrameDone(saved);
+}
+
+}  // namespace
+
+void RunExpose(const ExposeRequest& request, ExposeObserver& observer) {
+    CheckOutputs(request);
+    auto camera = OpenCamera();
+    if (request.setpoint && !camera->SetTemperature(*request.setpoint)) {
+        throw ToolError("the camera did not accept the setpoint " +
+                        Fixed(TenthsToCelsius(*request.setpoint), kTemperatureDecimals) + " C");
+    }
+    if (request.setpoint && request.coolWait) {
+        CoolRequest cooling;
+        cooling.setpoint = *request.setpoint;
+        cooling.wait = true;
+        cooling.tolerance = kCoolWaitToleranceCelsius;
+        cooling.timeout = *request.coolWait;
+        cooling.quiet = request.quiet;
+        const CoolingReading reached = WaitForSetpoint(*camera, cooling);
+        if (!request.quiet) {
+            std::printf("Cooled to %s C (setpoint %s C).\n",
+                        Fixed(TenthsToCelsius(reached.temperature), kTemperatureDecimals).c_str(),
+                        Fixed(TenthsToCelsius(cooling.setpoint), kTemperatureDecimals).c_str());
+        }
+    }
+    std::vector<std::uint8_t> buffer(Camera::ImageBytes(request.window));
+    for (int number = 1; number <= request.count; ++number) {
+        const CapturedFrame frame = CaptureFrame(*camera, request.window, number, request.count, buffer, observer);
+        observer.Downloaded(number);
+        SaveFrame(request, frame, number, std::span<const std::uint8_t>(buffer.data(), frame.bytes), observer);
+    }
+}
+
+}  // namespace tarnscsi::tool

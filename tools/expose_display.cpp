@@ -1,0 +1,53 @@
+#include "expose_display.h"
+
+#include <cstdio>
+
+#include "units.h"
+
+namespace tarnscsi::tool {
+
+namespace {
+constexpr int kBarWidth = 30;
+constexpr int kSecondsDecimals = 1;
+}  // namespace
+
+ExposeDisplay::ExposeDisplay(bool quiet) : quiet_(quiet), line_(stderr, quiet) {}
+
+void ExposeDisplay::Waiting(const FrameProgress& p) {
+    if (!line_.Enabled()) return;
+    std::string text;
+    if (p.count > 1) text = "Frame " + std::to_string(p.number) + "/" + std::to_string(p.count) + "  ";
+    switch (p.phase) {
+        case FramePhase::kExposing:
+            text += "Exposing " + ProgressBar(p.exposure > 0 ? p.elapsed / p.exposure : 1.0, kBarWidth) + " " +
+                    Fixed(p.elapsed, kSecondsDecimals) + " / " + Fixed(p.exposure, kSecondsDecimals) + " s";
+            break;
+        case FramePhase::kReadingOut:
+            text += "Reading out " + Fixed(p.elapsed, kSecondsDecimals) + " s";
+            break;
+        case FramePhase::kDownloading:
+            text += "Downloading " + Fixed(p.elapsed, kSecondsDecimals) + " s";
+            break;
+    }
+    line_.Show(text);
+}
+
+void ExposeDisplay::FrameDone(const SavedFrame& frame) {
+    line_.Clear();
+    if (quiet_) return;
+    std::string text = "Saved " + frame.fitsPath + " (" + std::to_string(frame.width) + " x " +
+                       std::to_string(frame.height) + ", bin " + std::to_string(frame.binning) + ", " +
+                       Fixed(frame.exposure, kExposureDecimals) + " s";
+    if (frame.ccdTemperature) text += ", sensor " + Fixed(*frame.ccdTemperature, kTemperatureDecimals) + " C";
+    text += ")";
+    std::printf("%s\n", text.c_str());
+    if (frame.previewPath) std::printf("Preview %s\n", frame.previewPath->c_str());
+    std::fflush(stdout);
+}
+
+void ExposeDisplay::Warning(const std::string& message) {
+    line_.Clear();
+    std::fprintf(stderr, "tarnscsi: warning: %s\n", message.c_str());
+}
+
+}  // namespace tarnscsi::tool

@@ -1,0 +1,24 @@
+// What a person at a terminal sees while `expose` runs: a progress line on
+// stderr (exposure bar, readout, download), and one line per saved frame on
+// stdout. Quiet mode keeps stdout empty and draws no progress; warnings go to
+// stderr either way.
+#pragma once
+
+#include "expose_command.h"
+#include "progress.h"
+
+namespace tarnscsi::tool {
+
+class ExposeDisplay : public ExposeObserver {
+public:
+    explicit ExposeDisplay(bool quiet);
+    void Waiting(const FrameProgress& progress) override;
+    void FrameDone(const SavedFrame& frame) override;
+    void Warning(const std::string& message) override;
+
+private:
+    bool quiet_;
+    ProgressLine line_;
+};
+
+}  // namespace tarnscsi::tool

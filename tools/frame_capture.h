@@ -1,0 +1,28 @@
+// One exposure on the camera, from the cooling reading at its start to the
+// image in memory: expose, wait until the camera is ready, download.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "api/camera.h"
+#include "expose_command.h"
+
+namespace tarnscsi::tool {
+
+struct CapturedFrame {
+    std::chrono::system_clock::time_point start;  // just before the exposure began
+    std::optional<CoolingReading> cooling;         // read at the start
+    ExposureSettings window;                       // as the camera reported it
+    std::uint32_t bytes = 0;                       // image bytes in the buffer
+};
+
+// `buffer` must hold the requested window's image. Throws ToolError when the
+// camera refuses, never gets ready, reports an impossible window or fails
+// the download; Interrupted when Ctrl-C arrives (the frame is dropped).
+CapturedFrame CaptureFrame(Camera& camera, const ExposureSettings& window, int number, int count,
+                           std::span<std::uint8_t> buffer, ExposeObserver& observer);
+
+}  // namespace tarnscsi::tool

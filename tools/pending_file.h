@@ -1,0 +1,44 @@
+// Files that appear complete or not at all. The content is written under a
+// hidden temporary name in the destination folder; Commit flushes it to disk
+// and renames it into place in one step. A PendingFile destroyed without a
+// successful Commit removes its temporary file, so a failed write (disk
+// full, an error in between, an exception) leaves nothing behind.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace tarnscsi::tool {
+
+class PendingFile {
+public:
+    // Chooses the temporary name; creates nothing yet.
+    PendingFile(std::filesystem::path target, bool overwrite);
+    ~PendingFile();
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    const std::filesystem::path& TempPath() const { return temp_; }
+    const std::filesystem::path& Target() const { return target_; }
+
+    // Flushes the temporary file to disk and renames it to the target. Without
+    // `overwrite` an existing target is never replaced, not even one that
+    // appeared after the pre-flight check. Throws ToolError.
+    void Commit();
+
+private:
+    std::filesystem::path target_;
+    std::filesystem::path temp_;
+    bool overwrite_;
+    bool committed_ = false;
+};
+
+// Checks before the camera is touched that `target` can be written: its
+// folder exists and is writable, and the target is not a folder and, without
+// `overwrite`, does not exist. Throws ToolError naming the path.
+void CheckWritable(const std::filesystem::path& target, bool overwrite);
+
+// "strerror(errno)" for messages.
+std::string ErrnoText(int error);
+
+}  // namespace tarnscsi::tool

@@ -1,0 +1,41 @@
+#include "progress.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace tarnscsi::tool {
+
+namespace {
+constexpr char kClearLine[] = "\r\033[K";
+}
+
+ProgressLine::ProgressLine(std::FILE* stream, bool quiet)
+    : stream_(stream), enabled_(!quiet && isatty(fileno(stream)) == 1) {}
+
+ProgressLine::~ProgressLine() { Clear(); }
+
+void ProgressLine::Show(const std::string& text) {
+    if (!enabled_) return;
+    std::fputs(kClearLine, stream_);
+    std::fputs(text.c_str(), stream_);
+    std::fflush(stream_);
+    shown_ = true;
+}
+
+void ProgressLine::Clear() {
+    if (!shown_) return;
+    std::fputs(kClearLine, stream_);
+    std::fflush(stream_);
+    shown_ = false;
+}
+
+std::string ProgressBar(double fraction, int width) {
+    const double clamped = std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 0.0;
+    const int filled = static_cast<int>(std::lround(clamped * width));
+    return "[" + std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(width - filled), '.') + "]";
+}
+
+}  // namespace tarnscsi::tool

@@ -1,0 +1,13 @@
+// The scan subcommand: which ASPI manager the module loads, what it sees on
+// the bus (adapter, target, device type, INQUIRY vendor and product, and
+// which device is the camera), and the manager's report on devices it
+// could not use. As text or as one JSON object.
+#pragma once
+
+namespace tarnscsi::tool {
+
+// Returns the exit code: success whenever the manager could be asked, camera
+// or not; failure when no manager could be loaded.
+int RunScan(bool json);
+
+}  // namespace tarnscsi::tool
