@@ -24,6 +24,8 @@ void CopyPadded(aspi::BYTE (&field)[16], const char* text) {
 AspiManager::AspiManager(Backend& backend, std::string adapterIdentifier)
     : backend_(backend), adapterIdentifier_(std::move(adapterIdentifier)) {}
 
+AspiManager::~AspiManager() { WaitIdle(); }
+
 std::uint32_t AspiManager::SupportInfo() {
     {
         std::lock_guard lock(settingsMutex_);
@@ -38,10 +40,20 @@ std::uint32_t AspiManager::SupportInfo() {
     return (std::uint32_t{aspi::SS_COMP} << kSupportStatusShift) | count;
 }
 
-std::uint32_t AspiManager::Send(void* srb) {
+std::uint32_t AspiManager::Send(void* srb) noexcept {
     if (srb == nullptr) {
         return aspi::SS_INVALID_SRB;
     }
+    try {
+        return Dispatch(srb);
+    } catch (...) {
+        // Every block has its status at the same place as the header's.
+        PublishStatus(static_cast<aspi::BYTE*>(srb)[offsetof(SrbHeader, SRB_Status)], aspi::SS_ERR);
+        return aspi::SS_ERR;
+    }
+}
+
+std::uint32_t AspiManager::Dispatch(void* srb) {
     auto* const bytes = static_cast<aspi::BYTE*>(srb);
     switch (bytes[offsetof(SrbHeader, SRB_Cmd)]) {
         case aspi::SC_GET_DEV_TYPE:
@@ -188,10 +200,10 @@ void AspiManager::FinishPending(aspi::SRB_ExecSCSICmd& block, FaultKind fault,
     if (notify) {
         SignalCompletionEvent(event);
     }
-    {
-        std::lock_guard lock(idleMutex_);
-        --pending_;
-    }
+    // Notified under the lock: once WaitIdle sees no request pending, the
+    // manager may be destroyed, and this thread must be done with it.
+    std::lock_guard lock(idleMutex_);
+    --pending_;
     idle_.notify_all();
 }
 

@@ -33,6 +33,8 @@ class AspiManager {
 public:
     // `adapterIdentifier` is reported in HA_Identifier (at most 16 bytes).
     AspiManager(Backend& backend, std::string adapterIdentifier);
+    // Waits for requests still pending: their blocks and the backend are in use.
+    ~AspiManager();
     AspiManager(const AspiManager&) = delete;
     AspiManager& operator=(const AspiManager&) = delete;
 
@@ -40,8 +42,10 @@ public:
     // when there is none, or the word set by OverrideSupportWord.
     std::uint32_t SupportInfo();
 
-    // SendASPI32Command.
-    std::uint32_t Send(void* srb);
+    // SendASPI32Command. Never throws: the entry points are C functions, so
+    // a failure inside (memory, a backend's error) ends the request with
+    // SS_ERR rather than unwinding into the caller.
+    std::uint32_t Send(void* srb) noexcept;
 
     void SetCompletion(CompletionMode mode, std::chrono::microseconds delay);
     void OverrideSupportWord(std::optional<std::uint32_t> word);
@@ -60,6 +64,7 @@ public:
     bool WorkerStarted() const { return worker_.Started(); }
 
 private:
+    std::uint32_t Dispatch(void* srb);
     std::uint8_t GetDeviceType(aspi::SRB_GDEVBlock& block);
     std::uint8_t Execute(aspi::SRB_ExecSCSICmd& block);
     std::uint8_t HostAdapterInquiry(SrbHaInquiry& block);

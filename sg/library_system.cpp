@@ -1,0 +1,8 @@
+// The installed manager runs on the real kernel.
+#include "sg/sg_system.h"
+
+namespace sg {
+
+SgSystem& LibrarySystem() { return RealSystem(); }
+
+}  // namespace sg

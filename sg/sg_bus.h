@@ -1,0 +1,64 @@
+// The bus of the SCSI generic manager: the devices of /sys/class/scsi_generic
+// laid out as ASPI adapters, targets and logical units, each opened once per
+// look at the bus, and every command carried to its device by SG_IO.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "manager/backend.h"
+#include "sg/sg_system.h"
+
+namespace sg {
+
+class SgBus final : public aspi_mgr::Backend {
+public:
+    // Every command gets `timeLimit` from the kernel.
+    SgBus(SgSystem& system, std::chrono::milliseconds timeLimit);
+    SgBus(const SgBus&) = delete;
+    SgBus& operator=(const SgBus&) = delete;
+
+    // Reads sysfs again and reopens every device; until the first call (or
+    // the first request) the bus has not been looked at. A command already
+    // under way finishes on the device it started on.
+    void Rescan();
+
+    // Kept in the report: something about the manager as a whole.
+    void AddNote(std::string note);
+
+    // One line per adapter and per device of the last look at the bus (where
+    // it sits, or why it cannot be used), then the notes.
+    std::vector<std::string> Report();
+
+    std::uint8_t AdapterCount() override;
+    // From sysfs (or the driver, when sysfs has no type): no bus command.
+    std::optional<std::uint8_t> DeviceType(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) override;
+    aspi_mgr::ScsiOutcome Execute(const aspi_mgr::ScsiCommand& command) override;
+
+private:
+    struct Device;
+    using DevicePtr = std::shared_ptr<Device>;
+
+    void ScanLocked();
+    void EnsureScannedLocked();
+    DevicePtr Find(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun);
+
+    SgSystem& system_;
+    const std::chrono::milliseconds timeLimit_;
+
+    std::mutex mutex_;
+    bool scanned_ = false;
+    bool driverPresent_ = false;
+    std::vector<std::string> adapterLines_;
+    std::vector<DevicePtr> devices_;                 // every sysfs entry, in node order
+    std::map<std::uint32_t, DevicePtr> placed_;      // by ASPI address
+    std::vector<std::string> notes_;
+};
+
+}  // namespace sg

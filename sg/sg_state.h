@@ -1,0 +1,23 @@
+// The one SCSI generic manager of this library: its bus and the ASPI request
+// handling in front of it, completing as sg_completion.h says. Made on first
+// use; from the first execute request the library is pinned and this state
+// is never destroyed.
+#pragma once
+
+#include "manager/aspi_manager.h"
+#include "sg/sg_bus.h"
+#include "sg/sg_completion.h"
+#include "sg/time_limit.h"
+
+namespace sg {
+
+struct SgState {
+    SgState();
+    const TimeLimit timeLimit;
+    SgBus bus;
+    aspi_mgr::AspiManager manager;
+};
+
+SgState& TheSg();
+
+}  // namespace sg

@@ -1,0 +1,37 @@
+// The operating-system calls the SCSI generic manager makes, behind one
+// interface: where sysfs is, and opening, controlling and closing device
+// nodes. The installed manager uses the real calls; tests put a fake bus
+// behind the same interface, since they cannot load kernel modules or
+// attach SCSI devices.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace sg {
+
+class SgSystem {
+public:
+    virtual ~SgSystem() = default;
+
+    // Root of the sysfs tree ("/sys" on a real system).
+    virtual std::filesystem::path SysfsRoot() const = 0;
+
+    // open(2): a descriptor, or -errno.
+    virtual int Open(const std::string& path, int flags) = 0;
+
+    // ioctl(2) with a pointer argument: its result (not negative), or -errno.
+    virtual int Ioctl(int descriptor, unsigned long request, void* argument) = 0;
+
+    virtual void Close(int descriptor) = 0;
+};
+
+// The kernel's own calls on the real /sys.
+SgSystem& RealSystem();
+
+// The system the manager library of this process runs on. The installed
+// manager defines it as RealSystem(); a test build of the library links a
+// different definition.
+SgSystem& LibrarySystem();
+
+}  // namespace sg

@@ -1,0 +1,70 @@
+// The control exports of the test build of the SCSI generic manager.
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "fake_manager/fake_bench.h"
+#include "fake_manager/sg_fake_control.h"
+#include "sg/sg_state.h"
+#include "sim/sim_control.h"
+
+namespace {
+
+sg_fake::Bench& Bench() { return sg_fake::TheBench(); }
+aspi_mgr::AspiManager& Manager() { return sg::TheSg().manager; }
+
+}  // namespace
+
+void SimReset(void) {
+    Manager().Reset();
+    sg::UseSgCompletion(Manager());
+    sg_fake::ResetSimulatedBus(Bench().bus);
+    Bench().system.ClearRecords();
+}
+
+void SimSetCompletion(int mode, uint32_t delayMicroseconds) {
+    if (mode != SIM_IMMEDIATE && mode != SIM_PENDING) {
+        return;
+    }
+    Manager().SetCompletion(
+        mode == SIM_PENDING ? aspi_mgr::CompletionMode::kPending : aspi_mgr::CompletionMode::kImmediate,
+        std::chrono::microseconds{delayMicroseconds});
+}
+
+void SimSetTimeScale(double scale) { Bench().bus.SetTimeScale(scale); }
+
+uint32_t SimLastImage(uint8_t* out, uint32_t capacity) {
+    const auto image = Bench().bus.LastImage();
+    if (!image) {
+        return 0;
+    }
+    const auto length = static_cast<uint32_t>(image->size());
+    if (out != nullptr) {
+        std::memcpy(out, image->data(), std::min(length, capacity));
+    }
+    return length;
+}
+
+int32_t SimTemperature(void) { return Bench().bus.Temperature().value_or(0); }
+
+uint32_t SimCoolerDrive(void) { return Bench().bus.CoolerDrive().value_or(0); }
+
+uint32_t SgFakeIoCount(void) { return static_cast<uint32_t>(Bench().system.Records().size()); }
+
+int SgFakeIoGet(uint32_t index, SgFakeIo* out) {
+    const auto records = Bench().system.Records();
+    if (out == nullptr || index >= records.size()) {
+        return -1;
+    }
+    const sg_test::IoRecord& record = records[index];
+    *out = SgFakeIo{};
+    record.node.copy(out->node, sizeof out->node - 1);
+    out->direction = record.direction;
+    out->cdbLength = static_cast<uint8_t>(std::min(record.cdb.size(), sizeof out->cdb));
+    std::memcpy(out->cdb, record.cdb.data(), out->cdbLength);
+    out->dataLength = record.dataLength;
+    out->timeout = record.timeout;
+    return 0;
+}
+
+void SgFakeIoClear(void) { Bench().system.ClearRecords(); }

@@ -1,0 +1,181 @@
+// How the SCSI generic manager lays the kernel's devices out as ASPI
+// adapters and targets, answers the support word and get-device-type
+// requests, and reports the devices it cannot use.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "sg/linux_address.h"
+#include "support/sg_bench.h"
+
+using namespace sg_test;
+
+namespace {
+
+constexpr std::uint32_t kNoAdapters = std::uint32_t{aspi::SS_NO_ADAPTERS} << 8;
+
+std::uint32_t Adapters(std::uint32_t count) { return (std::uint32_t{aspi::SS_COMP} << 8) | count; }
+
+int Answering(sg_io_hdr_t&) { return 0; }  // GOOD, nothing else
+
+}  // namespace
+
+TEST(LinuxAddressTest, ParsesOnlyFourDecimalFields) {
+    const auto address = sg::ParseLinuxAddress("12:3:400:18446744073709551615");
+    ASSERT_TRUE(address);
+    EXPECT_EQ(address->host, 12u);
+    EXPECT_EQ(address->channel, 3u);
+    EXPECT_EQ(address->target, 400u);
+    EXPECT_EQ(address->lun, UINT64_MAX);
+    EXPECT_EQ(sg::ToString(*address), "12:3:400:18446744073709551615");
+    for (const char* bad : {"", "1:2:3", "1:2:3:4:5", "1::3:4", "1:2:3:", "a:0:0:0", "-1:0:0:0", "+1:0:0:0",
+                            "1:2:3:4 ", "4294967296:0:0:0", "target0:0:0"}) {
+        EXPECT_FALSE(sg::ParseLinuxAddress(bad)) << bad;
+    }
+}
+
+// Host and channel pairs in ascending order, whatever the node numbers and
+// however many numbers are skipped; targets keep their number.
+TEST(SgBusTest, NumbersHostChannelPairsInAscendingOrder) {
+    SgBench bench;
+    bench.AddDevice("sg0", "5:0:1:0", 0, Answering);
+    bench.AddDevice("sg1", "0:0:3:0", 6, Answering);
+    bench.AddDevice("sg2", "0:2:0:0", 5, Answering);
+    bench.AddDevice("sg10", "3:0:6:0", 1, Answering);
+    bench.AddDevice("sg7", "0:0:4:0", 6, Answering);
+    bench.AddDevice("sg3", "5:0:2:0", 8, Answering);
+
+    EXPECT_EQ(bench.SupportWord(), Adapters(4));
+    struct Expected {
+        std::uint8_t adapter, target, type;
+    };
+    for (const Expected& e : {Expected{0, 3, 6}, Expected{0, 4, 6}, Expected{1, 0, 5}, Expected{2, 6, 1},
+                              Expected{3, 1, 0}, Expected{3, 2, 8}}) {
+        const auto answer = bench.GetDeviceType(e.adapter, e.target);
+        EXPECT_EQ(answer.status, aspi::SS_COMP) << int(e.adapter) << ":" << int(e.target);
+        EXPECT_EQ(answer.type, e.type) << int(e.adapter) << ":" << int(e.target);
+    }
+    // Empty addresses leave the type field alone; a fifth adapter does not exist.
+    for (const auto& [adapter, target, lun] : {std::tuple{0, 0, 0}, std::tuple{0, 3, 1}, std::tuple{1, 2, 0},
+                                               std::tuple{3, 6, 0}}) {
+        const auto answer = bench.GetDeviceType(adapter, target, lun);
+        EXPECT_EQ(answer.status, aspi::SS_NO_DEVICE) << adapter << ":" << target << ":" << lun;
+        EXPECT_EQ(answer.type, kUntouched);
+    }
+    EXPECT_EQ(bench.GetDeviceType(4, 0).status, aspi::SS_INVALID_HA);
+    // Answered from sysfs: not one command went to a device.
+    EXPECT_TRUE(bench.system.Records().empty());
+
+    const std::string report = bench.Report();
+    EXPECT_NE(report.find("adapter 0 = host 0, channel 0\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("adapter 1 = host 0, channel 2\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("adapter 3 = host 5, channel 0\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("/dev/sg10 [3:0:6:0] adapter 2, target 6, lun 0: usable\n"), std::string::npos) << report;
+    // Node order in the report: sg2 before sg10.
+    EXPECT_LT(report.find("/dev/sg2 "), report.find("/dev/sg10 "));
+}
+
+TEST(SgBusTest, NoDriverOrNoDeviceMeansNoAdaptersAndANewLookFindsLaterOnes) {
+    SgBench bench;
+    EXPECT_EQ(bench.SupportWord(), kNoAdapters);
+    EXPECT_NE(bench.Report().find("the sg driver is not loaded"), std::string::npos) << bench.Report();
+
+    bench.sysfs.LoadDriver();
+    bench.bus.Rescan();
+    EXPECT_EQ(bench.SupportWord(), kNoAdapters);
+    EXPECT_NE(bench.Report().find("no SCSI generic devices"), std::string::npos) << bench.Report();
+
+    bench.AddDevice("sg4", "7:0:2:0", 6, Answering);
+    EXPECT_EQ(bench.SupportWord(), kNoAdapters) << "looked at the bus without being asked to";
+    bench.bus.Rescan();
+    EXPECT_EQ(bench.SupportWord(), Adapters(1));
+    EXPECT_EQ(bench.GetDeviceType(0, 2).type, 6);
+}
+
+// Devices ASPI cannot address still make their adapter count (the numbering
+// does not depend on them), and the report says why they are missing.
+TEST(SgBusTest, ReportsDevicesBeyondAspiAndUnreadableEntries) {
+    SgBench bench;
+    bench.AddDevice("sg0", "1:0:300:0", 6, Answering);
+    bench.AddDevice("sg1", "1:0:2:256", 6, Answering);
+    bench.AddDevice("sg2", "host-only", 6, Answering);
+    bench.AddDevice("sg3", "2:0:1:0", 6, Answering);
+    bench.AddDevice("sg4", "2:0:1:0", 6, Answering);
+
+    EXPECT_EQ(bench.SupportWord(), Adapters(2));
+    EXPECT_EQ(bench.GetDeviceType(1, 1).type, 6);
+    EXPECT_EQ(bench.GetDeviceType(0, 2).status, aspi::SS_NO_DEVICE);
+    const std::string report = bench.Report();
+    EXPECT_NE(report.find("/dev/sg0 [1:0:300:0]: target 300 is beyond what ASPI can address"), std::string::npos)
+        << report;
+    EXPECT_NE(report.find("/dev/sg1 [1:0:2:256]: logical unit 256 is beyond what ASPI can address"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("/dev/sg2: no SCSI address (H:C:T:L)"), std::string::npos) << report;
+    EXPECT_NE(report.find("/dev/sg4 [2:0:1:0]: same SCSI address as sg3"), std::string::npos) << report;
+}
+
+TEST(SgBusTest, TypeComesFromTheDriverWhenSysfsHasNone) {
+    SgBench bench;
+    bench.sysfs.AddDevice("sg0", "0:0:1:0", std::nullopt);
+    bench.system.Attach("/dev/sg0", Answering, 6);
+    bench.sysfs.AddDevice("sg1", "0:0:2:0", std::nullopt);
+    bench.system.RefuseOpen("/dev/sg1", EACCES);
+
+    EXPECT_EQ(bench.GetDeviceType(0, 1).type, 6);
+    EXPECT_EQ(bench.GetDeviceType(0, 2).type, 0x1F) << "unknown type, neither sysfs nor driver could say";
+}
+
+// Devices the process may not open are reported with the reason, keep their
+// place and type, and fail every command without reaching the kernel; once
+// they can be opened, the next look at the bus makes them usable.
+TEST(SgBusTest, DevicesThatCannotBeOpenedAreReportedNotSkipped) {
+    SgBench bench;
+    bench.AddDevice("sg0", "0:0:1:0", 6, Answering);
+    bench.system.RefuseOpen("/dev/sg0", EACCES);
+    bench.AddDevice("sg1", "0:0:2:0", 6, Answering);
+    bench.system.RefuseOpen("/dev/sg1", EBUSY);
+    bench.AddDevice("sg2", "0:0:3:0", 6, Answering);
+    bench.system.SetVersion("/dev/sg2", 20134);
+    bench.AddDevice("sg3", "0:0:4:0", 6, Answering);
+
+    EXPECT_EQ(bench.SupportWord(), Adapters(1));
+    const std::string report = bench.Report();
+    EXPECT_NE(report.find("/dev/sg0 [0:0:1:0] adapter 0, target 1, lun 0: cannot open: Permission denied\n"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("/dev/sg1 [0:0:2:0] adapter 0, target 2, lun 0: cannot open: Device or resource busy\n"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("/dev/sg2 [0:0:3:0] adapter 0, target 3, lun 0: sg driver too old for SG_IO"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("/dev/sg3 [0:0:4:0] adapter 0, target 4, lun 0: usable\n"), std::string::npos) << report;
+
+    const auto answer = bench.GetDeviceType(0, 1);
+    EXPECT_EQ(answer.status, aspi::SS_COMP);
+    EXPECT_EQ(answer.type, 6);
+    std::uint8_t data[36] = {};
+    for (std::uint8_t target : {1, 2, 3}) {
+        auto block = ExecBlock(0, target, {0x12, 0, 0, 0, 36, 0}, aspi::SRB_DIR_IN, data, sizeof data);
+        EXPECT_EQ(bench.manager.Send(&block), aspi::SS_ERR);
+        EXPECT_EQ(block.SRB_HaStat, aspi::HASTAT_SEL_TO);
+    }
+    EXPECT_TRUE(bench.system.Records().empty());
+
+    // Opened read-write and non-blocking; the one that failed the version
+    // check was closed again.
+    for (const int flags : bench.system.OpenFlags()) {
+        EXPECT_EQ(flags & O_ACCMODE, O_RDWR);
+        EXPECT_NE(flags & O_NONBLOCK, 0);
+    }
+    EXPECT_EQ(bench.system.OpenDescriptors(), 1);
+
+    bench.system.RefuseOpen("/dev/sg0", 0);
+    bench.bus.Rescan();
+    auto block = ExecBlock(0, 1, {0x00, 0, 0, 0, 0, 0}, aspi::SRB_DIR_IN, nullptr, 0);
+    EXPECT_EQ(bench.manager.Send(&block), aspi::SS_COMP);
+    EXPECT_EQ(bench.system.Records().size(), 1u);
+    EXPECT_EQ(bench.system.OpenDescriptors(), 2) << "descriptors of the earlier look were not closed";
+}

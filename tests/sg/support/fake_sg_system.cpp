@@ -1,0 +1,156 @@
+#include "support/fake_sg_system.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "sg/linux_status.h"
+#include "transport/aspi.h"
+
+namespace sg_test {
+
+FakeSgSystem::FakeSgSystem(std::filesystem::path sysfsRoot) : sysfsRoot_(std::move(sysfsRoot)) {}
+
+void FakeSgSystem::Attach(const std::string& node, Handler handler, int scsiType) {
+    std::lock_guard lock(mutex_);
+    nodes_[node].handler = std::move(handler);
+    nodes_[node].scsiType = scsiType;
+}
+
+void FakeSgSystem::RefuseOpen(const std::string& node, int error) {
+    std::lock_guard lock(mutex_);
+    nodes_[node].openError = error;
+}
+
+void FakeSgSystem::SetVersion(const std::string& node, int version) {
+    std::lock_guard lock(mutex_);
+    nodes_[node].version = version;
+}
+
+std::vector<IoRecord> FakeSgSystem::Records() const {
+    std::lock_guard lock(mutex_);
+    return records_;
+}
+
+void FakeSgSystem::ClearRecords() {
+    std::lock_guard lock(mutex_);
+    records_.clear();
+}
+
+int FakeSgSystem::OpenDescriptors() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(open_.size());
+}
+
+std::vector<int> FakeSgSystem::OpenFlags() const {
+    std::lock_guard lock(mutex_);
+    return openFlags_;
+}
+
+int FakeSgSystem::Open(const std::string& path, int flags) {
+    std::lock_guard lock(mutex_);
+    const auto node = nodes_.find(path);
+    if (node == nodes_.end()) {
+        return -ENOENT;
+    }
+    if (node->second.openError != 0) {
+        return -node->second.openError;
+    }
+    openFlags_.push_back(flags);
+    open_[nextDescriptor_] = path;
+    return nextDescriptor_++;
+}
+
+int FakeSgSystem::Ioctl(int descriptor, unsigned long request, void* argument) {
+    Handler handler;
+    std::string path;
+    {
+        std::lock_guard lock(mutex_);
+        const auto open = open_.find(descriptor);
+        if (open == open_.end()) {
+            return -EBADF;
+        }
+        path = open->second;
+        const Node& node = nodes_[path];
+        switch (request) {
+            case SG_GET_VERSION_NUM:
+                *static_cast<int*>(argument) = node.version;
+                return 0;
+            case SG_GET_SCSI_ID: {
+                auto* id = static_cast<sg_scsi_id*>(argument);
+                *id = sg_scsi_id{};
+                id->scsi_type = node.scsiType;
+                return 0;
+            }
+            case SG_IO:
+                break;
+            default:
+                return -ENOTTY;
+        }
+        const auto& header = *static_cast<sg_io_hdr_t*>(argument);
+        IoRecord record;
+        record.node = path;
+        record.interfaceId = header.interface_id;
+        record.direction = header.dxfer_direction;
+        record.cdb.assign(header.cmdp, header.cmdp + header.cmd_len);
+        record.dataLength = header.dxfer_len;
+        record.hadData = header.dxferp != nullptr;
+        record.timeout = header.timeout;
+        record.senseCapacity = header.mx_sb_len;
+        records_.push_back(std::move(record));
+        handler = node.handler;
+    }
+    if (!handler) {
+        return -EIO;
+    }
+    return handler(*static_cast<sg_io_hdr_t*>(argument));
+}
+
+void FakeSgSystem::Close(int descriptor) {
+    std::lock_guard lock(mutex_);
+    open_.erase(descriptor);
+}
+
+FakeSgSystem::Handler BusHandler(aspi_mgr::Backend& bus, std::uint8_t adapter, std::uint8_t target,
+                                 std::uint8_t lun) {
+    return [&bus, adapter, target, lun](sg_io_hdr_t& header) {
+        aspi_mgr::ScsiCommand command;
+        command.adapter = adapter;
+        command.target = target;
+        command.lun = lun;
+        command.cdb = header.cmdp;
+        command.cdbLength = header.cmd_len;
+        switch (header.dxfer_direction) {
+            case SG_DXFER_FROM_DEV:
+                command.direction = aspi::SRB_DIR_IN;
+                break;
+            case SG_DXFER_TO_DEV:
+                command.direction = aspi::SRB_DIR_OUT;
+                break;
+            default:
+                command.direction = 0;
+        }
+        command.buffer = static_cast<std::uint8_t*>(header.dxferp);
+        command.bufferLength = header.dxfer_len;
+
+        const aspi_mgr::ScsiOutcome outcome = bus.Execute(command);
+        header.status = outcome.targetStatus;
+        header.masked_status = static_cast<unsigned char>(outcome.targetStatus >> 1);
+        header.host_status = outcome.hostStatus == aspi::HASTAT_SEL_TO ? sg::kDidNoConnect
+                             : outcome.hostStatus == aspi::HASTAT_OK   ? sg::kDidOk
+                                                                       : sg::kDidError;
+        header.driver_status = sg::kDriverOk;
+        header.sb_len_wr = 0;
+        if (outcome.senseLength > 0 && header.sbp != nullptr) {
+            header.sb_len_wr = static_cast<unsigned char>(std::min<unsigned>(outcome.senseLength, header.mx_sb_len));
+            std::memcpy(header.sbp, outcome.sense.data(), header.sb_len_wr);
+            header.driver_status = sg::kDriverSense;
+        }
+        header.resid = static_cast<int>(header.dxfer_len - std::min(outcome.transferred, header.dxfer_len));
+        const bool clean = header.masked_status == 0 && header.host_status == 0 && header.driver_status == 0;
+        header.info = clean ? SG_INFO_OK : SG_INFO_CHECK;
+        return 0;
+    };
+}
+
+}  // namespace sg_test

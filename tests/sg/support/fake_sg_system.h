@@ -1,0 +1,83 @@
+// The kernel side of the SCSI generic manager, faked: device nodes that
+// exist only in a table, open errors on demand, and SG_IO requests handed
+// to a handler instead of a host adapter. Every SG_IO request is recorded as
+// it arrived.
+#pragma once
+
+#include <scsi/sg.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "manager/backend.h"
+#include "sg/sg_system.h"
+
+namespace sg_test {
+
+struct IoRecord {
+    std::string node;
+    int interfaceId = 0;
+    int direction = 0;  // SG_DXFER_*
+    std::vector<std::uint8_t> cdb;
+    unsigned dataLength = 0;
+    bool hadData = false;  // dxferp was not null
+    unsigned timeout = 0;  // ms
+    unsigned senseCapacity = 0;
+};
+
+class FakeSgSystem final : public sg::SgSystem {
+public:
+    // Finishes one SG_IO request: fills the status fields, returns 0 or -errno.
+    using Handler = std::function<int(sg_io_hdr_t&)>;
+
+    static constexpr int kCurrentVersion = 30536;
+
+    explicit FakeSgSystem(std::filesystem::path sysfsRoot);
+
+    // A device node ("/dev/sg2") and what its SG_IO requests do. The driver
+    // reports `scsiType` to SG_GET_SCSI_ID.
+    void Attach(const std::string& node, Handler handler, int scsiType = 0);
+    // Opening the node fails with this errno (0: it opens again).
+    void RefuseOpen(const std::string& node, int error);
+    void SetVersion(const std::string& node, int version);
+
+    std::vector<IoRecord> Records() const;
+    void ClearRecords();
+    int OpenDescriptors() const;
+    std::vector<int> OpenFlags() const;  // of every successful open, in order
+
+    std::filesystem::path SysfsRoot() const override { return sysfsRoot_; }
+    int Open(const std::string& path, int flags) override;
+    int Ioctl(int descriptor, unsigned long request, void* argument) override;
+    void Close(int descriptor) override;
+
+private:
+    struct Node {
+        Handler handler;
+        int scsiType = 0;
+        int openError = 0;
+        int version = kCurrentVersion;
+    };
+
+    const std::filesystem::path sysfsRoot_;
+    mutable std::mutex mutex_;
+    std::map<std::string, Node> nodes_;
+    std::map<int, std::string> open_;  // descriptor -> node
+    int nextDescriptor_ = 100;
+    std::vector<IoRecord> records_;
+    std::vector<int> openFlags_;
+};
+
+// A handler that runs each request on a device of a simulated bus, at the
+// given address, and reports the outcome as the kernel would: SCSI status,
+// DID_NO_CONNECT for a selection timeout, sense with DRIVER_SENSE, residue.
+FakeSgSystem::Handler BusHandler(aspi_mgr::Backend& bus, std::uint8_t adapter, std::uint8_t target,
+                                 std::uint8_t lun);
+
+}  // namespace sg_test
