@@ -1,0 +1,70 @@
+// The INDI camera driver: one INDI::CCD device over the module's C++ camera
+// API. Exposures never block the event loop: StartExposure programs the
+// window and starts the camera, the timer watches the clock and then asks
+// the camera whether it is ready, and only then is the image downloaded into
+// the primary chip's buffer and handed to INDI as FITS. The same timer reads
+// the cooling.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include <indiccd.h>
+#include <indipropertynumber.h>
+
+#include "api/camera.h"
+#include "exposure_clock.h"
+
+namespace tarnscsi::indi {
+
+class TarnscsiCcd : public INDI::CCD {
+public:
+    TarnscsiCcd();
+
+    const char* getDefaultName() override;
+    bool initProperties() override;
+    bool updateProperties() override;
+
+protected:
+    bool Connect() override;
+    bool Disconnect() override;
+    void TimerHit() override;
+
+    bool StartExposure(float duration) override;
+    bool AbortExposure() override;
+    bool UpdateCCDFrame(int x, int y, int w, int h) override;
+    bool UpdateCCDBin(int hor, int ver) override;
+
+    int SetTemperature(double temperature) override;
+
+private:
+    // Exposure (tarnscsi_ccd_exposure.cpp). Returns the milliseconds until
+    // the exposure next needs looking at.
+    std::uint32_t PollExposure(ExposureClock::Clock::time_point now);
+    void FinishExposure();
+    void FailExposure(const char* why);
+
+    // Cooling (tarnscsi_ccd_cooling.cpp). StoreCooling keeps a reading in
+    // the properties without telling the clients and says whether it changed
+    // them; ReadCooling reads the camera and reports.
+    bool StoreCooling(const CoolingReading& reading);
+    void ReadCooling();
+    bool WithinTemperatureThreshold(double target);
+
+    std::unique_ptr<tarnscsi::Camera> camera_;
+    int timerId_ = -1;
+
+    bool exposing_ = false;
+    ExposureClock exposureClock_;
+    std::uint32_t expectedBytes_ = 0;
+    // An abandoned exposure may keep the camera busy until then.
+    ExposureClock::Clock::time_point abandonedBusyUntil_{};
+
+    bool coolingUnreadable_ = false;
+    IPState temperatureStateBeforeOutage_ = IPS_IDLE;
+    ExposureClock::Clock::time_point nextCoolingRead_{};
+
+    INDI::PropertyNumber CoolerPowerNP{1};
+};
+
+}  // namespace tarnscsi::indi

@@ -1,0 +1,84 @@
+// Cooling: the setpoint goes to the camera at once; the timer reads the
+// temperature and cooler drive back and reports them, and says when the
+// temperature has reached the setpoint.
+#include <cmath>
+
+#include "cooling_units.h"
+#include "tarnscsi_ccd.h"
+
+namespace tarnscsi::indi {
+namespace {
+
+// Smallest temperature change worth a message to the clients: the camera
+// reports tenths of a degree.
+constexpr double kTemperatureReportStep = 0.05;
+
+}  // namespace
+
+int TarnscsiCcd::SetTemperature(double temperature) {
+    if (!camera_) {
+        LOG_ERROR("Cannot set the temperature: not connected.");
+        return -1;
+    }
+    if (!camera_->SetTemperature(CelsiusToTenths(temperature))) {
+        LOGF_ERROR("The camera did not take the setpoint %.1f C.", temperature);
+        return -1;
+    }
+    LOGF_INFO("Cooling to %.1f C.", temperature);
+    // Done if already there; otherwise the property stays busy and the timer
+    // reports until the temperature is within the threshold.
+    return WithinTemperatureThreshold(temperature) ? 1 : 0;
+}
+
+bool TarnscsiCcd::WithinTemperatureThreshold(double target) {
+    return std::abs(target - TemperatureN[0].value) <= TemperatureRampNP[RAMP_THRESHOLD].getValue();
+}
+
+bool TarnscsiCcd::StoreCooling(const CoolingReading& reading) {
+    const double celsius = TenthsToCelsius(reading.temperature);
+    const double percent = DriveToPercent(reading.coolerDrive);
+    const bool changed = std::abs(celsius - TemperatureN[0].value) >= kTemperatureReportStep ||
+                         percent != CoolerPowerNP[0].getValue();
+    TemperatureN[0].value = celsius;
+    CoolerPowerNP[0].setValue(percent);
+    return changed;
+}
+
+void TarnscsiCcd::ReadCooling() {
+    const auto reading = camera_->ReadCooling();
+    if (!reading) {
+        // A camera may not answer while it exposes: keep the last reading
+        // then. Otherwise say so once per outage.
+        if (exposing_ || coolingUnreadable_) {
+            return;
+        }
+        coolingUnreadable_ = true;
+        temperatureStateBeforeOutage_ = TemperatureNP.s;
+        LOG_WARN("Cannot read the camera's temperature.");
+        TemperatureNP.s = IPS_ALERT;
+        IDSetNumber(&TemperatureNP, nullptr);
+        CoolerPowerNP.setState(IPS_ALERT);
+        CoolerPowerNP.apply();
+        return;
+    }
+
+    bool report = StoreCooling(*reading);
+    if (coolingUnreadable_) {
+        coolingUnreadable_ = false;
+        TemperatureNP.s = temperatureStateBeforeOutage_;
+        report = true;
+    }
+    if (TemperatureNP.s == IPS_BUSY && WithinTemperatureThreshold(m_TargetTemperature)) {
+        TemperatureNP.s = IPS_OK;
+        m_TemperatureCheckTimer.stop();
+        LOGF_INFO("Temperature reached %.1f C.", TemperatureN[0].value);
+        report = true;
+    }
+    if (report) {
+        IDSetNumber(&TemperatureNP, nullptr);
+        CoolerPowerNP.setState(IPS_OK);
+        CoolerPowerNP.apply();
+    }
+}
+
+}  // namespace tarnscsi::indi

@@ -1,0 +1,218 @@
+#include "indi_test_client.h"
+
+#include <basedevice.h>
+#include <indipropertynumber.h>
+#include <indipropertyswitch.h>
+
+#include <cmath>
+#include <limits>
+
+namespace indi_test {
+
+namespace {
+
+constexpr char kLoopback[] = "127.0.0.1";
+constexpr double kSendTimeout = 60;
+
+PropertyCopy CopyOf(INDI::Property property) {
+    PropertyCopy copy;
+    copy.type = property.getType();
+    copy.permission = property.getPermission();
+    copy.state = property.getState();
+    switch (copy.type) {
+        case INDI_NUMBER:
+            for (const auto& element : *property.getNumber()) {
+                copy.elements.push_back({element.getName(), element.getValue(), {}, false});
+            }
+            break;
+        case INDI_TEXT:
+            for (const auto& element : *property.getText()) {
+                copy.elements.push_back({element.getName(), 0, element.getText(), false});
+            }
+            break;
+        case INDI_SWITCH:
+            copy.rule = property.getSwitch()->getRule();
+            for (const auto& element : *property.getSwitch()) {
+                copy.elements.push_back({element.getName(), 0, {}, element.getState() == ISS_ON});
+            }
+            break;
+        case INDI_LIGHT:
+            for (const auto& element : *property.getLight()) {
+                copy.elements.push_back({element.getName(), 0, {}, false});
+            }
+            break;
+        case INDI_BLOB:
+            for (const auto& element : *property.getBLOB()) {
+                copy.elements.push_back({element.getName(), 0, {}, false});
+            }
+            break;
+        case INDI_UNKNOWN:
+            break;
+    }
+    return copy;
+}
+
+}  // namespace
+
+const ElementCopy* PropertyCopy::Element(const std::string& name) const {
+    for (const auto& element : elements) {
+        if (element.name == name) return &element;
+    }
+    return nullptr;
+}
+
+double PropertyCopy::Number(const std::string& name) const {
+    const ElementCopy* element = Element(name);
+    return element ? element->value : std::numeric_limits<double>::quiet_NaN();
+}
+
+const PropertyCopy* Received::Find(const std::string& device, const std::string& property) const {
+    const auto perDevice = properties.find(device);
+    if (perDevice == properties.end()) return nullptr;
+    const auto found = perDevice->second.find(property);
+    return found == perDevice->second.end() ? nullptr : &found->second;
+}
+
+std::size_t Received::BlobCount(const std::string& device) const {
+    const auto found = blobs.find(device);
+    return found == blobs.end() ? 0 : found->second.size();
+}
+
+bool Received::HasMessageContaining(const std::string& device, const std::string& text) const {
+    const auto found = messages.find(device);
+    if (found == messages.end()) return false;
+    for (const auto& message : found->second) {
+        if (message.find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
+IndiTestClient::~IndiTestClient() {
+    if (isServerConnected()) disconnectServer();
+}
+
+bool IndiTestClient::ConnectTo(int port) {
+    setServer(kLoopback, static_cast<unsigned int>(port));
+    return connectServer();
+}
+
+void IndiTestClient::ReceiveImagesOf(const std::string& device) { setBLOBMode(B_ALSO, device.c_str(), nullptr); }
+
+bool IndiTestClient::WaitUntil(const std::function<bool(const Received&)>& done, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return done(received_); });
+}
+
+bool IndiTestClient::WaitForProperty(const std::string& device, const std::string& property,
+                                     std::chrono::milliseconds timeout) {
+    return WaitUntil([&](const Received& r) { return r.Find(device, property) != nullptr; }, timeout);
+}
+
+bool IndiTestClient::WaitForState(const std::string& device, const std::string& property, IPState state,
+                                  std::chrono::milliseconds timeout) {
+    return WaitUntil(
+        [&](const Received& r) {
+            const PropertyCopy* copy = r.Find(device, property);
+            return copy != nullptr && copy->state == state;
+        },
+        timeout);
+}
+
+bool IndiTestClient::WaitForDefinitionsToSettle(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        const std::size_t seen = received_.definitions;
+        const bool more = changed_.wait_for(lock, quiet, [&] { return received_.definitions != seen; });
+        if (!more) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+    }
+}
+
+Received IndiTestClient::Snapshot() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+}
+
+std::optional<PropertyCopy> IndiTestClient::Property(const std::string& device, const std::string& property) const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const PropertyCopy* copy = received_.Find(device, property);
+    return copy ? std::optional<PropertyCopy>(*copy) : std::nullopt;
+}
+
+void IndiTestClient::SendNumbers(const std::string& device, const std::string& property,
+                                 const std::vector<std::pair<std::string, double>>& values) {
+    INDI::PropertyNumber request(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        request[i].fill(values[i].first.c_str(), "", "%g", 0, 0, 0, values[i].second);
+    }
+    request.fill(device.c_str(), property.c_str(), "", "", IP_RW, kSendTimeout, IPS_IDLE);
+    sendNewNumber(request);
+}
+
+void IndiTestClient::SendSwitchOn(const std::string& device, const std::string& property, const std::string& element) {
+    INDI::PropertySwitch request(1);
+    request[0].fill(element.c_str(), "", ISS_ON);
+    request.fill(device.c_str(), property.c_str(), "", "", IP_RW, ISR_1OFMANY, kSendTimeout, IPS_IDLE);
+    sendNewSwitch(request);
+}
+
+void IndiTestClient::ForgetStates(const std::string& device, const std::string& property) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (auto perDevice = received_.properties.find(device); perDevice != received_.properties.end()) {
+        if (auto found = perDevice->second.find(property); found != perDevice->second.end()) {
+            found->second.states.clear();
+        }
+    }
+}
+
+void IndiTestClient::Record(INDI::Property property) {
+    PropertyCopy copy = CopyOf(property);
+    std::vector<BlobCopy> images;
+    if (copy.type == INDI_BLOB) {
+        for (const auto& element : *property.getBLOB()) {
+            if (element.getSize() <= 0 || element.getBlob() == nullptr) continue;
+            const auto* bytes = static_cast<const std::uint8_t*>(element.getBlob());
+            images.push_back({property.getName(), element.getFormat(),
+                              std::vector<std::uint8_t>(bytes, bytes + element.getSize())});
+        }
+    }
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        PropertyCopy& kept = received_.properties[property.getDeviceName()][property.getName()];
+        copy.states = std::move(kept.states);
+        copy.states.push_back(copy.state);
+        kept = std::move(copy);
+        auto& blobs = received_.blobs[property.getDeviceName()];
+        blobs.insert(blobs.end(), std::make_move_iterator(images.begin()), std::make_move_iterator(images.end()));
+    }
+    changed_.notify_all();
+}
+
+void IndiTestClient::newProperty(INDI::Property property) {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        ++received_.definitions;
+    }
+    Record(property);
+}
+
+void IndiTestClient::updateProperty(INDI::Property property) { Record(property); }
+
+void IndiTestClient::removeProperty(INDI::Property property) {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        received_.properties[property.getDeviceName()].erase(property.getName());
+    }
+    changed_.notify_all();
+}
+
+void IndiTestClient::newMessage(INDI::BaseDevice device, int messageId) {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        received_.messages[device.getDeviceName()].push_back(device.messageQueue(static_cast<size_t>(messageId)));
+    }
+    changed_.notify_all();
+}
+
+}  // namespace indi_test
