@@ -1,0 +1,134 @@
+#include "module_bench_support.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "camera/window_layout.h"
+#include "camera/window_list.h"
+#include "common/big_endian.h"
+#include "exports.h"
+#include "manager/aspi_entry.h"
+#include "sim/sim_control.h"
+#include "transport/aspi.h"
+
+namespace bench {
+
+double Microseconds(Clock::duration duration) {
+    return std::chrono::duration<double, std::micro>(duration).count();
+}
+
+double Quantile(std::vector<double> values, double fraction) {
+    if (values.empty()) return 0.0;
+    std::sort(values.begin(), values.end());
+    const double position = fraction * static_cast<double>(values.size() - 1);
+    const auto below = static_cast<std::size_t>(std::floor(position));
+    const auto above = static_cast<std::size_t>(std::ceil(position));
+    const double weight = position - static_cast<double>(below);
+    return values[below] + (values[above] - values[below]) * weight;
+}
+
+double Median(std::vector<double> values) { return Quantile(std::move(values), 0.5); }
+
+const char* CompletionName(int mode) { return mode == SIM_PENDING ? "pending" : "immediate"; }
+
+void Fail(const std::string& what) {
+    std::fprintf(stderr, "benchmark stopped: %s\n", what.c_str());
+    std::exit(1);
+}
+
+void ConnectOrFail() {
+    const char* error = nullptr;
+    if (Connect(&error) != 1) Fail(std::string("Connect failed: ") + (error ? error : "?"));
+}
+
+ExposureSettings FullFrame() {
+    ExposureSettings settings;
+    settings.width = kSensorWidth;
+    settings.height = kSensorHeight;
+    return settings;
+}
+
+void ExposeFullFrameAndWait() {
+    const ExposureSettings frame = FullFrame();
+    if (Expose(frame.exposureTime, 0, frame.binned, frame.width, frame.height, frame.originX, frame.originY) != 1) {
+        Fail("Expose failed");
+    }
+    // Time scale 0: the exposure is over at once; the first TEST UNIT READY
+    // also makes the simulator produce the image, outside any timing.
+    constexpr int kMaxPolls = 1000;
+    for (int poll = 0; Ready() != 1; ++poll) {
+        if (poll == kMaxPolls) Fail("the camera never became ready");
+    }
+}
+
+DirectCaller::DirectCaller() : event_(CreateEventA(nullptr, 1, 0, nullptr)) {
+    if (event_ == nullptr) Fail("no event for the direct caller");
+}
+
+DirectCaller::~DirectCaller() { CloseHandle(event_); }
+
+bool DirectCaller::Submit(void* block) {
+    auto& request = *static_cast<aspi::SRB_ExecSCSICmd*>(block);
+    ResetEvent(event_);
+    if (SendASPI32Command(&request) == aspi::SS_PENDING) WaitForSingleObject(event_, INFINITE);
+    return std::atomic_ref<aspi::BYTE>(request.SRB_Status).load(std::memory_order_acquire) == aspi::SS_COMP;
+}
+
+bool DirectCaller::Send(const camera::CommandSpec& command, std::uint8_t* data, std::uint32_t length) {
+    aspi::SRB_ExecSCSICmd block{};
+    block.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
+    block.SRB_HaId = SIM_DEFAULT_ADAPTER;
+    block.SRB_Target = SIM_DEFAULT_TARGET;
+    block.SRB_Flags = static_cast<aspi::BYTE>(command.direction | aspi::SRB_EVENT_NOTIFY);
+    block.SRB_BufLen = length;
+    block.SRB_BufPointer = data;
+    block.SRB_SenseLen = aspi::SENSE_LEN;
+    block.SRB_CDBLen = command.cdbLength;
+    block.SRB_PostProc = event_;
+    std::memcpy(block.CDBByte, command.cdb.data(), command.cdbLength);
+    return Submit(&block);
+}
+
+bool DirectCaller::Expose(const ExposureSettings& settings) {
+    camera::EncodeWindow(settings, data_);
+    if (!Send(camera::kSetWindow, data_, camera::window::kLength)) return false;
+    data_[0] = camera::window::kWindowIdValue;
+    Send(camera::kStartScan, data_, camera::kStartScan.dataLength);
+    return true;
+}
+
+bool DirectCaller::Ready() { return Send(camera::kTestUnitReady, nullptr, 0); }
+
+bool DirectCaller::ReadCooling() { return Send(camera::kReadCoolingPage, data_, camera::cooling::kLength); }
+
+bool DirectCaller::GetWindow() { return Send(camera::kGetWindow, data_, camera::window::kLength); }
+
+bool DirectCaller::ReadImage(std::uint8_t* image, std::uint32_t total) {
+    aspi::SRB_ExecSCSICmd block{};
+    block.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
+    block.SRB_HaId = SIM_DEFAULT_ADAPTER;
+    block.SRB_Target = SIM_DEFAULT_TARGET;
+    block.SRB_SenseLen = aspi::SENSE_LEN;
+    block.SRB_CDBLen = camera::kReadImage.cdbLength;
+    block.SRB_PostProc = event_;
+    std::memcpy(block.CDBByte, camera::kReadImage.cdb.data(), camera::kReadImage.cdbLength);
+    for (std::uint32_t offset = 0; offset < total;) {
+        const std::uint32_t chunk = std::min(camera::kMaxReadLength, total - offset);
+        // The manager may have changed the flags and the statuses; a caller
+        // sets what it sends before every request.
+        block.SRB_Flags = aspi::SRB_DIR_IN | aspi::SRB_EVENT_NOTIFY;
+        block.SRB_BufLen = chunk;
+        block.SRB_BufPointer = image + offset;
+        PutBE16(block.CDBByte + camera::kReadLengthOffset, chunk);
+        if (!Submit(&block)) return false;
+        offset += chunk;
+    }
+    return true;
+}
+
+}  // namespace bench

@@ -1,0 +1,37 @@
+#include "camera_play.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "sim/sim_control.h"
+
+namespace fuzz {
+
+void ResetSimulator(FuzzedDataProvider& input) {
+    SimReset();
+    SimSetCompletion(input.ConsumeBool() ? SIM_PENDING : SIM_IMMEDIATE, 0);
+}
+
+Fault ChooseFault(FuzzedDataProvider& input, std::uint8_t opcode, std::uint32_t skip) {
+    const auto fault = static_cast<Fault>(input.ConsumeIntegralInRange<int>(0, 2));
+    if (fault != Fault::kNone) {
+        SimAddFault(opcode, skip, 1, fault == Fault::kRefused ? SIM_FAULT_REFUSE : SIM_FAULT_CHECK_CONDITION);
+    }
+    return fault;
+}
+
+std::vector<std::uint8_t> ReplyBytes(FuzzedDataProvider& input, bool rest) {
+    if (rest) {
+        std::vector<std::uint8_t> bytes = input.ConsumeRemainingBytes<std::uint8_t>();
+        if (bytes.size() > kMaxReply) bytes.resize(kMaxReply);
+        return bytes;
+    }
+    return input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange<std::size_t>(0, kMaxReply));
+}
+
+void Broken(const char* what) {
+    std::fprintf(stderr, "property broken: %s\n", what);
+    std::abort();
+}
+
+}  // namespace fuzz
