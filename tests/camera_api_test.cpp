@@ -63,6 +63,23 @@ TEST_F(CameraApiTest, RefusesAWindowLargerThanTheBufferBeforeReadingAnything) {
     EXPECT_TRUE(std::all_of(image.begin(), image.end(), [](std::uint8_t b) { return b == 0xAA; }));
 }
 
+TEST_F(CameraApiTest, RefusesAWindowWhoseSizeOnlyFitsBecauseItWraps) {
+    // 65536 x 32768 pixels of two bytes is 2^32 bytes: zero in 32 bits.
+    std::vector<std::uint8_t> list(78, 0);
+    list[7] = 0x46;
+    list[8] = 0x01;
+    list[10] = list[12] = 0x0B;
+    list[11] = list[13] = 0x06;
+    list[23] = 0x01;  // width 0x00010000
+    list[28] = 0x80;  // height 0x00008000
+    SimScriptReply(0x25, list.data(), static_cast<std::uint32_t>(list.size()), 1);
+    std::vector<std::uint8_t> image(16);
+    const auto result = camera->Download(image);
+    EXPECT_EQ(result.status, DownloadStatus::kBufferTooSmall) << result.message;
+    EXPECT_NE(result.message.find("4294967296"), std::string::npos) << result.message;
+    EXPECT_EQ(ExecRequests(0x28).size(), 0u);
+}
+
 TEST_F(CameraApiTest, SaysWhichStepOfADownloadFailed) {
     ASSERT_TRUE(camera->Expose({0, 0, 0, 768, 512, 0, 0}));
     std::vector<std::uint8_t> image(768 * 512 * 2);

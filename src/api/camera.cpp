@@ -38,11 +38,14 @@ DownloadResult Camera::Download(std::span<std::uint8_t> buffer) {
         return result;
     }
     result.bytes = ImageBytes(result.window);
-    if (result.bytes > buffer.size()) {
+    // Sized without the camera's 32-bit wrap: a window whose true size
+    // wraps to something small would otherwise pass and read garbage.
+    const std::uint64_t needed = camera::ExactImageByteCount(result.window);
+    if (needed > buffer.size() || needed != result.bytes) {
         result.status = DownloadStatus::kBufferTooSmall;
         result.message = "the camera reports a " + std::to_string(result.window.width) + " x " +
                          std::to_string(result.window.height) + (result.window.binned ? " binned" : "") +
-                         " window of " + std::to_string(result.bytes) + " bytes, larger than the " +
+                         " window of " + std::to_string(needed) + " bytes, larger than the " +
                          std::to_string(buffer.size()) + "-byte buffer";
         return result;
     }

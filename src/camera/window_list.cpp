@@ -51,6 +51,13 @@ std::uint32_t ImageByteCount(const ExposureSettings& settings) {
     return pixels * window::kBytesPerPixel;
 }
 
+std::uint64_t ExactImageByteCount(const ExposureSettings& settings) {
+    const std::uint64_t width = Bits(settings.width);
+    const std::uint64_t height = Bits(settings.height);
+    const std::uint64_t pixels = settings.binned ? (height / 2) * (width / 2) : height * width;
+    return pixels * window::kBytesPerPixel;
+}
+
 ExposureSettings EvenForBinning(ExposureSettings settings) {
     if (settings.binned) {
         settings.width = Signed(Bits(settings.width) & ~1u);

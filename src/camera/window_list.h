@@ -20,6 +20,10 @@ ExposureSettings DecodeWindow(const std::uint8_t* list);
 // height x width, two bytes each; products wrap modulo 2^32.
 std::uint32_t ImageByteCount(const ExposureSettings& settings);
 
+// The same size without wrapping, with width and height taken as the
+// unsigned values the camera sent: what a buffer must really hold.
+std::uint64_t ExactImageByteCount(const ExposureSettings& settings);
+
 // Clears the lowest bit of width and height for a binned exposure: the
 // camera bins whole 2 x 2 cells. Unbinned settings are returned unchanged.
 ExposureSettings EvenForBinning(ExposureSettings settings);
