@@ -29,6 +29,13 @@ constexpr int kMaxExposedSide = 128;
 constexpr std::uint32_t kMaxReadsConsidered = kMaxCapacity / 2048;
 constexpr std::uint32_t kMaxShortReads = 4;
 
+// What the reported window really needs, without the camera's 32-bit wrap.
+std::uint64_t TrueBytes(const ExposureSettings& window) {
+    const std::uint64_t width = static_cast<std::uint32_t>(window.width);
+    const std::uint64_t height = static_cast<std::uint32_t>(window.height);
+    return (window.binned ? (width / 2) * (height / 2) : width * height) * 2;
+}
+
 bool AllAre(std::span<const std::uint8_t> bytes, std::uint8_t value) {
     return std::all_of(bytes.begin(), bytes.end(), [value](std::uint8_t b) { return b == value; });
 }
@@ -88,8 +95,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         result.bytes != tarnscsi::Camera::ImageBytes(result.window)) {
         fuzz::Broken("the size does not match the reported window");
     }
-    if (result.status == tarnscsi::DownloadStatus::kBufferTooSmall && result.bytes <= capacity) {
+    const bool fits = TrueBytes(result.window) <= capacity;
+    if (result.status == tarnscsi::DownloadStatus::kBufferTooSmall && fits) {
         fuzz::Broken("a window that fits was refused");
+    }
+    if ((result.status == tarnscsi::DownloadStatus::kOk || result.status == tarnscsi::DownloadStatus::kReadFailed) &&
+        !fits) {
+        fuzz::Broken("read a window whose true size exceeds the buffer");
     }
     return 0;
 }

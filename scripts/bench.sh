@@ -6,12 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-linux_sets=()
-for list in scripts/packages/*.txt; do
-  set_name=$(basename "$list" .txt)
-  [ "$set_name" = windows ] || linux_sets+=("$set_name")
-done
-scripts/install-deps.sh "${linux_sets[@]}"
+scripts/install-deps.sh linux
 
 build=${BENCH_BUILD_DIR:-build/linux}
 cmake --preset linux -B "$build" >/dev/null

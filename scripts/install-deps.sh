@@ -1,10 +1,22 @@
 #!/usr/bin/env bash
 # Installs the Debian packages named in scripts/packages/<set>.txt for each
-# set given (default: core), and only those that are missing. Needs root (or
-# sudo) when something must be installed.
+# set given (default: core), and only those that are missing. The set name
+# "linux" stands for every list but the Windows one (which needs the i386
+# architecture first: scripts/install-windows-deps.sh). Needs root (or sudo)
+# when something must be installed.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-sets=("$@")
+sets=()
+for set in "$@"; do
+  if [ "$set" = linux ]; then
+    for list in "$here"/packages/*.txt; do
+      name=$(basename "$list" .txt)
+      [ "$name" = windows ] || sets+=("$name")
+    done
+  else
+    sets+=("$set")
+  fi
+done
 [ ${#sets[@]} -gt 0 ] || sets=(core)
 
 missing=()

@@ -6,12 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Every package list but the Windows one is for the Linux build.
-linux_sets=()
-for list in scripts/packages/*.txt; do
-  set_name=$(basename "$list" .txt)
-  [ "$set_name" = windows ] || linux_sets+=("$set_name")
-done
-scripts/install-deps.sh "${linux_sets[@]}"
+scripts/install-deps.sh linux
 scripts/build.sh linux
 ctest --preset linux -j "$(nproc)"
 
