@@ -1,6 +1,7 @@
 #include "sim/sim_bus.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "manager/scsi_outcome.h"
@@ -123,13 +124,18 @@ SimCamera* SimBus::FirstCamera() {
     return nullptr;
 }
 
-std::optional<std::vector<std::uint8_t>> SimBus::LastImage() {
+std::uint32_t SimBus::CopyLastImage(std::uint8_t* out, std::uint32_t capacity) {
     std::lock_guard lock(mutex_);
     SimCamera* camera = FirstCamera();
     if (camera == nullptr) {
-        return std::nullopt;
+        return 0;
     }
-    return camera->LastImage();
+    const std::vector<std::uint8_t>& image = camera->LastImage();
+    const auto length = static_cast<std::uint32_t>(image.size());
+    if (out != nullptr) {
+        std::memcpy(out, image.data(), std::min(length, capacity));
+    }
+    return length;
 }
 
 std::optional<std::int32_t> SimBus::Temperature() {

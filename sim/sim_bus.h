@@ -53,7 +53,9 @@ public:
                    std::uint32_t times);
 
     // Readings of the first camera in bus order; nothing if there is none.
-    std::optional<std::vector<std::uint8_t>> LastImage();
+    // Copies at most `capacity` bytes of the last image (none for a null
+    // `out`) and returns its full length; 0 without an image or a camera.
+    std::uint32_t CopyLastImage(std::uint8_t* out, std::uint32_t capacity);
     std::optional<std::int32_t> Temperature();
     std::optional<std::uint32_t> CoolerDrive();
     // Sense data of the last command a device ended with CHECK CONDITION.

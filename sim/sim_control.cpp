@@ -131,17 +131,7 @@ int SimConfigure(const char* text) {
     return sim::ApplyConfigText(Sim(), text != nullptr ? text : "", "SimConfigure");
 }
 
-uint32_t SimLastImage(uint8_t* out, uint32_t capacity) {
-    const auto image = Sim().bus.LastImage();
-    if (!image) {
-        return 0;
-    }
-    const auto length = static_cast<uint32_t>(image->size());
-    if (out != nullptr) {
-        std::memcpy(out, image->data(), std::min(length, capacity));
-    }
-    return length;
-}
+uint32_t SimLastImage(uint8_t* out, uint32_t capacity) { return Sim().bus.CopyLastImage(out, capacity); }
 
 int32_t SimTemperature(void) { return Sim().bus.Temperature().value_or(0); }
 

@@ -38,7 +38,6 @@ BOOL FreeLibrary(HMODULE module);
 // without security attributes exist here.
 HANDLE CreateEventA(void* securityAttributes, BOOL manualReset, BOOL initialState, LPCSTR name);
 BOOL ResetEvent(HANDLE event);
-BOOL SetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds);
 BOOL CloseHandle(HANDLE event);
 

@@ -98,16 +98,6 @@ BOOL ResetEvent(HANDLE event) {
     return 1;
 }
 
-BOOL SetEvent(HANDLE event) {
-    if (!Valid(event)) return 0;
-    const std::uint64_t one = 1;
-    while (write(DescriptorOf(event), &one, sizeof one) < 0) {
-        if (errno == EAGAIN) return 1;  // counter saturated: already signalled
-        if (errno != EINTR) return 0;
-    }
-    return 1;
-}
-
 DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds) {
     if (!Valid(event)) return WAIT_FAILED;
     // Polling for readability leaves the counter as it is: a manual-reset

@@ -33,17 +33,7 @@ void SimSetCompletion(int mode, uint32_t delayMicroseconds) {
 
 void SimSetTimeScale(double scale) { Bench().bus.SetTimeScale(scale); }
 
-uint32_t SimLastImage(uint8_t* out, uint32_t capacity) {
-    const auto image = Bench().bus.LastImage();
-    if (!image) {
-        return 0;
-    }
-    const auto length = static_cast<uint32_t>(image->size());
-    if (out != nullptr) {
-        std::memcpy(out, image->data(), std::min(length, capacity));
-    }
-    return length;
-}
+uint32_t SimLastImage(uint8_t* out, uint32_t capacity) { return Bench().bus.CopyLastImage(out, capacity); }
 
 int32_t SimTemperature(void) { return Bench().bus.Temperature().value_or(0); }
 
