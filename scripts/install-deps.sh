@@ -32,6 +32,15 @@ done
 echo "Installing: ${missing[*]}"
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# apt and dpkg talk a lot; their words are kept in a log and shown only when
+# something goes wrong.
+log=$(mktemp "${TMPDIR:-/tmp}/tarnscsi-apt.XXXXXX")
+trap 'rm -f "$log"' EXIT
+if ! "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q >"$log" 2>&1 ||
+   ! "${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive \
+       apt-get install -y -q --no-install-recommends "${missing[@]}" >>"$log" 2>&1; then
+  cat "$log" >&2
+  echo "Installing the packages above failed." >&2
+  exit 1
+fi
+echo "Installed ${#missing[@]} packages."
