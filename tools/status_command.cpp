@@ -7,6 +7,7 @@
 #include <string>
 
 #include "api/camera.h"
+#include "camera_session.h"
 #include "exit_codes.h"
 #include "units.h"
 
@@ -60,7 +61,7 @@ void PrintJson(const Status& status) {
 
 void PrintText(const Status& status) {
     if (!status.connected) {
-        std::fprintf(stderr, "tarnscsi: error: cannot connect to the camera: %s\n", status.error.c_str());
+        std::fprintf(stderr, "tarnscsi: error: %s\n", ConnectFailureText(status.error).c_str());
         return;
     }
     std::printf("Camera:             adapter %d, target %d\n", status.adapter, status.target);

@@ -98,6 +98,7 @@ TEST_F(ToolTest, WithoutAManagerEveryCommandSaysWhyAndFails) {
     const ProcessResult expose = Tool({"expose", "1", "-o", "a.fits"}, NO_MANAGER_DIR);
     EXPECT_EQ(expose.exitCode, kFailure);
     EXPECT_NE(expose.err.find("Missing wnaspi32"), std::string::npos) << expose.err;
+    EXPECT_NE(expose.err.find("--simulate"), std::string::npos) << "no hint what to try: " << expose.err;
     EXPECT_TRUE(dir.Entries().empty());
 
     const ProcessResult status = Tool({"status"}, NO_MANAGER_DIR);
