@@ -7,7 +7,11 @@
 
 namespace aspi_mgr {
 
-RequestRecord RecordHeader(const SrbHeader& block) {
+namespace {
+
+// The header every block starts with.
+template <typename Block>
+RequestRecord RecordCommon(const Block& block) {
     RequestRecord record;
     record.command = block.SRB_Cmd;
     record.haId = block.SRB_HaId;
@@ -15,24 +19,27 @@ RequestRecord RecordHeader(const SrbHeader& block) {
     return record;
 }
 
-RequestRecord RecordGetDeviceType(const aspi::SRB_GDEVBlock& block) {
-    RequestRecord record;
-    record.command = block.SRB_Cmd;
-    record.haId = block.SRB_HaId;
-    record.flags = block.SRB_Flags;
+// Blocks addressed to one (target, lun).
+template <typename Block>
+RequestRecord RecordAddressed(const Block& block) {
+    RequestRecord record = RecordCommon(block);
     record.target = block.SRB_Target;
     record.lun = block.SRB_Lun;
+    return record;
+}
+
+}  // namespace
+
+RequestRecord RecordHeader(const SrbHeader& block) { return RecordCommon(block); }
+
+RequestRecord RecordGetDeviceType(const aspi::SRB_GDEVBlock& block) {
+    RequestRecord record = RecordAddressed(block);
     record.deviceTypeIn = block.SRB_DeviceType;
     return record;
 }
 
 RequestRecord RecordExecute(const aspi::SRB_ExecSCSICmd& block) {
-    RequestRecord record;
-    record.command = block.SRB_Cmd;
-    record.haId = block.SRB_HaId;
-    record.flags = block.SRB_Flags;
-    record.target = block.SRB_Target;
-    record.lun = block.SRB_Lun;
+    RequestRecord record = RecordAddressed(block);
     record.cdbLength = block.SRB_CDBLen;
     record.senseLength = block.SRB_SenseLen;
     record.bufferLength = block.SRB_BufLen;
