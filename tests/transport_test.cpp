@@ -25,21 +25,6 @@ extern "C" __attribute__((visibility("default"))) int poll(struct pollfd* fds, n
     return real(fds, count, timeout);
 }
 
-namespace {
-
-// One of each kind of command: read with data, write with data, no data.
-void RunSomeCommands() {
-    EXPECT_EQ(SetTemperature(-50), 1);
-    int32_t cooling = 0;
-    EXPECT_NE(GetCoolingInfo(&cooling), TARNSCSI_NO_READING);
-    EXPECT_EQ(Expose(10, 0, 0, 64, 32, 0, 0), 1);
-    EXPECT_EQ(Ready(), 1);
-    std::vector<std::uint8_t> image(64 * 32 * 2);
-    EXPECT_EQ(Download(image.data()), 1);
-}
-
-}  // namespace
-
 using TransportTest = ModuleTest;
 
 TEST_F(TransportTest, CompletesEveryBlockTheSameWayKeepingTheDirection) {

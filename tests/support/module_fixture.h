@@ -5,9 +5,24 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <vector>
+
 #include "exports.h"
 #include "sim_control.h"
 #include "support/bus_log.h"
+
+// One of each kind of command on a connected camera: read with data, write
+// with data, no data.
+inline void RunSomeCommands() {
+    EXPECT_EQ(SetTemperature(-50), 1);
+    int32_t cooling = 0;
+    EXPECT_NE(GetCoolingInfo(&cooling), TARNSCSI_NO_READING);
+    EXPECT_EQ(Expose(10, 0, 0, 64, 32, 0, 0), 1);
+    EXPECT_EQ(Ready(), 1);
+    std::vector<std::uint8_t> image(64 * 32 * 2);
+    EXPECT_EQ(Download(image.data()), 1);
+}
 
 class ModuleTest : public ::testing::Test {
 protected:

@@ -24,17 +24,6 @@ constexpr std::uint32_t kPendingDelayMicroseconds = 2000;
 
 HMODULE Module() { return GetModuleHandleA(kModuleName); }
 
-// One of each kind of command: read with data, write with data, no data.
-void RunSomeCommands() {
-    EXPECT_EQ(SetTemperature(-50), 1);
-    int32_t cooling = 0;
-    EXPECT_NE(GetCoolingInfo(&cooling), TARNSCSI_NO_READING);
-    EXPECT_EQ(Expose(10, 0, 0, 64, 32, 0, 0), 1);
-    EXPECT_EQ(Ready(), 1);
-    std::vector<std::uint8_t> image(64 * 32 * 2);
-    EXPECT_EQ(Download(image.data()), 1);
-}
-
 // LoadLibraryA: the names asked for.
 using LoadLibraryFn = HMODULE(WINAPI*)(LPCSTR);
 LoadLibraryFn realLoadLibrary = nullptr;
