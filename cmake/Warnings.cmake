@@ -1,4 +1,5 @@
-# Warnings for every target of ours: on, and errors unless switched off.
+# Warnings for every target of ours: on, and errors with TARNSCSI_WERROR (off
+# by default, on in every preset and so in CI).
 add_library(tarnscsi_warnings INTERFACE)
 if(MSVC)
   target_compile_options(tarnscsi_warnings INTERFACE /W4 $<$<BOOL:${TARNSCSI_WERROR}>:/WX>)

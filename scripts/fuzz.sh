@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (fuzz/*_fuzzer.cpp) with clang, libFuzzer,
-# AddressSanitizer and UndefinedBehaviorSanitizer in build/fuzz, and runs
-# each for FUZZ_SECONDS seconds (default 20) from its seeds in
-# fuzz/corpus/<target>/. What a run finds worth keeping goes to
+# AddressSanitizer and UndefinedBehaviorSanitizer (the preset fuzz, in
+# build/fuzz), and runs each for FUZZ_SECONDS seconds (default 20) from its
+# seeds in fuzz/corpus/<target>/. What a run finds worth keeping goes to
 # build/fuzz/corpus/<target>/, crashing inputs to build/fuzz/artifacts/.
 # A crash, a sanitizer report, a broken property or an input that takes
 # longer than 10 s fails the script. Give target names to run only those.
@@ -19,8 +19,13 @@ if [ ${#targets[@]} -eq 0 ]; then
   for source in fuzz/*_fuzzer.cpp; do targets+=("$(basename "$source" .cpp)"); done
 fi
 
-cmake -S fuzz -B "$build" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
+# A build/fuzz of the time when fuzz/ was a project of its own: its cache
+# goes (the corpus and the artifacts stay).
+if grep -q '^CMAKE_HOME_DIRECTORY:INTERNAL=.*/fuzz$' "$build/CMakeCache.txt" 2>/dev/null; then
+  rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
+fi
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$(nproc)" --target "${targets[@]}"
 
 mkdir -p "$build/artifacts"
 failed=()
@@ -29,7 +34,7 @@ for target in "${targets[@]}"; do
   log="$build/$target.log"
   mkdir -p "$corpus"
   echo "== $target: ${seconds} s =="
-  if LD_LIBRARY_PATH="$PWD/$build/sim" "$build/$target" -max_total_time="$seconds" -timeout="$per_input_timeout" \
+  if LD_LIBRARY_PATH="$PWD/$build/sim" "$build/fuzz/$target" -max_total_time="$seconds" -timeout="$per_input_timeout" \
        -artifact_prefix="$build/artifacts/$target-" -print_final_stats=1 \
        "$corpus" "fuzz/corpus/$target" >"$log" 2>&1; then
     grep -E '^Done [0-9]+ runs' "$log" || true
