@@ -1,20 +1,21 @@
 // The two entry points every ASPI for Win32 manager exports, for the managers
 // we build ourselves. Each manager library defines them in its own sources
 // and forwards to an AspiManager; this header only fixes their names, C
-// linkage, calling convention and export attribute in one place.
+// linkage and export attribute in one place (the calling convention is
+// transport/aspi.h's, shared with the module that calls them).
 #pragma once
 
 #include <stdint.h>
 
+#include "transport/aspi.h"
+
 #if defined(_WIN32)
-#define ASPI_CALL __cdecl
 #if defined(ASPI_MANAGER_BUILDING)
 #define ASPI_EXPORT __declspec(dllexport)
 #else
 #define ASPI_EXPORT __declspec(dllimport)
 #endif
 #else
-#define ASPI_CALL
 #define ASPI_EXPORT __attribute__((visibility("default")))
 #endif
 

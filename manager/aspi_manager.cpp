@@ -63,12 +63,9 @@ std::uint32_t AspiManager::Dispatch(void* srb) {
         case aspi::SC_HA_INQUIRY:
             return HostAdapterInquiry(*static_cast<SrbHaInquiry*>(srb));
         default: {
-            SrbHeader header;
-            std::memcpy(&header, bytes, sizeof header);
-            RequestRecord record = RecordHeader(header);
-            record.returned = record.finalStatus = aspi::SS_INVALID_CMD;
-            log_.Append(record);
+            const auto id = NoteArrival(srb);
             PublishStatus(bytes[offsetof(SrbHeader, SRB_Status)], aspi::SS_INVALID_CMD);
+            NoteDone(id, aspi::SS_INVALID_CMD);
             return aspi::SS_INVALID_CMD;
         }
     }
@@ -77,7 +74,7 @@ std::uint32_t AspiManager::Dispatch(void* srb) {
 bool AspiManager::AdapterExists(aspi::BYTE adapter) { return adapter < backend_.AdapterCount(); }
 
 std::uint8_t AspiManager::GetDeviceType(aspi::SRB_GDEVBlock& block) {
-    RequestRecord record = RecordGetDeviceType(block);
+    const auto id = NoteArrival(&block);
     std::uint8_t status = aspi::SS_INVALID_HA;
     if (AdapterExists(block.SRB_HaId)) {
         // An empty address leaves SRB_DeviceType as it was, as real managers do.
@@ -90,14 +87,12 @@ std::uint8_t AspiManager::GetDeviceType(aspi::SRB_GDEVBlock& block) {
         }
     }
     PublishStatus(block.SRB_Status, status);
-    record.returned = record.finalStatus = status;
-    log_.Append(record);
+    NoteDone(id, status);
     return status;
 }
 
 std::uint8_t AspiManager::HostAdapterInquiry(SrbHaInquiry& block) {
-    RequestRecord record = RecordHeader(
-        SrbHeader{block.SRB_Cmd, block.SRB_Status, block.SRB_HaId, block.SRB_Flags, block.SRB_Hdr_Rsvd});
+    const auto id = NoteArrival(&block);
     std::uint8_t status = aspi::SS_INVALID_HA;
     if (AdapterExists(block.SRB_HaId)) {
         block.HA_Count = backend_.AdapterCount();
@@ -109,41 +104,29 @@ std::uint8_t AspiManager::HostAdapterInquiry(SrbHaInquiry& block) {
         status = aspi::SS_COMP;
     }
     PublishStatus(block.SRB_Status, status);
-    record.returned = record.finalStatus = status;
-    log_.Append(record);
+    NoteDone(id, status);
     return status;
 }
 
 std::uint8_t AspiManager::Execute(aspi::SRB_ExecSCSICmd& block) {
-    const auto ticket = log_.Append(RecordExecute(block));
-    auto finishRecord = [this, &ticket](std::uint8_t returned, const ScsiOutcome* outcome,
-                                        std::uint8_t finalStatus) {
-        log_.Update(ticket, [&](RequestRecord& record) {
-            record.returned = returned;
-            record.finalStatus = finalStatus;
-            if (outcome != nullptr) {
-                record.targetStatus = outcome->targetStatus;
-                record.transferred = outcome->transferred;
-            }
-        });
-    };
+    const auto id = NoteArrival(&block);
 
-    // Blocks that never reach the bus are not counted by the fault rules.
+    // Blocks that never reach the bus are not offered to the fault hook.
     std::optional<std::uint8_t> refusal;
     FaultKind fault = FaultKind::kNone;
     if (!AdapterExists(block.SRB_HaId)) {
         refusal = aspi::SS_INVALID_HA;
     } else if (block.SRB_CDBLen == 0 || block.SRB_CDBLen > kMaxCdbLength) {
         refusal = aspi::SS_INVALID_SRB;
-    } else {
-        fault = faults_.Next(block.CDBByte[0]);
+    } else if (hooks_ != nullptr) {
+        fault = hooks_->FaultFor(id, block.CDBByte[0]);
         if (fault == FaultKind::kRefuse) {
             refusal = aspi::SS_ERR;
         }
     }
     if (refusal) {
         PublishStatus(block.SRB_Status, *refusal);
-        finishRecord(*refusal, nullptr, *refusal);
+        NoteDone(id, *refusal);
         return *refusal;
     }
 
@@ -156,18 +139,18 @@ std::uint8_t AspiManager::Execute(aspi::SRB_ExecSCSICmd& block) {
     }
     if (mode == CompletionMode::kImmediate) {
         const ScsiOutcome outcome = Complete(block, fault);
-        finishRecord(outcome.srbStatus, &outcome, outcome.srbStatus);
+        NoteDone(id, outcome.srbStatus, &outcome);
         return outcome.srbStatus;
     }
 
     PublishStatus(block.SRB_Status, aspi::SS_PENDING);
-    log_.Update(ticket, [](RequestRecord& record) { record.returned = aspi::SS_PENDING; });
+    NoteReturned(id, aspi::SS_PENDING);
     {
         std::lock_guard lock(idleMutex_);
         ++pending_;
     }
     worker_.Post(CompletionWorker::Clock::now() + delay,
-                 [this, &block, fault, ticket] { FinishPending(block, fault, ticket); });
+                 [this, &block, fault, id] { FinishPending(block, fault, id); });
     return aspi::SS_PENDING;
 }
 
@@ -184,19 +167,14 @@ ScsiOutcome AspiManager::Complete(aspi::SRB_ExecSCSICmd& block, FaultKind fault)
     return outcome;
 }
 
-void AspiManager::FinishPending(aspi::SRB_ExecSCSICmd& block, FaultKind fault,
-                                std::optional<RequestLog::Ticket> ticket) {
+void AspiManager::FinishPending(aspi::SRB_ExecSCSICmd& block, FaultKind fault, RequestHooks::RequestId id) {
     // Read before completion: once SRB_Status is final the block is the
     // initiator's again and may already be reused.
     const bool notify = (block.SRB_Flags & aspi::SRB_EVENT_NOTIFY) != 0;
     void* const event = block.SRB_PostProc;
 
     const ScsiOutcome outcome = Complete(block, fault);
-    log_.Update(ticket, [&outcome](RequestRecord& record) {
-        record.finalStatus = outcome.srbStatus;
-        record.targetStatus = outcome.targetStatus;
-        record.transferred = outcome.transferred;
-    });
+    NoteFinished(id, outcome.srbStatus, &outcome);
     if (notify) {
         SignalCompletionEvent(event);
     }
@@ -227,8 +205,27 @@ void AspiManager::Reset() {
     WaitIdle();
     SetCompletion(CompletionMode::kImmediate, std::chrono::microseconds{0});
     OverrideSupportWord(std::nullopt);
-    faults_.Clear();
-    log_.Clear();
+}
+
+RequestHooks::RequestId AspiManager::NoteArrival(const void* block) {
+    return hooks_ != nullptr ? hooks_->Arrived(block) : RequestHooks::RequestId{0};
+}
+
+void AspiManager::NoteReturned(RequestHooks::RequestId id, std::uint8_t status) {
+    if (hooks_ != nullptr) {
+        hooks_->Returned(id, status);
+    }
+}
+
+void AspiManager::NoteFinished(RequestHooks::RequestId id, std::uint8_t status, const ScsiOutcome* outcome) {
+    if (hooks_ != nullptr) {
+        hooks_->Finished(id, status, outcome);
+    }
+}
+
+void AspiManager::NoteDone(RequestHooks::RequestId id, std::uint8_t status, const ScsiOutcome* outcome) {
+    NoteReturned(id, status);
+    NoteFinished(id, status, outcome);
 }
 
 }  // namespace aspi_mgr

@@ -1,7 +1,7 @@
 // The request handling shared by our ASPI managers: the support word, the
 // dispatch of request blocks, their checks, immediate or pending completion,
-// event signalling, the request log and injected faults. The bus itself is a
-// Backend.
+// event signalling. The bus itself is a Backend; instrumentation (the
+// simulator's request log and injected faults) comes in as RequestHooks.
 #pragma once
 
 #include <chrono>
@@ -13,8 +13,7 @@
 
 #include "manager/backend.h"
 #include "manager/completion_worker.h"
-#include "manager/fault_rules.h"
-#include "manager/request_log.h"
+#include "manager/request_hooks.h"
 #include "manager/srb_blocks.h"
 #include "transport/aspi.h"
 
@@ -49,14 +48,15 @@ public:
 
     void SetCompletion(CompletionMode mode, std::chrono::microseconds delay);
     void OverrideSupportWord(std::optional<std::uint32_t> word);
-    FaultRules& Faults() { return faults_; }
-    RequestLog& Log() { return log_; }
+    // Installs the hooks told about every request (null: none, the
+    // default). Set before the first request; they must outlive this object.
+    void SetHooks(RequestHooks* hooks) { hooks_ = hooks; }
 
     // Blocks until no request is pending.
     void WaitIdle();
 
-    // Waits until idle, then: immediate completion, no faults, an empty log,
-    // the support word derived from the bus.
+    // Waits until idle, then: immediate completion, the support word derived
+    // from the bus. Hooks keep their state: their owner resets it.
     void Reset();
 
     // The worker runs, so the library is pinned and this object must never
@@ -72,13 +72,18 @@ private:
 
     // Runs the command (or its injected failure) and writes the outcome.
     ScsiOutcome Complete(aspi::SRB_ExecSCSICmd& block, FaultKind fault);
-    void FinishPending(aspi::SRB_ExecSCSICmd& block, FaultKind fault,
-                       std::optional<RequestLog::Ticket> ticket);
+    void FinishPending(aspi::SRB_ExecSCSICmd& block, FaultKind fault, RequestHooks::RequestId id);
+
+    // Forwarded to the hooks, if any.
+    RequestHooks::RequestId NoteArrival(const void* block);
+    void NoteReturned(RequestHooks::RequestId id, std::uint8_t status);
+    void NoteFinished(RequestHooks::RequestId id, std::uint8_t status, const ScsiOutcome* outcome);
+    // Returns and finishes at once.
+    void NoteDone(RequestHooks::RequestId id, std::uint8_t status, const ScsiOutcome* outcome = nullptr);
 
     Backend& backend_;
     const std::string adapterIdentifier_;
-    FaultRules faults_;
-    RequestLog log_;
+    RequestHooks* hooks_ = nullptr;
     CompletionWorker worker_;
 
     std::mutex settingsMutex_;

@@ -1,9 +1,8 @@
-// Reading request blocks into log records and commands, and writing a
-// command's outcome back into its block.
+// Reading the command out of a request block, and writing a command's
+// outcome back into it.
 #pragma once
 
 #include "manager/backend.h"
-#include "manager/request_log.h"
 #include "manager/srb_blocks.h"
 #include "transport/aspi.h"
 
@@ -11,11 +10,6 @@ namespace aspi_mgr {
 
 // Largest command-descriptor block a request block can carry.
 inline constexpr aspi::BYTE kMaxCdbLength = 16;
-
-RequestRecord RecordHeader(const SrbHeader& block);
-RequestRecord RecordGetDeviceType(const aspi::SRB_GDEVBlock& block);
-// Includes the first bytes of the data when the block moves data out.
-RequestRecord RecordExecute(const aspi::SRB_ExecSCSICmd& block);
 
 // The command a well-formed execute block asks for.
 ScsiCommand CommandOf(aspi::SRB_ExecSCSICmd& block);

@@ -2,26 +2,12 @@
 
 #include <cstdlib>
 
+#include "manager/pinned_singleton.h"
+
 namespace sg {
 namespace {
 
 constexpr char kAdapterIdentifier[] = "LINUX SG";
-
-class StateHolder {
-public:
-    StateHolder() : state_(new SgState) {}
-    StateHolder(const StateHolder&) = delete;
-    StateHolder& operator=(const StateHolder&) = delete;
-    ~StateHolder() {
-        if (!state_->manager.WorkerStarted()) {
-            delete state_;
-        }
-    }
-    SgState& State() { return *state_; }
-
-private:
-    SgState* state_;
-};
 
 }  // namespace
 
@@ -33,9 +19,6 @@ SgState::SgState()
     UseSgCompletion(manager);
 }
 
-SgState& TheSg() {
-    static StateHolder holder;
-    return holder.State();
-}
+SgState& TheSg() { return aspi_mgr::PinnedSingleton<SgState>::Instance(); }
 
 }  // namespace sg

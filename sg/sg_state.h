@@ -1,7 +1,7 @@
 // The one SCSI generic manager of this library: its bus and the ASPI request
-// handling in front of it, completing as sg_completion.h says. Made on first
-// use; from the first execute request the library is pinned and this state
-// is never destroyed.
+// handling in front of it (with no request hooks), completing as
+// sg_completion.h says. Made on first use; kept as manager/pinned_singleton.h
+// says.
 #pragma once
 
 #include "manager/aspi_manager.h"

@@ -55,13 +55,13 @@ void LayOutBus(SimState& state, const SimConfig& config) {
     }
 }
 
-void ApplyRequestHandling(aspi_mgr::AspiManager& manager, const SimConfig& config) {
+void ApplyRequestHandling(SimState& state, const SimConfig& config) {
     for (const FaultSpec& fault : config.faults) {
-        const auto kind = fault.kind == SIM_FAULT_REFUSE ? aspi_mgr::FaultKind::kRefuse
-                                                         : aspi_mgr::FaultKind::kCheckCondition;
-        manager.Faults().Add(fault.opcode == SIM_ANY_OPCODE ? aspi_mgr::FaultRules::kAnyOpcode : fault.opcode,
-                             fault.skip, fault.count, kind);
+        const auto kind = fault.kind == SIM_FAULT_REFUSE ? FaultKind::kRefuse : FaultKind::kCheckCondition;
+        state.hooks.faults.Add(fault.opcode == SIM_ANY_OPCODE ? FaultRules::kAnyOpcode : fault.opcode, fault.skip,
+                               fault.count, kind);
     }
+    aspi_mgr::AspiManager& manager = state.manager;
     if (config.completion) {
         manager.SetCompletion(config.completion->pending ? aspi_mgr::CompletionMode::kPending
                                                          : aspi_mgr::CompletionMode::kImmediate,
@@ -81,7 +81,7 @@ int ApplyConfigText(SimState& state, std::string_view text, std::string_view sou
     if (parsed.config.LaysOutBus()) {
         LayOutBus(state, parsed.config);
     }
-    ApplyRequestHandling(state.manager, parsed.config);
+    ApplyRequestHandling(state, parsed.config);
     return static_cast<int>(parsed.problems.size());
 }
 

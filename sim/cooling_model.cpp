@@ -1,6 +1,7 @@
 #include "sim/cooling_model.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 namespace sim {
@@ -68,7 +69,7 @@ void CoolingModel::Advance() {
     if (clock_.Instant()) {
         temperature_ = Goal();
     } else if (now > updated_) {
-        const double elapsed = clock_.SimulatedSeconds(updated_, now);
+        const double elapsed = std::chrono::duration<double>(now - updated_).count();
         const double steps = std::clamp(std::ceil(elapsed / kStepSeconds), 1.0, kMostSteps);
         const double step = elapsed / steps;
         for (double i = 0; i < steps; ++i) {

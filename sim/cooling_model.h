@@ -66,7 +66,7 @@ private:
     bool coolerOn_ = false;
     std::int16_t setpoint_ = 0;
     double temperature_;
-    SimClock::Clock::time_point updated_;
+    SimClock::Time updated_;
 };
 
 }  // namespace sim

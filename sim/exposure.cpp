@@ -16,8 +16,8 @@ double ReadoutMs(const Window& window) {
 void Exposure::Start(const ExposureRecipe& recipe) {
     recipe_ = recipe;
     state_ = State::kExposing;
-    exposureEnd_ = clock_.Now() + clock_.RealDuration(static_cast<double>(recipe.window.exposureMs));
-    readoutEnd_ = exposureEnd_ + clock_.RealDuration(ReadoutMs(recipe.window));
+    exposureEnd_ = clock_.Now() + clock_.Span(static_cast<double>(recipe.window.exposureMs));
+    readoutEnd_ = exposureEnd_ + clock_.Span(ReadoutMs(recipe.window));
 }
 
 void Exposure::AbandonRunning() {
@@ -31,7 +31,7 @@ Exposure::State Exposure::Current() {
         return state_;
     }
     const auto now = clock_.Now();
-    if (now >= readoutEnd_) {
+    if (clock_.Instant() || now >= readoutEnd_) {
         image_ = MakeImage(recipe_, scenes_);
         readOffset_ = 0;
         state_ = State::kImageReady;

@@ -2,7 +2,8 @@
 // exposes for the window's exposure time on the simulated clock, then reads
 // the sensor out for a time that grows with the number of pixels read; when
 // the readout ends its image is made once and handed out as one ordered
-// stream.
+// stream. An Instant clock ends a running exposure at once, also one begun
+// before the clock became Instant.
 #pragma once
 
 #include <cstdint>
@@ -56,8 +57,8 @@ private:
     SceneCache& scenes_;
     State state_ = State::kNoImage;
     ExposureRecipe recipe_;
-    SimClock::Clock::time_point exposureEnd_{};
-    SimClock::Clock::time_point readoutEnd_{};
+    SimClock::Time exposureEnd_{};
+    SimClock::Time readoutEnd_{};
     std::vector<std::uint8_t> image_;
     std::uint32_t readOffset_ = 0;
 };

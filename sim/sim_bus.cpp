@@ -73,6 +73,16 @@ void SimBus::SetTimeScale(double scale) {
     settings_.clock.SetScale(scale);
 }
 
+void SimBus::SetManualClock(bool on) {
+    std::lock_guard lock(mutex_);
+    settings_.clock.SetManual(on);
+}
+
+void SimBus::AdvanceClock(SimClock::Time by) {
+    std::lock_guard lock(mutex_);
+    settings_.clock.Advance(by);
+}
+
 void SimBus::SetImageKind(ImageKind kind) {
     std::lock_guard lock(mutex_);
     settings_.imageKind = kind;

@@ -12,6 +12,7 @@
 
 #include "manager/backend.h"
 #include "sim/scripted_replies.h"
+#include "sim/sim_clock.h"
 #include "sim/sim_control.h"
 #include "sim/sim_device.h"
 #include "sim/sim_settings.h"
@@ -41,6 +42,8 @@ public:
     bool AddCamera(int adapter, int target, int lun);
 
     void SetTimeScale(double scale);
+    void SetManualClock(bool on);
+    void AdvanceClock(SimClock::Time by);
     void SetImageKind(ImageKind kind);
     // Also makes every camera's next exposure number 1 again.
     void SetSeed(std::uint64_t seed);

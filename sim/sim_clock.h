@@ -1,6 +1,8 @@
-// Simulated time: how long an exposure or a cooling step takes in real time.
-// The scale is real milliseconds per simulated millisecond; 0 makes
-// everything finish at once.
+// Simulated time, in microseconds since the clock was made. It either runs
+// against the real clock at a scale (real milliseconds per simulated
+// millisecond; 0 makes everything finish at once), or, in manual mode,
+// stands still until advanced, so that tests step it exactly. Switching
+// between the two, or changing the scale, never moves simulated time.
 #pragma once
 
 #include <chrono>
@@ -9,23 +11,36 @@ namespace sim {
 
 class SimClock {
 public:
-    using Clock = std::chrono::steady_clock;
+    using Time = std::chrono::microseconds;
 
-    // Negative and non-numbers count as 0.
+    SimClock();
+
+    // Negative and non-numbers count as 0. In manual mode the scale waits
+    // until the mode ends.
     void SetScale(double scale);
     double Scale() const { return scale_; }
-    bool Instant() const { return scale_ == 0.0; }
 
-    Clock::time_point Now() const { return Clock::now(); }
+    void SetManual(bool on);
+    bool Manual() const { return manual_; }
+    // Moves simulated time forward by `by`; only in manual mode.
+    void Advance(Time by);
 
-    // Real time that `simulatedMs` simulated milliseconds take.
-    Clock::duration RealDuration(double simulatedMs) const;
+    // Everything finishes at once: scale 0 and not manual.
+    bool Instant() const { return !manual_ && scale_ == 0.0; }
 
-    // Simulated seconds between two real instants (not for Instant clocks).
-    double SimulatedSeconds(Clock::time_point from, Clock::time_point to) const;
+    Time Now() const;
+
+    // How long `simulatedMs` simulated milliseconds are, rounded up to the
+    // microsecond (a wait never ends early); 0 for an Instant clock.
+    Time Span(double simulatedMs) const;
 
 private:
+    using RealClock = std::chrono::steady_clock;
+
     double scale_ = 0.0;
+    bool manual_ = false;
+    Time base_{0};                 // simulated time at realBase_ (manual mode: the time)
+    RealClock::time_point realBase_;
 };
 
 }  // namespace sim

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "sim/config_apply.h"
@@ -26,7 +27,7 @@ aspi_mgr::FaultKind FaultKindOf(int kind) {
 
 constexpr int kLargestOpcode = 0xFF;
 
-SimRequest ToSimRequest(const aspi_mgr::RequestRecord& record) {
+SimRequest ToSimRequest(const sim::RequestRecord& record) {
     SimRequest out{};
     out.command = record.command;
     out.haId = record.haId;
@@ -55,6 +56,7 @@ SimRequest ToSimRequest(const aspi_mgr::RequestRecord& record) {
 
 void SimReset(void) {
     Sim().manager.Reset();
+    Sim().hooks.Clear();
     Sim().bus.Reset(sim::TestBaselineSettings());
 }
 
@@ -93,8 +95,8 @@ void SimAddFault(int opcode, uint32_t skip, uint32_t count, int kind) {
     if (!opcodeValid) {
         return;
     }
-    Sim().manager.Faults().Add(opcode == SIM_ANY_OPCODE ? aspi_mgr::FaultRules::kAnyOpcode : opcode,
-                               skip, count, FaultKindOf(kind));
+    Sim().hooks.faults.Add(opcode == SIM_ANY_OPCODE ? sim::FaultRules::kAnyOpcode : opcode, skip, count,
+                           FaultKindOf(kind));
 }
 
 void SimScriptReply(uint8_t opcode, const uint8_t* data, uint32_t length, uint32_t times) {
@@ -102,6 +104,14 @@ void SimScriptReply(uint8_t opcode, const uint8_t* data, uint32_t length, uint32
 }
 
 void SimSetTimeScale(double scale) { Sim().bus.SetTimeScale(scale); }
+
+void SimSetManualClock(int on) { Sim().bus.SetManualClock(on != 0); }
+
+void SimAdvanceClock(uint64_t microseconds) {
+    // Beyond the clock's range a step is as good as the largest one.
+    constexpr auto kLargest = static_cast<uint64_t>(std::numeric_limits<sim::SimClock::Time::rep>::max());
+    Sim().bus.AdvanceClock(sim::SimClock::Time{static_cast<sim::SimClock::Time::rep>(std::min(microseconds, kLargest))});
+}
 
 void SimSetImageKind(int kind) {
     switch (kind) {
@@ -146,10 +156,10 @@ uint32_t SimLastSense(uint8_t* out, uint32_t capacity) {
     return length;
 }
 
-uint32_t SimLogCount(void) { return static_cast<uint32_t>(Sim().manager.Log().Count()); }
+uint32_t SimLogCount(void) { return static_cast<uint32_t>(Sim().hooks.log.Count()); }
 
 int SimLogGet(uint32_t index, SimRequest* out) {
-    const auto record = Sim().manager.Log().Get(index);
+    const auto record = Sim().hooks.log.Get(index);
     if (!record || out == nullptr) {
         return -1;
     }
@@ -157,4 +167,4 @@ int SimLogGet(uint32_t index, SimRequest* out) {
     return 0;
 }
 
-void SimLogClear(void) { Sim().manager.Log().Clear(); }
+void SimLogClear(void) { Sim().hooks.log.Clear(); }

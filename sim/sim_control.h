@@ -49,7 +49,7 @@ SIM_API const char* SimIdentity(void);
 // Back to the test baseline: one adapter, the camera at
 // (SIM_DEFAULT_ADAPTER, SIM_DEFAULT_TARGET, 0), immediate completion, no
 // faults, no scripted replies, an empty request log, time scale 0 (exposures
-// and readouts finish at once), the test-pattern image. Seed, ambient
+// and readouts finish at once) and no manual clock, the test-pattern image. Seed, ambient
 // temperature and cooler limits go back to their start-up values (1, +20.0
 // C, 40 C and 1 C per second); exposures are counted from 1 again; no sense
 // data is kept. TARNSCSI_SIM is not applied.
@@ -152,6 +152,20 @@ SIM_API void SimScriptReply(uint8_t opcode, const uint8_t* data, uint32_t length
 // CONDITION, sense NOT READY (ASC/ASCQ 04/01). SET WINDOW or a new SCAN
 // abandons an exposure that is still exposing or reading out.
 SIM_API void SimSetTimeScale(double scale);
+
+// Manual clock: with `on` not 0, simulated time stops and from then on moves
+// only by SimAdvanceClock, whatever the time scale, so exposures, readouts
+// and cooling follow it exactly (an exposure of 1000 ms with a 16 x 16
+// window is not ready after 1000 ms + 0.6 ms of advances, and is ready
+// after 1000 ms + 0.7 ms). With 0 the clock runs again at the time scale,
+// from where it stood. Neither switch moves simulated time. SimReset ends
+// manual mode.
+SIM_API void SimSetManualClock(int on);
+
+// Moves the manual clock forward by `microseconds` of simulated time (at
+// most about 30 years in one step); does nothing while the clock is not
+// manual.
+SIM_API void SimAdvanceClock(uint64_t microseconds);
 
 enum SimImageKind {
     // Pixel n of the readout stream (0-based, in stream order) has the value

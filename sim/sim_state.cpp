@@ -1,34 +1,21 @@
 #include "sim/sim_state.h"
 
+#include "manager/pinned_singleton.h"
 #include "sim/config_apply.h"
 
 namespace sim {
 namespace {
-
-class StateHolder {
-public:
-    StateHolder() : state_(new SimState) { ApplyEnvironmentConfig(*state_); }
-    StateHolder(const StateHolder&) = delete;
-    StateHolder& operator=(const StateHolder&) = delete;
-    ~StateHolder() {
-        if (!state_->manager.WorkerStarted()) {
-            delete state_;
-        }
-    }
-    SimState& State() { return *state_; }
-
-private:
-    SimState* state_;
-};
 
 // Made as the library loads, so that TARNSCSI_SIM is read then.
 [[maybe_unused]] const bool kMadeAtLoad = (TheSim(), true);
 
 }  // namespace
 
-SimState& TheSim() {
-    static StateHolder holder;
-    return holder.State();
+SimState::SimState() {
+    manager.SetHooks(&hooks);
+    ApplyEnvironmentConfig(*this);
 }
+
+SimState& TheSim() { return aspi_mgr::PinnedSingleton<SimState>::Instance(); }
 
 }  // namespace sim

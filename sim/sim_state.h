@@ -1,18 +1,22 @@
-// The one simulator of this library: its bus and the ASPI manager in front
-// of it. Made as the library loads, with the start-up settings and then
-// TARNSCSI_SIM applied (config_apply.h). While requests only ever complete immediately it
-// is destroyed when the library is unloaded; once the completion worker runs
-// (which pins the library) it is never destroyed, so the worker can never
-// touch freed memory, not even during process exit.
+// The one simulator of this library: its bus, the ASPI manager in front of
+// it, and the hooks that log every request and inject faults. Made as the
+// library loads, with the start-up settings and then TARNSCSI_SIM applied
+// (config_apply.h); kept as manager/pinned_singleton.h says.
 #pragma once
 
 #include "manager/aspi_manager.h"
 #include "sim/sim_bus.h"
+#include "sim/sim_hooks.h"
 
 namespace sim {
 
 struct SimState {
+    SimState();
+    SimState(const SimState&) = delete;
+    SimState& operator=(const SimState&) = delete;
+
     SimBus bus;
+    SimHooks hooks;  // before the manager, which uses them until it is gone
     aspi_mgr::AspiManager manager{bus, "TARN SIM BUS"};
 };
 

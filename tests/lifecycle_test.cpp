@@ -2,13 +2,14 @@
 // library, over many connections. The module finds the manager on the
 // search path by itself; this program does not link it.
 #include <dirent.h>
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <string>
 
-#include "exports.h"
+#include <tarnscsi/tarnscsi.h>
+
+#include "common/dynamic_library.h"
 
 namespace {
 
@@ -60,12 +61,10 @@ TEST(Lifecycle, ConnectingAgainReleasesTheOldConnection) {
 
 TEST(Lifecycle, AFailedConnectionIsReleasedToo) {
     // Through the manager's own control interface: an empty bus.
-    void* manager = dlopen("libwnaspi32.so", RTLD_NOW);
-    ASSERT_NE(manager, nullptr);
-    using ClearBusFn = void (*)(int);
-    using ResetFn = void (*)();
-    auto clear_bus = reinterpret_cast<ClearBusFn>(dlsym(manager, "SimClearBus"));
-    auto reset = reinterpret_cast<ResetFn>(dlsym(manager, "SimReset"));
+    const tarnscsi::DynamicLibrary manager("libwnaspi32.so");
+    ASSERT_TRUE(manager.IsLoaded()) << manager.Error();
+    const auto clear_bus = manager.Symbol<void (*)(int)>("SimClearBus");
+    const auto reset = manager.Symbol<void (*)()>("SimReset");
     ASSERT_TRUE(clear_bus && reset);
     clear_bus(1);
     const int before = OpenDescriptors();
@@ -75,5 +74,4 @@ TEST(Lifecycle, AFailedConnectionIsReleasedToo) {
     Disconnect();
     EXPECT_EQ(OpenDescriptors(), before);
     reset();
-    dlclose(manager);
 }

@@ -3,11 +3,11 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include <dlfcn.h>
+#include "common/dynamic_library.h"
 #endif
 #include <gtest/gtest.h>
 
-#include "exports.h"
+#include <tarnscsi/tarnscsi.h>
 
 namespace {
 
@@ -30,12 +30,11 @@ ManagerExports ProbeManager() {
     found.identity = GetProcAddress(library, "SimIdentity") != nullptr;
     FreeLibrary(library);
 #else
-    void* library = dlopen("libwnaspi32.so", RTLD_NOW);
-    if (library == nullptr) return found;
-    found.support = dlsym(library, "GetASPI32SupportInfo") != nullptr;
-    found.send = dlsym(library, "SendASPI32Command") != nullptr;
-    found.identity = dlsym(library, "SimIdentity") != nullptr;
-    dlclose(library);
+    const tarnscsi::DynamicLibrary library("libwnaspi32.so");
+    if (!library.IsLoaded()) return found;
+    found.support = library.Has("GetASPI32SupportInfo");
+    found.send = library.Has("SendASPI32Command");
+    found.identity = library.Has("SimIdentity");
 #endif
     found.loaded = true;
     return found;

@@ -1,8 +1,6 @@
 // A whole session as an imaging application runs it, on immediate and on
 // pending completion: connect, cool, expose, wait, download, read the
-// cooling, disconnect.
-#include <chrono>
-#include <thread>
+// cooling, disconnect. The wait is on the simulator's manual clock.
 #include <vector>
 
 #include "support/module_fixture.h"
@@ -13,20 +11,21 @@ class TypicalExposureTest : public ModuleTest, public ::testing::WithParamInterf
 
 TEST_P(TypicalExposureTest, TakesAnImageFromStartToEnd) {
     SimSetCompletion(GetParam(), 200);
-    SimSetTimeScale(0.05);  // a 2-second exposure takes 100 ms
+    SimSetManualClock(1);
 
     ConnectOk();
     ASSERT_EQ(SetTemperature(-100), 1);
     ASSERT_EQ(Expose(2000, 0, 1, 600, 400, 100, 50), 1);
 
-    int polls = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (Ready() == 0) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "camera never became ready";
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ++polls;
-    }
-    EXPECT_GT(polls, 0) << "ready while the exposure should still run";
+    // 2000 ms of exposure, then the readout of 300 x 200 binned pixels:
+    // 1000 ms * 60000 / 393216, about 152.6 ms.
+    EXPECT_EQ(Ready(), 0);
+    SimAdvanceClock(2'000'000);
+    EXPECT_EQ(Ready(), 0) << "ready while the camera reads out";
+    SimAdvanceClock(152'000);
+    EXPECT_EQ(Ready(), 0) << "ready while the camera reads out";
+    SimAdvanceClock(1'000);
+    ASSERT_EQ(Ready(), 1) << "camera not ready when exposure and readout are over";
 
     std::vector<std::uint8_t> image(300 * 200 * 2);
     ASSERT_EQ(Download(image.data()), 1);
@@ -38,7 +37,7 @@ TEST_P(TypicalExposureTest, TakesAnImageFromStartToEnd) {
     const int32_t temperature = GetCoolingInfo(&cooling);
     EXPECT_EQ(temperature, SimTemperature());
     EXPECT_EQ(static_cast<std::uint32_t>(cooling), SimCoolerDrive());
-    EXPECT_LT(temperature, 200);
+    EXPECT_EQ(temperature, 178) << "2.153 s at 1 C per second from +20.0 C";
     EXPECT_GT(cooling, 0);
 
     Disconnect();

@@ -7,6 +7,14 @@
 #include <cstddef>
 #include <cstdint>
 
+// The calling convention of the two entry points every manager exports, for
+// the module that calls them and the managers that define them.
+#if defined(_WIN32)
+#define ASPI_CALL __cdecl
+#else
+#define ASPI_CALL
+#endif
+
 namespace aspi {
 
 using BYTE = std::uint8_t;

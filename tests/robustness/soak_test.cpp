@@ -5,7 +5,6 @@
 // module loads it by name and must unload it again, so after the last
 // Disconnect it is not mapped at all.
 #include <dirent.h>
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -18,7 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "exports.h"
+#include <tarnscsi/tarnscsi.h>
+#include "common/dynamic_library.h"
 #include "sim_control.h"
 
 namespace {
@@ -125,15 +125,8 @@ bool ConnectOnce() {
 // exists the manager stays loaded whatever the module does.
 class ManagerControl {
 public:
-    ManagerControl() : handle_(dlopen(kManagerName, RTLD_NOW)) {}
-    ~ManagerControl() {
-        if (handle_ != nullptr) dlclose(handle_);
-    }
-    ManagerControl(const ManagerControl&) = delete;
-    ManagerControl& operator=(const ManagerControl&) = delete;
-
     bool Loaded() const {
-        return handle_ != nullptr && reset_ != nullptr && lastImage_ != nullptr && clearLog_ != nullptr;
+        return library_.IsLoaded() && reset_ != nullptr && lastImage_ != nullptr && clearLog_ != nullptr;
     }
     void Reset() const { reset_(); }
     // The manager records every request up to 65536 (about 20 MiB); a
@@ -146,15 +139,10 @@ public:
     }
 
 private:
-    template <typename Fn>
-    Fn Resolve(const char* name) const {
-        return handle_ != nullptr ? reinterpret_cast<Fn>(dlsym(handle_, name)) : nullptr;
-    }
-
-    void* handle_;
-    decltype(&SimReset) reset_ = Resolve<decltype(&SimReset)>("SimReset");
-    decltype(&SimLastImage) lastImage_ = Resolve<decltype(&SimLastImage)>("SimLastImage");
-    decltype(&SimLogClear) clearLog_ = Resolve<decltype(&SimLogClear)>("SimLogClear");
+    const tarnscsi::DynamicLibrary library_{kManagerName};
+    decltype(&SimReset) reset_ = library_.Symbol<decltype(&SimReset)>("SimReset");
+    decltype(&SimLastImage) lastImage_ = library_.Symbol<decltype(&SimLastImage)>("SimLastImage");
+    decltype(&SimLogClear) clearLog_ = library_.Symbol<decltype(&SimLogClear)>("SimLogClear");
 };
 
 void ExposeFullFrameAndDownload(std::vector<std::uint8_t>& image) {

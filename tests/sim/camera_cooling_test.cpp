@@ -1,8 +1,5 @@
 // MODE SELECT and MODE SENSE of the cooling page: what the camera accepts,
 // and what it reports as the cooler works.
-#include <chrono>
-#include <thread>
-
 #include "camera/cooling_page.h"
 #include "common/big_endian.h"
 #include "sim_test_support.h"
@@ -68,11 +65,27 @@ TEST_F(CoolingTest, WithoutTimeScaleTheSetpointIsReachedAtOnce) {
     }
 }
 
+// From +20.0 C towards 0.0 C at 1 C per simulated second, easing off over
+// the last degree; on the manual clock, readings are exact and time stands
+// still between advances.
 TEST_F(CoolingTest, TemperatureMovesAtTheCoolingRate) {
-    SimSetTimeScale(0.02);  // one simulated second is 20 ms
+    SimSetManualClock(1);
     ASSERT_TRUE(Select(0));
-    EXPECT_GT(Sense().temperature, 150);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // 25 s: 250 tenths
+    EXPECT_EQ(Sense().temperature, 200);
+    SimAdvanceClock(1'000'000);
+    EXPECT_EQ(Sense().temperature, 190);
+    SimAdvanceClock(4'000'000);
+    Reading r = Sense();
+    EXPECT_EQ(r.temperature, 150);
+    EXPECT_EQ(r.drive, 96) << "pulling down at 1 C/s: 10 C of drive on top of the 5 C that holds";
+    EXPECT_EQ(Sense().temperature, 150) << "the clock moved without an advance";
+    SimAdvanceClock(14'000'000);
+    EXPECT_EQ(Sense().temperature, 10);
+    SimAdvanceClock(1'000'000);
+    r = Sense();
+    EXPECT_GT(r.temperature, 0) << "the last degree takes longer";
+    EXPECT_LT(r.temperature, 10);
+    SimAdvanceClock(5'000'000);
     EXPECT_EQ(Sense().temperature, 0);
 }
 

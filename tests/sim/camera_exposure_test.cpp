@@ -1,8 +1,5 @@
 // SCAN, READ(10) and TEST UNIT READY: the order the camera insists on, the
 // image stream, and readiness while an exposure runs.
-#include <chrono>
-#include <thread>
-
 #include "camera/window_layout.h"
 #include "sim_test_support.h"
 
@@ -10,7 +7,6 @@ namespace simtest {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using namespace std::chrono_literals;
 
 // Expected byte i of the pattern image.
 std::uint8_t PatternByte(std::size_t i) {
@@ -106,9 +102,11 @@ TEST_F(ExposureTest, UnbinnedImageHasOnePixelPerWindowPixel) {
     EXPECT_EQ(SimLastImage(nullptr, 0), 7u * 3u * 2u);
 }
 
-TEST_F(ExposureTest, CameraIsNotReadyWhileExposing) {
-    SimSetTimeScale(1.0);
-    ASSERT_TRUE(SetWindow({0, 0, 2, 2, false, 150}));
+// Exposure, then readout (a binned full frame: 250 ms), both on the manual
+// clock: TEST UNIT READY and READ say NOT READY until the last microsecond.
+TEST_F(ExposureTest, CameraIsNotReadyUntilExposureAndReadoutAreOver) {
+    SimSetManualClock(1);
+    ASSERT_TRUE(SetWindow({0, 0, 768, 512, true, 150}));
     ASSERT_TRUE(Scan());
 
     auto tur = Block(camera::kTestUnitReady, nullptr, 0);
@@ -119,13 +117,19 @@ TEST_F(ExposureTest, CameraIsNotReadyWhileExposing) {
     Send(read);
     ExpectCheckCondition(read, scsi::SenseKey::kNotReady, scsi::kNotReadyBecomingReady);
 
-    std::this_thread::sleep_for(250ms);
+    SimAdvanceClock(150'000);
+    Send(tur = Block(camera::kTestUnitReady, nullptr, 0));
+    ExpectCheckCondition(tur, scsi::SenseKey::kNotReady, scsi::kNotReadyBecomingReady);
+    SimAdvanceClock(249'999);
+    Send(read = ReadBlock(buffer, 8));
+    ExpectCheckCondition(read, scsi::SenseKey::kNotReady, scsi::kNotReadyBecomingReady);
+    SimAdvanceClock(1);
     EXPECT_TRUE(TestUnitReady());
     EXPECT_EQ(Send(read = ReadBlock(buffer, 8)), aspi::SS_COMP);
 }
 
 TEST_F(ExposureTest, NewWindowAbandonsARunningExposure) {
-    SimSetTimeScale(1.0);
+    SimSetManualClock(1);
     ASSERT_TRUE(SetWindow({0, 0, 2, 2, false, 60000}));
     ASSERT_TRUE(Scan());
     ASSERT_FALSE(TestUnitReady());
@@ -139,15 +143,17 @@ TEST_F(ExposureTest, NewWindowAbandonsARunningExposure) {
 }
 
 TEST_F(ExposureTest, ASecondScanStartsTheExposureOver) {
-    SimSetTimeScale(1.0);
-    ASSERT_TRUE(SetWindow({0, 0, 4, 4, false, 1000}));
+    SimSetManualClock(1);
+    ASSERT_TRUE(SetWindow({0, 0, 768, 512, true, 1000}));  // 1000 ms, then 250 ms of readout
     ASSERT_TRUE(Scan());
-    std::this_thread::sleep_for(800ms);
+    SimAdvanceClock(800'000);
     ASSERT_TRUE(Scan());
-    std::this_thread::sleep_for(300ms);
+    SimAdvanceClock(500'000);
     EXPECT_FALSE(TestUnitReady()) << "the first exposure would be over by now; the second is not";
-    std::this_thread::sleep_for(900ms);
-    EXPECT_TRUE(TestUnitReady());
+    SimAdvanceClock(749'999);
+    EXPECT_FALSE(TestUnitReady());
+    SimAdvanceClock(1);
+    EXPECT_TRUE(TestUnitReady()) << "1250 ms after the second SCAN";
 }
 
 TEST_F(ExposureTest, TestUnitReadyTakesEitherNoDirectionOrReadButNotWrite) {

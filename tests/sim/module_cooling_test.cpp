@@ -1,7 +1,7 @@
-// The cooler through GetCoolingInfo and SetTemperature: a believable pull
-// towards a reachable setpoint, and a saturated drive for one out of reach.
+// The cooler through GetCoolingInfo and SetTemperature: on the manual clock,
+// a pull at the ramp rate towards a reachable setpoint, and a saturated
+// drive for one out of reach.
 #include <chrono>
-#include <thread>
 
 #include "module_support.h"
 
@@ -25,16 +25,17 @@ Reading Read() {
     return {temperature, drive};
 }
 
-// Readings every `interval` until `done` says so or `limit` readings.
+// Readings one simulated second apart (the first at once) until `done` says
+// so or `limit` readings.
 template <typename Done>
-std::vector<Reading> Follow(std::chrono::milliseconds interval, int limit, Done done) {
+std::vector<Reading> Follow(int limit, Done done) {
     std::vector<Reading> readings;
     while (static_cast<int>(readings.size()) < limit) {
         readings.push_back(Read());
         if (done(readings.back())) {
             break;
         }
-        std::this_thread::sleep_for(interval);
+        SimAdvanceClock(std::chrono::microseconds(1s).count());
     }
     return readings;
 }
@@ -47,16 +48,22 @@ std::int32_t HoldingDrive(std::int32_t tenths) {
 class ModuleCoolingTest : public SimModuleTest {};
 
 TEST_F(ModuleCoolingTest, PullsDownToAReachableSetpointAndSettlesThere) {
-    SimSetTimeScale(0.01);  // one simulated second is 10 ms
+    SimSetManualClock(1);
     const Reading before = Read();
     EXPECT_EQ(before.temperature, kAmbient);
     EXPECT_EQ(before.drive, 0);
 
     constexpr std::int32_t kSetpoint = -100;
     ASSERT_EQ(SetTemperature(kSetpoint), 1);
-    const auto readings = Follow(20ms, 500, [](const Reading& r) { return r.temperature == kSetpoint; });
+    const auto readings = Follow(100, [](const Reading& r) { return r.temperature == kSetpoint; });
     ASSERT_EQ(readings.back().temperature, kSetpoint) << "never reached the setpoint";
-    EXPECT_GE(readings.size(), 10u) << "30 C at 1 C per second takes 30 simulated seconds";
+    // 1 C per second down to the last degree, then easing off: 29 s, and a few more.
+    ASSERT_GT(readings.size(), 30u);
+    EXPECT_LT(readings.size(), 40u);
+    for (std::size_t second = 0; second <= 29; ++second) {
+        EXPECT_EQ(readings[second].temperature, kAmbient - 10 * static_cast<std::int32_t>(second)) << "after "
+                                                                                                   << second << " s";
+    }
 
     std::int32_t strongest = 0;
     for (std::size_t i = 1; i < readings.size(); ++i) {
@@ -66,18 +73,25 @@ TEST_F(ModuleCoolingTest, PullsDownToAReachableSetpointAndSettlesThere) {
     }
     EXPECT_GT(strongest, HoldingDrive(kSetpoint)) << "pulling down takes more than holding";
 
-    std::this_thread::sleep_for(200ms);
+    SimAdvanceClock(std::chrono::microseconds(60s).count());
     const Reading settled = Read();
     EXPECT_EQ(settled.temperature, kSetpoint);
     EXPECT_EQ(settled.drive, HoldingDrive(kSetpoint));
 }
 
 TEST_F(ModuleCoolingTest, AnUnreachableSetpointSaturatesTheDrive) {
-    SimSetTimeScale(0.01);
+    SimSetManualClock(1);
     constexpr std::int32_t kLimit = kAmbient - kCoolerReach;
     ASSERT_EQ(SetTemperature(kLimit - 100), 1);
-    const auto readings = Follow(20ms, 500, [](const Reading& r) { return r.temperature <= kLimit + 5; });
+    const auto readings = Follow(200, [](const Reading& r) { return r.temperature <= kLimit + 5; });
     ASSERT_LE(readings.back().temperature, kLimit + 5) << "never came near the cooler's limit";
+    // The ramp holds until the drive is full, 30 C down; from there the
+    // sensor only creeps towards the limit.
+    ASSERT_GT(readings.size(), 40u);
+    EXPECT_EQ(readings[30].temperature, kAmbient - 300);
+    EXPECT_EQ(readings[30].drive, kFullDrive);
+    EXPECT_LT(readings[29].drive, kFullDrive);
+    EXPECT_GT(readings[40].temperature, kLimit + 30) << "the ramp would be at the limit by now";
 
     bool saturated = false;
     for (std::size_t i = 1; i < readings.size(); ++i) {
@@ -88,12 +102,13 @@ TEST_F(ModuleCoolingTest, AnUnreachableSetpointSaturatesTheDrive) {
         }
         saturated = readings[i].drive == kFullDrive;
     }
-    std::this_thread::sleep_for(300ms);
+    SimAdvanceClock(std::chrono::microseconds(600s).count());
     const Reading last = Read();
     EXPECT_GE(last.temperature, kLimit);
     EXPECT_EQ(last.drive, kFullDrive);
 }
 
+// At time scale 0 the sensor is where the cooler can bring it at once.
 TEST_F(ModuleCoolingTest, AmbientAndCoolerLimitsSetWhereTheSensorCanGo) {
     SimSetAmbient(300);
     SimSetCoolerLimits(300, 10);  // at most 30 C below +30 C

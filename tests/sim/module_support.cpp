@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <thread>
 
 namespace simmodule {
 namespace {
@@ -24,15 +23,9 @@ void SimModuleTest::TearDown() {
     SimReset();
 }
 
-bool WaitReady(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (Ready() != 1) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+std::int32_t ReadyAfter(std::chrono::microseconds advance) {
+    SimAdvanceClock(static_cast<std::uint64_t>(advance.count()));
+    return Ready();
 }
 
 Frame TakeFrame(const Shot& shot) {
@@ -42,8 +35,8 @@ Frame TakeFrame(const Shot& shot) {
         ADD_FAILURE() << "exposure refused";
         return frame;
     }
-    if (!WaitReady()) {
-        ADD_FAILURE() << "never ready";
+    if (Ready() != 1) {
+        ADD_FAILURE() << "not ready at once (the time scale must be 0)";
         return frame;
     }
     const int divisor = shot.binned ? 2 : 1;

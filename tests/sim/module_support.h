@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "exports.h"
+#include <tarnscsi/tarnscsi.h>
 #include "sim_control.h"
 
 namespace simmodule {
@@ -43,12 +43,12 @@ protected:
     void TearDown() override;
 };
 
-// Polls Ready until it says 1 or `limit` passes; true when ready.
-bool WaitReady(std::chrono::milliseconds limit = std::chrono::seconds(20));
-
-// Exposes, waits until ready, downloads. Fails the test (and returns an
-// empty frame) when any step fails.
+// Exposes, downloads. The time scale must be 0, so that the camera is ready
+// at once. Fails the test (and returns an empty frame) when any step fails.
 Frame TakeFrame(const Shot& shot);
+
+// Moves the manual clock on by `advance` of simulated time, then asks Ready.
+std::int32_t ReadyAfter(std::chrono::microseconds advance);
 
 // Cools (or warms) to `tenths` and exposes; the time scale must be 0 so the
 // sensor is at the setpoint at once.

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "exports.h"
+#include <tarnscsi/tarnscsi.h>
 #include "sim_control.h"
 
 namespace {

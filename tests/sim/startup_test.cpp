@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "exports.h"
+#include <tarnscsi/tarnscsi.h>
 #include "sim_control.h"
 
 namespace {
@@ -26,11 +26,12 @@ TEST(StartupTest, TheCameraWorksInRealTimeAndSeesTheSky) {
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(Expose(0, 0, 0, kWidth, kHeight, 0, 0), 1);
     EXPECT_EQ(Ready(), 0) << "a full frame reads out for a second";
+    // The subject here is real time itself, so this waits on the real clock.
     while (Ready() == 0) {
         ASSERT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
 
     std::vector<std::uint8_t> image(kWidth * kHeight * 2);
     ASSERT_EQ(Download(image.data()), 1);

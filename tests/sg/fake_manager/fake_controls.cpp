@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <limits>
 
 #include "fake_manager/fake_bench.h"
 #include "fake_manager/sg_fake_control.h"
@@ -32,6 +33,13 @@ void SimSetCompletion(int mode, uint32_t delayMicroseconds) {
 }
 
 void SimSetTimeScale(double scale) { Bench().bus.SetTimeScale(scale); }
+
+void SimSetManualClock(int on) { Bench().bus.SetManualClock(on != 0); }
+
+void SimAdvanceClock(uint64_t microseconds) {
+    constexpr auto kLargest = static_cast<uint64_t>(std::numeric_limits<sim::SimClock::Time::rep>::max());
+    Bench().bus.AdvanceClock(sim::SimClock::Time{static_cast<sim::SimClock::Time::rep>(std::min(microseconds, kLargest))});
+}
 
 uint32_t SimLastImage(uint8_t* out, uint32_t capacity) { return Bench().bus.CopyLastImage(out, capacity); }
 

@@ -1,8 +1,8 @@
 /* Extra exports of the test build of the SCSI generic manager
  * (build/<preset>/sg-fake/libwnaspi32.so): the SG_IO requests its fake
  * kernel carried. The build also exports the simulator's SimReset,
- * SimSetCompletion, SimSetTimeScale, SimLastImage, SimTemperature and
- * SimCoolerDrive (sim_control.h) for the camera behind its bus, so that the
+ * SimSetCompletion, SimSetTimeScale, SimSetManualClock, SimAdvanceClock,
+ * SimLastImage, SimTemperature and SimCoolerDrive (sim_control.h) for the camera behind its bus, so that the
  * module's tests written for the simulator run through it unchanged. */
 #ifndef TARNSCSI_SG_FAKE_CONTROL_H
 #define TARNSCSI_SG_FAKE_CONTROL_H

@@ -11,28 +11,9 @@
 #include <optional>
 #include <vector>
 
-namespace aspi_mgr {
+#include "sim/request_record.h"
 
-struct RequestRecord {
-    std::uint8_t command = 0;
-    std::uint8_t haId = 0;
-    std::uint8_t flags = 0;
-    std::uint8_t target = 0;
-    std::uint8_t lun = 0;
-    std::uint8_t cdbLength = 0;
-    std::uint8_t senseLength = 0;
-    std::uint8_t returned = 0;
-    std::uint8_t finalStatus = 0;
-    std::uint8_t targetStatus = 0;
-    std::uint8_t deviceTypeIn = 0;
-    std::uint32_t bufferLength = 0;
-    std::uint32_t transferred = 0;
-    std::uint64_t postProc = 0;
-    bool hadBuffer = false;
-    std::uint8_t cdb[16] = {};
-    std::uint32_t dataOutLength = 0;
-    std::uint8_t dataOut[256] = {};
-};
+namespace sim {
 
 class RequestLog {
 public:
@@ -59,4 +40,4 @@ private:
     Ticket nextTicket_ = 0;
 };
 
-}  // namespace aspi_mgr
+}  // namespace sim

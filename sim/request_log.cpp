@@ -1,6 +1,6 @@
-#include "manager/request_log.h"
+#include "sim/request_log.h"
 
-namespace aspi_mgr {
+namespace sim {
 
 std::optional<RequestLog::Ticket> RequestLog::Append(const RequestRecord& record) {
     std::lock_guard lock(mutex_);
@@ -46,4 +46,4 @@ void RequestLog::Clear() {
     firstTicket_ = nextTicket_;
 }
 
-}  // namespace aspi_mgr
+}  // namespace sim

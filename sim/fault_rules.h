@@ -1,18 +1,17 @@
 // Injected failures: rules that make chosen execute requests fail, so tests
-// can reach the module's error paths without a broken device.
+// can reach the module's error paths without a broken device. The
+// simulator's request hooks (sim_hooks.h) consult them.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
 #include <vector>
 
-namespace aspi_mgr {
+#include "manager/request_hooks.h"
 
-enum class FaultKind {
-    kNone,
-    kRefuse,          // the manager rejects the block at once
-    kCheckCondition,  // the target ends the command with CHECK CONDITION
-};
+namespace sim {
+
+using aspi_mgr::FaultKind;
 
 class FaultRules {
 public:
@@ -42,4 +41,4 @@ private:
     std::vector<Rule> rules_;
 };
 
-}  // namespace aspi_mgr
+}  // namespace sim

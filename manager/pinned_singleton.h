@@ -1,0 +1,38 @@
+// The one state object of a manager library (its bus and AspiManager), made
+// on first use. At process exit, or when the library is unloaded, it is
+// deleted only if its manager never started the completion worker: a started
+// worker pins the library and may still use the object, which must then live
+// on until the process is gone.
+#pragma once
+
+#include <concepts>
+
+namespace aspi_mgr {
+
+template <typename State>
+    requires requires(const State& state) {
+        { state.manager.WorkerStarted() } -> std::convertible_to<bool>;
+    }
+class PinnedSingleton {
+public:
+    // Made by State's default constructor on the first call.
+    static State& Instance() {
+        static PinnedSingleton holder;
+        return *holder.state_;
+    }
+
+    PinnedSingleton(const PinnedSingleton&) = delete;
+    PinnedSingleton& operator=(const PinnedSingleton&) = delete;
+
+private:
+    PinnedSingleton() : state_(new State) {}
+    ~PinnedSingleton() {
+        if (!state_->manager.WorkerStarted()) {
+            delete state_;
+        }
+    }
+
+    State* const state_;
+};
+
+}  // namespace aspi_mgr
