@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "api/camera.h"
+#include <tarnscsi/frame.h>
 #include "expose_command.h"
 #include "options.h"
 #include "sim/sim_control.h"

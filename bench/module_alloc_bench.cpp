@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "exports.h"
+#include <tarnscsi/tarnscsi.h>
 #include "module_bench_support.h"
 #include "sim/sim_control.h"
 

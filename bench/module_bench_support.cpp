@@ -11,7 +11,7 @@
 #include "camera/window_layout.h"
 #include "camera/window_list.h"
 #include "common/big_endian.h"
-#include "exports.h"
+#include <tarnscsi/tarnscsi.h>
 #include "manager/aspi_entry.h"
 #include "sim/sim_control.h"
 #include "transport/aspi.h"

@@ -13,8 +13,10 @@
 
 #include "camera/commands.h"
 #include "camera/cooling_page.h"
-#include "camera/exposure_settings.h"
+#include <tarnscsi/exposure_settings.h>
 #include "platform/kernel.h"
+
+using tarnscsi::ExposureSettings;
 
 namespace bench {
 

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <vector>
 
-#include "exports.h"
+#include <tarnscsi/tarnscsi.h>
 #include "module_bench_support.h"
 #include "sim/sim_control.h"
 

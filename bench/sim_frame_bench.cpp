@@ -16,7 +16,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "api/exports.h"
+#include <tarnscsi/tarnscsi.h>
 #include "camera/commands.h"
 #include "camera/window_layout.h"
 #include "common/big_endian.h"

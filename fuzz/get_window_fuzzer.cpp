@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "api/camera.h"
+#include <tarnscsi/camera.h>
+
 #include "camera_play.h"
 #include "sim/sim_control.h"
 
@@ -30,7 +31,7 @@ constexpr std::uint32_t kMaxReadsConsidered = kMaxCapacity / 2048;
 constexpr std::uint32_t kMaxShortReads = 4;
 
 // What the reported window really needs, without the camera's 32-bit wrap.
-std::uint64_t TrueBytes(const ExposureSettings& window) {
+std::uint64_t TrueBytes(const tarnscsi::ExposureSettings& window) {
     const std::uint64_t width = static_cast<std::uint32_t>(window.width);
     const std::uint64_t height = static_cast<std::uint32_t>(window.height);
     return (window.binned ? (width / 2) * (height / 2) : width * height) * 2;
@@ -46,13 +47,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider input(data, size);
     fuzz::ResetSimulator(input);
 
-    std::string error;
+    tarnscsi::ConnectError error = tarnscsi::ConnectError::kNone;
     const std::unique_ptr<tarnscsi::Camera> camera = tarnscsi::Camera::Open(error);
     if (!camera) fuzz::Broken("the default camera was not found");
 
     // A real exposure first, so that there is usually an image to read (the
     // camera may refuse an odd window; then every read fails).
-    ExposureSettings exposed;
+    tarnscsi::ExposureSettings exposed;
     exposed.width = input.ConsumeIntegralInRange<int>(0, kMaxExposedSide);
     exposed.height = input.ConsumeIntegralInRange<int>(0, kMaxExposedSide);
     exposed.binned = input.ConsumeBool() ? 1 : 0;
@@ -92,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::Broken("a failed GET WINDOW was not reported");
     }
     if (result.status != tarnscsi::DownloadStatus::kWindowUnreadable &&
-        result.bytes != tarnscsi::Camera::ImageBytes(result.window)) {
+        result.bytes != TrueBytes(result.window)) {
         fuzz::Broken("the size does not match the reported window");
     }
     const bool fits = TrueBytes(result.window) <= capacity;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "camera_play.h"
-#include "exports.h"
+#include <tarnscsi/tarnscsi.h>
 #include "sim/sim_control.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "camera/cooling_page.h"
 #include "camera_play.h"
 #include "common/big_endian.h"
-#include "exports.h"
+#include <tarnscsi/tarnscsi.h>
 #include "sim/sim_control.h"
 
 namespace {

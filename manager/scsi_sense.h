@@ -1,19 +1,22 @@
 // SCSI status details our managers and simulated targets report: sense keys,
-// additional sense codes and the layout of fixed-format sense data.
+// additional sense codes and the layout of fixed-format sense data. The
+// layout is the one the module decodes (common/scsi_sense.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "common/scsi_sense.h"
+
 namespace scsi {
 
 // Fixed-format sense data: 8 header bytes plus 10 additional bytes.
-inline constexpr std::uint8_t kSenseResponseCurrent = 0x70;
-inline constexpr std::size_t kSenseResponseOffset = 0;
-inline constexpr std::size_t kSenseKeyOffset = 2;
+inline constexpr std::uint8_t kSenseResponseCurrent = tarnscsi::sense::kFixedCurrent;
+inline constexpr std::size_t kSenseResponseOffset = tarnscsi::sense::kResponseOffset;
+inline constexpr std::size_t kSenseKeyOffset = tarnscsi::sense::kFixedKeyOffset;
 inline constexpr std::size_t kSenseAdditionalLengthOffset = 7;
-inline constexpr std::size_t kSenseAscOffset = 12;
-inline constexpr std::size_t kSenseAscqOffset = 13;
+inline constexpr std::size_t kSenseAscOffset = tarnscsi::sense::kFixedAscOffset;
+inline constexpr std::size_t kSenseAscqOffset = tarnscsi::sense::kFixedAscqOffset;
 inline constexpr std::uint8_t kSenseAdditionalLength = 10;
 inline constexpr std::size_t kFixedSenseLength = 8 + kSenseAdditionalLength;
 

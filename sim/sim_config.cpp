@@ -7,7 +7,10 @@
 #include <limits>
 #include <span>
 
+#include <tarnscsi/units.h>
+
 #include "camera/commands.h"
+#include "common/peripheral_types.h"
 #include "sim/cooling_model.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_control.h"
@@ -22,7 +25,6 @@ constexpr std::string_view kBlanks = " \t\r\n";
 constexpr std::string_view kHexPrefix = "0x";
 constexpr int kHexBase = 16;
 constexpr int kDecimalBase = 10;
-constexpr double kTenthsPerDegree = 10.0;
 constexpr std::uint8_t kLargestDeviceType = 0x1F;
 constexpr std::size_t kLongestProduct = 16;
 
@@ -83,11 +85,11 @@ std::optional<double> Real(std::string_view text, double low, double high) {
 
 // Degrees given as a real number, in tenths, within low..high tenths.
 std::optional<std::int32_t> Tenths(std::string_view text, std::int32_t low, std::int32_t high) {
-    const auto degrees = Real(text, low / kTenthsPerDegree, high / kTenthsPerDegree);
+    const auto degrees = Real(text, tarnscsi::TenthsToCelsius(low), tarnscsi::TenthsToCelsius(high));
     if (!degrees) {
         return std::nullopt;
     }
-    return static_cast<std::int32_t>(std::lround(*degrees * kTenthsPerDegree));
+    return tarnscsi::CelsiusToTenths(*degrees);
 }
 
 struct Named {
@@ -110,10 +112,6 @@ constexpr Named kImageNames[] = {
     {"pattern", static_cast<int>(ImageKind::kPattern)},
 };
 
-constexpr Named kDeviceTypeNames[] = {
-    {"disk", 0},    {"tape", 1},    {"printer", 2}, {"processor", 3}, {"worm", 4},
-    {"cdrom", 5},   {"scanner", 6}, {"optical", 7}, {"changer", 8},   {"comms", 9},
-};
 
 constexpr Named kOpcodeNames[] = {
     {"any", SIM_ANY_OPCODE},
@@ -131,6 +129,22 @@ constexpr Named kFaultKindNames[] = {
     {"refuse", SIM_FAULT_REFUSE},
     {"check", SIM_FAULT_CHECK_CONDITION},
 };
+
+std::optional<int> DeviceType(std::string_view text) {
+    for (const tarnscsi::PeripheralTypeName& entry : tarnscsi::kPeripheralTypeNames) {
+        if (text == entry.name) return entry.type;
+    }
+    return std::nullopt;
+}
+
+std::string DeviceTypeChoices() {
+    std::string text;
+    for (const tarnscsi::PeripheralTypeName& entry : tarnscsi::kPeripheralTypeNames) {
+        text += text.empty() ? "" : ", ";
+        text += entry.name;
+    }
+    return text;
+}
 
 std::string Choices(std::span<const Named> names) {
     std::string text;
@@ -224,12 +238,12 @@ Problem ParseDevice(std::string_view value, SimConfig& config) {
     if (!address) {
         return "not ADAPTER:TARGET:TYPE[:NAME] with target 0..15";
     }
-    auto type = Lookup(fields[2], kDeviceTypeNames);
+    auto type = DeviceType(fields[2]);
     if (!type) {
         type = Whole<int>(fields[2], 0, kLargestDeviceType);
     }
     if (!type) {
-        return "device type not 0..31 nor one of " + Choices(kDeviceTypeNames);
+        return "device type not 0..31 nor one of " + DeviceTypeChoices();
     }
     if (product.size() > kLongestProduct) {
         return "name longer than 16 characters";
@@ -309,7 +323,15 @@ std::string KeyNames() {
     return text;
 }
 
-std::string Quoted(std::string_view item) { return "\"" + std::string(item) + "\""; }
+// Appended piece by piece: "..." + std::string&& trips GCC 12's -Wrestrict at -O2 (a false positive).
+std::string Quoted(std::string_view item) {
+    std::string text;
+    text.reserve(item.size() + 2);
+    text += '"';
+    text += item;
+    text += '"';
+    return text;
+}
 
 // Drops cameras and devices on adapters the bus will not have.
 template <typename T, typename AddressOf>

@@ -13,9 +13,8 @@
 //   adapters=N             host adapters on the bus (0 .. 255)
 //   camera=A:T[:L]         a camera at adapter A, target T, lun L (repeatable)
 //   device=A:T:TYPE[:NAME] another device at lun 0 (repeatable); TYPE is a
-//                          peripheral type number 0..31 or one of disk,
-//                          tape, printer, processor, worm, cdrom, scanner,
-//                          optical, changer, comms
+//                          peripheral type number 0..31 or the name the
+//                          bus scan shows (disk, tape, cdrom, scanner, ...)
 //   fault=OP:SKIP:COUNT:KIND  fail requests: OP a number or any, tur,
 //                          inquiry, mode-select, mode-sense, scan,
 //                          set-window, get-window, read; KIND refuse|check

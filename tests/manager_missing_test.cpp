@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "exports.h"
+#include <tarnscsi/tarnscsi.h>
 
 TEST(MissingManager, ConnectSaysSoAndTheExportsRefuse) {
     for (int attempt = 0; attempt < 2; ++attempt) {

@@ -1,4 +1,4 @@
-#include "api/camera.h"
+#include <tarnscsi/camera.h>
 
 #include <new>
 #include <string>
@@ -8,64 +8,79 @@
 
 namespace tarnscsi {
 
-std::unique_ptr<Camera> Camera::Open(std::string& error) {
+const char* CameraModel() { return camera::kProductName; }
+
+std::unique_ptr<Camera> Camera::Open(ConnectError& error) {
     std::unique_ptr<ScsiCamera> connection(new (std::nothrow) ScsiCamera);
     if (!connection) {
-        error = "Out of memory";
+        error = ConnectError::kOutOfMemory;
         return nullptr;
     }
     if (!connection->IsValid()) {
-        error = connection->ErrorText();
+        error = ConnectErrorFromText(connection->ErrorText());
         return nullptr;
     }
+    error = ConnectError::kNone;
     return std::unique_ptr<Camera>(new Camera(std::move(connection)));
 }
 
-Camera::Camera(std::unique_ptr<ScsiCamera> connection) : camera(std::move(connection)) {}
+Camera::Camera(std::unique_ptr<ScsiCamera> connection) : camera_(std::move(connection)) {}
 Camera::~Camera() = default;
 
-int Camera::Adapter() const { return static_cast<int>(camera->AdapterId()); }
-int Camera::Target() const { return static_cast<int>(camera->TargetId()); }
+int Camera::Adapter() const { return static_cast<int>(camera_->AdapterId()); }
+int Camera::Target() const { return static_cast<int>(camera_->TargetId()); }
 
-bool Camera::Expose(const ExposureSettings& settings) { return camera->StartExposure(settings); }
+bool Camera::Expose(const ExposureSettings& settings) {
+    scanResult_ = CommandResult{};
+    if (!camera_->SetWindow(camera::EvenForBinning(settings))) return false;
+    camera_->StartScan();
+    scanResult_ = camera_->LastResult();
+    return true;
+}
 
-bool Camera::Ready() { return camera->TestUnitReady(); }
+const CommandResult& Camera::ScanResult() const { return scanResult_; }
+
+bool Camera::Ready() { return camera_->TestUnitReady(); }
 
 DownloadResult Camera::Download(std::span<std::uint8_t> buffer) {
     DownloadResult result;
-    if (!camera->GetWindow(result.window)) {
-        result.message = "the camera did not report its window";
+    if (!camera_->GetWindow(result.window)) {
+        result.command = camera_->LastResult();
+        result.message = "the camera did not report its window: " + result.command.Describe();
         return result;
     }
-    result.bytes = ImageBytes(result.window);
     // Sized without the camera's 32-bit wrap: a window whose true size
     // wraps to something small would otherwise pass and read garbage.
-    const std::uint64_t needed = camera::ExactImageByteCount(result.window);
-    if (needed > buffer.size() || needed != result.bytes) {
+    result.bytes = ImageBytes(result.window);
+    if (result.bytes > buffer.size() || result.bytes != camera::ImageByteCount(result.window)) {
         result.status = DownloadStatus::kBufferTooSmall;
         result.message = "the camera reports a " + std::to_string(result.window.width) + " x " +
                          std::to_string(result.window.height) + (result.window.binned ? " binned" : "") +
-                         " window of " + std::to_string(needed) + " bytes, larger than the " +
+                         " window of " + std::to_string(result.bytes) + " bytes, larger than the " +
                          std::to_string(buffer.size()) + "-byte buffer";
         return result;
     }
-    if (!camera->ReadImage(result.window, buffer.data())) {
+    if (!camera_->ReadImage(result.window, buffer.data())) {
         result.status = DownloadStatus::kReadFailed;
-        result.message = "an image read failed";
+        result.command = camera_->LastResult();
+        result.received = camera_->BytesRead();
+        result.message = "an image read failed after " + std::to_string(result.received) + " of " +
+                         std::to_string(result.bytes) + " bytes: " + result.command.Describe();
         return result;
     }
+    result.received = result.bytes;
     result.status = DownloadStatus::kOk;
     return result;
 }
 
-bool Camera::SetTemperature(std::int32_t setpoint) { return camera->WriteSetpoint(setpoint); }
+bool Camera::SetTemperature(std::int32_t setpoint) { return camera_->WriteSetpoint(setpoint); }
 
 std::optional<CoolingReading> Camera::ReadCooling() {
-    CoolingReading reading{};
-    if (!camera->ReadCoolingPage(reading.temperature, reading.coolerDrive)) return std::nullopt;
+    CoolingReading reading;
+    if (!camera_->ReadCoolingPage(reading.temperature, reading.coolerDrive)) return std::nullopt;
     return reading;
 }
 
-std::uint32_t Camera::ImageBytes(const ExposureSettings& settings) { return camera::ImageByteCount(settings); }
+const CommandResult& Camera::LastResult() const { return camera_->LastResult(); }
 
 }  // namespace tarnscsi

@@ -1,11 +1,13 @@
 // The exports and the one module-wide camera connection.
-#include "api/exports.h"
+#include <tarnscsi/tarnscsi.h>
 
 #include <new>
 
 #include "camera/scsi_camera.h"
 
 namespace {
+
+using tarnscsi::ScsiCamera;
 
 // The current connection; empty at load and after Disconnect. A failed
 // Connect leaves its (invalid) connection here until Disconnect.
@@ -47,7 +49,7 @@ int32_t TARNSCSI_API Expose(int32_t exposureTime, int32_t spare, int32_t binned,
 int32_t TARNSCSI_API Download(uint8_t* image) {
     ScsiCamera* camera = UsableCamera();
     if (camera == nullptr) return 0;
-    ExposureSettings window;
+    tarnscsi::ExposureSettings window;
     if (!camera->GetWindow(window)) return 0;
     return camera->ReadImage(window, image) ? 1 : 0;
 }

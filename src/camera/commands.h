@@ -29,6 +29,18 @@ inline constexpr std::uint8_t kGetWindow = 0x25;
 inline constexpr std::uint8_t kRead10 = 0x28;
 }  // namespace opcode
 
+// The names people and the trace know each command by.
+struct OpcodeName {
+    std::uint8_t opcode;
+    const char* name;
+};
+inline constexpr OpcodeName kCommandNames[] = {
+    {opcode::kTestUnitReady, "TEST UNIT READY"}, {opcode::kInquiry, "INQUIRY"},
+    {opcode::kModeSelect6, "MODE SELECT(6)"},    {opcode::kScan, "SCAN"},
+    {opcode::kModeSense6, "MODE SENSE(6)"},      {opcode::kSetWindow, "SET WINDOW"},
+    {opcode::kGetWindow, "GET WINDOW"},          {opcode::kRead10, "READ(10)"},
+};
+
 // Peripheral device type the camera reports: scanner.
 inline constexpr std::uint8_t kScannerDeviceType = 6;
 
@@ -54,10 +66,42 @@ inline constexpr std::uint32_t kMaxReadLength = 2048;
 // TEST UNIT READY: byte 4 carries 0x90; flagged as a read although no data move.
 inline constexpr CommandSpec kTestUnitReady{{opcode::kTestUnitReady, 0x00, 0x00, 0x00, 0x90, 0x00}, 6, SRB_DIR_IN, 0};
 
+// INQUIRY of the standard 36 bytes, for a look at any device on the bus:
+// vendor, product and revision.
+inline constexpr CommandSpec kInquireStandard{{opcode::kInquiry, 0x00, 0x00, 0x00, 0x24, 0x00}, 6, SRB_DIR_IN, 36};
+
+// Standard INQUIRY data: peripheral device type in the low five bits of
+// byte 0, then vendor (8..15), product (16..31) and revision (32..35).
+inline constexpr std::uint8_t kDeviceTypeMask = 0x1F;
+inline constexpr std::size_t kInquiryVendorOffset = 8;
+inline constexpr std::size_t kInquiryRevisionOffset = 32;
+inline constexpr std::size_t kInquiryStandardLength = 36;
+
 // INQUIRY identification: the product identification starts at byte 16 and
 // the camera is recognised by its first five characters.
 inline constexpr std::size_t kInquiryProductOffset = 16;
 inline constexpr char kProductName[] = "Nebrix";
 inline constexpr std::size_t kProductMatchLength = 5;
+
+// The module's rule for what is the camera: a scanner whose INQUIRY product
+// identification starts with the first five characters of the name. The
+// discovery and the bus scan both decide by it.
+bool IsCamera(std::uint8_t deviceType, const std::uint8_t* inquiry);
+
+// An execute-command block for one command of the table at (adapter,
+// target, logical unit 0), moving `length` bytes to or from `data`; the
+// transport fills in the rest.
+inline aspi::SRB_ExecSCSICmd BuildRequest(const CommandSpec& command, std::uint8_t* data, std::uint32_t length,
+                                          std::uint8_t adapter, std::uint8_t target) {
+    aspi::SRB_ExecSCSICmd block{};
+    block.SRB_HaId = adapter;
+    block.SRB_Target = target;
+    block.SRB_Flags = command.direction;
+    block.SRB_BufLen = length;
+    block.SRB_BufPointer = data;
+    block.SRB_CDBLen = command.cdbLength;
+    for (std::uint8_t i = 0; i < command.cdbLength; ++i) block.CDBByte[i] = command.cdb[i];
+    return block;
+}
 
 }  // namespace camera

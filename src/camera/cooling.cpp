@@ -1,10 +1,14 @@
 // Cooling: the setpoint goes out in the camera's vendor mode page 09, and the
 // same page brings back the sensor temperature and the cooler drive.
+// Readiness: TEST UNIT READY completes with good status when the camera can
+// take its next command; not ready, busy and every failure read as "no".
 #include <cstring>
 
 #include "camera/cooling_page.h"
 #include "camera/scsi_camera.h"
 #include "common/big_endian.h"
+
+namespace tarnscsi {
 
 using namespace camera;
 
@@ -27,3 +31,7 @@ bool ScsiCamera::ReadCoolingPage(std::int32_t& temperature, std::int32_t& coolin
     coolingByte = dataBuffer[cooling::kCoolingByte];
     return true;
 }
+
+bool ScsiCamera::TestUnitReady() { return Run(kTestUnitReady, nullptr, 0); }
+
+}  // namespace tarnscsi

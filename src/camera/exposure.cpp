@@ -7,6 +7,8 @@
 #include "camera/window_list.h"
 #include "common/big_endian.h"
 
+namespace tarnscsi {
+
 using namespace camera;
 
 bool ScsiCamera::StartExposure(const ExposureSettings& requested) {
@@ -35,6 +37,7 @@ bool ScsiCamera::GetWindow(ExposureSettings& settings) {
 bool ScsiCamera::ReadImage(const ExposureSettings& settings, std::uint8_t* image) {
     const std::uint32_t total = ImageByteCount(settings);
     CommandSpec read = kReadImage;
+    bytesRead = 0;
     // Each read is a command of its own and carries no address: the camera
     // sends the image as one stream, so the pieces land in order.
     for (std::uint32_t offset = 0; offset < total;) {
@@ -42,6 +45,9 @@ bool ScsiCamera::ReadImage(const ExposureSettings& settings, std::uint8_t* image
         PutBE16(read.cdb.data() + kReadLengthOffset, chunk);
         if (!Run(read, image + offset, chunk)) return false;
         offset += chunk;
+        bytesRead = offset;
     }
     return true;
 }
+
+}  // namespace tarnscsi

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace tarnscsi {
+
 using namespace camera;
 
 ScsiCamera::ScsiCamera() { FindCamera(); }
@@ -32,7 +34,7 @@ void ScsiCamera::FindCamera() {
             // leaves device type 0, never a stale 6 from an earlier one.
             SendRequest(&query);
             if (query.SRB_DeviceType != kScannerDeviceType) continue;
-            if (Identify(static_cast<std::uint8_t>(adapter), target)) {
+            if (Identify(static_cast<std::uint8_t>(adapter), target, query.SRB_DeviceType)) {
                 found = true;
                 adapterId = adapter;
                 targetId = target;
@@ -41,25 +43,17 @@ void ScsiCamera::FindCamera() {
     }
 }
 
-bool ScsiCamera::Identify(std::uint8_t adapter, std::uint8_t target) {
+bool ScsiCamera::Identify(std::uint8_t adapter, std::uint8_t target, std::uint8_t deviceType) {
     // Cleared first so that a short answer is compared against zeros, not
     // against what an earlier target left.
     std::memset(dataBuffer, 0, kDataBufferSize);
     if (!Run(kIdentify, dataBuffer, kIdentify.dataLength, adapter, target)) return false;
-    return std::strncmp(reinterpret_cast<const char*>(dataBuffer + kInquiryProductOffset), kProductName,
-                        kProductMatchLength) == 0;
+    return IsCamera(deviceType, dataBuffer);
 }
 
 bool ScsiCamera::Run(const CommandSpec& command, std::uint8_t* data, std::uint32_t length,
                      std::uint8_t adapter, std::uint8_t target) {
-    aspi::SRB_ExecSCSICmd block{};
-    block.SRB_HaId = adapter;
-    block.SRB_Target = target;
-    block.SRB_Flags = command.direction;
-    block.SRB_BufLen = length;
-    block.SRB_BufPointer = data;
-    block.SRB_CDBLen = command.cdbLength;
-    std::memcpy(block.CDBByte, command.cdb.data(), command.cdbLength);
+    aspi::SRB_ExecSCSICmd block = BuildRequest(command, data, length, adapter, target);
     return Execute(block);
 }
 
@@ -67,3 +61,5 @@ bool ScsiCamera::Run(const CommandSpec& command, std::uint8_t* data, std::uint32
     return Run(command, data, length, static_cast<std::uint8_t>(adapterId),
                static_cast<std::uint8_t>(targetId));
 }
+
+}  // namespace tarnscsi

@@ -6,14 +6,18 @@
 
 #include <cstdint>
 
+#include <tarnscsi/bus.h>
+
 #include "camera/commands.h"
-#include "camera/exposure_settings.h"
+#include <tarnscsi/exposure_settings.h>
 #include "transport/aspi_transport.h"
+
+namespace tarnscsi {
 
 class ScsiCamera : public AspiTransport {
 public:
     static constexpr std::uint32_t kDataBufferSize = 144;
-    static constexpr std::uint8_t kTargetsPerAdapter = 8;
+    static constexpr std::uint8_t kTargetsPerAdapter = ::tarnscsi::kTargetsPerAdapter;
 
     ScsiCamera();
     ~ScsiCamera() override;
@@ -39,6 +43,8 @@ public:
     // Reads ImageByteCount(settings) bytes into `image`, in reads of at most
     // 2048 bytes; stops at the first failed read, keeping what arrived.
     bool ReadImage(const ExposureSettings& settings, std::uint8_t* image);
+    // Bytes the last ReadImage brought in before it ended.
+    std::uint32_t BytesRead() const { return bytesRead; }
 
     // Cooling and readiness.
     bool WriteSetpoint(std::int32_t setpoint);
@@ -49,7 +55,7 @@ public:
 
 private:
     void FindCamera();
-    bool Identify(std::uint8_t adapter, std::uint8_t target);
+    bool Identify(std::uint8_t adapter, std::uint8_t target, std::uint8_t deviceType);
     // Executes one command of the table at (adapter, target, lun 0) with the
     // given data buffer and length.
     bool Run(const camera::CommandSpec& command, std::uint8_t* data, std::uint32_t length,
@@ -62,4 +68,7 @@ private:
     std::uint32_t adapterId = 0;
     std::uint32_t targetId = 0;
     bool found = false;
+    std::uint32_t bytesRead = 0;
 };
+
+}  // namespace tarnscsi

@@ -4,9 +4,11 @@
 
 #include <cstdint>
 
-#include "camera/exposure_settings.h"
+#include <tarnscsi/exposure_settings.h>
 
 namespace camera {
+
+using tarnscsi::ExposureSettings;
 
 // Fills the first window::kLength bytes of `list` for SET WINDOW.
 void EncodeWindow(const ExposureSettings& settings, std::uint8_t* list);

@@ -1,6 +1,11 @@
 #include "transport/aspi_transport.h"
 
+#include <chrono>
 #include <cstring>
+
+#include "transport/command_trace.h"
+
+namespace tarnscsi {
 
 namespace {
 
@@ -19,9 +24,31 @@ Fn Resolve(HMODULE module, const char* name) {
     return function;
 }
 
+// What the caller asked for, before the manager sees the block.
+void RecordRequest(const aspi::SRB_ExecSCSICmd& block, CommandResult& result) {
+    result = CommandResult{};
+    result.adapter = block.SRB_HaId;
+    result.target = block.SRB_Target;
+    result.cdbLength = block.SRB_CDBLen <= sizeof block.CDBByte ? block.SRB_CDBLen : sizeof block.CDBByte;
+    std::memcpy(result.cdb, block.CDBByte, result.cdbLength);
+    result.dataIn = (block.SRB_Flags & aspi::SRB_DIR_IN) != 0;
+    result.length = block.SRB_BufLen;
+}
+
+// What the manager and the camera made of it.
+void RecordOutcome(const aspi::SRB_ExecSCSICmd& block, aspi::BYTE status, CommandResult& result) {
+    result.srbStatus = status;
+    result.hostStatus = block.SRB_HaStat;
+    result.targetStatus = block.SRB_TargStat;
+    if (result.targetStatus == aspi::STATUS_CHKCOND) {
+        result.sense = DecodeSense(block.SenseArea, block.SRB_SenseLen);
+    }
+}
+
 }  // namespace
 
 AspiTransport::AspiTransport() {
+    trace::ConfigureFromEnvironment();
     module = LoadLibraryA(kManagerLibrary);
     if (module != nullptr) {
         getSupportInfo = Resolve<SupportInfoFn>(module, kSupportInfoEntry);
@@ -56,18 +83,37 @@ aspi::DWORD AspiTransport::SendRequest(void* block) const {
     return sendCommand != nullptr ? sendCommand(block) : 0;
 }
 
-bool AspiTransport::Execute(aspi::SRB_ExecSCSICmd& block) const {
+bool AspiTransport::Execute(aspi::SRB_ExecSCSICmd& block) {
     block.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
     block.SRB_SenseLen = aspi::SENSE_LEN;
     block.SRB_Flags = static_cast<aspi::BYTE>(block.SRB_Flags | aspi::SRB_EVENT_NOTIFY);
     block.SRB_PostProc = completionEvent;
+    RecordRequest(block, lastResult);
     // Without an event nothing could hold us until the manager lets go of
     // the block, so such a request is never submitted.
-    if (sendCommand == nullptr || completionEvent == nullptr) return false;
+    if (sendCommand == nullptr || completionEvent == nullptr) {
+        if (trace::Active()) trace::Emit(lastResult, 0);
+        return false;
+    }
 
+    // The clock is read only while tracing, so an untraced command costs
+    // nothing more than before.
+    const bool tracing = trace::Active();
+    const auto started = tracing ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
     ResetEvent(completionEvent);
-    const aspi::DWORD status = sendCommand(&block);
-    if (status == aspi::SS_PENDING) WaitForSingleObject(completionEvent, INFINITE);
+    const aspi::DWORD returned = sendCommand(&block);
+    if (returned == aspi::SS_PENDING) WaitForSingleObject(completionEvent, INFINITE);
     // The manager writes SRB_Status from another thread before it signals.
-    return *static_cast<volatile aspi::BYTE*>(&block.SRB_Status) == aspi::SS_COMP;
+    const aspi::BYTE status = *static_cast<volatile aspi::BYTE*>(&block.SRB_Status);
+    lastResult.sent = true;
+    lastResult.pending = returned == aspi::SS_PENDING;
+    lastResult.returned = static_cast<std::uint8_t>(returned);
+    RecordOutcome(block, status, lastResult);
+    if (tracing) {
+        const auto elapsed = std::chrono::steady_clock::now() - started;
+        trace::Emit(lastResult, std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count());
+    }
+    return status == aspi::SS_COMP;
 }
+
+}  // namespace tarnscsi

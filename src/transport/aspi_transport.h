@@ -4,14 +4,12 @@
 // blocking until the manager reports it finished. It knows nothing of cameras.
 #pragma once
 
+#include <tarnscsi/result.h>
+
 #include "platform/kernel.h"
 #include "transport/aspi.h"
 
-#if defined(_WIN32)
-#define ASPI_CALL __cdecl
-#else
-#define ASPI_CALL
-#endif
+namespace tarnscsi {
 
 class AspiTransport {
 public:
@@ -36,7 +34,12 @@ public:
     // Completes an execute-command block (command code, sense length, event
     // notification), submits it and waits for it; true when it completed
     // with SS_COMP. Refuses without submitting when there is no event to wait on.
-    bool Execute(aspi::SRB_ExecSCSICmd& block) const;
+    // How it ended is kept in LastResult() and, when tracing, written out.
+    bool Execute(aspi::SRB_ExecSCSICmd& block);
+
+    // The last execute request: its address, command bytes, the statuses
+    // the manager and the camera returned, and the decoded sense.
+    const CommandResult& LastResult() const { return lastResult; }
 
 private:
     using SupportInfoFn = aspi::DWORD(ASPI_CALL*)();
@@ -46,4 +49,7 @@ private:
     HANDLE completionEvent = nullptr;
     SupportInfoFn getSupportInfo = nullptr;
     SendCommandFn sendCommand = nullptr;
+    CommandResult lastResult;
 };
+
+}  // namespace tarnscsi

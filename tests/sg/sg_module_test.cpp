@@ -6,13 +6,11 @@
 #include <gtest/gtest.h>
 #include <scsi/sg.h>
 
-#include <chrono>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "api/camera.h"
+#include <tarnscsi/camera.h>
 #include "fake_manager/sg_fake_control.h"
 #include "sg/sg_control.h"
 #include "sim_control.h"
@@ -45,27 +43,23 @@ protected:
 
 TEST_F(SgModuleTest, EveryCommandOfASessionGoesThroughSgIoTheRightWay) {
     SimSetCompletion(SIM_PENDING, 0);
-    std::string error;
+    tarnscsi::ConnectError error = tarnscsi::ConnectError::kNone;
     auto camera = tarnscsi::Camera::Open(error);
-    ASSERT_TRUE(camera) << error;
+    ASSERT_TRUE(camera) << tarnscsi::ConnectErrorText(error);
     EXPECT_EQ(camera->Adapter(), 2);
     EXPECT_EQ(camera->Target(), 2);
 
     ASSERT_TRUE(camera->SetTemperature(-150));
     ASSERT_TRUE(camera->ReadCooling());
-    ExposureSettings window{};
+    tarnscsi::ExposureSettings window{};
     window.exposureTime = 10;
     window.width = 64;
     window.height = 32;
     window.originX = 100;
     window.originY = 40;
     ASSERT_TRUE(camera->Expose(window));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!camera->Ready()) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    std::vector<std::uint8_t> image(tarnscsi::Camera::ImageBytes(window));
+    ASSERT_TRUE(camera->Ready()) << "at time scale 0 the camera is ready at once";
+    std::vector<std::uint8_t> image(tarnscsi::ImageBytes(window));
     ASSERT_TRUE(camera->Download(image));
     std::vector<std::uint8_t> sent(SimLastImage(nullptr, 0));
     SimLastImage(sent.data(), static_cast<std::uint32_t>(sent.size()));
@@ -93,9 +87,9 @@ TEST_F(SgModuleTest, EveryCommandOfASessionGoesThroughSgIoTheRightWay) {
 // the module's INQUIRY there fails without reaching the kernel, and the
 // search goes on to the camera. The manager says why.
 TEST_F(SgModuleTest, SearchPassesAnUnopenableScannerAndTheReportSaysWhy) {
-    std::string error;
+    tarnscsi::ConnectError error = tarnscsi::ConnectError::kNone;
     auto camera = tarnscsi::Camera::Open(error);
-    ASSERT_TRUE(camera) << error;
+    ASSERT_TRUE(camera) << tarnscsi::ConnectErrorText(error);
     for (const SgFakeIo& io : CarriedRequests()) {
         EXPECT_STRNE(io.node, "/dev/sg1");
     }
@@ -112,17 +106,21 @@ TEST_F(SgModuleTest, SearchPassesAnUnopenableScannerAndTheReportSaysWhy) {
 // ready, and a download that fails at its first read, exactly as on the
 // simulator's own manager.
 TEST_F(SgModuleTest, CheckConditionFromTheCameraFailsTheOperation) {
-    SimSetTimeScale(1.0);
-    std::string error;
+    SimSetManualClock(1);
+    tarnscsi::ConnectError error = tarnscsi::ConnectError::kNone;
     auto camera = tarnscsi::Camera::Open(error);
-    ASSERT_TRUE(camera) << error;
-    ExposureSettings window{};
+    ASSERT_TRUE(camera) << tarnscsi::ConnectErrorText(error);
+    tarnscsi::ExposureSettings window{};
     window.exposureTime = 60000;
     window.width = 16;
     window.height = 16;
     ASSERT_TRUE(camera->Expose(window));
     EXPECT_FALSE(camera->Ready());
-    std::vector<std::uint8_t> image(tarnscsi::Camera::ImageBytes(window));
+    std::vector<std::uint8_t> image(tarnscsi::ImageBytes(window));
     const auto result = camera->Download(image);
     EXPECT_EQ(result.status, tarnscsi::DownloadStatus::kReadFailed) << result.message;
+    // The sense comes back through the SCSI generic driver, decoded.
+    EXPECT_EQ(result.command.CommandName(), "READ(10)");
+    EXPECT_EQ(result.command.sense.Describe(), "NOT READY, logical unit is in process of becoming ready (2/04/01)")
+        << result.message;
 }

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "exports.h"
+#include <tarnscsi/tarnscsi.h>
 #include "sim_control.h"
 #include "support/bus_log.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "camera/commands.h"
-#include "exports.h"
+#include <tarnscsi/tarnscsi.h>
 #include "transport/aspi_transport.h"
 #include "win32_test_support.h"
 
@@ -57,7 +57,7 @@ TEST(WineBuiltinManager, ConnectFindsNoCameraAndEveryExportRefuses) {
 // without adapters: requests the manager refuses at once, and never
 // signals, end without a wait.
 TEST(WineBuiltinManager, RequestsItRefusesFailWithoutAWait) {
-    AspiTransport transport;
+    tarnscsi::AspiTransport transport;
     ASSERT_TRUE(transport.IsValid()) << transport.ErrorText();
     const aspi::DWORD support = transport.GetSupportInfo();
     RecordProperty("SupportWord", static_cast<int>(support));

@@ -9,7 +9,7 @@
 #include <memory>
 #include <set>
 
-#include "exports.h"
+#include <tarnscsi/tarnscsi.h>
 #include "import_patch.h"
 
 using win32_test::ImportPatch;

@@ -1,10 +1,13 @@
-// One exposure's window and timing as the camera sees it.
+// One exposure's window and timing as the camera sees it: the values the
+// camera is sent and reports back, in its own units.
 #pragma once
 
 #include <cstdint>
 
+namespace tarnscsi {
+
 struct ExposureSettings {
-    std::int32_t exposureTime = 0;  // camera units (milliseconds on our cameras)
+    std::int32_t exposureTime = 0;  // milliseconds
     std::int32_t originX = 0;       // column of the upper-left corner, unbinned pixels
     std::int32_t originY = 0;       // row of the upper-left corner, unbinned pixels
     std::int32_t width = 0;         // unbinned pixels
@@ -14,3 +17,5 @@ struct ExposureSettings {
 
     friend bool operator==(const ExposureSettings&, const ExposureSettings&) = default;
 };
+
+}  // namespace tarnscsi

@@ -2,8 +2,8 @@
  * integers are signed 32-bit; the calling convention is cdecl. Call Connect
  * first, the device functions only while Connect has returned 1, and
  * Disconnect last; do not call from two threads at once. */
-#ifndef TARNSCSI_EXPORTS_H
-#define TARNSCSI_EXPORTS_H
+#ifndef TARNSCSI_TARNSCSI_H
+#define TARNSCSI_TARNSCSI_H
 
 #include <stdint.h>
 

@@ -1,0 +1,53 @@
+// A look at the SCSI bus through the ASPI manager the module would load:
+// the manager's support word, every target the module searches with its
+// device type and INQUIRY identification, which device the module takes for
+// the camera (by the module's own rule), and the manager's own report where
+// it offers one. Nothing is left open afterwards.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <tarnscsi/result.h>
+
+namespace tarnscsi {
+
+// Targets the module searches on each adapter (logical unit 0 only).
+inline constexpr int kTargetsPerAdapter = 8;
+
+struct BusDevice {
+    int adapter = 0;
+    int target = 0;
+    std::uint8_t type = 0;    // peripheral device type
+    bool identified = false;  // INQUIRY succeeded
+    std::string vendor;
+    std::string product;
+    std::string revision;
+    CommandResult inquiry;  // how the INQUIRY ended
+    bool camera = false;    // the module would take it for the camera
+};
+
+struct BusScan {
+    bool loaded = false;
+    ConnectError error = ConnectError::kNone;  // why the manager could not be used
+    std::string loaderMessage;  // the dynamic linker's words, when it has any
+    std::string managerPath;    // the library file the module loads
+    std::uint8_t supportStatus = 0;
+    int adapters = 0;
+    std::vector<BusDevice> devices;  // adapter by adapter, target by target
+    std::optional<std::vector<std::string>> report;  // nothing: the manager has none
+
+    // The manager answered the support query (the module then scans).
+    bool SupportCompleted() const;
+    // The first device the module would connect to, if any.
+    const BusDevice* Camera() const;
+};
+
+BusScan ScanBus();
+
+// "disk", "tape", ..., "scanner", ...; "type 0x.." for the rest.
+std::string DeviceTypeName(std::uint8_t type);
+
+}  // namespace tarnscsi

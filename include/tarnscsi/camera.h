@@ -1,0 +1,93 @@
+// The C++ camera API: the same camera operations as the module's exports,
+// with the connection in the caller's hands instead of one module-wide
+// connection, typed results that name each command and what the camera
+// said, and the guard the exports cannot have: Download knows the capacity
+// of the buffer and refuses a reported window that would not fit.
+//
+// A Camera serves one thread at a time, as the camera serves one command.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include <tarnscsi/bus.h>
+#include <tarnscsi/exposure_settings.h>
+#include <tarnscsi/frame.h>
+#include <tarnscsi/manager.h>
+#include <tarnscsi/result.h>
+#include <tarnscsi/trace.h>
+#include <tarnscsi/units.h>
+
+namespace tarnscsi {
+
+class ScsiCamera;
+
+// The camera model's name, as its INQUIRY product identification begins
+// ("Nebrix"): what image headers record as the instrument.
+const char* CameraModel();
+
+struct CoolingReading {
+    std::int32_t temperature = 0;  // tenths of a degree Celsius
+    std::int32_t coolerDrive = 0;  // 0 (off) .. 255 (full)
+};
+
+enum class DownloadStatus {
+    kOk,
+    kWindowUnreadable,  // GET WINDOW failed; the buffer is untouched
+    kBufferTooSmall,    // the reported window does not fit; the buffer is untouched
+    kReadFailed,        // a read failed; the bytes before it are in the buffer
+};
+
+struct DownloadResult {
+    DownloadStatus status = DownloadStatus::kWindowUnreadable;
+    ExposureSettings window;   // as the camera reported it
+    std::uint64_t bytes = 0;   // image size the window implies
+    std::uint64_t received = 0;  // bytes that arrived
+    CommandResult command;     // the command that failed (GET WINDOW or READ(10))
+    std::string message;       // empty when status is kOk; names the command and the sense
+    explicit operator bool() const { return status == DownloadStatus::kOk; }
+};
+
+class Camera {
+public:
+    // Connects to the camera through the manager in use (see manager.h).
+    // On failure returns null and sets `error`.
+    static std::unique_ptr<Camera> Open(ConnectError& error);
+    ~Camera();
+    Camera(const Camera&) = delete;
+    Camera& operator=(const Camera&) = delete;
+
+    int Adapter() const;
+    int Target() const;
+
+    // Programs the window (width and height rounded down to even when
+    // binned) and starts the exposure with SCAN. False when SET WINDOW was
+    // refused (LastResult() says how). SCAN's own outcome is in
+    // ScanResult(): the camera may end SCAN with other than good status
+    // while its exposure starts, so it does not decide the result.
+    bool Expose(const ExposureSettings& settings);
+    const CommandResult& ScanResult() const;
+
+    // TEST UNIT READY: true when the camera can take the next command.
+    bool Ready();
+    // Reads the window back, then the image into `buffer`.
+    DownloadResult Download(std::span<std::uint8_t> buffer);
+    // MODE SELECT of the cooling page with the setpoint in tenths of a degree.
+    bool SetTemperature(std::int32_t setpoint);
+    // MODE SENSE of the cooling page; nothing when it failed.
+    std::optional<CoolingReading> ReadCooling();
+
+    // The last command sent, and how it ended.
+    const CommandResult& LastResult() const;
+
+private:
+    explicit Camera(std::unique_ptr<ScsiCamera> connection);
+    std::unique_ptr<ScsiCamera> camera_;
+    CommandResult scanResult_;
+};
+
+}  // namespace tarnscsi

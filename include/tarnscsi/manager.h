@@ -1,0 +1,48 @@
+// Which ASPI manager the module loads. The module asks for "libwnaspi32.so"
+// by the ordinary library search, so by default it gets the installed
+// manager: the one for real cameras. The simulated camera is only ever
+// chosen explicitly, never as a fallback for a camera that does not answer.
+//
+// Choosing a manager by path loads it before the module looks; the module's
+// load by name then finds that library already in the process (by its
+// soname) and uses it. The choice holds for the rest of the process.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tarnscsi {
+
+// Names the simulator's library; wins over every other way of choosing it.
+inline constexpr char kSimulatorVariable[] = "TARNSCSI_SIMULATOR";
+// The file name the module loads the manager by.
+inline constexpr char kManagerFile[] = "libwnaspi32.so";
+
+enum class ManagerKind {
+    kInstalled,  // the library search decides (real cameras)
+    kSimulator,  // the simulated camera shipped with the library
+    kPath,       // a manager library named by its path
+};
+
+struct ManagerChoice {
+    ManagerKind kind = ManagerKind::kInstalled;
+    std::string path;  // for kPath
+};
+
+// Where the simulator is looked for: TARNSCSI_SIMULATOR when set, then
+// beside the program and the library that uses this API (the installed
+// layout: <prefix>/lib/tarnscsi/, and the build tree's sim/ folder).
+std::vector<std::string> SimulatorCandidates();
+// The first candidate that exists, or "" when none does.
+std::string FindSimulator();
+
+// Makes the module use the chosen manager. Returns "" on success, else what
+// went wrong; then nothing was changed and the caller must stop rather than
+// go on with another manager.
+std::string UseManager(const ManagerChoice& choice);
+
+// For programs without an option of their own: the simulator when
+// TARNSCSI_SIMULATOR names one. "" when nothing was asked for or it loaded.
+std::string UseManagerFromEnvironment();
+
+}  // namespace tarnscsi

@@ -1,0 +1,135 @@
+// The bus scan: every target the module searches, through the module's own
+// transport, so it sees exactly what the module sees.
+#include <tarnscsi/bus.h>
+
+#include <array>
+#include <cstdio>
+
+#include <tarnscsi/manager.h>
+
+#include "camera/commands.h"
+#include "common/dynamic_library.h"
+#include "common/peripheral_types.h"
+#include "transport/aspi_transport.h"
+#if !defined(_WIN32)
+#include "sg/sg_control.h"
+#endif
+
+namespace tarnscsi {
+
+namespace {
+
+constexpr char kPrintableFirst = ' ';
+constexpr char kPrintableLast = '~';
+
+// An INQUIRY text field: printable ASCII, trailing spaces dropped.
+std::string Field(const std::uint8_t* data, std::size_t from, std::size_t to) {
+    std::string text;
+    for (std::size_t i = from; i < to; ++i) {
+        const char c = static_cast<char>(data[i]);
+        text += (c >= kPrintableFirst && c <= kPrintableLast) ? c : '?';
+    }
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+}
+
+void Identify(AspiTransport& transport, BusDevice& device) {
+    std::array<std::uint8_t, camera::kInquiryStandardLength> data{};
+    aspi::SRB_ExecSCSICmd block =
+        camera::BuildRequest(camera::kInquireStandard, data.data(), camera::kInquireStandard.dataLength,
+                             static_cast<std::uint8_t>(device.adapter), static_cast<std::uint8_t>(device.target));
+    device.identified = transport.Execute(block);
+    device.inquiry = transport.LastResult();
+    if (!device.identified) return;
+    device.vendor = Field(data.data(), camera::kInquiryVendorOffset, camera::kInquiryProductOffset);
+    device.product = Field(data.data(), camera::kInquiryProductOffset, camera::kInquiryRevisionOffset);
+    device.revision = Field(data.data(), camera::kInquiryRevisionOffset, camera::kInquiryStandardLength);
+    device.camera = camera::IsCamera(device.type, data.data());
+}
+
+#if !defined(_WIN32)
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        lines.push_back(text.substr(start, end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return lines;
+}
+#endif
+
+// The manager's path and report, from the library the transport loaded.
+void DescribeManager(BusScan& scan) {
+#if defined(_WIN32)
+    (void)scan;
+#else
+    const DynamicLibrary manager(kManagerFile, true);
+    if (!manager.IsLoaded()) return;
+    scan.managerPath = manager.Path();
+    if (auto diagnostics = manager.Symbol<SgDiagnosticsFn>(SG_DIAGNOSTICS_ENTRY)) {
+        std::string text(diagnostics(nullptr, 0), '\0');
+        text.resize(diagnostics(text.data(), static_cast<std::uint32_t>(text.size() + 1)));
+        scan.report = Lines(text);
+    }
+#endif
+}
+
+}  // namespace
+
+bool BusScan::SupportCompleted() const { return supportStatus == aspi::SS_COMP; }
+
+const BusDevice* BusScan::Camera() const {
+    for (const BusDevice& device : devices) {
+        if (device.camera) return &device;
+    }
+    return nullptr;
+}
+
+std::string DeviceTypeName(std::uint8_t type) {
+    if (const char* name = PeripheralTypeNameOf(type)) return name;
+    char text[16];
+    std::snprintf(text, sizeof text, "type 0x%02X", type);
+    return text;
+}
+
+BusScan ScanBus() {
+    BusScan scan;
+    AspiTransport transport;
+    if (!transport.IsValid()) {
+        scan.error = ConnectErrorFromText(transport.ErrorText());
+#if !defined(_WIN32)
+        // The loader's own words say which file it looked for and why it failed.
+        const DynamicLibrary again(kManagerFile);
+        if (!again.IsLoaded()) scan.loaderMessage = again.Error();
+#endif
+        return scan;
+    }
+    scan.loaded = true;
+    const aspi::DWORD word = transport.GetSupportInfo();
+    scan.supportStatus = aspi::SupportStatus(word);
+    if (scan.supportStatus == aspi::SS_COMP) scan.adapters = aspi::SupportAdapterCount(word);
+
+    for (int adapter = 0; adapter < scan.adapters; ++adapter) {
+        for (int target = 0; target < kTargetsPerAdapter; ++target) {
+            aspi::SRB_GDEVBlock query{};
+            query.SRB_Cmd = aspi::SC_GET_DEV_TYPE;
+            query.SRB_HaId = static_cast<aspi::BYTE>(adapter);
+            query.SRB_Target = static_cast<aspi::BYTE>(target);
+            if (transport.SendRequest(&query) != aspi::SS_COMP) continue;
+            BusDevice device;
+            device.adapter = adapter;
+            device.target = target;
+            device.type = query.SRB_DeviceType & camera::kDeviceTypeMask;
+            Identify(transport, device);
+            scan.devices.push_back(std::move(device));
+        }
+    }
+    // Last, so that the report also tells of commands that failed above.
+    DescribeManager(scan);
+    return scan;
+}
+
+}  // namespace tarnscsi

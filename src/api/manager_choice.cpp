@@ -1,0 +1,145 @@
+// Choosing the ASPI manager the module loads, and finding the simulator
+// relative to where the program and this library are installed.
+#include <tarnscsi/manager.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "common/dynamic_library.h"
+
+#if !defined(_WIN32)
+#include <dlfcn.h>
+#endif
+
+#ifndef TARNSCSI_INSTALL_LIBDIR
+#define TARNSCSI_INSTALL_LIBDIR "lib"
+#endif
+
+namespace tarnscsi {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kSupportEntry[] = "GetASPI32SupportInfo";
+constexpr char kSendEntry[] = "SendASPI32Command";
+// The simulator's private folder below the library directory, so that the
+// ordinary library search never finds it in place of the real manager.
+constexpr char kSimulatorFolder[] = "tarnscsi/simulator";
+// Where a build tree keeps it, next to the programs' own folders.
+constexpr char kBuildTreeFolder[] = "sim";
+
+// The folder of the running program.
+fs::path ProgramFolder() {
+    std::error_code error;
+    const fs::path program = fs::read_symlink("/proc/self/exe", error);
+    return error ? fs::path() : program.parent_path();
+}
+
+// The folder of the file that holds this code: the program itself when the
+// API is linked in statically, else the shared library.
+fs::path CodeFolder() {
+#if defined(_WIN32)
+    return {};
+#else
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&FindSimulator), &info) == 0 || info.dli_fname == nullptr) return {};
+    std::error_code error;
+    const fs::path file = fs::canonical(info.dli_fname, error);
+    return error ? fs::path() : file.parent_path();
+#endif
+}
+
+void AddCandidatesBeside(const fs::path& folder, std::vector<std::string>& candidates) {
+    if (folder.empty()) return;
+    const auto add = [&candidates](const fs::path& path) {
+        const std::string text = path.lexically_normal().string();
+        for (const std::string& known : candidates) {
+            if (known == text) return;
+        }
+        candidates.push_back(text);
+    };
+    // Installed: <prefix>/bin/program and <prefix>/<libdir>/tarnscsi/simulator/,
+    // or a library in <prefix>/<libdir>/ itself.
+    add(folder / ".." / TARNSCSI_INSTALL_LIBDIR / kSimulatorFolder / kManagerFile);
+    add(folder / kSimulatorFolder / kManagerFile);
+    // A build tree: <build>/tools/tarnscsi and <build>/sim/.
+    add(folder / ".." / kBuildTreeFolder / kManagerFile);
+}
+
+#if !defined(_WIN32)
+std::string LoadManager(const std::string& path) {
+    // A bare name would go through the library search, which is exactly
+    // what may find another manager instead.
+    if (path.find('/') == std::string::npos) {
+        return "the manager must be given by its path (with a '/'), not \"" + path + "\"";
+    }
+    DynamicLibrary manager(path);
+    if (!manager.IsLoaded()) return "cannot load " + path + ": " + manager.Error();
+    if (!manager.Has(kSupportEntry) || !manager.Has(kSendEntry)) {
+        return path + " is not an ASPI manager (it lacks " + kSupportEntry + " or " + kSendEntry + ")";
+    }
+    // The module's load by name must land on this very library.
+    const DynamicLibrary byName(kManagerFile, true);
+    if (byName.Handle() != manager.Handle()) {
+        return path + " is not known as " + kManagerFile + " (its soname), so the module would not use it";
+    }
+    manager.Keep();  // loaded until the process ends
+    return {};
+}
+#endif
+
+}  // namespace
+
+std::vector<std::string> SimulatorCandidates() {
+    std::vector<std::string> candidates;
+    if (const char* named = std::getenv(kSimulatorVariable); named != nullptr && *named != '\0') {
+        candidates.emplace_back(named);
+    }
+    AddCandidatesBeside(ProgramFolder(), candidates);
+    AddCandidatesBeside(CodeFolder(), candidates);
+    return candidates;
+}
+
+std::string FindSimulator() {
+    for (const std::string& candidate : SimulatorCandidates()) {
+        std::error_code error;
+        if (fs::is_regular_file(candidate, error)) return candidate;
+    }
+    return {};
+}
+
+std::string UseManager(const ManagerChoice& choice) {
+#if defined(_WIN32)
+    if (choice.kind == ManagerKind::kInstalled) return {};
+    return "choosing the ASPI manager is not supported on Windows: put the manager beside the program";
+#else
+    switch (choice.kind) {
+        case ManagerKind::kInstalled: return {};
+        case ManagerKind::kPath: return LoadManager(choice.path);
+        case ManagerKind::kSimulator: {
+            if (const char* named = std::getenv(kSimulatorVariable); named != nullptr && *named != '\0') {
+                return LoadManager(named);
+            }
+            const std::string simulator = FindSimulator();
+            if (simulator.empty()) {
+                std::string looked;
+                for (const std::string& candidate : SimulatorCandidates()) looked += "\n  " + candidate;
+                return "the simulated camera's library was not found; looked for:" + looked +
+                       "\nset " + kSimulatorVariable + " to its path";
+            }
+            return LoadManager(simulator);
+        }
+    }
+    return {};
+#endif
+}
+
+std::string UseManagerFromEnvironment() {
+    const char* named = std::getenv(kSimulatorVariable);
+    if (named == nullptr || *named == '\0') return {};
+    return UseManager({ManagerKind::kPath, named});
+}
+
+}  // namespace tarnscsi

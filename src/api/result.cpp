@@ -1,0 +1,266 @@
+// Names and texts for connection errors and command results.
+#include <tarnscsi/result.h>
+
+#include <cstdio>
+#include <iterator>
+
+#include "camera/commands.h"
+#include "common/scsi_sense.h"
+#include "transport/aspi.h"
+
+namespace tarnscsi {
+
+namespace {
+
+struct StatusName {
+    std::uint8_t value;
+    const char* name;
+};
+
+// Request-block statuses of the published ASPI interface.
+constexpr StatusName kRequestStatusNames[] = {
+    {0x00, "pending"},
+    {0x01, "completed"},
+    {0x02, "aborted"},
+    {0x03, "abort failed"},
+    {0x04, "error"},
+    {0x80, "invalid command"},
+    {0x81, "invalid host adapter"},
+    {0x82, "no device"},
+    {0xE0, "invalid request block"},
+    {0xE1, "buffer alignment"},
+    {0xE2, "illegal mode"},
+    {0xE3, "no ASPI manager"},
+    {0xE4, "manager failed to initialise"},
+    {0xE5, "manager busy"},
+    {0xE6, "buffer too big"},
+    {0xE7, "mismatched components"},
+    {0xE8, "no adapters"},
+    {0xE9, "insufficient resources"},
+    {0xEA, "manager shut down"},
+    {0xEB, "bad installation"},
+};
+
+// Host adapter statuses.
+constexpr StatusName kHostStatusNames[] = {
+    {0x00, "ok"},
+    {0x09, "timeout"},
+    {0x0B, "command timeout"},
+    {0x0D, "message reject"},
+    {0x0E, "bus reset"},
+    {0x0F, "parity error"},
+    {0x10, "request sense failed"},
+    {0x11, "selection timeout"},
+    {0x12, "data overrun or underrun"},
+    {0x13, "unexpected bus free"},
+    {0x14, "bus phase error"},
+};
+
+// SCSI target statuses.
+constexpr StatusName kTargetStatusNames[] = {
+    {0x00, "GOOD"},
+    {0x02, "CHECK CONDITION"},
+    {0x04, "CONDITION MET"},
+    {0x08, "BUSY"},
+    {0x10, "INTERMEDIATE"},
+    {0x18, "RESERVATION CONFLICT"},
+    {0x22, "COMMAND TERMINATED"},
+    {0x28, "TASK SET FULL"},
+    {0x30, "ACA ACTIVE"},
+    {0x40, "TASK ABORTED"},
+};
+
+constexpr std::uint8_t kTargetBusy = 0x08;
+constexpr std::uint8_t kHostSelectionTimeout = 0x11;
+
+struct ConnectErrorName {
+    ConnectError error;
+    const char* text;
+    const char* advice;
+};
+
+constexpr ConnectErrorName kConnectErrors[] = {
+    {ConnectError::kNone, "", ""},
+    {ConnectError::kOutOfMemory, "Out of memory", "close other programs and try again"},
+    {ConnectError::kMissingManager, "Missing wnaspi32",
+     "no ASPI manager (libwnaspi32.so) was found on the library path: install the SCSI generic manager, or use "
+     "the simulated camera"},
+    {ConnectError::kCorruptManager, "Corrupt wnaspi32",
+     "the ASPI manager found lacks GetASPI32SupportInfo or SendASPI32Command: reinstall it"},
+    {ConnectError::kNoEvent, "Error (no event)",
+     "no completion event could be created: the process may have run out of file descriptors"},
+    {ConnectError::kCameraNotFound, "Camera not found",
+     "a scan of the bus ('tarnscsi scan') lists what the ASPI manager sees, and why a device is not taken for "
+     "the camera; check the camera's power, cable and termination"},
+};
+
+std::string Hex(std::uint8_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value);
+    return text;
+}
+
+template <std::size_t N>
+const char* Find(const StatusName (&table)[N], std::uint8_t value) {
+    for (const StatusName& entry : table) {
+        if (entry.value == value) return entry.name;
+    }
+    return nullptr;
+}
+
+template <std::size_t N>
+std::string NameOr(const StatusName (&table)[N], std::uint8_t value, const char* what) {
+    const char* name = Find(table, value);
+    return name != nullptr ? name : std::string(what) + " " + Hex(value);
+}
+
+}  // namespace
+
+const char* ConnectErrorText(ConnectError error) {
+    for (const ConnectErrorName& entry : kConnectErrors) {
+        if (entry.error == error) return entry.text;
+    }
+    return "";
+}
+
+ConnectError ConnectErrorFromText(const std::string& text) {
+    for (const ConnectErrorName& entry : kConnectErrors) {
+        if (text == entry.text) return entry.error;
+    }
+    return ConnectError::kNone;
+}
+
+const char* ConnectAdvice(ConnectError error) {
+    for (const ConnectErrorName& entry : kConnectErrors) {
+        if (entry.error == error) return entry.advice;
+    }
+    return "";
+}
+
+std::string SenseKeyName(std::uint8_t key) {
+    for (const sense::KeyName& entry : sense::kKeyNames) {
+        if (entry.key == key) return entry.name;
+    }
+    return "sense key " + Hex(key);
+}
+
+const char* AdditionalSenseText(std::uint8_t asc, std::uint8_t ascq) {
+    for (const sense::AdditionalSenseName& entry : sense::kAdditionalSenseNames) {
+        if (entry.asc == asc && entry.ascq == ascq) return entry.text;
+    }
+    return nullptr;
+}
+
+Sense DecodeSense(const std::uint8_t* bytes, std::size_t length) {
+    Sense result;
+    if (bytes == nullptr || length <= sense::kResponseOffset) return result;
+    const std::uint8_t response = bytes[sense::kResponseOffset] & sense::kResponseCodeMask;
+    if (response == sense::kFixedCurrent || response == sense::kFixedDeferred) {
+        if (length <= sense::kFixedAscqOffset) return result;
+        result.key = bytes[sense::kFixedKeyOffset] & sense::kKeyMask;
+        result.asc = bytes[sense::kFixedAscOffset];
+        result.ascq = bytes[sense::kFixedAscqOffset];
+        result.valid = true;
+    } else if (response == sense::kDescriptorCurrent || response == sense::kDescriptorDeferred) {
+        if (length <= sense::kDescriptorAscqOffset) return result;
+        result.key = bytes[sense::kDescriptorKeyOffset] & sense::kKeyMask;
+        result.asc = bytes[sense::kDescriptorAscOffset];
+        result.ascq = bytes[sense::kDescriptorAscqOffset];
+        result.valid = true;
+    }
+    return result;
+}
+
+std::string Sense::Describe() const {
+    if (!valid) return "none";
+    std::string text = SenseKeyName(key);
+    if (const char* additional = AdditionalSenseText(asc, ascq)) {
+        text += ", ";
+        text += additional;
+    }
+    char codes[24];
+    std::snprintf(codes, sizeof codes, " (%X/%02X/%02X)", key, asc, ascq);
+    return text + codes;
+}
+
+std::string RequestStatusName(std::uint8_t status) { return NameOr(kRequestStatusNames, status, "status"); }
+std::string HostStatusName(std::uint8_t status) { return NameOr(kHostStatusNames, status, "host status"); }
+std::string TargetStatusName(std::uint8_t status) { return NameOr(kTargetStatusNames, status, "status"); }
+
+std::string CommandNameOf(std::uint8_t opcode) {
+    for (const camera::OpcodeName& entry : camera::kCommandNames) {
+        if (entry.opcode == opcode) return entry.name;
+    }
+    return "command " + Hex(opcode);
+}
+
+bool CommandResult::Ok() const { return sent && srbStatus == aspi::SS_COMP; }
+
+CommandOutcome CommandResult::Outcome() const {
+    if (!sent) return CommandOutcome::kNotSent;
+    if (srbStatus == aspi::SS_COMP) return CommandOutcome::kCompleted;
+    if (targetStatus == aspi::STATUS_CHKCOND) return CommandOutcome::kCheckCondition;
+    if (targetStatus != aspi::STATUS_GOOD) return CommandOutcome::kTargetStatus;
+    if (hostStatus != aspi::HASTAT_OK) return CommandOutcome::kHostAdapter;
+    // Nothing from the bus, and the manager gave its answer before returning.
+    if (!pending) return CommandOutcome::kRefused;
+    return CommandOutcome::kFailed;
+}
+
+std::string CommandResult::CommandName() const {
+    return cdbLength == 0 ? std::string("no command") : CommandNameOf(Opcode());
+}
+
+std::string CommandResult::Describe() const {
+    const std::string name = CommandName();
+    std::string what;
+    switch (Outcome()) {
+        case CommandOutcome::kCompleted: return name + ": completed";
+        case CommandOutcome::kNotSent: return name + ": not sent (no usable connection to the ASPI manager)";
+        case CommandOutcome::kRefused: what = "refused by the ASPI manager"; break;
+        case CommandOutcome::kCheckCondition:
+            what = "CHECK CONDITION, sense " + (sense.valid ? sense.Describe() : std::string("not available"));
+            break;
+        case CommandOutcome::kTargetStatus: what = "the camera answered " + TargetStatusName(targetStatus); break;
+        case CommandOutcome::kHostAdapter: what = "host adapter: " + HostStatusName(hostStatus); break;
+        case CommandOutcome::kFailed: what = "failed"; break;
+    }
+    return name + ": " + what + "; request status " + Hex(srbStatus) + " (" + RequestStatusName(srbStatus) +
+           "), host adapter status " + Hex(hostStatus) + ", target status " + Hex(targetStatus);
+}
+
+std::string CommandResult::Advice() const {
+    switch (Outcome()) {
+        case CommandOutcome::kCompleted: return {};
+        case CommandOutcome::kNotSent: return "reconnect to the camera";
+        case CommandOutcome::kRefused:
+            return "the ASPI manager did not accept the request: check that the camera is still listed by "
+                   "'tarnscsi scan', then reconnect";
+        case CommandOutcome::kHostAdapter:
+            if (hostStatus == kHostSelectionTimeout) {
+                return "the camera does not answer on the bus: check its power, cable and termination, then "
+                       "'tarnscsi scan'";
+            }
+            return "check the SCSI cable and termination, then try again";
+        case CommandOutcome::kTargetStatus:
+            return targetStatus == kTargetBusy ? "the camera is busy: wait for it and try again"
+                                               : "try again; if it persists, power-cycle the camera";
+        case CommandOutcome::kCheckCondition:
+            if (sense.valid) {
+                switch (sense.key) {
+                    case sense::kKeyNotReady: return "the camera is not ready: wait for it and try again";
+                    case sense::kKeyIllegalRequest:
+                        return "the camera refused the command's parameters: check the frame, binning and "
+                               "exposure time";
+                    case sense::kKeyUnitAttention: return "the camera was reset or changed state: try again";
+                    case sense::kKeyHardwareError: return "the camera reports a fault: power-cycle it";
+                    default: break;
+                }
+            }
+            return "try again; if it persists, power-cycle the camera";
+        case CommandOutcome::kFailed: break;
+    }
+    return "try again; if it persists, check the cable and power-cycle the camera";
+}
+
+}  // namespace tarnscsi

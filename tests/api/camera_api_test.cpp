@@ -1,0 +1,190 @@
+// The C++ camera API: the same operations, the buffer-capacity guard that
+// the exports cannot have, and typed results that say which command failed
+// and what the manager and the camera said.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include <tarnscsi/camera.h>
+
+#include "sim_control.h"
+#include "support/bus_log.h"
+
+using namespace testing_support;
+using tarnscsi::Camera;
+using tarnscsi::CommandOutcome;
+using tarnscsi::ConnectError;
+using tarnscsi::DownloadStatus;
+
+class CameraApiTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SimReset();
+        ConnectError error = ConnectError::kNone;
+        camera = Camera::Open(error);
+        ASSERT_TRUE(camera) << tarnscsi::ConnectErrorText(error);
+        SimLogClear();
+    }
+    void TearDown() override {
+        camera.reset();
+        SimReset();
+    }
+    std::unique_ptr<Camera> camera;
+};
+
+TEST_F(CameraApiTest, OpensWhereTheCameraIsOrSaysWhyNot) {
+    EXPECT_EQ(camera->Adapter(), SIM_DEFAULT_ADAPTER);
+    EXPECT_EQ(camera->Target(), SIM_DEFAULT_TARGET);
+    SimClearBus(1);
+    ConnectError error = ConnectError::kNone;
+    EXPECT_FALSE(Camera::Open(error));
+    EXPECT_EQ(error, ConnectError::kCameraNotFound);
+    EXPECT_STREQ(tarnscsi::ConnectErrorText(error), "Camera not found");
+}
+
+TEST_F(CameraApiTest, DownloadsIntoABufferThatFits) {
+    ASSERT_TRUE(camera->Expose({0, 0, 0, 101, 61, 1, 0}));  // binned: 100 x 60 -> 50 x 30 pixels
+    std::vector<std::uint8_t> image(50 * 30 * 2);
+    const auto result = camera->Download(image);
+    ASSERT_EQ(result.status, DownloadStatus::kOk) << result.message;
+    EXPECT_EQ(result.bytes, image.size());
+    EXPECT_EQ(result.window.width, 100);
+    EXPECT_EQ(result.window.binned, 1);
+    std::vector<std::uint8_t> sent(SimLastImage(nullptr, 0));
+    SimLastImage(sent.data(), static_cast<std::uint32_t>(sent.size()));
+    EXPECT_EQ(image, sent);
+}
+
+TEST_F(CameraApiTest, RefusesAWindowLargerThanTheBufferBeforeReadingAnything) {
+    ASSERT_TRUE(camera->Expose({0, 0, 0, 768, 512, 0, 0}));
+    SimLogClear();
+    std::vector<std::uint8_t> image(768 * 512 * 2 - 1, 0xAA);
+    const auto result = camera->Download(image);
+    EXPECT_EQ(result.status, DownloadStatus::kBufferTooSmall);
+    EXPECT_EQ(result.bytes, 768u * 512 * 2);
+    EXPECT_NE(result.message.find("786432"), std::string::npos) << result.message;
+    EXPECT_EQ(ExecRequests(0x28).size(), 0u);
+    EXPECT_TRUE(std::all_of(image.begin(), image.end(), [](std::uint8_t b) { return b == 0xAA; }));
+}
+
+TEST_F(CameraApiTest, RefusesAWindowWhoseSizeOnlyFitsBecauseItWraps) {
+    // 65536 x 32768 pixels of two bytes is 2^32 bytes: zero in 32 bits.
+    std::vector<std::uint8_t> list(78, 0);
+    list[7] = 0x46;
+    list[8] = 0x01;
+    list[10] = list[12] = 0x0B;
+    list[11] = list[13] = 0x06;
+    list[23] = 0x01;  // width 0x00010000
+    list[28] = 0x80;  // height 0x00008000
+    SimScriptReply(0x25, list.data(), static_cast<std::uint32_t>(list.size()), 1);
+    std::vector<std::uint8_t> image(16);
+    const auto result = camera->Download(image);
+    EXPECT_EQ(result.status, DownloadStatus::kBufferTooSmall) << result.message;
+    EXPECT_NE(result.message.find("4294967296"), std::string::npos) << result.message;
+    EXPECT_EQ(ExecRequests(0x28).size(), 0u);
+}
+
+TEST_F(CameraApiTest, SaysWhichStepOfADownloadFailed) {
+    ASSERT_TRUE(camera->Expose({0, 0, 0, 768, 512, 0, 0}));
+    std::vector<std::uint8_t> image(768 * 512 * 2);
+    SimAddFault(0x25, 0, 1, SIM_FAULT_CHECK_CONDITION);
+    const auto unreadable = camera->Download(image);
+    EXPECT_EQ(unreadable.status, DownloadStatus::kWindowUnreadable);
+    EXPECT_EQ(unreadable.command.Opcode(), 0x25);
+    EXPECT_NE(unreadable.message.find("GET WINDOW: CHECK CONDITION, sense ABORTED COMMAND"), std::string::npos)
+        << unreadable.message;
+
+    SimAddFault(0x28, 3, 1, SIM_FAULT_CHECK_CONDITION);
+    const auto failed = camera->Download(image);
+    EXPECT_EQ(failed.status, DownloadStatus::kReadFailed);
+    EXPECT_EQ(failed.command.Opcode(), 0x28);
+    EXPECT_EQ(failed.received, 3u * 2048);
+    EXPECT_NE(failed.message.find("after 6144 of 786432 bytes: READ(10): CHECK CONDITION"), std::string::npos)
+        << failed.message;
+}
+
+// Each way a command can fail reaches the typed result with the command,
+// the three statuses and the decoded sense.
+TEST_F(CameraApiTest, ARequestRefusedAtOnceIsTold) {
+    SimSetCompletion(SIM_PENDING, 100);
+    SimAddFault(0x1A, 0, 1, SIM_FAULT_REFUSE);
+    EXPECT_FALSE(camera->ReadCooling());
+    const auto& result = camera->LastResult();
+    EXPECT_EQ(result.CommandName(), "MODE SENSE(6)");
+    EXPECT_TRUE(result.sent);
+    EXPECT_FALSE(result.pending);
+    EXPECT_EQ(result.returned, 0x04);
+    EXPECT_EQ(result.srbStatus, 0x04);
+    EXPECT_EQ(result.Outcome(), CommandOutcome::kRefused);
+    EXPECT_FALSE(result.sense.valid);
+    EXPECT_EQ(result.Describe(),
+              "MODE SENSE(6): refused by the ASPI manager; request status 0x04 (error), host adapter status 0x00, "
+              "target status 0x00");
+    EXPECT_FALSE(result.Advice().empty());
+}
+
+TEST_F(CameraApiTest, ACheckConditionAfterAWaitCarriesTheSense) {
+    SimSetCompletion(SIM_PENDING, 100);
+    SimAddFault(0x15, 0, 1, SIM_FAULT_CHECK_CONDITION);
+    EXPECT_FALSE(camera->SetTemperature(-100));
+    const auto& result = camera->LastResult();
+    EXPECT_EQ(result.CommandName(), "MODE SELECT(6)");
+    EXPECT_TRUE(result.pending);
+    EXPECT_EQ(result.returned, 0x00);
+    EXPECT_EQ(result.srbStatus, 0x04);
+    EXPECT_EQ(result.targetStatus, 0x02);
+    EXPECT_EQ(result.Outcome(), CommandOutcome::kCheckCondition);
+    ASSERT_TRUE(result.sense.valid);
+    EXPECT_EQ(result.sense.key, 0x0B);
+    EXPECT_EQ(result.sense.Describe(), "ABORTED COMMAND, no additional sense information (B/00/00)");
+}
+
+TEST_F(CameraApiTest, TheCamerasOwnSenseIsDecodedInWords) {
+    // While the exposure runs the camera is not ready, and says why.
+    SimSetManualClock(1);
+    ASSERT_TRUE(camera->Expose({5000, 0, 0, 768, 512, 0, 0}));
+    EXPECT_FALSE(camera->Ready());
+    const auto& result = camera->LastResult();
+    EXPECT_EQ(result.CommandName(), "TEST UNIT READY");
+    EXPECT_EQ(result.Outcome(), CommandOutcome::kCheckCondition);
+    ASSERT_TRUE(result.sense.valid);
+    EXPECT_EQ(result.sense.Describe(), "NOT READY, logical unit is in process of becoming ready (2/04/01)");
+    EXPECT_NE(result.Advice().find("not ready"), std::string::npos);
+}
+
+TEST_F(CameraApiTest, AnEmptyAddressIsAHostAdapterSelectionTimeout) {
+    SimClearBus(1);
+    SimAddCamera(0, 3, 0);
+    ConnectError error = ConnectError::kNone;
+    auto moved = Camera::Open(error);
+    ASSERT_TRUE(moved);
+    // The camera goes away under the open connection.
+    SimClearBus(1);
+    EXPECT_FALSE(moved->Ready());
+    const auto& result = moved->LastResult();
+    EXPECT_EQ(result.target, 3);
+    EXPECT_EQ(result.Outcome(), CommandOutcome::kHostAdapter) << result.Describe();
+    EXPECT_EQ(result.hostStatus, 0x11);
+    EXPECT_NE(result.Describe().find("selection timeout"), std::string::npos) << result.Describe();
+    EXPECT_NE(result.Advice().find("does not answer"), std::string::npos);
+}
+
+TEST_F(CameraApiTest, ARefusedScanIsKeptApartFromTheWindow) {
+    SimAddFault(0x1B, 0, 1, SIM_FAULT_CHECK_CONDITION);
+    EXPECT_TRUE(camera->Expose({0, 0, 0, 64, 64, 0, 0}));
+    EXPECT_EQ(camera->ScanResult().CommandName(), "SCAN");
+    EXPECT_EQ(camera->ScanResult().Outcome(), CommandOutcome::kCheckCondition);
+    EXPECT_TRUE(camera->Expose({0, 0, 0, 64, 64, 0, 0}));
+    EXPECT_TRUE(camera->ScanResult().Ok());
+}
+
+TEST_F(CameraApiTest, CoolingReadingsAndReadiness) {
+    ASSERT_TRUE(camera->SetTemperature(-50));
+    const auto reading = camera->ReadCooling();
+    ASSERT_TRUE(reading);
+    EXPECT_EQ(reading->temperature, -50);
+    EXPECT_TRUE(camera->Ready());
+    SimAddFault(0x1A, 0, 1, SIM_FAULT_REFUSE);
+    EXPECT_FALSE(camera->ReadCooling());
+}

@@ -1,0 +1,115 @@
+// The rules every front-end shares: connect error texts, sense decoding,
+// frame checks and the window a frame becomes, unit conversions, pixels.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <cstdint>
+#include <vector>
+
+#include <tarnscsi/camera.h>
+
+using namespace tarnscsi;
+
+TEST(ConnectErrorTest, TextsAreTheModulesMessagesBothWays) {
+    const std::pair<ConnectError, const char*> known[] = {
+        {ConnectError::kOutOfMemory, "Out of memory"},       {ConnectError::kMissingManager, "Missing wnaspi32"},
+        {ConnectError::kCorruptManager, "Corrupt wnaspi32"}, {ConnectError::kNoEvent, "Error (no event)"},
+        {ConnectError::kCameraNotFound, "Camera not found"},
+    };
+    for (const auto& [error, text] : known) {
+        EXPECT_STREQ(ConnectErrorText(error), text);
+        EXPECT_EQ(ConnectErrorFromText(text), error) << text;
+        EXPECT_STRNE(ConnectAdvice(error), "") << text;
+    }
+    EXPECT_EQ(ConnectErrorFromText(""), ConnectError::kNone);
+    EXPECT_EQ(ConnectErrorFromText("camera not found"), ConnectError::kNone);
+}
+
+TEST(SenseTest, FixedAndDescriptorFormatsDecodeAlike) {
+    std::uint8_t fixed[18] = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x00};
+    const Sense a = DecodeSense(fixed, 14);
+    ASSERT_TRUE(a.valid);
+    EXPECT_EQ(a.Describe(), "ILLEGAL REQUEST, invalid field in CDB (5/24/00)");
+
+    const std::uint8_t descriptor[8] = {0x72, 0x02, 0x04, 0x01};
+    const Sense b = DecodeSense(descriptor, sizeof descriptor);
+    ASSERT_TRUE(b.valid);
+    EXPECT_EQ(b.Describe(), "NOT READY, logical unit is in process of becoming ready (2/04/01)");
+
+    // Deferred errors and the valid bit (0x80) decode the same way.
+    fixed[0] = 0xF1;
+    EXPECT_TRUE(DecodeSense(fixed, 14).valid);
+}
+
+TEST(SenseTest, ShortOrForeignSenseIsNotTakenForMeaning) {
+    const std::uint8_t fixed[18] = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x00};
+    EXPECT_FALSE(DecodeSense(fixed, 13).valid);  // ASCQ missing
+    EXPECT_FALSE(DecodeSense(fixed, 0).valid);
+    EXPECT_FALSE(DecodeSense(nullptr, 14).valid);
+    const std::uint8_t zeros[14] = {};
+    EXPECT_FALSE(DecodeSense(zeros, sizeof zeros).valid);
+    EXPECT_EQ(Sense{}.Describe(), "none");
+    // Codes outside the table still show as numbers.
+    const std::uint8_t vendor[14] = {0x70, 0, 0x09, 0, 0, 0, 0, 6, 0, 0, 0, 0, 0x80, 0x01};
+    EXPECT_EQ(DecodeSense(vendor, sizeof vendor).Describe(), "VENDOR SPECIFIC (9/80/01)");
+}
+
+TEST(FrameTest, FramesOnTheSensorPassAndOthersSayWhy) {
+    EXPECT_EQ(FrameProblem(Frame{}), "");
+    EXPECT_EQ(FrameProblem(Frame{767, 511, 1, 1, 1}), "");
+    EXPECT_EQ(FrameProblem(Frame{766, 510, 2, 2, 2}), "");
+    EXPECT_NE(FrameProblem(Frame{767, 511, 1, 1, 2}), "");  // smaller than one binned pixel
+    EXPECT_NE(FrameProblem(Frame{0, 0, 769, 512, 1}), "");
+    EXPECT_NE(FrameProblem(Frame{-1, 0, 10, 10, 1}), "");
+    EXPECT_NE(FrameProblem(Frame{0, 0, 0, 10, 1}), "");
+    EXPECT_EQ(FrameProblem(Frame{0, 0, 10, 10, 3}), "the camera bins 1x1 or 2x2 only, not 3x3");
+}
+
+TEST(FrameTest, HugeValuesNeverWrapOntoTheSensor) {
+    EXPECT_NE(FrameProblem(Frame{1, 0, INT_MAX, 10, 1}), "");
+    EXPECT_NE(FrameProblem(Frame{INT_MAX, 0, INT_MAX, 10, 1}), "");
+    EXPECT_NE(FrameProblem(Frame{INT_MIN, 0, INT_MAX, 10, 1}), "");
+    EXPECT_NE(FrameProblem(Frame{0, INT_MAX, 10, 2, 1}), "");
+}
+
+TEST(FrameTest, ABinnedFrameBecomesTheWindowTheCameraBins) {
+    const ExposureSettings window = WindowFor(Frame{3, 5, 101, 61, 2}, 1500);
+    EXPECT_EQ(window, (ExposureSettings{1500, 3, 5, 100, 60, 1, 0}));
+    EXPECT_EQ(FrameOf(window), (Frame{3, 5, 100, 60, 2}));
+    EXPECT_EQ(ImageBytes(window), 50u * 30 * 2);
+    EXPECT_EQ(WindowFor(Frame{3, 5, 101, 61, 1}, 0).width, 101);
+    EXPECT_EQ(BinnedOrigin(3, 2), 1);
+    EXPECT_EQ(BinnedSize(101, 2), 50);
+}
+
+TEST(FrameTest, AReportedWindowOffTheSensorIsNamed) {
+    EXPECT_EQ(ReportedWindowProblem({10, 0, 0, 768, 512, 0, 0}), "");
+    EXPECT_NE(ReportedWindowProblem({10, 1, 0, 768, 512, 0, 0}), "");
+    EXPECT_NE(ReportedWindowProblem({-1, 0, 0, 768, 512, 0, 0}), "");
+    EXPECT_NE(ReportedWindowProblem({10, 0, 0, 65536, 32768, 0, 0}), "");
+    EXPECT_EQ(ImageBytes({0, 0, 0, 65536, 32768, 0, 0}), std::uint64_t{1} << 32);
+}
+
+TEST(UnitsTest, ConversionsRoundToTheCamerasResolution) {
+    EXPECT_EQ(CelsiusToTenths(-10.04), -100);
+    EXPECT_EQ(CelsiusToTenths(-10.05), -101);
+    EXPECT_DOUBLE_EQ(TenthsToCelsius(-105), -10.5);
+    EXPECT_EQ(SecondsToMilliseconds(kMaxExposureSeconds), INT32_MAX);
+    EXPECT_EQ(SecondsToMilliseconds(0.0004), 0);
+    EXPECT_DOUBLE_EQ(DriveToPercent(255), 100.0);
+    EXPECT_EQ(PercentToDrive(DriveToPercent(128)), 128);
+}
+
+TEST(PixelsTest, TheCamerasByteOrderBecomesTheMachines) {
+    const std::vector<std::uint8_t> bytes = {0x12, 0x34, 0xFF, 0x00, 0x01};
+    std::vector<std::uint16_t> pixels(3, 0xAAAA);
+    PixelsFromCamera(bytes, pixels);
+    EXPECT_EQ(pixels, (std::vector<std::uint16_t>{0x1234, 0xFF00, 0xAAAA}));
+    std::vector<std::uint8_t> inPlace = bytes;
+    PixelsFromCameraInPlace(inPlace);
+    std::uint16_t first = 0;
+    std::memcpy(&first, inPlace.data(), sizeof first);
+    EXPECT_EQ(first, 0x1234);
+    EXPECT_EQ(inPlace[4], 0x01);
+}
