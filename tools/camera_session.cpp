@@ -1,26 +1,32 @@
 #include "camera_session.h"
 
-#include <string>
-
 #include "errors.h"
 
 namespace tarnscsi::tool {
 
 std::unique_ptr<Camera> OpenCamera() {
-    std::string error;
+    ConnectError error = ConnectError::kNone;
     auto camera = Camera::Open(error);
     if (!camera) throw ToolError(ConnectFailureText(error));
     return camera;
 }
 
-std::string ConnectFailureText(const std::string& error) {
-    std::string text = "cannot connect to the camera: " + error;
-    if (error == "Missing wnaspi32") {
-        text += " (no ASPI manager libwnaspi32.so on the library path; install ours, or try the simulated "
-                "camera with --simulate)";
-    } else if (error == "Camera not found") {
-        text += " ('tarnscsi scan' lists what the ASPI manager sees on the bus, and why a device cannot be opened)";
-    }
+std::string ConnectAdviceText(ConnectError error) {
+    std::string advice = ConnectAdvice(error);
+    if (error == ConnectError::kMissingManager) advice += " (tarnscsi --simulate ...)";
+    return advice;
+}
+
+std::string ConnectFailureText(ConnectError error) {
+    std::string text = std::string("cannot connect to the camera: ") + ConnectErrorText(error);
+    if (const std::string advice = ConnectAdviceText(error); !advice.empty()) text += " (" + advice + ")";
+    return text;
+}
+
+std::string CommandFailure(const std::string& what, const CommandResult& result, const std::string& detail) {
+    std::string text = what + ": " + result.Describe();
+    if (!detail.empty()) text += " (" + detail + ")";
+    if (const std::string advice = result.Advice(); !advice.empty()) text += "; " + advice;
     return text;
 }
 

@@ -1,20 +1,28 @@
-// Opening the camera for a command.
+// Opening the camera for a command, and how the tool words a failure of the
+// connection or of a command: what failed, what the camera said, and what to
+// try next.
 #pragma once
 
 #include <memory>
 #include <string>
 
-#include "api/camera.h"
+#include <tarnscsi/camera.h>
+#include <tarnscsi/result.h>
 
 namespace tarnscsi::tool {
 
-// Connects; throws ToolError with the module's message (for example
-// "Missing wnaspi32" or "Camera not found") when that fails. Destroying the
-// camera disconnects.
+// Connects; throws ToolError with ConnectFailureText when that fails.
+// Destroying the camera disconnects.
 std::unique_ptr<Camera> OpenCamera();
 
-// What to tell a person when connecting failed with the module's `error`:
-// the message, and where one helps, what to try next.
-std::string ConnectFailureText(const std::string& error);
+// "cannot connect to the camera: Missing wnaspi32 (what to try)". Where the
+// tool itself offers a way out (--simulate), the advice names it.
+std::string ConnectFailureText(ConnectError error);
+
+// The library's advice for `error`, with the tool's own option where one helps.
+std::string ConnectAdviceText(ConnectError error);
+
+// "<what>: <the command and what the camera said> (<detail>); <what to try>".
+std::string CommandFailure(const std::string& what, const CommandResult& result, const std::string& detail = {});
 
 }  // namespace tarnscsi::tool

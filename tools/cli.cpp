@@ -2,9 +2,13 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string>
+
+#include <tarnscsi/manager.h>
+#include <tarnscsi/trace.h>
+#include <tarnscsi/units.h>
 
 #include "cool_command.h"
 #include "errors.h"
@@ -12,11 +16,10 @@
 #include "expose_command.h"
 #include "expose_display.h"
 #include "interrupt.h"
-#include "manager_choice.h"
+#include "number_format.h"
 #include "options.h"
 #include "scan_command.h"
 #include "status_command.h"
-#include "units.h"
 #include "version.h"
 
 namespace tarnscsi::tool {
@@ -86,6 +89,22 @@ CLI::App* AddScan(CLI::App& app, bool& json) {
 
 void PrintError(const std::string& message) { std::fprintf(stderr, "tarnscsi: error: %s\n", message.c_str()); }
 
+// Standard error, for --trace without a value.
+constexpr char kTraceToStandardError[] = "-";
+
+// The manager the module will load: the simulator with --simulate (the one
+// TARNSCSI_SIMULATOR names, else the one found beside the tool), the one
+// TARNSCSI_SIMULATOR names alone, else the installed one. "" on success.
+std::string ChooseManager(bool simulate) {
+    if (simulate) {
+        const std::string problem = UseManager({ManagerKind::kSimulator, {}});
+        return problem.empty() ? problem : "--simulate: cannot use the simulator: " + problem;
+    }
+    const std::string problem = UseManagerFromEnvironment();
+    return problem.empty() ? problem
+                           : std::string("cannot use the simulator ") + kSimulatorVariable + " names: " + problem;
+}
+
 // Runs a command, turning its outcome into the exit code.
 int Guarded(const char* onInterrupt, const std::function<int()>& command) {
     try {
@@ -116,8 +135,15 @@ int Run(int argc, char** argv) {
     app.footer(kExitCodeHelp);
     bool simulate = false;
     app.add_flag("--simulate", simulate,
-                 std::string("Use the simulated camera (the simulator's manager library; ") +
-                     manager_choice::kSimulatorVariable + " names another one, and alone also chooses it)");
+                 std::string("Use the simulated camera: the simulator's manager library found beside the tool (") +
+                     kSimulatorVariable + " names another one, and alone also chooses it)");
+    std::optional<std::string> trace;
+    app.add_option("--trace", trace,
+                   std::string("Log every SCSI command, one line each (name, address, command bytes, statuses, "
+                               "sense, duration), to standard error (no value or '-') or appended to FILE; ") +
+                       kTraceVariable + " does the same without the option")
+        ->expected(0, 1)
+        ->type_name("[=FILE]");
 
     ExposeOptions expose;
     CoolOptions cool;
@@ -151,13 +177,17 @@ int Run(int argc, char** argv) {
         return kExitUsage;
     }
 
-    // Before anything loads the module's manager; no other manager instead.
-    if (const auto simulator = manager_choice::RequestedSimulator(
-            simulate, std::getenv(manager_choice::kSimulatorVariable), TARNSCSI_BUILT_SIMULATOR)) {
-        if (const std::string problem = manager_choice::LoadSimulator(*simulator); !problem.empty()) {
-            PrintError(problem);
+    if (trace) {
+        const std::string file = trace->empty() ? std::string(kTraceToStandardError) : *trace;
+        if (const std::string problem = TraceToFile(file); !problem.empty()) {
+            PrintError("--trace: " + problem);
             return kExitFailure;
         }
+    }
+    // Before anything loads the module's manager; no other manager instead.
+    if (const std::string problem = ChooseManager(simulate); !problem.empty()) {
+        PrintError(problem);
+        return kExitFailure;
     }
     InstallInterruptHandler();
     if (exposeCmd->parsed()) {

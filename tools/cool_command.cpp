@@ -5,11 +5,13 @@
 #include <optional>
 #include <string>
 
+#include <tarnscsi/units.h>
+
 #include "camera_session.h"
 #include "errors.h"
 #include "interrupt.h"
+#include "number_format.h"
 #include "progress.h"
-#include "units.h"
 
 namespace tarnscsi::tool {
 
@@ -25,7 +27,7 @@ constexpr double kComparisonSlack = 1e-9;
 
 std::string Describe(const CoolingReading& reading) {
     return "sensor " + Fixed(TenthsToCelsius(reading.temperature), kTemperatureDecimals) + " C, cooler drive " +
-           Fixed(CoolerDrivePercent(reading.coolerDrive), 0) + " %";
+           Fixed(DriveToPercent(reading.coolerDrive), 0) + " %";
 }
 
 bool WithinTolerance(const CoolingReading& reading, const CoolRequest& request) {
@@ -52,7 +54,7 @@ CoolingReading WaitForSetpoint(Camera& camera, const CoolRequest& request) {
             last = reading;
             if (WithinTolerance(*reading, request)) return *reading;
         } else if (++missed >= kMaxMissedReadings) {
-            throw ToolError("the camera stopped reporting its temperature");
+            throw ToolError(CommandFailure("the camera stopped reporting its temperature", camera.LastResult()));
         }
         const auto elapsed = Clock::now() - started;
         if (elapsed >= request.timeout) {
@@ -72,10 +74,14 @@ void RunCool(const CoolRequest& request) {
     auto camera = OpenCamera();
     const std::string setpoint = Fixed(TenthsToCelsius(request.setpoint), kTemperatureDecimals) + " C";
     if (!camera->SetTemperature(request.setpoint)) {
-        throw ToolError("the camera did not accept the setpoint " + setpoint);
+        throw ToolError(CommandFailure("the camera did not accept the setpoint " + setpoint, camera->LastResult()));
     }
     if (!request.wait) {
         const auto reading = camera->ReadCooling();
+        if (!reading) {
+            std::fprintf(stderr, "tarnscsi: warning: %s\n",
+                         CommandFailure("could not read the sensor temperature", camera->LastResult()).c_str());
+        }
         if (!request.quiet) {
             std::printf("Setpoint %s sent%s.\n", setpoint.c_str(),
                         reading ? ("; " + Describe(*reading)).c_str() : "");

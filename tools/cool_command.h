@@ -2,7 +2,8 @@
 // sensor is within a tolerance of it, showing temperature and cooler drive.
 #pragma once
 
-#include "api/camera.h"
+#include <tarnscsi/camera.h>
+
 #include "options.h"
 
 namespace tarnscsi::tool {

@@ -3,16 +3,19 @@
 #include <cstdio>
 #include <vector>
 
-#include "camera/commands.h"
+#include <tarnscsi/camera.h>
+#include <tarnscsi/frame.h>
+#include <tarnscsi/units.h>
+
 #include "camera_session.h"
 #include "cool_command.h"
 #include "errors.h"
 #include "fits_writer.h"
 #include "frame_capture.h"
 #include "image.h"
+#include "number_format.h"
 #include "pending_file.h"
 #include "png_preview.h"
-#include "units.h"
 #include "version.h"
 
 namespace tarnscsi::tool {
@@ -33,19 +36,21 @@ void CheckOutputs(const ExposeRequest& request) {
     }
 }
 
+// The image follows the window the camera reports; the origin recorded is
+// the one the camera was sent (request.window), in the image's binned pixels.
 FitsKeywords KeywordsFor(const ExposeRequest& request, const CapturedFrame& frame) {
     FitsKeywords keywords;
-    const int binning = BinningFactor(frame.window.binned);
+    const int binning = FrameOf(frame.window).binning;
     keywords.exposureSeconds = MillisecondsToSeconds(frame.window.exposureTime);
     keywords.start = frame.start;
     if (frame.cooling) keywords.ccdTemperature = TenthsToCelsius(frame.cooling->temperature);
     if (request.setpoint) keywords.setpoint = TenthsToCelsius(*request.setpoint);
     keywords.binning = binning;
-    keywords.originX = frame.window.originX / binning;
-    keywords.originY = frame.window.originY / binning;
+    keywords.originX = BinnedOrigin(request.window.originX, binning);
+    keywords.originY = BinnedOrigin(request.window.originY, binning);
     keywords.pixelSizeX = kPixelSizeMicrons * binning;
     keywords.pixelSizeY = kPixelSizeMicrons * binning;
-    keywords.instrument = camera::kProductName;
+    keywords.instrument = CameraModel();
     keywords.imageType = FitsImageType(request.type);
     keywords.software = kSoftwareName;
     return keywords;
@@ -53,8 +58,9 @@ FitsKeywords KeywordsFor(const ExposeRequest& request, const CapturedFrame& fram
 
 void SaveFrame(const ExposeRequest& request, const CapturedFrame& frame, int number,
                std::span<const std::uint8_t> bytes, ExposeObserver& observer) {
-    const int binning = BinningFactor(frame.window.binned);
-    const Image16 image = ImageFromCameraBytes(bytes, frame.window.width / binning, frame.window.height / binning);
+    const int binning = FrameOf(frame.window).binning;
+    const Image16 image = ImageFromCameraBytes(bytes, BinnedSize(frame.window.width, binning),
+                                               BinnedSize(frame.window.height, binning));
 
     SavedFrame saved;
     saved.number = number;
@@ -83,8 +89,9 @@ void RunExpose(const ExposeRequest& request, ExposeObserver& observer) {
     CheckOutputs(request);
     auto camera = OpenCamera();
     if (request.setpoint && !camera->SetTemperature(*request.setpoint)) {
-        throw ToolError("the camera did not accept the setpoint " +
-                        Fixed(TenthsToCelsius(*request.setpoint), kTemperatureDecimals) + " C");
+        throw ToolError(CommandFailure("the camera did not accept the setpoint " +
+                                           Fixed(TenthsToCelsius(*request.setpoint), kTemperatureDecimals) + " C",
+                                       camera->LastResult()));
     }
     if (request.setpoint && request.coolWait) {
         CoolRequest cooling;
@@ -100,7 +107,7 @@ void RunExpose(const ExposeRequest& request, ExposeObserver& observer) {
                         Fixed(TenthsToCelsius(cooling.setpoint), kTemperatureDecimals).c_str());
         }
     }
-    std::vector<std::uint8_t> buffer(Camera::ImageBytes(request.window));
+    std::vector<std::uint8_t> buffer(ImageBytes(request.window));
     for (int number = 1; number <= request.count; ++number) {
         const CapturedFrame frame = CaptureFrame(*camera, request.window, number, request.count, buffer, observer);
         observer.Downloaded(number);

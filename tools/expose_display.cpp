@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
-#include "units.h"
+#include <tarnscsi/units.h>
+
+#include "number_format.h"
 
 namespace tarnscsi::tool {
 

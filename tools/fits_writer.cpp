@@ -5,10 +5,11 @@
 #include <cerrno>
 #include <memory>
 
+#include <tarnscsi/units.h>
+
 #include "errors.h"
 #include "pending_file.h"
 #include "timestamp.h"
-#include "units.h"
 
 namespace tarnscsi::tool {
 

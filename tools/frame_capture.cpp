@@ -3,9 +3,12 @@
 #include <future>
 #include <string>
 
+#include <tarnscsi/frame.h>
+#include <tarnscsi/units.h>
+
+#include "camera_session.h"
 #include "errors.h"
 #include "interrupt.h"
-#include "units.h"
 
 namespace tarnscsi::tool {
 
@@ -23,30 +26,20 @@ double SecondsSince(Clock::time_point from) {
     return std::chrono::duration<double>(Clock::now() - from).count();
 }
 
-std::string Describe(const ExposureSettings& w) {
-    return std::to_string(w.width) + " x " + std::to_string(w.height) + " at (" + std::to_string(w.originX) + ", " +
-           std::to_string(w.originY) + ")" + (w.binned ? " binned" : "") + ", " + std::to_string(w.exposureTime) +
-           " ms";
-}
-
-// Only a window inside the sensor can be stored; anything else would be a
-// fault of the camera or the bus.
-bool Plausible(const ExposureSettings& w) {
-    const int minSize = BinningFactor(w.binned);
-    return w.originX >= 0 && w.originY >= 0 && w.width >= minSize && w.height >= minSize &&
-           w.originX <= kSensorWidth - w.width && w.originY <= kSensorHeight - w.height && w.exposureTime >= 0;
-}
-
-void WaitUntilReady(Camera& camera, FrameProgress progress, Clock::time_point started, ExposeObserver& observer) {
+// `scanFailure`, when not empty, says that SCAN failed: if the camera never
+// gets ready, that is the reason given.
+void WaitUntilReady(Camera& camera, FrameProgress progress, Clock::time_point started, const std::string& scanFailure,
+                    ExposeObserver& observer) {
     const auto exposure = std::chrono::milliseconds(SecondsToMilliseconds(progress.exposure));
     const auto deadline = started + exposure + kReadoutAllowance;
     while (!camera.Ready()) {
         ThrowIfInterrupted();
         const auto now = Clock::now();
         if (now > deadline) {
+            if (!scanFailure.empty()) throw ToolError(scanFailure);
             throw ToolError("the camera did not finish frame " + std::to_string(progress.number) + " within " +
                             std::to_string(std::chrono::duration_cast<std::chrono::seconds>(now - started).count()) +
-                            " s of its start");
+                            " s of its start (last answer: " + camera.LastResult().Describe() + ")");
         }
         const bool exposing = now < started + exposure;
         progress.phase = exposing ? FramePhase::kExposing : FramePhase::kReadingOut;
@@ -71,6 +64,16 @@ DownloadResult DownloadShowingProgress(Camera& camera, std::span<std::uint8_t> b
     return pending.get();
 }
 
+// The download's message names the command and the sense; the advice is the
+// failed command's (a window too large for the buffer has no command).
+std::string DownloadFailure(const std::string& frameName, const DownloadResult& result) {
+    std::string text = "download of " + frameName + " failed: " + result.message;
+    const bool commandFailed =
+        result.status == DownloadStatus::kWindowUnreadable || result.status == DownloadStatus::kReadFailed;
+    if (const std::string advice = result.command.Advice(); commandFailed && !advice.empty()) text += "; " + advice;
+    return text;
+}
+
 }  // namespace
 
 CapturedFrame CaptureFrame(Camera& camera, const ExposureSettings& window, int number, int count,
@@ -79,7 +82,10 @@ CapturedFrame CaptureFrame(Camera& camera, const ExposureSettings& window, int n
     const std::string frameName = "frame " + std::to_string(number);
     CapturedFrame frame;
     frame.cooling = camera.ReadCooling();
-    if (!frame.cooling) observer.Warning("could not read the sensor temperature; CCD-TEMP is left out");
+    if (!frame.cooling) {
+        observer.Warning("could not read the sensor temperature (" + camera.LastResult().Describe() +
+                         "); CCD-TEMP is left out");
+    }
 
     FrameProgress progress;
     progress.number = number;
@@ -88,19 +94,35 @@ CapturedFrame CaptureFrame(Camera& camera, const ExposureSettings& window, int n
     frame.start = std::chrono::system_clock::now();
     const auto started = Clock::now();
     if (!camera.Expose(window)) {
-        throw ToolError("the camera refused the exposure of " + frameName + " (" + Describe(window) + ")");
+        throw ToolError(CommandFailure("the camera refused the exposure of " + frameName + " (" +
+                                           DescribeWindow(window) + ")",
+                                       camera.LastResult()));
     }
-    WaitUntilReady(camera, progress, started, observer);
+    // SCAN's status alone does not decide: the camera may end it with other
+    // than good status while its exposure starts. Whether an image follows does.
+    const CommandResult scan = camera.ScanResult();
+    const std::string notStarted = "the exposure of " + frameName + " did not start";
+    const std::string scanFailure = scan.Ok() ? std::string() : CommandFailure(notStarted, scan);
+    WaitUntilReady(camera, progress, started, scanFailure, observer);
 
     const DownloadResult result = DownloadShowingProgress(camera, buffer, progress, observer);
-    if (!result) throw ToolError("download of " + frameName + " failed: " + result.message);
+    if (!result && !scanFailure.empty()) {
+        // The download only confirms that no image came; the advice is SCAN's.
+        throw ToolError(CommandFailure(notStarted, scan, "the download then failed: " + result.message));
+    }
+    if (!result) throw ToolError(DownloadFailure(frameName, result));
     ThrowIfInterrupted();
-    if (!Plausible(result.window)) {
-        throw ToolError("the camera reported an impossible window for " + frameName + ": " + Describe(result.window));
+    if (!scanFailure.empty()) {
+        observer.Warning("SCAN of " + frameName + " did not complete (" + scan.Describe() +
+                         "), but the camera then delivered its image; the frame is kept");
+    }
+    if (const std::string problem = ReportedWindowProblem(result.window); !problem.empty()) {
+        throw ToolError("the camera reported an impossible window for " + frameName + ": " + problem);
     }
     if (result.window != window) {
-        observer.Warning("the camera reports " + Describe(result.window) + " for " + frameName +
-                         ", not the requested " + Describe(window) + "; the file follows the camera");
+        observer.Warning("the camera reports " + DescribeWindow(result.window) + " for " + frameName +
+                         ", not the requested " + DescribeWindow(window) +
+                         "; the image follows the camera, the origin recorded is the one sent");
     }
     frame.window = result.window;
     frame.bytes = result.bytes;

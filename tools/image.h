@@ -14,8 +14,8 @@ struct Image16 {
     std::vector<std::uint16_t> pixels;  // width * height values
 };
 
-// The camera sends each pixel most significant byte first. `bytes` holds at
-// least width * height * 2 bytes.
+// The camera's bytes (each pixel most significant byte first) as pixels.
+// `bytes` should hold width * height * 2 bytes; pixels beyond them stay 0.
 Image16 ImageFromCameraBytes(std::span<const std::uint8_t> bytes, int width, int height);
 
 }  // namespace tarnscsi::tool

@@ -8,7 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "camera/exposure_settings.h"
+#include <tarnscsi/exposure_settings.h>
+
 #include "name_pattern.h"
 
 namespace tarnscsi::tool {
@@ -35,7 +36,7 @@ struct ExposeOptions {
 };
 
 struct ExposeRequest {
-    ExposureSettings window;  // camera units; width and height even when binned
+    tarnscsi::ExposureSettings window;  // camera units; width and height even when binned
     int count = 1;
     NamePattern output;
     std::optional<NamePattern> preview;

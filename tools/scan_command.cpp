@@ -4,9 +4,11 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "bus_probe.h"
+#include <tarnscsi/bus.h>
+#include <tarnscsi/result.h>
+
+#include "camera_session.h"
 #include "exit_codes.h"
-#include "transport/aspi.h"
 
 namespace tarnscsi::tool {
 
@@ -14,33 +16,33 @@ namespace {
 
 constexpr int kJsonIndent = 2;
 
-std::string StatusText(std::uint8_t status) {
-    switch (status) {
-        case aspi::SS_COMP:
-            return "ok";
-        case aspi::SS_NO_ADAPTERS:
-            return "no host adapters";
-        default: {
-            char text[16];
-            std::snprintf(text, sizeof text, "status 0x%02X", status);
-            return text;
-        }
-    }
+// The support word's status: "ok" when the manager answered, else its name.
+std::string StatusText(const BusScan& scan) {
+    return scan.SupportCompleted() ? std::string("ok") : RequestStatusName(scan.supportStatus);
 }
 
-void PrintJson(const BusProbe& probe) {
+// Why the manager could not be used, with the dynamic linker's words.
+std::string LoadFailure(const BusScan& scan) {
+    std::string text = ConnectErrorText(scan.error);
+    if (!scan.loaderMessage.empty()) text += " (" + scan.loaderMessage + ")";
+    return text;
+}
+
+void PrintJson(const BusScan& scan) {
     nlohmann::json out;
-    out["manager"] = probe.managerPath.empty() ? nlohmann::json(nullptr) : nlohmann::json(probe.managerPath);
-    if (!probe.loaded) {
-        out["error"] = probe.error;
+    out["manager"] = scan.managerPath.empty() ? nlohmann::json(nullptr) : nlohmann::json(scan.managerPath);
+    if (!scan.loaded) {
+        out["error"] = LoadFailure(scan);
         std::printf("%s\n", out.dump(kJsonIndent).c_str());
         return;
     }
-    out["status"] = StatusText(probe.supportStatus);
-    out["adapters"] = probe.adapters;
+    out["status"] = StatusText(scan);
+    out["adapters"] = scan.adapters;
     out["devices"] = nlohmann::json::array();
-    out["camera"] = nullptr;
-    for (const ProbedDevice& device : probe.devices) {
+    const BusDevice* const camera = scan.Camera();
+    out["camera"] = camera != nullptr ? nlohmann::json{{"adapter", camera->adapter}, {"target", camera->target}}
+                                      : nlohmann::json(nullptr);
+    for (const BusDevice& device : scan.devices) {
         nlohmann::json entry = {{"adapter", device.adapter},
                                 {"target", device.target},
                                 {"type", device.type},
@@ -51,62 +53,60 @@ void PrintJson(const BusProbe& probe) {
             entry["product"] = device.product;
             entry["revision"] = device.revision;
         } else {
-            entry["error"] = device.inquiryError;
-        }
-        if (device.camera && out["camera"].is_null()) {
-            out["camera"] = {{"adapter", device.adapter}, {"target", device.target}};
+            entry["error"] = device.inquiry.Describe();
         }
         out["devices"].push_back(std::move(entry));
     }
-    out["report"] = probe.report ? nlohmann::json(*probe.report) : nlohmann::json(nullptr);
+    out["report"] = scan.report ? nlohmann::json(*scan.report) : nlohmann::json(nullptr);
     std::printf("%s\n", out.dump(kJsonIndent).c_str());
 }
 
-void PrintText(const BusProbe& probe) {
-    if (!probe.loaded) {
-        std::fprintf(stderr, "tarnscsi: error: cannot use the ASPI manager: %s\n", probe.error.c_str());
-        std::fprintf(stderr, "Install the manager for real cameras, or run with --simulate for the simulated one.\n");
+void PrintText(const BusScan& scan) {
+    if (!scan.loaded) {
+        std::fprintf(stderr, "tarnscsi: error: cannot use the ASPI manager: %s\n", LoadFailure(scan).c_str());
+        if (const std::string advice = ConnectAdviceText(scan.error); !advice.empty()) {
+            std::fprintf(stderr, "%s\n", advice.c_str());
+        }
         return;
     }
-    std::printf("Manager:       %s\n", probe.managerPath.empty() ? "(unknown path)" : probe.managerPath.c_str());
-    std::printf("Host adapters: %d (%s)\n", probe.adapters, StatusText(probe.supportStatus).c_str());
-    if (!probe.devices.empty()) {
+    std::printf("Manager:       %s\n", scan.managerPath.empty() ? "(unknown path)" : scan.managerPath.c_str());
+    std::printf("Host adapters: %d (%s)\n", scan.adapters, StatusText(scan).c_str());
+    if (!scan.devices.empty()) {
         std::printf("\n%-7s  %-6s  %-16s  %-8s  %-16s  %s\n", "Adapter", "Target", "Type", "Vendor", "Product",
                     "Revision");
     }
-    bool cameraSeen = false;
-    for (const ProbedDevice& device : probe.devices) {
+    const BusDevice* const camera = scan.Camera();
+    for (const BusDevice& device : scan.devices) {
         const std::string type = std::to_string(device.type) + " " + DeviceTypeName(device.type);
         if (device.identified) {
             std::printf("%-7d  %-6d  %-16s  %-8s  %-16s  %-4s%s\n", device.adapter, device.target, type.c_str(),
                         device.vendor.c_str(), device.product.c_str(), device.revision.c_str(),
-                        device.camera && !cameraSeen ? "  <- the camera" : "");
+                        &device == camera ? "  <- the camera" : "");
         } else {
             std::printf("%-7d  %-6d  %-16s  (%s%s)\n", device.adapter, device.target, type.c_str(),
-                        device.inquiryError.c_str(), probe.report ? "; see the manager report" : "");
+                        device.inquiry.Describe().c_str(), scan.report ? "; see the manager report" : "");
         }
-        cameraSeen = cameraSeen || device.camera;
     }
-    if (probe.adapters > 0 && probe.devices.empty()) {
+    if (scan.adapters > 0 && scan.devices.empty()) {
         std::printf("\nNo device answered at the targets the module searches.\n");
     }
-    if (!cameraSeen) std::printf("\nNo camera found.\n");
-    if (probe.report) {
+    if (camera == nullptr) std::printf("\nNo camera found.\n");
+    if (scan.report) {
         std::printf("\nManager report:\n");
-        for (const std::string& line : *probe.report) std::printf("  %s\n", line.c_str());
+        for (const std::string& line : *scan.report) std::printf("  %s\n", line.c_str());
     }
 }
 
 }  // namespace
 
 int RunScan(bool json) {
-    const BusProbe probe = ProbeBus();
+    const BusScan scan = ScanBus();
     if (json) {
-        PrintJson(probe);
+        PrintJson(scan);
     } else {
-        PrintText(probe);
+        PrintText(scan);
     }
-    return probe.loaded ? kExitOk : kExitFailure;
+    return scan.loaded ? kExitOk : kExitFailure;
 }
 
 }  // namespace tarnscsi::tool

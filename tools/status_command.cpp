@@ -6,10 +6,12 @@
 #include <optional>
 #include <string>
 
-#include "api/camera.h"
+#include <tarnscsi/camera.h>
+#include <tarnscsi/units.h>
+
 #include "camera_session.h"
 #include "exit_codes.h"
-#include "units.h"
+#include "number_format.h"
 
 namespace tarnscsi::tool {
 
@@ -19,23 +21,31 @@ constexpr int kJsonIndent = 2;
 constexpr double kPercentRounding = 10.0;  // one decimal
 
 struct Status {
+    ConnectError connectError = ConnectError::kNone;
     bool connected = false;
-    std::string error;
     int adapter = 0;
     int target = 0;
     std::optional<CoolingReading> cooling;
+    CommandResult coolingCommand;  // the MODE SENSE that failed
 };
 
 Status Query() {
     Status status;
-    auto camera = Camera::Open(status.error);
+    auto camera = Camera::Open(status.connectError);
     if (!camera) return status;
     status.connected = true;
     status.adapter = camera->Adapter();
     status.target = camera->Target();
     status.cooling = camera->ReadCooling();
-    if (!status.cooling) status.error = "the camera did not report its temperature";
+    if (!status.cooling) status.coolingCommand = camera->LastResult();
     return status;
+}
+
+// What went wrong, in one line; "" when nothing did.
+std::string ErrorText(const Status& status) {
+    if (!status.connected) return ConnectErrorText(status.connectError);
+    if (!status.cooling) return "the camera did not report its temperature: " + status.coolingCommand.Describe();
+    return {};
 }
 
 void PrintJson(const Status& status) {
@@ -48,32 +58,33 @@ void PrintJson(const Status& status) {
     if (status.cooling) {
         out["temperature_c"] = TenthsToCelsius(status.cooling->temperature);
         out["cooler_drive_percent"] =
-            std::round(CoolerDrivePercent(status.cooling->coolerDrive) * kPercentRounding) / kPercentRounding;
+            std::round(DriveToPercent(status.cooling->coolerDrive) * kPercentRounding) / kPercentRounding;
         out["cooler_drive_raw"] = status.cooling->coolerDrive;
     } else if (status.connected) {
         out["temperature_c"] = nullptr;
         out["cooler_drive_percent"] = nullptr;
         out["cooler_drive_raw"] = nullptr;
     }
-    if (!status.error.empty()) out["error"] = status.error;
+    if (const std::string error = ErrorText(status); !error.empty()) out["error"] = error;
     std::printf("%s\n", out.dump(kJsonIndent).c_str());
 }
 
 void PrintText(const Status& status) {
     if (!status.connected) {
-        std::fprintf(stderr, "tarnscsi: error: %s\n", ConnectFailureText(status.error).c_str());
+        std::fprintf(stderr, "tarnscsi: error: %s\n", ConnectFailureText(status.connectError).c_str());
         return;
     }
     std::printf("Camera:             adapter %d, target %d\n", status.adapter, status.target);
     if (!status.cooling) {
-        std::fprintf(stderr, "tarnscsi: error: %s\n", status.error.c_str());
+        std::fprintf(stderr, "tarnscsi: error: %s\n",
+                     CommandFailure("the camera did not report its temperature", status.coolingCommand).c_str());
         return;
     }
     std::printf("Sensor temperature: %s C\n",
                 Fixed(TenthsToCelsius(status.cooling->temperature), kTemperatureDecimals).c_str());
     std::printf("Cooler drive:       %s %% (%d of %d)\n",
-                Fixed(CoolerDrivePercent(status.cooling->coolerDrive), 0).c_str(), status.cooling->coolerDrive,
-                static_cast<int>(kFullCoolerDrive));
+                Fixed(DriveToPercent(status.cooling->coolerDrive), 0).c_str(), status.cooling->coolerDrive,
+                kFullCoolerDrive);
 }
 
 }  // namespace

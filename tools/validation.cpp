@@ -1,12 +1,15 @@
 // Checks of the command line that CLI11's per-option checks cannot express:
-// non-finite numbers, unit conversions, and the subframe as a whole.
+// non-finite numbers, unit conversions, and the subframe as a whole (by the
+// library's frame rules, so the tool accepts exactly the frames the camera
+// takes).
 #include <cmath>
 #include <cstdio>
 
-#include "api/camera.h"
+#include <tarnscsi/frame.h>
+#include <tarnscsi/units.h>
+
 #include "errors.h"
 #include "options.h"
-#include "units.h"
 
 namespace tarnscsi::tool {
 
@@ -14,6 +17,8 @@ namespace {
 
 constexpr double kMaxToleranceCelsius = 10.0;
 constexpr double kMaxWaitSeconds = 24 * 3600.0;
+static_assert(kMinSetpointCelsius >= kMinSetpointFieldCelsius && kMaxSetpointCelsius <= kMaxSetpointFieldCelsius,
+              "the setpoints the tool accepts must fit the camera's field");
 
 std::string Number(double value) {
     char text[32];
@@ -32,19 +37,30 @@ void CheckRange(const std::string& option, double value, double low, double high
     }
 }
 
-// One axis of the subframe: origin and size in unbinned pixels.
-void CheckAxis(const char* originName, int origin, const char* sizeName, int size, int sensorSize, int minSize) {
-    if (origin < 0 || origin > sensorSize - minSize) {
-        throw Bad(originName, std::to_string(origin),
-                  "must be from 0 to " + std::to_string(sensorSize - minSize) + " (sensor is " +
-                      std::to_string(sensorSize) + " pixels)");
+// The default size along one axis: the rest of the sensor from `origin`
+// (nothing when the origin is off the sensor, which the frame check refuses).
+int RestOfSensor(int origin, int sensorSize) { return origin >= 0 && origin < sensorSize ? sensorSize - origin : 0; }
+
+// Names the option at fault when the library refuses the frame: the axis
+// that is off (each checked alone, the other axis spanning the sensor), then
+// its origin if even a one-pixel frame there is refused, else its size.
+void CheckFrame(const Frame& frame) {
+    const std::string problem = FrameProblem(frame);
+    if (problem.empty()) return;
+    const int binning = frame.binning;
+    const Frame xAlone{frame.x, 0, frame.width, kSensorHeight, binning};
+    if (!FrameProblem(xAlone).empty()) {
+        const Frame xOrigin{frame.x, 0, binning, kSensorHeight, binning};
+        if (!FrameProblem(xOrigin).empty()) throw Bad("--x", std::to_string(frame.x), problem);
+        throw Bad("--width", std::to_string(frame.width), problem);
     }
-    if (size < minSize || origin + size > sensorSize) {
-        throw Bad(sizeName, std::to_string(size),
-                  "must be from " + std::to_string(minSize) + " to " + std::to_string(sensorSize - origin) +
-                      " with " + originName + " " + std::to_string(origin) + " (sensor is " +
-                      std::to_string(sensorSize) + " pixels)");
+    const Frame yAlone{0, frame.y, kSensorWidth, frame.height, binning};
+    if (!FrameProblem(yAlone).empty()) {
+        const Frame yOrigin{0, frame.y, kSensorWidth, binning, binning};
+        if (!FrameProblem(yOrigin).empty()) throw Bad("--y", std::to_string(frame.y), problem);
+        throw Bad("--height", std::to_string(frame.height), problem);
     }
+    throw UsageError("subframe: " + problem);
 }
 
 ImageType ParseImageType(const std::string& name) {
@@ -77,27 +93,22 @@ const char* FitsImageType(ImageType type) {
 
 ExposeRequest CheckExposeOptions(const ExposeOptions& options) {
     ExposeRequest request;
-    if (!std::isfinite(options.seconds) || options.seconds < 0 || options.seconds > kMaxExposureSeconds) {
+    if (!std::isfinite(options.seconds) || options.seconds < kMinExposureSeconds ||
+        options.seconds > kMaxExposureSeconds) {
         throw Bad("exposure time", Number(options.seconds),
-                  "must be a number of seconds from 0 to " + Number(kMaxExposureSeconds));
+                  "must be a number of seconds from " + Number(kMinExposureSeconds) + " to " +
+                      Number(kMaxExposureSeconds));
     }
-    if (options.binning != 1 && options.binning != kBinnedFactor) {
-        throw Bad("--bin", std::to_string(options.binning), "must be 1 or 2");
+    if (const std::string problem = BinningProblem(options.binning, options.binning); !problem.empty()) {
+        throw Bad("--bin", std::to_string(options.binning), problem);
     }
-    const int minSize = options.binning;  // a binned pixel needs 2 x 2 sensor pixels
-    const int width = options.width.value_or(kSensorWidth - options.x);
-    const int height = options.height.value_or(kSensorHeight - options.y);
-    CheckAxis("--x", options.x, "--width", width, kSensorWidth, minSize);
-    CheckAxis("--y", options.y, "--height", height, kSensorHeight, minSize);
+    const Frame frame{options.x, options.y, options.width.value_or(RestOfSensor(options.x, kSensorWidth)),
+                      options.height.value_or(RestOfSensor(options.y, kSensorHeight)), options.binning};
+    CheckFrame(frame);
     if (options.count < 1) throw Bad("--count", std::to_string(options.count), "must be at least 1");
 
-    request.window.exposureTime = SecondsToMilliseconds(options.seconds);
-    request.window.originX = options.x;
-    request.window.originY = options.y;
-    request.window.binned = options.binning == kBinnedFactor ? 1 : 0;
-    // The camera bins whole 2 x 2 cells; say so in the request as it will.
-    request.window.width = request.window.binned ? width & ~1 : width;
-    request.window.height = request.window.binned ? height & ~1 : height;
+    // The camera bins whole 2 x 2 cells; the request says so as it will.
+    request.window = WindowFor(frame, SecondsToMilliseconds(options.seconds));
 
     request.count = options.count;
     request.output = NamePattern::Parse(options.output);

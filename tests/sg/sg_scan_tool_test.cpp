@@ -60,7 +60,10 @@ TEST_F(ScanToolTest, ListsTheSgBusAndSaysWhyADeviceCannotBeOpened) {
     EXPECT_EQ(locked["type_name"], "scanner");
     EXPECT_EQ(locked["camera"], false);
     EXPECT_FALSE(locked.contains("vendor"));
-    EXPECT_NE(locked["error"].get<std::string>().find("host status 0x11"), std::string::npos);
+    // How the INQUIRY ended, as the library describes it.
+    const std::string error = locked["error"].get<std::string>();
+    EXPECT_EQ(error.rfind("INQUIRY: host adapter: selection timeout;", 0), 0u) << error;
+    EXPECT_NE(error.find("host adapter status 0x11"), std::string::npos) << error;
     const auto report = out["report"].get<std::vector<std::string>>();
     EXPECT_NE(std::find(report.begin(), report.end(),
                         "/dev/sg1 [0:0:5:0] adapter 0, target 5, lun 0: cannot open: Permission denied"),

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <regex>
+#include <sstream>
 
 #include "support/fits_reader.h"
 #include "support/tool_process.h"
@@ -50,6 +54,43 @@ void ExpectFitsVerifyClean(const fs::path& file) {
     EXPECT_EQ(check.out.rfind("verification OK", 0), 0u) << check.out;
 }
 
+// Runs with the simulator's TARNSCSI_SIM settings plus `extra`, then restores them.
+class SimulatorSettings {
+public:
+    explicit SimulatorSettings(const std::string& extra) {
+        const char* current = std::getenv(kVariable);
+        if (current != nullptr) saved_ = current;
+        setenv(kVariable, (saved_ ? *saved_ + "," : std::string()).append(extra).c_str(), 1);
+    }
+    ~SimulatorSettings() {
+        if (saved_) {
+            setenv(kVariable, saved_->c_str(), 1);
+        } else {
+            unsetenv(kVariable);
+        }
+    }
+    SimulatorSettings(const SimulatorSettings&) = delete;
+    SimulatorSettings& operator=(const SimulatorSettings&) = delete;
+
+private:
+    static constexpr char kVariable[] = "TARNSCSI_SIM";
+    std::optional<std::string> saved_;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+bool AnyLineStartsWith(const std::string& text, const std::string& start) {
+    for (const std::string& line : Lines(text)) {
+        if (line.rfind(start, 0) == 0) return true;
+    }
+    return false;
+}
+
 struct BadInput {
     std::vector<std::string> args;
     std::string named;  // what the message must quote
@@ -71,6 +112,10 @@ TEST_F(ToolTest, RefusesBadInputNamingTheValueBeforeTouchingTheCamera) {
         {{"expose", "1", "-o", "a.fits", "--width", "769"}, "--width 769"},
         {{"expose", "1", "-o", "a.fits", "--x", "700", "--width", "100"}, "--width 100"},
         {{"expose", "1", "-o", "a.fits", "--bin", "2", "--height", "1"}, "--height 1"},
+        // Origin plus size beyond the largest int: refused, not wrapped onto the sensor.
+        {{"expose", "1", "-o", "a.fits", "--x", "1", "--width", "2147483647"}, "--width 2147483647"},
+        {{"expose", "1", "-o", "a.fits", "--y", "2147483647", "--height", "2"}, "--y 2147483647"},
+        {{"expose", "1", "-o", "a.fits", "--x", "-2147483648"}, "--x -2147483648"},
         {{"expose", "1", "-o", "a.fits", "--count", "0"}, "--count 0"},
         {{"expose", "1", "-o", "one.fits", "--count", "3"}, "one.fits"},
         {{"expose", "1", "-o", "f_%s.fits"}, "f_%s.fits"},
@@ -281,9 +326,88 @@ TEST_F(ToolTest, StatusSaysWhereAndHowColdAsTextOrJson) {
 }
 
 TEST_F(ToolTest, EverySubcommandHasHelpWithTheExitCodes) {
+    const ProcessResult top = Tool({"--help"}, NO_MANAGER_DIR);
+    EXPECT_EQ(top.exitCode, 0);
+    EXPECT_NE(top.out.find("--trace"), std::string::npos) << top.out;
+    EXPECT_NE(top.out.find("TARNSCSI_TRACE"), std::string::npos) << top.out;
     for (const char* command : {"expose", "cool", "status"}) {
         const ProcessResult run = Tool({command, "--help"}, NO_MANAGER_DIR);
         EXPECT_EQ(run.exitCode, 0) << command;
         EXPECT_NE(run.out.find("Exit codes:"), std::string::npos) << command << "\n" << run.out;
     }
+}
+
+// Every command failure names the command and what the camera said (here
+// the simulator's injected CHECK CONDITION), and says what to try.
+TEST_F(ToolTest, CameraFailuresNameTheCommandAndWhatTheCameraSaid) {
+    struct Failure {
+        std::string fault;
+        std::vector<std::string> args;
+        std::string said;
+    };
+    const std::vector<Failure> cases = {
+        {"fault=set-window:0:1:check", {"expose", "0", "-o", "a.fits"},
+         "the camera refused the exposure of frame 1 (768 x 512 at (0, 0), 0 ms): SET WINDOW: CHECK CONDITION"},
+        {"fault=get-window:0:1:check", {"expose", "0", "-o", "a.fits"},
+         "download of frame 1 failed: the camera did not report its window: GET WINDOW: CHECK CONDITION"},
+        {"fault=mode-select:0:1:check", {"cool", "-5"},
+         "the camera did not accept the setpoint -5.0 C: MODE SELECT(6): CHECK CONDITION"},
+        {"fault=mode-select:0:1:check", {"expose", "0", "-o", "a.fits", "--set-temp", "-5"},
+         "the camera did not accept the setpoint -5.0 C: MODE SELECT(6): CHECK CONDITION"},
+        {"fault=mode-sense:0:10:check", {"cool", "-5", "--wait", "--timeout", "10"},
+         "the camera stopped reporting its temperature: MODE SENSE(6): CHECK CONDITION"},
+        {"fault=mode-sense:0:1:check", {"status"},
+         "the camera did not report its temperature: MODE SENSE(6): CHECK CONDITION"},
+        // A refused SCAN is not reported as a failed image read.
+        {"fault=scan:0:1:check", {"expose", "0", "-o", "a.fits"},
+         "the exposure of frame 1 did not start: SCAN: CHECK CONDITION"},
+    };
+    for (const Failure& failure : cases) {
+        const SimulatorSettings settings(failure.fault);
+        const ProcessResult run = Tool(failure.args);
+        EXPECT_EQ(run.exitCode, kFailure) << failure.fault << "\n" << run.err;
+        EXPECT_NE(run.err.find("tarnscsi: error: " + failure.said), std::string::npos) << failure.fault << "\n"
+                                                                                      << run.err;
+        EXPECT_NE(run.err.find("sense ABORTED COMMAND"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("; try again"), std::string::npos) << "no advice: " << run.err;
+        EXPECT_TRUE(dir.Entries().empty()) << failure.fault;
+    }
+}
+
+TEST_F(ToolTest, TraceShowsEveryCommandOnStandardErrorOrInAFile) {
+    unsetenv("TARNSCSI_TRACE");  // the option alone decides here
+    ProcessResult run = Tool({"--simulate", "--trace", "status"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("adapter 0, target 2"), std::string::npos) << "the command still ran: " << run.out;
+    EXPECT_TRUE(AnyLineStartsWith(run.err, "INQUIRY 0:2 [12 ")) << run.err;
+    EXPECT_TRUE(AnyLineStartsWith(run.err, "MODE SENSE(6) 0:2 [1A ")) << run.err;
+
+    run = Tool({"--trace=-", "status"});
+    EXPECT_TRUE(AnyLineStartsWith(run.err, "MODE SENSE(6)")) << run.err;
+
+    // Without the option nothing is traced.
+    run = Tool({"status"});
+    EXPECT_EQ(run.err, "");
+
+    // To a file, appended to: standard error stays clean.
+    run = Tool({"--trace=commands.log", "status"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    run = Tool({"--trace=commands.log", "expose", "0", "-o", "a.fits", "-q"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::ifstream in(At("commands.log"));
+    const std::string log(std::istreambuf_iterator<char>(in), {});
+    const std::vector<std::string> lines = Lines(log);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front().rfind("INQUIRY", 0), 0u) << log;
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.rfind("INQUIRY", 0) == 0; }),
+              2)
+        << "one connection per run, both runs kept: " << log;
+    EXPECT_TRUE(AnyLineStartsWith(log, "SET WINDOW 0:2 [24 ")) << log;
+    EXPECT_TRUE(AnyLineStartsWith(log, "READ(10) 0:2 [28 ")) << log;
+
+    run = Tool({"--trace=no/such/folder/x.log", "status"});
+    EXPECT_EQ(run.exitCode, kFailure);
+    EXPECT_NE(run.err.find("--trace"), std::string::npos) << run.err;
 }

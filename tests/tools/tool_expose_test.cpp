@@ -4,13 +4,17 @@
 
 #include <csignal>
 #include <thread>
+#include <vector>
 
+#include "camera/window_layout.h"
+#include "camera/window_list.h"
 #include "cli.h"
 #include "errors.h"
 #include "exit_codes.h"
 #include "expose_command.h"
 #include "interrupt.h"
 #include "sim/sim_control.h"
+#include "support/fits_reader.h"
 #include "support/tool_process.h"
 
 using namespace tarnscsi::tool;
@@ -18,6 +22,8 @@ using tool_test::TempFolder;
 
 namespace {
 
+constexpr int kScan = 0x1B;
+constexpr int kGetWindow = 0x25;
 constexpr int kRead10 = 0x28;
 
 class ExposeCommandTest : public ::testing::Test {
@@ -28,13 +34,21 @@ protected:
         ClearInterrupt();
         std::signal(SIGINT, SIG_DFL);
     }
-    ExposeRequest Request(double seconds) {
-        ExposeOptions options;
+    ExposeRequest Request(double seconds, ExposeOptions options = {}) {
         options.seconds = seconds;
         options.output = (dir.Path() / "frame.fits").string();
         options.preview = (dir.Path() / "frame.png").string();
         options.quiet = true;
         return CheckExposeOptions(options);
+    }
+    // A small subframe: its whole image comes in one READ(10).
+    ExposeRequest SmallRequest() {
+        ExposeOptions options;
+        options.x = 100;
+        options.y = 60;
+        options.width = 8;
+        options.height = 8;
+        return Request(0, options);
     }
     TempFolder dir;
 };
@@ -43,7 +57,9 @@ class Recorder : public ExposeObserver {
 public:
     void Waiting(const FrameProgress& progress) override { phases.push_back(progress.phase); }
     void FitsSaved(const SavedFrame&) override { ++saved; }
+    void Warning(const std::string& message) override { warnings.push_back(message); }
     std::vector<FramePhase> phases;
+    std::vector<std::string> warnings;
     int saved = 0;
 };
 
@@ -75,8 +91,9 @@ TEST_F(ExposeCommandTest, FailedDownloadSaysSoAndWritesNothing) {
         RunExpose(Request(0), recorder);
         FAIL() << "a failed read must fail the command";
     } catch (const ToolError& e) {
-        EXPECT_NE(std::string(e.what()).find("download of frame 1 failed: an image read failed"), std::string::npos)
-            << e.what();
+        const std::string message = e.what();
+        EXPECT_NE(message.find("download of frame 1 failed: an image read failed"), std::string::npos) << message;
+        EXPECT_NE(message.find("READ(10): CHECK CONDITION"), std::string::npos) << "no command named: " << message;
     }
     EXPECT_EQ(recorder.saved, 0);
     EXPECT_TRUE(dir.Entries().empty());
@@ -90,4 +107,63 @@ TEST_F(ExposeCommandTest, WaitsForTheCameraWhileItExposes) {
     EXPECT_EQ(recorder.phases.front(), FramePhase::kExposing);
     EXPECT_EQ(recorder.saved, 1);
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"frame.fits", "frame.png"}));
+}
+
+// The simulated camera refuses SCAN and starts nothing: the frame fails with
+// SCAN's own answer, not as a failed image read, and nothing is written.
+TEST_F(ExposeCommandTest, RefusedScanFailsTheFrameWithTheScansAnswer) {
+    SimAddFault(kScan, 0, 1, SIM_FAULT_CHECK_CONDITION);
+    Recorder recorder;
+    try {
+        RunExpose(Request(0), recorder);
+        FAIL() << "an exposure that never started must fail the command";
+    } catch (const ToolError& e) {
+        const std::string message = e.what();
+        EXPECT_EQ(message.rfind("the exposure of frame 1 did not start: SCAN: CHECK CONDITION, sense ABORTED COMMAND",
+                                0),
+                  0u)
+            << message;
+    }
+    EXPECT_EQ(recorder.saved, 0);
+    EXPECT_TRUE(dir.Entries().empty());
+}
+
+// A camera may end SCAN with other than good status while its exposure
+// starts: when it then gets ready and delivers the image (here the READ is
+// scripted, as such a camera would answer), the frame is kept with a warning.
+TEST_F(ExposeCommandTest, ScanThatFailedButDeliveredAnImageIsAWarning) {
+    SimAddFault(kScan, 0, 1, SIM_FAULT_CHECK_CONDITION);
+    std::vector<std::uint8_t> image(8 * 8 * 2);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i);
+    SimScriptReply(kRead10, image.data(), static_cast<std::uint32_t>(image.size()), 1);
+    Recorder recorder;
+    RunExpose(SmallRequest(), recorder);
+    EXPECT_EQ(recorder.saved, 1);
+    ASSERT_EQ(recorder.warnings.size(), 1u);
+    EXPECT_NE(recorder.warnings[0].find("SCAN of frame 1 did not complete (SCAN: CHECK CONDITION"), std::string::npos)
+        << recorder.warnings[0];
+    const auto fits = tool_test::ReadFits(dir.Path() / "frame.fits");
+    ASSERT_EQ(fits.pixels.size(), 64u);
+    EXPECT_EQ(fits.pixels[0], 0x0001);  // most significant byte first
+    EXPECT_EQ(fits.pixels[63], 0x7E7F);
+}
+
+// The image follows the window the camera reports; the origin recorded is
+// the one it was sent.
+TEST_F(ExposeCommandTest, FitsOriginIsTheOneSentEvenWhenTheCameraReportsAnother) {
+    const ExposeRequest request = SmallRequest();
+    tarnscsi::ExposureSettings reported = request.window;
+    reported.originX = 0;
+    reported.originY = 0;
+    std::vector<std::uint8_t> list(camera::window::kLength);
+    camera::EncodeWindow(reported, list.data());
+    SimScriptReply(kGetWindow, list.data(), static_cast<std::uint32_t>(list.size()), 1);
+    Recorder recorder;
+    RunExpose(request, recorder);
+    ASSERT_EQ(recorder.warnings.size(), 1u);
+    EXPECT_NE(recorder.warnings[0].find("the camera reports 8 x 8 at (0, 0)"), std::string::npos)
+        << recorder.warnings[0];
+    const auto fits = tool_test::ReadFits(dir.Path() / "frame.fits");
+    EXPECT_EQ(fits.Number("XORGSUBF"), 100.0);
+    EXPECT_EQ(fits.Number("YORGSUBF"), 60.0);
 }
