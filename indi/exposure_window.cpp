@@ -1,59 +1,41 @@
 #include "exposure_window.h"
 
-#include <cmath>
+#include <iomanip>
+#include <sstream>
 
-#include "api/camera.h"
+#include <tarnscsi/units.h>
 
 namespace tarnscsi::indi {
-namespace {
 
-constexpr double kMillisecondsPerSecond = 1000.0;
-constexpr std::uint32_t kBytesPerPixel = 2;
+Frame FrameOfChip(const ChipFrame& chip) { return Frame{chip.x, chip.y, chip.width, chip.height, chip.binX}; }
 
-}  // namespace
-
-std::string BinningProblem(int binX, int binY) {
-    if (binX != binY || (binX != kUnbinned && binX != kBinned)) {
-        return "the camera bins 1x1 or 2x2 only, not " + std::to_string(binX) + "x" +
-               std::to_string(binY);
-    }
-    return {};
+std::string ChipFrameProblem(const ChipFrame& chip) {
+    if (std::string binning = BinningProblem(chip.binX, chip.binY); !binning.empty()) return binning;
+    return FrameProblem(FrameOfChip(chip));
 }
 
-std::string FrameProblem(const ChipFrame& frame) {
-    const bool onSensor = frame.x >= 0 && frame.y >= 0 && frame.width > 0 && frame.height > 0 &&
-                          frame.width <= kSensorWidth - frame.x &&
-                          frame.height <= kSensorHeight - frame.y;
-    if (!onSensor) {
-        return "the frame (" + std::to_string(frame.x) + ", " + std::to_string(frame.y) + ") " +
-               std::to_string(frame.width) + " x " + std::to_string(frame.height) +
-               " does not lie on the " + std::to_string(kSensorWidth) + " x " +
-               std::to_string(kSensorHeight) + " sensor";
-    }
-    if (auto binning = BinningProblem(frame.binX, frame.binY); !binning.empty()) {
-        return binning;
-    }
-    if (frame.width < frame.binX || frame.height < frame.binY) {
-        return "the frame is smaller than one binned pixel";
-    }
-    return {};
+std::string ExposureTimeProblem(double seconds) {
+    // Written so that NaN fails too.
+    if (seconds >= kMinExposureSeconds && seconds <= kMaxExposureSeconds) return {};
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(kExposureDecimals) << "the camera exposes from " << kMinExposureSeconds
+         << " to " << kMaxExposureSeconds << " s, not " << seconds << " s";
+    return text.str();
 }
 
-ExposureSettings WindowFor(const ChipFrame& frame, double seconds) {
-    ExposureSettings settings;
-    settings.exposureTime = static_cast<std::int32_t>(std::lround(seconds * kMillisecondsPerSecond));
-    settings.originX = frame.x;
-    settings.originY = frame.y;
-    settings.width = frame.width;
-    settings.height = frame.height;
-    settings.binned = frame.binX == kBinned ? 1 : 0;
-    return settings;
+ExposureSettings ChipWindow(const ChipFrame& chip, double seconds) {
+    return WindowFor(FrameOfChip(chip), SecondsToMilliseconds(seconds));
 }
 
-std::uint32_t ExpectedImageBytes(const ChipFrame& frame) {
-    const auto columns = static_cast<std::uint32_t>(frame.width / frame.binX);
-    const auto rows = static_cast<std::uint32_t>(frame.height / frame.binY);
+std::uint32_t ExpectedImageBytes(const ChipFrame& chip) {
+    const auto columns = static_cast<std::uint32_t>(BinnedSize(chip.width, chip.binX));
+    const auto rows = static_cast<std::uint32_t>(BinnedSize(chip.height, chip.binY));
     return columns * rows * kBytesPerPixel;
+}
+
+BinnedPoint HeaderOrigin(const ExposureSettings& sent) {
+    const Frame frame = FrameOf(sent);
+    return {BinnedOrigin(frame.x, frame.binning), BinnedOrigin(frame.y, frame.binning)};
 }
 
 }  // namespace tarnscsi::indi

@@ -1,20 +1,19 @@
-// How the driver turns the primary chip's frame, binning and exposure time
-// into the camera's exposure window, and which of those the camera can take.
+// INDI's view of a frame and the camera's: the primary chip's frame and
+// binning as INDI keeps them, mapped onto the library's frame rules
+// (<tarnscsi/frame.h>), which alone decide what the camera takes and which
+// window it is sent.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "camera/exposure_settings.h"
+#include <tarnscsi/exposure_settings.h>
+#include <tarnscsi/frame.h>
 
 namespace tarnscsi::indi {
 
-// The camera bins 2 x 2 or not at all.
-inline constexpr int kUnbinned = 1;
-inline constexpr int kBinned = 2;
-
 // What the client asked for: origin and size in unbinned pixels, as INDI
-// keeps them, and the binning factors.
+// keeps them, and the binning factors, which INDI keeps per axis.
 struct ChipFrame {
     int x = 0;
     int y = 0;
@@ -24,20 +23,36 @@ struct ChipFrame {
     int binY = kUnbinned;
 };
 
-// Empty when the camera can take this binning, else why not.
-std::string BinningProblem(int binX, int binY);
+// The library's frame for a chip frame whose binning is the same on both
+// axes (ChipFrameProblem says so).
+Frame FrameOfChip(const ChipFrame& chip);
 
-// Empty when the frame lies wholly on the sensor and, at its binning, gives
-// an image of at least one pixel; else why not.
-std::string FrameProblem(const ChipFrame& frame);
+// "" when the camera can take the frame, else why not: first its binning
+// (per axis, as INDI has it), then the frame rules.
+std::string ChipFrameProblem(const ChipFrame& chip);
 
-// The camera's window for the frame and an exposure of `seconds`, rounded
-// to the camera's millisecond.
-ExposureSettings WindowFor(const ChipFrame& frame, double seconds);
+// "" when the camera's time field can carry an exposure of `seconds`, else
+// why not (a negative, too long or not-a-number time).
+std::string ExposureTimeProblem(double seconds);
+
+// The window the camera is sent for a frame ChipFrameProblem takes and a
+// time ExposureTimeProblem takes: rounded to the camera's millisecond, and
+// binned sides rounded down to even.
+ExposureSettings ChipWindow(const ChipFrame& chip, double seconds);
 
 // Bytes of the image the client expects: (width / bin) x (height / bin)
 // pixels of two bytes, the size INDI writes into the FITS file. The camera
 // gives the same, since it rounds a binned window's sides down to even.
-std::uint32_t ExpectedImageBytes(const ChipFrame& frame);
+std::uint32_t ExpectedImageBytes(const ChipFrame& chip);
+
+// The subframe origin as image headers record it (XORGSUBF, YORGSUBF): in
+// binned pixels, from the window the camera was sent.
+struct BinnedPoint {
+    int x = 0;
+    int y = 0;
+
+    friend bool operator==(const BinnedPoint&, const BinnedPoint&) = default;
+};
+BinnedPoint HeaderOrigin(const ExposureSettings& sent);
 
 }  // namespace tarnscsi::indi

@@ -1,13 +1,18 @@
 // The device itself: its properties, connecting and disconnecting, the
-// timer, and which frames and binnings the camera takes.
+// timer, the debug trace, and which frames and binnings the camera takes.
 #include "tarnscsi_ccd.h"
 
 #include <algorithm>
 #include <chrono>
 #include <string>
 
+#include <tarnscsi/frame.h>
+#include <tarnscsi/manager.h>
+#include <tarnscsi/trace.h>
+
+#include "camera_messages.h"
 #include "exposure_window.h"
-#include "manager_choice.h"
+#include "log_lines.h"
 
 namespace tarnscsi::indi {
 namespace {
@@ -18,6 +23,11 @@ constexpr int kBitsPerPixel = 16;
 }  // namespace
 
 TarnscsiCcd::TarnscsiCcd() { setVersion(TARNSCSI_VERSION_MAJOR, TARNSCSI_VERSION_MINOR); }
+
+TarnscsiCcd::~TarnscsiCcd() {
+    // The trace sink refers to this device: it must not outlive it.
+    if (isDebug()) SetTraceSink({});
+}
 
 const char* TarnscsiCcd::getDefaultName() { return kDeviceName; }
 
@@ -57,14 +67,15 @@ bool TarnscsiCcd::updateProperties() {
 bool TarnscsiCcd::Connect() {
     // TARNSCSI_SIMULATOR names the simulated manager when a user asks for
     // it; otherwise the installed manager is used, never a silent fallback.
-    std::string error = tarnscsi::manager_choice::ApplyEnvironment();
-    if (!error.empty()) {
-        LOGF_ERROR("Cannot use the simulated camera: %s", error.c_str());
+    if (const std::string problem = UseManagerFromEnvironment(); !problem.empty()) {
+        Report(INDI::Logger::DBG_ERROR,
+            std::string("Cannot use the simulated camera (") + kSimulatorVariable + "): " + problem);
         return false;
     }
+    ConnectError error = ConnectError::kNone;
     camera_ = tarnscsi::Camera::Open(error);
     if (!camera_) {
-        LOGF_ERROR("Cannot connect to the camera: %s", error.c_str());
+        Report(INDI::Logger::DBG_ERROR, "Cannot connect to the camera: " + ConnectFailure(error) + ".");
         return false;
     }
     LOGF_INFO("Camera found on adapter %d, target %d.", camera_->Adapter(), camera_->Target());
@@ -111,10 +122,25 @@ void TarnscsiCcd::TimerHit() {
     timerId_ = SetTimer(next);
 }
 
+void TarnscsiCcd::debugTriggered(bool enable) {
+    INDI::CCD::debugTriggered(enable);
+    // Commands run on the driver's own thread (the timer and the client's
+    // requests), where INDI's logger may be called.
+    if (enable) {
+        SetTraceSink([this](const std::string& line) { Report(INDI::Logger::DBG_DEBUG, line); });
+    } else {
+        SetTraceSink({});
+    }
+}
+
+void TarnscsiCcd::Report(INDI::Logger::VerbosityLevel level, const std::string& text) {
+    for (const std::string& line : LogLines(text)) DEBUGF(level, "%s", line.c_str());
+}
+
 bool TarnscsiCcd::UpdateCCDFrame(int x, int y, int w, int h) {
     const ChipFrame frame{x, y, w, h, PrimaryCCD.getBinX(), PrimaryCCD.getBinY()};
-    if (const auto problem = FrameProblem(frame); !problem.empty()) {
-        LOGF_ERROR("Frame refused: %s.", problem.c_str());
+    if (const auto problem = ChipFrameProblem(frame); !problem.empty()) {
+        Report(INDI::Logger::DBG_ERROR, "Frame refused: " + problem + ".");
         return false;
     }
     return INDI::CCD::UpdateCCDFrame(x, y, w, h);
@@ -122,7 +148,7 @@ bool TarnscsiCcd::UpdateCCDFrame(int x, int y, int w, int h) {
 
 bool TarnscsiCcd::UpdateCCDBin(int hor, int ver) {
     if (const auto problem = BinningProblem(hor, ver); !problem.empty()) {
-        LOGF_ERROR("Binning refused: %s.", problem.c_str());
+        Report(INDI::Logger::DBG_ERROR, "Binning refused: " + problem + ".");
         return false;
     }
     return INDI::CCD::UpdateCCDBin(hor, ver);

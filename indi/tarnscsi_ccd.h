@@ -3,16 +3,19 @@
 // window and starts the camera, the timer watches the clock and then asks
 // the camera whether it is ready, and only then is the image downloaded into
 // the primary chip's buffer and handed to INDI as FITS. The same timer reads
-// the cooling.
+// the cooling. With INDI's DEBUG on, every command the camera is sent goes
+// to the driver's debug log.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include <indiccd.h>
 #include <indipropertynumber.h>
 
-#include "api/camera.h"
+#include <tarnscsi/camera.h>
+
 #include "exposure_clock.h"
 
 namespace tarnscsi::indi {
@@ -20,6 +23,7 @@ namespace tarnscsi::indi {
 class TarnscsiCcd : public INDI::CCD {
 public:
     TarnscsiCcd();
+    ~TarnscsiCcd() override;
 
     const char* getDefaultName() override;
     bool initProperties() override;
@@ -29,6 +33,7 @@ protected:
     bool Connect() override;
     bool Disconnect() override;
     void TimerHit() override;
+    void debugTriggered(bool enable) override;
 
     bool StartExposure(float duration) override;
     bool AbortExposure() override;
@@ -37,12 +42,18 @@ protected:
 
     int SetTemperature(double temperature) override;
 
+    // INDI's keywords, and the subframe origin the camera was sent.
+    void addFITSKeywords(INDI::CCDChip* targetChip) override;
+
 private:
     // Exposure (tarnscsi_ccd_exposure.cpp). Returns the milliseconds until
     // the exposure next needs looking at.
     std::uint32_t PollExposure(ExposureClock::Clock::time_point now);
     void FinishExposure();
-    void FailExposure(const char* why);
+    void FailExposure(const std::string& why);
+
+    // Logs `text` at `level`, as several lines when INDI would cut it.
+    void Report(INDI::Logger::VerbosityLevel level, const std::string& text);
 
     // Cooling (tarnscsi_ccd_cooling.cpp). StoreCooling keeps a reading in
     // the properties without telling the clients and says whether it changed
@@ -57,6 +68,11 @@ private:
     bool exposing_ = false;
     ExposureClock exposureClock_;
     std::uint32_t expectedBytes_ = 0;
+    // The window of the exposure the image comes from; written under
+    // ccdBufferLock, as INDI may still be writing the previous image's FITS.
+    ExposureSettings sentWindow_;
+    // SCAN as the camera ended it for the running exposure.
+    CommandResult scanResult_;
     // An abandoned exposure may keep the camera busy until then.
     ExposureClock::Clock::time_point abandonedBusyUntil_{};
 

@@ -2,8 +2,12 @@
 // temperature and cooler drive back and reports them, and says when the
 // temperature has reached the setpoint.
 #include <cmath>
+#include <cstdio>
+#include <string>
 
-#include "cooling_units.h"
+#include <tarnscsi/units.h>
+
+#include "camera_messages.h"
 #include "tarnscsi_ccd.h"
 
 namespace tarnscsi::indi {
@@ -12,6 +16,8 @@ namespace {
 // Smallest temperature change worth a message to the clients: the camera
 // reports tenths of a degree.
 constexpr double kTemperatureReportStep = 0.05;
+// "-1234.5 C" and more, for a setpoint in a message.
+constexpr std::size_t kSetpointTextSize = 32;
 
 }  // namespace
 
@@ -20,8 +26,18 @@ int TarnscsiCcd::SetTemperature(double temperature) {
         LOG_ERROR("Cannot set the temperature: not connected.");
         return -1;
     }
+    // INDI keeps the value within the property's range; the camera's field
+    // is narrower than a double.
+    if (!(temperature >= kMinSetpointFieldCelsius && temperature <= kMaxSetpointFieldCelsius)) {
+        LOGF_ERROR("The camera takes setpoints from %.1f to %.1f C, not %.1f C.", kMinSetpointFieldCelsius,
+                   kMaxSetpointFieldCelsius, temperature);
+        return -1;
+    }
     if (!camera_->SetTemperature(CelsiusToTenths(temperature))) {
-        LOGF_ERROR("The camera did not take the setpoint %.1f C.", temperature);
+        char setpoint[kSetpointTextSize];
+        std::snprintf(setpoint, sizeof setpoint, "%.1f C", temperature);
+        Report(INDI::Logger::DBG_ERROR, std::string("The camera did not take the setpoint ") + setpoint + ": " +
+                                            Explained(camera_->LastResult()) + ".");
         return -1;
     }
     LOGF_INFO("Cooling to %.1f C.", temperature);
@@ -54,7 +70,8 @@ void TarnscsiCcd::ReadCooling() {
         }
         coolingUnreadable_ = true;
         temperatureStateBeforeOutage_ = TemperatureNP.s;
-        LOG_WARN("Cannot read the camera's temperature.");
+        Report(INDI::Logger::DBG_WARNING,
+               "Cannot read the camera's temperature: " + Explained(camera_->LastResult()) + ".");
         TemperatureNP.s = IPS_ALERT;
         IDSetNumber(&TemperatureNP, nullptr);
         CoolerPowerNP.setState(IPS_ALERT);
@@ -65,6 +82,7 @@ void TarnscsiCcd::ReadCooling() {
     bool report = StoreCooling(*reading);
     if (coolingUnreadable_) {
         coolingUnreadable_ = false;
+        LOG_INFO("The camera's temperature can be read again.");
         TemperatureNP.s = temperatureStateBeforeOutage_;
         report = true;
     }

@@ -4,8 +4,12 @@
 #include <mutex>
 #include <span>
 
+#include <fitsio.h>
+
+#include <tarnscsi/frame.h>
+
+#include "camera_messages.h"
 #include "exposure_window.h"
-#include "pixel_order.h"
 #include "tarnscsi_ccd.h"
 
 namespace tarnscsi::indi {
@@ -29,25 +33,33 @@ bool TarnscsiCcd::StartExposure(float duration) {
     }
     const ChipFrame frame{PrimaryCCD.getSubX(), PrimaryCCD.getSubY(), PrimaryCCD.getSubW(),
                           PrimaryCCD.getSubH(), PrimaryCCD.getBinX(), PrimaryCCD.getBinY()};
-    if (const auto problem = FrameProblem(frame); !problem.empty()) {
-        LOGF_ERROR("Exposure refused: %s.", problem.c_str());
+    std::string problem = ChipFrameProblem(frame);
+    if (problem.empty()) problem = ExposureTimeProblem(duration);
+    if (!problem.empty()) {
+        Report(INDI::Logger::DBG_ERROR, "Exposure refused: " + problem + ".");
         return false;
     }
+    const ExposureSettings window = ChipWindow(frame, duration);
     expectedBytes_ = ExpectedImageBytes(frame);
     {
         // The previous image may still be on its way out as FITS.
         const std::lock_guard<std::mutex> guard(ccdBufferLock);
         PrimaryCCD.setFrameBufferSize(expectedBytes_);
+        sentWindow_ = window;
     }
     const auto now = ExposureClock::Clock::now();
-    if (!camera_->Expose(WindowFor(frame, duration))) {
-        if (now < abandonedBusyUntil_) {
-            LOG_ERROR("The camera refused the exposure; it may still be busy with the exposure abandoned "
-                      "before.");
-        } else {
-            LOG_ERROR("The camera refused the exposure.");
-        }
+    if (!camera_->Expose(window)) {
+        const char* busy = now < abandonedBusyUntil_ ? " It may still be busy with the exposure abandoned before." : "";
+        Report(INDI::Logger::DBG_ERROR,
+               "The camera refused the exposure: " + Explained(camera_->LastResult()) + "." + busy);
         return false;
+    }
+    scanResult_ = camera_->ScanResult();
+    if (!scanResult_.Ok()) {
+        // The camera may end SCAN so and still expose: Ready and the
+        // download tell.
+        Report(INDI::Logger::DBG_WARNING, "The camera did not confirm the start of the exposure (" +
+                                              scanResult_.Describe() + "); waiting for it all the same.");
     }
     PrimaryCCD.setExposureDuration(duration);
     exposureClock_.Start(duration, now);
@@ -76,7 +88,7 @@ std::uint32_t TarnscsiCcd::PollExposure(ExposureClock::Clock::time_point now) {
         return getCurrentPollingPeriod();
     }
     if (exposureClock_.Overdue(now)) {
-        FailExposure("the camera did not become ready after the exposure time");
+        FailExposure(ImageFailure("the camera did not become ready after the exposure time", scanResult_));
         return getCurrentPollingPeriod();
     }
     return kReadyPollMs;
@@ -90,25 +102,37 @@ void TarnscsiCcd::FinishExposure() {
     const DownloadResult result = camera_->Download(buffer);
     if (!result) {
         guard.unlock();
-        FailExposure(("download failed: " + result.message).c_str());
+        FailExposure(DownloadFailure(result, scanResult_));
         return;
     }
     if (result.bytes != expectedBytes_) {
         guard.unlock();
-        const std::string why = "the camera returned " + std::to_string(result.bytes) + " bytes, not the " +
-                                std::to_string(expectedBytes_) + " of the requested frame";
-        FailExposure(why.c_str());
+        FailExposure("the camera returned " + std::to_string(result.bytes) + " bytes, not the " +
+                     std::to_string(expectedBytes_) + " of the requested frame");
         return;
     }
-    BigEndianToHost16(buffer.first(result.bytes));
+    PixelsFromCameraInPlace(buffer.first(static_cast<std::size_t>(result.bytes)));
     guard.unlock();
     ExposureComplete(&PrimaryCCD);
 }
 
-void TarnscsiCcd::FailExposure(const char* why) {
+void TarnscsiCcd::FailExposure(const std::string& why) {
     exposing_ = false;
-    LOGF_ERROR("Exposure failed: %s.", why);
+    Report(INDI::Logger::DBG_ERROR, "Exposure failed: " + why + ".");
     PrimaryCCD.setExposureFailed();
+}
+
+void TarnscsiCcd::addFITSKeywords(INDI::CCDChip* targetChip) {
+    INDI::CCD::addFITSKeywords(targetChip);
+    fitsfile* file = *targetChip->fitsFilePointer();
+    if (file == nullptr) return;
+    // INDI holds ccdBufferLock while it writes the image: sentWindow_ is this
+    // image's window.
+    BinnedPoint origin = HeaderOrigin(sentWindow_);
+    int status = 0;
+    fits_update_key_s(file, TINT, "XORGSUBF", &origin.x, "Subframe X origin in binned pixels", &status);
+    fits_update_key_s(file, TINT, "YORGSUBF", &origin.y, "Subframe Y origin in binned pixels", &status);
+    if (status != 0) LOGF_WARN("Cannot write the subframe origin to the FITS header (cfitsio status %d).", status);
 }
 
 }  // namespace tarnscsi::indi

@@ -1,14 +1,17 @@
 // What only our driver does: it reports the camera's own sensor, refuses
 // frames and binnings the camera cannot take (INDI's simulator takes
-// anything), and shows the module's message when the camera cannot be
-// opened.
+// anything), records the subframe origin, names the command and what the
+// camera said whenever the camera fails, shows the module's message when the
+// camera cannot be opened, and with DEBUG on shows every command it sends.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
 
 #include "session.h"
 
 namespace indi_test {
 namespace {
-
 
 class OurCamera : public ::testing::Test {
 protected:
@@ -61,6 +64,19 @@ protected:
         return true;
     }
 
+    bool HasMessage(const std::string& text) {
+        return session.client.Snapshot().HasMessageContaining(session.Device(), text);
+    }
+
+    bool WaitForMessage(const std::string& text) {
+        return session.client.WaitUntil(
+            [&](const Received& r) { return r.HasMessageContaining(session.Device(), text); });
+    }
+
+    std::size_t CountMessages(const std::string& text) {
+        return session.client.Snapshot().CountMessagesContaining(session.Device(), text);
+    }
+
     Session session;
 };
 
@@ -92,15 +108,18 @@ TEST_F(OurCamera, RefusesWhatTheCameraCannotTake) {
     EXPECT_TRUE(Accepted("CCD_BINNING", {{"HOR_BIN", 2}, {"VER_BIN", 2}}));
 }
 
-TEST_F(OurCamera, OddBinnedFrameLosesItsLastColumnAndRow) {
+// The header records the origin the camera was sent, in binned pixels.
+TEST_F(OurCamera, OddBinnedFrameLosesItsLastColumnAndRowAndKeepsItsOrigin) {
     Connect();
     ASSERT_TRUE(Accepted("CCD_BINNING", {{"HOR_BIN", 2}, {"VER_BIN", 2}}));
-    ASSERT_TRUE(Accepted("CCD_FRAME", {{"X", 1}, {"Y", 1}, {"WIDTH", 301}, {"HEIGHT", 201}}));
+    ASSERT_TRUE(Accepted("CCD_FRAME", {{"X", 101}, {"Y", 51}, {"WIDTH", 301}, {"HEIGHT", 201}}));
     std::string error;
     const auto image = session.Expose(1.0, error);
     ASSERT_TRUE(image) << error;
     EXPECT_EQ(image->fits.width, 150);
     EXPECT_EQ(image->fits.height, 100);
+    EXPECT_EQ(image->fits.Number("XORGSUBF"), 50.0);
+    EXPECT_EQ(image->fits.Number("YORGSUBF"), 25.0);
 }
 
 // The session asks the simulated camera for its test pattern: pixel n of the
@@ -128,8 +147,32 @@ TEST_F(OurCamera, PixelsArriveAsTheCameraReadsThemOut) {
     };
     ASSERT_TRUE(Accepted("CCD_FRAME", {{"X", 10}, {"Y", 20}, {"WIDTH", 64}, {"HEIGHT", 48}}));
     expectPattern(64, 48);
+    std::string error;
+    const auto unbinned = session.Expose(0.1, error);
+    ASSERT_TRUE(unbinned) << error;
+    EXPECT_EQ(unbinned->fits.Number("XORGSUBF"), 10.0);
+    EXPECT_EQ(unbinned->fits.Number("YORGSUBF"), 20.0);
     ASSERT_TRUE(Accepted("CCD_BINNING", {{"HOR_BIN", 2}, {"VER_BIN", 2}}));
     expectPattern(32, 24);
+}
+
+// A client may send "nan", which passes INDI's own range checks: the camera
+// is sent nothing then.
+TEST_F(OurCamera, RefusesTimesAndSetpointsThatAreNotNumbers) {
+    Connect();
+    const double notANumber = std::numeric_limits<double>::quiet_NaN();
+    session.client.ForgetStates(session.Device(), "CCD_EXPOSURE");
+    session.client.SendNumbers(session.Device(), "CCD_EXPOSURE", {{"CCD_EXPOSURE_VALUE", notANumber}});
+    EXPECT_TRUE(session.client.WaitForState(session.Device(), "CCD_EXPOSURE", IPS_ALERT));
+    EXPECT_TRUE(WaitForMessage("Exposure refused: the camera exposes from 0.000 to 2147483.647 s"));
+
+    session.client.SendNumbers(session.Device(), "CCD_TEMPERATURE", {{"CCD_TEMPERATURE_VALUE", notANumber}});
+    EXPECT_TRUE(session.client.WaitForState(session.Device(), "CCD_TEMPERATURE", IPS_ALERT));
+    EXPECT_TRUE(WaitForMessage("The camera takes setpoints from"));
+
+    // Both still work.
+    std::string error;
+    EXPECT_TRUE(session.Expose(0.1, error)) << error;
 }
 
 TEST_F(OurCamera, SetpointTheCameraRefusesIsAnAlert) {
@@ -137,7 +180,7 @@ TEST_F(OurCamera, SetpointTheCameraRefusesIsAnAlert) {
     session.client.ForgetStates(session.Device(), "CCD_TEMPERATURE");
     session.client.SendNumbers(session.Device(), "CCD_TEMPERATURE", {{"CCD_TEMPERATURE_VALUE", 0}});
     ASSERT_TRUE(session.client.WaitForState(session.Device(), "CCD_TEMPERATURE", IPS_ALERT));
-    EXPECT_TRUE(session.client.Snapshot().HasMessageContaining(session.Device(), "did not take the setpoint"));
+    EXPECT_TRUE(HasMessage("did not take the setpoint 0.0 C: MODE SELECT(6): CHECK CONDITION"));
     // The camera takes the next one.
     session.client.SendNumbers(session.Device(), "CCD_TEMPERATURE", {{"CCD_TEMPERATURE_VALUE", 19}});
     EXPECT_TRUE(session.client.WaitForState(session.Device(), "CCD_TEMPERATURE", IPS_OK));
@@ -148,12 +191,105 @@ TEST_F(OurCamera, FailedReadFailsTheExposureAndTheNextOneWorks) {
     std::string error;
     EXPECT_FALSE(session.Expose(0.1, error));
     EXPECT_EQ(session.client.Property(session.Device(), "CCD_EXPOSURE")->state, IPS_ALERT);
-    EXPECT_TRUE(session.client.Snapshot().HasMessageContaining(session.Device(), "Exposure failed"));
+    EXPECT_TRUE(HasMessage("Exposure failed: download failed: "));
+    EXPECT_TRUE(HasMessage("READ(10): CHECK CONDITION"));
+    EXPECT_FALSE(HasMessage("did not start")) << "SCAN went well";
     EXPECT_EQ(session.client.Snapshot().BlobCount(session.Device()), 0u);
 
     const auto image = session.Expose(0.1, error);
     ASSERT_TRUE(image) << error;
     EXPECT_EQ(image->fits.width, 768);
+}
+
+TEST_F(OurCamera, RefusedWindowNamesSetWindowAndTheNextExposureWorks) {
+    Connect("fault=set-window:0:1:check");
+    std::string error;
+    EXPECT_FALSE(session.Expose(0.1, error));
+    EXPECT_EQ(session.client.Property(session.Device(), "CCD_EXPOSURE")->state, IPS_ALERT);
+    EXPECT_TRUE(HasMessage("refused the exposure: SET WINDOW: CHECK CONDITION"));
+
+    const auto image = session.Expose(0.1, error);
+    EXPECT_TRUE(image) << error;
+}
+
+// The camera may end SCAN badly and expose all the same, so the driver only
+// warns; when no image comes, the failure says the exposure did not start.
+// The simulated camera starts nothing when SCAN fails: its READ then finds
+// no image.
+TEST_F(OurCamera, FailedScanIsWarnedAndNamedWhenNoImageComes) {
+    Connect("fault=scan:0:1:check");
+    std::string error;
+    EXPECT_FALSE(session.Expose(0.1, error));
+    EXPECT_TRUE(HasMessage("did not confirm the start of the exposure (SCAN: CHECK CONDITION"));
+    EXPECT_TRUE(HasMessage("Exposure failed: download failed: "));
+    EXPECT_TRUE(HasMessage("(the exposure did not start: SCAN: CHECK CONDITION"));
+
+    const auto image = session.Expose(0.1, error);
+    EXPECT_TRUE(image) << error;
+}
+
+// Three polls in a row cannot read the cooling: one warning naming the
+// command, the temperature an alert; then the reading comes back.
+TEST_F(OurCamera, CoolingOutageIsReportedOncePerStreak) {
+    // The connection's own reading goes through; the next three polls fail.
+    Connect("fault=mode-sense:1:3:check");
+    ASSERT_TRUE(WaitForMessage("can be read again"));
+    EXPECT_EQ(CountMessages("Cannot read the camera's temperature"), 1u);
+    EXPECT_TRUE(HasMessage("Cannot read the camera's temperature: MODE SENSE(6): CHECK CONDITION"));
+    // The driver says so before it sends the temperature's state.
+    EXPECT_TRUE(session.client.WaitUntil([&](const Received& r) {
+        const PropertyCopy* temperature = r.Find(session.Device(), "CCD_TEMPERATURE");
+        return temperature != nullptr && temperature->state != IPS_ALERT;
+    }));
+    const auto temperature = session.client.Property(session.Device(), "CCD_TEMPERATURE");
+    EXPECT_NE(std::find(temperature->states.begin(), temperature->states.end(), IPS_ALERT),
+              temperature->states.end());
+}
+
+// With DEBUG on and the driver's debug level chosen, every command appears
+// in the client's messages; with DEBUG off, none does.
+TEST_F(OurCamera, DebugShowsEveryCommandTheCameraIsSent) {
+    Connect();
+    session.client.SendSwitchOn(session.Device(), "DEBUG", "ENABLE");
+    ASSERT_TRUE(session.client.WaitForProperty(session.Device(), "DEBUG_LEVEL"));
+    session.client.SendSwitchOn(session.Device(), "DEBUG_LEVEL", "DBG_DEBUG");
+
+    // The timer reads the cooling; an exposure sends the window.
+    EXPECT_TRUE(WaitForMessage("MODE SENSE(6) "));
+    std::string error;
+    ASSERT_TRUE(session.Expose(0.1, error)) << error;
+    EXPECT_TRUE(HasMessage("SET WINDOW "));
+    EXPECT_TRUE(HasMessage("READ(10) "));
+    session.client.SendNumbers(session.Device(), "CCD_TEMPERATURE", {{"CCD_TEMPERATURE_VALUE", 19}});
+    ASSERT_TRUE(WaitForMessage("Cooling to 19.0 C"));
+    EXPECT_TRUE(HasMessage("MODE SELECT(6) "));
+
+    // Off again: the next setpoint's command leaves no line before its
+    // confirmation (messages arrive in the order the driver sends them).
+    session.client.SendSwitchOn(session.Device(), "DEBUG", "DISABLE");
+    ASSERT_TRUE(WaitForMessage("Debug is disabled"));
+    const std::size_t traced = CountMessages("MODE SELECT(6) ");
+    session.client.SendNumbers(session.Device(), "CCD_TEMPERATURE", {{"CCD_TEMPERATURE_VALUE", 18}});
+    ASSERT_TRUE(WaitForMessage("Cooling to 18.0 C"));
+    EXPECT_EQ(CountMessages("MODE SELECT(6) "), traced);
+}
+
+// TARNSCSI_SIMULATOR names the simulated camera's library by its path; with
+// nothing on the library path, the camera is found only through it.
+TEST_F(OurCamera, SimulatorVariableChoosesTheSimulatedCamera) {
+    std::string error;
+    ASSERT_TRUE(session.Open(OurDriverWithSimulatorVariable(SimulatedManagerPath()), error)) << error;
+    ASSERT_TRUE(session.ConnectDevice(session.Device(), error)) << error << "\n" << session.Diagnostics();
+    EXPECT_TRUE(HasMessage("Camera found on adapter"));
+}
+
+TEST_F(OurCamera, SimulatorVariableNamingNoLibraryRefusesToConnect) {
+    std::string error;
+    ASSERT_TRUE(session.Open(OurDriverWithSimulatorVariable(MissingManagerPath()), error)) << error;
+    session.client.SendSwitchOn(session.Device(), "CONNECTION", "CONNECT");
+    ASSERT_TRUE(session.client.WaitForState(session.Device(), "CONNECTION", IPS_ALERT));
+    EXPECT_TRUE(WaitForMessage("Cannot use the simulated camera (TARNSCSI_SIMULATOR)"));
+    EXPECT_FALSE(HasMessage("Missing wnaspi32")) << "no other manager is tried";
 }
 
 TEST_F(OurCamera, ConnectFailureShowsTheModuleMessageAndStaysDisconnected) {
@@ -163,7 +299,7 @@ TEST_F(OurCamera, ConnectFailureShowsTheModuleMessageAndStaysDisconnected) {
     session.client.SendSwitchOn(device, "CONNECTION", "CONNECT");
     ASSERT_TRUE(session.client.WaitForState(device, "CONNECTION", IPS_ALERT));
     EXPECT_TRUE(session.client.WaitUntil(
-        [&](const Received& r) { return r.HasMessageContaining(device, "Missing wnaspi32"); }));
+        [&](const Received& r) { return r.HasMessageContaining(device, "Missing wnaspi32; "); }));
     const auto connection = session.client.Property(device, "CONNECTION");
     EXPECT_FALSE(connection->Element("CONNECT")->on);
     EXPECT_TRUE(connection->Element("DISCONNECT")->on);

@@ -1,49 +1,71 @@
-// The driver's own arithmetic: which frames the camera takes, the window and
-// image size it gets, pixel byte order, exposure timing and cooling units.
+// The driver's own glue, without INDI or a camera: INDI's frame mapped onto
+// the camera's frame rules, the window and image size that follow, the
+// origin the FITS header records, exposure timing, and how the camera's
+// answers are worded. The rules themselves are the library's (tests/api).
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cmath>
+#include <limits>
 
-#include "api/camera.h"
-#include "cooling_units.h"
+#include <tarnscsi/camera.h>
+#include <tarnscsi/frame.h>
+#include <tarnscsi/result.h>
+
+#include "camera_messages.h"
 #include "exposure_clock.h"
 #include "exposure_window.h"
-#include "pixel_order.h"
+#include "log_lines.h"
 
 namespace tarnscsi::indi {
 namespace {
 
 using namespace std::chrono_literals;
 
-TEST(ExposureWindow, TakesFramesOnTheSensorOnly) {
-    EXPECT_EQ(FrameProblem({0, 0, 768, 512, 1, 1}), "");
-    EXPECT_EQ(FrameProblem({767, 511, 1, 1, 1, 1}), "");
-    EXPECT_NE(FrameProblem({1, 0, 768, 512, 1, 1}), "");
-    EXPECT_NE(FrameProblem({0, 1, 768, 512, 1, 1}), "");
-    EXPECT_NE(FrameProblem({-1, 0, 10, 10, 1, 1}), "");
-    EXPECT_NE(FrameProblem({0, 0, 0, 10, 1, 1}), "");
-    EXPECT_NE(FrameProblem({0, 0, 1, 10, 2, 2}), "") << "no whole binned pixel";
-    EXPECT_NE(FrameProblem({0, 0, 10, 10, 3, 3}), "");
+TEST(ExposureWindow, TakesWhatTheFrameRulesTake) {
+    EXPECT_EQ(ChipFrameProblem({0, 0, 768, 512, 1, 1}), "");
+    EXPECT_EQ(ChipFrameProblem({767, 511, 1, 1, 1, 1}), "");
+    EXPECT_EQ(ChipFrameProblem({0, 0, 768, 512, 2, 2}), "");
+    EXPECT_NE(ChipFrameProblem({1, 0, 768, 512, 1, 1}), "");
+    EXPECT_NE(ChipFrameProblem({0, 1, 768, 512, 1, 1}), "");
+    EXPECT_NE(ChipFrameProblem({-1, 0, 10, 10, 1, 1}), "");
+    EXPECT_NE(ChipFrameProblem({0, 0, 0, 10, 1, 1}), "");
+    EXPECT_NE(ChipFrameProblem({0, 0, 1, 10, 2, 2}), "") << "no whole binned pixel";
+    EXPECT_NE(ChipFrameProblem({0, 0, 10, 10, 3, 3}), "");
+    EXPECT_NE(ChipFrameProblem({std::numeric_limits<int>::max(), 0, 10, 10, 1, 1}), "");
 }
 
-TEST(ExposureWindow, BinsTwoByTwoOrNotAtAll) {
-    EXPECT_EQ(BinningProblem(1, 1), "");
-    EXPECT_EQ(BinningProblem(2, 2), "");
-    EXPECT_NE(BinningProblem(1, 2), "");
-    EXPECT_NE(BinningProblem(2, 1), "");
-    EXPECT_NE(BinningProblem(4, 4), "");
+// INDI keeps a binning per axis; the library's frame has one. A frame the
+// rules would take at the horizontal binning must still be refused when the
+// vertical one differs.
+TEST(ExposureWindow, RefusesUnequalBinningPerAxis) {
+    EXPECT_NE(ChipFrameProblem({0, 0, 100, 100, 2, 1}), "");
+    EXPECT_NE(ChipFrameProblem({0, 0, 100, 100, 1, 2}), "");
+    EXPECT_EQ(FrameOfChip({3, 4, 100, 80, 2, 2}), (Frame{3, 4, 100, 80, kBinned}));
 }
 
-TEST(ExposureWindow, WindowCarriesTheFrameInUnbinnedPixelsAndMilliseconds) {
-    const ExposureSettings window = WindowFor({100, 50, 301, 201, 2, 2}, 1.2345);
-    EXPECT_EQ(window.originX, 100);
-    EXPECT_EQ(window.originY, 50);
-    EXPECT_EQ(window.width, 301);
-    EXPECT_EQ(window.height, 201);
-    EXPECT_EQ(window.binned, 1);
+TEST(ExposureWindow, TakesTimesTheCameraCanCarry) {
+    EXPECT_EQ(ExposureTimeProblem(0), "");
+    EXPECT_EQ(ExposureTimeProblem(0.001), "");
+    EXPECT_EQ(ExposureTimeProblem(kMaxExposureSeconds), "");
+    EXPECT_NE(ExposureTimeProblem(-0.001), "");
+    EXPECT_NE(ExposureTimeProblem(kMaxExposureSeconds + 1), "");
+    EXPECT_NE(ExposureTimeProblem(std::nan("")), "");
+    EXPECT_NE(ExposureTimeProblem(std::numeric_limits<double>::infinity()), "");
+}
+
+TEST(ExposureWindow, WindowIsInUnbinnedPixelsAndMillisecondsWithEvenBinnedSides) {
+    const ExposureSettings window = ChipWindow({101, 51, 301, 201, 2, 2}, 1.2345);
+    EXPECT_EQ(window.originX, 101);
+    EXPECT_EQ(window.originY, 51);
+    EXPECT_EQ(window.width, 300);
+    EXPECT_EQ(window.height, 200);
+    EXPECT_NE(window.binned, 0);
     EXPECT_EQ(window.exposureTime, 1235);
-    EXPECT_EQ(WindowFor({0, 0, 768, 512, 1, 1}, 3600).exposureTime, 3600000);
-    EXPECT_EQ(WindowFor({0, 0, 768, 512, 1, 1}, 1).binned, 0);
+    const ExposureSettings unbinned = ChipWindow({0, 0, 767, 511, 1, 1}, 3600);
+    EXPECT_EQ(unbinned.width, 767);
+    EXPECT_EQ(unbinned.height, 511);
+    EXPECT_EQ(unbinned.binned, 0);
+    EXPECT_EQ(unbinned.exposureTime, 3600000);
 }
 
 // What INDI writes into the FITS file must be what the camera sends, or the
@@ -53,21 +75,16 @@ TEST(ExposureWindow, ExpectedImageIsWhatTheCameraSends) {
         {0, 0, 768, 512, 1, 1}, {0, 0, 768, 512, 2, 2}, {1, 1, 301, 201, 2, 2}, {5, 7, 3, 3, 2, 2}, {0, 0, 1, 1, 1, 1},
     };
     for (const ChipFrame& frame : frames) {
-        EXPECT_EQ(ExpectedImageBytes(frame), tarnscsi::Camera::ImageBytes(WindowFor(frame, 1)))
+        EXPECT_EQ(ExpectedImageBytes(frame), ImageBytes(ChipWindow(frame, 1)))
             << frame.width << " x " << frame.height << " bin " << frame.binX;
     }
     EXPECT_EQ(ExpectedImageBytes({1, 1, 301, 201, 2, 2}), 150u * 100u * 2u);
 }
 
-TEST(PixelOrder, TurnsBigEndianPixelsIntoHostOrder) {
-    std::uint8_t bytes[] = {0x12, 0x34, 0xAB, 0xCD, 0x00, 0xFF, 0x77};
-    BigEndianToHost16(bytes);
-    std::uint16_t pixels[3];
-    std::memcpy(pixels, bytes, sizeof pixels);
-    EXPECT_EQ(pixels[0], 0x1234);
-    EXPECT_EQ(pixels[1], 0xABCD);
-    EXPECT_EQ(pixels[2], 0x00FF);
-    EXPECT_EQ(bytes[6], 0x77) << "a trailing odd byte stays";
+TEST(ExposureWindow, HeaderOriginIsTheSentOriginInBinnedPixels) {
+    EXPECT_EQ(HeaderOrigin(ChipWindow({101, 51, 300, 200, 2, 2}, 1)), (BinnedPoint{50, 25}));
+    EXPECT_EQ(HeaderOrigin(ChipWindow({101, 51, 300, 200, 1, 1}, 1)), (BinnedPoint{101, 51}));
+    EXPECT_EQ(HeaderOrigin(ChipWindow({0, 0, 768, 512, 2, 2}, 1)), (BinnedPoint{0, 0}));
 }
 
 TEST(ExposureClockTest, CountsDownThenAllowsForTheReadout) {
@@ -84,14 +101,126 @@ TEST(ExposureClockTest, CountsDownThenAllowsForTheReadout) {
     EXPECT_TRUE(clock.Overdue(start + 2s + kReadoutAllowance));
 }
 
-TEST(CoolingUnits, ConvertsTenthsAndDrive) {
-    EXPECT_EQ(CelsiusToTenths(-10.0), -100);
-    EXPECT_EQ(CelsiusToTenths(-10.04), -100);
-    EXPECT_EQ(CelsiusToTenths(5.06), 51);
-    EXPECT_DOUBLE_EQ(TenthsToCelsius(-105), -10.5);
-    EXPECT_DOUBLE_EQ(DriveToPercent(0), 0.0);
-    EXPECT_DOUBLE_EQ(DriveToPercent(255), 100.0);
-    EXPECT_NEAR(DriveToPercent(96), 37.65, 0.01);
+// Commands as the camera ends them, for the wording of the driver's log.
+constexpr std::uint8_t kScanOpcode = 0x1B;
+constexpr std::uint8_t kModeSenseOpcode = 0x1A;
+constexpr std::uint8_t kReadOpcode = 0x28;
+constexpr std::uint8_t kRequestCompleted = 0x01;
+constexpr std::uint8_t kRequestError = 0x04;
+constexpr std::uint8_t kCheckCondition = 0x02;
+constexpr std::uint8_t kNotReady = 0x02;
+constexpr std::uint8_t kIllegalRequest = 0x05;
+
+CommandResult Completed(std::uint8_t opcode) {
+    CommandResult result;
+    result.cdb[0] = opcode;
+    result.cdbLength = 6;
+    result.sent = true;
+    result.srbStatus = kRequestCompleted;
+    return result;
+}
+
+CommandResult CheckCondition(std::uint8_t opcode, std::uint8_t key) {
+    CommandResult result = Completed(opcode);
+    result.srbStatus = kRequestError;
+    result.targetStatus = kCheckCondition;
+    result.sense = {true, key, 0, 0};
+    return result;
+}
+
+TEST(CameraMessages, NameTheCommandTheSenseAndTheAdvice) {
+    const CommandResult failed = CheckCondition(kModeSenseOpcode, kNotReady);
+    const std::string text = Explained(failed);
+    EXPECT_NE(text.find("MODE SENSE(6)"), std::string::npos) << text;
+    EXPECT_NE(text.find("NOT READY"), std::string::npos) << text;
+    EXPECT_NE(text.find(failed.Advice()), std::string::npos) << text;
+    EXPECT_FALSE(failed.Advice().empty());
+
+    const std::string connect = ConnectFailure(ConnectError::kMissingManager);
+    EXPECT_EQ(connect.rfind("Missing wnaspi32; ", 0), 0u) << connect;
+    EXPECT_NE(connect.find(ConnectAdvice(ConnectError::kMissingManager)), std::string::npos) << connect;
+}
+
+TEST(CameraMessages, ImageFailureNamesScanOnlyWhenItFailed) {
+    EXPECT_EQ(ImageFailure("no image", Completed(kScanOpcode)), "no image");
+    const std::string text = ImageFailure("no image", CheckCondition(kScanOpcode, kIllegalRequest));
+    EXPECT_EQ(text.rfind("no image", 0), 0u) << text;
+    EXPECT_NE(text.find("did not start"), std::string::npos) << text;
+    EXPECT_NE(text.find("SCAN"), std::string::npos) << text;
+    EXPECT_NE(text.find("ILLEGAL REQUEST"), std::string::npos) << text;
+}
+
+TEST(CameraMessages, DownloadFailureAdvisesOnlyForAFailedCommand) {
+    DownloadResult read;
+    read.status = DownloadStatus::kReadFailed;
+    read.command = CheckCondition(kReadOpcode, kNotReady);
+    read.message = "an image read failed";
+    const std::string readText = DownloadFailure(read, Completed(kScanOpcode));
+    EXPECT_EQ(readText, "download failed: an image read failed; " + read.command.Advice());
+
+    // No command failed: a default command's advice ("reconnect") would mislead.
+    DownloadResult tooLarge;
+    tooLarge.status = DownloadStatus::kBufferTooSmall;
+    tooLarge.message = "the window is too large";
+    EXPECT_EQ(DownloadFailure(tooLarge, Completed(kScanOpcode)), "download failed: the window is too large");
+}
+
+// Joins lines as a reader would: a continued line follows the one before
+// after a space.
+std::string Joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        if (text.empty()) {
+            text = line;
+        } else {
+            EXPECT_EQ(line.rfind(kContinuation, 0), 0u) << line;
+            text += ' ';
+            text += line.substr(std::char_traits<char>::length(kContinuation));
+        }
+    }
+    return text;
+}
+
+TEST(LogLinesTest, ShortTextIsOneLine) {
+    EXPECT_EQ(LogLines("Cooling to 19.0 C."), std::vector<std::string>{"Cooling to 19.0 C."});
+    EXPECT_EQ(LogLines(""), std::vector<std::string>{""});
+    const std::string exact(kLogLineLimit, 'x');
+    EXPECT_EQ(LogLines(exact), std::vector<std::string>{exact});
+}
+
+// What the camera said, worded in full, is longer than INDI's message: each
+// line must fit, the breaks fall at the pauses, and nothing is lost.
+TEST(LogLinesTest, LongTextBreaksAtPausesAndLosesNothing) {
+    CommandResult scan = CheckCondition(kScanOpcode, kIllegalRequest);
+    DownloadResult read;
+    read.status = DownloadStatus::kReadFailed;
+    read.command = CheckCondition(kReadOpcode, kNotReady);
+    read.message = "an image read failed after 0 of 786432 bytes: " + read.command.Describe();
+    const std::string text = "Exposure failed: " + DownloadFailure(read, scan) + ".";
+    ASSERT_GT(text.size(), kLogLineLimit);
+
+    const auto lines = LogLines(text);
+    ASSERT_GT(lines.size(), 1u);
+    for (const std::string& line : lines) {
+        EXPECT_LE(line.size(), kLogLineLimit) << line;
+        EXPECT_NE(line.back(), ' ') << line;
+    }
+    EXPECT_EQ(lines.front().back(), ';') << "breaks after \"; \" first: " << lines.front();
+    EXPECT_EQ(Joined(lines), text);
+}
+
+TEST(LogLinesTest, TextWithoutPausesIsCutAnywhere) {
+    const std::string text(25, 'x');
+    const auto lines = LogLines(text, 10);
+    ASSERT_EQ(lines.size(), 4u);  // 10, then 6 beside each mark: 6, 6, 3
+    std::string rejoined;
+    for (const std::string& line : lines) {
+        EXPECT_LE(line.size(), 10u);
+        rejoined += line.substr(&line == &lines.front() ? 0 : std::char_traits<char>::length(kContinuation));
+    }
+    EXPECT_EQ(rejoined, text);
+    // A limit with no room beside the continuation mark still ends.
+    EXPECT_FALSE(LogLines(text, 0).empty());
 }
 
 }  // namespace

@@ -6,12 +6,18 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 
 namespace indi_test {
 
 namespace {
 
 constexpr char kLoopback[] = "127.0.0.1";
+// How INDI's logger marks a message's level, and how a driver marks a line
+// that continues the one before.
+constexpr char kLevelStart[] = ": [";
+constexpr char kLevelEnd[] = "] ";
+constexpr char kContinuation[] = "... ";
 constexpr double kSendTimeout = 60;
 
 PropertyCopy CopyOf(INDI::Property property) {
@@ -78,13 +84,39 @@ std::size_t Received::BlobCount(const std::string& device) const {
     return found == blobs.end() ? 0 : found->second.size();
 }
 
-bool Received::HasMessageContaining(const std::string& device, const std::string& text) const {
+std::vector<std::string> Received::LogOf(const std::string& device) const {
+    std::vector<std::string> log;
     const auto found = messages.find(device);
-    if (found == messages.end()) return false;
+    if (found == messages.end()) return log;
     for (const auto& message : found->second) {
-        if (message.find(text) != std::string::npos) return true;
+        // "<time stamp>: [LEVEL] text "
+        std::string text = message;
+        if (const std::size_t level = text.find(kLevelStart); level != std::string::npos) {
+            if (const std::size_t end = text.find(kLevelEnd, level); end != std::string::npos) {
+                text.erase(0, end + std::char_traits<char>::length(kLevelEnd));
+            }
+        }
+        while (!text.empty() && text.back() == ' ') text.pop_back();
+        if (!log.empty() && text.rfind(kContinuation, 0) == 0) {
+            log.back() += ' ';
+            log.back() += text.substr(std::char_traits<char>::length(kContinuation));
+        } else {
+            log.push_back(std::move(text));
+        }
     }
-    return false;
+    return log;
+}
+
+bool Received::HasMessageContaining(const std::string& device, const std::string& text) const {
+    return CountMessagesContaining(device, text) > 0;
+}
+
+std::size_t Received::CountMessagesContaining(const std::string& device, const std::string& text) const {
+    std::size_t count = 0;
+    for (const auto& entry : LogOf(device)) {
+        if (entry.find(text) != std::string::npos) ++count;
+    }
+    return count;
 }
 
 IndiTestClient::~IndiTestClient() {

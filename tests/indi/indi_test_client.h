@@ -57,7 +57,12 @@ struct Received {
 
     const PropertyCopy* Find(const std::string& device, const std::string& property) const;
     std::size_t BlobCount(const std::string& device) const;
+    // The device's log: its messages without INDI's time stamp and level, a
+    // line the driver continued ("... ") joined to the one before.
+    std::vector<std::string> LogOf(const std::string& device) const;
+    // Entries of that log that contain `text`.
     bool HasMessageContaining(const std::string& device, const std::string& text) const;
+    std::size_t CountMessagesContaining(const std::string& device, const std::string& text) const;
 };
 
 class IndiTestClient : public INDI::BaseClient {

@@ -36,6 +36,18 @@ DriverUnderTest OurDriverWithoutManager() {
             {"LD_LIBRARY_PATH=" NO_MANAGER_DIR}, 1, true};
 }
 
+DriverUnderTest OurDriverWithSimulatorVariable(const std::string& managerPath) {
+    return {"tarnscsi_simulator_variable",
+            TARNSCSI_INDI_DRIVER,
+            TARNSCSI_INDI_DEVICE,
+            {"LD_LIBRARY_PATH=" NO_MANAGER_DIR, "TARNSCSI_SIMULATOR=" + managerPath},
+            1,
+            true};
+}
+
+std::string SimulatedManagerPath() { return SIM_MANAGER_DIR "/libwnaspi32.so"; }
+std::string MissingManagerPath() { return NO_MANAGER_DIR "/libwnaspi32.so"; }
+
 DriverUnderTest IndiCcdSimulator() {
     return {"indi_simulator", INDI_SIMULATOR_CCD, "CCD Simulator", {}, 1, false};
 }

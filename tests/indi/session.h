@@ -40,6 +40,13 @@ DriverUnderTest OurDriver(double timeScale, const std::string& moreSimulatorSett
 inline constexpr double kCameraTimeScale = 1.0;
 // Our driver where no ASPI manager can be found.
 DriverUnderTest OurDriverWithoutManager();
+// Our driver with TARNSCSI_SIMULATOR naming `managerPath` and nothing on the
+// library path: the variable alone decides whether it finds a camera.
+DriverUnderTest OurDriverWithSimulatorVariable(const std::string& managerPath);
+// The simulated camera's manager library in the build tree, and a path
+// where there is none.
+std::string SimulatedManagerPath();
+std::string MissingManagerPath();
 DriverUnderTest IndiCcdSimulator();
 
 struct Image {

@@ -1,0 +1,28 @@
+// How the driver words what the camera said, for its log: every failure
+// names the command, how it ended (statuses and sense) and what to try.
+#pragma once
+
+#include <string>
+
+#include <tarnscsi/camera.h>
+#include <tarnscsi/result.h>
+
+namespace tarnscsi::indi {
+
+// "MODE SENSE(6): CHECK CONDITION, sense ...; the camera is not ready: wait
+// for it and try again": the command's outcome and the advice, if any.
+std::string Explained(const CommandResult& result);
+
+// "Missing wnaspi32; no ASPI manager ...": the module's message and the advice.
+std::string ConnectFailure(ConnectError error);
+
+// Why an exposure gave no image: `what` went wrong, and when SCAN did not
+// end well, that the exposure did not start, with what the camera said to
+// SCAN.
+std::string ImageFailure(const std::string& what, const CommandResult& scan);
+
+// ImageFailure for a download that failed: the command, the camera's sense
+// and the advice.
+std::string DownloadFailure(const DownloadResult& download, const CommandResult& scan);
+
+}  // namespace tarnscsi::indi
