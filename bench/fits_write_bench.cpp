@@ -112,10 +112,10 @@ int main(int argc, char** argv) {
                 tarnscsi::kSensorWidth, tarnscsi::kSensorHeight, bytes, kRuns, folder.c_str());
     std::printf("  readout end -> FITS on disk (closed, synced, renamed): %8.3f ms  (%.0f MB/s)\n", write,
                 bytes / kBytesPerMegabyte / (write / kMillisecondsPerSecond));
-    std::printf("  expose command in process (connect .. file on disk):  %8.3f ms  -> FITS share %5.1f %%\n",
-                command, kPercent * write / command);
-    std::printf("  tarnscsi expose as a process (start .. exit):         %8.3f ms  -> FITS share %5.1f %%\n",
-                process, kPercent * write / process);
+    std::printf("  expose command in process (connect .. file on disk):  %8.3f ms  -> FITS share %5.1f %%\n", command,
+                kPercent * write / command);
+    std::printf("  tarnscsi expose as a process (start .. exit):         %8.3f ms  -> FITS share %5.1f %%\n", process,
+                kPercent * write / process);
     std::filesystem::remove(file);
     return 0;
 }

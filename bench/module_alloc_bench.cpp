@@ -82,8 +82,7 @@ void Allocated(void* pointer) {
     const auto size = static_cast<std::int64_t>(malloc_usable_size(pointer));
     const std::int64_t live = liveBytes.fetch_add(size, std::memory_order_relaxed) + size;
     std::int64_t peak = peakBytes.load(std::memory_order_relaxed);
-    while (live > peak && !peakBytes.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {
-    }
+    while (live > peak && !peakBytes.compare_exchange_weak(peak, live, std::memory_order_relaxed)) {}
 }
 
 void Released(void* pointer) {
@@ -215,30 +214,30 @@ void Add(Row& row, const HeapUse& module, const HeapUse& floor) {
 }
 
 void Expect(bool ok, const char* what) {
-    if (!ok) bench::Fail(std::string(what) + " failed");
+    if (!ok) tarnscsi::bench::Fail(std::string(what) + " failed");
 }
 
-double Max(const std::vector<double>& values) { return bench::Quantile(values, 1.0); }
+double Max(const std::vector<double>& values) { return tarnscsi::bench::Quantile(values, 1.0); }
 
 // The most allocations the module's own code made in any single call.
 double worstModuleAllocations = 0;
 
 void Print(int mode, const Row& row) {
     worstModuleAllocations = std::max(worstModuleAllocations, Max(row.moduleAllocations));
-    std::printf("%-10s %-15s %8.0f %8.0f %10.0f %12.0f %12.0f\n", bench::CompletionName(mode), row.name,
-                bench::Median(row.allocations), bench::Median(row.floorAllocations), Max(row.moduleAllocations),
-                bench::Median(row.peak), bench::Median(row.floorPeak));
+    std::printf("%-10s %-15s %8.0f %8.0f %10.0f %12.0f %12.0f\n", tarnscsi::bench::CompletionName(mode), row.name,
+                tarnscsi::bench::Median(row.allocations), tarnscsi::bench::Median(row.floorAllocations),
+                Max(row.moduleAllocations), tarnscsi::bench::Median(row.peak), tarnscsi::bench::Median(row.floorPeak));
 }
 
 void Measure(int mode) {
     SimReset();
-    bench::ConnectOrFail();
+    tarnscsi::bench::ConnectOrFail();
     for (int i = 0; i < kLogFillingRequests; ++i) Ready();
     SimSetCompletion(mode, 0);
 
-    bench::DirectCaller direct;
-    const ExposureSettings frame = bench::FullFrame();
-    std::vector<std::uint8_t> image(bench::kFullFrameBytes);
+    tarnscsi::bench::DirectCaller direct;
+    const ExposureSettings frame = tarnscsi::bench::FullFrame();
+    std::vector<std::uint8_t> image(tarnscsi::bench::kFullFrameBytes);
     int32_t coolingByte = 0;
 
     Row expose{"Expose", {}, {}, {}, {}, {}};
@@ -264,7 +263,8 @@ void Measure(int mode) {
         const HeapUse floorExpose = Track([&] { Expect(direct.Expose(frame), "SET WINDOW"); });
         Expect(direct.Ready(), "TEST UNIT READY");
         const HeapUse floorDownload = Track([&] {
-            Expect(direct.GetWindow() && direct.ReadImage(image.data(), bench::kFullFrameBytes), "direct download");
+            Expect(direct.GetWindow() && direct.ReadImage(image.data(), tarnscsi::bench::kFullFrameBytes),
+                   "direct download");
         });
 
         Add(expose, moduleExpose, floorExpose);
@@ -278,18 +278,19 @@ void Measure(int mode) {
 
 void MeasureConnect() {
     SimReset();
-    bench::ConnectOrFail();  // the first one in the process also loads what stays loaded
+    tarnscsi::bench::ConnectOrFail();  // the first one in the process also loads what stays loaded
     for (int i = 0; i < kLogFillingRequests; ++i) Ready();
     Disconnect();
     const std::int64_t before = liveBytes.load();
-    const HeapUse connect = Track([] { bench::ConnectOrFail(); });
+    const HeapUse connect = Track([] { tarnscsi::bench::ConnectOrFail(); });
     const std::int64_t held = liveBytes.load() - before;
     Disconnect();
-    std::printf("Connect (default bus): %llu allocations (%llu by the module), peak %lld bytes above its start;\n"
-                "the connection holds %lld bytes, and after Disconnect %lld bytes remain\n",
-                static_cast<unsigned long long>(connect.allocations),
-                static_cast<unsigned long long>(connect.moduleAllocations), static_cast<long long>(connect.peakAbove),
-                static_cast<long long>(held), static_cast<long long>(liveBytes.load() - before));
+    std::printf(
+        "Connect (default bus): %llu allocations (%llu by the module), peak %lld bytes above its start;\n"
+        "the connection holds %lld bytes, and after Disconnect %lld bytes remain\n",
+        static_cast<unsigned long long>(connect.allocations),
+        static_cast<unsigned long long>(connect.moduleAllocations), static_cast<long long>(connect.peakAbove),
+        static_cast<long long>(held), static_cast<long long>(liveBytes.load() - before));
 }
 
 std::string PeakResidentSet() {
@@ -305,16 +306,17 @@ std::string PeakResidentSet() {
 int main() {
     moduleText = TextOf("libtarnscsi.so");
     managerText = TextOf("libwnaspi32.so");
-    if (moduleText.begin == 0 || managerText.begin == 0) bench::Fail("module or manager not found in memory");
+    if (moduleText.begin == 0 || managerText.begin == 0) tarnscsi::bench::Fail("module or manager not found in memory");
     void* frame[1];
     backtrace(frame, 1);  // loads the unwinder before anything is measured
 
     std::printf("Heap use per export call after Connect (%d rounds; full frame 768 x 512)\n", kRounds);
-    std::printf("allocs: median per call, all libraries; floor: the same requests sent straight to the\n"
-                "manager; by module: most made by the module's own code in any call; peak: median highest\n"
-                "live heap during the call above its start, bytes.\n\n");
-    std::printf("%-10s %-15s %8s %8s %10s %12s %12s\n", "completion", "export", "allocs", "floor", "by module",
-                "peak", "floor peak");
+    std::printf(
+        "allocs: median per call, all libraries; floor: the same requests sent straight to the\n"
+        "manager; by module: most made by the module's own code in any call; peak: median highest\n"
+        "live heap during the call above its start, bytes.\n\n");
+    std::printf("%-10s %-15s %8s %8s %10s %12s %12s\n", "completion", "export", "allocs", "floor", "by module", "peak",
+                "floor peak");
     Measure(SIM_IMMEDIATE);
     Measure(SIM_PENDING);
     std::printf("\ntarget: 0 allocations per command of the module after Connect: %s\n\n",

@@ -16,11 +16,9 @@
 #include "sim/sim_control.h"
 #include "transport/aspi.h"
 
-namespace bench {
+namespace tarnscsi::bench {
 
-double Microseconds(Clock::duration duration) {
-    return std::chrono::duration<double, std::micro>(duration).count();
-}
+double Microseconds(Clock::duration duration) { return std::chrono::duration<double, std::micro>(duration).count(); }
 
 double Quantile(std::vector<double> values, double fraction) {
     if (values.empty()) return 0.0;
@@ -73,21 +71,22 @@ DirectCaller::DirectCaller() : event_(CreateEventA(nullptr, 1, 0, nullptr)) {
 DirectCaller::~DirectCaller() { CloseHandle(event_); }
 
 bool DirectCaller::Submit(void* block) {
-    auto& request = *static_cast<aspi::SRB_ExecSCSICmd*>(block);
+    auto& request = *static_cast<tarnscsi::aspi::SRB_ExecSCSICmd*>(block);
     ResetEvent(event_);
-    if (SendASPI32Command(&request) == aspi::SS_PENDING) WaitForSingleObject(event_, INFINITE);
-    return std::atomic_ref<aspi::BYTE>(request.SRB_Status).load(std::memory_order_acquire) == aspi::SS_COMP;
+    if (SendASPI32Command(&request) == tarnscsi::aspi::SS_PENDING) WaitForSingleObject(event_, INFINITE);
+    return std::atomic_ref<tarnscsi::aspi::BYTE>(request.SRB_Status).load(std::memory_order_acquire) ==
+           tarnscsi::aspi::SS_COMP;
 }
 
-bool DirectCaller::Send(const camera::CommandSpec& command, std::uint8_t* data, std::uint32_t length) {
-    aspi::SRB_ExecSCSICmd block{};
-    block.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
+bool DirectCaller::Send(const tarnscsi::camera::CommandSpec& command, std::uint8_t* data, std::uint32_t length) {
+    tarnscsi::aspi::SRB_ExecSCSICmd block{};
+    block.SRB_Cmd = tarnscsi::aspi::SC_EXEC_SCSI_CMD;
     block.SRB_HaId = SIM_DEFAULT_ADAPTER;
     block.SRB_Target = SIM_DEFAULT_TARGET;
-    block.SRB_Flags = static_cast<aspi::BYTE>(command.direction | aspi::SRB_EVENT_NOTIFY);
+    block.SRB_Flags = static_cast<tarnscsi::aspi::BYTE>(command.direction | tarnscsi::aspi::SRB_EVENT_NOTIFY);
     block.SRB_BufLen = length;
     block.SRB_BufPointer = data;
-    block.SRB_SenseLen = aspi::SENSE_LEN;
+    block.SRB_SenseLen = tarnscsi::aspi::SENSE_LEN;
     block.SRB_CDBLen = command.cdbLength;
     block.SRB_PostProc = event_;
     std::memcpy(block.CDBByte, command.cdb.data(), command.cdbLength);
@@ -95,40 +94,42 @@ bool DirectCaller::Send(const camera::CommandSpec& command, std::uint8_t* data, 
 }
 
 bool DirectCaller::Expose(const ExposureSettings& settings) {
-    camera::EncodeWindow(settings, data_);
-    if (!Send(camera::kSetWindow, data_, camera::window::kLength)) return false;
-    data_[0] = camera::window::kWindowIdValue;
-    Send(camera::kStartScan, data_, camera::kStartScan.dataLength);
+    tarnscsi::camera::EncodeWindow(settings, data_);
+    if (!Send(tarnscsi::camera::kSetWindow, data_, tarnscsi::camera::window::kLength)) return false;
+    data_[0] = tarnscsi::camera::window::kWindowIdValue;
+    Send(tarnscsi::camera::kStartScan, data_, tarnscsi::camera::kStartScan.dataLength);
     return true;
 }
 
-bool DirectCaller::Ready() { return Send(camera::kTestUnitReady, nullptr, 0); }
+bool DirectCaller::Ready() { return Send(tarnscsi::camera::kTestUnitReady, nullptr, 0); }
 
-bool DirectCaller::ReadCooling() { return Send(camera::kReadCoolingPage, data_, camera::cooling::kLength); }
+bool DirectCaller::ReadCooling() {
+    return Send(tarnscsi::camera::kReadCoolingPage, data_, tarnscsi::camera::cooling::kLength);
+}
 
-bool DirectCaller::GetWindow() { return Send(camera::kGetWindow, data_, camera::window::kLength); }
+bool DirectCaller::GetWindow() { return Send(tarnscsi::camera::kGetWindow, data_, tarnscsi::camera::window::kLength); }
 
 bool DirectCaller::ReadImage(std::uint8_t* image, std::uint32_t total) {
-    aspi::SRB_ExecSCSICmd block{};
-    block.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
+    tarnscsi::aspi::SRB_ExecSCSICmd block{};
+    block.SRB_Cmd = tarnscsi::aspi::SC_EXEC_SCSI_CMD;
     block.SRB_HaId = SIM_DEFAULT_ADAPTER;
     block.SRB_Target = SIM_DEFAULT_TARGET;
-    block.SRB_SenseLen = aspi::SENSE_LEN;
-    block.SRB_CDBLen = camera::kReadImage.cdbLength;
+    block.SRB_SenseLen = tarnscsi::aspi::SENSE_LEN;
+    block.SRB_CDBLen = tarnscsi::camera::kReadImage.cdbLength;
     block.SRB_PostProc = event_;
-    std::memcpy(block.CDBByte, camera::kReadImage.cdb.data(), camera::kReadImage.cdbLength);
+    std::memcpy(block.CDBByte, tarnscsi::camera::kReadImage.cdb.data(), tarnscsi::camera::kReadImage.cdbLength);
     for (std::uint32_t offset = 0; offset < total;) {
-        const std::uint32_t chunk = std::min(camera::kMaxReadLength, total - offset);
+        const std::uint32_t chunk = std::min(tarnscsi::camera::kMaxReadLength, total - offset);
         // The manager may have changed the flags and the statuses; a caller
         // sets what it sends before every request.
-        block.SRB_Flags = aspi::SRB_DIR_IN | aspi::SRB_EVENT_NOTIFY;
+        block.SRB_Flags = tarnscsi::aspi::SRB_DIR_IN | tarnscsi::aspi::SRB_EVENT_NOTIFY;
         block.SRB_BufLen = chunk;
         block.SRB_BufPointer = image + offset;
-        PutBE16(block.CDBByte + camera::kReadLengthOffset, chunk);
+        PutBE16(block.CDBByte + tarnscsi::camera::kReadLengthOffset, chunk);
         if (!Submit(&block)) return false;
         offset += chunk;
     }
     return true;
 }
 
-}  // namespace bench
+}  // namespace tarnscsi::bench

@@ -18,7 +18,7 @@
 
 using tarnscsi::ExposureSettings;
 
-namespace bench {
+namespace tarnscsi::bench {
 
 using Clock = std::chrono::steady_clock;
 
@@ -55,7 +55,7 @@ public:
     DirectCaller& operator=(const DirectCaller&) = delete;
 
     // One command of the table to the default camera; true on SS_COMP.
-    bool Send(const camera::CommandSpec& command, std::uint8_t* data, std::uint32_t length);
+    bool Send(const tarnscsi::camera::CommandSpec& command, std::uint8_t* data, std::uint32_t length);
 
     // The requests behind each export, sent directly.
     bool Expose(const ExposureSettings& settings);  // SET WINDOW, SCAN
@@ -72,7 +72,7 @@ private:
     HANDLE event_;
     // Parameter data of the commands other than READ; the cooling list is
     // the longest.
-    std::uint8_t data_[camera::cooling::kLength] = {};
+    std::uint8_t data_[tarnscsi::camera::cooling::kLength] = {};
 };
 
-}  // namespace bench
+}  // namespace tarnscsi::bench

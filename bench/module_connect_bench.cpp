@@ -16,7 +16,7 @@
 
 namespace {
 
-using bench::Clock;
+using tarnscsi::bench::Clock;
 
 constexpr int kRounds = 201;
 constexpr int kAdapters = 16;
@@ -29,12 +29,9 @@ enum class Layout { kDefault, kEmptyBus, kOtherScanners };
 
 const char* LayoutName(Layout layout) {
     switch (layout) {
-        case Layout::kDefault:
-            return "default bus, camera 0/2";
-        case Layout::kEmptyBus:
-            return "16 x 8, camera last, rest empty";
-        case Layout::kOtherScanners:
-            return "16 x 8, camera last, rest scanners";
+        case Layout::kDefault: return "default bus, camera 0/2";
+        case Layout::kEmptyBus: return "16 x 8, camera last, rest empty";
+        case Layout::kOtherScanners: return "16 x 8, camera last, rest scanners";
     }
     return "?";
 }
@@ -60,8 +57,7 @@ void LayOut(Layout layout) {
             if (adapter == kLastAdapter && target == kLastTarget) {
                 SimAddCamera(adapter, target, 0);
             } else if (layout == Layout::kOtherScanners) {
-                SimAddDevice(adapter, target, 0, kScannerType, other.data(),
-                             static_cast<std::uint32_t>(other.size()));
+                SimAddDevice(adapter, target, 0, kScannerType, other.data(), static_cast<std::uint32_t>(other.size()));
             }
         }
     }
@@ -75,7 +71,7 @@ void Run(Layout layout, int mode) {
     // One untimed connection checks where the camera was found and counts
     // the requests one search sends.
     SimLogClear();
-    bench::ConnectOrFail();
+    tarnscsi::bench::ConnectOrFail();
     const std::uint32_t requests = SimLogCount();
     Disconnect();
 
@@ -85,14 +81,15 @@ void Run(Layout layout, int mode) {
         const auto start = Clock::now();
         const int32_t ok = Connect(&error);
         const auto end = Clock::now();
-        if (ok != 1) bench::Fail(std::string("Connect failed: ") + (error ? error : "?"));
-        times.push_back(bench::Microseconds(end - start));
+        if (ok != 1) tarnscsi::bench::Fail(std::string("Connect failed: ") + (error ? error : "?"));
+        times.push_back(tarnscsi::bench::Microseconds(end - start));
         Disconnect();
         SimLogClear();
     }
-    const double median = bench::Median(times);
-    std::printf("%-36s %-10s %9u %12.1f %12.2f %10.1f %10.1f\n", LayoutName(layout), bench::CompletionName(mode),
-                requests, median, median / requests, bench::Quantile(times, 0.1), bench::Quantile(times, 0.9));
+    const double median = tarnscsi::bench::Median(times);
+    std::printf("%-36s %-10s %9u %12.1f %12.2f %10.1f %10.1f\n", LayoutName(layout),
+                tarnscsi::bench::CompletionName(mode), requests, median, median / requests,
+                tarnscsi::bench::Quantile(times, 0.1), tarnscsi::bench::Quantile(times, 0.9));
 }
 
 }  // namespace
@@ -100,8 +97,8 @@ void Run(Layout layout, int mode) {
 int main() {
     std::printf("Connect: median time to load the manager, make the event and find the camera\n");
     std::printf("(%d rounds each; times in microseconds)\n\n", kRounds);
-    std::printf("%-36s %-10s %9s %12s %12s %10s %10s\n", "bus", "completion", "requests", "median",
-                "per request", "p10", "p90");
+    std::printf("%-36s %-10s %9s %12s %12s %10s %10s\n", "bus", "completion", "requests", "median", "per request",
+                "p10", "p90");
     for (Layout layout : {Layout::kDefault, Layout::kEmptyBus, Layout::kOtherScanners}) {
         for (int mode : {SIM_IMMEDIATE, SIM_PENDING}) Run(layout, mode);
     }

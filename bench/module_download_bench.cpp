@@ -20,11 +20,11 @@
 
 namespace {
 
-using bench::Clock;
+using tarnscsi::bench::Clock;
 
 constexpr int kImmediateRounds = 151;
 constexpr int kPendingRounds = 61;
-constexpr std::uint32_t kReadsPerFrame = bench::kFullFrameBytes / camera::kMaxReadLength;
+constexpr std::uint32_t kReadsPerFrame = tarnscsi::bench::kFullFrameBytes / tarnscsi::camera::kMaxReadLength;
 constexpr double kTargetOverheadPercent = 5.0;
 
 struct Samples {
@@ -35,36 +35,36 @@ struct Samples {
 Samples Measure(int mode, int rounds) {
     SimReset();
     SimSetCompletion(mode, 0);
-    bench::ConnectOrFail();
-    bench::DirectCaller direct;
-    std::vector<std::uint8_t> image(bench::kFullFrameBytes);
-    std::vector<std::uint8_t> expected(bench::kFullFrameBytes);
+    tarnscsi::bench::ConnectOrFail();
+    tarnscsi::bench::DirectCaller direct;
+    std::vector<std::uint8_t> image(tarnscsi::bench::kFullFrameBytes);
+    std::vector<std::uint8_t> expected(tarnscsi::bench::kFullFrameBytes);
 
     auto timeModule = [&] {
-        bench::ExposeFullFrameAndWait();
+        tarnscsi::bench::ExposeFullFrameAndWait();
         const auto start = Clock::now();
         const int32_t ok = Download(image.data());
         const auto end = Clock::now();
-        if (ok != 1) bench::Fail("Download failed");
-        return bench::Microseconds(end - start);
+        if (ok != 1) tarnscsi::bench::Fail("Download failed");
+        return tarnscsi::bench::Microseconds(end - start);
     };
     auto timeFloor = [&] {
-        bench::ExposeFullFrameAndWait();
+        tarnscsi::bench::ExposeFullFrameAndWait();
         const auto start = Clock::now();
-        const bool ok = direct.ReadImage(image.data(), bench::kFullFrameBytes);
+        const bool ok = direct.ReadImage(image.data(), tarnscsi::bench::kFullFrameBytes);
         const auto end = Clock::now();
-        if (!ok) bench::Fail("direct READs failed");
-        return bench::Microseconds(end - start);
+        if (!ok) tarnscsi::bench::Fail("direct READs failed");
+        return tarnscsi::bench::Microseconds(end - start);
     };
 
     // One untimed round of each warms caches and the simulator's log, and
     // checks that both paths deliver the camera's bytes.
     timeModule();
-    SimLastImage(expected.data(), bench::kFullFrameBytes);
-    if (image != expected) bench::Fail("the module's image differs from the camera's");
+    SimLastImage(expected.data(), tarnscsi::bench::kFullFrameBytes);
+    if (image != expected) tarnscsi::bench::Fail("the module's image differs from the camera's");
     timeFloor();
-    SimLastImage(expected.data(), bench::kFullFrameBytes);
-    if (image != expected) bench::Fail("the direct image differs from the camera's");
+    SimLastImage(expected.data(), tarnscsi::bench::kFullFrameBytes);
+    if (image != expected) tarnscsi::bench::Fail("the direct image differs from the camera's");
 
     Samples samples;
     for (int round = 0; round < rounds; ++round) {
@@ -86,25 +86,28 @@ Samples Measure(int mode, int rounds) {
 double PairedRatio(const Samples& samples) {
     std::vector<double> ratios;
     for (std::size_t i = 0; i < samples.module.size(); ++i) ratios.push_back(samples.module[i] / samples.floor[i]);
-    return bench::Median(ratios);
+    return tarnscsi::bench::Median(ratios);
 }
 
 void Report(int mode, const Samples& samples) {
-    const double module = bench::Median(samples.module);
-    const double floor = bench::Median(samples.floor);
+    const double module = tarnscsi::bench::Median(samples.module);
+    const double floor = tarnscsi::bench::Median(samples.floor);
     const double ratio = module / floor;
-    std::printf("%-10s %7zu %14.1f %13.1f %8.3f %+8.1f %% %13.3f %11.1f %11.1f\n", bench::CompletionName(mode),
-                samples.module.size(), module, floor, ratio, (ratio - 1.0) * bench::kPercent, PairedRatio(samples),
-                bench::Quantile(samples.module, 0.1), bench::Quantile(samples.module, 0.9));
+    std::printf("%-10s %7zu %14.1f %13.1f %8.3f %+8.1f %% %13.3f %11.1f %11.1f\n",
+                tarnscsi::bench::CompletionName(mode), samples.module.size(), module, floor, ratio,
+                (ratio - 1.0) * tarnscsi::bench::kPercent, PairedRatio(samples),
+                tarnscsi::bench::Quantile(samples.module, 0.1), tarnscsi::bench::Quantile(samples.module, 0.9));
 }
 
 }  // namespace
 
 int main() {
-    std::printf("Full-frame download: %d x %d pixels, %u bytes, %u READs of %u bytes\n", bench::kSensorWidth,
-                bench::kSensorHeight, bench::kFullFrameBytes, kReadsPerFrame, camera::kMaxReadLength);
-    std::printf("module: Download export (GET WINDOW + READs); floor: the same READs sent straight to\n"
-                "SendASPI32Command, completed the same way. Times in microseconds per frame.\n\n");
+    std::printf("Full-frame download: %d x %d pixels, %u bytes, %u READs of %u bytes\n", tarnscsi::bench::kSensorWidth,
+                tarnscsi::bench::kSensorHeight, tarnscsi::bench::kFullFrameBytes, kReadsPerFrame,
+                tarnscsi::camera::kMaxReadLength);
+    std::printf(
+        "module: Download export (GET WINDOW + READs); floor: the same READs sent straight to\n"
+        "SendASPI32Command, completed the same way. Times in microseconds per frame.\n\n");
     std::printf("%-10s %7s %14s %13s %8s %10s %13s %11s %11s\n", "completion", "rounds", "module median",
                 "floor median", "ratio", "overhead", "paired ratio", "module p10", "module p90");
 
@@ -117,8 +120,8 @@ int main() {
     // disturbs least.
     const double worst = std::max(PairedRatio(immediate), PairedRatio(pending));
     std::printf("\ntarget: module within %.0f %% of the floor (paired ratios): %s (worst %.3f)\n",
-                kTargetOverheadPercent, (worst - 1.0) * bench::kPercent <= kTargetOverheadPercent ? "met" : "NOT met",
-                worst);
+                kTargetOverheadPercent,
+                (worst - 1.0) * tarnscsi::bench::kPercent <= kTargetOverheadPercent ? "met" : "NOT met", worst);
     SimReset();
     return 0;
 }

@@ -27,7 +27,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-namespace w = camera::window;
+using tarnscsi::PutBE16;
+using tarnscsi::PutBE32;
+namespace w = tarnscsi::camera::window;
 
 constexpr int kRuns = 25;
 constexpr int kRealTimeRuns = 3;
@@ -44,23 +46,23 @@ double Median(std::vector<double> values) {
 }
 
 // Runs `command` on the default camera with `buffer`; true on SS_COMP.
-bool Run(const camera::CommandSpec& command, std::uint8_t* buffer, std::uint32_t length,
+bool Run(const tarnscsi::camera::CommandSpec& command, std::uint8_t* buffer, std::uint32_t length,
          std::uint32_t readLength = 0) {
-    aspi::SRB_ExecSCSICmd block{};
-    block.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
+    tarnscsi::aspi::SRB_ExecSCSICmd block{};
+    block.SRB_Cmd = tarnscsi::aspi::SC_EXEC_SCSI_CMD;
     block.SRB_HaId = SIM_DEFAULT_ADAPTER;
     block.SRB_Target = SIM_DEFAULT_TARGET;
     block.SRB_Flags = command.direction;
     block.SRB_BufPointer = buffer;
     block.SRB_BufLen = length;
-    block.SRB_SenseLen = aspi::SENSE_LEN;
+    block.SRB_SenseLen = tarnscsi::aspi::SENSE_LEN;
     block.SRB_CDBLen = command.cdbLength;
     std::copy(command.cdb.begin(), command.cdb.end(), block.CDBByte);
     if (readLength != 0) {
-        PutBE16(block.CDBByte + camera::kReadLengthOffset, readLength);
+        PutBE16(block.CDBByte + tarnscsi::camera::kReadLengthOffset, readLength);
     }
     SendASPI32Command(&block);
-    return block.SRB_Status == aspi::SS_COMP;
+    return block.SRB_Status == tarnscsi::aspi::SS_COMP;
 }
 
 std::vector<std::uint8_t> WindowList(bool binned) {
@@ -90,14 +92,14 @@ ManagerTimes ManagerFrame(bool binned, std::vector<std::uint8_t>& image) {
     std::vector<std::uint8_t> list = WindowList(binned);
     std::uint8_t windowId = w::kWindowIdValue;
     const auto start = Clock::now();
-    bool ok = Run(camera::kSetWindow, list.data(), w::kLength) &&
-              Run(camera::kStartScan, &windowId, 1) && Run(camera::kTestUnitReady, nullptr, 0);
+    bool ok = Run(tarnscsi::camera::kSetWindow, list.data(), w::kLength) &&
+              Run(tarnscsi::camera::kStartScan, &windowId, 1) && Run(tarnscsi::camera::kTestUnitReady, nullptr, 0);
     const auto made = Clock::now();
-    ok = ok && Run(camera::kGetWindow, list.data(), w::kLength);
+    ok = ok && Run(tarnscsi::camera::kGetWindow, list.data(), w::kLength);
     const auto total = static_cast<std::uint32_t>(image.size());
     for (std::uint32_t offset = 0; ok && offset < total;) {
-        const std::uint32_t chunk = std::min(camera::kMaxReadLength, total - offset);
-        ok = Run(camera::kReadImage, image.data() + offset, chunk, chunk);
+        const std::uint32_t chunk = std::min(tarnscsi::camera::kMaxReadLength, total - offset);
+        ok = Run(tarnscsi::camera::kReadImage, image.data() + offset, chunk, chunk);
         offset += chunk;
     }
     const auto delivered = Clock::now();
@@ -134,8 +136,7 @@ double ModuleFrame(double* download) {
     if (Expose(0, 0, 0, kWidth, kHeight, 0, 0) != 1) {
         std::fprintf(stderr, "Expose failed\n");
     }
-    while (Ready() != 1) {
-    }
+    while (Ready() != 1) {}
     const auto ready = Clock::now();
     if (Download(image.data()) != 1) {
         std::fprintf(stderr, "Download failed\n");
@@ -173,7 +174,7 @@ ModuleFigures MeasureModule(double timeScale, int runs) {
 
 int main() {
     std::printf("Simulated camera, full frame %d x %d, 60 s exposure, READs of %u bytes\n\n", kWidth, kHeight,
-                camera::kMaxReadLength);
+                tarnscsi::camera::kMaxReadLength);
     std::printf("Manager alone, time scale 0 (median of %d)     make image   deliver    total\n", kRuns);
     struct Case {
         const char* name;
@@ -198,8 +199,8 @@ int main() {
     std::printf("\nModule, sky, unbinned                          expose..downloaded   Download alone\n");
     std::printf("  time scale 0 (median of %2d)                  %10.2f ms %14.2f ms\n", kRuns, instant.whole,
                 instant.download);
-    std::printf("  real time, 1 s readout (median of %d)         %10.2f ms %14.2f ms\n", kRealTimeRuns,
-                realTime.whole, realTime.download);
+    std::printf("  real time, 1 s readout (median of %d)         %10.2f ms %14.2f ms\n", kRealTimeRuns, realTime.whole,
+                realTime.download);
     std::printf("\nSimulator's work for a full frame: %.2f ms\n", sky.Total());
     std::printf("  share of the module's frame in real time:    %6.2f %%\n", kPercent * sky.Total() / realTime.whole);
     // At time scale 0 nothing waits, so the frame is nearly all simulator

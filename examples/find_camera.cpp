@@ -18,8 +18,8 @@ int main() {
     }
     std::printf("Camera found on adapter %d, target %d.\n", camera->Adapter(), camera->Target());
     if (auto cooling = camera->ReadCooling()) {
-        std::printf("Sensor temperature %.1f C, cooler drive %.0f %%.\n", tarnscsi::TenthsToCelsius(cooling->temperature),
-                    tarnscsi::DriveToPercent(cooling->coolerDrive));
+        std::printf("Sensor temperature %.1f C, cooler drive %.0f %%.\n",
+                    tarnscsi::TenthsToCelsius(cooling->temperature), tarnscsi::DriveToPercent(cooling->coolerDrive));
     } else {
         std::printf("No cooling reading: %s\n", camera->LastResult().Describe().c_str());
     }

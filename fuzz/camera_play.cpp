@@ -5,7 +5,7 @@
 
 #include "sim/sim_control.h"
 
-namespace fuzz {
+namespace tarnscsi::fuzz {
 
 void ResetSimulator(FuzzedDataProvider& input) {
     SimReset();
@@ -34,4 +34,4 @@ void Broken(const char* what) {
     std::abort();
 }
 
-}  // namespace fuzz
+}  // namespace tarnscsi::fuzz

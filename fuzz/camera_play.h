@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace fuzz {
+namespace tarnscsi::fuzz {
 
 // Largest reply the simulator can script.
 inline constexpr std::size_t kMaxReply = 256;
@@ -31,4 +31,4 @@ std::vector<std::uint8_t> ReplyBytes(FuzzedDataProvider& input, bool rest);
 // A property of the module did not hold: say which and abort.
 [[noreturn]] void Broken(const char* what);
 
-}  // namespace fuzz
+}  // namespace tarnscsi::fuzz

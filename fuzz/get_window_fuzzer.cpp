@@ -45,11 +45,11 @@ bool AllAre(std::span<const std::uint8_t> bytes, std::uint8_t value) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
-    fuzz::ResetSimulator(input);
+    tarnscsi::fuzz::ResetSimulator(input);
 
     tarnscsi::ConnectError error = tarnscsi::ConnectError::kNone;
     const std::unique_ptr<tarnscsi::Camera> camera = tarnscsi::Camera::Open(error);
-    if (!camera) fuzz::Broken("the default camera was not found");
+    if (!camera) tarnscsi::fuzz::Broken("the default camera was not found");
 
     // A real exposure first, so that there is usually an image to read (the
     // camera may refuse an odd window; then every read fails).
@@ -61,15 +61,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     camera->Ready();
 
     const std::uint32_t capacity = input.ConsumeIntegralInRange<std::uint32_t>(0, kMaxCapacity);
-    const fuzz::Fault windowFault = fuzz::ChooseFault(input, kGetWindow);
-    fuzz::ChooseFault(input, kRead, input.ConsumeIntegralInRange<std::uint32_t>(0, kMaxReadsConsidered));
+    const tarnscsi::fuzz::Fault windowFault = tarnscsi::fuzz::ChooseFault(input, kGetWindow);
+    tarnscsi::fuzz::ChooseFault(input, kRead, input.ConsumeIntegralInRange<std::uint32_t>(0, kMaxReadsConsidered));
     if (input.ConsumeBool()) {
         // Some reads answered with fewer (or other) bytes than asked.
-        const std::vector<std::uint8_t> shortRead = fuzz::ReplyBytes(input, false);
+        const std::vector<std::uint8_t> shortRead = tarnscsi::fuzz::ReplyBytes(input, false);
         SimScriptReply(kRead, shortRead.data(), static_cast<std::uint32_t>(shortRead.size()),
                        input.ConsumeIntegralInRange<std::uint32_t>(1, kMaxShortReads));
     }
-    const std::vector<std::uint8_t> window = fuzz::ReplyBytes(input, true);
+    const std::vector<std::uint8_t> window = tarnscsi::fuzz::ReplyBytes(input, true);
     SimScriptReply(kGetWindow, window.data(), static_cast<std::uint32_t>(window.size()), 1);
 
     std::vector<std::uint8_t> storage(capacity + kGuardLength, kGuardByte);
@@ -77,32 +77,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::span<std::uint8_t> buffer(storage.data(), capacity);
     const tarnscsi::DownloadResult result = camera->Download(buffer);
 
-    if (!AllAre(std::span(storage).subspan(capacity), kGuardByte)) fuzz::Broken("written past the capacity");
+    if (!AllAre(std::span(storage).subspan(capacity), kGuardByte)) tarnscsi::fuzz::Broken("written past the capacity");
     switch (result.status) {
         case tarnscsi::DownloadStatus::kWindowUnreadable:
         case tarnscsi::DownloadStatus::kBufferTooSmall:
-            if (!AllAre(buffer, kFillByte)) fuzz::Broken("a refused download touched the buffer");
+            if (!AllAre(buffer, kFillByte)) tarnscsi::fuzz::Broken("a refused download touched the buffer");
             break;
         case tarnscsi::DownloadStatus::kOk:
         case tarnscsi::DownloadStatus::kReadFailed:
-            if (result.bytes > capacity) fuzz::Broken("read a window larger than the buffer");
-            if (!AllAre(buffer.subspan(result.bytes), kFillByte)) fuzz::Broken("written past the window");
+            if (result.bytes > capacity) tarnscsi::fuzz::Broken("read a window larger than the buffer");
+            if (!AllAre(buffer.subspan(result.bytes), kFillByte)) tarnscsi::fuzz::Broken("written past the window");
             break;
     }
-    if (windowFault != fuzz::Fault::kNone && result.status != tarnscsi::DownloadStatus::kWindowUnreadable) {
-        fuzz::Broken("a failed GET WINDOW was not reported");
+    if (windowFault != tarnscsi::fuzz::Fault::kNone && result.status != tarnscsi::DownloadStatus::kWindowUnreadable) {
+        tarnscsi::fuzz::Broken("a failed GET WINDOW was not reported");
     }
-    if (result.status != tarnscsi::DownloadStatus::kWindowUnreadable &&
-        result.bytes != TrueBytes(result.window)) {
-        fuzz::Broken("the size does not match the reported window");
+    if (result.status != tarnscsi::DownloadStatus::kWindowUnreadable && result.bytes != TrueBytes(result.window)) {
+        tarnscsi::fuzz::Broken("the size does not match the reported window");
     }
     const bool fits = TrueBytes(result.window) <= capacity;
     if (result.status == tarnscsi::DownloadStatus::kBufferTooSmall && fits) {
-        fuzz::Broken("a window that fits was refused");
+        tarnscsi::fuzz::Broken("a window that fits was refused");
     }
     if ((result.status == tarnscsi::DownloadStatus::kOk || result.status == tarnscsi::DownloadStatus::kReadFailed) &&
         !fits) {
-        fuzz::Broken("read a window whose true size exceeds the buffer");
+        tarnscsi::fuzz::Broken("read a window whose true size exceeds the buffer");
     }
     return 0;
 }

@@ -35,7 +35,7 @@ int AddressedTarget() {
     SimLogClear();
     Ready();
     SimRequest request{};
-    if (SimLogGet(0, &request) != 0) fuzz::Broken("a found camera was sent nothing");
+    if (SimLogGet(0, &request) != 0) tarnscsi::fuzz::Broken("a found camera was sent nothing");
     return request.target;
 }
 
@@ -44,14 +44,14 @@ int AddressedTarget() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
     Disconnect();
-    fuzz::ResetSimulator(input);
+    tarnscsi::fuzz::ResetSimulator(input);
 
     const int fuzzedTarget = input.ConsumeIntegralInRange<int>(0, kCameraTarget - 1);
     const std::uint8_t deviceType = input.ConsumeBool() ? kScanner : input.ConsumeIntegral<std::uint8_t>();
     const bool oddSupportWord = input.ConsumeIntegralInRange<int>(0, 7) == 0;
     const std::uint32_t supportWord = input.ConsumeIntegral<std::uint32_t>();
-    const fuzz::Fault fault = fuzz::ChooseFault(input, kInquiry);
-    const std::vector<std::uint8_t> reply = fuzz::ReplyBytes(input, true);
+    const tarnscsi::fuzz::Fault fault = tarnscsi::fuzz::ChooseFault(input, kInquiry);
+    const std::vector<std::uint8_t> reply = tarnscsi::fuzz::ReplyBytes(input, true);
 
     SimClearBus(1);
     SimAddDevice(0, fuzzedTarget, 0, deviceType, reply.data(), static_cast<std::uint32_t>(reply.size()));
@@ -60,21 +60,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // What the module must conclude. INQUIRY goes only to type-6 devices,
     // in target order, and the fault hits the first one.
-    const bool searched = !oddSupportWord ||
-                          (((supportWord >> kStatusShift) & 0xFF) == kStatusComplete && (supportWord & 0xFF) != 0);
+    const bool searched =
+        !oddSupportWord || (((supportWord >> kStatusShift) & 0xFF) == kStatusComplete && (supportWord & 0xFF) != 0);
     const bool fuzzedAsked = deviceType == kScanner;
-    const bool fuzzedFound = fuzzedAsked && fault == fuzz::Fault::kNone && NamesTheCamera(reply);
-    const bool cameraFailed = !fuzzedAsked && fault != fuzz::Fault::kNone;
+    const bool fuzzedFound = fuzzedAsked && fault == tarnscsi::fuzz::Fault::kNone && NamesTheCamera(reply);
+    const bool cameraFailed = !fuzzedAsked && fault != tarnscsi::fuzz::Fault::kNone;
     const bool expectFound = searched && (fuzzedFound || !cameraFailed);
 
     const char* error = nullptr;
     const int32_t connected = Connect(&error);
-    if (connected != (expectFound ? 1 : 0)) fuzz::Broken("Connect's result differs from what the bus holds");
+    if (connected != (expectFound ? 1 : 0)) tarnscsi::fuzz::Broken("Connect's result differs from what the bus holds");
     if (connected == 1) {
         const int expectedTarget = fuzzedFound ? fuzzedTarget : kCameraTarget;
-        if (AddressedTarget() != expectedTarget) fuzz::Broken("the wrong device was taken");
+        if (AddressedTarget() != expectedTarget) tarnscsi::fuzz::Broken("the wrong device was taken");
     } else if (error == nullptr || std::strcmp(error, "Camera not found") != 0) {
-        fuzz::Broken("a failed search gave another message");
+        tarnscsi::fuzz::Broken("a failed search gave another message");
     }
     Disconnect();
     return 0;

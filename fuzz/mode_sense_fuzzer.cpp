@@ -23,28 +23,29 @@ constexpr int32_t kUntouched = 0x5A5A5A5A;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
     Disconnect();
-    fuzz::ResetSimulator(input);
+    tarnscsi::fuzz::ResetSimulator(input);
     const char* error = nullptr;
-    if (Connect(&error) != 1) fuzz::Broken("the default camera was not found");
+    if (Connect(&error) != 1) tarnscsi::fuzz::Broken("the default camera was not found");
 
-    const fuzz::Fault fault = fuzz::ChooseFault(input, kModeSense);
-    const std::vector<std::uint8_t> reply = fuzz::ReplyBytes(input, true);
+    const tarnscsi::fuzz::Fault fault = tarnscsi::fuzz::ChooseFault(input, kModeSense);
+    const std::vector<std::uint8_t> reply = tarnscsi::fuzz::ReplyBytes(input, true);
     SimScriptReply(kModeSense, reply.data(), static_cast<std::uint32_t>(reply.size()), 1);
 
     int32_t cooling = kUntouched;
     const int32_t temperature = GetCoolingInfo(&cooling);
-    if (fault != fuzz::Fault::kNone) {
+    if (fault != tarnscsi::fuzz::Fault::kNone) {
         if (temperature != TARNSCSI_NO_READING || cooling != kUntouched) {
-            fuzz::Broken("a failed reading was reported");
+            tarnscsi::fuzz::Broken("a failed reading was reported");
         }
     } else {
         // The page as the module's buffer holds it: zeros, then the reply.
-        std::vector<std::uint8_t> page(camera::cooling::kLength, 0);
+        std::vector<std::uint8_t> page(tarnscsi::camera::cooling::kLength, 0);
         std::copy_n(reply.begin(), std::min(reply.size(), page.size()), page.begin());
         const auto expectedTemperature =
-            static_cast<std::int16_t>(GetBE16(page.data() + camera::cooling::kTemperature));
-        if (temperature != expectedTemperature) fuzz::Broken("the temperature was misread");
-        if (cooling != page[camera::cooling::kCoolingByte]) fuzz::Broken("the cooling byte was misread");
+            static_cast<std::int16_t>(GetBE16(page.data() + tarnscsi::camera::cooling::kTemperature));
+        if (temperature != expectedTemperature) tarnscsi::fuzz::Broken("the temperature was misread");
+        if (cooling != page[tarnscsi::camera::cooling::kCoolingByte])
+            tarnscsi::fuzz::Broken("the cooling byte was misread");
     }
     Disconnect();
     return 0;

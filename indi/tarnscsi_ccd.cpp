@@ -43,8 +43,7 @@ bool TarnscsiCcd::initProperties() {
     PrimaryCCD.setMinMaxStep("CCD_BINNING", "VER_BIN", kUnbinned, kBinned, 1, false);
 
     CoolerPowerNP[0].fill("CCD_COOLER_VALUE", "Cooling Power (%)", "%.1f", 0, 100, 0, 0);
-    CoolerPowerNP.fill(getDeviceName(), "CCD_COOLER_POWER", "Cooling Power", MAIN_CONTROL_TAB, IP_RO, 60,
-                       IPS_IDLE);
+    CoolerPowerNP.fill(getDeviceName(), "CCD_COOLER_POWER", "Cooling Power", MAIN_CONTROL_TAB, IP_RO, 60, IPS_IDLE);
 
     addDebugControl();
     return true;
@@ -69,7 +68,7 @@ bool TarnscsiCcd::Connect() {
     // it; otherwise the installed manager is used, never a silent fallback.
     if (const std::string problem = UseManagerFromEnvironment(); !problem.empty()) {
         Report(INDI::Logger::DBG_ERROR,
-            std::string("Cannot use the simulated camera (") + kSimulatorVariable + "): " + problem);
+               std::string("Cannot use the simulated camera (") + kSimulatorVariable + "): " + problem);
         return false;
     }
     ConnectError error = ConnectError::kNone;

@@ -53,8 +53,8 @@ bool TarnscsiCcd::WithinTemperatureThreshold(double target) {
 bool TarnscsiCcd::StoreCooling(const CoolingReading& reading) {
     const double celsius = TenthsToCelsius(reading.temperature);
     const double percent = DriveToPercent(reading.coolerDrive);
-    const bool changed = std::abs(celsius - TemperatureN[0].value) >= kTemperatureReportStep ||
-                         percent != CoolerPowerNP[0].getValue();
+    const bool changed =
+        std::abs(celsius - TemperatureN[0].value) >= kTemperatureReportStep || percent != CoolerPowerNP[0].getValue();
     TemperatureN[0].value = celsius;
     CoolerPowerNP[0].setValue(percent);
     return changed;

@@ -9,12 +9,12 @@
 #include "manager/scsi_outcome.h"
 #include "manager/srb_io.h"
 
-namespace aspi_mgr {
+namespace tarnscsi::manager {
 namespace {
 
 constexpr unsigned kSupportStatusShift = 8;
 
-void CopyPadded(aspi::BYTE (&field)[16], const char* text) {
+void CopyPadded(tarnscsi::aspi::BYTE (&field)[16], const char* text) {
     std::memset(field, ' ', sizeof field);
     std::memcpy(field, text, std::min(std::strlen(text), sizeof field));
 }
@@ -35,55 +35,52 @@ std::uint32_t AspiManager::SupportInfo() {
     }
     const std::uint8_t count = backend_.AdapterCount();
     if (count == 0) {
-        return std::uint32_t{aspi::SS_NO_ADAPTERS} << kSupportStatusShift;
+        return std::uint32_t{tarnscsi::aspi::SS_NO_ADAPTERS} << kSupportStatusShift;
     }
-    return (std::uint32_t{aspi::SS_COMP} << kSupportStatusShift) | count;
+    return (std::uint32_t{tarnscsi::aspi::SS_COMP} << kSupportStatusShift) | count;
 }
 
 std::uint32_t AspiManager::Send(void* srb) noexcept {
     if (srb == nullptr) {
-        return aspi::SS_INVALID_SRB;
+        return tarnscsi::aspi::SS_INVALID_SRB;
     }
     try {
         return Dispatch(srb);
     } catch (...) {
         // Every block has its status at the same place as the header's.
-        PublishStatus(static_cast<aspi::BYTE*>(srb)[offsetof(SrbHeader, SRB_Status)], aspi::SS_ERR);
-        return aspi::SS_ERR;
+        PublishStatus(static_cast<tarnscsi::aspi::BYTE*>(srb)[offsetof(SrbHeader, SRB_Status)], tarnscsi::aspi::SS_ERR);
+        return tarnscsi::aspi::SS_ERR;
     }
 }
 
 std::uint32_t AspiManager::Dispatch(void* srb) {
-    auto* const bytes = static_cast<aspi::BYTE*>(srb);
+    auto* const bytes = static_cast<tarnscsi::aspi::BYTE*>(srb);
     switch (bytes[offsetof(SrbHeader, SRB_Cmd)]) {
-        case aspi::SC_GET_DEV_TYPE:
-            return GetDeviceType(*static_cast<aspi::SRB_GDEVBlock*>(srb));
-        case aspi::SC_EXEC_SCSI_CMD:
-            return Execute(*static_cast<aspi::SRB_ExecSCSICmd*>(srb));
-        case aspi::SC_HA_INQUIRY:
-            return HostAdapterInquiry(*static_cast<SrbHaInquiry*>(srb));
+        case tarnscsi::aspi::SC_GET_DEV_TYPE: return GetDeviceType(*static_cast<tarnscsi::aspi::SRB_GDEVBlock*>(srb));
+        case tarnscsi::aspi::SC_EXEC_SCSI_CMD: return Execute(*static_cast<tarnscsi::aspi::SRB_ExecSCSICmd*>(srb));
+        case tarnscsi::aspi::SC_HA_INQUIRY: return HostAdapterInquiry(*static_cast<SrbHaInquiry*>(srb));
         default: {
             const auto id = NoteArrival(srb);
-            PublishStatus(bytes[offsetof(SrbHeader, SRB_Status)], aspi::SS_INVALID_CMD);
-            NoteDone(id, aspi::SS_INVALID_CMD);
-            return aspi::SS_INVALID_CMD;
+            PublishStatus(bytes[offsetof(SrbHeader, SRB_Status)], tarnscsi::aspi::SS_INVALID_CMD);
+            NoteDone(id, tarnscsi::aspi::SS_INVALID_CMD);
+            return tarnscsi::aspi::SS_INVALID_CMD;
         }
     }
 }
 
-bool AspiManager::AdapterExists(aspi::BYTE adapter) { return adapter < backend_.AdapterCount(); }
+bool AspiManager::AdapterExists(tarnscsi::aspi::BYTE adapter) { return adapter < backend_.AdapterCount(); }
 
-std::uint8_t AspiManager::GetDeviceType(aspi::SRB_GDEVBlock& block) {
+std::uint8_t AspiManager::GetDeviceType(tarnscsi::aspi::SRB_GDEVBlock& block) {
     const auto id = NoteArrival(&block);
-    std::uint8_t status = aspi::SS_INVALID_HA;
+    std::uint8_t status = tarnscsi::aspi::SS_INVALID_HA;
     if (AdapterExists(block.SRB_HaId)) {
         // An empty address leaves SRB_DeviceType as it was, as real managers do.
         const auto type = backend_.DeviceType(block.SRB_HaId, block.SRB_Target, block.SRB_Lun);
         if (type) {
             block.SRB_DeviceType = *type;
-            status = aspi::SS_COMP;
+            status = tarnscsi::aspi::SS_COMP;
         } else {
-            status = aspi::SS_NO_DEVICE;
+            status = tarnscsi::aspi::SS_NO_DEVICE;
         }
     }
     PublishStatus(block.SRB_Status, status);
@@ -93,7 +90,7 @@ std::uint8_t AspiManager::GetDeviceType(aspi::SRB_GDEVBlock& block) {
 
 std::uint8_t AspiManager::HostAdapterInquiry(SrbHaInquiry& block) {
     const auto id = NoteArrival(&block);
-    std::uint8_t status = aspi::SS_INVALID_HA;
+    std::uint8_t status = tarnscsi::aspi::SS_INVALID_HA;
     if (AdapterExists(block.SRB_HaId)) {
         block.HA_Count = backend_.AdapterCount();
         block.HA_SCSI_ID = kHostAdapterScsiId;
@@ -101,27 +98,27 @@ std::uint8_t AspiManager::HostAdapterInquiry(SrbHaInquiry& block) {
         CopyPadded(block.HA_Identifier, adapterIdentifier_.c_str());
         std::memset(block.HA_Unique, 0, sizeof block.HA_Unique);
         block.HA_Unique[kHaUniqueMaxTargets] = kHaTargetsPerBus;
-        status = aspi::SS_COMP;
+        status = tarnscsi::aspi::SS_COMP;
     }
     PublishStatus(block.SRB_Status, status);
     NoteDone(id, status);
     return status;
 }
 
-std::uint8_t AspiManager::Execute(aspi::SRB_ExecSCSICmd& block) {
+std::uint8_t AspiManager::Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
     const auto id = NoteArrival(&block);
 
     // Blocks that never reach the bus are not offered to the fault hook.
     std::optional<std::uint8_t> refusal;
     FaultKind fault = FaultKind::kNone;
     if (!AdapterExists(block.SRB_HaId)) {
-        refusal = aspi::SS_INVALID_HA;
+        refusal = tarnscsi::aspi::SS_INVALID_HA;
     } else if (block.SRB_CDBLen == 0 || block.SRB_CDBLen > kMaxCdbLength) {
-        refusal = aspi::SS_INVALID_SRB;
+        refusal = tarnscsi::aspi::SS_INVALID_SRB;
     } else if (hooks_ != nullptr) {
         fault = hooks_->FaultFor(id, block.CDBByte[0]);
         if (fault == FaultKind::kRefuse) {
-            refusal = aspi::SS_ERR;
+            refusal = tarnscsi::aspi::SS_ERR;
         }
     }
     if (refusal) {
@@ -143,23 +140,22 @@ std::uint8_t AspiManager::Execute(aspi::SRB_ExecSCSICmd& block) {
         return outcome.srbStatus;
     }
 
-    PublishStatus(block.SRB_Status, aspi::SS_PENDING);
-    NoteReturned(id, aspi::SS_PENDING);
+    PublishStatus(block.SRB_Status, tarnscsi::aspi::SS_PENDING);
+    NoteReturned(id, tarnscsi::aspi::SS_PENDING);
     {
         std::lock_guard lock(idleMutex_);
         ++pending_;
     }
     worker_.Post(CompletionWorker::Clock::now() + delay,
                  [this, &block, fault, id] { FinishPending(block, fault, id); });
-    return aspi::SS_PENDING;
+    return tarnscsi::aspi::SS_PENDING;
 }
 
-ScsiOutcome AspiManager::Complete(aspi::SRB_ExecSCSICmd& block, FaultKind fault) {
+ScsiOutcome AspiManager::Complete(tarnscsi::aspi::SRB_ExecSCSICmd& block, FaultKind fault) {
     ScsiOutcome outcome;
     const ScsiCommand command = CommandOf(block);
-    if (fault == FaultKind::kCheckCondition &&
-        backend_.DeviceType(command.adapter, command.target, command.lun)) {
-        outcome = CheckConditionOutcome(scsi::SenseKey::kAbortedCommand, scsi::kNoAdditionalSense);
+    if (fault == FaultKind::kCheckCondition && backend_.DeviceType(command.adapter, command.target, command.lun)) {
+        outcome = CheckConditionOutcome(tarnscsi::scsi::SenseKey::kAbortedCommand, tarnscsi::scsi::kNoAdditionalSense);
     } else {
         outcome = backend_.Execute(command);
     }
@@ -167,10 +163,10 @@ ScsiOutcome AspiManager::Complete(aspi::SRB_ExecSCSICmd& block, FaultKind fault)
     return outcome;
 }
 
-void AspiManager::FinishPending(aspi::SRB_ExecSCSICmd& block, FaultKind fault, RequestHooks::RequestId id) {
+void AspiManager::FinishPending(tarnscsi::aspi::SRB_ExecSCSICmd& block, FaultKind fault, RequestHooks::RequestId id) {
     // Read before completion: once SRB_Status is final the block is the
     // initiator's again and may already be reused.
-    const bool notify = (block.SRB_Flags & aspi::SRB_EVENT_NOTIFY) != 0;
+    const bool notify = (block.SRB_Flags & tarnscsi::aspi::SRB_EVENT_NOTIFY) != 0;
     void* const event = block.SRB_PostProc;
 
     const ScsiOutcome outcome = Complete(block, fault);
@@ -228,4 +224,4 @@ void AspiManager::NoteDone(RequestHooks::RequestId id, std::uint8_t status, cons
     NoteFinished(id, status, outcome);
 }
 
-}  // namespace aspi_mgr
+}  // namespace tarnscsi::manager

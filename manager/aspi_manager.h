@@ -17,7 +17,7 @@
 #include "manager/srb_blocks.h"
 #include "transport/aspi.h"
 
-namespace aspi_mgr {
+namespace tarnscsi::manager {
 
 enum class CompletionMode {
     // SendASPI32Command finishes the request before it returns and returns
@@ -65,14 +65,14 @@ public:
 
 private:
     std::uint32_t Dispatch(void* srb);
-    std::uint8_t GetDeviceType(aspi::SRB_GDEVBlock& block);
-    std::uint8_t Execute(aspi::SRB_ExecSCSICmd& block);
+    std::uint8_t GetDeviceType(tarnscsi::aspi::SRB_GDEVBlock& block);
+    std::uint8_t Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block);
     std::uint8_t HostAdapterInquiry(SrbHaInquiry& block);
-    bool AdapterExists(aspi::BYTE adapter);
+    bool AdapterExists(tarnscsi::aspi::BYTE adapter);
 
     // Runs the command (or its injected failure) and writes the outcome.
-    ScsiOutcome Complete(aspi::SRB_ExecSCSICmd& block, FaultKind fault);
-    void FinishPending(aspi::SRB_ExecSCSICmd& block, FaultKind fault, RequestHooks::RequestId id);
+    ScsiOutcome Complete(tarnscsi::aspi::SRB_ExecSCSICmd& block, FaultKind fault);
+    void FinishPending(tarnscsi::aspi::SRB_ExecSCSICmd& block, FaultKind fault, RequestHooks::RequestId id);
 
     // Forwarded to the hooks, if any.
     RequestHooks::RequestId NoteArrival(const void* block);
@@ -96,4 +96,4 @@ private:
     unsigned pending_ = 0;
 };
 
-}  // namespace aspi_mgr
+}  // namespace tarnscsi::manager

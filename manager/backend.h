@@ -10,7 +10,7 @@
 
 #include "manager/scsi_sense.h"
 
-namespace aspi_mgr {
+namespace tarnscsi::manager {
 
 // One SCSI command as the initiator asked for it. The command bytes and the
 // data buffer belong to the caller and stay valid until Execute returns.
@@ -31,7 +31,7 @@ struct ScsiOutcome {
     std::uint8_t hostStatus = 0;
     std::uint8_t targetStatus = 0;
     std::uint8_t senseLength = 0;  // valid bytes in sense
-    std::array<std::uint8_t, scsi::kFixedSenseLength> sense{};
+    std::array<std::uint8_t, tarnscsi::scsi::kFixedSenseLength> sense{};
     std::uint32_t transferred = 0;
 };
 
@@ -44,8 +44,7 @@ public:
 
     // Peripheral device type at the address, or nothing when no device
     // answers there. The adapter is already known to exist.
-    virtual std::optional<std::uint8_t> DeviceType(std::uint8_t adapter, std::uint8_t target,
-                                                   std::uint8_t lun) = 0;
+    virtual std::optional<std::uint8_t> DeviceType(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) = 0;
 
     // Runs one command to completion, moving data to or from the buffer.
     // The adapter is already known to exist. May be called from the
@@ -53,4 +52,4 @@ public:
     virtual ScsiOutcome Execute(const ScsiCommand& command) = 0;
 };
 
-}  // namespace aspi_mgr
+}  // namespace tarnscsi::manager

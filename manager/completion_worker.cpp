@@ -7,7 +7,7 @@
 
 #include "manager/platform.h"
 
-namespace aspi_mgr {
+namespace tarnscsi::manager {
 
 struct CompletionWorker::Queue {
     struct Entry {
@@ -59,4 +59,4 @@ void CompletionWorker::Run(Queue* queue) {
     }
 }
 
-}  // namespace aspi_mgr
+}  // namespace tarnscsi::manager

@@ -9,7 +9,7 @@
 #include <functional>
 #include <mutex>
 
-namespace aspi_mgr {
+namespace tarnscsi::manager {
 
 class CompletionWorker {
 public:
@@ -31,4 +31,4 @@ private:
     Queue* queue_ = nullptr;  // never freed once set: the detached thread uses it
 };
 
-}  // namespace aspi_mgr
+}  // namespace tarnscsi::manager

@@ -7,12 +7,12 @@
 
 #include <concepts>
 
-namespace aspi_mgr {
+namespace tarnscsi::manager {
 
 template <typename State>
-    requires requires(const State& state) {
-        { state.manager.WorkerStarted() } -> std::convertible_to<bool>;
-    }
+requires requires(const State& state) {
+    { state.manager.WorkerStarted() } -> std::convertible_to<bool>;
+}
 class PinnedSingleton {
 public:
     // Made by State's default constructor on the first call.
@@ -35,4 +35,4 @@ private:
     State* const state_;
 };
 
-}  // namespace aspi_mgr
+}  // namespace tarnscsi::manager

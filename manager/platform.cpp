@@ -10,7 +10,7 @@
 #include <unistd.h>
 #endif
 
-namespace aspi_mgr {
+namespace tarnscsi::manager {
 namespace {
 
 // Any address inside this library identifies it to the loader.
@@ -28,9 +28,8 @@ void SignalCompletionEvent(void* postProc) {
 
 bool PinThisModule() {
     HMODULE module = nullptr;
-    return GetModuleHandleExA(
-               GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-               &kModuleAnchor, &module) != 0;
+    return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, &kModuleAnchor,
+                              &module) != 0;
 }
 
 #else
@@ -41,8 +40,7 @@ void SignalCompletionEvent(void* postProc) {
     }
     const int descriptor = static_cast<int>(reinterpret_cast<std::intptr_t>(postProc));
     const std::uint64_t increment = 1;
-    while (write(descriptor, &increment, sizeof increment) < 0 && errno == EINTR) {
-    }
+    while (write(descriptor, &increment, sizeof increment) < 0 && errno == EINTR) {}
 }
 
 bool PinThisModule() {
@@ -57,4 +55,4 @@ bool PinThisModule() {
 
 #endif
 
-}  // namespace aspi_mgr
+}  // namespace tarnscsi::manager

@@ -3,7 +3,7 @@
 // these two functions.
 #pragma once
 
-namespace aspi_mgr {
+namespace tarnscsi::manager {
 
 // Signals the completion event named in SRB_PostProc: on Windows an event
 // HANDLE (SetEvent); elsewhere an eventfd descriptor number stored in the
@@ -15,4 +15,4 @@ void SignalCompletionEvent(void* postProc);
 // runs inside the library. Returns false if the library could not be pinned.
 bool PinThisModule();
 
-}  // namespace aspi_mgr
+}  // namespace tarnscsi::manager

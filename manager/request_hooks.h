@@ -8,7 +8,7 @@
 
 #include "manager/backend.h"
 
-namespace aspi_mgr {
+namespace tarnscsi::manager {
 
 // A failure injected into one execute request.
 enum class FaultKind {
@@ -46,4 +46,4 @@ public:
     virtual void Finished(RequestId id, std::uint8_t status, const ScsiOutcome* outcome) = 0;
 };
 
-}  // namespace aspi_mgr
+}  // namespace tarnscsi::manager

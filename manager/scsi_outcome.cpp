@@ -2,37 +2,37 @@
 
 #include "transport/aspi.h"
 
-namespace aspi_mgr {
+namespace tarnscsi::manager {
 
 ScsiOutcome GoodOutcome(std::uint32_t transferred) {
     ScsiOutcome outcome;
-    outcome.srbStatus = aspi::SS_COMP;
-    outcome.hostStatus = aspi::HASTAT_OK;
-    outcome.targetStatus = aspi::STATUS_GOOD;
+    outcome.srbStatus = tarnscsi::aspi::SS_COMP;
+    outcome.hostStatus = tarnscsi::aspi::HASTAT_OK;
+    outcome.targetStatus = tarnscsi::aspi::STATUS_GOOD;
     outcome.transferred = transferred;
     return outcome;
 }
 
-ScsiOutcome CheckConditionOutcome(scsi::SenseKey key, scsi::AdditionalSense code) {
+ScsiOutcome CheckConditionOutcome(tarnscsi::scsi::SenseKey key, tarnscsi::scsi::AdditionalSense code) {
     ScsiOutcome outcome;
-    outcome.srbStatus = aspi::SS_ERR;
-    outcome.hostStatus = aspi::HASTAT_OK;
-    outcome.targetStatus = aspi::STATUS_CHKCOND;
-    outcome.sense[scsi::kSenseResponseOffset] = scsi::kSenseResponseCurrent;
-    outcome.sense[scsi::kSenseKeyOffset] = static_cast<std::uint8_t>(key);
-    outcome.sense[scsi::kSenseAdditionalLengthOffset] = scsi::kSenseAdditionalLength;
-    outcome.sense[scsi::kSenseAscOffset] = code.asc;
-    outcome.sense[scsi::kSenseAscqOffset] = code.ascq;
-    outcome.senseLength = static_cast<std::uint8_t>(scsi::kFixedSenseLength);
+    outcome.srbStatus = tarnscsi::aspi::SS_ERR;
+    outcome.hostStatus = tarnscsi::aspi::HASTAT_OK;
+    outcome.targetStatus = tarnscsi::aspi::STATUS_CHKCOND;
+    outcome.sense[tarnscsi::scsi::kSenseResponseOffset] = tarnscsi::scsi::kSenseResponseCurrent;
+    outcome.sense[tarnscsi::scsi::kSenseKeyOffset] = static_cast<std::uint8_t>(key);
+    outcome.sense[tarnscsi::scsi::kSenseAdditionalLengthOffset] = tarnscsi::scsi::kSenseAdditionalLength;
+    outcome.sense[tarnscsi::scsi::kSenseAscOffset] = code.asc;
+    outcome.sense[tarnscsi::scsi::kSenseAscqOffset] = code.ascq;
+    outcome.senseLength = static_cast<std::uint8_t>(tarnscsi::scsi::kFixedSenseLength);
     return outcome;
 }
 
 ScsiOutcome SelectionTimeoutOutcome() {
     ScsiOutcome outcome;
-    outcome.srbStatus = aspi::SS_ERR;
-    outcome.hostStatus = aspi::HASTAT_SEL_TO;
-    outcome.targetStatus = aspi::STATUS_GOOD;
+    outcome.srbStatus = tarnscsi::aspi::SS_ERR;
+    outcome.hostStatus = tarnscsi::aspi::HASTAT_SEL_TO;
+    outcome.targetStatus = tarnscsi::aspi::STATUS_GOOD;
     return outcome;
 }
 
-}  // namespace aspi_mgr
+}  // namespace tarnscsi::manager

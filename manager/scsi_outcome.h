@@ -7,15 +7,15 @@
 #include "manager/backend.h"
 #include "manager/scsi_sense.h"
 
-namespace aspi_mgr {
+namespace tarnscsi::manager {
 
 // GOOD status after moving `transferred` data bytes.
 ScsiOutcome GoodOutcome(std::uint32_t transferred);
 
 // CHECK CONDITION with fixed-format sense data; no data moved.
-ScsiOutcome CheckConditionOutcome(scsi::SenseKey key, scsi::AdditionalSense code);
+ScsiOutcome CheckConditionOutcome(tarnscsi::scsi::SenseKey key, tarnscsi::scsi::AdditionalSense code);
 
 // Nothing answered the selection.
 ScsiOutcome SelectionTimeoutOutcome();
 
-}  // namespace aspi_mgr
+}  // namespace tarnscsi::manager

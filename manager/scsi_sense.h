@@ -8,7 +8,7 @@
 
 #include "common/scsi_sense.h"
 
-namespace scsi {
+namespace tarnscsi::scsi {
 
 // Fixed-format sense data: 8 header bytes plus 10 additional bytes.
 inline constexpr std::uint8_t kSenseResponseCurrent = tarnscsi::sense::kFixedCurrent;
@@ -41,4 +41,4 @@ inline constexpr AdditionalSense kInvalidFieldInCdb{0x24, 0x00};
 inline constexpr AdditionalSense kInvalidFieldInParameterList{0x26, 0x00};
 inline constexpr AdditionalSense kCommandSequenceError{0x2C, 0x00};
 
-}  // namespace scsi
+}  // namespace tarnscsi::scsi

@@ -5,7 +5,7 @@
 #include <map>
 #include <tuple>
 
-namespace sg {
+namespace tarnscsi::sg {
 namespace {
 
 constexpr std::uint32_t kLargestByte = std::numeric_limits<std::uint8_t>::max();
@@ -40,8 +40,8 @@ BusLayout LayOut(const std::vector<SgEntry>& entries) {
                 const AspiAddress place{static_cast<std::uint8_t>(adapter),
                                         static_cast<std::uint8_t>(entry.address->target),
                                         static_cast<std::uint8_t>(entry.address->lun)};
-                const auto [where, fresh] = taken.emplace(std::make_tuple(place.adapter, place.target, place.lun),
-                                                          entry.name);
+                const auto [where, fresh] =
+                    taken.emplace(std::make_tuple(place.adapter, place.target, place.lun), entry.name);
                 if (fresh) {
                     placement = place;
                 } else {
@@ -58,4 +58,4 @@ BusLayout LayOut(const std::vector<SgEntry>& entries) {
     return layout;
 }
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

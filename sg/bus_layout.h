@@ -12,7 +12,7 @@
 
 #include "sg/sysfs_listing.h"
 
-namespace sg {
+namespace tarnscsi::sg {
 
 // ASPI counts adapters in one byte.
 inline constexpr std::size_t kMaxAspiAdapters = 255;
@@ -34,4 +34,4 @@ struct BusLayout {
 
 BusLayout LayOut(const std::vector<SgEntry>& entries);
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

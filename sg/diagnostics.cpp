@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-namespace sg {
+namespace tarnscsi::sg {
 
 std::string JoinLines(const std::vector<std::string>& lines) {
     std::string text;
@@ -24,4 +24,4 @@ std::uint32_t CopyOut(const std::string& text, char* out, std::uint32_t capacity
     return static_cast<std::uint32_t>(std::min<std::size_t>(text.size(), std::numeric_limits<std::uint32_t>::max()));
 }
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

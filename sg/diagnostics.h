@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-namespace sg {
+namespace tarnscsi::sg {
 
 std::string JoinLines(const std::vector<std::string>& lines);
 
 // Copies at most capacity - 1 bytes and a NUL; returns the text's length.
 std::uint32_t CopyOut(const std::string& text, char* out, std::uint32_t capacity);
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

@@ -1,8 +1,8 @@
 // The installed manager runs on the real kernel.
 #include "sg/sg_system.h"
 
-namespace sg {
+namespace tarnscsi::sg {
 
 SgSystem& LibrarySystem() { return RealSystem(); }
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

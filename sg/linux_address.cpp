@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-namespace sg {
+namespace tarnscsi::sg {
 namespace {
 
 constexpr char kSeparator = ':';
@@ -39,4 +39,4 @@ std::string ToString(const LinuxAddress& address) {
            std::to_string(address.target) + kSeparator + std::to_string(address.lun);
 }
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace sg {
+namespace tarnscsi::sg {
 
 struct LinuxAddress {
     std::uint32_t host = 0;
@@ -25,4 +25,4 @@ std::optional<LinuxAddress> ParseLinuxAddress(std::string_view text);
 
 std::string ToString(const LinuxAddress& address);
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

@@ -8,7 +8,7 @@
 
 #include "transport/aspi.h"
 
-namespace sg {
+namespace tarnscsi::sg {
 
 // sg_io_hdr_t::host_status.
 inline constexpr std::uint16_t kDidOk = 0x00;
@@ -33,10 +33,10 @@ inline constexpr std::uint16_t kDriverClassMask = 0x07;
 inline constexpr int kFirstSgIoVersion = 30000;
 
 // SRB_HaStat codes of the ASPI for Win32 interface.
-inline constexpr aspi::BYTE kHaStatWaitTimeout = 0x09;     // timed out waiting to be processed
-inline constexpr aspi::BYTE kHaStatCommandTimeout = 0x0B;  // timed out while being processed
-inline constexpr aspi::BYTE kHaStatBusReset = 0x0E;
-inline constexpr aspi::BYTE kHaStatParityError = 0x0F;
-inline constexpr aspi::BYTE kHaStatPhaseError = 0x14;  // the adapter failed the command otherwise
+inline constexpr tarnscsi::aspi::BYTE kHaStatWaitTimeout = 0x09;     // timed out waiting to be processed
+inline constexpr tarnscsi::aspi::BYTE kHaStatCommandTimeout = 0x0B;  // timed out while being processed
+inline constexpr tarnscsi::aspi::BYTE kHaStatBusReset = 0x0E;
+inline constexpr tarnscsi::aspi::BYTE kHaStatParityError = 0x0F;
+inline constexpr tarnscsi::aspi::BYTE kHaStatPhaseError = 0x14;  // the adapter failed the command otherwise
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

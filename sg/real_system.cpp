@@ -6,7 +6,7 @@
 
 #include "sg/sg_system.h"
 
-namespace sg {
+namespace tarnscsi::sg {
 namespace {
 
 class KernelSystem final : public SgSystem {
@@ -40,4 +40,4 @@ SgSystem& RealSystem() {
     return *system;
 }
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

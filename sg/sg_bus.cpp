@@ -13,7 +13,7 @@
 #include "sg/sg_carrier.h"
 #include "sg/sysfs_listing.h"
 
-namespace sg {
+namespace tarnscsi::sg {
 namespace {
 
 constexpr char kDeviceDirectory[] = "/dev/";
@@ -178,11 +178,11 @@ std::optional<std::uint8_t> SgBus::DeviceType(std::uint8_t adapter, std::uint8_t
     return device->type.value_or(kUnknownDeviceType);
 }
 
-aspi_mgr::ScsiOutcome SgBus::Execute(const aspi_mgr::ScsiCommand& command) {
+tarnscsi::manager::ScsiOutcome SgBus::Execute(const tarnscsi::manager::ScsiCommand& command) {
     const DevicePtr device = Find(command.adapter, command.target, command.lun);
     if (!device || device->descriptor < 0) {
         // Nothing there, or nothing this process may talk to.
-        return aspi_mgr::SelectionTimeoutOutcome();
+        return tarnscsi::manager::SelectionTimeoutOutcome();
     }
     const Carried carried = Carry(system_, device->descriptor, command, timeLimit_);
     if (carried.error != 0) {
@@ -192,4 +192,4 @@ aspi_mgr::ScsiOutcome SgBus::Execute(const aspi_mgr::ScsiCommand& command) {
     return carried.outcome;
 }
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

@@ -15,9 +15,9 @@
 #include "manager/backend.h"
 #include "sg/sg_system.h"
 
-namespace sg {
+namespace tarnscsi::sg {
 
-class SgBus final : public aspi_mgr::Backend {
+class SgBus final : public tarnscsi::manager::Backend {
 public:
     // Every command gets `timeLimit` from the kernel.
     SgBus(SgSystem& system, std::chrono::milliseconds timeLimit);
@@ -39,7 +39,7 @@ public:
     std::uint8_t AdapterCount() override;
     // From sysfs (or the driver, when sysfs has no type): no bus command.
     std::optional<std::uint8_t> DeviceType(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) override;
-    aspi_mgr::ScsiOutcome Execute(const aspi_mgr::ScsiCommand& command) override;
+    tarnscsi::manager::ScsiOutcome Execute(const tarnscsi::manager::ScsiCommand& command) override;
 
 private:
     struct Device;
@@ -56,9 +56,9 @@ private:
     bool scanned_ = false;
     bool driverPresent_ = false;
     std::vector<std::string> adapterLines_;
-    std::vector<DevicePtr> devices_;                 // every sysfs entry, in node order
-    std::map<std::uint32_t, DevicePtr> placed_;      // by ASPI address
+    std::vector<DevicePtr> devices_;             // every sysfs entry, in node order
+    std::map<std::uint32_t, DevicePtr> placed_;  // by ASPI address
     std::vector<std::string> notes_;
 };
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

@@ -12,7 +12,7 @@
 #include "sg/sg_system.h"
 #include "transport/aspi.h"
 
-namespace sg {
+namespace tarnscsi::sg {
 
 // Sense bytes the kernel may return for one command.
 inline constexpr std::size_t kSenseCapacity = 32;
@@ -20,23 +20,23 @@ inline constexpr std::size_t kSenseCapacity = 32;
 // SG_DXFER_NONE when no data move, else SG_DXFER_FROM_DEV for SRB_DIR_IN and
 // SG_DXFER_TO_DEV for SRB_DIR_OUT; nothing when data would move but the
 // flags name no single direction, or there is no buffer for them.
-std::optional<int> TransferDirection(const aspi_mgr::ScsiCommand& command);
+std::optional<int> TransferDirection(const tarnscsi::manager::ScsiCommand& command);
 
 // SRB_HaStat for the midlayer's host and driver status.
-aspi::BYTE HostAdapterStatus(std::uint16_t hostStatus, std::uint16_t driverStatus);
+tarnscsi::aspi::BYTE HostAdapterStatus(std::uint16_t hostStatus, std::uint16_t driverStatus);
 
 // How a finished SG_IO request ended (sense at header.sbp). SS_COMP only
 // when the SCSI status, the host status and the driver status are all good.
-aspi_mgr::ScsiOutcome OutcomeOf(const sg_io_hdr_t& header);
+tarnscsi::manager::ScsiOutcome OutcomeOf(const sg_io_hdr_t& header);
 
 struct Carried {
-    aspi_mgr::ScsiOutcome outcome;
+    tarnscsi::manager::ScsiOutcome outcome;
     int error = 0;  // errno when SG_IO itself failed, else 0
 };
 
 // Runs the command on the open device with the given time limit. A command
 // whose direction cannot be told is not sent: SS_INVALID_SRB.
-Carried Carry(SgSystem& system, int descriptor, const aspi_mgr::ScsiCommand& command,
+Carried Carry(SgSystem& system, int descriptor, const tarnscsi::manager::ScsiCommand& command,
               std::chrono::milliseconds timeLimit);
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

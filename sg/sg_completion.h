@@ -8,10 +8,10 @@
 
 #include "manager/aspi_manager.h"
 
-namespace sg {
+namespace tarnscsi::sg {
 
-inline void UseSgCompletion(aspi_mgr::AspiManager& manager) {
-    manager.SetCompletion(aspi_mgr::CompletionMode::kPending, std::chrono::microseconds{0});
+inline void UseSgCompletion(tarnscsi::manager::AspiManager& manager) {
+    manager.SetCompletion(tarnscsi::manager::CompletionMode::kPending, std::chrono::microseconds{0});
 }
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

@@ -4,7 +4,7 @@
 
 #include "manager/pinned_singleton.h"
 
-namespace sg {
+namespace tarnscsi::sg {
 namespace {
 
 constexpr char kAdapterIdentifier[] = "LINUX SG";
@@ -19,6 +19,6 @@ SgState::SgState()
     UseSgCompletion(manager);
 }
 
-SgState& TheSg() { return aspi_mgr::PinnedSingleton<SgState>::Instance(); }
+SgState& TheSg() { return tarnscsi::manager::PinnedSingleton<SgState>::Instance(); }
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

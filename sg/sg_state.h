@@ -9,15 +9,15 @@
 #include "sg/sg_completion.h"
 #include "sg/time_limit.h"
 
-namespace sg {
+namespace tarnscsi::sg {
 
 struct SgState {
     SgState();
     const TimeLimit timeLimit;
     SgBus bus;
-    aspi_mgr::AspiManager manager;
+    tarnscsi::manager::AspiManager manager;
 };
 
 SgState& TheSg();
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

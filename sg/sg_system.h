@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-namespace sg {
+namespace tarnscsi::sg {
 
 class SgSystem {
 public:
@@ -34,4 +34,4 @@ SgSystem& RealSystem();
 // different definition.
 SgSystem& LibrarySystem();
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <system_error>
 
-namespace sg {
+namespace tarnscsi::sg {
 namespace {
 
 namespace fs = std::filesystem;
@@ -88,4 +88,4 @@ SysfsListing ListScsiGeneric(const fs::path& sysfsRoot) {
     return listing;
 }
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

@@ -11,13 +11,13 @@
 
 #include "sg/linux_address.h"
 
-namespace sg {
+namespace tarnscsi::sg {
 
 struct SgEntry {
     std::string name;  // "sg3"; the device node is /dev/<name>
     std::optional<LinuxAddress> address;
     std::optional<std::uint8_t> deviceType;  // from <entry>/device/type
-    std::string problem;  // why the address could not be read, when it could not
+    std::string problem;                     // why the address could not be read, when it could not
 };
 
 struct SysfsListing {
@@ -28,4 +28,4 @@ struct SysfsListing {
 
 SysfsListing ListScsiGeneric(const std::filesystem::path& sysfsRoot);
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

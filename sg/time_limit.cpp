@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cstring>
 
-namespace sg {
+namespace tarnscsi::sg {
 
 TimeLimit CommandTimeLimit(const char* setting) {
     const std::string name = kTimeLimitVariable;
@@ -16,10 +16,10 @@ TimeLimit CommandTimeLimit(const char* setting) {
             return {limit, "command time limit: " + std::to_string(seconds) + " s (" + name + ")"};
         }
         return {kDefaultTimeLimit, name + "=\"" + setting + "\" ignored (whole seconds from 1 to " +
-                                       std::to_string(kLongestTimeLimit.count()) + "); command time limit: " +
-                                       std::to_string(kDefaultTimeLimit.count()) + " s"};
+                                       std::to_string(kLongestTimeLimit.count()) +
+                                       "); command time limit: " + std::to_string(kDefaultTimeLimit.count()) + " s"};
     }
     return {kDefaultTimeLimit, "command time limit: " + std::to_string(kDefaultTimeLimit.count()) + " s"};
 }
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <string>
 
-namespace sg {
+namespace tarnscsi::sg {
 
 inline constexpr char kTimeLimitVariable[] = "TARNSCSI_SG_TIMEOUT";
 inline constexpr std::chrono::seconds kDefaultTimeLimit{60};
@@ -21,4 +21,4 @@ struct TimeLimit {
 // note says so.
 TimeLimit CommandTimeLimit(const char* setting);
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-namespace sim {
+namespace tarnscsi::sim {
 namespace {
 
 constexpr std::uint32_t kFactor = 2;
@@ -28,4 +28,4 @@ std::vector<std::uint16_t> BinTwoByTwo(const std::vector<std::uint16_t>& pixels,
     return binned;
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <vector>
 
-namespace sim {
+namespace tarnscsi::sim {
 
 // `pixels` holds `width` x `height` values row by row; the result holds
 // (width / 2) x (height / 2). An odd last row or column is dropped.
 std::vector<std::uint16_t> BinTwoByTwo(const std::vector<std::uint16_t>& pixels, std::uint32_t width,
                                        std::uint32_t height);
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

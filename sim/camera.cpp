@@ -9,31 +9,31 @@
 #include "sim/cdb.h"
 #include "sim/cooling_list.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 namespace {
 
-using aspi_mgr::GoodOutcome;
+using tarnscsi::manager::GoodOutcome;
 
 // How the camera reads each command it knows: the bytes it expects (from the
 // module's command table), the data phase, and the one field the initiator
 // may choose (the allocation or transfer length; for TEST UNIT READY an
 // ignored byte). Every other CDB byte must equal the table's.
 struct CommandRule {
-    const camera::CommandSpec* command;
+    const tarnscsi::camera::CommandSpec* command;
     DataPhase phase;
     cdb::Field chosen;
     ScsiOutcome (SimCamera::*handler)(const ScsiCommand&, std::uint32_t);
 };
 
 const CommandRule kRules[] = {
-    {&camera::kTestUnitReady, DataPhase::kNone, cdb::kLengthOf6Byte, &SimCamera::TestUnitReady},
-    {&camera::kIdentify, DataPhase::kIn, cdb::kLengthOf6Byte, &SimCamera::Inquiry},
-    {&camera::kWriteCoolingPage, DataPhase::kOut, cdb::kNoField, &SimCamera::ModeSelect},
-    {&camera::kReadCoolingPage, DataPhase::kIn, cdb::kLengthOf6Byte, &SimCamera::ModeSense},
-    {&camera::kSetWindow, DataPhase::kOut, cdb::kNoField, &SimCamera::SetWindow},
-    {&camera::kStartScan, DataPhase::kOut, cdb::kNoField, &SimCamera::Scan},
-    {&camera::kGetWindow, DataPhase::kIn, cdb::kLengthOf10Byte, &SimCamera::GetWindow},
-    {&camera::kReadImage, DataPhase::kIn, cdb::kLengthOf10Byte, &SimCamera::Read},
+    {&tarnscsi::camera::kTestUnitReady, DataPhase::kNone, cdb::kLengthOf6Byte, &SimCamera::TestUnitReady},
+    {&tarnscsi::camera::kIdentify, DataPhase::kIn, cdb::kLengthOf6Byte, &SimCamera::Inquiry},
+    {&tarnscsi::camera::kWriteCoolingPage, DataPhase::kOut, cdb::kNoField, &SimCamera::ModeSelect},
+    {&tarnscsi::camera::kReadCoolingPage, DataPhase::kIn, cdb::kLengthOf6Byte, &SimCamera::ModeSense},
+    {&tarnscsi::camera::kSetWindow, DataPhase::kOut, cdb::kNoField, &SimCamera::SetWindow},
+    {&tarnscsi::camera::kStartScan, DataPhase::kOut, cdb::kNoField, &SimCamera::Scan},
+    {&tarnscsi::camera::kGetWindow, DataPhase::kIn, cdb::kLengthOf10Byte, &SimCamera::GetWindow},
+    {&tarnscsi::camera::kReadImage, DataPhase::kIn, cdb::kLengthOf10Byte, &SimCamera::Read},
 };
 
 const CommandRule* FindRule(std::uint8_t opcode) {
@@ -64,7 +64,8 @@ std::optional<FieldInError> WrongByte(const CommandRule& rule, const std::uint8_
 }
 
 ScsiOutcome NotReady() {
-    return aspi_mgr::CheckConditionOutcome(scsi::SenseKey::kNotReady, scsi::kNotReadyBecomingReady);
+    return tarnscsi::manager::CheckConditionOutcome(tarnscsi::scsi::SenseKey::kNotReady,
+                                                    tarnscsi::scsi::kNotReadyBecomingReady);
 }
 
 }  // namespace
@@ -75,19 +76,19 @@ SimCamera::SimCamera(const SimSettings& settings, SceneCache& scenes)
       exposure_(settings.clock, scenes),
       cooling_(settings.clock, settings.cooler) {}
 
-std::uint8_t SimCamera::DeviceType() const { return camera::kScannerDeviceType; }
+std::uint8_t SimCamera::DeviceType() const { return tarnscsi::camera::kScannerDeviceType; }
 
 ScsiOutcome SimCamera::Execute(const ScsiCommand& command) {
     const CommandRule* rule = FindRule(command.cdb[cdb::kOpcode]);
     if (rule == nullptr) {
-        return IllegalRequest(scsi::kInvalidOpcode, CdbField(cdb::kOpcode));
+        return IllegalRequest(tarnscsi::scsi::kInvalidOpcode, CdbField(cdb::kOpcode));
     }
     const std::uint32_t length = DataLength(*rule, command.cdb);
     if (auto failure = CheckTransfer(command, rule->phase, length, rule->chosen)) {
         return *failure;
     }
     if (const auto wrong = WrongByte(*rule, command.cdb)) {
-        return IllegalRequest(scsi::kInvalidFieldInCdb, wrong);
+        return IllegalRequest(tarnscsi::scsi::kInvalidFieldInCdb, wrong);
     }
     return (this->*rule->handler)(command, length);
 }
@@ -95,11 +96,9 @@ ScsiOutcome SimCamera::Execute(const ScsiCommand& command) {
 ScsiOutcome SimCamera::TestUnitReady(const ScsiCommand&, std::uint32_t) {
     switch (exposure_.Current()) {
         case Exposure::State::kExposing:
-        case Exposure::State::kReadingOut:
-            return NotReady();
+        case Exposure::State::kReadingOut: return NotReady();
         case Exposure::State::kNoImage:
-        case Exposure::State::kImageReady:
-            break;
+        case Exposure::State::kImageReady: break;
     }
     return GoodOutcome(0);
 }
@@ -114,15 +113,14 @@ ScsiOutcome SimCamera::ModeSelect(const ScsiCommand& command, std::uint32_t leng
     std::memcpy(list.data(), command.buffer, list.size());
     const auto setpoint = ParseSetpointList(list);
     if (!setpoint.value) {
-        return IllegalRequest(scsi::kInvalidFieldInParameterList, ListField(setpoint.fieldInError));
+        return IllegalRequest(tarnscsi::scsi::kInvalidFieldInParameterList, ListField(setpoint.fieldInError));
     }
     cooling_.SetSetpoint(*setpoint.value);
     return GoodOutcome(length);
 }
 
 ScsiOutcome SimCamera::ModeSense(const ScsiCommand& command, std::uint32_t length) {
-    const CoolingList list = EncodeCoolingList(
-        {cooling_.Setpoint(), cooling_.Temperature(), cooling_.Drive()});
+    const CoolingList list = EncodeCoolingList({cooling_.Setpoint(), cooling_.Temperature(), cooling_.Drive()});
     return DataIn(command, list.data(), static_cast<std::uint32_t>(list.size()), length);
 }
 
@@ -131,7 +129,7 @@ ScsiOutcome SimCamera::SetWindow(const ScsiCommand& command, std::uint32_t lengt
     std::memcpy(list.data(), command.buffer, list.size());
     const auto window = ParseWindowList(list);
     if (!window.value) {
-        return IllegalRequest(scsi::kInvalidFieldInParameterList, ListField(window.fieldInError));
+        return IllegalRequest(tarnscsi::scsi::kInvalidFieldInParameterList, ListField(window.fieldInError));
     }
     exposure_.AbandonRunning();
     window_ = *window.value;
@@ -142,22 +140,21 @@ ScsiOutcome SimCamera::SetWindow(const ScsiCommand& command, std::uint32_t lengt
 
 ScsiOutcome SimCamera::Scan(const ScsiCommand& command, std::uint32_t length) {
     constexpr std::size_t kWindowIdList = 0;
-    if (command.buffer[kWindowIdList] != camera::window::kWindowIdValue) {
-        return IllegalRequest(scsi::kInvalidFieldInParameterList, ListField(kWindowIdList));
+    if (command.buffer[kWindowIdList] != tarnscsi::camera::window::kWindowIdValue) {
+        return IllegalRequest(tarnscsi::scsi::kInvalidFieldInParameterList, ListField(kWindowIdList));
     }
     if (!windowSet_) {
-        return IllegalRequest(scsi::kCommandSequenceError);
+        return IllegalRequest(tarnscsi::scsi::kCommandSequenceError);
     }
     // The sensor's temperature as the exposure starts sets its dark current.
-    exposure_.Start({window_, settings_.imageKind, settings_.seed, ++exposureCount_,
-                     cooling_.Temperature()});
+    exposure_.Start({window_, settings_.imageKind, settings_.seed, ++exposureCount_, cooling_.Temperature()});
     return GoodOutcome(length);
 }
 
 ScsiOutcome SimCamera::GetWindow(const ScsiCommand& command, std::uint32_t length) {
     WindowList list = windowList_;
     // The header carries nothing the camera reports.
-    std::fill(list.begin(), list.begin() + camera::window::kDescriptorLength, std::uint8_t{0});
+    std::fill(list.begin(), list.begin() + tarnscsi::camera::window::kDescriptorLength, std::uint8_t{0});
     return DataIn(command, list.data(), static_cast<std::uint32_t>(list.size()), length);
 }
 
@@ -166,19 +163,16 @@ ScsiOutcome SimCamera::Read(const ScsiCommand& command, std::uint32_t length) {
         return GoodOutcome(0);
     }
     switch (exposure_.Current()) {
-        case Exposure::State::kNoImage:
-            return IllegalRequest(scsi::kCommandSequenceError);
+        case Exposure::State::kNoImage: return IllegalRequest(tarnscsi::scsi::kCommandSequenceError);
         case Exposure::State::kExposing:
-        case Exposure::State::kReadingOut:
-            return NotReady();
-        case Exposure::State::kImageReady:
-            break;
+        case Exposure::State::kReadingOut: return NotReady();
+        case Exposure::State::kImageReady: break;
     }
     if (length > exposure_.Remaining()) {
-        return IllegalRequest(scsi::kInvalidFieldInCdb, CdbField(cdb::kLengthOf10Byte.offset));
+        return IllegalRequest(tarnscsi::scsi::kInvalidFieldInCdb, CdbField(cdb::kLengthOf10Byte.offset));
     }
     exposure_.ReadNext(command.buffer, length);
     return GoodOutcome(length);
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -15,7 +15,7 @@
 #include "sim/target_rules.h"
 #include "sim/window_params.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
 class SimCamera : public SimDevice {
 public:
@@ -54,4 +54,4 @@ private:
     CoolingModel cooling_;
 };
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

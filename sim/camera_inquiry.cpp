@@ -4,7 +4,7 @@
 
 #include "camera/commands.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 namespace {
 
 constexpr std::size_t kPeripheralType = 0;
@@ -12,7 +12,7 @@ constexpr std::size_t kVersion = 2;
 constexpr std::size_t kResponseFormat = 3;
 constexpr std::size_t kAdditionalLength = 4;
 constexpr std::size_t kVendor = 8;
-constexpr std::size_t kProduct = camera::kInquiryProductOffset;
+constexpr std::size_t kProduct = tarnscsi::camera::kInquiryProductOffset;
 constexpr std::size_t kRevision = 32;
 
 constexpr std::uint8_t kScsi2 = 2;
@@ -49,8 +49,8 @@ InquiryData StandardInquiry(std::uint8_t deviceType, std::string_view vendor, st
 
 const InquiryData& CameraInquiryData() {
     static const InquiryData data =
-        StandardInquiry(camera::kScannerDeviceType, kVendorId, kProductId, kRevisionId);
+        StandardInquiry(tarnscsi::camera::kScannerDeviceType, kVendorId, kProductId, kRevisionId);
     return data;
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

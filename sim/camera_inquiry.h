@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace sim {
+namespace tarnscsi::sim {
 
 inline constexpr std::size_t kStandardInquiryLength = 36;
 using InquiryData = std::array<std::uint8_t, kStandardInquiryLength>;
@@ -19,4 +19,4 @@ InquiryData StandardInquiry(std::uint8_t deviceType, std::string_view vendor, st
 
 const InquiryData& CameraInquiryData();
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace sim::cdb {
+namespace tarnscsi::sim::cdb {
 
 inline constexpr std::size_t kOpcode = 0;
 
@@ -57,8 +57,7 @@ constexpr bool Contains(Field field, std::size_t offset) {
 
 // The allocation or transfer length of a command in either group.
 constexpr std::uint32_t AllocationLength(const std::uint8_t* cdb) {
-    return ExpectedLength(cdb[kOpcode]) == kLength6 ? Read(cdb, kLengthOf6Byte)
-                                                    : Read(cdb, kLengthOf10Byte);
+    return ExpectedLength(cdb[kOpcode]) == kLength6 ? Read(cdb, kLengthOf6Byte) : Read(cdb, kLengthOf10Byte);
 }
 
-}  // namespace sim::cdb
+}  // namespace tarnscsi::sim::cdb

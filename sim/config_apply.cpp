@@ -8,7 +8,7 @@
 #include "sim/camera_inquiry.h"
 #include "sim/sim_config.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 namespace {
 
 constexpr char kReporter[] = "tarnscsi simulator";
@@ -47,11 +47,10 @@ void LayOutBus(SimState& state, const SimConfig& config) {
         state.bus.AddCamera(camera.adapter, camera.target, camera.lun);
     }
     for (const DeviceSpec& device : config.devices) {
-        const InquiryData inquiry =
-            StandardInquiry(device.type, kDeviceVendor,
-                            device.product.empty() ? kDeviceProduct : device.product, kDeviceRevision);
-        state.bus.AddPlainDevice(device.address.adapter, device.address.target, device.address.lun,
-                                 device.type, std::vector<std::uint8_t>(inquiry.begin(), inquiry.end()));
+        const InquiryData inquiry = StandardInquiry(
+            device.type, kDeviceVendor, device.product.empty() ? kDeviceProduct : device.product, kDeviceRevision);
+        state.bus.AddPlainDevice(device.address.adapter, device.address.target, device.address.lun, device.type,
+                                 std::vector<std::uint8_t>(inquiry.begin(), inquiry.end()));
     }
 }
 
@@ -61,10 +60,10 @@ void ApplyRequestHandling(SimState& state, const SimConfig& config) {
         state.hooks.faults.Add(fault.opcode == SIM_ANY_OPCODE ? FaultRules::kAnyOpcode : fault.opcode, fault.skip,
                                fault.count, kind);
     }
-    aspi_mgr::AspiManager& manager = state.manager;
+    tarnscsi::manager::AspiManager& manager = state.manager;
     if (config.completion) {
-        manager.SetCompletion(config.completion->pending ? aspi_mgr::CompletionMode::kPending
-                                                         : aspi_mgr::CompletionMode::kImmediate,
+        manager.SetCompletion(config.completion->pending ? tarnscsi::manager::CompletionMode::kPending
+                                                         : tarnscsi::manager::CompletionMode::kImmediate,
                               std::chrono::microseconds{config.completion->delayMicroseconds});
     }
 }
@@ -91,4 +90,4 @@ void ApplyEnvironmentConfig(SimState& state) {
     }
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -7,7 +7,7 @@
 
 #include "sim/sim_state.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
 inline constexpr char kConfigVariable[] = "TARNSCSI_SIM";
 
@@ -18,4 +18,4 @@ int ApplyConfigText(SimState& state, std::string_view text, std::string_view sou
 // Applies TARNSCSI_SIM when it is set.
 void ApplyEnvironmentConfig(SimState& state);
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

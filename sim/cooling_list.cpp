@@ -5,8 +5,8 @@
 
 #include "common/big_endian.h"
 
-namespace sim {
-namespace c = camera::cooling;
+namespace tarnscsi::sim {
+namespace c = tarnscsi::camera::cooling;
 
 namespace {
 
@@ -43,14 +43,13 @@ CoolingList EncodeCoolingList(const CoolingReport& report) {
     list[c::kPageLength] = c::kPageLengthValue;
     list[c::kSignature] = c::kSignatureValue[0];
     list[c::kSignature + 1] = c::kSignatureValue[1];
-    list[c::kCoolingByte] = static_cast<std::uint8_t>(
-        std::min<std::uint32_t>(report.drive, std::numeric_limits<std::uint8_t>::max()));
+    list[c::kCoolingByte] =
+        static_cast<std::uint8_t>(std::min<std::uint32_t>(report.drive, std::numeric_limits<std::uint8_t>::max()));
     PutBE16(list.data() + c::kSetpoint, static_cast<std::uint16_t>(report.setpoint));
-    const std::int32_t temperature =
-        std::clamp<std::int32_t>(report.temperature, std::numeric_limits<std::int16_t>::min(),
-                                 std::numeric_limits<std::int16_t>::max());
+    const std::int32_t temperature = std::clamp<std::int32_t>(
+        report.temperature, std::numeric_limits<std::int16_t>::min(), std::numeric_limits<std::int16_t>::max());
     PutBE16(list.data() + c::kTemperature, static_cast<std::uint16_t>(temperature));
     return list;
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -9,9 +9,9 @@
 #include "camera/cooling_page.h"
 #include "sim/parsed_list.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
-using CoolingList = std::array<std::uint8_t, camera::cooling::kLength>;
+using CoolingList = std::array<std::uint8_t, tarnscsi::camera::cooling::kLength>;
 
 // The setpoint of a list the camera accepts: no block descriptor, page 09
 // with its length and signature. For any other list, the first field that
@@ -27,4 +27,4 @@ struct CoolingReport {
 // The list MODE SENSE answers.
 CoolingList EncodeCoolingList(const CoolingReport& report);
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

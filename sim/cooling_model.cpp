@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cmath>
 
-namespace sim {
+namespace tarnscsi::sim {
 namespace {
 
 // How fast the cold plate follows the cooler: the sensor covers about 63 %
@@ -48,8 +48,7 @@ double CoolingModel::ControlDrive() const {
     const double rate = std::max(cooler_.rateTenthsPerSecond, 1);
     const double wanted = std::copysign(std::min(rate, std::abs(distance) / kSettleTimeSeconds), distance);
     // From the plate's balance: dT/dt = (ambient - u * maxDifference - T) / tau.
-    const double drive =
-        (Ambient() - temperature_ - kThermalTimeConstantSeconds * wanted) / MaxDifference();
+    const double drive = (Ambient() - temperature_ - kThermalTimeConstantSeconds * wanted) / MaxDifference();
     return std::clamp(drive, 0.0, 1.0);
 }
 
@@ -102,4 +101,4 @@ std::uint32_t CoolingModel::Drive() {
     return static_cast<std::uint32_t>(std::lround(ControlDrive() * kFullDrive));
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -15,7 +15,7 @@
 
 #include "sim/sim_clock.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
 // What the cooler and its surroundings are like.
 struct CoolerSpec {
@@ -69,4 +69,4 @@ private:
     SimClock::Time updated_;
 };
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

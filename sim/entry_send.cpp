@@ -2,4 +2,4 @@
 #include "manager/aspi_entry.h"
 #include "sim/sim_state.h"
 
-uint32_t ASPI_CALL SendASPI32Command(void* srb) { return sim::TheSim().manager.Send(srb); }
+uint32_t ASPI_CALL SendASPI32Command(void* srb) { return tarnscsi::sim::TheSim().manager.Send(srb); }

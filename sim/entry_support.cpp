@@ -2,4 +2,4 @@
 #include "manager/aspi_entry.h"
 #include "sim/sim_state.h"
 
-uint32_t ASPI_CALL GetASPI32SupportInfo(void) { return sim::TheSim().manager.SupportInfo(); }
+uint32_t ASPI_CALL GetASPI32SupportInfo(void) { return tarnscsi::sim::TheSim().manager.SupportInfo(); }

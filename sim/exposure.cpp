@@ -2,16 +2,14 @@
 
 #include <cstring>
 
-namespace sim {
+namespace tarnscsi::sim {
 namespace {
 
 constexpr double kFullFramePixels = double{kSensorWidth} * kSensorHeight;
 
 }  // namespace
 
-double ReadoutMs(const Window& window) {
-    return kFullFrameReadoutMs * ImagePixelCount(window) / kFullFramePixels;
-}
+double ReadoutMs(const Window& window) { return kFullFrameReadoutMs * ImagePixelCount(window) / kFullFramePixels; }
 
 void Exposure::Start(const ExposureRecipe& recipe) {
     recipe_ = recipe;
@@ -42,8 +40,7 @@ Exposure::State Exposure::Current() {
 }
 
 std::uint32_t Exposure::Remaining() const {
-    return state_ == State::kImageReady ? static_cast<std::uint32_t>(image_.size()) - readOffset_
-                                        : 0;
+    return state_ == State::kImageReady ? static_cast<std::uint32_t>(image_.size()) - readOffset_ : 0;
 }
 
 void Exposure::ReadNext(std::uint8_t* out, std::uint32_t count) {
@@ -56,4 +53,4 @@ const std::vector<std::uint8_t>& Exposure::LastImage() {
     return image_;
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -14,7 +14,7 @@
 #include "sim/sky_scene.h"
 #include "sim/window_params.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
 // Readout of a full unbinned frame, in simulated milliseconds; a window
 // takes this in proportion to the pixels of its image.
@@ -66,4 +66,4 @@ private:
 // Simulated readout time of the window's image.
 double ReadoutMs(const Window& window);
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -1,6 +1,6 @@
 #include "sim/fault_rules.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
 void FaultRules::Add(int opcode, std::uint32_t skip, std::uint32_t count, FaultKind kind) {
     if (count == 0 || kind == FaultKind::kNone) {
@@ -31,4 +31,4 @@ void FaultRules::Clear() {
     rules_.clear();
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

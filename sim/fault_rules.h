@@ -9,9 +9,9 @@
 
 #include "manager/request_hooks.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
-using aspi_mgr::FaultKind;
+using tarnscsi::manager::FaultKind;
 
 class FaultRules {
 public:
@@ -41,4 +41,4 @@ private:
     std::vector<Rule> rules_;
 };
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

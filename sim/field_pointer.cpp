@@ -4,9 +4,9 @@
 
 #include "common/big_endian.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
-void SetFieldPointer(aspi_mgr::ScsiOutcome& outcome, const FieldInError& field) {
+void SetFieldPointer(tarnscsi::manager::ScsiOutcome& outcome, const FieldInError& field) {
     static_assert(kFieldPointerOffset + 2 <= std::tuple_size_v<decltype(outcome.sense)>);
     std::uint8_t flags = kSenseKeySpecificValid;
     if (field.where == FieldInError::Where::kCdb) {
@@ -24,4 +24,4 @@ std::uint8_t HighestDifferingBit(std::uint8_t a, std::uint8_t b) {
     return static_cast<std::uint8_t>(kTopBit - std::countl_zero(static_cast<std::uint8_t>(a ^ b)));
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

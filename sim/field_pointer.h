@@ -10,7 +10,7 @@
 
 #include "manager/backend.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
 struct FieldInError {
     enum class Where { kCdb, kParameterList };
@@ -36,9 +36,9 @@ inline constexpr std::uint8_t kBitPointerValid = 0x08;
 inline constexpr std::uint8_t kBitPointerMask = 0x07;
 
 // Writes the field pointer into the outcome's sense data.
-void SetFieldPointer(aspi_mgr::ScsiOutcome& outcome, const FieldInError& field);
+void SetFieldPointer(tarnscsi::manager::ScsiOutcome& outcome, const FieldInError& field);
 
 // The most significant bit in which two bytes differ (they must differ).
 std::uint8_t HighestDifferingBit(std::uint8_t a, std::uint8_t b);
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -3,4 +3,4 @@
 #include "sim/sim_control.h"
 #include "sim/sim_state.h"
 
-const char* SimIdentity(void) { return sim::kIdentity; }
+const char* SimIdentity(void) { return tarnscsi::sim::kIdentity; }

@@ -5,16 +5,16 @@
 #include "sim/binning.h"
 #include "sim/sensor_readout.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 namespace {
 
 constexpr std::uint32_t kPatternMultiplier = 40503;
 constexpr std::uint32_t kPatternOffset = 12345;
 
 std::vector<std::uint8_t> Encode(const std::vector<std::uint16_t>& pixels) {
-    std::vector<std::uint8_t> image(pixels.size() * camera::window::kBytesPerPixel);
+    std::vector<std::uint8_t> image(pixels.size() * tarnscsi::camera::window::kBytesPerPixel);
     for (std::size_t n = 0; n < pixels.size(); ++n) {
-        PutBE16(image.data() + n * camera::window::kBytesPerPixel, pixels[n]);
+        PutBE16(image.data() + n * tarnscsi::camera::window::kBytesPerPixel, pixels[n]);
     }
     return image;
 }
@@ -39,13 +39,12 @@ std::vector<std::uint8_t> MakeImage(const ExposureRecipe& recipe, SceneCache& sc
         return Encode(PatternPixels(ImagePixelCount(recipe.window)));
     }
     const Window& window = recipe.window;
-    std::vector<std::uint16_t> pixels =
-        ReadSensor(scenes.For(recipe.seed), recipe, recipe.kind == ImageKind::kSky);
+    std::vector<std::uint16_t> pixels = ReadSensor(scenes.For(recipe.seed), recipe, recipe.kind == ImageKind::kSky);
     if (window.binned) {
-        pixels = BinTwoByTwo(pixels, static_cast<std::uint32_t>(window.width),
-                             static_cast<std::uint32_t>(window.height));
+        pixels =
+            BinTwoByTwo(pixels, static_cast<std::uint32_t>(window.width), static_cast<std::uint32_t>(window.height));
     }
     return Encode(pixels);
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -9,7 +9,7 @@
 #include "sim/sky_scene.h"
 #include "sim/window_params.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
 enum class ImageKind {
     // Pixel n has the value (n * 40503 + 12345) mod 65536: every byte of a
@@ -40,4 +40,4 @@ std::vector<std::uint8_t> MakeImage(const ExposureRecipe& recipe, SceneCache& sc
 // The value of pixel n of the pattern image.
 std::uint16_t PatternPixel(std::uint32_t n);
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

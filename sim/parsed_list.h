@@ -7,7 +7,7 @@
 #include <optional>
 #include <utility>
 
-namespace sim {
+namespace tarnscsi::sim {
 
 template <typename T>
 struct ParsedList {
@@ -18,4 +18,4 @@ struct ParsedList {
     static ParsedList Reject(std::size_t offset) { return {std::nullopt, offset}; }
 };
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

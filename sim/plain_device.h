@@ -8,18 +8,18 @@
 
 #include "sim/sim_device.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
 class PlainDevice : public SimDevice {
 public:
     PlainDevice(std::uint8_t deviceType, std::vector<std::uint8_t> inquiry);
 
     std::uint8_t DeviceType() const override { return deviceType_; }
-    aspi_mgr::ScsiOutcome Execute(const aspi_mgr::ScsiCommand& command) override;
+    tarnscsi::manager::ScsiOutcome Execute(const tarnscsi::manager::ScsiCommand& command) override;
 
 private:
     std::uint8_t deviceType_;
     std::vector<std::uint8_t> inquiry_;
 };
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

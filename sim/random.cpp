@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-namespace sim {
+namespace tarnscsi::sim {
 namespace {
 
 constexpr unsigned kLevelBits = 16;
@@ -13,14 +13,13 @@ constexpr std::uint64_t kLevelMask = kLevels - 1;
 // The standard normal quantile of p in (0, 1): Acklam's rational
 // approximation, relative error below 1.2e-9.
 double NormalQuantile(double p) {
-    constexpr double a[] = {-3.969683028665376e+01, 2.209460984245205e+02, -2.759285104469687e+02,
+    constexpr double a[] = {-3.969683028665376e+01, 2.209460984245205e+02,  -2.759285104469687e+02,
                             1.383577518672690e+02,  -3.066479806614716e+01, 2.506628277459239e+00};
     constexpr double b[] = {-5.447609879822406e+01, 1.615858368580409e+02, -1.556989798598866e+02,
-                            6.680131188771972e+01,  -1.328068155288572e+01};
+                            6.680131188771972e+01, -1.328068155288572e+01};
     constexpr double c[] = {-7.784894002430293e-03, -3.223964580411365e-01, -2.400758277161838e+00,
                             -2.549732539343734e+00, 4.374664141464968e+00,  2.938163982698783e+00};
-    constexpr double d[] = {7.784695709041462e-03, 3.224671290700398e-01, 2.445134137142996e+00,
-                            3.754408661907416e+00};
+    constexpr double d[] = {7.784695709041462e-03, 3.224671290700398e-01, 2.445134137142996e+00, 3.754408661907416e+00};
     constexpr double kLowTail = 0.02425;
     if (p < kLowTail || p > 1.0 - kLowTail) {
         const double q = std::sqrt(-2.0 * std::log(p < kLowTail ? p : 1.0 - p));
@@ -59,4 +58,4 @@ NormalQuad CountedNormals(std::uint64_t key, std::uint64_t n) {
     return quad;
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

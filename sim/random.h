@@ -8,7 +8,7 @@
 #include <array>
 #include <cstdint>
 
-namespace sim {
+namespace tarnscsi::sim {
 
 // The splitmix64 finaliser: a well-mixed 64-bit hash of `x`.
 constexpr std::uint64_t Mix64(std::uint64_t x) {
@@ -46,4 +46,4 @@ private:
     std::uint64_t state_;
 };
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

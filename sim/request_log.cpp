@@ -1,6 +1,6 @@
 #include "sim/request_log.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
 std::optional<RequestLog::Ticket> RequestLog::Append(const RequestRecord& record) {
     std::lock_guard lock(mutex_);
@@ -11,8 +11,7 @@ std::optional<RequestLog::Ticket> RequestLog::Append(const RequestRecord& record
     return nextTicket_++;
 }
 
-void RequestLog::Update(std::optional<Ticket> ticket,
-                        const std::function<void(RequestRecord&)>& change) {
+void RequestLog::Update(std::optional<Ticket> ticket, const std::function<void(RequestRecord&)>& change) {
     if (!ticket) {
         return;
     }
@@ -46,4 +45,4 @@ void RequestLog::Clear() {
     firstTicket_ = nextTicket_;
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -13,7 +13,7 @@
 
 #include "sim/request_record.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
 class RequestLog {
 public:
@@ -40,4 +40,4 @@ private:
     Ticket nextTicket_ = 0;
 };
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

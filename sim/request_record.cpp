@@ -7,7 +7,7 @@
 #include "manager/srb_blocks.h"
 #include "transport/aspi.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 namespace {
 
 // The header every block starts with.
@@ -29,13 +29,13 @@ RequestRecord RecordAddressed(const Block& block) {
     return record;
 }
 
-RequestRecord RecordGetDeviceType(const aspi::SRB_GDEVBlock& block) {
+RequestRecord RecordGetDeviceType(const tarnscsi::aspi::SRB_GDEVBlock& block) {
     RequestRecord record = RecordAddressed(block);
     record.deviceTypeIn = block.SRB_DeviceType;
     return record;
 }
 
-RequestRecord RecordExecute(const aspi::SRB_ExecSCSICmd& block) {
+RequestRecord RecordExecute(const tarnscsi::aspi::SRB_ExecSCSICmd& block) {
     RequestRecord record = RecordAddressed(block);
     record.cdbLength = block.SRB_CDBLen;
     record.senseLength = block.SRB_SenseLen;
@@ -43,7 +43,7 @@ RequestRecord RecordExecute(const aspi::SRB_ExecSCSICmd& block) {
     record.postProc = reinterpret_cast<std::uintptr_t>(block.SRB_PostProc);
     record.hadBuffer = block.SRB_BufPointer != nullptr;
     std::memcpy(record.cdb, block.CDBByte, sizeof record.cdb);
-    if ((block.SRB_Flags & aspi::SRB_DIR_OUT) != 0 && block.SRB_BufPointer != nullptr) {
+    if ((block.SRB_Flags & tarnscsi::aspi::SRB_DIR_OUT) != 0 && block.SRB_BufPointer != nullptr) {
         record.dataOutLength = std::min<std::uint32_t>(block.SRB_BufLen, sizeof record.dataOut);
         std::memcpy(record.dataOut, block.SRB_BufPointer, record.dataOutLength);
     }
@@ -53,15 +53,14 @@ RequestRecord RecordExecute(const aspi::SRB_ExecSCSICmd& block) {
 }  // namespace
 
 RequestRecord RecordOf(const void* block) {
-    const auto* bytes = static_cast<const aspi::BYTE*>(block);
-    switch (bytes[offsetof(aspi_mgr::SrbHeader, SRB_Cmd)]) {
-        case aspi::SC_GET_DEV_TYPE:
-            return RecordGetDeviceType(*static_cast<const aspi::SRB_GDEVBlock*>(block));
-        case aspi::SC_EXEC_SCSI_CMD:
-            return RecordExecute(*static_cast<const aspi::SRB_ExecSCSICmd*>(block));
-        default:
-            return RecordCommon(*static_cast<const aspi_mgr::SrbHeader*>(block));
+    const auto* bytes = static_cast<const tarnscsi::aspi::BYTE*>(block);
+    switch (bytes[offsetof(tarnscsi::manager::SrbHeader, SRB_Cmd)]) {
+        case tarnscsi::aspi::SC_GET_DEV_TYPE:
+            return RecordGetDeviceType(*static_cast<const tarnscsi::aspi::SRB_GDEVBlock*>(block));
+        case tarnscsi::aspi::SC_EXEC_SCSI_CMD:
+            return RecordExecute(*static_cast<const tarnscsi::aspi::SRB_ExecSCSICmd*>(block));
+        default: return RecordCommon(*static_cast<const tarnscsi::manager::SrbHeader*>(block));
     }
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

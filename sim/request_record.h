@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace sim {
+namespace tarnscsi::sim {
 
 struct RequestRecord {
     std::uint8_t command = 0;
@@ -32,4 +32,4 @@ struct RequestRecord {
 // an execute block that moves data out, the first bytes of the data too.
 RequestRecord RecordOf(const void* block);
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

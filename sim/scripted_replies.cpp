@@ -2,10 +2,9 @@
 
 #include <algorithm>
 
-namespace sim {
+namespace tarnscsi::sim {
 
-void ScriptedReplies::Add(std::uint8_t opcode, const std::uint8_t* data, std::uint32_t length,
-                          std::uint32_t times) {
+void ScriptedReplies::Add(std::uint8_t opcode, const std::uint8_t* data, std::uint32_t length, std::uint32_t times) {
     if (times == 0) {
         return;
     }
@@ -17,8 +16,8 @@ void ScriptedReplies::Add(std::uint8_t opcode, const std::uint8_t* data, std::ui
 }
 
 std::optional<std::vector<std::uint8_t>> ScriptedReplies::Take(std::uint8_t opcode) {
-    const auto script = std::find_if(scripts_.begin(), scripts_.end(),
-                                     [opcode](const Script& s) { return s.opcode == opcode; });
+    const auto script =
+        std::find_if(scripts_.begin(), scripts_.end(), [opcode](const Script& s) { return s.opcode == opcode; });
     if (script == scripts_.end()) {
         return std::nullopt;
     }
@@ -29,4 +28,4 @@ std::optional<std::vector<std::uint8_t>> ScriptedReplies::Take(std::uint8_t opco
     return data;
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-namespace sim {
+namespace tarnscsi::sim {
 
 class ScriptedReplies {
 public:
@@ -15,8 +15,7 @@ public:
 
     // The next `times` commands with this opcode answer `data` (cut to
     // kMaxLength). Scripts for one opcode are used in the order added.
-    void Add(std::uint8_t opcode, const std::uint8_t* data, std::uint32_t length,
-             std::uint32_t times);
+    void Add(std::uint8_t opcode, const std::uint8_t* data, std::uint32_t length, std::uint32_t times);
 
     // Uses up one answer for this opcode, if any is scripted.
     std::optional<std::vector<std::uint8_t>> Take(std::uint8_t opcode);
@@ -32,4 +31,4 @@ private:
     std::deque<Script> scripts_;
 };
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

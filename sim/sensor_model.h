@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstdint>
 
-namespace sim::sensor {
+namespace tarnscsi::sim::sensor {
 
 inline constexpr double kGainElectronsPerAdu = 1.5;
 inline constexpr double kBiasAdu = 1000.0;
@@ -22,8 +22,7 @@ inline constexpr double kDarkReferenceTenths = 0.0;
 inline constexpr double kDarkDoublingTenths = 60.0;
 
 inline double DarkElectronsPerSecond(std::int32_t sensorTenths) {
-    return kDarkElectronsPerSecondAtReference *
-           std::exp2((sensorTenths - kDarkReferenceTenths) / kDarkDoublingTenths);
+    return kDarkElectronsPerSecondAtReference * std::exp2((sensorTenths - kDarkReferenceTenths) / kDarkDoublingTenths);
 }
 
-}  // namespace sim::sensor
+}  // namespace tarnscsi::sim::sensor

@@ -6,7 +6,7 @@
 #include "sim/random.h"
 #include "sim/sensor_model.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 namespace {
 
 namespace s = sensor;
@@ -77,8 +77,7 @@ private:
 
 }  // namespace
 
-std::vector<std::uint16_t> ReadSensor(const SkyScene& scene, const ExposureRecipe& recipe,
-                                      bool shutterOpen) {
+std::vector<std::uint16_t> ReadSensor(const SkyScene& scene, const ExposureRecipe& recipe, bool shutterOpen) {
     const auto width = static_cast<std::size_t>(recipe.window.width);
     std::vector<std::uint16_t> pixels(width * static_cast<std::size_t>(recipe.window.height));
     RowReader reader(scene, recipe, shutterOpen);
@@ -88,4 +87,4 @@ std::vector<std::uint16_t> ReadSensor(const SkyScene& scene, const ExposureRecip
     return pixels;
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

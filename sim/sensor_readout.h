@@ -15,10 +15,9 @@
 #include "sim/image_source.h"
 #include "sim/sky_scene.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
 // width x height values of recipe.window, row by row.
-std::vector<std::uint16_t> ReadSensor(const SkyScene& scene, const ExposureRecipe& recipe,
-                                      bool shutterOpen);
+std::vector<std::uint16_t> ReadSensor(const SkyScene& scene, const ExposureRecipe& recipe, bool shutterOpen);
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

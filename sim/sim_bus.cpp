@@ -11,7 +11,7 @@
 #include "sim/target_rules.h"
 #include "transport/aspi.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 namespace {
 
 constexpr unsigned kAdapterShift = 16;
@@ -38,14 +38,12 @@ void SimBus::Clear(int adapterCount) {
     adapterCount_ = std::clamp(adapterCount, 0, kMaxAdapters);
 }
 
-std::optional<SimBus::Address> SimBus::AddressOf(int adapter, int target, int lun,
-                                                 int adapterCount) {
-    if (adapter < 0 || adapter >= adapterCount || target < 0 || target >= kMaxTargets || lun < 0 ||
-        lun >= kMaxLuns) {
+std::optional<SimBus::Address> SimBus::AddressOf(int adapter, int target, int lun, int adapterCount) {
+    if (adapter < 0 || adapter >= adapterCount || target < 0 || target >= kMaxTargets || lun < 0 || lun >= kMaxLuns) {
         return std::nullopt;
     }
-    return (static_cast<Address>(adapter) << kAdapterShift) |
-           (static_cast<Address>(target) << kTargetShift) | static_cast<Address>(lun);
+    return (static_cast<Address>(adapter) << kAdapterShift) | (static_cast<Address>(target) << kTargetShift) |
+           static_cast<Address>(lun);
 }
 
 bool SimBus::Place(int adapter, int target, int lun, std::unique_ptr<SimDevice> device) {
@@ -119,8 +117,7 @@ CoolerSpec SimBus::Cooler() {
     return settings_.cooler;
 }
 
-void SimBus::AddScript(std::uint8_t opcode, const std::uint8_t* data, std::uint32_t length,
-                       std::uint32_t times) {
+void SimBus::AddScript(std::uint8_t opcode, const std::uint8_t* data, std::uint32_t length, std::uint32_t times) {
     std::lock_guard lock(mutex_);
     scripts_.Add(opcode, data, length, times);
 }
@@ -179,35 +176,33 @@ SimDevice* SimBus::Find(std::uint8_t adapter, std::uint8_t target, std::uint8_t 
     return found != devices_.end() ? found->second.get() : nullptr;
 }
 
-std::optional<std::uint8_t> SimBus::DeviceType(std::uint8_t adapter, std::uint8_t target,
-                                               std::uint8_t lun) {
+std::optional<std::uint8_t> SimBus::DeviceType(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) {
     std::lock_guard lock(mutex_);
     const SimDevice* device = Find(adapter, target, lun);
     return device != nullptr ? std::optional(device->DeviceType()) : std::nullopt;
 }
 
-aspi_mgr::ScsiOutcome SimBus::Execute(const aspi_mgr::ScsiCommand& command) {
+tarnscsi::manager::ScsiOutcome SimBus::Execute(const tarnscsi::manager::ScsiCommand& command) {
     std::lock_guard lock(mutex_);
     SimDevice* device = Find(command.adapter, command.target, command.lun);
     if (device == nullptr) {
-        return aspi_mgr::SelectionTimeoutOutcome();
+        return tarnscsi::manager::SelectionTimeoutOutcome();
     }
-    if (device->AsCamera() != nullptr && command.direction == aspi::SRB_DIR_IN) {
+    if (device->AsCamera() != nullptr && command.direction == tarnscsi::aspi::SRB_DIR_IN) {
         if (auto script = scripts_.Take(command.cdb[cdb::kOpcode])) {
             return ScriptedReply(command, *script);
         }
     }
-    aspi_mgr::ScsiOutcome outcome = device->Execute(command);
-    if (outcome.targetStatus == aspi::STATUS_CHKCOND) {
+    tarnscsi::manager::ScsiOutcome outcome = device->Execute(command);
+    if (outcome.targetStatus == tarnscsi::aspi::STATUS_CHKCOND) {
         lastSense_.assign(outcome.sense.begin(), outcome.sense.begin() + outcome.senseLength);
     }
     return outcome;
 }
 
-aspi_mgr::ScsiOutcome SimBus::ScriptedReply(const aspi_mgr::ScsiCommand& command,
-                                            const std::vector<std::uint8_t>& data) {
-    return DataIn(command, data.data(), static_cast<std::uint32_t>(data.size()),
-                  cdb::AllocationLength(command.cdb));
+tarnscsi::manager::ScsiOutcome SimBus::ScriptedReply(const tarnscsi::manager::ScsiCommand& command,
+                                                     const std::vector<std::uint8_t>& data) {
+    return DataIn(command, data.data(), static_cast<std::uint32_t>(data.size()), cdb::AllocationLength(command.cdb));
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -18,14 +18,14 @@
 #include "sim/sim_settings.h"
 #include "sim/sky_scene.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
 inline constexpr int kDefaultAdapterCount = 1;
 inline constexpr int kMaxAdapters = SIM_MAX_ADAPTERS;
 inline constexpr int kMaxTargets = SIM_MAX_TARGETS;
 inline constexpr int kMaxLuns = SIM_MAX_LUNS;
 
-class SimBus : public aspi_mgr::Backend {
+class SimBus : public tarnscsi::manager::Backend {
 public:
     // The default bus with the start-up settings.
     SimBus();
@@ -37,8 +37,7 @@ public:
     void Clear(int adapterCount);
 
     // false for an address outside the bus. A device already there is replaced.
-    bool AddPlainDevice(int adapter, int target, int lun, std::uint8_t deviceType,
-                        std::vector<std::uint8_t> inquiry);
+    bool AddPlainDevice(int adapter, int target, int lun, std::uint8_t deviceType, std::vector<std::uint8_t> inquiry);
     bool AddCamera(int adapter, int target, int lun);
 
     void SetTimeScale(double scale);
@@ -52,8 +51,7 @@ public:
     void SetAmbient(std::int32_t tenths);
     void SetCoolerLimits(std::int32_t maxDifferenceTenths, std::int32_t rateTenthsPerSecond);
     CoolerSpec Cooler();
-    void AddScript(std::uint8_t opcode, const std::uint8_t* data, std::uint32_t length,
-                   std::uint32_t times);
+    void AddScript(std::uint8_t opcode, const std::uint8_t* data, std::uint32_t length, std::uint32_t times);
 
     // Readings of the first camera in bus order; nothing if there is none.
     // Copies at most `capacity` bytes of the last image (none for a null
@@ -65,9 +63,8 @@ public:
     std::vector<std::uint8_t> LastSense();
 
     std::uint8_t AdapterCount() override;
-    std::optional<std::uint8_t> DeviceType(std::uint8_t adapter, std::uint8_t target,
-                                           std::uint8_t lun) override;
-    aspi_mgr::ScsiOutcome Execute(const aspi_mgr::ScsiCommand& command) override;
+    std::optional<std::uint8_t> DeviceType(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) override;
+    tarnscsi::manager::ScsiOutcome Execute(const tarnscsi::manager::ScsiCommand& command) override;
 
 private:
     using Address = std::uint32_t;  // adapter, target, lun: ordered as the bus is scanned
@@ -75,8 +72,8 @@ private:
     bool Place(int adapter, int target, int lun, std::unique_ptr<SimDevice> device);
     SimDevice* Find(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun);
     SimCamera* FirstCamera();
-    aspi_mgr::ScsiOutcome ScriptedReply(const aspi_mgr::ScsiCommand& command,
-                                        const std::vector<std::uint8_t>& data);
+    tarnscsi::manager::ScsiOutcome ScriptedReply(const tarnscsi::manager::ScsiCommand& command,
+                                                 const std::vector<std::uint8_t>& data);
 
     std::mutex mutex_;
     int adapterCount_ = kDefaultAdapterCount;
@@ -87,4 +84,4 @@ private:
     std::vector<std::uint8_t> lastSense_;
 };
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace sim {
+namespace tarnscsi::sim {
 namespace {
 
 // About 30 years: keeps huge exposure times and tiny scales from
@@ -51,4 +51,4 @@ SimClock::Time SimClock::Span(double simulatedMs) const {
     return ToTime(std::ceil(simulatedMs * 1000.0));
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -7,7 +7,7 @@
 
 #include <chrono>
 
-namespace sim {
+namespace tarnscsi::sim {
 
 class SimClock {
 public:
@@ -39,8 +39,8 @@ private:
 
     double scale_ = 0.0;
     bool manual_ = false;
-    Time base_{0};                 // simulated time at realBase_ (manual mode: the time)
+    Time base_{0};  // simulated time at realBase_ (manual mode: the time)
     RealClock::time_point realBase_;
 };
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -15,7 +15,7 @@
 #include "sim/sim_bus.h"
 #include "sim/sim_control.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 namespace {
 
 constexpr char kItemSeparator = ',';
@@ -65,8 +65,7 @@ std::optional<T> Whole(std::string_view text, T low, T high) {
     }
     T value{};
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value < low ||
-        value > high) {
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value < low || value > high) {
         return std::nullopt;
     }
     return value;
@@ -76,8 +75,8 @@ std::optional<T> Whole(std::string_view text, T low, T high) {
 std::optional<double> Real(std::string_view text, double low, double high) {
     double value = 0.0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size() ||
-        !std::isfinite(value) || value < low || value > high) {
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size() || !std::isfinite(value) ||
+        value < low || value > high) {
         return std::nullopt;
     }
     return value;
@@ -112,17 +111,16 @@ constexpr Named kImageNames[] = {
     {"pattern", static_cast<int>(ImageKind::kPattern)},
 };
 
-
 constexpr Named kOpcodeNames[] = {
     {"any", SIM_ANY_OPCODE},
-    {"tur", camera::opcode::kTestUnitReady},
-    {"inquiry", camera::opcode::kInquiry},
-    {"mode-select", camera::opcode::kModeSelect6},
-    {"mode-sense", camera::opcode::kModeSense6},
-    {"scan", camera::opcode::kScan},
-    {"set-window", camera::opcode::kSetWindow},
-    {"get-window", camera::opcode::kGetWindow},
-    {"read", camera::opcode::kRead10},
+    {"tur", tarnscsi::camera::opcode::kTestUnitReady},
+    {"inquiry", tarnscsi::camera::opcode::kInquiry},
+    {"mode-select", tarnscsi::camera::opcode::kModeSelect6},
+    {"mode-sense", tarnscsi::camera::opcode::kModeSense6},
+    {"scan", tarnscsi::camera::opcode::kScan},
+    {"set-window", tarnscsi::camera::opcode::kSetWindow},
+    {"get-window", tarnscsi::camera::opcode::kGetWindow},
+    {"read", tarnscsi::camera::opcode::kRead10},
 };
 
 constexpr Named kFaultKindNames[] = {
@@ -342,8 +340,8 @@ void KeepOnBus(std::vector<T>& items, int adapters, const char* key, AddressOf a
         if (address.adapter < adapters) {
             return false;
         }
-        problems.push_back(std::string(key) + " on adapter " + std::to_string(address.adapter) +
-                           ": the bus has " + std::to_string(adapters) + " adapter(s); ignored");
+        problems.push_back(std::string(key) + " on adapter " + std::to_string(address.adapter) + ": the bus has " +
+                           std::to_string(adapters) + " adapter(s); ignored");
         return true;
     });
 }
@@ -363,8 +361,8 @@ ParsedConfig ParseSimConfig(std::string_view text) {
         }
         const std::string_view name = Trim(item.substr(0, equals));
         const std::string_view value = Trim(item.substr(equals + 1));
-        const auto key = std::find_if(std::begin(kKeys), std::end(kKeys),
-                                      [name](const Key& k) { return k.name == name; });
+        const auto key =
+            std::find_if(std::begin(kKeys), std::end(kKeys), [name](const Key& k) { return k.name == name; });
         if (key == std::end(kKeys)) {
             parsed.problems.push_back(Quoted(item) + ": unknown key (known: " + KeyNames() + "); ignored");
             continue;
@@ -375,11 +373,13 @@ ParsedConfig ParseSimConfig(std::string_view text) {
     }
     SimConfig& config = parsed.config;
     const int adapters = config.adapters.value_or(kDefaultAdapterCount);
-    KeepOnBus(config.cameras, adapters, "camera", [](const DeviceAddress& a) -> const DeviceAddress& { return a; },
-              parsed.problems);
-    KeepOnBus(config.devices, adapters, "device", [](const DeviceSpec& d) -> const DeviceAddress& { return d.address; },
-              parsed.problems);
+    KeepOnBus(
+        config.cameras, adapters, "camera", [](const DeviceAddress& a) -> const DeviceAddress& { return a; },
+        parsed.problems);
+    KeepOnBus(
+        config.devices, adapters, "device", [](const DeviceSpec& d) -> const DeviceAddress& { return d.address; },
+        parsed.problems);
     return parsed;
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

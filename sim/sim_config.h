@@ -33,7 +33,7 @@
 
 #include "sim/image_source.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
 struct DeviceAddress {
     int adapter = 0;
@@ -83,4 +83,4 @@ struct ParsedConfig {
 
 ParsedConfig ParseSimConfig(std::string_view text);
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -12,22 +12,19 @@
 
 namespace {
 
-sim::SimState& Sim() { return sim::TheSim(); }
+tarnscsi::sim::SimState& Sim() { return tarnscsi::sim::TheSim(); }
 
-aspi_mgr::FaultKind FaultKindOf(int kind) {
+tarnscsi::manager::FaultKind FaultKindOf(int kind) {
     switch (kind) {
-        case SIM_FAULT_REFUSE:
-            return aspi_mgr::FaultKind::kRefuse;
-        case SIM_FAULT_CHECK_CONDITION:
-            return aspi_mgr::FaultKind::kCheckCondition;
-        default:
-            return aspi_mgr::FaultKind::kNone;
+        case SIM_FAULT_REFUSE: return tarnscsi::manager::FaultKind::kRefuse;
+        case SIM_FAULT_CHECK_CONDITION: return tarnscsi::manager::FaultKind::kCheckCondition;
+        default: return tarnscsi::manager::FaultKind::kNone;
     }
 }
 
 constexpr int kLargestOpcode = 0xFF;
 
-SimRequest ToSimRequest(const sim::RequestRecord& record) {
+SimRequest ToSimRequest(const tarnscsi::sim::RequestRecord& record) {
     SimRequest out{};
     out.command = record.command;
     out.haId = record.haId;
@@ -57,7 +54,7 @@ SimRequest ToSimRequest(const sim::RequestRecord& record) {
 void SimReset(void) {
     Sim().manager.Reset();
     Sim().hooks.Clear();
-    Sim().bus.Reset(sim::TestBaselineSettings());
+    Sim().bus.Reset(tarnscsi::sim::TestBaselineSettings());
 }
 
 void SimClearBus(int adapterCount) {
@@ -68,8 +65,7 @@ void SimClearBus(int adapterCount) {
 
 void SimSetSupportWord(uint32_t word) { Sim().manager.OverrideSupportWord(word); }
 
-int SimAddDevice(int adapter, int target, int lun, uint8_t deviceType, const uint8_t* inquiry,
-                 uint32_t inquiryLength) {
+int SimAddDevice(int adapter, int target, int lun, uint8_t deviceType, const uint8_t* inquiry, uint32_t inquiryLength) {
     std::vector<uint8_t> data;
     if (inquiry != nullptr) {
         data.assign(inquiry, inquiry + inquiryLength);
@@ -77,16 +73,14 @@ int SimAddDevice(int adapter, int target, int lun, uint8_t deviceType, const uin
     return Sim().bus.AddPlainDevice(adapter, target, lun, deviceType, std::move(data)) ? 0 : -1;
 }
 
-int SimAddCamera(int adapter, int target, int lun) {
-    return Sim().bus.AddCamera(adapter, target, lun) ? 0 : -1;
-}
+int SimAddCamera(int adapter, int target, int lun) { return Sim().bus.AddCamera(adapter, target, lun) ? 0 : -1; }
 
 void SimSetCompletion(int mode, uint32_t delayMicroseconds) {
     if (mode != SIM_IMMEDIATE && mode != SIM_PENDING) {
         return;
     }
-    Sim().manager.SetCompletion(mode == SIM_PENDING ? aspi_mgr::CompletionMode::kPending
-                                                    : aspi_mgr::CompletionMode::kImmediate,
+    Sim().manager.SetCompletion(mode == SIM_PENDING ? tarnscsi::manager::CompletionMode::kPending
+                                                    : tarnscsi::manager::CompletionMode::kImmediate,
                                 std::chrono::microseconds{delayMicroseconds});
 }
 
@@ -95,7 +89,7 @@ void SimAddFault(int opcode, uint32_t skip, uint32_t count, int kind) {
     if (!opcodeValid) {
         return;
     }
-    Sim().hooks.faults.Add(opcode == SIM_ANY_OPCODE ? sim::FaultRules::kAnyOpcode : opcode, skip, count,
+    Sim().hooks.faults.Add(opcode == SIM_ANY_OPCODE ? tarnscsi::sim::FaultRules::kAnyOpcode : opcode, skip, count,
                            FaultKindOf(kind));
 }
 
@@ -109,23 +103,17 @@ void SimSetManualClock(int on) { Sim().bus.SetManualClock(on != 0); }
 
 void SimAdvanceClock(uint64_t microseconds) {
     // Beyond the clock's range a step is as good as the largest one.
-    constexpr auto kLargest = static_cast<uint64_t>(std::numeric_limits<sim::SimClock::Time::rep>::max());
-    Sim().bus.AdvanceClock(sim::SimClock::Time{static_cast<sim::SimClock::Time::rep>(std::min(microseconds, kLargest))});
+    constexpr auto kLargest = static_cast<uint64_t>(std::numeric_limits<tarnscsi::sim::SimClock::Time::rep>::max());
+    Sim().bus.AdvanceClock(tarnscsi::sim::SimClock::Time{
+        static_cast<tarnscsi::sim::SimClock::Time::rep>(std::min(microseconds, kLargest))});
 }
 
 void SimSetImageKind(int kind) {
     switch (kind) {
-        case SIM_IMAGE_PATTERN:
-            Sim().bus.SetImageKind(sim::ImageKind::kPattern);
-            break;
-        case SIM_IMAGE_SKY:
-            Sim().bus.SetImageKind(sim::ImageKind::kSky);
-            break;
-        case SIM_IMAGE_DARK:
-            Sim().bus.SetImageKind(sim::ImageKind::kDark);
-            break;
-        default:
-            break;
+        case SIM_IMAGE_PATTERN: Sim().bus.SetImageKind(tarnscsi::sim::ImageKind::kPattern); break;
+        case SIM_IMAGE_SKY: Sim().bus.SetImageKind(tarnscsi::sim::ImageKind::kSky); break;
+        case SIM_IMAGE_DARK: Sim().bus.SetImageKind(tarnscsi::sim::ImageKind::kDark); break;
+        default: break;
     }
 }
 
@@ -138,7 +126,7 @@ void SimSetCoolerLimits(int32_t maxDifferenceTenths, int32_t rateTenthsPerSecond
 }
 
 int SimConfigure(const char* text) {
-    return sim::ApplyConfigText(Sim(), text != nullptr ? text : "", "SimConfigure");
+    return tarnscsi::sim::ApplyConfigText(Sim(), text != nullptr ? text : "", "SimConfigure");
 }
 
 uint32_t SimLastImage(uint8_t* out, uint32_t capacity) { return Sim().bus.CopyLastImage(out, capacity); }

@@ -74,8 +74,8 @@ SIM_API void SimSetSupportWord(uint32_t word);
 // for an address outside the bus (adapter not below the adapter count,
 // target not in 0..15, lun not in 0..7). A device already at the address is
 // replaced; target 7 may be used. A null `inquiry` is an empty answer.
-SIM_API int SimAddDevice(int adapter, int target, int lun, uint8_t deviceType,
-                         const uint8_t* inquiry, uint32_t inquiryLength);
+SIM_API int SimAddDevice(int adapter, int target, int lun, uint8_t deviceType, const uint8_t* inquiry,
+                         uint32_t inquiryLength);
 
 // Places a camera (a type-6 device whose INQUIRY product starts "Nebrix").
 // Returns 0 on success, -1 for an address outside the bus. A new camera has
@@ -135,8 +135,7 @@ SIM_API void SimAddFault(int opcode, uint32_t skip, uint32_t count, int kind);
 // Applies to requests flagged SRB_DIR_IN only, whatever else their command
 // bytes say; the allocation length is byte 4 of a 6-byte command and bytes
 // 6..8 of a 10-byte one. Scripts for one opcode are used in the order added.
-SIM_API void SimScriptReply(uint8_t opcode, const uint8_t* data, uint32_t length,
-                            uint32_t times);
+SIM_API void SimScriptReply(uint8_t opcode, const uint8_t* data, uint32_t length, uint32_t times);
 
 // ---- Camera model knobs ---------------------------------------------------
 
@@ -254,25 +253,25 @@ SIM_API uint32_t SimLastSense(uint8_t* out, uint32_t capacity);
 // clear (or reset); later requests are carried out but not recorded, so a
 // long test that reads the log clears it first.
 typedef struct SimRequest {
-    uint8_t command;        // SRB_Cmd
-    uint8_t haId;           // SRB_HaId
-    uint8_t flags;          // SRB_Flags
-    uint8_t target;         // SRB_Target
-    uint8_t lun;            // SRB_Lun
-    uint8_t cdbLength;      // SRB_CDBLen (execute only)
-    uint8_t senseLength;    // SRB_SenseLen (execute only)
-    uint8_t returned;       // what SendASPI32Command returned
-    uint8_t finalStatus;    // SRB_Status when the request was finished
-    uint8_t targetStatus;   // SRB_TargStat when finished
-    uint8_t deviceTypeIn;   // SRB_DeviceType as it arrived (get-device-type only)
+    uint8_t command;       // SRB_Cmd
+    uint8_t haId;          // SRB_HaId
+    uint8_t flags;         // SRB_Flags
+    uint8_t target;        // SRB_Target
+    uint8_t lun;           // SRB_Lun
+    uint8_t cdbLength;     // SRB_CDBLen (execute only)
+    uint8_t senseLength;   // SRB_SenseLen (execute only)
+    uint8_t returned;      // what SendASPI32Command returned
+    uint8_t finalStatus;   // SRB_Status when the request was finished
+    uint8_t targetStatus;  // SRB_TargStat when finished
+    uint8_t deviceTypeIn;  // SRB_DeviceType as it arrived (get-device-type only)
     uint8_t reserved;
-    uint32_t bufferLength;  // SRB_BufLen
-    uint32_t transferred;   // data bytes moved to or from the buffer
-    uint64_t postProc;      // SRB_PostProc as an integer
-    int32_t hadBuffer;      // SRB_BufPointer was not null
-    uint8_t cdb[16];        // CDBByte as it arrived
-    uint32_t dataOutLength; // bytes copied into dataOut (data-out commands)
-    uint8_t dataOut[256];   // first bytes the module sent (data-out commands)
+    uint32_t bufferLength;   // SRB_BufLen
+    uint32_t transferred;    // data bytes moved to or from the buffer
+    uint64_t postProc;       // SRB_PostProc as an integer
+    int32_t hadBuffer;       // SRB_BufPointer was not null
+    uint8_t cdb[16];         // CDBByte as it arrived
+    uint32_t dataOutLength;  // bytes copied into dataOut (data-out commands)
+    uint8_t dataOut[256];    // first bytes the module sent (data-out commands)
 } SimRequest;
 
 SIM_API uint32_t SimLogCount(void);

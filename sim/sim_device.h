@@ -6,7 +6,7 @@
 
 #include "manager/backend.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
 class SimCamera;
 
@@ -14,8 +14,8 @@ class SimDevice {
 public:
     virtual ~SimDevice() = default;
     virtual std::uint8_t DeviceType() const = 0;
-    virtual aspi_mgr::ScsiOutcome Execute(const aspi_mgr::ScsiCommand& command) = 0;
+    virtual tarnscsi::manager::ScsiOutcome Execute(const tarnscsi::manager::ScsiCommand& command) = 0;
     virtual SimCamera* AsCamera() { return nullptr; }
 };
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

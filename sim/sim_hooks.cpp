@@ -1,6 +1,6 @@
 #include "sim/sim_hooks.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
 SimHooks::RequestId SimHooks::IdOf(std::optional<RequestLog::Ticket> ticket) {
     return ticket ? *ticket + 1 : RequestId{0};
@@ -12,13 +12,13 @@ std::optional<RequestLog::Ticket> SimHooks::TicketOf(RequestId id) {
 
 SimHooks::RequestId SimHooks::Arrived(const void* block) { return IdOf(log.Append(RecordOf(block))); }
 
-aspi_mgr::FaultKind SimHooks::FaultFor(RequestId, std::uint8_t opcode) { return faults.Next(opcode); }
+tarnscsi::manager::FaultKind SimHooks::FaultFor(RequestId, std::uint8_t opcode) { return faults.Next(opcode); }
 
 void SimHooks::Returned(RequestId id, std::uint8_t status) {
     log.Update(TicketOf(id), [status](RequestRecord& record) { record.returned = status; });
 }
 
-void SimHooks::Finished(RequestId id, std::uint8_t status, const aspi_mgr::ScsiOutcome* outcome) {
+void SimHooks::Finished(RequestId id, std::uint8_t status, const tarnscsi::manager::ScsiOutcome* outcome) {
     log.Update(TicketOf(id), [status, outcome](RequestRecord& record) {
         record.finalStatus = status;
         if (outcome != nullptr) {
@@ -33,4 +33,4 @@ void SimHooks::Clear() {
     log.Clear();
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

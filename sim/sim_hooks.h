@@ -7,14 +7,14 @@
 #include "sim/fault_rules.h"
 #include "sim/request_log.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
-class SimHooks : public aspi_mgr::RequestHooks {
+class SimHooks : public tarnscsi::manager::RequestHooks {
 public:
     RequestId Arrived(const void* block) override;
-    aspi_mgr::FaultKind FaultFor(RequestId id, std::uint8_t opcode) override;
+    tarnscsi::manager::FaultKind FaultFor(RequestId id, std::uint8_t opcode) override;
     void Returned(RequestId id, std::uint8_t status) override;
-    void Finished(RequestId id, std::uint8_t status, const aspi_mgr::ScsiOutcome* outcome) override;
+    void Finished(RequestId id, std::uint8_t status, const tarnscsi::manager::ScsiOutcome* outcome) override;
 
     // No faults, an empty log.
     void Clear();
@@ -28,4 +28,4 @@ private:
     static std::optional<RequestLog::Ticket> TicketOf(RequestId id);
 };
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -1,6 +1,6 @@
 #include "sim/sim_settings.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 namespace {
 
 constexpr double kRealTime = 1.0;
@@ -22,4 +22,4 @@ SimSettings TestBaselineSettings() {
     return settings;
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -9,7 +9,7 @@
 #include "sim/image_source.h"
 #include "sim/sim_clock.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
 // The star field and the sensor's defects of a camera nobody configured.
 inline constexpr std::uint64_t kDefaultSeed = 1;
@@ -28,4 +28,4 @@ SimSettings StartupSettings();
 // 0), the test-pattern image. Seed and cooler as at start-up.
 SimSettings TestBaselineSettings();
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

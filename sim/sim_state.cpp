@@ -3,7 +3,7 @@
 #include "manager/pinned_singleton.h"
 #include "sim/config_apply.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 namespace {
 
 // Made as the library loads, so that TARNSCSI_SIM is read then.
@@ -16,6 +16,6 @@ SimState::SimState() {
     ApplyEnvironmentConfig(*this);
 }
 
-SimState& TheSim() { return aspi_mgr::PinnedSingleton<SimState>::Instance(); }
+SimState& TheSim() { return tarnscsi::manager::PinnedSingleton<SimState>::Instance(); }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

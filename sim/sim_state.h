@@ -8,7 +8,7 @@
 #include "sim/sim_bus.h"
 #include "sim/sim_hooks.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
 struct SimState {
     SimState();
@@ -17,7 +17,7 @@ struct SimState {
 
     SimBus bus;
     SimHooks hooks;  // before the manager, which uses them until it is gone
-    aspi_mgr::AspiManager manager{bus, "TARN SIM BUS"};
+    tarnscsi::manager::AspiManager manager{bus, "TARN SIM BUS"};
 };
 
 SimState& TheSim();
@@ -25,4 +25,4 @@ SimState& TheSim();
 // What SimIdentity returns.
 inline constexpr char kIdentity[] = "tarnscsi-aspi-sim";
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

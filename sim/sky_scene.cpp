@@ -7,7 +7,7 @@
 #include "sim/random.h"
 #include "sim/window_params.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 namespace {
 
 // Sky background: electrons per pixel per second, and its tilt: the
@@ -56,8 +56,7 @@ double Magnitude(SeededRandom& random) {
 }
 
 double Flux(double magnitude) {
-    return kReferenceElectronsPerSecond *
-           std::pow(10.0, -kMagnitudeStep * (magnitude - kReferenceMagnitude));
+    return kReferenceElectronsPerSecond * std::pow(10.0, -kMagnitudeStep * (magnitude - kReferenceMagnitude));
 }
 
 class MoffatStar {
@@ -133,9 +132,9 @@ std::vector<HotPixel> HotPixels(std::uint64_t seed) {
         hot.push_back({index, static_cast<float>(factor)});
     }
     std::sort(hot.begin(), hot.end(), [](const HotPixel& a, const HotPixel& b) { return a.index < b.index; });
-    hot.erase(std::unique(hot.begin(), hot.end(),
-                          [](const HotPixel& a, const HotPixel& b) { return a.index == b.index; }),
-              hot.end());
+    hot.erase(
+        std::unique(hot.begin(), hot.end(), [](const HotPixel& a, const HotPixel& b) { return a.index == b.index; }),
+        hot.end());
     return hot;
 }
 
@@ -158,4 +157,4 @@ const SkyScene& SceneCache::For(std::uint64_t seed) {
     return *scene_;
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

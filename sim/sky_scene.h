@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-namespace sim {
+namespace tarnscsi::sim {
 
 struct HotPixel {
     std::uint32_t index;  // y * sensor width + x
@@ -40,4 +40,4 @@ private:
     std::unique_ptr<SkyScene> scene_;
 };
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

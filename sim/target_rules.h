@@ -10,10 +10,10 @@
 #include "sim/cdb.h"
 #include "sim/field_pointer.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
-using aspi_mgr::ScsiCommand;
-using aspi_mgr::ScsiOutcome;
+using tarnscsi::manager::ScsiCommand;
+using tarnscsi::manager::ScsiOutcome;
 
 // Which way data move in a command's data phase.
 enum class DataPhase {
@@ -27,17 +27,16 @@ enum class DataPhase {
 // data move). Returns the CHECK CONDITION to end the command with, if any;
 // a length that does not fit points at `lengthField` when the command has
 // one.
-std::optional<ScsiOutcome> CheckTransfer(const ScsiCommand& command, DataPhase phase,
-                                         std::uint32_t length, cdb::Field lengthField = cdb::kNoField);
+std::optional<ScsiOutcome> CheckTransfer(const ScsiCommand& command, DataPhase phase, std::uint32_t length,
+                                         cdb::Field lengthField = cdb::kNoField);
 
 // CHECK CONDITION, ILLEGAL REQUEST with this code, and the field in error
 // when there is one to point at.
-ScsiOutcome IllegalRequest(scsi::AdditionalSense code,
-                           std::optional<FieldInError> field = std::nullopt);
+ScsiOutcome IllegalRequest(tarnscsi::scsi::AdditionalSense code, std::optional<FieldInError> field = std::nullopt);
 
 // Moves min(available, allocation, buffer length) bytes of `data` to the
 // initiator and ends GOOD. The rest of the buffer is left as it was.
 ScsiOutcome DataIn(const ScsiCommand& command, const std::uint8_t* data, std::uint32_t available,
                    std::uint32_t allocation);
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

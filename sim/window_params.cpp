@@ -2,8 +2,8 @@
 
 #include "common/big_endian.h"
 
-namespace sim {
-namespace w = camera::window;
+namespace tarnscsi::sim {
+namespace w = tarnscsi::camera::window;
 
 namespace {
 
@@ -113,4 +113,4 @@ std::uint32_t ImagePixelCount(const Window& window) {
     return window.binned ? (width / kBinFactor) * (height / kBinFactor) : width * height;
 }
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -9,13 +9,13 @@
 #include "camera/window_layout.h"
 #include "sim/parsed_list.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 
 // The sensor, in unbinned pixels.
 inline constexpr std::int32_t kSensorWidth = 768;
 inline constexpr std::int32_t kSensorHeight = 512;
 
-using WindowList = std::array<std::uint8_t, camera::window::kLength>;
+using WindowList = std::array<std::uint8_t, tarnscsi::camera::window::kLength>;
 
 struct Window {
     std::int32_t originX = 0;
@@ -39,4 +39,4 @@ WindowList EncodeWindowList(const Window& window);
 // side, when binned.
 std::uint32_t ImagePixelCount(const Window& window);
 
-}  // namespace sim
+}  // namespace tarnscsi::sim

@@ -7,7 +7,7 @@
 
 #include "support/module_fixture.h"
 
-using namespace testing_support;
+using namespace tarnscsi::testing_support;
 
 namespace {
 
@@ -99,7 +99,7 @@ TEST_F(ConnectTest, MatchesTheFirstFiveCharactersOfTheProductOnly) {
         const char* product;
         bool match;
     };
-    const Case cases[] = {{"Nebrix CCD", true}, {"NebriQ", true}, {"Nebri", true},     {"Nebr", false},
+    const Case cases[] = {{"Nebrix CCD", true}, {"NebriQ", true},   {"Nebri", true},  {"Nebr", false},
                           {"nebrix", false},    {"XNebrix", false}, {"Neb ix", false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.product);

@@ -4,7 +4,7 @@
 
 #include "support/module_fixture.h"
 
-using namespace testing_support;
+using namespace tarnscsi::testing_support;
 
 namespace {
 
@@ -70,8 +70,7 @@ TEST_F(CoolingTest, DecodesTemperatureAndCoolingByteFromTheReply) {
         std::uint8_t t_high, t_low, cooling;
         int32_t temperature, cooling_byte;
     };
-    const Case cases[] = {
-        {0xFF, 0x9C, 0x00, -100, 0}, {0x00, 0x64, 0xC8, 100, 200}, {0x80, 0x00, 0xFF, -32768, 255}};
+    const Case cases[] = {{0xFF, 0x9C, 0x00, -100, 0}, {0x00, 0x64, 0xC8, 100, 200}, {0x80, 0x00, 0xFF, -32768, 255}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.temperature);
         SimLogClear();

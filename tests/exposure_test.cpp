@@ -6,7 +6,7 @@
 
 #include "support/module_fixture.h"
 
-using namespace testing_support;
+using namespace tarnscsi::testing_support;
 
 namespace {
 
@@ -20,8 +20,8 @@ void Put32(Bytes& list, std::size_t at, std::uint32_t v) {
 }
 
 // The window list as the camera expects it, written out byte by byte.
-Bytes ExpectedWindow(std::uint32_t exposure, bool binned, std::uint32_t width, std::uint32_t height,
-                     std::uint32_t x, std::uint32_t y) {
+Bytes ExpectedWindow(std::uint32_t exposure, bool binned, std::uint32_t width, std::uint32_t height, std::uint32_t x,
+                     std::uint32_t y) {
     Bytes list(78, 0);
     list[7] = 0x46;
     list[8] = 0x01;
@@ -146,9 +146,9 @@ TEST_F(ExposureTest, DownloadsAFullFrameInOrderInReadsOf2048Bytes) {
         const Bytes sent = CameraImage();
         ASSERT_EQ(sent.size(), c.reads * 2048);
         EXPECT_TRUE(std::equal(sent.begin(), sent.end(), image.begin())) << "image bytes out of order";
-        EXPECT_TRUE(std::all_of(image.begin() + static_cast<long>(sent.size()), image.end(),
-                                [](std::uint8_t b) { return b == 0xAA; }))
-            << "written past the image";
+        EXPECT_TRUE(std::all_of(image.begin() + static_cast<long>(sent.size()), image.end(), [](std::uint8_t b) {
+            return b == 0xAA;
+        })) << "written past the image";
     }
 }
 

@@ -12,7 +12,7 @@
 
 #include "support/module_fixture.h"
 
-using namespace testing_support;
+using namespace tarnscsi::testing_support;
 
 namespace {
 

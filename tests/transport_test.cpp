@@ -10,7 +10,7 @@
 
 #include "support/module_fixture.h"
 
-using namespace testing_support;
+using namespace tarnscsi::testing_support;
 
 // Every wait on the completion event is a poll() without time limit; this
 // definition counts them and hands them on to the C library.

@@ -5,7 +5,7 @@
 
 #include "support/module_fixture.h"
 
-using namespace testing_support;
+using namespace tarnscsi::testing_support;
 
 class TypicalExposureTest : public ModuleTest, public ::testing::WithParamInterface<int> {};
 
@@ -45,4 +45,6 @@ TEST_P(TypicalExposureTest, TakesAnImageFromStartToEnd) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Completion, TypicalExposureTest, ::testing::Values(SIM_IMMEDIATE, SIM_PENDING),
-                         [](const auto& param_info) { return param_info.param == SIM_IMMEDIATE ? "Immediate" : "Pending"; });
+                         [](const auto& param_info) {
+                             return param_info.param == SIM_IMMEDIATE ? "Immediate" : "Pending";
+                         });

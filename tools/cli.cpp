@@ -43,8 +43,7 @@ CLI::App* AddExpose(CLI::App& app, ExposeOptions& o) {
     cmd->add_option("--preview", o.preview,
                     "Also write an auto-stretched 8-bit PNG preview (a counter works as in --output;"
                     " without one it shows the latest frame)");
-    cmd->add_option("-t,--type", o.type, "Image type for IMAGETYP: light, dark, bias or flat")
-        ->capture_default_str();
+    cmd->add_option("-t,--type", o.type, "Image type for IMAGETYP: light, dark, bias or flat")->capture_default_str();
     auto* setTemp =
         cmd->add_option("--set-temp", o.setTemp, "Send this cooler setpoint (C) first and record it as SET-TEMP");
     cmd->add_option("--cool-wait", o.coolWait,
@@ -80,8 +79,8 @@ CLI::App* AddStatus(CLI::App& app, bool& json) {
 }
 
 CLI::App* AddScan(CLI::App& app, bool& json) {
-    auto* cmd = app.add_subcommand(
-        "scan", "List what the ASPI manager sees on the SCSI bus, and why a device cannot be used");
+    auto* cmd =
+        app.add_subcommand("scan", "List what the ASPI manager sees on the SCSI bus, and why a device cannot be used");
     cmd->add_flag("--json", json, "One JSON object on stdout, also on failure");
     cmd->footer(kExitCodeHelp);
     return cmd;

@@ -83,8 +83,7 @@ void RunCool(const CoolRequest& request) {
                          CommandFailure("could not read the sensor temperature", camera->LastResult()).c_str());
         }
         if (!request.quiet) {
-            std::printf("Setpoint %s sent%s.\n", setpoint.c_str(),
-                        reading ? ("; " + Describe(*reading)).c_str() : "");
+            std::printf("Setpoint %s sent%s.\n", setpoint.c_str(), reading ? ("; " + Describe(*reading)).c_str() : "");
         }
         return;
     }

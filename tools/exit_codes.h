@@ -4,8 +4,8 @@
 namespace tarnscsi::tool {
 
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailure = 1;      // the camera or a file operation failed
-inline constexpr int kExitUsage = 2;        // bad command line; nothing was done
+inline constexpr int kExitFailure = 1;        // the camera or a file operation failed
+inline constexpr int kExitUsage = 2;          // bad command line; nothing was done
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C: 128 + SIGINT
 
 inline constexpr char kExitCodeHelp[] =

@@ -59,8 +59,8 @@ FitsKeywords KeywordsFor(const ExposeRequest& request, const CapturedFrame& fram
 void SaveFrame(const ExposeRequest& request, const CapturedFrame& frame, int number,
                std::span<const std::uint8_t> bytes, ExposeObserver& observer) {
     const int binning = FrameOf(frame.window).binning;
-    const Image16 image = ImageFromCameraBytes(bytes, BinnedSize(frame.window.width, binning),
-                                               BinnedSize(frame.window.height, binning));
+    const Image16 image =
+        ImageFromCameraBytes(bytes, BinnedSize(frame.window.width, binning), BinnedSize(frame.window.height, binning));
 
     SavedFrame saved;
     saved.number = number;

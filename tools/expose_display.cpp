@@ -24,12 +24,8 @@ void ExposeDisplay::Waiting(const FrameProgress& p) {
             text += "Exposing " + ProgressBar(p.exposure > 0 ? p.elapsed / p.exposure : 1.0, kBarWidth) + " " +
                     Fixed(p.elapsed, kSecondsDecimals) + " / " + Fixed(p.exposure, kSecondsDecimals) + " s";
             break;
-        case FramePhase::kReadingOut:
-            text += "Reading out " + Fixed(p.elapsed, kSecondsDecimals) + " s";
-            break;
-        case FramePhase::kDownloading:
-            text += "Downloading " + Fixed(p.elapsed, kSecondsDecimals) + " s";
-            break;
+        case FramePhase::kReadingOut: text += "Reading out " + Fixed(p.elapsed, kSecondsDecimals) + " s"; break;
+        case FramePhase::kDownloading: text += "Downloading " + Fixed(p.elapsed, kSecondsDecimals) + " s"; break;
     }
     line_.Show(text);
 }

@@ -49,8 +49,8 @@ public:
     void Check(const char* step) {
         if (status_ == 0) return;
         const int savedErrno = errno;
-        throw ToolError("cannot write FITS file " + target_.string() + ": " + step + " failed: " +
-                        Describe(status_, savedErrno));
+        throw ToolError("cannot write FITS file " + target_.string() + ": " + step +
+                        " failed: " + Describe(status_, savedErrno));
     }
     void Key(const char* name, int value, const char* comment) {
         fits_write_key(file_, TINT, name, &value, comment, &status_);
@@ -96,8 +96,7 @@ void WriteKeywords(FitsOutput& out, const FitsKeywords& k) {
 
 }  // namespace
 
-void WriteFits(const std::filesystem::path& path, const Image16& image, const FitsKeywords& keywords,
-               bool overwrite) {
+void WriteFits(const std::filesystem::path& path, const Image16& image, const FitsKeywords& keywords, bool overwrite) {
     PendingFile pending(path, overwrite);
     int status = 0;
     fitsfile* raw = nullptr;

@@ -12,25 +12,24 @@
 namespace tarnscsi::tool {
 
 struct FitsKeywords {
-    double exposureSeconds = 0;                        // EXPTIME
-    std::chrono::system_clock::time_point start;       // DATE-OBS, UTC
-    std::optional<double> ccdTemperature;              // CCD-TEMP, C, at the start
-    std::optional<double> setpoint;                    // SET-TEMP, C, when known
-    int binning = 1;                                   // XBINNING, YBINNING
-    int originX = 0;                                   // XORGSUBF, binned pixels
-    int originY = 0;                                   // YORGSUBF, binned pixels
-    double pixelSizeX = 0;                             // XPIXSZ, micrometres after binning
-    double pixelSizeY = 0;                             // YPIXSZ
-    std::string instrument;                            // INSTRUME
-    std::string imageType;                             // IMAGETYP, e.g. "Light Frame"
-    std::string software;                              // SWCREATE
+    double exposureSeconds = 0;                   // EXPTIME
+    std::chrono::system_clock::time_point start;  // DATE-OBS, UTC
+    std::optional<double> ccdTemperature;         // CCD-TEMP, C, at the start
+    std::optional<double> setpoint;               // SET-TEMP, C, when known
+    int binning = 1;                              // XBINNING, YBINNING
+    int originX = 0;                              // XORGSUBF, binned pixels
+    int originY = 0;                              // YORGSUBF, binned pixels
+    double pixelSizeX = 0;                        // XPIXSZ, micrometres after binning
+    double pixelSizeY = 0;                        // YPIXSZ
+    std::string instrument;                       // INSTRUME
+    std::string imageType;                        // IMAGETYP, e.g. "Light Frame"
+    std::string software;                         // SWCREATE
 };
 
 // Writes `image` to `path` through a temporary file that is renamed into
 // place only once cfitsio closed it successfully; on any failure nothing is
 // left at `path` (or the old file stays, with `overwrite`) and ToolError
 // says what failed.
-void WriteFits(const std::filesystem::path& path, const Image16& image, const FitsKeywords& keywords,
-               bool overwrite);
+void WriteFits(const std::filesystem::path& path, const Image16& image, const FitsKeywords& keywords, bool overwrite);
 
 }  // namespace tarnscsi::tool

@@ -22,9 +22,7 @@ constexpr auto kPollInterval = std::chrono::milliseconds(100);
 // bus) before the tool gives up on it.
 constexpr auto kReadoutAllowance = std::chrono::seconds(60);
 
-double SecondsSince(Clock::time_point from) {
-    return std::chrono::duration<double>(Clock::now() - from).count();
-}
+double SecondsSince(Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); }
 
 // `scanFailure`, when not empty, says that SCAN failed: if the camera never
 // gets ready, that is the reason given.
@@ -94,9 +92,9 @@ CapturedFrame CaptureFrame(Camera& camera, const ExposureSettings& window, int n
     frame.start = std::chrono::system_clock::now();
     const auto started = Clock::now();
     if (!camera.Expose(window)) {
-        throw ToolError(CommandFailure("the camera refused the exposure of " + frameName + " (" +
-                                           DescribeWindow(window) + ")",
-                                       camera.LastResult()));
+        throw ToolError(
+            CommandFailure("the camera refused the exposure of " + frameName + " (" + DescribeWindow(window) + ")",
+                           camera.LastResult()));
     }
     // SCAN's status alone does not decide: the camera may end it with other
     // than good status while its exposure starts. Whether an image follows does.

@@ -15,9 +15,9 @@ namespace tarnscsi::tool {
 
 struct CapturedFrame {
     std::chrono::system_clock::time_point start;  // just before the exposure began
-    std::optional<CoolingReading> cooling;         // read at the start
-    ExposureSettings window;                       // as the camera reported it
-    std::uint64_t bytes = 0;                       // image bytes in the buffer
+    std::optional<CoolingReading> cooling;        // read at the start
+    ExposureSettings window;                      // as the camera reported it
+    std::uint64_t bytes = 0;                      // image bytes in the buffer
 };
 
 // `buffer` must hold the requested window's image. Throws ToolError when the

@@ -28,9 +28,9 @@ struct ExposeOptions {
     int count = 1;
     std::string output;
     std::optional<std::string> preview;
-    std::optional<double> setTemp;  // C
+    std::optional<double> setTemp;   // C
     std::optional<double> coolWait;  // s: wait for the setpoint before the first frame
-    std::string type = "light";  // light, dark, bias or flat
+    std::string type = "light";      // light, dark, bias or flat
     bool overwrite = false;
     bool quiet = false;
 };
@@ -40,7 +40,7 @@ struct ExposeRequest {
     int count = 1;
     NamePattern output;
     std::optional<NamePattern> preview;
-    std::optional<std::int32_t> setpoint;  // tenths of a degree
+    std::optional<std::int32_t> setpoint;               // tenths of a degree
     std::optional<std::chrono::milliseconds> coolWait;  // with setpoint: time limit to reach it
     ImageType type = ImageType::kLight;
     bool overwrite = false;

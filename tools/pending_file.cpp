@@ -19,9 +19,7 @@ namespace {
 
 std::atomic<unsigned> tempCounter{0};
 
-fs::path FolderOf(const fs::path& target) {
-    return target.has_parent_path() ? target.parent_path() : fs::path(".");
-}
+fs::path FolderOf(const fs::path& target) { return target.has_parent_path() ? target.parent_path() : fs::path("."); }
 
 // Hidden, and unique to this process and call; a stale file of the same name
 // (from a process that crashed with the same id) is stepped over.
@@ -87,8 +85,7 @@ void PendingFile::Commit() {
     // some filesystems refuse to sync a folder, so a failure here is ignored.
     try {
         SyncPath(FolderOf(target_), O_RDONLY | O_DIRECTORY, "folder");
-    } catch (const ToolError&) {
-    }
+    } catch (const ToolError&) {}
 }
 
 void CheckWritable(const fs::path& target, bool overwrite) {

@@ -82,9 +82,8 @@ void PrintText(const Status& status) {
     }
     std::printf("Sensor temperature: %s C\n",
                 Fixed(TenthsToCelsius(status.cooling->temperature), kTemperatureDecimals).c_str());
-    std::printf("Cooler drive:       %s %% (%d of %d)\n",
-                Fixed(DriveToPercent(status.cooling->coolerDrive), 0).c_str(), status.cooling->coolerDrive,
-                kFullCoolerDrive);
+    std::printf("Cooler drive:       %s %% (%d of %d)\n", Fixed(DriveToPercent(status.cooling->coolerDrive), 0).c_str(),
+                status.cooling->coolerDrive, kFullCoolerDrive);
 }
 
 }  // namespace

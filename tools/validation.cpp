@@ -95,9 +95,9 @@ ExposeRequest CheckExposeOptions(const ExposeOptions& options) {
     ExposeRequest request;
     if (!std::isfinite(options.seconds) || options.seconds < kMinExposureSeconds ||
         options.seconds > kMaxExposureSeconds) {
-        throw Bad("exposure time", Number(options.seconds),
-                  "must be a number of seconds from " + Number(kMinExposureSeconds) + " to " +
-                      Number(kMaxExposureSeconds));
+        throw Bad(
+            "exposure time", Number(options.seconds),
+            "must be a number of seconds from " + Number(kMinExposureSeconds) + " to " + Number(kMaxExposureSeconds));
     }
     if (const std::string problem = BinningProblem(options.binning, options.binning); !problem.empty()) {
         throw Bad("--bin", std::to_string(options.binning), problem);
@@ -114,8 +114,7 @@ ExposeRequest CheckExposeOptions(const ExposeOptions& options) {
     request.output = NamePattern::Parse(options.output);
     if (options.count > 1 && !request.output.HasCounter()) {
         throw Bad("--output", options.output,
-                  "--count " + std::to_string(options.count) +
-                      " needs a counter in the name, such as frame_%04d.fits");
+                  "--count " + std::to_string(options.count) + " needs a counter in the name, such as frame_%04d.fits");
     }
     if (options.preview) {
         request.preview = NamePattern::Parse(*options.preview);

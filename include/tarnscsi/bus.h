@@ -32,11 +32,11 @@ struct BusDevice {
 struct BusScan {
     bool loaded = false;
     ConnectError error = ConnectError::kNone;  // why the manager could not be used
-    std::string loaderMessage;  // the dynamic linker's words, when it has any
-    std::string managerPath;    // the library file the module loads
+    std::string loaderMessage;                 // the dynamic linker's words, when it has any
+    std::string managerPath;                   // the library file the module loads
     std::uint8_t supportStatus = 0;
     int adapters = 0;
-    std::vector<BusDevice> devices;  // adapter by adapter, target by target
+    std::vector<BusDevice> devices;                  // adapter by adapter, target by target
     std::optional<std::vector<std::string>> report;  // nothing: the manager has none
 
     // The manager answered the support query (the module then scans).

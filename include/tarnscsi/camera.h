@@ -44,11 +44,11 @@ enum class DownloadStatus {
 
 struct DownloadResult {
     DownloadStatus status = DownloadStatus::kWindowUnreadable;
-    ExposureSettings window;   // as the camera reported it
-    std::uint64_t bytes = 0;   // image size the window implies
+    ExposureSettings window;     // as the camera reported it
+    std::uint64_t bytes = 0;     // image size the window implies
     std::uint64_t received = 0;  // bytes that arrived
-    CommandResult command;     // the command that failed (GET WINDOW or READ(10))
-    std::string message;       // empty when status is kOk; names the command and the sense
+    CommandResult command;       // the command that failed (GET WINDOW or READ(10))
+    std::string message;         // empty when status is kOk; names the command and the sense
     explicit operator bool() const { return status == DownloadStatus::kOk; }
 };
 

@@ -46,13 +46,13 @@ Sense DecodeSense(const std::uint8_t* bytes, std::size_t length);
 
 // How a command ended, in the order a person would look for the cause.
 enum class CommandOutcome {
-    kCompleted,        // good completion
-    kNotSent,          // never handed to the manager (no connection, no event)
-    kRefused,          // the manager refused the request at once
-    kCheckCondition,   // the camera ended it with CHECK CONDITION
-    kTargetStatus,     // the camera ended it with another status (BUSY, ...)
-    kHostAdapter,      // the host adapter reported a failure (selection timeout, ...)
-    kFailed,           // the manager reported failure without more detail
+    kCompleted,       // good completion
+    kNotSent,         // never handed to the manager (no connection, no event)
+    kRefused,         // the manager refused the request at once
+    kCheckCondition,  // the camera ended it with CHECK CONDITION
+    kTargetStatus,    // the camera ended it with another status (BUSY, ...)
+    kHostAdapter,     // the host adapter reported a failure (selection timeout, ...)
+    kFailed,          // the manager reported failure without more detail
 };
 
 // One SCSI command and how it ended. Plain data: recording one costs no

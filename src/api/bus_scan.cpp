@@ -34,17 +34,19 @@ std::string Field(const std::uint8_t* data, std::size_t from, std::size_t to) {
 }
 
 void Identify(AspiTransport& transport, BusDevice& device) {
-    std::array<std::uint8_t, camera::kInquiryStandardLength> data{};
-    aspi::SRB_ExecSCSICmd block =
-        camera::BuildRequest(camera::kInquireStandard, data.data(), camera::kInquireStandard.dataLength,
-                             static_cast<std::uint8_t>(device.adapter), static_cast<std::uint8_t>(device.target));
+    std::array<std::uint8_t, tarnscsi::camera::kInquiryStandardLength> data{};
+    tarnscsi::aspi::SRB_ExecSCSICmd block = tarnscsi::camera::BuildRequest(
+        tarnscsi::camera::kInquireStandard, data.data(), tarnscsi::camera::kInquireStandard.dataLength,
+        static_cast<std::uint8_t>(device.adapter), static_cast<std::uint8_t>(device.target));
     device.identified = transport.Execute(block);
     device.inquiry = transport.LastResult();
     if (!device.identified) return;
-    device.vendor = Field(data.data(), camera::kInquiryVendorOffset, camera::kInquiryProductOffset);
-    device.product = Field(data.data(), camera::kInquiryProductOffset, camera::kInquiryRevisionOffset);
-    device.revision = Field(data.data(), camera::kInquiryRevisionOffset, camera::kInquiryStandardLength);
-    device.camera = camera::IsCamera(device.type, data.data());
+    device.vendor = Field(data.data(), tarnscsi::camera::kInquiryVendorOffset, tarnscsi::camera::kInquiryProductOffset);
+    device.product =
+        Field(data.data(), tarnscsi::camera::kInquiryProductOffset, tarnscsi::camera::kInquiryRevisionOffset);
+    device.revision =
+        Field(data.data(), tarnscsi::camera::kInquiryRevisionOffset, tarnscsi::camera::kInquiryStandardLength);
+    device.camera = tarnscsi::camera::IsCamera(device.type, data.data());
 }
 
 #if !defined(_WIN32)
@@ -79,7 +81,7 @@ void DescribeManager(BusScan& scan) {
 
 }  // namespace
 
-bool BusScan::SupportCompleted() const { return supportStatus == aspi::SS_COMP; }
+bool BusScan::SupportCompleted() const { return supportStatus == tarnscsi::aspi::SS_COMP; }
 
 const BusDevice* BusScan::Camera() const {
     for (const BusDevice& device : devices) {
@@ -108,21 +110,21 @@ BusScan ScanBus() {
         return scan;
     }
     scan.loaded = true;
-    const aspi::DWORD word = transport.GetSupportInfo();
-    scan.supportStatus = aspi::SupportStatus(word);
-    if (scan.supportStatus == aspi::SS_COMP) scan.adapters = aspi::SupportAdapterCount(word);
+    const tarnscsi::aspi::DWORD word = transport.GetSupportInfo();
+    scan.supportStatus = tarnscsi::aspi::SupportStatus(word);
+    if (scan.supportStatus == tarnscsi::aspi::SS_COMP) scan.adapters = tarnscsi::aspi::SupportAdapterCount(word);
 
     for (int adapter = 0; adapter < scan.adapters; ++adapter) {
         for (int target = 0; target < kTargetsPerAdapter; ++target) {
-            aspi::SRB_GDEVBlock query{};
-            query.SRB_Cmd = aspi::SC_GET_DEV_TYPE;
-            query.SRB_HaId = static_cast<aspi::BYTE>(adapter);
-            query.SRB_Target = static_cast<aspi::BYTE>(target);
-            if (transport.SendRequest(&query) != aspi::SS_COMP) continue;
+            tarnscsi::aspi::SRB_GDEVBlock query{};
+            query.SRB_Cmd = tarnscsi::aspi::SC_GET_DEV_TYPE;
+            query.SRB_HaId = static_cast<tarnscsi::aspi::BYTE>(adapter);
+            query.SRB_Target = static_cast<tarnscsi::aspi::BYTE>(target);
+            if (transport.SendRequest(&query) != tarnscsi::aspi::SS_COMP) continue;
             BusDevice device;
             device.adapter = adapter;
             device.target = target;
-            device.type = query.SRB_DeviceType & camera::kDeviceTypeMask;
+            device.type = query.SRB_DeviceType & tarnscsi::camera::kDeviceTypeMask;
             Identify(transport, device);
             scan.devices.push_back(std::move(device));
         }

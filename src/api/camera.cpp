@@ -8,7 +8,7 @@
 
 namespace tarnscsi {
 
-const char* CameraModel() { return camera::kProductName; }
+const char* CameraModel() { return tarnscsi::camera::kProductName; }
 
 std::unique_ptr<Camera> Camera::Open(ConnectError& error) {
     std::unique_ptr<ScsiCamera> connection(new (std::nothrow) ScsiCamera);
@@ -32,7 +32,7 @@ int Camera::Target() const { return static_cast<int>(camera_->TargetId()); }
 
 bool Camera::Expose(const ExposureSettings& settings) {
     scanResult_ = CommandResult{};
-    if (!camera_->SetWindow(camera::EvenForBinning(settings))) return false;
+    if (!camera_->SetWindow(tarnscsi::camera::EvenForBinning(settings))) return false;
     camera_->StartScan();
     scanResult_ = camera_->LastResult();
     return true;
@@ -52,7 +52,7 @@ DownloadResult Camera::Download(std::span<std::uint8_t> buffer) {
     // Sized without the camera's 32-bit wrap: a window whose true size
     // wraps to something small would otherwise pass and read garbage.
     result.bytes = ImageBytes(result.window);
-    if (result.bytes > buffer.size() || result.bytes != camera::ImageByteCount(result.window)) {
+    if (result.bytes > buffer.size() || result.bytes != tarnscsi::camera::ImageByteCount(result.window)) {
         result.status = DownloadStatus::kBufferTooSmall;
         result.message = "the camera reports a " + std::to_string(result.window.width) + " x " +
                          std::to_string(result.window.height) + (result.window.binned ? " binned" : "") +

@@ -49,14 +49,14 @@ ExposureSettings WindowFor(const Frame& frame, std::int32_t milliseconds) {
     window.width = frame.width;
     window.height = frame.height;
     window.binned = frame.binning == kBinned ? 1 : 0;
-    return camera::EvenForBinning(window);
+    return tarnscsi::camera::EvenForBinning(window);
 }
 
 Frame FrameOf(const ExposureSettings& window) {
     return Frame{window.originX, window.originY, window.width, window.height, window.binned ? kBinned : kUnbinned};
 }
 
-std::uint64_t ImageBytes(const ExposureSettings& window) { return camera::ExactImageByteCount(window); }
+std::uint64_t ImageBytes(const ExposureSettings& window) { return tarnscsi::camera::ExactImageByteCount(window); }
 
 std::string ReportedWindowProblem(const ExposureSettings& window) {
     const Frame frame = FrameOf(window);

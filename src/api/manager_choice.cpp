@@ -126,8 +126,8 @@ std::string UseManager(const ManagerChoice& choice) {
             if (simulator.empty()) {
                 std::string looked;
                 for (const std::string& candidate : SimulatorCandidates()) looked += "\n  " + candidate;
-                return "the simulated camera's library was not found; looked for:" + looked +
-                       "\nset " + kSimulatorVariable + " to its path";
+                return "the simulated camera's library was not found; looked for:" + looked + "\nset " +
+                       kSimulatorVariable + " to its path";
             }
             return LoadManager(simulator);
         }

@@ -58,16 +58,9 @@ constexpr StatusName kHostStatusNames[] = {
 
 // SCSI target statuses.
 constexpr StatusName kTargetStatusNames[] = {
-    {0x00, "GOOD"},
-    {0x02, "CHECK CONDITION"},
-    {0x04, "CONDITION MET"},
-    {0x08, "BUSY"},
-    {0x10, "INTERMEDIATE"},
-    {0x18, "RESERVATION CONFLICT"},
-    {0x22, "COMMAND TERMINATED"},
-    {0x28, "TASK SET FULL"},
-    {0x30, "ACA ACTIVE"},
-    {0x40, "TASK ABORTED"},
+    {0x00, "GOOD"},         {0x02, "CHECK CONDITION"},      {0x04, "CONDITION MET"},      {0x08, "BUSY"},
+    {0x10, "INTERMEDIATE"}, {0x18, "RESERVATION CONFLICT"}, {0x22, "COMMAND TERMINATED"}, {0x28, "TASK SET FULL"},
+    {0x30, "ACA ACTIVE"},   {0x40, "TASK ABORTED"},
 };
 
 constexpr std::uint8_t kTargetBusy = 0x08;
@@ -188,20 +181,20 @@ std::string HostStatusName(std::uint8_t status) { return NameOr(kHostStatusNames
 std::string TargetStatusName(std::uint8_t status) { return NameOr(kTargetStatusNames, status, "status"); }
 
 std::string CommandNameOf(std::uint8_t opcode) {
-    for (const camera::OpcodeName& entry : camera::kCommandNames) {
+    for (const tarnscsi::camera::OpcodeName& entry : tarnscsi::camera::kCommandNames) {
         if (entry.opcode == opcode) return entry.name;
     }
     return "command " + Hex(opcode);
 }
 
-bool CommandResult::Ok() const { return sent && srbStatus == aspi::SS_COMP; }
+bool CommandResult::Ok() const { return sent && srbStatus == tarnscsi::aspi::SS_COMP; }
 
 CommandOutcome CommandResult::Outcome() const {
     if (!sent) return CommandOutcome::kNotSent;
-    if (srbStatus == aspi::SS_COMP) return CommandOutcome::kCompleted;
-    if (targetStatus == aspi::STATUS_CHKCOND) return CommandOutcome::kCheckCondition;
-    if (targetStatus != aspi::STATUS_GOOD) return CommandOutcome::kTargetStatus;
-    if (hostStatus != aspi::HASTAT_OK) return CommandOutcome::kHostAdapter;
+    if (srbStatus == tarnscsi::aspi::SS_COMP) return CommandOutcome::kCompleted;
+    if (targetStatus == tarnscsi::aspi::STATUS_CHKCOND) return CommandOutcome::kCheckCondition;
+    if (targetStatus != tarnscsi::aspi::STATUS_GOOD) return CommandOutcome::kTargetStatus;
+    if (hostStatus != tarnscsi::aspi::HASTAT_OK) return CommandOutcome::kHostAdapter;
     // Nothing from the bus, and the manager gave its answer before returning.
     if (!pending) return CommandOutcome::kRefused;
     return CommandOutcome::kFailed;

@@ -8,12 +8,12 @@
 
 #include "transport/aspi.h"
 
-namespace camera {
+namespace tarnscsi::camera {
 
 struct CommandSpec {
     std::array<std::uint8_t, 10> cdb;  // command bytes; unused tail is zero
     std::uint8_t cdbLength;            // 6 or 10
-    std::uint8_t direction;            // aspi::SRB_DIR_IN or aspi::SRB_DIR_OUT
+    std::uint8_t direction;            // tarnscsi::aspi::SRB_DIR_IN or tarnscsi::aspi::SRB_DIR_OUT
     std::uint32_t dataLength;          // bytes of parameter or image data
 };
 
@@ -44,21 +44,24 @@ inline constexpr OpcodeName kCommandNames[] = {
 // Peripheral device type the camera reports: scanner.
 inline constexpr std::uint8_t kScannerDeviceType = 6;
 
-using aspi::SRB_DIR_IN;
-using aspi::SRB_DIR_OUT;
+using tarnscsi::aspi::SRB_DIR_IN;
+using tarnscsi::aspi::SRB_DIR_OUT;
 
 // INQUIRY, allocation length 32.
 inline constexpr CommandSpec kIdentify{{opcode::kInquiry, 0x00, 0x00, 0x00, 0x20, 0x00}, 6, SRB_DIR_IN, 32};
 // MODE SELECT(6) with the page-format bit, parameter list length 144.
-inline constexpr CommandSpec kWriteCoolingPage{{opcode::kModeSelect6, 0x10, 0x00, 0x00, 0x90, 0x00}, 6, SRB_DIR_OUT, 144};
+inline constexpr CommandSpec kWriteCoolingPage{
+    {opcode::kModeSelect6, 0x10, 0x00, 0x00, 0x90, 0x00}, 6, SRB_DIR_OUT, 144};
 // MODE SENSE(6), block descriptors disabled, current values of page 09, allocation length 144.
 inline constexpr CommandSpec kReadCoolingPage{{opcode::kModeSense6, 0x08, 0x09, 0x00, 0x90, 0x00}, 6, SRB_DIR_IN, 144};
 // SET WINDOW, transfer length 78 in bytes 6..8.
-inline constexpr CommandSpec kSetWindow{{opcode::kSetWindow, 0, 0, 0, 0, 0, 0x00, 0x00, 0x4E, 0x00}, 10, SRB_DIR_OUT, 78};
+inline constexpr CommandSpec kSetWindow{
+    {opcode::kSetWindow, 0, 0, 0, 0, 0, 0x00, 0x00, 0x4E, 0x00}, 10, SRB_DIR_OUT, 78};
 // SCAN of one window; the one data byte is the window identifier list.
 inline constexpr CommandSpec kStartScan{{opcode::kScan, 0x00, 0x00, 0x00, 0x01, 0x00}, 6, SRB_DIR_OUT, 1};
 // GET WINDOW, transfer length 78.
-inline constexpr CommandSpec kGetWindow{{opcode::kGetWindow, 0, 0, 0, 0, 0, 0x00, 0x00, 0x4E, 0x00}, 10, SRB_DIR_IN, 78};
+inline constexpr CommandSpec kGetWindow{
+    {opcode::kGetWindow, 0, 0, 0, 0, 0, 0x00, 0x00, 0x4E, 0x00}, 10, SRB_DIR_IN, 78};
 // READ(10); the transfer length of each read goes into bytes 7..8.
 inline constexpr CommandSpec kReadImage{{opcode::kRead10, 0, 0, 0, 0, 0, 0, 0x00, 0x00, 0x00}, 10, SRB_DIR_IN, 0};
 inline constexpr std::size_t kReadLengthOffset = 7;
@@ -91,9 +94,9 @@ bool IsCamera(std::uint8_t deviceType, const std::uint8_t* inquiry);
 // An execute-command block for one command of the table at (adapter,
 // target, logical unit 0), moving `length` bytes to or from `data`; the
 // transport fills in the rest.
-inline aspi::SRB_ExecSCSICmd BuildRequest(const CommandSpec& command, std::uint8_t* data, std::uint32_t length,
-                                          std::uint8_t adapter, std::uint8_t target) {
-    aspi::SRB_ExecSCSICmd block{};
+inline tarnscsi::aspi::SRB_ExecSCSICmd BuildRequest(const CommandSpec& command, std::uint8_t* data,
+                                                    std::uint32_t length, std::uint8_t adapter, std::uint8_t target) {
+    tarnscsi::aspi::SRB_ExecSCSICmd block{};
     block.SRB_HaId = adapter;
     block.SRB_Target = target;
     block.SRB_Flags = command.direction;
@@ -104,4 +107,4 @@ inline aspi::SRB_ExecSCSICmd BuildRequest(const CommandSpec& command, std::uint8
     return block;
 }
 
-}  // namespace camera
+}  // namespace tarnscsi::camera

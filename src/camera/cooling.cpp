@@ -10,7 +10,7 @@
 
 namespace tarnscsi {
 
-using namespace camera;
+using namespace tarnscsi::camera;
 
 bool ScsiCamera::WriteSetpoint(std::int32_t setpoint) {
     static_assert(cooling::kLength <= kDataBufferSize);

@@ -6,20 +6,20 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace camera::cooling {
+namespace tarnscsi::camera::cooling {
 
 inline constexpr std::size_t kLength = 144;
 
 // Offsets from the start of the list (page byte n is at 4 + n).
 inline constexpr std::size_t kPageCode = 4;
 inline constexpr std::size_t kPageLength = 5;
-inline constexpr std::size_t kSignature = 6;        // 2 bytes: AB CD
-inline constexpr std::size_t kCoolingByte = 131;    // cooler drive, unsigned
-inline constexpr std::size_t kSetpoint = 132;       // 2 bytes
-inline constexpr std::size_t kTemperature = 134;    // 2 bytes, signed
+inline constexpr std::size_t kSignature = 6;      // 2 bytes: AB CD
+inline constexpr std::size_t kCoolingByte = 131;  // cooler drive, unsigned
+inline constexpr std::size_t kSetpoint = 132;     // 2 bytes
+inline constexpr std::size_t kTemperature = 134;  // 2 bytes, signed
 
 inline constexpr std::uint8_t kPageCodeValue = 0x09;
 inline constexpr std::uint8_t kPageLengthValue = 0x8A;  // 138
 inline constexpr std::uint8_t kSignatureValue[2] = {0xAB, 0xCD};
 
-}  // namespace camera::cooling
+}  // namespace tarnscsi::camera::cooling

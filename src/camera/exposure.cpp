@@ -9,7 +9,7 @@
 
 namespace tarnscsi {
 
-using namespace camera;
+using namespace tarnscsi::camera;
 
 bool ScsiCamera::StartExposure(const ExposureSettings& requested) {
     if (!SetWindow(EvenForBinning(requested))) return false;

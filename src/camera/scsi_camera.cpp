@@ -4,7 +4,17 @@
 
 namespace tarnscsi {
 
-using namespace camera;
+namespace camera {
+
+bool IsCamera(std::uint8_t deviceType, const std::uint8_t* inquiry) {
+    return deviceType == kScannerDeviceType &&
+           std::strncmp(reinterpret_cast<const char*>(inquiry + kInquiryProductOffset), kProductName,
+                        kProductMatchLength) == 0;
+}
+
+}  // namespace camera
+
+using namespace tarnscsi::camera;
 
 ScsiCamera::ScsiCamera() { FindCamera(); }
 
@@ -18,16 +28,16 @@ const char* ScsiCamera::ErrorText() const {
 }
 
 void ScsiCamera::FindCamera() {
-    const aspi::DWORD info = GetSupportInfo();
-    if (aspi::SupportStatus(info) != aspi::SS_COMP) return;
-    adapterCount = aspi::SupportAdapterCount(info);
+    const tarnscsi::aspi::DWORD info = GetSupportInfo();
+    if (tarnscsi::aspi::SupportStatus(info) != tarnscsi::aspi::SS_COMP) return;
+    adapterCount = tarnscsi::aspi::SupportAdapterCount(info);
 
     // Adapters outside, targets inside, both ascending: the first match in
     // (adapter, target) order is the camera. Logical unit is always 0.
     for (std::uint32_t adapter = 0; adapter < adapterCount && !found; ++adapter) {
         for (std::uint8_t target = 0; target < kTargetsPerAdapter && !found; ++target) {
-            aspi::SRB_GDEVBlock query{};
-            query.SRB_Cmd = aspi::SC_GET_DEV_TYPE;
+            tarnscsi::aspi::SRB_GDEVBlock query{};
+            query.SRB_Cmd = tarnscsi::aspi::SC_GET_DEV_TYPE;
             query.SRB_HaId = static_cast<std::uint8_t>(adapter);
             query.SRB_Target = target;
             // The block starts zeroed, so a target that does not answer
@@ -51,15 +61,14 @@ bool ScsiCamera::Identify(std::uint8_t adapter, std::uint8_t target, std::uint8_
     return IsCamera(deviceType, dataBuffer);
 }
 
-bool ScsiCamera::Run(const CommandSpec& command, std::uint8_t* data, std::uint32_t length,
-                     std::uint8_t adapter, std::uint8_t target) {
-    aspi::SRB_ExecSCSICmd block = BuildRequest(command, data, length, adapter, target);
+bool ScsiCamera::Run(const CommandSpec& command, std::uint8_t* data, std::uint32_t length, std::uint8_t adapter,
+                     std::uint8_t target) {
+    tarnscsi::aspi::SRB_ExecSCSICmd block = BuildRequest(command, data, length, adapter, target);
     return Execute(block);
 }
 
 bool ScsiCamera::Run(const CommandSpec& command, std::uint8_t* data, std::uint32_t length) {
-    return Run(command, data, length, static_cast<std::uint8_t>(adapterId),
-               static_cast<std::uint8_t>(targetId));
+    return Run(command, data, length, static_cast<std::uint8_t>(adapterId), static_cast<std::uint8_t>(targetId));
 }
 
 }  // namespace tarnscsi

@@ -58,10 +58,10 @@ private:
     bool Identify(std::uint8_t adapter, std::uint8_t target, std::uint8_t deviceType);
     // Executes one command of the table at (adapter, target, lun 0) with the
     // given data buffer and length.
-    bool Run(const camera::CommandSpec& command, std::uint8_t* data, std::uint32_t length,
+    bool Run(const tarnscsi::camera::CommandSpec& command, std::uint8_t* data, std::uint32_t length,
              std::uint8_t adapter, std::uint8_t target);
     // The same, addressed to the camera found.
-    bool Run(const camera::CommandSpec& command, std::uint8_t* data, std::uint32_t length);
+    bool Run(const tarnscsi::camera::CommandSpec& command, std::uint8_t* data, std::uint32_t length);
 
     std::uint8_t dataBuffer[kDataBufferSize] = {};
     std::uint32_t adapterCount = 0;

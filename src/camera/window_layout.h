@@ -6,21 +6,21 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace camera::window {
+namespace tarnscsi::camera::window {
 
 inline constexpr std::size_t kLength = 78;
 
 // Offsets from the start of the list.
 inline constexpr std::size_t kDescriptorLength = 6;  // 2 bytes
 inline constexpr std::size_t kWindowId = 8;
-inline constexpr std::size_t kXResolution = 10;      // 2 bytes
-inline constexpr std::size_t kYResolution = 12;      // 2 bytes
-inline constexpr std::size_t kOriginX = 14;          // 4 bytes
-inline constexpr std::size_t kOriginY = 18;          // 4 bytes
-inline constexpr std::size_t kWidth = 22;            // 4 bytes
-inline constexpr std::size_t kHeight = 26;           // 4 bytes
+inline constexpr std::size_t kXResolution = 10;  // 2 bytes
+inline constexpr std::size_t kYResolution = 12;  // 2 bytes
+inline constexpr std::size_t kOriginX = 14;      // 4 bytes
+inline constexpr std::size_t kOriginY = 18;      // 4 bytes
+inline constexpr std::size_t kWidth = 22;        // 4 bytes
+inline constexpr std::size_t kHeight = 26;       // 4 bytes
 inline constexpr std::size_t kImageComposition = 33;
-inline constexpr std::size_t kExposureTime = 44;     // 4 bytes
+inline constexpr std::size_t kExposureTime = 44;  // 4 bytes
 
 // Fixed bytes of the descriptor tail, written as the camera expects them.
 struct FixedByte {
@@ -38,4 +38,4 @@ inline constexpr std::uint16_t kResolutionBinned = 1411;    // 0x0583: 2 x 2 bin
 
 inline constexpr std::uint32_t kBytesPerPixel = 2;
 
-}  // namespace camera::window
+}  // namespace tarnscsi::camera::window

@@ -5,7 +5,7 @@
 #include "camera/window_layout.h"
 #include "common/big_endian.h"
 
-namespace camera {
+namespace tarnscsi::camera {
 
 namespace {
 
@@ -66,4 +66,4 @@ ExposureSettings EvenForBinning(ExposureSettings settings) {
     return settings;
 }
 
-}  // namespace camera
+}  // namespace tarnscsi::camera

@@ -6,9 +6,7 @@
 
 #include <tarnscsi/exposure_settings.h>
 
-namespace camera {
-
-using tarnscsi::ExposureSettings;
+namespace tarnscsi::camera {
 
 // Fills the first window::kLength bytes of `list` for SET WINDOW.
 void EncodeWindow(const ExposureSettings& settings, std::uint8_t* list);
@@ -30,4 +28,4 @@ std::uint64_t ExactImageByteCount(const ExposureSettings& settings);
 // camera bins whole 2 x 2 cells. Unbinned settings are returned unchanged.
 ExposureSettings EvenForBinning(ExposureSettings settings);
 
-}  // namespace camera
+}  // namespace tarnscsi::camera

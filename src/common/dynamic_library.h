@@ -120,8 +120,7 @@ private:
 
 inline std::string tarnscsi::DynamicLibrary::Path() const {
     link_map* map = nullptr;
-    if (handle_ == nullptr || dlinfo(handle_, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr ||
-        map->l_name == nullptr) {
+    if (handle_ == nullptr || dlinfo(handle_, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr) {
         return {};
     }
     return map->l_name;

@@ -33,9 +33,9 @@ struct KeyName {
 };
 
 inline constexpr KeyName kKeyNames[] = {
-    {0x0, "NO SENSE"},       {0x1, "RECOVERED ERROR"}, {0x2, "NOT READY"},      {0x3, "MEDIUM ERROR"},
-    {0x4, "HARDWARE ERROR"}, {0x5, "ILLEGAL REQUEST"}, {0x6, "UNIT ATTENTION"}, {0x7, "DATA PROTECT"},
-    {0x8, "BLANK CHECK"},    {0x9, "VENDOR SPECIFIC"}, {0xA, "COPY ABORTED"},   {0xB, "ABORTED COMMAND"},
+    {0x0, "NO SENSE"},        {0x1, "RECOVERED ERROR"}, {0x2, "NOT READY"},      {0x3, "MEDIUM ERROR"},
+    {0x4, "HARDWARE ERROR"},  {0x5, "ILLEGAL REQUEST"}, {0x6, "UNIT ATTENTION"}, {0x7, "DATA PROTECT"},
+    {0x8, "BLANK CHECK"},     {0x9, "VENDOR SPECIFIC"}, {0xA, "COPY ABORTED"},   {0xB, "ABORTED COMMAND"},
     {0xD, "VOLUME OVERFLOW"}, {0xE, "MISCOMPARE"},
 };
 

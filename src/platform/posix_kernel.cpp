@@ -18,13 +18,9 @@ namespace {
 // of them even when the process was started with one of them closed.
 constexpr int kFirstEventDescriptor = 3;
 
-int DescriptorOf(HANDLE event) {
-    return static_cast<int>(reinterpret_cast<std::intptr_t>(event));
-}
+int DescriptorOf(HANDLE event) { return static_cast<int>(reinterpret_cast<std::intptr_t>(event)); }
 
-HANDLE HandleOf(int fd) {
-    return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd));
-}
+HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(fd)); }
 
 bool Valid(HANDLE event) { return DescriptorOf(event) >= kFirstEventDescriptor; }
 
@@ -49,8 +45,7 @@ bool Valid(HANDLE event) { return DescriptorOf(event) >= kFirstEventDescriptor; 
 void AcquireSignaller(int fd) {
     std::uint64_t count = 0;
     if (read(fd, &count, sizeof count) == static_cast<ssize_t>(sizeof count) && count != 0) {
-        while (write(fd, &count, sizeof count) < 0 && errno == EINTR) {
-        }
+        while (write(fd, &count, sizeof count) < 0 && errno == EINTR) {}
     }
 }
 #endif

@@ -15,7 +15,7 @@
 #define ASPI_CALL
 #endif
 
-namespace aspi {
+namespace tarnscsi::aspi {
 
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
@@ -127,4 +127,4 @@ static_assert(offsetof(SRB_ExecSCSICmd, SenseArea) == 56 + 2 * kPtr);
 static_assert(sizeof(SRB_ExecSCSICmd) == 72 + 2 * kPtr);
 static_assert(kPtr != 4 || sizeof(SRB_ExecSCSICmd) == 80, "published 32-bit size");
 
-}  // namespace aspi
+}  // namespace tarnscsi::aspi

@@ -25,22 +25,22 @@ Fn Resolve(HMODULE module, const char* name) {
 }
 
 // What the caller asked for, before the manager sees the block.
-void RecordRequest(const aspi::SRB_ExecSCSICmd& block, CommandResult& result) {
+void RecordRequest(const tarnscsi::aspi::SRB_ExecSCSICmd& block, CommandResult& result) {
     result = CommandResult{};
     result.adapter = block.SRB_HaId;
     result.target = block.SRB_Target;
     result.cdbLength = block.SRB_CDBLen <= sizeof block.CDBByte ? block.SRB_CDBLen : sizeof block.CDBByte;
     std::memcpy(result.cdb, block.CDBByte, result.cdbLength);
-    result.dataIn = (block.SRB_Flags & aspi::SRB_DIR_IN) != 0;
+    result.dataIn = (block.SRB_Flags & tarnscsi::aspi::SRB_DIR_IN) != 0;
     result.length = block.SRB_BufLen;
 }
 
 // What the manager and the camera made of it.
-void RecordOutcome(const aspi::SRB_ExecSCSICmd& block, aspi::BYTE status, CommandResult& result) {
+void RecordOutcome(const tarnscsi::aspi::SRB_ExecSCSICmd& block, tarnscsi::aspi::BYTE status, CommandResult& result) {
     result.srbStatus = status;
     result.hostStatus = block.SRB_HaStat;
     result.targetStatus = block.SRB_TargStat;
-    if (result.targetStatus == aspi::STATUS_CHKCOND) {
+    if (result.targetStatus == tarnscsi::aspi::STATUS_CHKCOND) {
         result.sense = DecodeSense(block.SenseArea, block.SRB_SenseLen);
     }
 }
@@ -64,8 +64,7 @@ AspiTransport::~AspiTransport() {
 }
 
 bool AspiTransport::IsValid() const {
-    return module != nullptr && getSupportInfo != nullptr && sendCommand != nullptr &&
-           completionEvent != nullptr;
+    return module != nullptr && getSupportInfo != nullptr && sendCommand != nullptr && completionEvent != nullptr;
 }
 
 const char* AspiTransport::ErrorText() const {
@@ -75,18 +74,16 @@ const char* AspiTransport::ErrorText() const {
     return "";
 }
 
-aspi::DWORD AspiTransport::GetSupportInfo() const {
-    return getSupportInfo != nullptr ? getSupportInfo() : 0;
-}
+tarnscsi::aspi::DWORD AspiTransport::GetSupportInfo() const { return getSupportInfo != nullptr ? getSupportInfo() : 0; }
 
-aspi::DWORD AspiTransport::SendRequest(void* block) const {
+tarnscsi::aspi::DWORD AspiTransport::SendRequest(void* block) const {
     return sendCommand != nullptr ? sendCommand(block) : 0;
 }
 
-bool AspiTransport::Execute(aspi::SRB_ExecSCSICmd& block) {
-    block.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
-    block.SRB_SenseLen = aspi::SENSE_LEN;
-    block.SRB_Flags = static_cast<aspi::BYTE>(block.SRB_Flags | aspi::SRB_EVENT_NOTIFY);
+bool AspiTransport::Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
+    block.SRB_Cmd = tarnscsi::aspi::SC_EXEC_SCSI_CMD;
+    block.SRB_SenseLen = tarnscsi::aspi::SENSE_LEN;
+    block.SRB_Flags = static_cast<tarnscsi::aspi::BYTE>(block.SRB_Flags | tarnscsi::aspi::SRB_EVENT_NOTIFY);
     block.SRB_PostProc = completionEvent;
     RecordRequest(block, lastResult);
     // Without an event nothing could hold us until the manager lets go of
@@ -101,19 +98,19 @@ bool AspiTransport::Execute(aspi::SRB_ExecSCSICmd& block) {
     const bool tracing = trace::Active();
     const auto started = tracing ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
     ResetEvent(completionEvent);
-    const aspi::DWORD returned = sendCommand(&block);
-    if (returned == aspi::SS_PENDING) WaitForSingleObject(completionEvent, INFINITE);
+    const tarnscsi::aspi::DWORD returned = sendCommand(&block);
+    if (returned == tarnscsi::aspi::SS_PENDING) WaitForSingleObject(completionEvent, INFINITE);
     // The manager writes SRB_Status from another thread before it signals.
-    const aspi::BYTE status = *static_cast<volatile aspi::BYTE*>(&block.SRB_Status);
+    const tarnscsi::aspi::BYTE status = *static_cast<volatile tarnscsi::aspi::BYTE*>(&block.SRB_Status);
     lastResult.sent = true;
-    lastResult.pending = returned == aspi::SS_PENDING;
+    lastResult.pending = returned == tarnscsi::aspi::SS_PENDING;
     lastResult.returned = static_cast<std::uint8_t>(returned);
     RecordOutcome(block, status, lastResult);
     if (tracing) {
         const auto elapsed = std::chrono::steady_clock::now() - started;
         trace::Emit(lastResult, std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count());
     }
-    return status == aspi::SS_COMP;
+    return status == tarnscsi::aspi::SS_COMP;
 }
 
 }  // namespace tarnscsi

@@ -26,24 +26,24 @@ public:
     virtual const char* ErrorText() const;
 
     // The manager's support word; 0 when the entry point is missing.
-    aspi::DWORD GetSupportInfo() const;
+    tarnscsi::aspi::DWORD GetSupportInfo() const;
     // Hands a block to the manager as it is and returns its status; 0 when
     // the entry point is missing. No event, no wait: for requests the manager
     // answers before returning (get device type).
-    aspi::DWORD SendRequest(void* block) const;
+    tarnscsi::aspi::DWORD SendRequest(void* block) const;
     // Completes an execute-command block (command code, sense length, event
     // notification), submits it and waits for it; true when it completed
     // with SS_COMP. Refuses without submitting when there is no event to wait on.
     // How it ended is kept in LastResult() and, when tracing, written out.
-    bool Execute(aspi::SRB_ExecSCSICmd& block);
+    bool Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block);
 
     // The last execute request: its address, command bytes, the statuses
     // the manager and the camera returned, and the decoded sense.
     const CommandResult& LastResult() const { return lastResult; }
 
 private:
-    using SupportInfoFn = aspi::DWORD(ASPI_CALL*)();
-    using SendCommandFn = aspi::DWORD(ASPI_CALL*)(void*);
+    using SupportInfoFn = tarnscsi::aspi::DWORD(ASPI_CALL*)();
+    using SendCommandFn = tarnscsi::aspi::DWORD(ASPI_CALL*)(void*);
 
     HMODULE module = nullptr;
     HANDLE completionEvent = nullptr;

@@ -53,8 +53,8 @@ TraceSink FileSink(std::FILE* file, bool owned) {
 }  // namespace
 
 std::string FormatTraceLine(const CommandResult& result, long long microseconds) {
-    std::string line = result.CommandName() + " " + std::to_string(result.adapter) + ":" +
-                       std::to_string(result.target) + " [";
+    std::string line =
+        result.CommandName() + " " + std::to_string(result.adapter) + ":" + std::to_string(result.target) + " [";
     for (std::uint8_t i = 0; i < result.cdbLength; ++i) {
         if (i > 0) line += ' ';
         line += Hex(result.cdb[i]);
@@ -71,7 +71,8 @@ std::string FormatTraceLine(const CommandResult& result, long long microseconds)
         if (result.sense.valid) line += " sense " + result.sense.Describe();
     }
     char duration[32];
-    std::snprintf(duration, sizeof duration, " %.3f ms", static_cast<double>(microseconds) / kMicrosecondsPerMillisecond);
+    std::snprintf(duration, sizeof duration, " %.3f ms",
+                  static_cast<double>(microseconds) / kMicrosecondsPerMillisecond);
     return line + duration;
 }
 

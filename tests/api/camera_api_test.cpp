@@ -11,7 +11,7 @@
 #include "sim_control.h"
 #include "support/bus_log.h"
 
-using namespace testing_support;
+using namespace tarnscsi::testing_support;
 using tarnscsi::Camera;
 using tarnscsi::CommandOutcome;
 using tarnscsi::ConnectError;

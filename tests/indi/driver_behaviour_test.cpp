@@ -9,14 +9,14 @@
 
 #include "session.h"
 
-namespace indi_test {
+namespace tarnscsi::indi_test {
 namespace {
 
 using namespace std::chrono_literals;
 
 constexpr std::size_t kFitsBlock = 2880;
 constexpr std::size_t kBytesPerPixel = 2;
-constexpr double kTemperatureStep = 2.0;  // degrees below the current temperature
+constexpr double kTemperatureStep = 2.0;       // degrees below the current temperature
 constexpr double kTemperatureThreshold = 0.2;  // INDI's default for "reached"
 constexpr auto kCoolingWait = 20s;
 // INDI keeps pixel sizes as floats for the FITS header, as doubles in CCD_INFO.
@@ -150,4 +150,4 @@ INSTANTIATE_TEST_SUITE_P(Drivers, DriverBehaviour, ::testing::Values(OurDriver(k
                          [](const auto& test) { return test.param.label; });
 
 }  // namespace
-}  // namespace indi_test
+}  // namespace tarnscsi::indi_test

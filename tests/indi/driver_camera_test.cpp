@@ -10,7 +10,7 @@
 
 #include "session.h"
 
-namespace indi_test {
+namespace tarnscsi::indi_test {
 namespace {
 
 class OurCamera : public ::testing::Test {
@@ -242,8 +242,7 @@ TEST_F(OurCamera, CoolingOutageIsReportedOncePerStreak) {
         return temperature != nullptr && temperature->state != IPS_ALERT;
     }));
     const auto temperature = session.client.Property(session.Device(), "CCD_TEMPERATURE");
-    EXPECT_NE(std::find(temperature->states.begin(), temperature->states.end(), IPS_ALERT),
-              temperature->states.end());
+    EXPECT_NE(std::find(temperature->states.begin(), temperature->states.end(), IPS_ALERT), temperature->states.end());
 }
 
 // With DEBUG on and the driver's debug level chosen, every command appears
@@ -307,4 +306,4 @@ TEST_F(OurCamera, ConnectFailureShowsTheModuleMessageAndStaysDisconnected) {
 }
 
 }  // namespace
-}  // namespace indi_test
+}  // namespace tarnscsi::indi_test

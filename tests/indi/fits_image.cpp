@@ -2,7 +2,7 @@
 
 #include <fitsio.h>
 
-namespace indi_test {
+namespace tarnscsi::indi_test {
 
 namespace {
 
@@ -90,4 +90,4 @@ std::optional<std::string> FitsImage::Text(const std::string& keyword) const {
     return std::nullopt;
 }
 
-}  // namespace indi_test
+}  // namespace tarnscsi::indi_test

@@ -7,17 +7,17 @@
 #include <string>
 #include <vector>
 
-namespace indi_test {
+namespace tarnscsi::indi_test {
 
 class FitsImage {
 public:
     // Parses `bytes`; on failure returns nothing and says why in `error`.
     static std::optional<FitsImage> Parse(const std::vector<std::uint8_t>& bytes, std::string& error);
 
-    int bitsPerPixel = 0;  // BITPIX
-    long width = 0;        // NAXIS1
-    long height = 0;       // NAXIS2
-    long long dataStart = 0;  // byte offset of the pixels in the file
+    int bitsPerPixel = 0;               // BITPIX
+    long width = 0;                     // NAXIS1
+    long height = 0;                    // NAXIS2
+    long long dataStart = 0;            // byte offset of the pixels in the file
     std::vector<std::uint16_t> pixels;  // row by row, as unsigned 16-bit values
 
     std::optional<double> Number(const std::string& keyword) const;
@@ -32,4 +32,4 @@ private:
     std::vector<Card> cards_;
 };
 
-}  // namespace indi_test
+}  // namespace tarnscsi::indi_test

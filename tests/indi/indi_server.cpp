@@ -19,7 +19,7 @@
 
 extern char** environ;
 
-namespace indi_test {
+namespace tarnscsi::indi_test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -132,8 +132,8 @@ bool IndiServer::Launch(const Options& options, std::string& error) {
     }
     // The server also listens on a local socket; the default name is shared
     // by every server on the machine, so each of ours gets its own.
-    std::vector<std::string> arguments = {INDISERVER_PATH, "-v", "-r", "0", "-p", std::to_string(port_),
-                                          "-u", (folder_ / kSocketName).string()};
+    std::vector<std::string> arguments = {
+        INDISERVER_PATH, "-v", "-r", "0", "-p", std::to_string(port_), "-u", (folder_ / kSocketName).string()};
     arguments.insert(arguments.end(), options.drivers.begin(), options.drivers.end());
     std::vector<std::string> environment = options.environment;
     // A home of its own: no saved driver configuration comes in, none goes out.
@@ -199,4 +199,4 @@ std::string IndiServer::Log() const {
     return text.str();
 }
 
-}  // namespace indi_test
+}  // namespace tarnscsi::indi_test

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace indi_test {
+namespace tarnscsi::indi_test {
 
 class IndiServer {
 public:
@@ -43,4 +43,4 @@ private:
     int port_ = 0;
 };
 
-}  // namespace indi_test
+}  // namespace tarnscsi::indi_test

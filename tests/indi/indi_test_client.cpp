@@ -8,7 +8,7 @@
 #include <limits>
 #include <string>
 
-namespace indi_test {
+namespace tarnscsi::indi_test {
 
 namespace {
 
@@ -52,8 +52,7 @@ PropertyCopy CopyOf(INDI::Property property) {
                 copy.elements.push_back({element.getName(), 0, {}, false});
             }
             break;
-        case INDI_UNKNOWN:
-            break;
+        case INDI_UNKNOWN: break;
     }
     return copy;
 }
@@ -205,8 +204,8 @@ void IndiTestClient::Record(INDI::Property property) {
         for (const auto& element : *property.getBLOB()) {
             if (element.getSize() <= 0 || element.getBlob() == nullptr) continue;
             const auto* bytes = static_cast<const std::uint8_t*>(element.getBlob());
-            images.push_back({property.getName(), element.getFormat(),
-                              std::vector<std::uint8_t>(bytes, bytes + element.getSize())});
+            images.push_back(
+                {property.getName(), element.getFormat(), std::vector<std::uint8_t>(bytes, bytes + element.getSize())});
         }
     }
     {
@@ -247,4 +246,4 @@ void IndiTestClient::newMessage(INDI::BaseDevice device, int messageId) {
     changed_.notify_all();
 }
 
-}  // namespace indi_test
+}  // namespace tarnscsi::indi_test

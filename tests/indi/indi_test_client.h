@@ -18,16 +18,16 @@
 #include <utility>
 #include <vector>
 
-namespace indi_test {
+namespace tarnscsi::indi_test {
 
 using namespace std::chrono_literals;
 inline constexpr auto kDefaultWait = 10s;
 
 struct ElementCopy {
     std::string name;
-    double value = 0;        // numbers
-    std::string text;        // texts
-    bool on = false;         // switches
+    double value = 0;  // numbers
+    std::string text;  // texts
+    bool on = false;   // switches
 };
 
 struct PropertyCopy {
@@ -74,8 +74,7 @@ public:
     void ReceiveImagesOf(const std::string& device);
 
     // Waits until `done` holds for what was received; false on timeout.
-    bool WaitUntil(const std::function<bool(const Received&)>& done,
-                   std::chrono::milliseconds timeout = kDefaultWait);
+    bool WaitUntil(const std::function<bool(const Received&)>& done, std::chrono::milliseconds timeout = kDefaultWait);
     bool WaitForProperty(const std::string& device, const std::string& property,
                          std::chrono::milliseconds timeout = kDefaultWait);
     bool WaitForState(const std::string& device, const std::string& property, IPState state,
@@ -115,4 +114,4 @@ private:
     Received received_;
 };
 
-}  // namespace indi_test
+}  // namespace tarnscsi::indi_test

@@ -9,14 +9,18 @@
 
 #include "session.h"
 
-namespace indi_test {
+namespace tarnscsi::indi_test {
 namespace {
 
 // The standard properties of a camera that our camera can serve.
 const char* const kShared[] = {
-    "CONNECTION",       "CCD_INFO",           "CCD_EXPOSURE",  "CCD_ABORT_EXPOSURE", "CCD_FRAME",
-    "CCD_FRAME_RESET",  "CCD_BINNING",        "CCD_FRAME_TYPE", "CCD_TEMPERATURE",   "CCD_TEMP_RAMP",
-    "CCD_CAPTURE_FORMAT", "CCD_TRANSFER_FORMAT", "UPLOAD_MODE",  "CCD1",
+    "CONNECTION",         "CCD_INFO",
+    "CCD_EXPOSURE",       "CCD_ABORT_EXPOSURE",
+    "CCD_FRAME",          "CCD_FRAME_RESET",
+    "CCD_BINNING",        "CCD_FRAME_TYPE",
+    "CCD_TEMPERATURE",    "CCD_TEMP_RAMP",
+    "CCD_CAPTURE_FORMAT", "CCD_TRANSFER_FORMAT",
+    "UPLOAD_MODE",        "CCD1",
 };
 
 // A pause in definitions long enough to call them complete.
@@ -98,4 +102,4 @@ TEST_F(PropertyShape, CoolerPowerIsOurOnlyExtra) {
 }
 
 }  // namespace
-}  // namespace indi_test
+}  // namespace tarnscsi::indi_test

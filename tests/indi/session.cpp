@@ -4,7 +4,7 @@
 #include <chrono>
 #include <sstream>
 
-namespace indi_test {
+namespace tarnscsi::indi_test {
 namespace {
 
 using namespace std::chrono_literals;
@@ -32,8 +32,12 @@ DriverUnderTest OurDriver(double timeScale, const std::string& moreSimulatorSett
 }
 
 DriverUnderTest OurDriverWithoutManager() {
-    return {"tarnscsi_no_manager", TARNSCSI_INDI_DRIVER, TARNSCSI_INDI_DEVICE,
-            {"LD_LIBRARY_PATH=" NO_MANAGER_DIR}, 1, true};
+    return {"tarnscsi_no_manager",
+            TARNSCSI_INDI_DRIVER,
+            TARNSCSI_INDI_DEVICE,
+            {"LD_LIBRARY_PATH=" NO_MANAGER_DIR},
+            1,
+            true};
 }
 
 DriverUnderTest OurDriverWithSimulatorVariable(const std::string& managerPath) {
@@ -48,9 +52,7 @@ DriverUnderTest OurDriverWithSimulatorVariable(const std::string& managerPath) {
 std::string SimulatedManagerPath() { return SIM_MANAGER_DIR "/libwnaspi32.so"; }
 std::string MissingManagerPath() { return NO_MANAGER_DIR "/libwnaspi32.so"; }
 
-DriverUnderTest IndiCcdSimulator() {
-    return {"indi_simulator", INDI_SIMULATOR_CCD, "CCD Simulator", {}, 1, false};
-}
+DriverUnderTest IndiCcdSimulator() { return {"indi_simulator", INDI_SIMULATOR_CCD, "CCD Simulator", {}, 1, false}; }
 
 bool Session::Open(const DriverUnderTest& driver, std::string& error) {
     return Open(std::vector<DriverUnderTest>{driver}, error);
@@ -138,4 +140,4 @@ std::string Session::Diagnostics() const {
     return text.str();
 }
 
-}  // namespace indi_test
+}  // namespace tarnscsi::indi_test

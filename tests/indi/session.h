@@ -13,7 +13,7 @@
 #include "indi_server.h"
 #include "indi_test_client.h"
 
-namespace indi_test {
+namespace tarnscsi::indi_test {
 
 struct DriverUnderTest {
     std::string label;  // for test names
@@ -80,4 +80,4 @@ private:
     std::vector<DriverUnderTest> drivers_;
 };
 
-}  // namespace indi_test
+}  // namespace tarnscsi::indi_test

@@ -9,29 +9,29 @@
 #include "sg/linux_address.h"
 #include "support/sg_bench.h"
 
-using namespace sg_test;
+using namespace tarnscsi::sg_test;
 
 namespace {
 
-constexpr std::uint32_t kNoAdapters = std::uint32_t{aspi::SS_NO_ADAPTERS} << 8;
+constexpr std::uint32_t kNoAdapters = std::uint32_t{tarnscsi::aspi::SS_NO_ADAPTERS} << 8;
 
-std::uint32_t Adapters(std::uint32_t count) { return (std::uint32_t{aspi::SS_COMP} << 8) | count; }
+std::uint32_t Adapters(std::uint32_t count) { return (std::uint32_t{tarnscsi::aspi::SS_COMP} << 8) | count; }
 
 int Answering(sg_io_hdr_t&) { return 0; }  // GOOD, nothing else
 
 }  // namespace
 
 TEST(LinuxAddressTest, ParsesOnlyFourDecimalFields) {
-    const auto address = sg::ParseLinuxAddress("12:3:400:18446744073709551615");
+    const auto address = tarnscsi::sg::ParseLinuxAddress("12:3:400:18446744073709551615");
     ASSERT_TRUE(address);
     EXPECT_EQ(address->host, 12u);
     EXPECT_EQ(address->channel, 3u);
     EXPECT_EQ(address->target, 400u);
     EXPECT_EQ(address->lun, UINT64_MAX);
-    EXPECT_EQ(sg::ToString(*address), "12:3:400:18446744073709551615");
-    for (const char* bad : {"", "1:2:3", "1:2:3:4:5", "1::3:4", "1:2:3:", "a:0:0:0", "-1:0:0:0", "+1:0:0:0",
-                            "1:2:3:4 ", "4294967296:0:0:0", "target0:0:0"}) {
-        EXPECT_FALSE(sg::ParseLinuxAddress(bad)) << bad;
+    EXPECT_EQ(tarnscsi::sg::ToString(*address), "12:3:400:18446744073709551615");
+    for (const char* bad : {"", "1:2:3", "1:2:3:4:5", "1::3:4", "1:2:3:", "a:0:0:0", "-1:0:0:0", "+1:0:0:0", "1:2:3:4 ",
+                            "4294967296:0:0:0", "target0:0:0"}) {
+        EXPECT_FALSE(tarnscsi::sg::ParseLinuxAddress(bad)) << bad;
     }
 }
 
@@ -53,17 +53,17 @@ TEST(SgBusTest, NumbersHostChannelPairsInAscendingOrder) {
     for (const Expected& e : {Expected{0, 3, 6}, Expected{0, 4, 6}, Expected{1, 0, 5}, Expected{2, 6, 1},
                               Expected{3, 1, 0}, Expected{3, 2, 8}}) {
         const auto answer = bench.GetDeviceType(e.adapter, e.target);
-        EXPECT_EQ(answer.status, aspi::SS_COMP) << int(e.adapter) << ":" << int(e.target);
+        EXPECT_EQ(answer.status, tarnscsi::aspi::SS_COMP) << int(e.adapter) << ":" << int(e.target);
         EXPECT_EQ(answer.type, e.type) << int(e.adapter) << ":" << int(e.target);
     }
     // Empty addresses leave the type field alone; a fifth adapter does not exist.
-    for (const auto& [adapter, target, lun] : {std::tuple{0, 0, 0}, std::tuple{0, 3, 1}, std::tuple{1, 2, 0},
-                                               std::tuple{3, 6, 0}}) {
+    for (const auto& [adapter, target, lun] :
+         {std::tuple{0, 0, 0}, std::tuple{0, 3, 1}, std::tuple{1, 2, 0}, std::tuple{3, 6, 0}}) {
         const auto answer = bench.GetDeviceType(adapter, target, lun);
-        EXPECT_EQ(answer.status, aspi::SS_NO_DEVICE) << adapter << ":" << target << ":" << lun;
+        EXPECT_EQ(answer.status, tarnscsi::aspi::SS_NO_DEVICE) << adapter << ":" << target << ":" << lun;
         EXPECT_EQ(answer.type, kUntouched);
     }
-    EXPECT_EQ(bench.GetDeviceType(4, 0).status, aspi::SS_INVALID_HA);
+    EXPECT_EQ(bench.GetDeviceType(4, 0).status, tarnscsi::aspi::SS_INVALID_HA);
     // Answered from sysfs: not one command went to a device.
     EXPECT_TRUE(bench.system.Records().empty());
 
@@ -105,12 +105,11 @@ TEST(SgBusTest, ReportsDevicesBeyondAspiAndUnreadableEntries) {
 
     EXPECT_EQ(bench.SupportWord(), Adapters(2));
     EXPECT_EQ(bench.GetDeviceType(1, 1).type, 6);
-    EXPECT_EQ(bench.GetDeviceType(0, 2).status, aspi::SS_NO_DEVICE);
+    EXPECT_EQ(bench.GetDeviceType(0, 2).status, tarnscsi::aspi::SS_NO_DEVICE);
     const std::string report = bench.Report();
     EXPECT_NE(report.find("/dev/sg0 [1:0:300:0]: target 300 is beyond what ASPI can address"), std::string::npos)
         << report;
-    EXPECT_NE(report.find("/dev/sg1 [1:0:2:256]: logical unit 256 is beyond what ASPI can address"),
-              std::string::npos)
+    EXPECT_NE(report.find("/dev/sg1 [1:0:2:256]: logical unit 256 is beyond what ASPI can address"), std::string::npos)
         << report;
     EXPECT_NE(report.find("/dev/sg2: no SCSI address (H:C:T:L)"), std::string::npos) << report;
     EXPECT_NE(report.find("/dev/sg4 [2:0:1:0]: same SCSI address as sg3"), std::string::npos) << report;
@@ -154,13 +153,13 @@ TEST(SgBusTest, DevicesThatCannotBeOpenedAreReportedNotSkipped) {
     EXPECT_NE(report.find("/dev/sg3 [0:0:4:0] adapter 0, target 4, lun 0: usable\n"), std::string::npos) << report;
 
     const auto answer = bench.GetDeviceType(0, 1);
-    EXPECT_EQ(answer.status, aspi::SS_COMP);
+    EXPECT_EQ(answer.status, tarnscsi::aspi::SS_COMP);
     EXPECT_EQ(answer.type, 6);
     std::uint8_t data[36] = {};
     for (std::uint8_t target : {1, 2, 3}) {
-        auto block = ExecBlock(0, target, {0x12, 0, 0, 0, 36, 0}, aspi::SRB_DIR_IN, data, sizeof data);
-        EXPECT_EQ(bench.manager.Send(&block), aspi::SS_ERR);
-        EXPECT_EQ(block.SRB_HaStat, aspi::HASTAT_SEL_TO);
+        auto block = ExecBlock(0, target, {0x12, 0, 0, 0, 36, 0}, tarnscsi::aspi::SRB_DIR_IN, data, sizeof data);
+        EXPECT_EQ(bench.manager.Send(&block), tarnscsi::aspi::SS_ERR);
+        EXPECT_EQ(block.SRB_HaStat, tarnscsi::aspi::HASTAT_SEL_TO);
     }
     EXPECT_TRUE(bench.system.Records().empty());
 
@@ -174,8 +173,8 @@ TEST(SgBusTest, DevicesThatCannotBeOpenedAreReportedNotSkipped) {
 
     bench.system.RefuseOpen("/dev/sg0", 0);
     bench.bus.Rescan();
-    auto block = ExecBlock(0, 1, {0x00, 0, 0, 0, 0, 0}, aspi::SRB_DIR_IN, nullptr, 0);
-    EXPECT_EQ(bench.manager.Send(&block), aspi::SS_COMP);
+    auto block = ExecBlock(0, 1, {0x00, 0, 0, 0, 0, 0}, tarnscsi::aspi::SRB_DIR_IN, nullptr, 0);
+    EXPECT_EQ(bench.manager.Send(&block), tarnscsi::aspi::SS_COMP);
     EXPECT_EQ(bench.system.Records().size(), 1u);
     EXPECT_EQ(bench.system.OpenDescriptors(), 2) << "descriptors of the earlier look were not closed";
 }

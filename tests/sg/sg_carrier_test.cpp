@@ -17,16 +17,16 @@
 #include "sg/sg_completion.h"
 #include "support/sg_bench.h"
 
-using namespace sg_test;
+using namespace tarnscsi::sg_test;
 
 namespace {
 
 // What the fake kernel answers to every SG_IO request.
 struct Reply {
     int result = 0;  // 0, or -errno for SG_IO itself failing
-    std::uint8_t status = aspi::STATUS_GOOD;
-    std::uint16_t host = sg::kDidOk;
-    std::uint16_t driver = sg::kDriverOk;
+    std::uint8_t status = tarnscsi::aspi::STATUS_GOOD;
+    std::uint16_t host = tarnscsi::sg::kDidOk;
+    std::uint16_t driver = tarnscsi::sg::kDriverOk;
     std::vector<std::uint8_t> sense;
     int resid = 0;
     std::vector<std::uint8_t> data;  // copied to a data-in buffer
@@ -58,14 +58,16 @@ protected:
 };
 
 // Keeps how the last command that reached the bus ended.
-struct LastOutcome : aspi_mgr::RequestHooks {
+struct LastOutcome : tarnscsi::manager::RequestHooks {
     RequestId Arrived(const void*) override { return 0; }
-    aspi_mgr::FaultKind FaultFor(RequestId, std::uint8_t) override { return aspi_mgr::FaultKind::kNone; }
+    tarnscsi::manager::FaultKind FaultFor(RequestId, std::uint8_t) override {
+        return tarnscsi::manager::FaultKind::kNone;
+    }
     void Returned(RequestId, std::uint8_t) override {}
-    void Finished(RequestId, std::uint8_t, const aspi_mgr::ScsiOutcome* finished) override {
+    void Finished(RequestId, std::uint8_t, const tarnscsi::manager::ScsiOutcome* finished) override {
         if (finished != nullptr) outcome = *finished;
     }
-    std::optional<aspi_mgr::ScsiOutcome> outcome;
+    std::optional<tarnscsi::manager::ScsiOutcome> outcome;
 };
 
 std::vector<std::uint8_t> FixedSense(std::uint8_t key, std::uint8_t asc) {
@@ -88,30 +90,30 @@ TEST_F(CarrierTest, DirectionComesFromTheFlagsAndNoDataMeansNone) {
         std::optional<int> direction;  // nothing: refused, not sent
     };
     const Case cases[] = {
-        {aspi::SRB_DIR_IN, 36, true, SG_DXFER_FROM_DEV},
-        {aspi::SRB_DIR_OUT, 10, true, SG_DXFER_TO_DEV},
-        {aspi::SRB_DIR_IN | aspi::SRB_EVENT_NOTIFY, 36, true, SG_DXFER_FROM_DEV},
-        {aspi::SRB_DIR_IN, 0, false, SG_DXFER_NONE},  // TEST UNIT READY as the module sends it
-        {aspi::SRB_DIR_OUT, 0, true, SG_DXFER_NONE},
+        {tarnscsi::aspi::SRB_DIR_IN, 36, true, SG_DXFER_FROM_DEV},
+        {tarnscsi::aspi::SRB_DIR_OUT, 10, true, SG_DXFER_TO_DEV},
+        {tarnscsi::aspi::SRB_DIR_IN | tarnscsi::aspi::SRB_EVENT_NOTIFY, 36, true, SG_DXFER_FROM_DEV},
+        {tarnscsi::aspi::SRB_DIR_IN, 0, false, SG_DXFER_NONE},  // TEST UNIT READY as the module sends it
+        {tarnscsi::aspi::SRB_DIR_OUT, 0, true, SG_DXFER_NONE},
         {0, 0, false, SG_DXFER_NONE},
         {0, 10, true, std::nullopt},
-        {aspi::SRB_DIR_IN | aspi::SRB_DIR_OUT, 10, true, std::nullopt},
-        {aspi::SRB_DIR_IN, 10, false, std::nullopt},
+        {tarnscsi::aspi::SRB_DIR_IN | tarnscsi::aspi::SRB_DIR_OUT, 10, true, std::nullopt},
+        {tarnscsi::aspi::SRB_DIR_IN, 10, false, std::nullopt},
     };
     std::array<std::uint8_t, 64> data{};
     for (const Case& c : cases) {
         bench.system.ClearRecords();
-        auto block = ExecBlock(0, 0, {0x28, 0, 0, 0, 0, 0, 0, 0, 10, 0}, c.flags, c.buffer ? data.data() : nullptr,
-                               c.length);
+        auto block =
+            ExecBlock(0, 0, {0x28, 0, 0, 0, 0, 0, 0, 0, 10, 0}, c.flags, c.buffer ? data.data() : nullptr, c.length);
         const std::uint32_t status = bench.manager.Send(&block);
         const auto records = bench.system.Records();
         SCOPED_TRACE("flags " + std::to_string(c.flags) + ", length " + std::to_string(c.length));
         if (!c.direction) {
-            EXPECT_EQ(status, aspi::SS_INVALID_SRB);
+            EXPECT_EQ(status, tarnscsi::aspi::SS_INVALID_SRB);
             EXPECT_TRUE(records.empty()) << "sent although the direction was unknown";
             continue;
         }
-        EXPECT_EQ(status, aspi::SS_COMP);
+        EXPECT_EQ(status, tarnscsi::aspi::SS_COMP);
         ASSERT_EQ(records.size(), 1u);
         const IoRecord& io = records[0];
         EXPECT_EQ(io.direction, *c.direction);
@@ -120,7 +122,7 @@ TEST_F(CarrierTest, DirectionComesFromTheFlagsAndNoDataMeansNone) {
         EXPECT_EQ(io.dataLength, *c.direction == SG_DXFER_NONE ? 0u : c.length);
         EXPECT_EQ(io.hadData, *c.direction != SG_DXFER_NONE);
         EXPECT_EQ(io.timeout, static_cast<unsigned>(SgBench::kTimeLimit.count()));
-        EXPECT_GE(io.senseCapacity, aspi::SENSE_LEN);
+        EXPECT_GE(io.senseCapacity, tarnscsi::aspi::SENSE_LEN);
     }
 }
 
@@ -137,33 +139,49 @@ TEST_F(CarrierTest, ClassifiesHowTheKernelEndedTheCommand) {
         std::uint8_t haStat;
     };
     const Case cases[] = {
-        {"good", 0, 0x00, sg::kDidOk, sg::kDriverOk, aspi::SS_COMP, aspi::HASTAT_OK},
-        {"check condition", 0, 0x02, sg::kDidOk, sg::kDriverSense, aspi::SS_ERR, aspi::HASTAT_OK},
-        {"busy", 0, 0x08, sg::kDidOk, sg::kDriverOk, aspi::SS_ERR, aspi::HASTAT_OK},
-        {"no connect", 0, 0x00, sg::kDidNoConnect, sg::kDriverOk, aspi::SS_ERR, aspi::HASTAT_SEL_TO},
-        {"bad target", 0, 0x00, sg::kDidBadTarget, sg::kDriverOk, aspi::SS_ERR, aspi::HASTAT_SEL_TO},
-        {"host time out", 0, 0x00, sg::kDidTimeOut, sg::kDriverOk, aspi::SS_ERR, sg::kHaStatCommandTimeout},
-        {"aborted", 0, 0x00, sg::kDidAbort, sg::kDriverOk, aspi::SS_ERR, sg::kHaStatCommandTimeout},
-        {"driver time out", 0, 0x00, sg::kDidOk, sg::kDriverTimeout, aspi::SS_ERR, sg::kHaStatCommandTimeout},
-        {"bus busy", 0, 0x00, sg::kDidBusBusy, sg::kDriverOk, aspi::SS_ERR, sg::kHaStatWaitTimeout},
-        {"parity", 0, 0x00, sg::kDidParity, sg::kDriverOk, aspi::SS_ERR, sg::kHaStatParityError},
-        {"bus reset", 0, 0x00, sg::kDidReset, sg::kDriverOk, aspi::SS_ERR, sg::kHaStatBusReset},
-        {"host error", 0, 0x00, sg::kDidError, sg::kDriverOk, aspi::SS_ERR, sg::kHaStatPhaseError},
-        {"driver error", 0, 0x00, sg::kDidOk, sg::kDriverError, aspi::SS_ERR, aspi::HASTAT_OK},
-        {"sense with good status", 0, 0x00, sg::kDidOk, sg::kDriverSense, aspi::SS_ERR, aspi::HASTAT_OK},
-        {"SG_IO failed", -EIO, 0x00, sg::kDidOk, sg::kDriverOk, aspi::SS_ERR, sg::kHaStatPhaseError},
-        {"device gone", -ENODEV, 0x00, sg::kDidOk, sg::kDriverOk, aspi::SS_ERR, aspi::HASTAT_SEL_TO},
+        {"good", 0, 0x00, tarnscsi::sg::kDidOk, tarnscsi::sg::kDriverOk, tarnscsi::aspi::SS_COMP,
+         tarnscsi::aspi::HASTAT_OK},
+        {"check condition", 0, 0x02, tarnscsi::sg::kDidOk, tarnscsi::sg::kDriverSense, tarnscsi::aspi::SS_ERR,
+         tarnscsi::aspi::HASTAT_OK},
+        {"busy", 0, 0x08, tarnscsi::sg::kDidOk, tarnscsi::sg::kDriverOk, tarnscsi::aspi::SS_ERR,
+         tarnscsi::aspi::HASTAT_OK},
+        {"no connect", 0, 0x00, tarnscsi::sg::kDidNoConnect, tarnscsi::sg::kDriverOk, tarnscsi::aspi::SS_ERR,
+         tarnscsi::aspi::HASTAT_SEL_TO},
+        {"bad target", 0, 0x00, tarnscsi::sg::kDidBadTarget, tarnscsi::sg::kDriverOk, tarnscsi::aspi::SS_ERR,
+         tarnscsi::aspi::HASTAT_SEL_TO},
+        {"host time out", 0, 0x00, tarnscsi::sg::kDidTimeOut, tarnscsi::sg::kDriverOk, tarnscsi::aspi::SS_ERR,
+         tarnscsi::sg::kHaStatCommandTimeout},
+        {"aborted", 0, 0x00, tarnscsi::sg::kDidAbort, tarnscsi::sg::kDriverOk, tarnscsi::aspi::SS_ERR,
+         tarnscsi::sg::kHaStatCommandTimeout},
+        {"driver time out", 0, 0x00, tarnscsi::sg::kDidOk, tarnscsi::sg::kDriverTimeout, tarnscsi::aspi::SS_ERR,
+         tarnscsi::sg::kHaStatCommandTimeout},
+        {"bus busy", 0, 0x00, tarnscsi::sg::kDidBusBusy, tarnscsi::sg::kDriverOk, tarnscsi::aspi::SS_ERR,
+         tarnscsi::sg::kHaStatWaitTimeout},
+        {"parity", 0, 0x00, tarnscsi::sg::kDidParity, tarnscsi::sg::kDriverOk, tarnscsi::aspi::SS_ERR,
+         tarnscsi::sg::kHaStatParityError},
+        {"bus reset", 0, 0x00, tarnscsi::sg::kDidReset, tarnscsi::sg::kDriverOk, tarnscsi::aspi::SS_ERR,
+         tarnscsi::sg::kHaStatBusReset},
+        {"host error", 0, 0x00, tarnscsi::sg::kDidError, tarnscsi::sg::kDriverOk, tarnscsi::aspi::SS_ERR,
+         tarnscsi::sg::kHaStatPhaseError},
+        {"driver error", 0, 0x00, tarnscsi::sg::kDidOk, tarnscsi::sg::kDriverError, tarnscsi::aspi::SS_ERR,
+         tarnscsi::aspi::HASTAT_OK},
+        {"sense with good status", 0, 0x00, tarnscsi::sg::kDidOk, tarnscsi::sg::kDriverSense, tarnscsi::aspi::SS_ERR,
+         tarnscsi::aspi::HASTAT_OK},
+        {"SG_IO failed", -EIO, 0x00, tarnscsi::sg::kDidOk, tarnscsi::sg::kDriverOk, tarnscsi::aspi::SS_ERR,
+         tarnscsi::sg::kHaStatPhaseError},
+        {"device gone", -ENODEV, 0x00, tarnscsi::sg::kDidOk, tarnscsi::sg::kDriverOk, tarnscsi::aspi::SS_ERR,
+         tarnscsi::aspi::HASTAT_SEL_TO},
     };
     std::array<std::uint8_t, 36> data{};
     for (const Case& c : cases) {
         reply = Reply{c.result, c.status, c.host, c.driver, {}, 0, {}};
-        auto block = ExecBlock(0, 0, {0x12, 0, 0, 0, 36, 0}, aspi::SRB_DIR_IN, data.data(), data.size());
+        auto block = ExecBlock(0, 0, {0x12, 0, 0, 0, 36, 0}, tarnscsi::aspi::SRB_DIR_IN, data.data(), data.size());
         block.SRB_HaStat = 0x77;
         block.SRB_TargStat = 0x77;
         EXPECT_EQ(bench.manager.Send(&block), c.srbStatus) << c.what;
         EXPECT_EQ(block.SRB_Status, c.srbStatus) << c.what;
         EXPECT_EQ(block.SRB_HaStat, c.haStat) << c.what;
-        EXPECT_EQ(block.SRB_TargStat, c.result == 0 ? c.status : aspi::STATUS_GOOD) << c.what;
+        EXPECT_EQ(block.SRB_TargStat, c.result == 0 ? c.status : tarnscsi::aspi::STATUS_GOOD) << c.what;
     }
     EXPECT_NE(bench.Report().find("/dev/sg0 [0:0:0:0] adapter 0, target 0, lun 0: usable; "
                                   "last command failed: No such device"),
@@ -174,14 +192,14 @@ TEST_F(CarrierTest, ClassifiesHowTheKernelEndedTheCommand) {
 // CHECK CONDITION brings the sense data into SenseArea, as far as
 // SRB_SenseLen allows; the rest of the area is left as it was.
 TEST_F(CarrierTest, CopiesSenseUpToTheBlocksSenseLength) {
-    reply.status = aspi::STATUS_CHKCOND;
-    reply.driver = sg::kDriverSense;
+    reply.status = tarnscsi::aspi::STATUS_CHKCOND;
+    reply.driver = tarnscsi::sg::kDriverSense;
     reply.sense = FixedSense(0x05, 0x24);
-    for (const std::uint8_t senseLength : {std::uint8_t{aspi::SENSE_LEN}, std::uint8_t{8}, std::uint8_t{0}}) {
-        auto block = ExecBlock(0, 0, {0x1A, 0x08, 0x09, 0, 144, 0}, aspi::SRB_DIR_IN, nullptr, 0);
+    for (const std::uint8_t senseLength : {std::uint8_t{tarnscsi::aspi::SENSE_LEN}, std::uint8_t{8}, std::uint8_t{0}}) {
+        auto block = ExecBlock(0, 0, {0x1A, 0x08, 0x09, 0, 144, 0}, tarnscsi::aspi::SRB_DIR_IN, nullptr, 0);
         block.SRB_SenseLen = senseLength;
-        EXPECT_EQ(bench.manager.Send(&block), aspi::SS_ERR);
-        EXPECT_EQ(block.SRB_TargStat, aspi::STATUS_CHKCOND);
+        EXPECT_EQ(bench.manager.Send(&block), tarnscsi::aspi::SS_ERR);
+        EXPECT_EQ(block.SRB_TargStat, tarnscsi::aspi::STATUS_CHKCOND);
         for (std::size_t i = 0; i < sizeof block.SenseArea; ++i) {
             const std::uint8_t expected = i < senseLength ? reply.sense[i] : kUntouched;
             EXPECT_EQ(block.SenseArea[i], expected) << "byte " << i << " with SRB_SenseLen " << int(senseLength);
@@ -195,8 +213,8 @@ TEST_F(CarrierTest, DataArrivesAndTheResidueIsNotCountedAsTransferred) {
     LastOutcome last;
     bench.manager.SetHooks(&last);
     std::array<std::uint8_t, 36> data{};
-    auto block = ExecBlock(0, 0, {0x12, 0, 0, 0, 36, 0}, aspi::SRB_DIR_IN, data.data(), data.size());
-    ASSERT_EQ(bench.manager.Send(&block), aspi::SS_COMP);
+    auto block = ExecBlock(0, 0, {0x12, 0, 0, 0, 36, 0}, tarnscsi::aspi::SRB_DIR_IN, data.data(), data.size());
+    ASSERT_EQ(bench.manager.Send(&block), tarnscsi::aspi::SS_COMP);
     bench.manager.SetHooks(nullptr);
     EXPECT_TRUE(std::equal(reply.data.begin(), reply.data.end(), data.begin()));
     ASSERT_TRUE(last.outcome);
@@ -210,19 +228,19 @@ TEST(PendingCarrierTest, SignalsTheEventAfterTheStatus) {
     static Reply* const reply = new Reply;
     static SgBench* const bench = new SgBench;
     AddReplyingDevice(*bench, *reply);
-    sg::UseSgCompletion(bench->manager);
+    tarnscsi::sg::UseSgCompletion(bench->manager);
     reply->data = {0x06, 0x00, 0x02};
     const int event = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     ASSERT_GE(event, 3);
     std::array<std::uint8_t, 36> data{};
-    auto block = ExecBlock(0, 0, {0x12, 0, 0, 0, 36, 0}, aspi::SRB_DIR_IN | aspi::SRB_EVENT_NOTIFY, data.data(),
-                           data.size());
+    auto block = ExecBlock(0, 0, {0x12, 0, 0, 0, 36, 0}, tarnscsi::aspi::SRB_DIR_IN | tarnscsi::aspi::SRB_EVENT_NOTIFY,
+                           data.data(), data.size());
     block.SRB_PostProc = reinterpret_cast<void*>(static_cast<std::intptr_t>(event));
 
-    EXPECT_EQ(bench->manager.Send(&block), aspi::SS_PENDING);
+    EXPECT_EQ(bench->manager.Send(&block), tarnscsi::aspi::SS_PENDING);
     pollfd wait{event, POLLIN, 0};
     ASSERT_EQ(poll(&wait, 1, 10000), 1) << "the event was never signalled";
-    EXPECT_EQ(__atomic_load_n(&block.SRB_Status, __ATOMIC_ACQUIRE), aspi::SS_COMP);
+    EXPECT_EQ(__atomic_load_n(&block.SRB_Status, __ATOMIC_ACQUIRE), tarnscsi::aspi::SS_COMP);
     EXPECT_EQ(data[0], 0x06);
     bench->manager.WaitIdle();
     close(event);

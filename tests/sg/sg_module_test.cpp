@@ -67,9 +67,8 @@ TEST_F(SgModuleTest, EveryCommandOfASessionGoesThroughSgIoTheRightWay) {
 
     // The direction each of the module's commands must travel in.
     const std::map<std::uint8_t, int> directions = {
-        {0x00, SG_DXFER_NONE},     {0x12, SG_DXFER_FROM_DEV}, {0x15, SG_DXFER_TO_DEV},
-        {0x1A, SG_DXFER_FROM_DEV}, {0x1B, SG_DXFER_TO_DEV},   {0x24, SG_DXFER_TO_DEV},
-        {0x25, SG_DXFER_FROM_DEV}, {0x28, SG_DXFER_FROM_DEV},
+        {0x00, SG_DXFER_NONE},   {0x12, SG_DXFER_FROM_DEV}, {0x15, SG_DXFER_TO_DEV},   {0x1A, SG_DXFER_FROM_DEV},
+        {0x1B, SG_DXFER_TO_DEV}, {0x24, SG_DXFER_TO_DEV},   {0x25, SG_DXFER_FROM_DEV}, {0x28, SG_DXFER_FROM_DEV},
     };
     std::map<std::uint8_t, int> seen;
     for (const SgFakeIo& io : CarriedRequests()) {

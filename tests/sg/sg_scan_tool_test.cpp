@@ -9,7 +9,7 @@
 
 #include "support/tool_process.h"
 
-using namespace tool_test;
+using namespace tarnscsi::tool_test;
 
 namespace {
 

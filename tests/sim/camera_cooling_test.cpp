@@ -4,10 +4,10 @@
 #include "common/big_endian.h"
 #include "sim_test_support.h"
 
-namespace simtest {
+namespace tarnscsi::simtest {
 namespace {
 
-namespace c = camera::cooling;
+namespace c = tarnscsi::camera::cooling;
 using Bytes = std::vector<std::uint8_t>;
 
 struct Reading {
@@ -18,7 +18,7 @@ struct Reading {
 
 Reading Sense() {
     Bytes list(c::kLength, 0xEE);
-    EXPECT_TRUE(RunCommand(camera::kReadCoolingPage, list));
+    EXPECT_TRUE(RunCommand(tarnscsi::camera::kReadCoolingPage, list));
     EXPECT_EQ(list[0], c::kLength - 1);
     EXPECT_EQ(list[c::kPageCode], c::kPageCodeValue);
     EXPECT_EQ(list[c::kPageLength], c::kPageLengthValue);
@@ -30,7 +30,7 @@ Reading Sense() {
 
 bool Select(std::int16_t setpoint) {
     Bytes list = CoolingList(setpoint);
-    return RunCommand(camera::kWriteCoolingPage, list);
+    return RunCommand(tarnscsi::camera::kWriteCoolingPage, list);
 }
 
 class CoolingTest : public SimTest {};
@@ -92,57 +92,54 @@ TEST_F(CoolingTest, TemperatureMovesAtTheCoolingRate) {
 TEST_F(CoolingTest, MalformedPageListsAreRejected) {
     const std::size_t kBlockDescriptorLength = 3;
     const std::pair<std::size_t, std::uint8_t> spoilers[] = {
-        {c::kPageCode, 0x0A},
-        {c::kPageLength, 0x89},
-        {c::kSignature, 0xAC},
-        {c::kSignature + 1, 0xCE},
-        {kBlockDescriptorLength, 8},
+        {c::kPageCode, 0x0A},      {c::kPageLength, 0x89},      {c::kSignature, 0xAC},
+        {c::kSignature + 1, 0xCE}, {kBlockDescriptorLength, 8},
     };
     for (const auto& [offset, value] : spoilers) {
         SCOPED_TRACE(offset);
         Bytes list = CoolingList(-50);
         list[offset] = value;
-        auto block = Block(camera::kWriteCoolingPage, list.data(), c::kLength);
-        EXPECT_EQ(Send(block), aspi::SS_ERR);
-        ExpectCheckCondition(block, scsi::SenseKey::kIllegalRequest,
-                             scsi::kInvalidFieldInParameterList);
+        auto block = Block(tarnscsi::camera::kWriteCoolingPage, list.data(), c::kLength);
+        EXPECT_EQ(Send(block), tarnscsi::aspi::SS_ERR);
+        ExpectCheckCondition(block, tarnscsi::scsi::SenseKey::kIllegalRequest,
+                             tarnscsi::scsi::kInvalidFieldInParameterList);
     }
     EXPECT_EQ(Sense().drive, 0) << "no rejected list may switch the cooler on";
 }
 
 TEST_F(CoolingTest, MalformedModeCommandsAreRejected) {
     struct Spoiler {
-        const camera::CommandSpec* command;
+        const tarnscsi::camera::CommandSpec* command;
         std::size_t byte;
         std::uint8_t value;
     };
     const Spoiler spoilers[] = {
-        {&camera::kWriteCoolingPage, 1, 0x00},  // page-format bit clear
-        {&camera::kWriteCoolingPage, 4, 0x8F},  // parameter list length
-        {&camera::kReadCoolingPage, 2, 0x0A},   // another page
-        {&camera::kReadCoolingPage, 2, 0x49},   // changeable values
+        {&tarnscsi::camera::kWriteCoolingPage, 1, 0x00},  // page-format bit clear
+        {&tarnscsi::camera::kWriteCoolingPage, 4, 0x8F},  // parameter list length
+        {&tarnscsi::camera::kReadCoolingPage, 2, 0x0A},   // another page
+        {&tarnscsi::camera::kReadCoolingPage, 2, 0x49},   // changeable values
     };
     for (const Spoiler& s : spoilers) {
         SCOPED_TRACE(s.byte);
         Bytes list = CoolingList(-50);
         auto block = Block(*s.command, list.data(), c::kLength);
         block.CDBByte[s.byte] = s.value;
-        EXPECT_EQ(Send(block), aspi::SS_ERR);
-        ExpectCheckCondition(block, scsi::SenseKey::kIllegalRequest, scsi::kInvalidFieldInCdb);
+        EXPECT_EQ(Send(block), tarnscsi::aspi::SS_ERR);
+        ExpectCheckCondition(block, tarnscsi::scsi::SenseKey::kIllegalRequest, tarnscsi::scsi::kInvalidFieldInCdb);
     }
 }
 
 TEST_F(CoolingTest, ModeSenseMovesNoMoreThanTheBufferOrAllocation) {
     Bytes list(c::kLength, 0xEE);
-    auto block = Block(camera::kReadCoolingPage, list.data(), c::kLength);
+    auto block = Block(tarnscsi::camera::kReadCoolingPage, list.data(), c::kLength);
     block.CDBByte[4] = 8;
-    ASSERT_EQ(Send(block), aspi::SS_COMP);
+    ASSERT_EQ(Send(block), tarnscsi::aspi::SS_COMP);
     EXPECT_EQ(list[c::kSignature + 1], c::kSignatureValue[1]);
     EXPECT_EQ(list[8], 0xEE);
 
-    block = Block(camera::kReadCoolingPage, list.data(), c::kLength - 1);
-    EXPECT_EQ(Send(block), aspi::SS_ERR) << "allocation length beyond the buffer";
+    block = Block(tarnscsi::camera::kReadCoolingPage, list.data(), c::kLength - 1);
+    EXPECT_EQ(Send(block), tarnscsi::aspi::SS_ERR) << "allocation length beyond the buffer";
 }
 
 }  // namespace
-}  // namespace simtest
+}  // namespace tarnscsi::simtest

@@ -3,7 +3,7 @@
 #include "camera/window_layout.h"
 #include "sim_test_support.h"
 
-namespace simtest {
+namespace tarnscsi::simtest {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -14,51 +14,52 @@ std::uint8_t PatternByte(std::size_t i) {
     return static_cast<std::uint8_t>(i % 2 == 0 ? pixel >> 8 : pixel);
 }
 
-aspi::SRB_ExecSCSICmd ReadBlock(Bytes& buffer, std::uint16_t length) {
-    auto block = Block(camera::kReadImage, buffer.data(), static_cast<std::uint32_t>(buffer.size()));
-    block.CDBByte[camera::kReadLengthOffset] = static_cast<std::uint8_t>(length >> 8);
-    block.CDBByte[camera::kReadLengthOffset + 1] = static_cast<std::uint8_t>(length);
+tarnscsi::aspi::SRB_ExecSCSICmd ReadBlock(Bytes& buffer, std::uint16_t length) {
+    auto block = Block(tarnscsi::camera::kReadImage, buffer.data(), static_cast<std::uint32_t>(buffer.size()));
+    block.CDBByte[tarnscsi::camera::kReadLengthOffset] = static_cast<std::uint8_t>(length >> 8);
+    block.CDBByte[tarnscsi::camera::kReadLengthOffset + 1] = static_cast<std::uint8_t>(length);
     return block;
 }
 
 bool SetWindow(const WindowFields& fields) {
     Bytes list = WindowList(fields);
-    return RunCommand(camera::kSetWindow, list);
+    return RunCommand(tarnscsi::camera::kSetWindow, list);
 }
 
 bool Scan() {
-    Bytes windowIds{camera::window::kWindowIdValue};
-    return RunCommand(camera::kStartScan, windowIds);
+    Bytes windowIds{tarnscsi::camera::window::kWindowIdValue};
+    return RunCommand(tarnscsi::camera::kStartScan, windowIds);
 }
 
 bool TestUnitReady() {
     Bytes none;
-    return RunCommand(camera::kTestUnitReady, none);
+    return RunCommand(tarnscsi::camera::kTestUnitReady, none);
 }
 
 class ExposureTest : public SimTest {};
 
 TEST_F(ExposureTest, ScanNeedsAWindowFirst) {
-    Bytes windowIds{camera::window::kWindowIdValue};
-    auto block = Block(camera::kStartScan, windowIds.data(), 1);
-    EXPECT_EQ(Send(block), aspi::SS_ERR);
-    ExpectCheckCondition(block, scsi::SenseKey::kIllegalRequest, scsi::kCommandSequenceError);
+    Bytes windowIds{tarnscsi::camera::window::kWindowIdValue};
+    auto block = Block(tarnscsi::camera::kStartScan, windowIds.data(), 1);
+    EXPECT_EQ(Send(block), tarnscsi::aspi::SS_ERR);
+    ExpectCheckCondition(block, tarnscsi::scsi::SenseKey::kIllegalRequest, tarnscsi::scsi::kCommandSequenceError);
 }
 
 TEST_F(ExposureTest, ScanOfAnotherWindowIdIsRejected) {
     ASSERT_TRUE(SetWindow({}));
     Bytes windowIds{2};
-    auto block = Block(camera::kStartScan, windowIds.data(), 1);
+    auto block = Block(tarnscsi::camera::kStartScan, windowIds.data(), 1);
     Send(block);
-    ExpectCheckCondition(block, scsi::SenseKey::kIllegalRequest, scsi::kInvalidFieldInParameterList);
+    ExpectCheckCondition(block, tarnscsi::scsi::SenseKey::kIllegalRequest,
+                         tarnscsi::scsi::kInvalidFieldInParameterList);
 }
 
 TEST_F(ExposureTest, ReadBeforeAnyScanIsASequenceErrorAndMovesNothing) {
     ASSERT_TRUE(SetWindow({}));
     Bytes buffer(16, 0xEE);
     auto block = ReadBlock(buffer, 16);
-    EXPECT_EQ(Send(block), aspi::SS_ERR);
-    ExpectCheckCondition(block, scsi::SenseKey::kIllegalRequest, scsi::kCommandSequenceError);
+    EXPECT_EQ(Send(block), tarnscsi::aspi::SS_ERR);
+    ExpectCheckCondition(block, tarnscsi::scsi::SenseKey::kIllegalRequest, tarnscsi::scsi::kCommandSequenceError);
     EXPECT_EQ(buffer, Bytes(16, 0xEE));
 }
 
@@ -71,14 +72,14 @@ TEST_F(ExposureTest, ImageIsOneOrderedStreamAndEndsExactly) {
     Bytes tooMuch(32, 0xEE);
     auto pastEnd = ReadBlock(tooMuch, 32);
     Send(pastEnd);
-    ExpectCheckCondition(pastEnd, scsi::SenseKey::kIllegalRequest, scsi::kInvalidFieldInCdb);
+    ExpectCheckCondition(pastEnd, tarnscsi::scsi::SenseKey::kIllegalRequest, tarnscsi::scsi::kInvalidFieldInCdb);
     EXPECT_EQ(tooMuch, Bytes(32, 0xEE)) << "a read past the end transfers nothing";
 
     Bytes first(16), second(14);
     auto read1 = ReadBlock(first, 16);
     auto read2 = ReadBlock(second, 14);
-    ASSERT_EQ(Send(read1), aspi::SS_COMP);
-    ASSERT_EQ(Send(read2), aspi::SS_COMP);
+    ASSERT_EQ(Send(read1), tarnscsi::aspi::SS_COMP);
+    ASSERT_EQ(Send(read2), tarnscsi::aspi::SS_COMP);
     for (std::size_t i = 0; i < 30; ++i) {
         const std::uint8_t got = i < 16 ? first[i] : second[i - 16];
         ASSERT_EQ(got, PatternByte(i)) << "byte " << i;
@@ -90,10 +91,10 @@ TEST_F(ExposureTest, ImageIsOneOrderedStreamAndEndsExactly) {
 
     Bytes one(1);
     auto afterEnd = ReadBlock(one, 1);
-    EXPECT_EQ(Send(afterEnd), aspi::SS_ERR);
+    EXPECT_EQ(Send(afterEnd), tarnscsi::aspi::SS_ERR);
     auto empty = ReadBlock(one, 0);
-    EXPECT_EQ(Send(empty), aspi::SS_COMP);
-    EXPECT_EQ(empty.SRB_TargStat, aspi::STATUS_GOOD);
+    EXPECT_EQ(Send(empty), tarnscsi::aspi::SS_COMP);
+    EXPECT_EQ(empty.SRB_TargStat, tarnscsi::aspi::STATUS_GOOD);
 }
 
 TEST_F(ExposureTest, UnbinnedImageHasOnePixelPerWindowPixel) {
@@ -109,23 +110,23 @@ TEST_F(ExposureTest, CameraIsNotReadyUntilExposureAndReadoutAreOver) {
     ASSERT_TRUE(SetWindow({0, 0, 768, 512, true, 150}));
     ASSERT_TRUE(Scan());
 
-    auto tur = Block(camera::kTestUnitReady, nullptr, 0);
+    auto tur = Block(tarnscsi::camera::kTestUnitReady, nullptr, 0);
     Send(tur);
-    ExpectCheckCondition(tur, scsi::SenseKey::kNotReady, scsi::kNotReadyBecomingReady);
+    ExpectCheckCondition(tur, tarnscsi::scsi::SenseKey::kNotReady, tarnscsi::scsi::kNotReadyBecomingReady);
     Bytes buffer(8);
     auto read = ReadBlock(buffer, 8);
     Send(read);
-    ExpectCheckCondition(read, scsi::SenseKey::kNotReady, scsi::kNotReadyBecomingReady);
+    ExpectCheckCondition(read, tarnscsi::scsi::SenseKey::kNotReady, tarnscsi::scsi::kNotReadyBecomingReady);
 
     SimAdvanceClock(150'000);
-    Send(tur = Block(camera::kTestUnitReady, nullptr, 0));
-    ExpectCheckCondition(tur, scsi::SenseKey::kNotReady, scsi::kNotReadyBecomingReady);
+    Send(tur = Block(tarnscsi::camera::kTestUnitReady, nullptr, 0));
+    ExpectCheckCondition(tur, tarnscsi::scsi::SenseKey::kNotReady, tarnscsi::scsi::kNotReadyBecomingReady);
     SimAdvanceClock(249'999);
     Send(read = ReadBlock(buffer, 8));
-    ExpectCheckCondition(read, scsi::SenseKey::kNotReady, scsi::kNotReadyBecomingReady);
+    ExpectCheckCondition(read, tarnscsi::scsi::SenseKey::kNotReady, tarnscsi::scsi::kNotReadyBecomingReady);
     SimAdvanceClock(1);
     EXPECT_TRUE(TestUnitReady());
-    EXPECT_EQ(Send(read = ReadBlock(buffer, 8)), aspi::SS_COMP);
+    EXPECT_EQ(Send(read = ReadBlock(buffer, 8)), tarnscsi::aspi::SS_COMP);
 }
 
 TEST_F(ExposureTest, NewWindowAbandonsARunningExposure) {
@@ -139,7 +140,7 @@ TEST_F(ExposureTest, NewWindowAbandonsARunningExposure) {
     Bytes buffer(8);
     auto read = ReadBlock(buffer, 8);
     Send(read);
-    ExpectCheckCondition(read, scsi::SenseKey::kIllegalRequest, scsi::kCommandSequenceError);
+    ExpectCheckCondition(read, tarnscsi::scsi::SenseKey::kIllegalRequest, tarnscsi::scsi::kCommandSequenceError);
 }
 
 TEST_F(ExposureTest, ASecondScanStartsTheExposureOver) {
@@ -157,14 +158,14 @@ TEST_F(ExposureTest, ASecondScanStartsTheExposureOver) {
 }
 
 TEST_F(ExposureTest, TestUnitReadyTakesEitherNoDirectionOrReadButNotWrite) {
-    auto tur = Block(camera::kTestUnitReady, nullptr, 0);
+    auto tur = Block(tarnscsi::camera::kTestUnitReady, nullptr, 0);
     tur.SRB_Flags = 0;
     tur.CDBByte[4] = 0;  // byte 4 is ignored
-    EXPECT_EQ(Send(tur), aspi::SS_COMP);
-    tur.SRB_Flags = aspi::SRB_DIR_OUT;
+    EXPECT_EQ(Send(tur), tarnscsi::aspi::SS_COMP);
+    tur.SRB_Flags = tarnscsi::aspi::SRB_DIR_OUT;
     Send(tur);
-    ExpectCheckCondition(tur, scsi::SenseKey::kIllegalRequest, scsi::kInvalidFieldInCdb);
+    ExpectCheckCondition(tur, tarnscsi::scsi::SenseKey::kIllegalRequest, tarnscsi::scsi::kInvalidFieldInCdb);
 }
 
 }  // namespace
-}  // namespace simtest
+}  // namespace tarnscsi::simtest

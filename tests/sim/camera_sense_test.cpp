@@ -10,11 +10,11 @@
 #include "common/big_endian.h"
 #include "sim_test_support.h"
 
-namespace simtest {
+namespace tarnscsi::simtest {
 namespace {
 
-namespace w = camera::window;
-namespace c = camera::cooling;
+namespace w = tarnscsi::camera::window;
+namespace c = tarnscsi::camera::cooling;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::size_t kSenseLength = 18;
@@ -53,28 +53,28 @@ void ExpectPointer(std::optional<Pointer> pointer) {
 
 struct BadCommand {
     std::string name;
-    std::function<aspi::SRB_ExecSCSICmd(Bytes&)> block;  // built on this buffer
-    scsi::AdditionalSense code;
+    std::function<tarnscsi::aspi::SRB_ExecSCSICmd(Bytes&)> block;  // built on this buffer
+    tarnscsi::scsi::AdditionalSense code;
     std::optional<Pointer> pointer;
 };
 
-aspi::SRB_ExecSCSICmd WithByte(const camera::CommandSpec& command, Bytes& buffer, std::size_t byte,
-                               std::uint8_t value) {
+tarnscsi::aspi::SRB_ExecSCSICmd WithByte(const tarnscsi::camera::CommandSpec& command, Bytes& buffer, std::size_t byte,
+                                         std::uint8_t value) {
     auto block = Block(command, buffer.data(), static_cast<std::uint32_t>(buffer.size()));
     block.CDBByte[byte] = value;
     return block;
 }
 
-aspi::SRB_ExecSCSICmd WindowWith(Bytes& buffer, const std::function<void(Bytes&)>& spoil) {
+tarnscsi::aspi::SRB_ExecSCSICmd WindowWith(Bytes& buffer, const std::function<void(Bytes&)>& spoil) {
     buffer = WindowList({});
     spoil(buffer);
-    return Block(camera::kSetWindow, buffer.data(), w::kLength);
+    return Block(tarnscsi::camera::kSetWindow, buffer.data(), w::kLength);
 }
 
-aspi::SRB_ExecSCSICmd CoolingWith(Bytes& buffer, std::size_t byte, std::uint8_t value) {
+tarnscsi::aspi::SRB_ExecSCSICmd CoolingWith(Bytes& buffer, std::size_t byte, std::uint8_t value) {
     buffer = CoolingList(-50);
     buffer[byte] = value;
-    return Block(camera::kWriteCoolingPage, buffer.data(), c::kLength);
+    return Block(tarnscsi::camera::kWriteCoolingPage, buffer.data(), c::kLength);
 }
 
 void Binned(Bytes& list) {
@@ -90,35 +90,34 @@ TEST_F(SenseTest, RejectionsPointAtTheFieldInError) {
     };
     const auto list = [](std::uint16_t byte) { return std::optional(Pointer{false, byte, std::nullopt}); };
     const BadCommand commands[] = {
-        {"unknown opcode", [](Bytes& b) { return WithByte(camera::kIdentify, b, 0, 0x08); },
-         scsi::kInvalidOpcode, cdb(0)},
+        {"unknown opcode", [](Bytes& b) { return WithByte(tarnscsi::camera::kIdentify, b, 0, 0x08); },
+         tarnscsi::scsi::kInvalidOpcode, cdb(0)},
         {"inquiry asks for vital product data",
-         [](Bytes& b) { return WithByte(camera::kIdentify, b, 1, 0x01); }, scsi::kInvalidFieldInCdb,
+         [](Bytes& b) { return WithByte(tarnscsi::camera::kIdentify, b, 1, 0x01); }, tarnscsi::scsi::kInvalidFieldInCdb,
          cdb(1, 0)},
         {"mode select without page format",
-         [](Bytes& b) { return WithByte(camera::kWriteCoolingPage, b, 1, 0x00); }, scsi::kInvalidFieldInCdb,
-         cdb(1, 4)},
+         [](Bytes& b) { return WithByte(tarnscsi::camera::kWriteCoolingPage, b, 1, 0x00); },
+         tarnscsi::scsi::kInvalidFieldInCdb, cdb(1, 4)},
         {"allocation length beyond the buffer",
          [](Bytes& b) {
              b.resize(8);
-             return Block(camera::kIdentify, b.data(), 8);
+             return Block(tarnscsi::camera::kIdentify, b.data(), 8);
          },
-         scsi::kInvalidFieldInCdb, cdb(4)},
+         tarnscsi::scsi::kInvalidFieldInCdb, cdb(4)},
         {"data out for a data-in command",
          [](Bytes& b) {
-             auto block = Block(camera::kIdentify, b.data(), static_cast<std::uint32_t>(b.size()));
-             block.SRB_Flags = aspi::SRB_DIR_OUT;
+             auto block = Block(tarnscsi::camera::kIdentify, b.data(), static_cast<std::uint32_t>(b.size()));
+             block.SRB_Flags = tarnscsi::aspi::SRB_DIR_OUT;
              return block;
          },
-         scsi::kInvalidFieldInCdb, std::nullopt},
+         tarnscsi::scsi::kInvalidFieldInCdb, std::nullopt},
         {"window id", [](Bytes& b) { return WindowWith(b, [](Bytes& l) { l[w::kWindowId] = 2; }); },
-         scsi::kInvalidFieldInParameterList, list(w::kWindowId)},
+         tarnscsi::scsi::kInvalidFieldInParameterList, list(w::kWindowId)},
         {"negative origin",
          [](Bytes& b) { return WindowWith(b, [](Bytes& l) { PutBE32(&l[w::kOriginY], 0xFFFFFFFF); }); },
-         scsi::kInvalidFieldInParameterList, list(w::kOriginY)},
-        {"past the right edge",
-         [](Bytes& b) { return WindowWith(b, [](Bytes& l) { PutBE32(&l[w::kOriginX], 1); }); },
-         scsi::kInvalidFieldInParameterList, list(w::kWidth)},
+         tarnscsi::scsi::kInvalidFieldInParameterList, list(w::kOriginY)},
+        {"past the right edge", [](Bytes& b) { return WindowWith(b, [](Bytes& l) { PutBE32(&l[w::kOriginX], 1); }); },
+         tarnscsi::scsi::kInvalidFieldInParameterList, list(w::kWidth)},
         {"binned odd height",
          [](Bytes& b) {
              return WindowWith(b, [](Bytes& l) {
@@ -126,52 +125,52 @@ TEST_F(SenseTest, RejectionsPointAtTheFieldInError) {
                  PutBE32(&l[w::kHeight], 511);
              });
          },
-         scsi::kInvalidFieldInParameterList, list(w::kHeight)},
+         tarnscsi::scsi::kInvalidFieldInParameterList, list(w::kHeight)},
         {"cooling signature", [](Bytes& b) { return CoolingWith(b, c::kSignature + 1, 0); },
-         scsi::kInvalidFieldInParameterList, list(static_cast<std::uint16_t>(c::kSignature + 1))},
+         tarnscsi::scsi::kInvalidFieldInParameterList, list(static_cast<std::uint16_t>(c::kSignature + 1))},
         {"scan of window 2",
          [](Bytes& b) {
              b.assign(1, 2);
-             return Block(camera::kStartScan, b.data(), 1);
+             return Block(tarnscsi::camera::kStartScan, b.data(), 1);
          },
-         scsi::kInvalidFieldInParameterList, list(0)},
+         tarnscsi::scsi::kInvalidFieldInParameterList, list(0)},
         {"scan before any window",
          [](Bytes& b) {
              b.assign(1, w::kWindowIdValue);
-             return Block(camera::kStartScan, b.data(), 1);
+             return Block(tarnscsi::camera::kStartScan, b.data(), 1);
          },
-         scsi::kCommandSequenceError, std::nullopt},
+         tarnscsi::scsi::kCommandSequenceError, std::nullopt},
     };
     for (const BadCommand& command : commands) {
         SCOPED_TRACE(command.name);
         Bytes buffer(w::kLength + c::kLength, 0);
         auto block = command.block(buffer);
-        EXPECT_EQ(Send(block), aspi::SS_ERR);
-        ExpectCheckCondition(block, scsi::SenseKey::kIllegalRequest, command.code);
+        EXPECT_EQ(Send(block), tarnscsi::aspi::SS_ERR);
+        ExpectCheckCondition(block, tarnscsi::scsi::SenseKey::kIllegalRequest, command.code);
         ExpectPointer(command.pointer);
     }
 }
 
 TEST_F(SenseTest, ReadPastTheImagePointsAtTheTransferLength) {
     Bytes window = WindowList({0, 0, 2, 2, false, 0});
-    ASSERT_TRUE(RunCommand(camera::kSetWindow, window));
+    ASSERT_TRUE(RunCommand(tarnscsi::camera::kSetWindow, window));
     Bytes id{w::kWindowIdValue};
-    ASSERT_TRUE(RunCommand(camera::kStartScan, id));
+    ASSERT_TRUE(RunCommand(tarnscsi::camera::kStartScan, id));
     Bytes buffer(16);
-    auto read = Block(camera::kReadImage, buffer.data(), 16);
-    read.CDBByte[camera::kReadLengthOffset + 1] = 16;  // the image has 8 bytes
+    auto read = Block(tarnscsi::camera::kReadImage, buffer.data(), 16);
+    read.CDBByte[tarnscsi::camera::kReadLengthOffset + 1] = 16;  // the image has 8 bytes
     Send(read);
-    ExpectCheckCondition(read, scsi::SenseKey::kIllegalRequest, scsi::kInvalidFieldInCdb);
+    ExpectCheckCondition(read, tarnscsi::scsi::SenseKey::kIllegalRequest, tarnscsi::scsi::kInvalidFieldInCdb);
     ExpectPointer(Pointer{true, 6, std::nullopt});
 }
 
 TEST_F(SenseTest, ALongerSenseAreaCarriesTheFieldPointerFlags) {
     Bytes buffer(64);
-    auto block = WithByte(camera::kIdentify, buffer, 1, 0x01);
+    auto block = WithByte(tarnscsi::camera::kIdentify, buffer, 1, 0x01);
     block.SRB_SenseLen = sizeof block.SenseArea;
     Send(block);
     EXPECT_EQ(block.SenseArea[kSpecific], kValid | kInCommand | kBitValid | 0);
 }
 
 }  // namespace
-}  // namespace simtest
+}  // namespace tarnscsi::simtest

@@ -7,15 +7,15 @@
 #include "common/big_endian.h"
 #include "sim_test_support.h"
 
-namespace simtest {
+namespace tarnscsi::simtest {
 namespace {
 
-namespace w = camera::window;
+namespace w = tarnscsi::camera::window;
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes GetWindow() {
     Bytes list(w::kLength, 0xEE);
-    EXPECT_TRUE(RunCommand(camera::kGetWindow, list));
+    EXPECT_TRUE(RunCommand(tarnscsi::camera::kGetWindow, list));
     return list;
 }
 
@@ -27,12 +27,11 @@ TEST_F(WindowTest, BeforeAnySetWindowReportsTheFullUnbinnedFrame) {
 }
 
 TEST_F(WindowTest, AcceptedWindowIsReportedBackWithAZeroHeader) {
-    for (const WindowFields fields : {WindowFields{1, 2, 100, 50, false, 1234},
-                                      WindowFields{766, 510, 2, 2, true, 0},
+    for (const WindowFields fields : {WindowFields{1, 2, 100, 50, false, 1234}, WindowFields{766, 510, 2, 2, true, 0},
                                       WindowFields{767, 511, 1, 1, false, 0xFFFFFFFF}}) {
         Bytes list = WindowList(fields);
         list[0] = 0x55;  // header bytes are the initiator's business
-        ASSERT_TRUE(RunCommand(camera::kSetWindow, list));
+        ASSERT_TRUE(RunCommand(tarnscsi::camera::kSetWindow, list));
         list[0] = 0;
         EXPECT_EQ(GetWindow(), list);
     }
@@ -52,7 +51,8 @@ TEST_F(WindowTest, EveryMalformedListEndsWithInvalidFieldInParameterList) {
         {"descriptor length", [](Bytes& l) { PutBE16(&l[w::kDescriptorLength], 69); }},
         {"window id", [](Bytes& l) { l[w::kWindowId] = 2; }},
         {"resolutions differ", [](Bytes& l) { PutBE16(&l[w::kYResolution], w::kResolutionBinned); }},
-        {"unknown resolution", [](Bytes& l) {
+        {"unknown resolution",
+         [](Bytes& l) {
              PutBE16(&l[w::kXResolution], 1000);
              PutBE16(&l[w::kYResolution], 1000);
          }},
@@ -68,16 +68,19 @@ TEST_F(WindowTest, EveryMalformedListEndsWithInvalidFieldInParameterList) {
         {"negative width", [](Bytes& l) { PutSigned(l, w::kWidth, -2); }},
         {"past right edge", [](Bytes& l) { PutSigned(l, w::kOriginX, 1); }},
         {"past bottom edge", [](Bytes& l) { PutSigned(l, w::kOriginY, 1); }},
-        {"sum overflows", [](Bytes& l) {
+        {"sum overflows",
+         [](Bytes& l) {
              PutSigned(l, w::kOriginX, 0x7FFFFFFF);
              PutSigned(l, w::kWidth, 2);
          }},
-        {"binned odd width", [](Bytes& l) {
+        {"binned odd width",
+         [](Bytes& l) {
              PutBE16(&l[w::kXResolution], w::kResolutionBinned);
              PutBE16(&l[w::kYResolution], w::kResolutionBinned);
              PutSigned(l, w::kWidth, 767);
          }},
-        {"binned odd height", [](Bytes& l) {
+        {"binned odd height",
+         [](Bytes& l) {
              PutBE16(&l[w::kXResolution], w::kResolutionBinned);
              PutBE16(&l[w::kYResolution], w::kResolutionBinned);
              PutSigned(l, w::kHeight, 511);
@@ -85,32 +88,32 @@ TEST_F(WindowTest, EveryMalformedListEndsWithInvalidFieldInParameterList) {
     };
     const Bytes current = WindowList({10, 10, 20, 20, false, 5});
     Bytes set = current;
-    ASSERT_TRUE(RunCommand(camera::kSetWindow, set));
+    ASSERT_TRUE(RunCommand(tarnscsi::camera::kSetWindow, set));
 
     for (const Rejection& rejection : rejections) {
         SCOPED_TRACE(rejection.name);
         Bytes list = WindowList({});
         rejection.spoil(list);
-        auto block = Block(camera::kSetWindow, list.data(), w::kLength);
-        EXPECT_EQ(Send(block), aspi::SS_ERR);
-        ExpectCheckCondition(block, scsi::SenseKey::kIllegalRequest,
-                             scsi::kInvalidFieldInParameterList);
+        auto block = Block(tarnscsi::camera::kSetWindow, list.data(), w::kLength);
+        EXPECT_EQ(Send(block), tarnscsi::aspi::SS_ERR);
+        ExpectCheckCondition(block, tarnscsi::scsi::SenseKey::kIllegalRequest,
+                             tarnscsi::scsi::kInvalidFieldInParameterList);
         EXPECT_EQ(GetWindow(), current) << "a rejected list must not change the window";
     }
 }
 
 TEST_F(WindowTest, CommandBytesOtherThanTheLengthMustBeExact) {
     Bytes list = WindowList({});
-    auto setWindow = Block(camera::kSetWindow, list.data(), w::kLength);
+    auto setWindow = Block(tarnscsi::camera::kSetWindow, list.data(), w::kLength);
     setWindow.CDBByte[8] = w::kLength - 1;
     Send(setWindow);
-    ExpectCheckCondition(setWindow, scsi::SenseKey::kIllegalRequest, scsi::kInvalidFieldInCdb);
+    ExpectCheckCondition(setWindow, tarnscsi::scsi::SenseKey::kIllegalRequest, tarnscsi::scsi::kInvalidFieldInCdb);
 
-    auto getWindow = Block(camera::kGetWindow, list.data(), w::kLength);
+    auto getWindow = Block(tarnscsi::camera::kGetWindow, list.data(), w::kLength);
     getWindow.CDBByte[2] = 1;
     Send(getWindow);
-    ExpectCheckCondition(getWindow, scsi::SenseKey::kIllegalRequest, scsi::kInvalidFieldInCdb);
+    ExpectCheckCondition(getWindow, tarnscsi::scsi::SenseKey::kIllegalRequest, tarnscsi::scsi::kInvalidFieldInCdb);
 }
 
 }  // namespace
-}  // namespace simtest
+}  // namespace tarnscsi::simtest

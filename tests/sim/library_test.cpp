@@ -45,12 +45,12 @@ TEST(LibraryTest, UnloadsAfterImmediateUseButStaysPinnedOnceItsWorkerRuns) {
     auto library = std::make_unique<DynamicLibrary>(SIM_LIBRARY_PATH);
     ASSERT_TRUE(library->IsLoaded()) << library->Error();
     EXPECT_EQ(library->Symbol<SupportFn>("GetASPI32SupportInfo")(), 0x0101u);
-    aspi::SRB_ExecSCSICmd block{};
-    block.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
+    tarnscsi::aspi::SRB_ExecSCSICmd block{};
+    block.SRB_Cmd = tarnscsi::aspi::SC_EXEC_SCSI_CMD;
     block.SRB_Target = SIM_DEFAULT_TARGET;
-    block.SRB_Flags = aspi::SRB_DIR_IN;
+    block.SRB_Flags = tarnscsi::aspi::SRB_DIR_IN;
     block.SRB_CDBLen = 6;
-    EXPECT_EQ(library->Symbol<SendFn>("SendASPI32Command")(&block), aspi::SS_COMP);
+    EXPECT_EQ(library->Symbol<SendFn>("SendASPI32Command")(&block), tarnscsi::aspi::SS_COMP);
     library.reset();
     EXPECT_FALSE(Mapped(SIM_LIBRARY_PATH));
 
@@ -59,9 +59,9 @@ TEST(LibraryTest, UnloadsAfterImmediateUseButStaysPinnedOnceItsWorkerRuns) {
     ASSERT_TRUE(library->IsLoaded()) << library->Error();
     library->Symbol<CompletionFn>("SimSetCompletion")(SIM_PENDING, 0);
     block.SRB_Status = 0;
-    EXPECT_EQ(library->Symbol<SendFn>("SendASPI32Command")(&block), aspi::SS_PENDING);
+    EXPECT_EQ(library->Symbol<SendFn>("SendASPI32Command")(&block), tarnscsi::aspi::SS_PENDING);
     library->Symbol<void (*)()>("SimReset")();
-    EXPECT_EQ(block.SRB_Status, aspi::SS_COMP);
+    EXPECT_EQ(block.SRB_Status, tarnscsi::aspi::SS_COMP);
     library.reset();
     EXPECT_TRUE(Mapped(SIM_LIBRARY_PATH));
 }

@@ -15,23 +15,23 @@
 
 namespace {
 
-using aspi_mgr::FaultKind;
-using aspi_mgr::ScsiOutcome;
+using tarnscsi::manager::FaultKind;
+using tarnscsi::manager::ScsiOutcome;
 
 constexpr std::uint8_t kInquiry = 0x12;
 constexpr std::uint8_t kTransferred = 5;
 
 // One adapter with one device at target 0 whose commands all succeed.
-class StandInBus : public aspi_mgr::Backend {
+class StandInBus : public tarnscsi::manager::Backend {
 public:
     std::uint8_t AdapterCount() override { return 1; }
     std::optional<std::uint8_t> DeviceType(std::uint8_t, std::uint8_t target, std::uint8_t) override {
         return target == 0 ? std::optional<std::uint8_t>(6) : std::nullopt;
     }
-    ScsiOutcome Execute(const aspi_mgr::ScsiCommand&) override {
+    ScsiOutcome Execute(const tarnscsi::manager::ScsiCommand&) override {
         ++executed;
         ScsiOutcome outcome;
-        outcome.srbStatus = aspi::SS_COMP;
+        outcome.srbStatus = tarnscsi::aspi::SS_COMP;
         outcome.transferred = kTransferred;
         return outcome;
     }
@@ -39,7 +39,7 @@ public:
 };
 
 // Writes down every call, and injects `fault` into every execute request.
-class RecordingHooks : public aspi_mgr::RequestHooks {
+class RecordingHooks : public tarnscsi::manager::RequestHooks {
 public:
     RequestId Arrived(const void* block) override {
         calls.push_back("arrived " + std::to_string(static_cast<const std::uint8_t*>(block)[0]));
@@ -61,14 +61,14 @@ public:
     RequestId last = 0;
 };
 
-aspi::SRB_ExecSCSICmd Inquiry(std::uint8_t adapter, std::uint8_t* buffer) {
-    aspi::SRB_ExecSCSICmd block{};
-    block.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
+tarnscsi::aspi::SRB_ExecSCSICmd Inquiry(std::uint8_t adapter, std::uint8_t* buffer) {
+    tarnscsi::aspi::SRB_ExecSCSICmd block{};
+    block.SRB_Cmd = tarnscsi::aspi::SC_EXEC_SCSI_CMD;
     block.SRB_HaId = adapter;
-    block.SRB_Flags = aspi::SRB_DIR_IN;
+    block.SRB_Flags = tarnscsi::aspi::SRB_DIR_IN;
     block.SRB_BufPointer = buffer;
     block.SRB_BufLen = 36;
-    block.SRB_SenseLen = aspi::SENSE_LEN;
+    block.SRB_SenseLen = tarnscsi::aspi::SENSE_LEN;
     block.SRB_CDBLen = 6;
     block.CDBByte[0] = kInquiry;
     block.CDBByte[4] = 36;
@@ -81,32 +81,43 @@ protected:
 
     StandInBus bus;
     RecordingHooks hooks;
-    aspi_mgr::AspiManager manager{bus, "TEST"};
+    tarnscsi::manager::AspiManager manager{bus, "TEST"};
     std::uint8_t data[36] = {};
 };
 
 TEST_F(HooksTest, EveryBlockArrivesReturnsAndFinishesAndOnlyBusRequestsAreOfferedFaults) {
-    aspi::SRB_GDEVBlock type{};
-    type.SRB_Cmd = aspi::SC_GET_DEV_TYPE;
-    EXPECT_EQ(manager.Send(&type), aspi::SS_COMP);
+    tarnscsi::aspi::SRB_GDEVBlock type{};
+    type.SRB_Cmd = tarnscsi::aspi::SC_GET_DEV_TYPE;
+    EXPECT_EQ(manager.Send(&type), tarnscsi::aspi::SS_COMP);
     auto good = Inquiry(0, data);
-    EXPECT_EQ(manager.Send(&good), aspi::SS_COMP);
+    EXPECT_EQ(manager.Send(&good), tarnscsi::aspi::SS_COMP);
     auto noAdapter = Inquiry(1, data);
-    EXPECT_EQ(manager.Send(&noAdapter), aspi::SS_INVALID_HA);
+    EXPECT_EQ(manager.Send(&noAdapter), tarnscsi::aspi::SS_INVALID_HA);
     auto noCdb = Inquiry(0, data);
     noCdb.SRB_CDBLen = 0;
-    EXPECT_EQ(manager.Send(&noCdb), aspi::SS_INVALID_SRB);
-    aspi::SRB_GDEVBlock unknown{};
+    EXPECT_EQ(manager.Send(&noCdb), tarnscsi::aspi::SS_INVALID_SRB);
+    tarnscsi::aspi::SRB_GDEVBlock unknown{};
     unknown.SRB_Cmd = 0x07;
-    EXPECT_EQ(manager.Send(&unknown), aspi::SS_INVALID_CMD);
-    EXPECT_EQ(manager.Send(nullptr), aspi::SS_INVALID_SRB);
+    EXPECT_EQ(manager.Send(&unknown), tarnscsi::aspi::SS_INVALID_CMD);
+    EXPECT_EQ(manager.Send(nullptr), tarnscsi::aspi::SS_INVALID_SRB);
 
     const std::vector<std::string> expected = {
-        "arrived 1",  "returned 1 1",     "finished 1 1 off bus",
-        "arrived 2",  "fault? 2 op 18",   "returned 2 1",         "finished 2 1 moved 5",
-        "arrived 2",  "returned 3 129",   "finished 3 129 off bus",
-        "arrived 2",  "returned 4 224",   "finished 4 224 off bus",
-        "arrived 7",  "returned 5 128",   "finished 5 128 off bus",
+        "arrived 1",
+        "returned 1 1",
+        "finished 1 1 off bus",
+        "arrived 2",
+        "fault? 2 op 18",
+        "returned 2 1",
+        "finished 2 1 moved 5",
+        "arrived 2",
+        "returned 3 129",
+        "finished 3 129 off bus",
+        "arrived 2",
+        "returned 4 224",
+        "finished 4 224 off bus",
+        "arrived 7",
+        "returned 5 128",
+        "finished 5 128 off bus",
     };
     EXPECT_EQ(hooks.calls, expected);
     EXPECT_EQ(bus.executed, 1);
@@ -115,22 +126,22 @@ TEST_F(HooksTest, EveryBlockArrivesReturnsAndFinishesAndOnlyBusRequestsAreOffere
 TEST_F(HooksTest, InjectedFaultsNeverReachTheDevice) {
     hooks.fault = FaultKind::kRefuse;
     auto refused = Inquiry(0, data);
-    EXPECT_EQ(manager.Send(&refused), aspi::SS_ERR);
-    EXPECT_EQ(refused.SRB_Status, aspi::SS_ERR);
+    EXPECT_EQ(manager.Send(&refused), tarnscsi::aspi::SS_ERR);
+    EXPECT_EQ(refused.SRB_Status, tarnscsi::aspi::SS_ERR);
 
     hooks.fault = FaultKind::kCheckCondition;
     auto checked = Inquiry(0, data);
-    EXPECT_EQ(manager.Send(&checked), aspi::SS_ERR);
-    EXPECT_EQ(checked.SRB_TargStat, aspi::STATUS_CHKCOND);
+    EXPECT_EQ(manager.Send(&checked), tarnscsi::aspi::SS_ERR);
+    EXPECT_EQ(checked.SRB_TargStat, tarnscsi::aspi::STATUS_CHKCOND);
     EXPECT_EQ(checked.SenseArea[2] & 0x0F, 0x0B) << "ABORTED COMMAND";
     EXPECT_EQ(bus.executed, 0);
     EXPECT_EQ(hooks.calls.back(), "finished 2 4 moved 0");
 }
 
 TEST_F(HooksTest, ThePendingPathReportsPendingFirstAndTheEndFromTheWorker) {
-    manager.SetCompletion(aspi_mgr::CompletionMode::kPending, std::chrono::microseconds{0});
+    manager.SetCompletion(tarnscsi::manager::CompletionMode::kPending, std::chrono::microseconds{0});
     auto block = Inquiry(0, data);
-    EXPECT_EQ(manager.Send(&block), aspi::SS_PENDING);
+    EXPECT_EQ(manager.Send(&block), tarnscsi::aspi::SS_PENDING);
     manager.WaitIdle();
     const std::vector<std::string> expected = {"arrived 2", "fault? 1 op 18", "returned 1 0", "finished 1 1 moved 5"};
     EXPECT_EQ(hooks.calls, expected);
@@ -138,10 +149,10 @@ TEST_F(HooksTest, ThePendingPathReportsPendingFirstAndTheEndFromTheWorker) {
 
 TEST(NoHooksTest, AManagerWithoutHooksCarriesRequestsOut) {
     StandInBus bus;
-    aspi_mgr::AspiManager manager{bus, "TEST"};
+    tarnscsi::manager::AspiManager manager{bus, "TEST"};
     std::uint8_t data[36] = {};
     auto block = Inquiry(0, data);
-    EXPECT_EQ(manager.Send(&block), aspi::SS_COMP);
+    EXPECT_EQ(manager.Send(&block), tarnscsi::aspi::SS_COMP);
     EXPECT_EQ(bus.executed, 1);
 }
 
@@ -171,8 +182,8 @@ bool DestroyedAtExit() {
     if (child == 0) {
         close(fds[0]);
         gDestroyedPipe = fds[1];
-        State& first = aspi_mgr::PinnedSingleton<State>::Instance();
-        const bool same = &first == &aspi_mgr::PinnedSingleton<State>::Instance();
+        State& first = tarnscsi::manager::PinnedSingleton<State>::Instance();
+        const bool same = &first == &tarnscsi::manager::PinnedSingleton<State>::Instance();
         std::exit(same ? 0 : 1);  // runs the destructors of statics
     }
     close(fds[1]);

@@ -6,7 +6,7 @@
 #include "manager/aspi_entry.h"
 #include "module_support.h"
 
-namespace simmodule {
+namespace tarnscsi::simmodule {
 namespace {
 
 constexpr std::uint32_t kAdapterCountMask = 0xFF;
@@ -45,7 +45,8 @@ TEST_F(ModuleConfigTest, TheModuleFindsTheCameraWhereTheTextPutsIt) {
 
 TEST_F(ModuleConfigTest, BadItemsAreReportedOnceEachAndTheRestApplies) {
     testing::internal::CaptureStderr();
-    const int ignored = SimConfigure("frobnicate=1,time-scale=-1, camera=3:1 ,ambient=hot,ambient=25,fault=read:0:1:refuse");
+    const int ignored =
+        SimConfigure("frobnicate=1,time-scale=-1, camera=3:1 ,ambient=hot,ambient=25,fault=read:0:1:refuse");
     const std::string messages = testing::internal::GetCapturedStderr();
     EXPECT_EQ(ignored, 4);
     for (const char* item : {"frobnicate=1", "time-scale=-1", "camera", "ambient=hot"}) {
@@ -61,4 +62,4 @@ TEST_F(ModuleConfigTest, BadItemsAreReportedOnceEachAndTheRestApplies) {
 }
 
 }  // namespace
-}  // namespace simmodule
+}  // namespace tarnscsi::simmodule

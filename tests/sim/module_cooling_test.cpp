@@ -5,13 +5,13 @@
 
 #include "module_support.h"
 
-namespace simmodule {
+namespace tarnscsi::simmodule {
 namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::int32_t kAmbient = 200;        // tenths of a degree
-constexpr std::int32_t kCoolerReach = 400;    // below ambient
+constexpr std::int32_t kAmbient = 200;      // tenths of a degree
+constexpr std::int32_t kCoolerReach = 400;  // below ambient
 constexpr std::int32_t kFullDrive = 255;
 
 struct Reading {
@@ -61,8 +61,8 @@ TEST_F(ModuleCoolingTest, PullsDownToAReachableSetpointAndSettlesThere) {
     ASSERT_GT(readings.size(), 30u);
     EXPECT_LT(readings.size(), 40u);
     for (std::size_t second = 0; second <= 29; ++second) {
-        EXPECT_EQ(readings[second].temperature, kAmbient - 10 * static_cast<std::int32_t>(second)) << "after "
-                                                                                                   << second << " s";
+        EXPECT_EQ(readings[second].temperature, kAmbient - 10 * static_cast<std::int32_t>(second))
+            << "after " << second << " s";
     }
 
     std::int32_t strongest = 0;
@@ -123,4 +123,4 @@ TEST_F(ModuleCoolingTest, AmbientAndCoolerLimitsSetWhereTheSensorCanGo) {
 }
 
 }  // namespace
-}  // namespace simmodule
+}  // namespace tarnscsi::simmodule

@@ -6,7 +6,7 @@
 
 #include "module_support.h"
 
-namespace simmodule {
+namespace tarnscsi::simmodule {
 namespace {
 
 constexpr std::int32_t kMinute = 60000;
@@ -86,8 +86,8 @@ TEST_F(ModuleImageTest, ABinnedImageIsTheTwoByTwoSumOfTheUnbinnedOne) {
             for (int x = 0; x < binned.width; ++x) {
                 const int left = shot.originX + 2 * x;
                 const int top = shot.originY + 2 * y;
-                const std::uint16_t four[] = {full.At(left, top), full.At(left + 1, top),
-                                              full.At(left, top + 1), full.At(left + 1, top + 1)};
+                const std::uint16_t four[] = {full.At(left, top), full.At(left + 1, top), full.At(left, top + 1),
+                                              full.At(left + 1, top + 1)};
                 const std::uint32_t sum = std::uint32_t{four[0]} + four[1] + four[2] + four[3];
                 wrong += binned.At(x, y) != std::min<std::uint32_t>(sum, kSaturated);
                 heldAtTop += sum > kSaturated && *std::max_element(four, four + 4) < kSaturated;
@@ -128,4 +128,4 @@ TEST_F(ModuleImageTest, TheSameSeedGivesTheSameImageAndTheNoiseChangesFromFrameT
 }
 
 }  // namespace
-}  // namespace simmodule
+}  // namespace tarnscsi::simmodule

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace simmodule {
+namespace tarnscsi::simmodule {
 namespace {
 
 constexpr int kBytesPerPixel = 2;
@@ -30,8 +30,7 @@ std::int32_t ReadyAfter(std::chrono::microseconds advance) {
 
 Frame TakeFrame(const Shot& shot) {
     Frame frame;
-    if (Expose(shot.milliseconds, 0, shot.binned ? 1 : 0, shot.width, shot.height, shot.originX,
-               shot.originY) != 1) {
+    if (Expose(shot.milliseconds, 0, shot.binned ? 1 : 0, shot.width, shot.height, shot.originX, shot.originY) != 1) {
         ADD_FAILURE() << "exposure refused";
         return frame;
     }
@@ -71,10 +70,9 @@ double Median(const std::vector<std::uint16_t>& values) {
 double RobustSigma(const std::vector<std::uint16_t>& values) {
     const double median = Median(values);
     std::vector<std::uint16_t> deviations(values.size());
-    std::transform(values.begin(), values.end(), deviations.begin(), [median](std::uint16_t v) {
-        return static_cast<std::uint16_t>(std::abs(v - median));
-    });
+    std::transform(values.begin(), values.end(), deviations.begin(),
+                   [median](std::uint16_t v) { return static_cast<std::uint16_t>(std::abs(v - median)); });
     return kMadToSigma * Median(deviations);
 }
 
-}  // namespace simmodule
+}  // namespace tarnscsi::simmodule

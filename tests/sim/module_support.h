@@ -12,7 +12,7 @@
 #include <tarnscsi/tarnscsi.h>
 #include "sim_control.h"
 
-namespace simmodule {
+namespace tarnscsi::simmodule {
 
 inline constexpr int kSensorWidth = 768;
 inline constexpr int kSensorHeight = 512;
@@ -58,4 +58,4 @@ double Median(const std::vector<std::uint16_t>& values);
 // Noise estimated from the median absolute deviation, blind to stars.
 double RobustSigma(const std::vector<std::uint16_t>& values);
 
-}  // namespace simmodule
+}  // namespace tarnscsi::simmodule

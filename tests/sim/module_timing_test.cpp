@@ -6,7 +6,7 @@
 
 #include "module_support.h"
 
-namespace simmodule {
+namespace tarnscsi::simmodule {
 namespace {
 
 using namespace std::chrono_literals;
@@ -89,4 +89,4 @@ TEST_F(ModuleTimingTest, ANewExposureAbandonsTheOneInProgress) {
 }
 
 }  // namespace
-}  // namespace simmodule
+}  // namespace tarnscsi::simmodule

@@ -6,7 +6,7 @@
 #include "sim/sim_config.h"
 #include "sim/sim_control.h"
 
-namespace sim {
+namespace tarnscsi::sim {
 namespace {
 
 TEST(SimConfigTest, EveryKeyTakesItsDocumentedForms) {
@@ -52,19 +52,37 @@ TEST(SimConfigTest, EveryKeyTakesItsDocumentedForms) {
 
 TEST(SimConfigTest, EachBadItemIsOneProblemNamingItAndChangesNothing) {
     const char* const bad[] = {
-        "seed",                       // no value
-        "colour=red",                 // unknown key
-        "seed=-1",      "seed=12x",      "seed=18446744073709551616",
-        "time-scale=-0.5", "time-scale=nan", "time-scale=",
-        "ambient=99",   "ambient=warm",
-        "cooler-difference=0", "cooler-rate=1000",
+        "seed",        // no value
+        "colour=red",  // unknown key
+        "seed=-1",
+        "seed=12x",
+        "seed=18446744073709551616",
+        "time-scale=-0.5",
+        "time-scale=nan",
+        "time-scale=",
+        "ambient=99",
+        "ambient=warm",
+        "cooler-difference=0",
+        "cooler-rate=1000",
         "image=galaxy",
-        "adapters=256", "adapters=two",
-        "camera=0",     "camera=0:16",   "camera=0:1:8",  "camera=0:1:0:0",
-        "device=0:1",   "device=0:1:34", "device=0:1:toaster", "device=0:1:disk:name longer than 16",
-        "fault=read:0:1",  "fault=write:0:1:check", "fault=read:x:1:check", "fault=read:0:1:explode",
+        "adapters=256",
+        "adapters=two",
+        "camera=0",
+        "camera=0:16",
+        "camera=0:1:8",
+        "camera=0:1:0:0",
+        "device=0:1",
+        "device=0:1:34",
+        "device=0:1:toaster",
+        "device=0:1:disk:name longer than 16",
+        "fault=read:0:1",
+        "fault=write:0:1:check",
+        "fault=read:x:1:check",
+        "fault=read:0:1:explode",
         "fault=256:0:1:check",
-        "completion=later", "completion=pending:-3", "completion=immediate:5",
+        "completion=later",
+        "completion=pending:-3",
+        "completion=immediate:5",
     };
     for (const char* item : bad) {
         const ParsedConfig parsed = ParseSimConfig(std::string("seed=3,") + item + ",image=sky");
@@ -102,4 +120,4 @@ TEST(SimConfigTest, DevicesOnAdaptersTheBusDoesNotHaveAreDropped) {
 }
 
 }  // namespace
-}  // namespace sim
+}  // namespace tarnscsi::sim

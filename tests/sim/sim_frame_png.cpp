@@ -99,8 +99,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the camera refused the exposure\n");
         return EXIT_FAILURE;
     }
-    while (Ready() != 1) {
-    }
+    while (Ready() != 1) {}
     std::vector<std::uint8_t> bytes(std::size_t{kWidth} * kHeight * 2);
     if (Download(bytes.data()) != 1) {
         std::fprintf(stderr, "download failed\n");

@@ -6,46 +6,45 @@
 #include "camera/window_layout.h"
 #include "common/big_endian.h"
 
-namespace simtest {
+namespace tarnscsi::simtest {
 
-aspi::SRB_ExecSCSICmd Block(const camera::CommandSpec& command, std::uint8_t* buffer,
-                            std::uint32_t bufferLength) {
-    aspi::SRB_ExecSCSICmd block{};
-    block.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
+tarnscsi::aspi::SRB_ExecSCSICmd Block(const tarnscsi::camera::CommandSpec& command, std::uint8_t* buffer,
+                                      std::uint32_t bufferLength) {
+    tarnscsi::aspi::SRB_ExecSCSICmd block{};
+    block.SRB_Cmd = tarnscsi::aspi::SC_EXEC_SCSI_CMD;
     block.SRB_HaId = SIM_DEFAULT_ADAPTER;
     block.SRB_Target = SIM_DEFAULT_TARGET;
     block.SRB_Flags = command.direction;
     block.SRB_BufPointer = buffer;
     block.SRB_BufLen = bufferLength;
-    block.SRB_SenseLen = aspi::SENSE_LEN;
+    block.SRB_SenseLen = tarnscsi::aspi::SENSE_LEN;
     block.SRB_CDBLen = command.cdbLength;
     std::copy(command.cdb.begin(), command.cdb.end(), block.CDBByte);
     return block;
 }
 
-std::uint32_t Send(aspi::SRB_ExecSCSICmd& block) { return SendASPI32Command(&block); }
+std::uint32_t Send(tarnscsi::aspi::SRB_ExecSCSICmd& block) { return SendASPI32Command(&block); }
 
-bool RunCommand(const camera::CommandSpec& command, std::vector<std::uint8_t>& data) {
-    auto block = Block(command, data.empty() ? nullptr : data.data(),
-                       static_cast<std::uint32_t>(data.size()));
+bool RunCommand(const tarnscsi::camera::CommandSpec& command, std::vector<std::uint8_t>& data) {
+    auto block = Block(command, data.empty() ? nullptr : data.data(), static_cast<std::uint32_t>(data.size()));
     Send(block);
-    return block.SRB_Status == aspi::SS_COMP;
+    return block.SRB_Status == tarnscsi::aspi::SS_COMP;
 }
 
-void ExpectCheckCondition(const aspi::SRB_ExecSCSICmd& block, scsi::SenseKey key,
-                          scsi::AdditionalSense code) {
-    EXPECT_EQ(block.SRB_Status, aspi::SS_ERR);
-    EXPECT_EQ(block.SRB_HaStat, aspi::HASTAT_OK);
-    EXPECT_EQ(block.SRB_TargStat, aspi::STATUS_CHKCOND);
-    EXPECT_EQ(block.SenseArea[scsi::kSenseResponseOffset], scsi::kSenseResponseCurrent);
-    EXPECT_EQ(block.SenseArea[scsi::kSenseKeyOffset], static_cast<std::uint8_t>(key));
-    EXPECT_EQ(block.SenseArea[scsi::kSenseAdditionalLengthOffset], scsi::kSenseAdditionalLength);
-    EXPECT_EQ(block.SenseArea[scsi::kSenseAscOffset], code.asc);
-    EXPECT_EQ(block.SenseArea[scsi::kSenseAscqOffset], code.ascq);
+void ExpectCheckCondition(const tarnscsi::aspi::SRB_ExecSCSICmd& block, tarnscsi::scsi::SenseKey key,
+                          tarnscsi::scsi::AdditionalSense code) {
+    EXPECT_EQ(block.SRB_Status, tarnscsi::aspi::SS_ERR);
+    EXPECT_EQ(block.SRB_HaStat, tarnscsi::aspi::HASTAT_OK);
+    EXPECT_EQ(block.SRB_TargStat, tarnscsi::aspi::STATUS_CHKCOND);
+    EXPECT_EQ(block.SenseArea[tarnscsi::scsi::kSenseResponseOffset], tarnscsi::scsi::kSenseResponseCurrent);
+    EXPECT_EQ(block.SenseArea[tarnscsi::scsi::kSenseKeyOffset], static_cast<std::uint8_t>(key));
+    EXPECT_EQ(block.SenseArea[tarnscsi::scsi::kSenseAdditionalLengthOffset], tarnscsi::scsi::kSenseAdditionalLength);
+    EXPECT_EQ(block.SenseArea[tarnscsi::scsi::kSenseAscOffset], code.asc);
+    EXPECT_EQ(block.SenseArea[tarnscsi::scsi::kSenseAscqOffset], code.ascq);
 }
 
 std::vector<std::uint8_t> WindowList(const WindowFields& f) {
-    namespace w = camera::window;
+    namespace w = tarnscsi::camera::window;
     std::vector<std::uint8_t> list(w::kLength, 0);
     PutBE16(&list[w::kDescriptorLength], w::kDescriptorLengthValue);
     list[w::kWindowId] = w::kWindowIdValue;
@@ -65,7 +64,7 @@ std::vector<std::uint8_t> WindowList(const WindowFields& f) {
 }
 
 std::vector<std::uint8_t> CoolingList(std::int16_t setpoint) {
-    namespace c = camera::cooling;
+    namespace c = tarnscsi::camera::cooling;
     std::vector<std::uint8_t> list(c::kLength, 0);
     list[c::kPageCode] = c::kPageCodeValue;
     list[c::kPageLength] = c::kPageLengthValue;
@@ -75,4 +74,4 @@ std::vector<std::uint8_t> CoolingList(std::int16_t setpoint) {
     return list;
 }
 
-}  // namespace simtest
+}  // namespace tarnscsi::simtest

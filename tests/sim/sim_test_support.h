@@ -13,7 +13,7 @@
 #include "sim/sim_control.h"
 #include "transport/aspi.h"
 
-namespace simtest {
+namespace tarnscsi::simtest {
 
 // Every test starts and ends on the default bus.
 class SimTest : public ::testing::Test {
@@ -24,18 +24,18 @@ protected:
 
 // An execute block for `command` to the default camera, with the direction,
 // lengths and bytes of the module's command table and sense length 14.
-aspi::SRB_ExecSCSICmd Block(const camera::CommandSpec& command, std::uint8_t* buffer,
-                            std::uint32_t bufferLength);
+tarnscsi::aspi::SRB_ExecSCSICmd Block(const tarnscsi::camera::CommandSpec& command, std::uint8_t* buffer,
+                                      std::uint32_t bufferLength);
 
 // Sends the block; returns what SendASPI32Command returned.
-std::uint32_t Send(aspi::SRB_ExecSCSICmd& block);
+std::uint32_t Send(tarnscsi::aspi::SRB_ExecSCSICmd& block);
 
 // Sends `command` with `data` as its buffer (sized to the data); true on SS_COMP.
-bool RunCommand(const camera::CommandSpec& command, std::vector<std::uint8_t>& data);
+bool RunCommand(const tarnscsi::camera::CommandSpec& command, std::vector<std::uint8_t>& data);
 
 // Expects CHECK CONDITION with this sense key and code.
-void ExpectCheckCondition(const aspi::SRB_ExecSCSICmd& block, scsi::SenseKey key,
-                          scsi::AdditionalSense code);
+void ExpectCheckCondition(const tarnscsi::aspi::SRB_ExecSCSICmd& block, tarnscsi::scsi::SenseKey key,
+                          tarnscsi::scsi::AdditionalSense code);
 
 // A window list the camera accepts, built field by field.
 struct WindowFields {
@@ -51,4 +51,4 @@ std::vector<std::uint8_t> WindowList(const WindowFields& fields);
 // A cooling list as the module writes it.
 std::vector<std::uint8_t> CoolingList(std::int16_t setpoint);
 
-}  // namespace simtest
+}  // namespace tarnscsi::simtest

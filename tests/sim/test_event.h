@@ -14,7 +14,7 @@
 #include <cstdint>
 #endif
 
-namespace simtest {
+namespace tarnscsi::simtest {
 
 class TestEvent {
 public:
@@ -61,4 +61,4 @@ private:
     TestEvent& operator=(const TestEvent&) = delete;
 };
 
-}  // namespace simtest
+}  // namespace tarnscsi::simtest

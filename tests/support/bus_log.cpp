@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace testing_support {
+namespace tarnscsi::testing_support {
 
 std::vector<SimRequest> AllRequests() {
     std::vector<SimRequest> requests(SimLogCount());
@@ -46,4 +46,4 @@ std::vector<std::uint8_t> InquiryData(std::uint8_t type, const std::string& prod
     return data;
 }
 
-}  // namespace testing_support
+}  // namespace tarnscsi::testing_support

@@ -7,7 +7,7 @@
 
 #include "sim_control.h"
 
-namespace testing_support {
+namespace tarnscsi::testing_support {
 
 // Every request logged since the last SimLogClear.
 std::vector<SimRequest> AllRequests();
@@ -24,4 +24,4 @@ std::vector<std::uint8_t> DataOut(const SimRequest& request);
 // A standard INQUIRY answer for a device of `type` with this product field.
 std::vector<std::uint8_t> InquiryData(std::uint8_t type, const std::string& product);
 
-}  // namespace testing_support
+}  // namespace tarnscsi::testing_support

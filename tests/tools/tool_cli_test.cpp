@@ -15,7 +15,7 @@
 #include "support/fits_reader.h"
 #include "support/tool_process.h"
 
-using namespace tool_test;
+using namespace tarnscsi::tool_test;
 namespace fs = std::filesystem;
 
 namespace {
@@ -209,8 +209,8 @@ TEST_F(ToolTest, FullFrameFitsHoldsTheCameraBytesAndTheKeywords) {
 
 TEST_F(ToolTest, BinnedSubframeIsSizedAndLabelledInBinnedPixels) {
     // 201 wide binned: the camera bins whole cells, 200 -> 100 pixels.
-    const ProcessResult run = Tool({"expose", "0", "-o", "sub.fits", "--bin", "2", "--x", "100", "--y", "50",
-                                    "--width", "201", "--height", "100", "-q"});
+    const ProcessResult run = Tool({"expose", "0", "-o", "sub.fits", "--bin", "2", "--x", "100", "--y", "50", "--width",
+                                    "201", "--height", "100", "-q"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "");
     const FitsContents fits = ReadFits(At("sub.fits"));
@@ -346,20 +346,27 @@ TEST_F(ToolTest, CameraFailuresNameTheCommandAndWhatTheCameraSaid) {
         std::string said;
     };
     const std::vector<Failure> cases = {
-        {"fault=set-window:0:1:check", {"expose", "0", "-o", "a.fits"},
+        {"fault=set-window:0:1:check",
+         {"expose", "0", "-o", "a.fits"},
          "the camera refused the exposure of frame 1 (768 x 512 at (0, 0), 0 ms): SET WINDOW: CHECK CONDITION"},
-        {"fault=get-window:0:1:check", {"expose", "0", "-o", "a.fits"},
+        {"fault=get-window:0:1:check",
+         {"expose", "0", "-o", "a.fits"},
          "download of frame 1 failed: the camera did not report its window: GET WINDOW: CHECK CONDITION"},
-        {"fault=mode-select:0:1:check", {"cool", "-5"},
+        {"fault=mode-select:0:1:check",
+         {"cool", "-5"},
          "the camera did not accept the setpoint -5.0 C: MODE SELECT(6): CHECK CONDITION"},
-        {"fault=mode-select:0:1:check", {"expose", "0", "-o", "a.fits", "--set-temp", "-5"},
+        {"fault=mode-select:0:1:check",
+         {"expose", "0", "-o", "a.fits", "--set-temp", "-5"},
          "the camera did not accept the setpoint -5.0 C: MODE SELECT(6): CHECK CONDITION"},
-        {"fault=mode-sense:0:10:check", {"cool", "-5", "--wait", "--timeout", "10"},
+        {"fault=mode-sense:0:10:check",
+         {"cool", "-5", "--wait", "--timeout", "10"},
          "the camera stopped reporting its temperature: MODE SENSE(6): CHECK CONDITION"},
-        {"fault=mode-sense:0:1:check", {"status"},
+        {"fault=mode-sense:0:1:check",
+         {"status"},
          "the camera did not report its temperature: MODE SENSE(6): CHECK CONDITION"},
         // A refused SCAN is not reported as a failed image read.
-        {"fault=scan:0:1:check", {"expose", "0", "-o", "a.fits"},
+        {"fault=scan:0:1:check",
+         {"expose", "0", "-o", "a.fits"},
          "the exposure of frame 1 did not start: SCAN: CHECK CONDITION"},
     };
     for (const Failure& failure : cases) {
@@ -367,7 +374,7 @@ TEST_F(ToolTest, CameraFailuresNameTheCommandAndWhatTheCameraSaid) {
         const ProcessResult run = Tool(failure.args);
         EXPECT_EQ(run.exitCode, kFailure) << failure.fault << "\n" << run.err;
         EXPECT_NE(run.err.find("tarnscsi: error: " + failure.said), std::string::npos) << failure.fault << "\n"
-                                                                                      << run.err;
+                                                                                       << run.err;
         EXPECT_NE(run.err.find("sense ABORTED COMMAND"), std::string::npos) << run.err;
         EXPECT_NE(run.err.find("; try again"), std::string::npos) << "no advice: " << run.err;
         EXPECT_TRUE(dir.Entries().empty()) << failure.fault;

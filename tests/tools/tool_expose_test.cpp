@@ -18,7 +18,7 @@
 #include "support/tool_process.h"
 
 using namespace tarnscsi::tool;
-using tool_test::TempFolder;
+using tarnscsi::tool_test::TempFolder;
 
 namespace {
 
@@ -119,9 +119,8 @@ TEST_F(ExposeCommandTest, RefusedScanFailsTheFrameWithTheScansAnswer) {
         FAIL() << "an exposure that never started must fail the command";
     } catch (const ToolError& e) {
         const std::string message = e.what();
-        EXPECT_EQ(message.rfind("the exposure of frame 1 did not start: SCAN: CHECK CONDITION, sense ABORTED COMMAND",
-                                0),
-                  0u)
+        EXPECT_EQ(
+            message.rfind("the exposure of frame 1 did not start: SCAN: CHECK CONDITION, sense ABORTED COMMAND", 0), 0u)
             << message;
     }
     EXPECT_EQ(recorder.saved, 0);
@@ -142,7 +141,7 @@ TEST_F(ExposeCommandTest, ScanThatFailedButDeliveredAnImageIsAWarning) {
     ASSERT_EQ(recorder.warnings.size(), 1u);
     EXPECT_NE(recorder.warnings[0].find("SCAN of frame 1 did not complete (SCAN: CHECK CONDITION"), std::string::npos)
         << recorder.warnings[0];
-    const auto fits = tool_test::ReadFits(dir.Path() / "frame.fits");
+    const auto fits = tarnscsi::tool_test::ReadFits(dir.Path() / "frame.fits");
     ASSERT_EQ(fits.pixels.size(), 64u);
     EXPECT_EQ(fits.pixels[0], 0x0001);  // most significant byte first
     EXPECT_EQ(fits.pixels[63], 0x7E7F);
@@ -155,15 +154,15 @@ TEST_F(ExposeCommandTest, FitsOriginIsTheOneSentEvenWhenTheCameraReportsAnother)
     tarnscsi::ExposureSettings reported = request.window;
     reported.originX = 0;
     reported.originY = 0;
-    std::vector<std::uint8_t> list(camera::window::kLength);
-    camera::EncodeWindow(reported, list.data());
+    std::vector<std::uint8_t> list(tarnscsi::camera::window::kLength);
+    tarnscsi::camera::EncodeWindow(reported, list.data());
     SimScriptReply(kGetWindow, list.data(), static_cast<std::uint32_t>(list.size()), 1);
     Recorder recorder;
     RunExpose(request, recorder);
     ASSERT_EQ(recorder.warnings.size(), 1u);
     EXPECT_NE(recorder.warnings[0].find("the camera reports 8 x 8 at (0, 0)"), std::string::npos)
         << recorder.warnings[0];
-    const auto fits = tool_test::ReadFits(dir.Path() / "frame.fits");
+    const auto fits = tarnscsi::tool_test::ReadFits(dir.Path() / "frame.fits");
     EXPECT_EQ(fits.Number("XORGSUBF"), 100.0);
     EXPECT_EQ(fits.Number("YORGSUBF"), 60.0);
 }

@@ -15,8 +15,8 @@
 #include "timestamp.h"
 
 using namespace tarnscsi::tool;
-using tool_test::ReadFits;
-using tool_test::TempFolder;
+using tarnscsi::tool_test::ReadFits;
+using tarnscsi::tool_test::TempFolder;
 
 namespace {
 

@@ -20,8 +20,8 @@ constexpr int kLoads = 3;
 constexpr std::int32_t kNoReading = std::numeric_limits<std::int32_t>::min();
 
 // The exports in ordinal order (1 to 7).
-constexpr std::array<const char*, 7> kExports = {"Connect", "Disconnect", "Download", "Expose",
-                                                 "GetCoolingInfo", "Ready", "SetTemperature"};
+constexpr std::array<const char*, 7> kExports = {"Connect",        "Disconnect", "Download",      "Expose",
+                                                 "GetCoolingInfo", "Ready",      "SetTemperature"};
 
 using ConnectFn = std::int32_t(__cdecl*)(const char**);
 using DisconnectFn = void(__cdecl*)();

@@ -59,19 +59,19 @@ TEST(WineBuiltinManager, ConnectFindsNoCameraAndEveryExportRefuses) {
 TEST(WineBuiltinManager, RequestsItRefusesFailWithoutAWait) {
     tarnscsi::AspiTransport transport;
     ASSERT_TRUE(transport.IsValid()) << transport.ErrorText();
-    const aspi::DWORD support = transport.GetSupportInfo();
+    const tarnscsi::aspi::DWORD support = transport.GetSupportInfo();
     RecordProperty("SupportWord", static_cast<int>(support));
     if ((support & kAdapterCountMask) != 0) {
         GTEST_SKIP() << "this machine has SCSI adapters";
     }
 
-    aspi::SRB_GDEVBlock query{};
-    query.SRB_Cmd = aspi::SC_GET_DEV_TYPE;
-    EXPECT_NE(transport.SendRequest(&query), aspi::SS_COMP);
+    tarnscsi::aspi::SRB_GDEVBlock query{};
+    query.SRB_Cmd = tarnscsi::aspi::SC_GET_DEV_TYPE;
+    EXPECT_NE(transport.SendRequest(&query), tarnscsi::aspi::SS_COMP);
 
-    const camera::CommandSpec& inquiry = camera::kIdentify;
+    const tarnscsi::camera::CommandSpec& inquiry = tarnscsi::camera::kIdentify;
     std::vector<std::uint8_t> answer(inquiry.dataLength);
-    aspi::SRB_ExecSCSICmd block{};
+    tarnscsi::aspi::SRB_ExecSCSICmd block{};
     block.SRB_Flags = inquiry.direction;
     block.SRB_BufLen = inquiry.dataLength;
     block.SRB_BufPointer = answer.data();

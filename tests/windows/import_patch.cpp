@@ -21,8 +21,7 @@ void** FindSlot(HMODULE module, const char* dll, const char* function) {
     const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     if (imports.VirtualAddress == 0) return nullptr;
 
-    for (auto* entry = At<const IMAGE_IMPORT_DESCRIPTOR>(module, imports.VirtualAddress); entry->Name != 0;
-         ++entry) {
+    for (auto* entry = At<const IMAGE_IMPORT_DESCRIPTOR>(module, imports.VirtualAddress); entry->Name != 0; ++entry) {
         if (lstrcmpiA(At<const char>(module, entry->Name), dll) != 0) continue;
         // The lookup table names the functions; the address table beside it
         // holds where each one was bound.

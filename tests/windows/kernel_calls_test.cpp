@@ -11,7 +11,7 @@
 #include "import_patch.h"
 #include "support/module_fixture.h"
 
-using namespace testing_support;
+using namespace tarnscsi::testing_support;
 using win32_test::Address;
 using win32_test::ImportPatch;
 

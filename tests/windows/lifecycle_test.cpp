@@ -55,10 +55,10 @@ protected:
         openEvents.clear();
         eventsMade = 0;
         HMODULE module = GetModuleHandleA("TARNSCSI.dll");
-        create_ = std::make_unique<ImportPatch>(module, kKernel, "CreateEventA",
-                                                win32_test::Address(&RecordingCreateEventA));
-        close_ = std::make_unique<ImportPatch>(module, kKernel, "CloseHandle",
-                                               win32_test::Address(&RecordingCloseHandle));
+        create_ =
+            std::make_unique<ImportPatch>(module, kKernel, "CreateEventA", win32_test::Address(&RecordingCreateEventA));
+        close_ =
+            std::make_unique<ImportPatch>(module, kKernel, "CloseHandle", win32_test::Address(&RecordingCloseHandle));
         ASSERT_TRUE(create_->Applied() && close_->Applied());
         realCreateEvent = create_->Original<CreateEventFn>();
         realCloseHandle = close_->Original<CloseHandleFn>();

@@ -23,7 +23,6 @@ public:
     }
 };
 
-[[maybe_unused]] ::testing::Environment* const registered =
-    ::testing::AddGlobalTestEnvironment(new OurManagerIsLoaded);
+[[maybe_unused]] ::testing::Environment* const registered = ::testing::AddGlobalTestEnvironment(new OurManagerIsLoaded);
 
 }  // namespace

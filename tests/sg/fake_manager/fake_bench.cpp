@@ -8,7 +8,7 @@
 #include "sim/sim_settings.h"
 #include "support/fake_sysfs.h"
 
-namespace sg_fake {
+namespace tarnscsi::sg_fake {
 namespace {
 
 constexpr std::uint8_t kDiskType = 0;
@@ -39,8 +39,8 @@ std::vector<std::uint8_t> Inquiry(std::uint8_t type, const std::string& vendor, 
 }
 
 // Destroyed at exit, which removes its folder.
-sg_test::FakeSysfs& Sysfs() {
-    static sg_test::FakeSysfs sysfs;
+tarnscsi::sg_test::FakeSysfs& Sysfs() {
+    static tarnscsi::sg_test::FakeSysfs sysfs;
     return sysfs;
 }
 
@@ -48,14 +48,14 @@ sg_test::FakeSysfs& Sysfs() {
 
 Bench::Bench(const std::filesystem::path& sysfsRoot) : system(sysfsRoot) {
     ResetSimulatedBus(bus);
-    system.Attach("/dev/sg0", sg_test::BusHandler(bus, 0, kSimDiskTarget, 0));
+    system.Attach("/dev/sg0", tarnscsi::sg_test::BusHandler(bus, 0, kSimDiskTarget, 0));
     system.RefuseOpen("/dev/sg1", EACCES);
-    system.Attach("/dev/sg2", sg_test::BusHandler(bus, 0, kSimCameraTarget, 0));
-    system.Attach("/dev/sg3", sg_test::BusHandler(bus, 0, kSimTapeTarget, 0));
+    system.Attach("/dev/sg2", tarnscsi::sg_test::BusHandler(bus, 0, kSimCameraTarget, 0));
+    system.Attach("/dev/sg3", tarnscsi::sg_test::BusHandler(bus, 0, kSimTapeTarget, 0));
 }
 
-void ResetSimulatedBus(sim::SimBus& bus) {
-    bus.Reset(sim::TestBaselineSettings());
+void ResetSimulatedBus(tarnscsi::sim::SimBus& bus) {
+    bus.Reset(tarnscsi::sim::TestBaselineSettings());
     bus.Clear(1);
     bus.AddPlainDevice(0, kSimDiskTarget, 0, kDiskType, Inquiry(kDiskType, "TARNTEST", "Fake disk"));
     bus.AddCamera(0, kSimCameraTarget, 0);
@@ -64,7 +64,7 @@ void ResetSimulatedBus(sim::SimBus& bus) {
 
 Bench& TheBench() {
     static Bench* const bench = [] {
-        sg_test::FakeSysfs& sysfs = Sysfs();
+        tarnscsi::sg_test::FakeSysfs& sysfs = Sysfs();
         sysfs.AddDevice("sg0", "0:0:0:0", kDiskType);
         sysfs.AddDevice("sg1", "0:0:5:0", kScannerType);
         sysfs.AddDevice("sg2", "2:1:2:0", kScannerType);
@@ -74,4 +74,4 @@ Bench& TheBench() {
     return *bench;
 }
 
-}  // namespace sg_fake
+}  // namespace tarnscsi::sg_fake

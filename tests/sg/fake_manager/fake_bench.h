@@ -13,15 +13,15 @@
 #include "sim/sim_bus.h"
 #include "support/fake_sg_system.h"
 
-namespace sg_fake {
+namespace tarnscsi::sg_fake {
 
 inline constexpr int kCameraAdapter = 2;
 inline constexpr int kCameraTarget = 2;
 
 struct Bench {
     explicit Bench(const std::filesystem::path& sysfsRoot);
-    sg_test::FakeSgSystem system;
-    sim::SimBus bus;
+    tarnscsi::sg_test::FakeSgSystem system;
+    tarnscsi::sim::SimBus bus;
 };
 
 // Made on first use and never destroyed: the manager's worker may still
@@ -30,6 +30,6 @@ struct Bench {
 Bench& TheBench();
 
 // Lays the simulated side out again (test baseline settings).
-void ResetSimulatedBus(sim::SimBus& bus);
+void ResetSimulatedBus(tarnscsi::sim::SimBus& bus);
 
-}  // namespace sg_fake
+}  // namespace tarnscsi::sg_fake

@@ -11,15 +11,15 @@
 
 namespace {
 
-sg_fake::Bench& Bench() { return sg_fake::TheBench(); }
-aspi_mgr::AspiManager& Manager() { return sg::TheSg().manager; }
+tarnscsi::sg_fake::Bench& Bench() { return tarnscsi::sg_fake::TheBench(); }
+tarnscsi::manager::AspiManager& Manager() { return tarnscsi::sg::TheSg().manager; }
 
 }  // namespace
 
 void SimReset(void) {
     Manager().Reset();
-    sg::UseSgCompletion(Manager());
-    sg_fake::ResetSimulatedBus(Bench().bus);
+    tarnscsi::sg::UseSgCompletion(Manager());
+    tarnscsi::sg_fake::ResetSimulatedBus(Bench().bus);
     Bench().system.ClearRecords();
 }
 
@@ -27,9 +27,9 @@ void SimSetCompletion(int mode, uint32_t delayMicroseconds) {
     if (mode != SIM_IMMEDIATE && mode != SIM_PENDING) {
         return;
     }
-    Manager().SetCompletion(
-        mode == SIM_PENDING ? aspi_mgr::CompletionMode::kPending : aspi_mgr::CompletionMode::kImmediate,
-        std::chrono::microseconds{delayMicroseconds});
+    Manager().SetCompletion(mode == SIM_PENDING ? tarnscsi::manager::CompletionMode::kPending
+                                                : tarnscsi::manager::CompletionMode::kImmediate,
+                            std::chrono::microseconds{delayMicroseconds});
 }
 
 void SimSetTimeScale(double scale) { Bench().bus.SetTimeScale(scale); }
@@ -37,8 +37,9 @@ void SimSetTimeScale(double scale) { Bench().bus.SetTimeScale(scale); }
 void SimSetManualClock(int on) { Bench().bus.SetManualClock(on != 0); }
 
 void SimAdvanceClock(uint64_t microseconds) {
-    constexpr auto kLargest = static_cast<uint64_t>(std::numeric_limits<sim::SimClock::Time::rep>::max());
-    Bench().bus.AdvanceClock(sim::SimClock::Time{static_cast<sim::SimClock::Time::rep>(std::min(microseconds, kLargest))});
+    constexpr auto kLargest = static_cast<uint64_t>(std::numeric_limits<tarnscsi::sim::SimClock::Time::rep>::max());
+    Bench().bus.AdvanceClock(tarnscsi::sim::SimClock::Time{
+        static_cast<tarnscsi::sim::SimClock::Time::rep>(std::min(microseconds, kLargest))});
 }
 
 uint32_t SimLastImage(uint8_t* out, uint32_t capacity) { return Bench().bus.CopyLastImage(out, capacity); }
@@ -54,7 +55,7 @@ int SgFakeIoGet(uint32_t index, SgFakeIo* out) {
     if (out == nullptr || index >= records.size()) {
         return -1;
     }
-    const sg_test::IoRecord& record = records[index];
+    const tarnscsi::sg_test::IoRecord& record = records[index];
     *out = SgFakeIo{};
     record.node.copy(out->node, sizeof out->node - 1);
     out->direction = record.direction;

@@ -2,8 +2,8 @@
 #include "fake_manager/fake_bench.h"
 #include "sg/sg_system.h"
 
-namespace sg {
+namespace tarnscsi::sg {
 
-SgSystem& LibrarySystem() { return sg_fake::TheBench().system; }
+SgSystem& LibrarySystem() { return tarnscsi::sg_fake::TheBench().system; }
 
-}  // namespace sg
+}  // namespace tarnscsi::sg

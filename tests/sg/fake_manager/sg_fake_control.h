@@ -16,8 +16,8 @@ extern "C" {
 #endif
 
 typedef struct SgFakeIo {
-    char node[16];       /* "/dev/sg2" */
-    int32_t direction;   /* SG_DXFER_NONE, _TO_DEV or _FROM_DEV */
+    char node[16];     /* "/dev/sg2" */
+    int32_t direction; /* SG_DXFER_NONE, _TO_DEV or _FROM_DEV */
     uint8_t cdb[16];
     uint8_t cdbLength;
     uint32_t dataLength; /* dxfer_len */

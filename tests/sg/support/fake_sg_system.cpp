@@ -7,7 +7,7 @@
 #include "sg/linux_status.h"
 #include "transport/aspi.h"
 
-namespace sg_test {
+namespace tarnscsi::sg_test {
 
 FakeSgSystem::FakeSgSystem(std::filesystem::path sysfsRoot) : sysfsRoot_(std::move(sysfsRoot)) {}
 
@@ -73,19 +73,15 @@ int FakeSgSystem::Ioctl(int descriptor, unsigned long request, void* argument) {
         path = open->second;
         const Node& node = nodes_[path];
         switch (request) {
-            case SG_GET_VERSION_NUM:
-                *static_cast<int*>(argument) = node.version;
-                return 0;
+            case SG_GET_VERSION_NUM: *static_cast<int*>(argument) = node.version; return 0;
             case SG_GET_SCSI_ID: {
                 auto* id = static_cast<sg_scsi_id*>(argument);
                 *id = sg_scsi_id{};
                 id->scsi_type = node.scsiType;
                 return 0;
             }
-            case SG_IO:
-                break;
-            default:
-                return -ENOTTY;
+            case SG_IO: break;
+            default: return -ENOTTY;
         }
         const auto& header = *static_cast<sg_io_hdr_t*>(argument);
         IoRecord record;
@@ -111,40 +107,35 @@ void FakeSgSystem::Close(int descriptor) {
     open_.erase(descriptor);
 }
 
-FakeSgSystem::Handler BusHandler(aspi_mgr::Backend& bus, std::uint8_t adapter, std::uint8_t target,
+FakeSgSystem::Handler BusHandler(tarnscsi::manager::Backend& bus, std::uint8_t adapter, std::uint8_t target,
                                  std::uint8_t lun) {
     return [&bus, adapter, target, lun](sg_io_hdr_t& header) {
-        aspi_mgr::ScsiCommand command;
+        tarnscsi::manager::ScsiCommand command;
         command.adapter = adapter;
         command.target = target;
         command.lun = lun;
         command.cdb = header.cmdp;
         command.cdbLength = header.cmd_len;
         switch (header.dxfer_direction) {
-            case SG_DXFER_FROM_DEV:
-                command.direction = aspi::SRB_DIR_IN;
-                break;
-            case SG_DXFER_TO_DEV:
-                command.direction = aspi::SRB_DIR_OUT;
-                break;
-            default:
-                command.direction = 0;
+            case SG_DXFER_FROM_DEV: command.direction = tarnscsi::aspi::SRB_DIR_IN; break;
+            case SG_DXFER_TO_DEV: command.direction = tarnscsi::aspi::SRB_DIR_OUT; break;
+            default: command.direction = 0;
         }
         command.buffer = static_cast<std::uint8_t*>(header.dxferp);
         command.bufferLength = header.dxfer_len;
 
-        const aspi_mgr::ScsiOutcome outcome = bus.Execute(command);
+        const tarnscsi::manager::ScsiOutcome outcome = bus.Execute(command);
         header.status = outcome.targetStatus;
         header.masked_status = static_cast<unsigned char>(outcome.targetStatus >> 1);
-        header.host_status = outcome.hostStatus == aspi::HASTAT_SEL_TO ? sg::kDidNoConnect
-                             : outcome.hostStatus == aspi::HASTAT_OK   ? sg::kDidOk
-                                                                       : sg::kDidError;
-        header.driver_status = sg::kDriverOk;
+        header.host_status = outcome.hostStatus == tarnscsi::aspi::HASTAT_SEL_TO ? tarnscsi::sg::kDidNoConnect
+                             : outcome.hostStatus == tarnscsi::aspi::HASTAT_OK   ? tarnscsi::sg::kDidOk
+                                                                                 : tarnscsi::sg::kDidError;
+        header.driver_status = tarnscsi::sg::kDriverOk;
         header.sb_len_wr = 0;
         if (outcome.senseLength > 0 && header.sbp != nullptr) {
             header.sb_len_wr = static_cast<unsigned char>(std::min<unsigned>(outcome.senseLength, header.mx_sb_len));
             std::memcpy(header.sbp, outcome.sense.data(), header.sb_len_wr);
-            header.driver_status = sg::kDriverSense;
+            header.driver_status = tarnscsi::sg::kDriverSense;
         }
         header.resid = static_cast<int>(header.dxfer_len - std::min(outcome.transferred, header.dxfer_len));
         const bool clean = header.masked_status == 0 && header.host_status == 0 && header.driver_status == 0;
@@ -153,4 +144,4 @@ FakeSgSystem::Handler BusHandler(aspi_mgr::Backend& bus, std::uint8_t adapter, s
     };
 }
 
-}  // namespace sg_test
+}  // namespace tarnscsi::sg_test

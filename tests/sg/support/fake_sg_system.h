@@ -18,7 +18,7 @@
 #include "manager/backend.h"
 #include "sg/sg_system.h"
 
-namespace sg_test {
+namespace tarnscsi::sg_test {
 
 struct IoRecord {
     std::string node;
@@ -31,7 +31,7 @@ struct IoRecord {
     unsigned senseCapacity = 0;
 };
 
-class FakeSgSystem final : public sg::SgSystem {
+class FakeSgSystem final : public tarnscsi::sg::SgSystem {
 public:
     // Finishes one SG_IO request: fills the status fields, returns 0 or -errno.
     using Handler = std::function<int(sg_io_hdr_t&)>;
@@ -77,7 +77,7 @@ private:
 // A handler that runs each request on a device of a simulated bus, at the
 // given address, and reports the outcome as the kernel would: SCSI status,
 // DID_NO_CONNECT for a selection timeout, sense with DRIVER_SENSE, residue.
-FakeSgSystem::Handler BusHandler(aspi_mgr::Backend& bus, std::uint8_t adapter, std::uint8_t target,
+FakeSgSystem::Handler BusHandler(tarnscsi::manager::Backend& bus, std::uint8_t adapter, std::uint8_t target,
                                  std::uint8_t lun);
 
-}  // namespace sg_test
+}  // namespace tarnscsi::sg_test

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <stdexcept>
 
-namespace sg_test {
+namespace tarnscsi::sg_test {
 
 namespace fs = std::filesystem;
 
@@ -37,4 +37,4 @@ void FakeSysfs::AddDevice(const std::string& name, const std::string& address, s
                                  root_ / "class" / "scsi_generic" / name);
 }
 
-}  // namespace sg_test
+}  // namespace tarnscsi::sg_test

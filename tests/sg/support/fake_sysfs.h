@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-namespace sg_test {
+namespace tarnscsi::sg_test {
 
 class FakeSysfs {
 public:
@@ -30,4 +30,4 @@ private:
     std::filesystem::path root_;
 };
 
-}  // namespace sg_test
+}  // namespace tarnscsi::sg_test

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace sg_test {
+namespace tarnscsi::sg_test {
 
 void SgBench::AddDevice(const std::string& name, const std::string& address, std::optional<int> type,
                         FakeSgSystem::Handler handler) {
@@ -12,8 +12,8 @@ void SgBench::AddDevice(const std::string& name, const std::string& address, std
 }
 
 SgBench::DeviceTypeAnswer SgBench::GetDeviceType(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) {
-    aspi::SRB_GDEVBlock block{};
-    block.SRB_Cmd = aspi::SC_GET_DEV_TYPE;
+    tarnscsi::aspi::SRB_GDEVBlock block{};
+    block.SRB_Cmd = tarnscsi::aspi::SC_GET_DEV_TYPE;
     block.SRB_HaId = adapter;
     block.SRB_Target = target;
     block.SRB_Lun = lun;
@@ -30,20 +30,21 @@ std::string SgBench::Report() {
     return text;
 }
 
-aspi::SRB_ExecSCSICmd ExecBlock(std::uint8_t adapter, std::uint8_t target, std::initializer_list<std::uint8_t> cdb,
-                                std::uint8_t flags, std::uint8_t* buffer, std::uint32_t length) {
-    aspi::SRB_ExecSCSICmd block{};
-    block.SRB_Cmd = aspi::SC_EXEC_SCSI_CMD;
+tarnscsi::aspi::SRB_ExecSCSICmd ExecBlock(std::uint8_t adapter, std::uint8_t target,
+                                          std::initializer_list<std::uint8_t> cdb, std::uint8_t flags,
+                                          std::uint8_t* buffer, std::uint32_t length) {
+    tarnscsi::aspi::SRB_ExecSCSICmd block{};
+    block.SRB_Cmd = tarnscsi::aspi::SC_EXEC_SCSI_CMD;
     block.SRB_HaId = adapter;
     block.SRB_Target = target;
     block.SRB_Flags = flags;
     block.SRB_BufPointer = buffer;
     block.SRB_BufLen = length;
-    block.SRB_SenseLen = aspi::SENSE_LEN;
+    block.SRB_SenseLen = tarnscsi::aspi::SENSE_LEN;
     block.SRB_CDBLen = static_cast<std::uint8_t>(cdb.size());
     std::copy(cdb.begin(), cdb.end(), block.CDBByte);
     std::memset(block.SenseArea, kUntouched, sizeof block.SenseArea);
     return block;
 }
 
-}  // namespace sg_test
+}  // namespace tarnscsi::sg_test

@@ -14,7 +14,7 @@
 #include "support/fake_sysfs.h"
 #include "transport/aspi.h"
 
-namespace sg_test {
+namespace tarnscsi::sg_test {
 
 class SgBench {
 public:
@@ -42,15 +42,16 @@ public:
 
     FakeSysfs sysfs;
     FakeSgSystem system{sysfs.Root()};
-    sg::SgBus bus{system, kTimeLimit};
-    aspi_mgr::AspiManager manager{bus, "TEST SG"};
+    tarnscsi::sg::SgBus bus{system, kTimeLimit};
+    tarnscsi::manager::AspiManager manager{bus, "TEST SG"};
 };
 
 // An execute block for (adapter, target, lun 0) with these command bytes,
 // flags and data buffer; SRB_SenseLen 14 and a SenseArea full of 0xEE.
-aspi::SRB_ExecSCSICmd ExecBlock(std::uint8_t adapter, std::uint8_t target, std::initializer_list<std::uint8_t> cdb,
-                                std::uint8_t flags, std::uint8_t* buffer, std::uint32_t length);
+tarnscsi::aspi::SRB_ExecSCSICmd ExecBlock(std::uint8_t adapter, std::uint8_t target,
+                                          std::initializer_list<std::uint8_t> cdb, std::uint8_t flags,
+                                          std::uint8_t* buffer, std::uint32_t length);
 
 inline constexpr std::uint8_t kUntouched = 0xEE;
 
-}  // namespace sg_test
+}  // namespace tarnscsi::sg_test

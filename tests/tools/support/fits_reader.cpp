@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-namespace tool_test {
+namespace tarnscsi::tool_test {
 
 namespace {
 
@@ -60,8 +60,8 @@ FitsContents ReadFits(const std::filesystem::path& path) {
     if (status == 0 && naxis == 2) {
         contents.pixels.resize(static_cast<std::size_t>(axes[0] * axes[1]));
         int anyNull = 0;
-        fits_read_img(file, TUSHORT, 1, static_cast<LONGLONG>(contents.pixels.size()), nullptr,
-                      contents.pixels.data(), &anyNull, &status);
+        fits_read_img(file, TUSHORT, 1, static_cast<LONGLONG>(contents.pixels.size()), nullptr, contents.pixels.data(),
+                      &anyNull, &status);
     }
     int closeStatus = 0;
     fits_close_file(file, &closeStatus);
@@ -69,8 +69,6 @@ FitsContents ReadFits(const std::filesystem::path& path) {
     return contents;
 }
 
-std::uint16_t PatternPixel(std::uint32_t n) {
-    return static_cast<std::uint16_t>(n * kPatternStep + kPatternOffset);
-}
+std::uint16_t PatternPixel(std::uint32_t n) { return static_cast<std::uint16_t>(n * kPatternStep + kPatternOffset); }
 
-}  // namespace tool_test
+}  // namespace tarnscsi::tool_test

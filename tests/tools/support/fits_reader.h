@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace tool_test {
+namespace tarnscsi::tool_test {
 
 struct FitsContents {
     int bitpix = 0;
@@ -30,4 +30,4 @@ FitsContents ReadFits(const std::filesystem::path& path);
 // readout stream.
 std::uint16_t PatternPixel(std::uint32_t n);
 
-}  // namespace tool_test
+}  // namespace tarnscsi::tool_test

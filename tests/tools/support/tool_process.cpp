@@ -15,7 +15,7 @@
 
 extern char** environ;
 
-namespace tool_test {
+namespace tarnscsi::tool_test {
 
 namespace {
 
@@ -92,4 +92,4 @@ std::vector<std::string> TempFolder::Entries() const {
     return names;
 }
 
-}  // namespace tool_test
+}  // namespace tarnscsi::tool_test

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace tool_test {
+namespace tarnscsi::tool_test {
 
 struct ProcessResult {
     int exitCode = -1;  // -1 when the child did not exit normally
@@ -40,4 +40,4 @@ private:
     std::filesystem::path path_;
 };
 
-}  // namespace tool_test
+}  // namespace tarnscsi::tool_test
