@@ -64,50 +64,50 @@ void ExposeFullFrameAndWait() {
     }
 }
 
-DirectCaller::DirectCaller() : event_(CreateEventA(nullptr, 1, 0, nullptr)) {
-    if (event_ == nullptr) Fail("no event for the direct caller");
+DirectCaller::DirectCaller() : event(CreateEventA(nullptr, 1, 0, nullptr)) {
+    if (event == nullptr) Fail("no event for the direct caller");
 }
 
-DirectCaller::~DirectCaller() { CloseHandle(event_); }
+DirectCaller::~DirectCaller() { CloseHandle(event); }
 
 bool DirectCaller::Submit(void* block) {
     auto& request = *static_cast<tarnscsi::aspi::SRB_ExecSCSICmd*>(block);
-    ResetEvent(event_);
-    if (SendASPI32Command(&request) == tarnscsi::aspi::SS_PENDING) WaitForSingleObject(event_, INFINITE);
+    ResetEvent(event);
+    if (SendASPI32Command(&request) == tarnscsi::aspi::SS_PENDING) WaitForSingleObject(event, INFINITE);
     return std::atomic_ref<tarnscsi::aspi::BYTE>(request.SRB_Status).load(std::memory_order_acquire) ==
            tarnscsi::aspi::SS_COMP;
 }
 
-bool DirectCaller::Send(const tarnscsi::camera::CommandSpec& command, std::uint8_t* data, std::uint32_t length) {
+bool DirectCaller::Send(const tarnscsi::camera::CommandSpec& command, std::uint8_t* buffer, std::uint32_t length) {
     tarnscsi::aspi::SRB_ExecSCSICmd block{};
     block.SRB_Cmd = tarnscsi::aspi::SC_EXEC_SCSI_CMD;
     block.SRB_HaId = SIM_DEFAULT_ADAPTER;
     block.SRB_Target = SIM_DEFAULT_TARGET;
     block.SRB_Flags = static_cast<tarnscsi::aspi::BYTE>(command.direction | tarnscsi::aspi::SRB_EVENT_NOTIFY);
     block.SRB_BufLen = length;
-    block.SRB_BufPointer = data;
+    block.SRB_BufPointer = buffer;
     block.SRB_SenseLen = tarnscsi::aspi::SENSE_LEN;
     block.SRB_CDBLen = command.cdbLength;
-    block.SRB_PostProc = event_;
+    block.SRB_PostProc = event;
     std::memcpy(block.CDBByte, command.cdb.data(), command.cdbLength);
     return Submit(&block);
 }
 
 bool DirectCaller::Expose(const ExposureSettings& settings) {
-    tarnscsi::camera::EncodeWindow(settings, data_);
-    if (!Send(tarnscsi::camera::kSetWindow, data_, tarnscsi::camera::window::kLength)) return false;
-    data_[0] = tarnscsi::camera::window::kWindowIdValue;
-    Send(tarnscsi::camera::kStartScan, data_, tarnscsi::camera::kStartScan.dataLength);
+    tarnscsi::camera::EncodeWindow(settings, data);
+    if (!Send(tarnscsi::camera::kSetWindow, data, tarnscsi::camera::window::kLength)) return false;
+    data[0] = tarnscsi::camera::window::kWindowIdValue;
+    Send(tarnscsi::camera::kStartScan, data, tarnscsi::camera::kStartScan.dataLength);
     return true;
 }
 
 bool DirectCaller::Ready() { return Send(tarnscsi::camera::kTestUnitReady, nullptr, 0); }
 
 bool DirectCaller::ReadCooling() {
-    return Send(tarnscsi::camera::kReadCoolingPage, data_, tarnscsi::camera::cooling::kLength);
+    return Send(tarnscsi::camera::kReadCoolingPage, data, tarnscsi::camera::cooling::kLength);
 }
 
-bool DirectCaller::GetWindow() { return Send(tarnscsi::camera::kGetWindow, data_, tarnscsi::camera::window::kLength); }
+bool DirectCaller::GetWindow() { return Send(tarnscsi::camera::kGetWindow, data, tarnscsi::camera::window::kLength); }
 
 bool DirectCaller::ReadImage(std::uint8_t* image, std::uint32_t total) {
     tarnscsi::aspi::SRB_ExecSCSICmd block{};
@@ -116,7 +116,7 @@ bool DirectCaller::ReadImage(std::uint8_t* image, std::uint32_t total) {
     block.SRB_Target = SIM_DEFAULT_TARGET;
     block.SRB_SenseLen = tarnscsi::aspi::SENSE_LEN;
     block.SRB_CDBLen = tarnscsi::camera::kReadImage.cdbLength;
-    block.SRB_PostProc = event_;
+    block.SRB_PostProc = event;
     std::memcpy(block.CDBByte, tarnscsi::camera::kReadImage.cdb.data(), tarnscsi::camera::kReadImage.cdbLength);
     for (std::uint32_t offset = 0; offset < total;) {
         const std::uint32_t chunk = std::min(tarnscsi::camera::kMaxReadLength, total - offset);

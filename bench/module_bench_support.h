@@ -69,10 +69,10 @@ public:
 private:
     bool Submit(void* block);
 
-    HANDLE event_;
+    HANDLE event;
     // Parameter data of the commands other than READ; the cooling list is
     // the longest.
-    std::uint8_t data_[tarnscsi::camera::cooling::kLength] = {};
+    std::uint8_t data[tarnscsi::camera::cooling::kLength] = {};
 };
 
 }  // namespace tarnscsi::bench

@@ -6,6 +6,6 @@
 
 namespace {
 
-const std::unique_ptr<tarnscsi::indi::TarnscsiCcd> theDevice = std::make_unique<tarnscsi::indi::TarnscsiCcd>();
+const std::unique_ptr<tarnscsi::indi::TarnscsiCcd> kDevice = std::make_unique<tarnscsi::indi::TarnscsiCcd>();
 
 }  // namespace

@@ -5,15 +5,15 @@
 namespace tarnscsi::indi {
 
 void ExposureClock::Start(double seconds, Clock::time_point now) {
-    end_ = now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    end = now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
 double ExposureClock::SecondsLeft(Clock::time_point now) const {
-    return std::max(0.0, std::chrono::duration<double>(end_ - now).count());
+    return std::max(0.0, std::chrono::duration<double>(end - now).count());
 }
 
 ExposureClock::Clock::duration ExposureClock::UntilDue(Clock::time_point now) const {
-    return std::max(Clock::duration::zero(), end_ - now);
+    return std::max(Clock::duration::zero(), end - now);
 }
 
 }  // namespace tarnscsi::indi

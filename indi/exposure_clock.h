@@ -20,19 +20,19 @@ public:
     double SecondsLeft(Clock::time_point now) const;
 
     // The exposure time is over: the camera may be ready.
-    bool Due(Clock::time_point now) const { return now >= end_; }
+    bool Due(Clock::time_point now) const { return now >= end; }
 
     // The readout allowance is over too.
     bool Overdue(Clock::time_point now) const { return now >= BusyUntil(); }
 
     // When the camera should have finished with this exposure at the latest.
-    Clock::time_point BusyUntil() const { return end_ + kReadoutAllowance; }
+    Clock::time_point BusyUntil() const { return end + kReadoutAllowance; }
 
     // Time until Due, zero once it is.
     Clock::duration UntilDue(Clock::time_point now) const;
 
 private:
-    Clock::time_point end_{};
+    Clock::time_point end{};
 };
 
 }  // namespace tarnscsi::indi

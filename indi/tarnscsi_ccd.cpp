@@ -42,8 +42,8 @@ bool TarnscsiCcd::initProperties() {
     PrimaryCCD.setMinMaxStep("CCD_BINNING", "HOR_BIN", kUnbinned, kBinned, 1, false);
     PrimaryCCD.setMinMaxStep("CCD_BINNING", "VER_BIN", kUnbinned, kBinned, 1, false);
 
-    CoolerPowerNP[0].fill("CCD_COOLER_VALUE", "Cooling Power (%)", "%.1f", 0, 100, 0, 0);
-    CoolerPowerNP.fill(getDeviceName(), "CCD_COOLER_POWER", "Cooling Power", MAIN_CONTROL_TAB, IP_RO, 60, IPS_IDLE);
+    coolerPowerNp[0].fill("CCD_COOLER_VALUE", "Cooling Power (%)", "%.1f", 0, 100, 0, 0);
+    coolerPowerNp.fill(getDeviceName(), "CCD_COOLER_POWER", "Cooling Power", MAIN_CONTROL_TAB, IP_RO, 60, IPS_IDLE);
 
     addDebugControl();
     return true;
@@ -56,9 +56,9 @@ bool TarnscsiCcd::updateProperties() {
         // base class has just defined.
         SetCCDParams(kSensorWidth, kSensorHeight, kBitsPerPixel, static_cast<float>(kPixelSizeMicrons),
                      static_cast<float>(kPixelSizeMicrons));
-        defineProperty(CoolerPowerNP);
+        defineProperty(coolerPowerNp);
     } else {
-        deleteProperty(CoolerPowerNP.getName());
+        deleteProperty(coolerPowerNp.getName());
     }
     return true;
 }
@@ -72,53 +72,53 @@ bool TarnscsiCcd::Connect() {
         return false;
     }
     ConnectError error = ConnectError::kNone;
-    camera_ = tarnscsi::Camera::Open(error);
-    if (!camera_) {
+    camera = tarnscsi::Camera::Open(error);
+    if (!camera) {
         Report(INDI::Logger::DBG_ERROR, "Cannot connect to the camera: " + ConnectFailure(error) + ".");
         return false;
     }
-    LOGF_INFO("Camera found on adapter %d, target %d.", camera_->Adapter(), camera_->Target());
-    exposing_ = false;
-    coolingUnreadable_ = false;
+    LOGF_INFO("Camera found on adapter %d, target %d.", camera->Adapter(), camera->Target());
+    exposing = false;
+    coolingUnreadable = false;
     // The properties are defined after this returns: let them carry the
     // camera's reading from the start.
-    if (const auto reading = camera_->ReadCooling()) {
+    if (const auto reading = camera->ReadCooling()) {
         StoreCooling(*reading);
-        CoolerPowerNP.setState(IPS_OK);
+        coolerPowerNp.setState(IPS_OK);
     }
-    nextCoolingRead_ = ExposureClock::Clock::now() + std::chrono::milliseconds(getPollingPeriod());
-    timerId_ = SetTimer(getCurrentPollingPeriod());
+    nextCoolingRead = ExposureClock::Clock::now() + std::chrono::milliseconds(getPollingPeriod());
+    timerId = SetTimer(getCurrentPollingPeriod());
     return true;
 }
 
 bool TarnscsiCcd::Disconnect() {
-    if (timerId_ >= 0) {
-        RemoveTimer(timerId_);
-        timerId_ = -1;
+    if (timerId >= 0) {
+        RemoveTimer(timerId);
+        timerId = -1;
     }
-    if (exposing_) {
+    if (exposing) {
         LOG_WARN("Disconnected during an exposure; its image is discarded.");
-        exposing_ = false;
+        exposing = false;
     }
-    camera_.reset();
+    camera.reset();
     return true;
 }
 
 void TarnscsiCcd::TimerHit() {
-    timerId_ = -1;
-    if (!isConnected() || !camera_) {
+    timerId = -1;
+    if (!isConnected() || !camera) {
         return;
     }
     const auto now = ExposureClock::Clock::now();
     std::uint32_t next = getCurrentPollingPeriod();
-    if (exposing_) {
+    if (exposing) {
         next = std::min(next, PollExposure(now));
     }
-    if (now >= nextCoolingRead_) {
+    if (now >= nextCoolingRead) {
         ReadCooling();
-        nextCoolingRead_ = now + std::chrono::milliseconds(getPollingPeriod());
+        nextCoolingRead = now + std::chrono::milliseconds(getPollingPeriod());
     }
-    timerId_ = SetTimer(next);
+    timerId = SetTimer(next);
 }
 
 void TarnscsiCcd::debugTriggered(bool enable) {

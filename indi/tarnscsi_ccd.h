@@ -62,25 +62,25 @@ private:
     void ReadCooling();
     bool WithinTemperatureThreshold(double target);
 
-    std::unique_ptr<tarnscsi::Camera> camera_;
-    int timerId_ = -1;
+    std::unique_ptr<tarnscsi::Camera> camera;
+    int timerId = -1;
 
-    bool exposing_ = false;
-    ExposureClock exposureClock_;
-    std::uint32_t expectedBytes_ = 0;
+    bool exposing = false;
+    ExposureClock exposureClock;
+    std::uint32_t expectedBytes = 0;
     // The window of the exposure the image comes from; written under
     // ccdBufferLock, as INDI may still be writing the previous image's FITS.
-    ExposureSettings sentWindow_;
+    ExposureSettings sentWindow;
     // SCAN as the camera ended it for the running exposure.
-    CommandResult scanResult_;
+    CommandResult scanResult;
     // An abandoned exposure may keep the camera busy until then.
-    ExposureClock::Clock::time_point abandonedBusyUntil_{};
+    ExposureClock::Clock::time_point abandonedBusyUntil{};
 
-    bool coolingUnreadable_ = false;
-    IPState temperatureStateBeforeOutage_ = IPS_IDLE;
-    ExposureClock::Clock::time_point nextCoolingRead_{};
+    bool coolingUnreadable = false;
+    IPState temperatureStateBeforeOutage = IPS_IDLE;
+    ExposureClock::Clock::time_point nextCoolingRead{};
 
-    INDI::PropertyNumber CoolerPowerNP{1};
+    INDI::PropertyNumber coolerPowerNp{1};
 };
 
 }  // namespace tarnscsi::indi

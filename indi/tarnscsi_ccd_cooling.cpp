@@ -22,7 +22,7 @@ constexpr std::size_t kSetpointTextSize = 32;
 }  // namespace
 
 int TarnscsiCcd::SetTemperature(double temperature) {
-    if (!camera_) {
+    if (!camera) {
         LOG_ERROR("Cannot set the temperature: not connected.");
         return -1;
     }
@@ -33,11 +33,11 @@ int TarnscsiCcd::SetTemperature(double temperature) {
                    kMaxSetpointFieldCelsius, temperature);
         return -1;
     }
-    if (!camera_->SetTemperature(CelsiusToTenths(temperature))) {
+    if (!camera->SetTemperature(CelsiusToTenths(temperature))) {
         char setpoint[kSetpointTextSize];
         std::snprintf(setpoint, sizeof setpoint, "%.1f C", temperature);
         Report(INDI::Logger::DBG_ERROR, std::string("The camera did not take the setpoint ") + setpoint + ": " +
-                                            Explained(camera_->LastResult()) + ".");
+                                            Explained(camera->LastResult()) + ".");
         return -1;
     }
     LOGF_INFO("Cooling to %.1f C.", temperature);
@@ -54,36 +54,36 @@ bool TarnscsiCcd::StoreCooling(const CoolingReading& reading) {
     const double celsius = TenthsToCelsius(reading.temperature);
     const double percent = DriveToPercent(reading.coolerDrive);
     const bool changed =
-        std::abs(celsius - TemperatureN[0].value) >= kTemperatureReportStep || percent != CoolerPowerNP[0].getValue();
+        std::abs(celsius - TemperatureN[0].value) >= kTemperatureReportStep || percent != coolerPowerNp[0].getValue();
     TemperatureN[0].value = celsius;
-    CoolerPowerNP[0].setValue(percent);
+    coolerPowerNp[0].setValue(percent);
     return changed;
 }
 
 void TarnscsiCcd::ReadCooling() {
-    const auto reading = camera_->ReadCooling();
+    const auto reading = camera->ReadCooling();
     if (!reading) {
         // A camera may not answer while it exposes: keep the last reading
         // then. Otherwise say so once per outage.
-        if (exposing_ || coolingUnreadable_) {
+        if (exposing || coolingUnreadable) {
             return;
         }
-        coolingUnreadable_ = true;
-        temperatureStateBeforeOutage_ = TemperatureNP.s;
+        coolingUnreadable = true;
+        temperatureStateBeforeOutage = TemperatureNP.s;
         Report(INDI::Logger::DBG_WARNING,
-               "Cannot read the camera's temperature: " + Explained(camera_->LastResult()) + ".");
+               "Cannot read the camera's temperature: " + Explained(camera->LastResult()) + ".");
         TemperatureNP.s = IPS_ALERT;
         IDSetNumber(&TemperatureNP, nullptr);
-        CoolerPowerNP.setState(IPS_ALERT);
-        CoolerPowerNP.apply();
+        coolerPowerNp.setState(IPS_ALERT);
+        coolerPowerNp.apply();
         return;
     }
 
     bool report = StoreCooling(*reading);
-    if (coolingUnreadable_) {
-        coolingUnreadable_ = false;
+    if (coolingUnreadable) {
+        coolingUnreadable = false;
         LOG_INFO("The camera's temperature can be read again.");
-        TemperatureNP.s = temperatureStateBeforeOutage_;
+        TemperatureNP.s = temperatureStateBeforeOutage;
         report = true;
     }
     if (TemperatureNP.s == IPS_BUSY && WithinTemperatureThreshold(m_TargetTemperature)) {
@@ -94,8 +94,8 @@ void TarnscsiCcd::ReadCooling() {
     }
     if (report) {
         IDSetNumber(&TemperatureNP, nullptr);
-        CoolerPowerNP.setState(IPS_OK);
-        CoolerPowerNP.apply();
+        coolerPowerNp.setState(IPS_OK);
+        coolerPowerNp.apply();
     }
 }
 

@@ -27,7 +27,7 @@ std::uint32_t WholeMilliseconds(ExposureClock::Clock::duration duration) {
 }  // namespace
 
 bool TarnscsiCcd::StartExposure(float duration) {
-    if (!camera_) {
+    if (!camera) {
         LOG_ERROR("Cannot expose: not connected.");
         return false;
     }
@@ -40,75 +40,75 @@ bool TarnscsiCcd::StartExposure(float duration) {
         return false;
     }
     const ExposureSettings window = ChipWindow(frame, duration);
-    expectedBytes_ = ExpectedImageBytes(frame);
+    expectedBytes = ExpectedImageBytes(frame);
     {
         // The previous image may still be on its way out as FITS.
         const std::lock_guard<std::mutex> guard(ccdBufferLock);
-        PrimaryCCD.setFrameBufferSize(expectedBytes_);
-        sentWindow_ = window;
+        PrimaryCCD.setFrameBufferSize(expectedBytes);
+        sentWindow = window;
     }
     const auto now = ExposureClock::Clock::now();
-    if (!camera_->Expose(window)) {
-        const char* busy = now < abandonedBusyUntil_ ? " It may still be busy with the exposure abandoned before." : "";
+    if (!camera->Expose(window)) {
+        const char* busy = now < abandonedBusyUntil ? " It may still be busy with the exposure abandoned before." : "";
         Report(INDI::Logger::DBG_ERROR,
-               "The camera refused the exposure: " + Explained(camera_->LastResult()) + "." + busy);
+               "The camera refused the exposure: " + Explained(camera->LastResult()) + "." + busy);
         return false;
     }
-    scanResult_ = camera_->ScanResult();
-    if (!scanResult_.Ok()) {
+    scanResult = camera->ScanResult();
+    if (!scanResult.Ok()) {
         // The camera may end SCAN so and still expose: Ready and the
         // download tell.
         Report(INDI::Logger::DBG_WARNING, "The camera did not confirm the start of the exposure (" +
-                                              scanResult_.Describe() + "); waiting for it all the same.");
+                                              scanResult.Describe() + "); waiting for it all the same.");
     }
     PrimaryCCD.setExposureDuration(duration);
-    exposureClock_.Start(duration, now);
-    exposing_ = true;
+    exposureClock.Start(duration, now);
+    exposing = true;
     return true;
 }
 
 bool TarnscsiCcd::AbortExposure() {
-    if (exposing_) {
+    if (exposing) {
         // The camera cannot be stopped: stop waiting for it and never read
         // what it makes.
-        exposing_ = false;
-        abandonedBusyUntil_ = exposureClock_.BusyUntil();
+        exposing = false;
+        abandonedBusyUntil = exposureClock.BusyUntil();
         LOG_INFO("Exposure aborted; the camera finishes it on its own and the image is discarded.");
     }
     return true;
 }
 
 std::uint32_t TarnscsiCcd::PollExposure(ExposureClock::Clock::time_point now) {
-    if (!exposureClock_.Due(now)) {
-        PrimaryCCD.setExposureLeft(exposureClock_.SecondsLeft(now));
-        return WholeMilliseconds(exposureClock_.UntilDue(now));
+    if (!exposureClock.Due(now)) {
+        PrimaryCCD.setExposureLeft(exposureClock.SecondsLeft(now));
+        return WholeMilliseconds(exposureClock.UntilDue(now));
     }
-    if (camera_->Ready()) {
+    if (camera->Ready()) {
         FinishExposure();
         return getCurrentPollingPeriod();
     }
-    if (exposureClock_.Overdue(now)) {
-        FailExposure(ImageFailure("the camera did not become ready after the exposure time", scanResult_));
+    if (exposureClock.Overdue(now)) {
+        FailExposure(ImageFailure("the camera did not become ready after the exposure time", scanResult));
         return getCurrentPollingPeriod();
     }
     return kReadyPollMs;
 }
 
 void TarnscsiCcd::FinishExposure() {
-    exposing_ = false;
+    exposing = false;
     std::unique_lock<std::mutex> guard(ccdBufferLock);
     const std::span<std::uint8_t> buffer(PrimaryCCD.getFrameBuffer(),
                                          static_cast<std::size_t>(PrimaryCCD.getFrameBufferSize()));
-    const DownloadResult result = camera_->Download(buffer);
+    const DownloadResult result = camera->Download(buffer);
     if (!result) {
         guard.unlock();
-        FailExposure(DownloadFailure(result, scanResult_));
+        FailExposure(DownloadFailure(result, scanResult));
         return;
     }
-    if (result.bytes != expectedBytes_) {
+    if (result.bytes != expectedBytes) {
         guard.unlock();
         FailExposure("the camera returned " + std::to_string(result.bytes) + " bytes, not the " +
-                     std::to_string(expectedBytes_) + " of the requested frame");
+                     std::to_string(expectedBytes) + " of the requested frame");
         return;
     }
     PixelsFromCameraInPlace(buffer.first(static_cast<std::size_t>(result.bytes)));
@@ -117,7 +117,7 @@ void TarnscsiCcd::FinishExposure() {
 }
 
 void TarnscsiCcd::FailExposure(const std::string& why) {
-    exposing_ = false;
+    exposing = false;
     Report(INDI::Logger::DBG_ERROR, "Exposure failed: " + why + ".");
     PrimaryCCD.setExposureFailed();
 }
@@ -126,9 +126,9 @@ void TarnscsiCcd::addFITSKeywords(INDI::CCDChip* targetChip) {
     INDI::CCD::addFITSKeywords(targetChip);
     fitsfile* file = *targetChip->fitsFilePointer();
     if (file == nullptr) return;
-    // INDI holds ccdBufferLock while it writes the image: sentWindow_ is this
+    // INDI holds ccdBufferLock while it writes the image: sentWindow is this
     // image's window.
-    BinnedPoint origin = HeaderOrigin(sentWindow_);
+    BinnedPoint origin = HeaderOrigin(sentWindow);
     int status = 0;
     fits_update_key_s(file, TINT, "XORGSUBF", &origin.x, "Subframe X origin in binned pixels", &status);
     fits_update_key_s(file, TINT, "YORGSUBF", &origin.y, "Subframe Y origin in binned pixels", &status);

@@ -21,19 +21,19 @@ void CopyPadded(tarnscsi::aspi::BYTE (&field)[16], const char* text) {
 
 }  // namespace
 
-AspiManager::AspiManager(Backend& backend, std::string adapterIdentifier)
-    : backend_(backend), adapterIdentifier_(std::move(adapterIdentifier)) {}
+AspiManager::AspiManager(Backend& bus, std::string identifier)
+    : backend(bus), adapterIdentifier(std::move(identifier)) {}
 
 AspiManager::~AspiManager() { WaitIdle(); }
 
 std::uint32_t AspiManager::SupportInfo() {
     {
-        std::lock_guard lock(settingsMutex_);
-        if (supportWord_) {
-            return *supportWord_;
+        std::lock_guard lock(settingsMutex);
+        if (supportWord) {
+            return *supportWord;
         }
     }
-    const std::uint8_t count = backend_.AdapterCount();
+    const std::uint8_t count = backend.AdapterCount();
     if (count == 0) {
         return std::uint32_t{tarnscsi::aspi::SS_NO_ADAPTERS} << kSupportStatusShift;
     }
@@ -68,14 +68,14 @@ std::uint32_t AspiManager::Dispatch(void* srb) {
     }
 }
 
-bool AspiManager::AdapterExists(tarnscsi::aspi::BYTE adapter) { return adapter < backend_.AdapterCount(); }
+bool AspiManager::AdapterExists(tarnscsi::aspi::BYTE adapter) { return adapter < backend.AdapterCount(); }
 
 std::uint8_t AspiManager::GetDeviceType(tarnscsi::aspi::SRB_GDEVBlock& block) {
     const auto id = NoteArrival(&block);
     std::uint8_t status = tarnscsi::aspi::SS_INVALID_HA;
     if (AdapterExists(block.SRB_HaId)) {
         // An empty address leaves SRB_DeviceType as it was, as real managers do.
-        const auto type = backend_.DeviceType(block.SRB_HaId, block.SRB_Target, block.SRB_Lun);
+        const auto type = backend.DeviceType(block.SRB_HaId, block.SRB_Target, block.SRB_Lun);
         if (type) {
             block.SRB_DeviceType = *type;
             status = tarnscsi::aspi::SS_COMP;
@@ -92,10 +92,10 @@ std::uint8_t AspiManager::HostAdapterInquiry(SrbHaInquiry& block) {
     const auto id = NoteArrival(&block);
     std::uint8_t status = tarnscsi::aspi::SS_INVALID_HA;
     if (AdapterExists(block.SRB_HaId)) {
-        block.HA_Count = backend_.AdapterCount();
+        block.HA_Count = backend.AdapterCount();
         block.HA_SCSI_ID = kHostAdapterScsiId;
         CopyPadded(block.HA_ManagerId, kManagerIdentifier);
-        CopyPadded(block.HA_Identifier, adapterIdentifier_.c_str());
+        CopyPadded(block.HA_Identifier, adapterIdentifier.c_str());
         std::memset(block.HA_Unique, 0, sizeof block.HA_Unique);
         block.HA_Unique[kHaUniqueMaxTargets] = kHaTargetsPerBus;
         status = tarnscsi::aspi::SS_COMP;
@@ -115,8 +115,8 @@ std::uint8_t AspiManager::Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
         refusal = tarnscsi::aspi::SS_INVALID_HA;
     } else if (block.SRB_CDBLen == 0 || block.SRB_CDBLen > kMaxCdbLength) {
         refusal = tarnscsi::aspi::SS_INVALID_SRB;
-    } else if (hooks_ != nullptr) {
-        fault = hooks_->FaultFor(id, block.CDBByte[0]);
+    } else if (hooks != nullptr) {
+        fault = hooks->FaultFor(id, block.CDBByte[0]);
         if (fault == FaultKind::kRefuse) {
             refusal = tarnscsi::aspi::SS_ERR;
         }
@@ -127,14 +127,14 @@ std::uint8_t AspiManager::Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
         return *refusal;
     }
 
-    CompletionMode mode;
-    std::chrono::microseconds delay;
+    CompletionMode currentMode;
+    std::chrono::microseconds currentDelay;
     {
-        std::lock_guard lock(settingsMutex_);
-        mode = mode_;
-        delay = delay_;
+        std::lock_guard lock(settingsMutex);
+        currentMode = mode;
+        currentDelay = delay;
     }
-    if (mode == CompletionMode::kImmediate) {
+    if (currentMode == CompletionMode::kImmediate) {
         const ScsiOutcome outcome = Complete(block, fault);
         NoteDone(id, outcome.srbStatus, &outcome);
         return outcome.srbStatus;
@@ -143,21 +143,21 @@ std::uint8_t AspiManager::Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
     PublishStatus(block.SRB_Status, tarnscsi::aspi::SS_PENDING);
     NoteReturned(id, tarnscsi::aspi::SS_PENDING);
     {
-        std::lock_guard lock(idleMutex_);
-        ++pending_;
+        std::lock_guard lock(idleMutex);
+        ++pending;
     }
-    worker_.Post(CompletionWorker::Clock::now() + delay,
-                 [this, &block, fault, id] { FinishPending(block, fault, id); });
+    worker.Post(CompletionWorker::Clock::now() + currentDelay,
+                [this, &block, fault, id] { FinishPending(block, fault, id); });
     return tarnscsi::aspi::SS_PENDING;
 }
 
 ScsiOutcome AspiManager::Complete(tarnscsi::aspi::SRB_ExecSCSICmd& block, FaultKind fault) {
     ScsiOutcome outcome;
     const ScsiCommand command = CommandOf(block);
-    if (fault == FaultKind::kCheckCondition && backend_.DeviceType(command.adapter, command.target, command.lun)) {
+    if (fault == FaultKind::kCheckCondition && backend.DeviceType(command.adapter, command.target, command.lun)) {
         outcome = CheckConditionOutcome(tarnscsi::scsi::SenseKey::kAbortedCommand, tarnscsi::scsi::kNoAdditionalSense);
     } else {
-        outcome = backend_.Execute(command);
+        outcome = backend.Execute(command);
     }
     ApplyOutcome(block, outcome);
     return outcome;
@@ -176,25 +176,25 @@ void AspiManager::FinishPending(tarnscsi::aspi::SRB_ExecSCSICmd& block, FaultKin
     }
     // Notified under the lock: once WaitIdle sees no request pending, the
     // manager may be destroyed, and this thread must be done with it.
-    std::lock_guard lock(idleMutex_);
-    --pending_;
-    idle_.notify_all();
+    std::lock_guard lock(idleMutex);
+    --pending;
+    idle.notify_all();
 }
 
-void AspiManager::SetCompletion(CompletionMode mode, std::chrono::microseconds delay) {
-    std::lock_guard lock(settingsMutex_);
-    mode_ = mode;
-    delay_ = delay;
+void AspiManager::SetCompletion(CompletionMode newMode, std::chrono::microseconds newDelay) {
+    std::lock_guard lock(settingsMutex);
+    mode = newMode;
+    delay = newDelay;
 }
 
 void AspiManager::OverrideSupportWord(std::optional<std::uint32_t> word) {
-    std::lock_guard lock(settingsMutex_);
-    supportWord_ = word;
+    std::lock_guard lock(settingsMutex);
+    supportWord = word;
 }
 
 void AspiManager::WaitIdle() {
-    std::unique_lock lock(idleMutex_);
-    idle_.wait(lock, [this] { return pending_ == 0; });
+    std::unique_lock lock(idleMutex);
+    idle.wait(lock, [this] { return pending == 0; });
 }
 
 void AspiManager::Reset() {
@@ -204,18 +204,18 @@ void AspiManager::Reset() {
 }
 
 RequestHooks::RequestId AspiManager::NoteArrival(const void* block) {
-    return hooks_ != nullptr ? hooks_->Arrived(block) : RequestHooks::RequestId{0};
+    return hooks != nullptr ? hooks->Arrived(block) : RequestHooks::RequestId{0};
 }
 
 void AspiManager::NoteReturned(RequestHooks::RequestId id, std::uint8_t status) {
-    if (hooks_ != nullptr) {
-        hooks_->Returned(id, status);
+    if (hooks != nullptr) {
+        hooks->Returned(id, status);
     }
 }
 
 void AspiManager::NoteFinished(RequestHooks::RequestId id, std::uint8_t status, const ScsiOutcome* outcome) {
-    if (hooks_ != nullptr) {
-        hooks_->Finished(id, status, outcome);
+    if (hooks != nullptr) {
+        hooks->Finished(id, status, outcome);
     }
 }
 

@@ -50,7 +50,7 @@ public:
     void OverrideSupportWord(std::optional<std::uint32_t> word);
     // Installs the hooks told about every request (null: none, the
     // default). Set before the first request; they must outlive this object.
-    void SetHooks(RequestHooks* hooks) { hooks_ = hooks; }
+    void SetHooks(RequestHooks* installed) { hooks = installed; }
 
     // Blocks until no request is pending.
     void WaitIdle();
@@ -61,7 +61,7 @@ public:
 
     // The worker runs, so the library is pinned and this object must never
     // be destroyed.
-    bool WorkerStarted() const { return worker_.Started(); }
+    bool WorkerStarted() const { return worker.Started(); }
 
 private:
     std::uint32_t Dispatch(void* srb);
@@ -81,19 +81,19 @@ private:
     // Returns and finishes at once.
     void NoteDone(RequestHooks::RequestId id, std::uint8_t status, const ScsiOutcome* outcome = nullptr);
 
-    Backend& backend_;
-    const std::string adapterIdentifier_;
-    RequestHooks* hooks_ = nullptr;
-    CompletionWorker worker_;
+    Backend& backend;
+    const std::string adapterIdentifier;
+    RequestHooks* hooks = nullptr;
+    CompletionWorker worker;
 
-    std::mutex settingsMutex_;
-    CompletionMode mode_ = CompletionMode::kImmediate;
-    std::chrono::microseconds delay_{0};
-    std::optional<std::uint32_t> supportWord_;
+    std::mutex settingsMutex;
+    CompletionMode mode = CompletionMode::kImmediate;
+    std::chrono::microseconds delay{0};
+    std::optional<std::uint32_t> supportWord;
 
-    std::mutex idleMutex_;
-    std::condition_variable idle_;
-    unsigned pending_ = 0;
+    std::mutex idleMutex;
+    std::condition_variable idle;
+    unsigned pending = 0;
 };
 
 }  // namespace tarnscsi::manager

@@ -20,26 +20,26 @@ struct CompletionWorker::Queue {
 };
 
 void CompletionWorker::Post(Clock::time_point due, Job job) {
-    Queue* queue = nullptr;
+    Queue* target = nullptr;
     {
-        std::lock_guard lock(mutex_);
-        if (queue_ == nullptr) {
+        std::lock_guard lock(mutex);
+        if (queue == nullptr) {
             PinThisModule();
-            queue_ = new Queue;
-            std::thread(&CompletionWorker::Run, queue_).detach();
+            queue = new Queue;
+            std::thread(&CompletionWorker::Run, queue).detach();
         }
-        queue = queue_;
+        target = queue;
     }
     {
-        std::lock_guard lock(queue->mutex);
-        queue->entries.push_back({due, std::move(job)});
+        std::lock_guard lock(target->mutex);
+        target->entries.push_back({due, std::move(job)});
     }
-    queue->ready.notify_one();
+    target->ready.notify_one();
 }
 
 bool CompletionWorker::Started() const {
-    std::lock_guard lock(mutex_);
-    return queue_ != nullptr;
+    std::lock_guard lock(mutex);
+    return queue != nullptr;
 }
 
 void CompletionWorker::Run(Queue* queue) {

@@ -27,8 +27,8 @@ private:
     struct Queue;
     static void Run(Queue* queue);
 
-    mutable std::mutex mutex_;
-    Queue* queue_ = nullptr;  // never freed once set: the detached thread uses it
+    mutable std::mutex mutex;
+    Queue* queue = nullptr;  // never freed once set: the detached thread uses it
 };
 
 }  // namespace tarnscsi::manager

@@ -18,21 +18,21 @@ public:
     // Made by State's default constructor on the first call.
     static State& Instance() {
         static PinnedSingleton holder;
-        return *holder.state_;
+        return *holder.state;
     }
 
     PinnedSingleton(const PinnedSingleton&) = delete;
     PinnedSingleton& operator=(const PinnedSingleton&) = delete;
 
 private:
-    PinnedSingleton() : state_(new State) {}
+    PinnedSingleton() : state(new State) {}
     ~PinnedSingleton() {
-        if (!state_->manager.WorkerStarted()) {
-            delete state_;
+        if (!state->manager.WorkerStarted()) {
+            delete state;
         }
     }
 
-    State* const state_;
+    State* const state;
 };
 
 }  // namespace tarnscsi::manager

@@ -52,93 +52,93 @@ struct SgBus::Device {
     std::string lastError;  // of the last command SG_IO could not carry
 };
 
-SgBus::SgBus(SgSystem& system, std::chrono::milliseconds timeLimit) : system_(system), timeLimit_(timeLimit) {}
+SgBus::SgBus(SgSystem& sgSystem, std::chrono::milliseconds limit) : system(sgSystem), timeLimit(limit) {}
 
 void SgBus::Rescan() {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex);
     ScanLocked();
 }
 
 void SgBus::EnsureScannedLocked() {
-    if (!scanned_) {
+    if (!scanned) {
         ScanLocked();
     }
 }
 
 void SgBus::ScanLocked() {
-    scanned_ = true;
-    driverPresent_ = false;
-    adapterLines_.clear();
-    devices_.clear();
-    placed_.clear();
+    scanned = true;
+    driverPresent = false;
+    adapterLines.clear();
+    devices.clear();
+    placed.clear();
     try {
-        const SysfsListing listing = ListScsiGeneric(system_.SysfsRoot());
-        driverPresent_ = listing.driverPresent;
+        const SysfsListing listing = ListScsiGeneric(system.SysfsRoot());
+        driverPresent = listing.driverPresent;
         const BusLayout layout = LayOut(listing.entries);
         for (std::size_t adapter = 0; adapter < layout.adapters.size(); ++adapter) {
-            adapterLines_.push_back("adapter " + std::to_string(adapter) + " = host " +
-                                    std::to_string(layout.adapters[adapter].first) + ", channel " +
-                                    std::to_string(layout.adapters[adapter].second));
+            adapterLines.push_back("adapter " + std::to_string(adapter) + " = host " +
+                                   std::to_string(layout.adapters[adapter].first) + ", channel " +
+                                   std::to_string(layout.adapters[adapter].second));
         }
         for (std::size_t i = 0; i < listing.entries.size(); ++i) {
             const SgEntry& entry = listing.entries[i];
-            auto device = std::make_shared<Device>(system_, kDeviceDirectory + entry.name);
+            auto device = std::make_shared<Device>(system, kDeviceDirectory + entry.name);
             device->linuxAddress = entry.address;
             device->place = layout.placements[i];
             device->type = entry.deviceType;
             device->problem = layout.problems[i];
-            devices_.push_back(device);
+            devices.push_back(device);
             if (!device->place) {
                 continue;
             }
-            placed_[Key(device->place->adapter, device->place->target, device->place->lun)] = device;
+            placed[Key(device->place->adapter, device->place->target, device->place->lun)] = device;
 
-            const int descriptor = system_.Open(device->node, kOpenFlags);
+            const int descriptor = system.Open(device->node, kOpenFlags);
             if (descriptor < 0) {
                 device->problem = "cannot open: " + ErrorText(-descriptor);
                 continue;
             }
             int version = 0;
-            const int asked = system_.Ioctl(descriptor, SG_GET_VERSION_NUM, &version);
+            const int asked = system.Ioctl(descriptor, SG_GET_VERSION_NUM, &version);
             if (asked < 0 || version < kFirstSgIoVersion) {
                 device->problem = asked < 0 ? "not a SCSI generic device: " + ErrorText(-asked)
                                             : "sg driver too old for SG_IO (version " + std::to_string(version) + ")";
-                system_.Close(descriptor);
+                system.Close(descriptor);
                 continue;
             }
             device->descriptor = descriptor;
             if (!device->type) {
                 sg_scsi_id id{};
-                if (system_.Ioctl(descriptor, SG_GET_SCSI_ID, &id) >= 0) {
+                if (system.Ioctl(descriptor, SG_GET_SCSI_ID, &id) >= 0) {
                     device->type = static_cast<std::uint8_t>(id.scsi_type);
                 }
             }
         }
     } catch (const std::exception& e) {
         // A half-read sysfs must not take the host program down with it.
-        adapterLines_.clear();
-        devices_.clear();
-        placed_.clear();
-        notes_.push_back(std::string("looking at the bus failed: ") + e.what());
+        adapterLines.clear();
+        devices.clear();
+        placed.clear();
+        notes.push_back(std::string("looking at the bus failed: ") + e.what());
     }
 }
 
 void SgBus::AddNote(std::string note) {
-    std::lock_guard lock(mutex_);
-    notes_.push_back(std::move(note));
+    std::lock_guard lock(mutex);
+    notes.push_back(std::move(note));
 }
 
 std::vector<std::string> SgBus::Report() {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex);
     EnsureScannedLocked();
     std::vector<std::string> lines;
-    if (!driverPresent_) {
+    if (!driverPresent) {
         lines.emplace_back("no /sys/class/scsi_generic: the sg driver is not loaded (modprobe sg)");
-    } else if (devices_.empty()) {
+    } else if (devices.empty()) {
         lines.emplace_back("no SCSI generic devices in /sys/class/scsi_generic");
     }
-    lines.insert(lines.end(), adapterLines_.begin(), adapterLines_.end());
-    for (const DevicePtr& device : devices_) {
+    lines.insert(lines.end(), adapterLines.begin(), adapterLines.end());
+    for (const DevicePtr& device : devices) {
         std::string line = device->node;
         if (device->linuxAddress) {
             line += " [" + ToString(*device->linuxAddress) + "]";
@@ -153,21 +153,21 @@ std::vector<std::string> SgBus::Report() {
         }
         lines.push_back(std::move(line));
     }
-    lines.insert(lines.end(), notes_.begin(), notes_.end());
+    lines.insert(lines.end(), notes.begin(), notes.end());
     return lines;
 }
 
 std::uint8_t SgBus::AdapterCount() {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex);
     EnsureScannedLocked();
-    return static_cast<std::uint8_t>(adapterLines_.size());
+    return static_cast<std::uint8_t>(adapterLines.size());
 }
 
 SgBus::DevicePtr SgBus::Find(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex);
     EnsureScannedLocked();
-    const auto found = placed_.find(Key(adapter, target, lun));
-    return found == placed_.end() ? nullptr : found->second;
+    const auto found = placed.find(Key(adapter, target, lun));
+    return found == placed.end() ? nullptr : found->second;
 }
 
 std::optional<std::uint8_t> SgBus::DeviceType(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) {
@@ -184,9 +184,9 @@ tarnscsi::manager::ScsiOutcome SgBus::Execute(const tarnscsi::manager::ScsiComma
         // Nothing there, or nothing this process may talk to.
         return tarnscsi::manager::SelectionTimeoutOutcome();
     }
-    const Carried carried = Carry(system_, device->descriptor, command, timeLimit_);
+    const Carried carried = Carry(system, device->descriptor, command, timeLimit);
     if (carried.error != 0) {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(mutex);
         device->lastError = ErrorText(carried.error);
     }
     return carried.outcome;

@@ -49,16 +49,16 @@ private:
     void EnsureScannedLocked();
     DevicePtr Find(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun);
 
-    SgSystem& system_;
-    const std::chrono::milliseconds timeLimit_;
+    SgSystem& system;
+    const std::chrono::milliseconds timeLimit;
 
-    std::mutex mutex_;
-    bool scanned_ = false;
-    bool driverPresent_ = false;
-    std::vector<std::string> adapterLines_;
-    std::vector<DevicePtr> devices_;             // every sysfs entry, in node order
-    std::map<std::uint32_t, DevicePtr> placed_;  // by ASPI address
-    std::vector<std::string> notes_;
+    std::mutex mutex;
+    bool scanned = false;
+    bool driverPresent = false;
+    std::vector<std::string> adapterLines;
+    std::vector<DevicePtr> devices;             // every sysfs entry, in node order
+    std::map<std::uint32_t, DevicePtr> placed;  // by ASPI address
+    std::vector<std::string> notes;
 };
 
 }  // namespace tarnscsi::sg

@@ -70,11 +70,11 @@ ScsiOutcome NotReady() {
 
 }  // namespace
 
-SimCamera::SimCamera(const SimSettings& settings, SceneCache& scenes)
-    : settings_(settings),
-      windowList_(EncodeWindowList(window_)),
-      exposure_(settings.clock, scenes),
-      cooling_(settings.clock, settings.cooler) {}
+SimCamera::SimCamera(const SimSettings& simSettings, SceneCache& scenes)
+    : settings(simSettings),
+      windowList(EncodeWindowList(window)),
+      exposure(simSettings.clock, scenes),
+      cooling(simSettings.clock, simSettings.cooler) {}
 
 std::uint8_t SimCamera::DeviceType() const { return tarnscsi::camera::kScannerDeviceType; }
 
@@ -94,7 +94,7 @@ ScsiOutcome SimCamera::Execute(const ScsiCommand& command) {
 }
 
 ScsiOutcome SimCamera::TestUnitReady(const ScsiCommand&, std::uint32_t) {
-    switch (exposure_.Current()) {
+    switch (exposure.Current()) {
         case Exposure::State::kExposing:
         case Exposure::State::kReadingOut: return NotReady();
         case Exposure::State::kNoImage:
@@ -115,26 +115,26 @@ ScsiOutcome SimCamera::ModeSelect(const ScsiCommand& command, std::uint32_t leng
     if (!setpoint.value) {
         return IllegalRequest(tarnscsi::scsi::kInvalidFieldInParameterList, ListField(setpoint.fieldInError));
     }
-    cooling_.SetSetpoint(*setpoint.value);
+    cooling.SetSetpoint(*setpoint.value);
     return GoodOutcome(length);
 }
 
 ScsiOutcome SimCamera::ModeSense(const ScsiCommand& command, std::uint32_t length) {
-    const CoolingList list = EncodeCoolingList({cooling_.Setpoint(), cooling_.Temperature(), cooling_.Drive()});
+    const CoolingList list = EncodeCoolingList({cooling.Setpoint(), cooling.Temperature(), cooling.Drive()});
     return DataIn(command, list.data(), static_cast<std::uint32_t>(list.size()), length);
 }
 
 ScsiOutcome SimCamera::SetWindow(const ScsiCommand& command, std::uint32_t length) {
     WindowList list;
     std::memcpy(list.data(), command.buffer, list.size());
-    const auto window = ParseWindowList(list);
-    if (!window.value) {
-        return IllegalRequest(tarnscsi::scsi::kInvalidFieldInParameterList, ListField(window.fieldInError));
+    const auto parsed = ParseWindowList(list);
+    if (!parsed.value) {
+        return IllegalRequest(tarnscsi::scsi::kInvalidFieldInParameterList, ListField(parsed.fieldInError));
     }
-    exposure_.AbandonRunning();
-    window_ = *window.value;
-    windowList_ = list;
-    windowSet_ = true;
+    exposure.AbandonRunning();
+    window = *parsed.value;
+    windowList = list;
+    windowSet = true;
     return GoodOutcome(length);
 }
 
@@ -143,16 +143,16 @@ ScsiOutcome SimCamera::Scan(const ScsiCommand& command, std::uint32_t length) {
     if (command.buffer[kWindowIdList] != tarnscsi::camera::window::kWindowIdValue) {
         return IllegalRequest(tarnscsi::scsi::kInvalidFieldInParameterList, ListField(kWindowIdList));
     }
-    if (!windowSet_) {
+    if (!windowSet) {
         return IllegalRequest(tarnscsi::scsi::kCommandSequenceError);
     }
     // The sensor's temperature as the exposure starts sets its dark current.
-    exposure_.Start({window_, settings_.imageKind, settings_.seed, ++exposureCount_, cooling_.Temperature()});
+    exposure.Start({window, settings.imageKind, settings.seed, ++exposureCount, cooling.Temperature()});
     return GoodOutcome(length);
 }
 
 ScsiOutcome SimCamera::GetWindow(const ScsiCommand& command, std::uint32_t length) {
-    WindowList list = windowList_;
+    WindowList list = windowList;
     // The header carries nothing the camera reports.
     std::fill(list.begin(), list.begin() + tarnscsi::camera::window::kDescriptorLength, std::uint8_t{0});
     return DataIn(command, list.data(), static_cast<std::uint32_t>(list.size()), length);
@@ -162,16 +162,16 @@ ScsiOutcome SimCamera::Read(const ScsiCommand& command, std::uint32_t length) {
     if (length == 0) {
         return GoodOutcome(0);
     }
-    switch (exposure_.Current()) {
+    switch (exposure.Current()) {
         case Exposure::State::kNoImage: return IllegalRequest(tarnscsi::scsi::kCommandSequenceError);
         case Exposure::State::kExposing:
         case Exposure::State::kReadingOut: return NotReady();
         case Exposure::State::kImageReady: break;
     }
-    if (length > exposure_.Remaining()) {
+    if (length > exposure.Remaining()) {
         return IllegalRequest(tarnscsi::scsi::kInvalidFieldInCdb, CdbField(cdb::kLengthOf10Byte.offset));
     }
-    exposure_.ReadNext(command.buffer, length);
+    exposure.ReadNext(command.buffer, length);
     return GoodOutcome(length);
 }
 

@@ -25,13 +25,13 @@ public:
     ScsiOutcome Execute(const ScsiCommand& command) override;
     SimCamera* AsCamera() override { return this; }
 
-    const std::vector<std::uint8_t>& LastImage() { return exposure_.LastImage(); }
-    std::int32_t Temperature() { return cooling_.Temperature(); }
-    std::uint32_t CoolerDrive() { return cooling_.Drive(); }
+    const std::vector<std::uint8_t>& LastImage() { return exposure.LastImage(); }
+    std::int32_t Temperature() { return cooling.Temperature(); }
+    std::uint32_t CoolerDrive() { return cooling.Drive(); }
 
     // The next exposure is number 1 again (the noise of its image repeats).
-    void RestartExposureCount() { exposureCount_ = 0; }
-    void AmbientChanged() { cooling_.AmbientChanged(); }
+    void RestartExposureCount() { exposureCount = 0; }
+    void AmbientChanged() { cooling.AmbientChanged(); }
 
     // Handlers, each given a command already checked for shape and bytes and
     // its data length.
@@ -45,13 +45,13 @@ public:
     ScsiOutcome Read(const ScsiCommand& command, std::uint32_t length);
 
 private:
-    const SimSettings& settings_;
-    bool windowSet_ = false;
-    Window window_;
-    WindowList windowList_;
-    Exposure exposure_;
-    std::uint64_t exposureCount_ = 0;
-    CoolingModel cooling_;
+    const SimSettings& settings;
+    bool windowSet = false;
+    Window window;
+    WindowList windowList;
+    Exposure exposure;
+    std::uint64_t exposureCount = 0;
+    CoolingModel cooling;
 };
 
 }  // namespace tarnscsi::sim

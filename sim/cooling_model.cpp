@@ -26,74 +26,74 @@ double StopAt(double from, double to, double bound) {
 
 }  // namespace
 
-CoolingModel::CoolingModel(const SimClock& clock, const CoolerSpec& cooler)
-    : clock_(clock), cooler_(cooler), temperature_(cooler.ambientTenths), updated_(clock.Now()) {}
+CoolingModel::CoolingModel(const SimClock& simClock, const CoolerSpec& spec)
+    : clock(simClock), cooler(spec), temperature(spec.ambientTenths), updated(simClock.Now()) {}
 
-double CoolingModel::Ambient() const { return cooler_.ambientTenths; }
+double CoolingModel::Ambient() const { return cooler.ambientTenths; }
 
-double CoolingModel::MaxDifference() const { return std::max(cooler_.maxDifferenceTenths, 1); }
+double CoolingModel::MaxDifference() const { return std::max(cooler.maxDifferenceTenths, 1); }
 
 double CoolingModel::Goal() const {
-    if (!coolerOn_) {
+    if (!coolerOn) {
         return Ambient();
     }
-    return std::clamp<double>(setpoint_, Ambient() - MaxDifference(), Ambient());
+    return std::clamp<double>(setpoint, Ambient() - MaxDifference(), Ambient());
 }
 
 double CoolingModel::ControlDrive() const {
-    if (!coolerOn_) {
+    if (!coolerOn) {
         return 0.0;
     }
-    const double distance = setpoint_ - temperature_;
-    const double rate = std::max(cooler_.rateTenthsPerSecond, 1);
+    const double distance = setpoint - temperature;
+    const double rate = std::max(cooler.rateTenthsPerSecond, 1);
     const double wanted = std::copysign(std::min(rate, std::abs(distance) / kSettleTimeSeconds), distance);
     // From the plate's balance: dT/dt = (ambient - u * maxDifference - T) / tau.
-    const double drive = (Ambient() - temperature_ - kThermalTimeConstantSeconds * wanted) / MaxDifference();
+    const double drive = (Ambient() - temperature - kThermalTimeConstantSeconds * wanted) / MaxDifference();
     return std::clamp(drive, 0.0, 1.0);
 }
 
 void CoolingModel::Step(double seconds) {
     const double drive = ControlDrive();
     const double equilibrium = Ambient() - drive * MaxDifference();
-    const double rate = (equilibrium - temperature_) / kThermalTimeConstantSeconds;
-    double next = StopAt(temperature_, temperature_ + rate * seconds, equilibrium);
-    if (coolerOn_) {
-        next = StopAt(temperature_, next, setpoint_);
+    const double rate = (equilibrium - temperature) / kThermalTimeConstantSeconds;
+    double next = StopAt(temperature, temperature + rate * seconds, equilibrium);
+    if (coolerOn) {
+        next = StopAt(temperature, next, setpoint);
     }
-    temperature_ = next;
+    temperature = next;
 }
 
 void CoolingModel::Advance() {
-    const auto now = clock_.Now();
-    if (clock_.Instant()) {
-        temperature_ = Goal();
-    } else if (now > updated_) {
-        const double elapsed = std::chrono::duration<double>(now - updated_).count();
+    const auto now = clock.Now();
+    if (clock.Instant()) {
+        temperature = Goal();
+    } else if (now > updated) {
+        const double elapsed = std::chrono::duration<double>(now - updated).count();
         const double steps = std::clamp(std::ceil(elapsed / kStepSeconds), 1.0, kMostSteps);
         const double step = elapsed / steps;
         for (double i = 0; i < steps; ++i) {
             Step(step);
         }
     }
-    updated_ = now;
+    updated = now;
 }
 
 void CoolingModel::SetSetpoint(std::int16_t tenths) {
     Advance();
-    setpoint_ = tenths;
-    coolerOn_ = true;
+    setpoint = tenths;
+    coolerOn = true;
 }
 
 void CoolingModel::AmbientChanged() {
     Advance();
-    if (!coolerOn_) {
-        temperature_ = Ambient();
+    if (!coolerOn) {
+        temperature = Ambient();
     }
 }
 
 std::int32_t CoolingModel::Temperature() {
     Advance();
-    return static_cast<std::int32_t>(std::lround(temperature_));
+    return static_cast<std::int32_t>(std::lround(temperature));
 }
 
 std::uint32_t CoolingModel::Drive() {

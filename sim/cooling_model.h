@@ -39,7 +39,7 @@ public:
 
     // Switches the cooler on and aims it at `tenths`.
     void SetSetpoint(std::int16_t tenths);
-    std::int16_t Setpoint() const { return setpoint_; }
+    std::int16_t Setpoint() const { return setpoint; }
 
     std::int32_t Temperature();
     // 0 (off) to 255 (full).
@@ -61,12 +61,12 @@ private:
     double Ambient() const;
     double MaxDifference() const;
 
-    const SimClock& clock_;
-    const CoolerSpec& cooler_;
-    bool coolerOn_ = false;
-    std::int16_t setpoint_ = 0;
-    double temperature_;
-    SimClock::Time updated_;
+    const SimClock& clock;
+    const CoolerSpec& cooler;
+    bool coolerOn = false;
+    std::int16_t setpoint = 0;
+    double temperature;
+    SimClock::Time updated;
 };
 
 }  // namespace tarnscsi::sim

@@ -11,46 +11,46 @@ constexpr double kFullFramePixels = double{kSensorWidth} * kSensorHeight;
 
 double ReadoutMs(const Window& window) { return kFullFrameReadoutMs * ImagePixelCount(window) / kFullFramePixels; }
 
-void Exposure::Start(const ExposureRecipe& recipe) {
-    recipe_ = recipe;
-    state_ = State::kExposing;
-    exposureEnd_ = clock_.Now() + clock_.Span(static_cast<double>(recipe.window.exposureMs));
-    readoutEnd_ = exposureEnd_ + clock_.Span(ReadoutMs(recipe.window));
+void Exposure::Start(const ExposureRecipe& next) {
+    recipe = next;
+    state = State::kExposing;
+    exposureEnd = clock.Now() + clock.Span(static_cast<double>(next.window.exposureMs));
+    readoutEnd = exposureEnd + clock.Span(ReadoutMs(next.window));
 }
 
 void Exposure::AbandonRunning() {
     if (Running()) {
-        state_ = State::kNoImage;
+        state = State::kNoImage;
     }
 }
 
 Exposure::State Exposure::Current() {
     if (!Running()) {
-        return state_;
+        return state;
     }
-    const auto now = clock_.Now();
-    if (clock_.Instant() || now >= readoutEnd_) {
-        image_ = MakeImage(recipe_, scenes_);
-        readOffset_ = 0;
-        state_ = State::kImageReady;
-    } else if (now >= exposureEnd_) {
-        state_ = State::kReadingOut;
+    const auto now = clock.Now();
+    if (clock.Instant() || now >= readoutEnd) {
+        image = MakeImage(recipe, scenes);
+        readOffset = 0;
+        state = State::kImageReady;
+    } else if (now >= exposureEnd) {
+        state = State::kReadingOut;
     }
-    return state_;
+    return state;
 }
 
 std::uint32_t Exposure::Remaining() const {
-    return state_ == State::kImageReady ? static_cast<std::uint32_t>(image_.size()) - readOffset_ : 0;
+    return state == State::kImageReady ? static_cast<std::uint32_t>(image.size()) - readOffset : 0;
 }
 
 void Exposure::ReadNext(std::uint8_t* out, std::uint32_t count) {
-    std::memcpy(out, image_.data() + readOffset_, count);
-    readOffset_ += count;
+    std::memcpy(out, image.data() + readOffset, count);
+    readOffset += count;
 }
 
 const std::vector<std::uint8_t>& Exposure::LastImage() {
     Current();
-    return image_;
+    return image;
 }
 
 }  // namespace tarnscsi::sim

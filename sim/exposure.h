@@ -29,7 +29,7 @@ public:
         kImageReady,  // image made; part of it may have been read
     };
 
-    Exposure(const SimClock& clock, SceneCache& scenes) : clock_(clock), scenes_(scenes) {}
+    Exposure(const SimClock& simClock, SceneCache& sceneCache) : clock(simClock), scenes(sceneCache) {}
 
     // Starts a new exposure; one still running is dropped, and so is an
     // image not yet read.
@@ -51,16 +51,16 @@ public:
     const std::vector<std::uint8_t>& LastImage();
 
 private:
-    bool Running() const { return state_ == State::kExposing || state_ == State::kReadingOut; }
+    bool Running() const { return state == State::kExposing || state == State::kReadingOut; }
 
-    const SimClock& clock_;
-    SceneCache& scenes_;
-    State state_ = State::kNoImage;
-    ExposureRecipe recipe_;
-    SimClock::Time exposureEnd_{};
-    SimClock::Time readoutEnd_{};
-    std::vector<std::uint8_t> image_;
-    std::uint32_t readOffset_ = 0;
+    const SimClock& clock;
+    SceneCache& scenes;
+    State state = State::kNoImage;
+    ExposureRecipe recipe;
+    SimClock::Time exposureEnd{};
+    SimClock::Time readoutEnd{};
+    std::vector<std::uint8_t> image;
+    std::uint32_t readOffset = 0;
 };
 
 // Simulated readout time of the window's image.

@@ -6,15 +6,15 @@ void FaultRules::Add(int opcode, std::uint32_t skip, std::uint32_t count, FaultK
     if (count == 0 || kind == FaultKind::kNone) {
         return;
     }
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex);
     const std::uint64_t first = std::uint64_t{skip} + 1;
-    rules_.push_back(Rule{opcode, first, first + count - 1, kind});
+    rules.push_back(Rule{opcode, first, first + count - 1, kind});
 }
 
 FaultKind FaultRules::Next(std::uint8_t opcode) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex);
     FaultKind result = FaultKind::kNone;
-    for (Rule& rule : rules_) {
+    for (Rule& rule : rules) {
         if (rule.opcode != kAnyOpcode && rule.opcode != opcode) {
             continue;
         }
@@ -27,8 +27,8 @@ FaultKind FaultRules::Next(std::uint8_t opcode) {
 }
 
 void FaultRules::Clear() {
-    std::lock_guard lock(mutex_);
-    rules_.clear();
+    std::lock_guard lock(mutex);
+    rules.clear();
 }
 
 }  // namespace tarnscsi::sim

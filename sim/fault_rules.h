@@ -37,8 +37,8 @@ private:
         std::uint64_t seen = 0;
     };
 
-    std::mutex mutex_;
-    std::vector<Rule> rules_;
+    std::mutex mutex;
+    std::vector<Rule> rules;
 };
 
 }  // namespace tarnscsi::sim

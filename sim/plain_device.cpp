@@ -9,8 +9,8 @@
 
 namespace tarnscsi::sim {
 
-PlainDevice::PlainDevice(std::uint8_t deviceType, std::vector<std::uint8_t> inquiry)
-    : deviceType_(deviceType), inquiry_(std::move(inquiry)) {}
+PlainDevice::PlainDevice(std::uint8_t type, std::vector<std::uint8_t> answer)
+    : deviceType(type), inquiry(std::move(answer)) {}
 
 tarnscsi::manager::ScsiOutcome PlainDevice::Execute(const tarnscsi::manager::ScsiCommand& command) {
     switch (command.cdb[cdb::kOpcode]) {
@@ -24,7 +24,7 @@ tarnscsi::manager::ScsiOutcome PlainDevice::Execute(const tarnscsi::manager::Scs
             if (auto failure = CheckTransfer(command, DataPhase::kIn, allocation, cdb::kLengthOf6Byte)) {
                 return *failure;
             }
-            return DataIn(command, inquiry_.data(), static_cast<std::uint32_t>(inquiry_.size()), allocation);
+            return DataIn(command, inquiry.data(), static_cast<std::uint32_t>(inquiry.size()), allocation);
         }
         default: return IllegalRequest(tarnscsi::scsi::kInvalidOpcode, CdbField(cdb::kOpcode));
     }

@@ -14,12 +14,12 @@ class PlainDevice : public SimDevice {
 public:
     PlainDevice(std::uint8_t deviceType, std::vector<std::uint8_t> inquiry);
 
-    std::uint8_t DeviceType() const override { return deviceType_; }
+    std::uint8_t DeviceType() const override { return deviceType; }
     tarnscsi::manager::ScsiOutcome Execute(const tarnscsi::manager::ScsiCommand& command) override;
 
 private:
-    std::uint8_t deviceType_;
-    std::vector<std::uint8_t> inquiry_;
+    std::uint8_t deviceType;
+    std::vector<std::uint8_t> inquiry;
 };
 
 }  // namespace tarnscsi::sim

@@ -36,14 +36,14 @@ NormalQuad CountedNormals(std::uint64_t key, std::uint64_t n);
 // Sequential generator (splitmix64) for building scenes.
 class SeededRandom {
 public:
-    explicit SeededRandom(std::uint64_t seed) : state_(seed) {}
-    std::uint64_t Next() { return Mix64(state_++); }
+    explicit SeededRandom(std::uint64_t seed) : state(seed) {}
+    std::uint64_t Next() { return Mix64(state++); }
     // Uniform in (0, 1].
     double Uniform() { return UnitFromBits(static_cast<std::uint32_t>(Next())); }
     double Uniform(double low, double high) { return low + (high - low) * Uniform(); }
 
 private:
-    std::uint64_t state_;
+    std::uint64_t state;
 };
 
 }  // namespace tarnscsi::sim

@@ -34,10 +34,10 @@ public:
     void Clear();
 
 private:
-    mutable std::mutex mutex_;
-    std::vector<RequestRecord> entries_;
-    Ticket firstTicket_ = 0;  // ticket of entries_[0]
-    Ticket nextTicket_ = 0;
+    mutable std::mutex mutex;
+    std::vector<RequestRecord> entries;
+    Ticket firstTicket = 0;  // ticket of entries[0]
+    Ticket nextTicket = 0;
 };
 
 }  // namespace tarnscsi::sim

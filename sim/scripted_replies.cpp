@@ -12,18 +12,18 @@ void ScriptedReplies::Add(std::uint8_t opcode, const std::uint8_t* data, std::ui
     if (data != nullptr) {
         bytes.assign(data, data + std::min(length, kMaxLength));
     }
-    scripts_.push_back({opcode, std::move(bytes), times});
+    scripts.push_back({opcode, std::move(bytes), times});
 }
 
 std::optional<std::vector<std::uint8_t>> ScriptedReplies::Take(std::uint8_t opcode) {
     const auto script =
-        std::find_if(scripts_.begin(), scripts_.end(), [opcode](const Script& s) { return s.opcode == opcode; });
-    if (script == scripts_.end()) {
+        std::find_if(scripts.begin(), scripts.end(), [opcode](const Script& s) { return s.opcode == opcode; });
+    if (script == scripts.end()) {
         return std::nullopt;
     }
     std::vector<std::uint8_t> data = script->data;
     if (--script->timesLeft == 0) {
-        scripts_.erase(script);
+        scripts.erase(script);
     }
     return data;
 }

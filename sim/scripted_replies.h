@@ -20,7 +20,7 @@ public:
     // Uses up one answer for this opcode, if any is scripted.
     std::optional<std::vector<std::uint8_t>> Take(std::uint8_t opcode);
 
-    void Clear() { scripts_.clear(); }
+    void Clear() { scripts.clear(); }
 
 private:
     struct Script {
@@ -28,7 +28,7 @@ private:
         std::vector<std::uint8_t> data;
         std::uint32_t timesLeft;
     };
-    std::deque<Script> scripts_;
+    std::deque<Script> scripts;
 };
 
 }  // namespace tarnscsi::sim

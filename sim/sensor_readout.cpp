@@ -20,39 +20,39 @@ static_assert(kSensorWidth % kNormalsPerCount == 0);
 
 class RowReader {
 public:
-    RowReader(const SkyScene& scene, const ExposureRecipe& recipe, bool shutterOpen)
-        : scene_(scene),
-          window_(recipe.window),
-          seconds_(recipe.window.exposureMs / kMillisecondsPerSecond),
-          light_(shutterOpen),
-          darkElectrons_(s::DarkElectronsPerSecond(recipe.sensorTenths) * seconds_),
-          key_(CombineKeys(recipe.seed, recipe.number)),
-          mean_(static_cast<std::size_t>(recipe.window.width)) {}
+    RowReader(const SkyScene& sky, const ExposureRecipe& recipe, bool shutterOpen)
+        : scene(sky),
+          window(recipe.window),
+          seconds(recipe.window.exposureMs / kMillisecondsPerSecond),
+          light(shutterOpen),
+          darkElectrons(s::DarkElectronsPerSecond(recipe.sensorTenths) * seconds),
+          key(CombineKeys(recipe.seed, recipe.number)),
+          mean(static_cast<std::size_t>(recipe.window.width)) {}
 
     void Read(std::int32_t y, std::uint16_t* out) {
         const std::uint32_t rowStart = static_cast<std::uint32_t>(y) * kSensorWidth;
-        const std::uint32_t first = rowStart + static_cast<std::uint32_t>(window_.originX);
-        const std::uint32_t end = first + static_cast<std::uint32_t>(window_.width);
+        const std::uint32_t first = rowStart + static_cast<std::uint32_t>(window.originX);
+        const std::uint32_t end = first + static_cast<std::uint32_t>(window.width);
         ExpectedElectrons(first, end);
         for (std::uint32_t index = first; index < end;) {
-            const NormalQuad noise = CountedNormals(key_, index / kNormalsPerCount);
+            const NormalQuad noise = CountedNormals(key, index / kNormalsPerCount);
             for (auto k = index % kNormalsPerCount; k < kNormalsPerCount && index < end; ++k, ++index) {
-                out[index - first] = Convert(mean_[index - first], noise[k]);
+                out[index - first] = Convert(mean[index - first], noise[k]);
             }
         }
     }
 
 private:
     void ExpectedElectrons(std::uint32_t first, std::uint32_t end) {
-        const float dark = static_cast<float>(darkElectrons_);
-        const float seconds = static_cast<float>(seconds_);
+        const float dark = static_cast<float>(darkElectrons);
+        const float exposed = static_cast<float>(seconds);
         for (std::uint32_t index = first; index < end; ++index) {
-            mean_[index - first] = dark + (light_ ? scene_.light[index] * seconds : 0.0f);
+            mean[index - first] = dark + (light ? scene.light[index] * exposed : 0.0f);
         }
-        const auto hot = std::lower_bound(scene_.hotPixels.begin(), scene_.hotPixels.end(), first,
+        const auto hot = std::lower_bound(scene.hotPixels.begin(), scene.hotPixels.end(), first,
                                           [](const HotPixel& p, std::uint32_t i) { return p.index < i; });
-        for (auto p = hot; p != scene_.hotPixels.end() && p->index < end; ++p) {
-            mean_[p->index - first] += dark * p->darkFactor;
+        for (auto p = hot; p != scene.hotPixels.end() && p->index < end; ++p) {
+            mean[p->index - first] += dark * p->darkFactor;
         }
     }
 
@@ -66,13 +66,13 @@ private:
         return static_cast<std::uint16_t>(std::clamp(counts, 0.0f, static_cast<float>(s::kLargestAdu)) + kRounding);
     }
 
-    const SkyScene& scene_;
-    const Window& window_;
-    const double seconds_;
-    const bool light_;
-    const double darkElectrons_;
-    const std::uint64_t key_;
-    std::vector<float> mean_;
+    const SkyScene& scene;
+    const Window& window;
+    const double seconds;
+    const bool light;
+    const double darkElectrons;
+    const std::uint64_t key;
+    std::vector<float> mean;
 };
 
 }  // namespace

@@ -21,21 +21,21 @@ constexpr unsigned kTargetShift = 8;
 
 SimBus::SimBus() { Reset(StartupSettings()); }
 
-void SimBus::Reset(const SimSettings& settings) {
-    std::lock_guard lock(mutex_);
-    devices_.clear();
-    scripts_.Clear();
-    lastSense_.clear();
-    settings_ = settings;
-    adapterCount_ = kDefaultAdapterCount;
-    devices_.emplace(*AddressOf(SIM_DEFAULT_ADAPTER, SIM_DEFAULT_TARGET, 0, adapterCount_),
-                     std::make_unique<SimCamera>(settings_, scenes_));
+void SimBus::Reset(const SimSettings& newSettings) {
+    std::lock_guard lock(mutex);
+    devices.clear();
+    scripts.Clear();
+    lastSense.clear();
+    settings = newSettings;
+    adapterCount = kDefaultAdapterCount;
+    devices.emplace(*AddressOf(SIM_DEFAULT_ADAPTER, SIM_DEFAULT_TARGET, 0, adapterCount),
+                    std::make_unique<SimCamera>(settings, scenes));
 }
 
-void SimBus::Clear(int adapterCount) {
-    std::lock_guard lock(mutex_);
-    devices_.clear();
-    adapterCount_ = std::clamp(adapterCount, 0, kMaxAdapters);
+void SimBus::Clear(int adapters) {
+    std::lock_guard lock(mutex);
+    devices.clear();
+    adapterCount = std::clamp(adapters, 0, kMaxAdapters);
 }
 
 std::optional<SimBus::Address> SimBus::AddressOf(int adapter, int target, int lun, int adapterCount) {
@@ -47,49 +47,49 @@ std::optional<SimBus::Address> SimBus::AddressOf(int adapter, int target, int lu
 }
 
 bool SimBus::Place(int adapter, int target, int lun, std::unique_ptr<SimDevice> device) {
-    const auto address = AddressOf(adapter, target, lun, adapterCount_);
+    const auto address = AddressOf(adapter, target, lun, adapterCount);
     if (!address) {
         return false;
     }
-    devices_[*address] = std::move(device);
+    devices[*address] = std::move(device);
     return true;
 }
 
 bool SimBus::AddPlainDevice(int adapter, int target, int lun, std::uint8_t deviceType,
                             std::vector<std::uint8_t> inquiry) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex);
     return Place(adapter, target, lun, std::make_unique<PlainDevice>(deviceType, std::move(inquiry)));
 }
 
 bool SimBus::AddCamera(int adapter, int target, int lun) {
-    std::lock_guard lock(mutex_);
-    return Place(adapter, target, lun, std::make_unique<SimCamera>(settings_, scenes_));
+    std::lock_guard lock(mutex);
+    return Place(adapter, target, lun, std::make_unique<SimCamera>(settings, scenes));
 }
 
 void SimBus::SetTimeScale(double scale) {
-    std::lock_guard lock(mutex_);
-    settings_.clock.SetScale(scale);
+    std::lock_guard lock(mutex);
+    settings.clock.SetScale(scale);
 }
 
 void SimBus::SetManualClock(bool on) {
-    std::lock_guard lock(mutex_);
-    settings_.clock.SetManual(on);
+    std::lock_guard lock(mutex);
+    settings.clock.SetManual(on);
 }
 
 void SimBus::AdvanceClock(SimClock::Time by) {
-    std::lock_guard lock(mutex_);
-    settings_.clock.Advance(by);
+    std::lock_guard lock(mutex);
+    settings.clock.Advance(by);
 }
 
 void SimBus::SetImageKind(ImageKind kind) {
-    std::lock_guard lock(mutex_);
-    settings_.imageKind = kind;
+    std::lock_guard lock(mutex);
+    settings.imageKind = kind;
 }
 
 void SimBus::SetSeed(std::uint64_t seed) {
-    std::lock_guard lock(mutex_);
-    settings_.seed = seed;
-    for (auto& [address, device] : devices_) {
+    std::lock_guard lock(mutex);
+    settings.seed = seed;
+    for (auto& [address, device] : devices) {
         if (SimCamera* camera = device->AsCamera()) {
             camera->RestartExposureCount();
         }
@@ -97,9 +97,9 @@ void SimBus::SetSeed(std::uint64_t seed) {
 }
 
 void SimBus::SetAmbient(std::int32_t tenths) {
-    std::lock_guard lock(mutex_);
-    settings_.cooler.ambientTenths = std::clamp(tenths, kLowestAmbientTenths, kHighestAmbientTenths);
-    for (auto& [address, device] : devices_) {
+    std::lock_guard lock(mutex);
+    settings.cooler.ambientTenths = std::clamp(tenths, kLowestAmbientTenths, kHighestAmbientTenths);
+    for (auto& [address, device] : devices) {
         if (SimCamera* camera = device->AsCamera()) {
             camera->AmbientChanged();
         }
@@ -107,23 +107,23 @@ void SimBus::SetAmbient(std::int32_t tenths) {
 }
 
 void SimBus::SetCoolerLimits(std::int32_t maxDifferenceTenths, std::int32_t rateTenthsPerSecond) {
-    std::lock_guard lock(mutex_);
-    settings_.cooler.maxDifferenceTenths = std::clamp(maxDifferenceTenths, 1, kLargestCoolerDifferenceTenths);
-    settings_.cooler.rateTenthsPerSecond = std::clamp(rateTenthsPerSecond, 1, kFastestCoolerRateTenths);
+    std::lock_guard lock(mutex);
+    settings.cooler.maxDifferenceTenths = std::clamp(maxDifferenceTenths, 1, kLargestCoolerDifferenceTenths);
+    settings.cooler.rateTenthsPerSecond = std::clamp(rateTenthsPerSecond, 1, kFastestCoolerRateTenths);
 }
 
 CoolerSpec SimBus::Cooler() {
-    std::lock_guard lock(mutex_);
-    return settings_.cooler;
+    std::lock_guard lock(mutex);
+    return settings.cooler;
 }
 
 void SimBus::AddScript(std::uint8_t opcode, const std::uint8_t* data, std::uint32_t length, std::uint32_t times) {
-    std::lock_guard lock(mutex_);
-    scripts_.Add(opcode, data, length, times);
+    std::lock_guard lock(mutex);
+    scripts.Add(opcode, data, length, times);
 }
 
 SimCamera* SimBus::FirstCamera() {
-    for (auto& [address, device] : devices_) {
+    for (auto& [address, device] : devices) {
         if (SimCamera* camera = device->AsCamera()) {
             return camera;
         }
@@ -132,7 +132,7 @@ SimCamera* SimBus::FirstCamera() {
 }
 
 std::uint32_t SimBus::CopyLastImage(std::uint8_t* out, std::uint32_t capacity) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex);
     SimCamera* camera = FirstCamera();
     if (camera == nullptr) {
         return 0;
@@ -146,56 +146,56 @@ std::uint32_t SimBus::CopyLastImage(std::uint8_t* out, std::uint32_t capacity) {
 }
 
 std::optional<std::int32_t> SimBus::Temperature() {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex);
     SimCamera* camera = FirstCamera();
     return camera != nullptr ? std::optional(camera->Temperature()) : std::nullopt;
 }
 
 std::optional<std::uint32_t> SimBus::CoolerDrive() {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex);
     SimCamera* camera = FirstCamera();
     return camera != nullptr ? std::optional(camera->CoolerDrive()) : std::nullopt;
 }
 
 std::vector<std::uint8_t> SimBus::LastSense() {
-    std::lock_guard lock(mutex_);
-    return lastSense_;
+    std::lock_guard lock(mutex);
+    return lastSense;
 }
 
 std::uint8_t SimBus::AdapterCount() {
-    std::lock_guard lock(mutex_);
-    return static_cast<std::uint8_t>(adapterCount_);
+    std::lock_guard lock(mutex);
+    return static_cast<std::uint8_t>(adapterCount);
 }
 
 SimDevice* SimBus::Find(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) {
-    const auto address = AddressOf(adapter, target, lun, adapterCount_);
+    const auto address = AddressOf(adapter, target, lun, adapterCount);
     if (!address) {
         return nullptr;
     }
-    const auto found = devices_.find(*address);
-    return found != devices_.end() ? found->second.get() : nullptr;
+    const auto found = devices.find(*address);
+    return found != devices.end() ? found->second.get() : nullptr;
 }
 
 std::optional<std::uint8_t> SimBus::DeviceType(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex);
     const SimDevice* device = Find(adapter, target, lun);
     return device != nullptr ? std::optional(device->DeviceType()) : std::nullopt;
 }
 
 tarnscsi::manager::ScsiOutcome SimBus::Execute(const tarnscsi::manager::ScsiCommand& command) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex);
     SimDevice* device = Find(command.adapter, command.target, command.lun);
     if (device == nullptr) {
         return tarnscsi::manager::SelectionTimeoutOutcome();
     }
     if (device->AsCamera() != nullptr && command.direction == tarnscsi::aspi::SRB_DIR_IN) {
-        if (auto script = scripts_.Take(command.cdb[cdb::kOpcode])) {
+        if (auto script = scripts.Take(command.cdb[cdb::kOpcode])) {
             return ScriptedReply(command, *script);
         }
     }
     tarnscsi::manager::ScsiOutcome outcome = device->Execute(command);
     if (outcome.targetStatus == tarnscsi::aspi::STATUS_CHKCOND) {
-        lastSense_.assign(outcome.sense.begin(), outcome.sense.begin() + outcome.senseLength);
+        lastSense.assign(outcome.sense.begin(), outcome.sense.begin() + outcome.senseLength);
     }
     return outcome;
 }

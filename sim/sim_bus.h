@@ -75,13 +75,13 @@ private:
     tarnscsi::manager::ScsiOutcome ScriptedReply(const tarnscsi::manager::ScsiCommand& command,
                                                  const std::vector<std::uint8_t>& data);
 
-    std::mutex mutex_;
-    int adapterCount_ = kDefaultAdapterCount;
-    std::map<Address, std::unique_ptr<SimDevice>> devices_;
-    SimSettings settings_;
-    SceneCache scenes_;
-    ScriptedReplies scripts_;
-    std::vector<std::uint8_t> lastSense_;
+    std::mutex mutex;
+    int adapterCount = kDefaultAdapterCount;
+    std::map<Address, std::unique_ptr<SimDevice>> devices;
+    SimSettings settings;
+    SceneCache scenes;
+    ScriptedReplies scripts;
+    std::vector<std::uint8_t> lastSense;
 };
 
 }  // namespace tarnscsi::sim

@@ -16,32 +16,32 @@ SimClock::Time ToTime(double microseconds) {
 
 }  // namespace
 
-SimClock::SimClock() : realBase_(RealClock::now()) {}
+SimClock::SimClock() : realBase(RealClock::now()) {}
 
-void SimClock::SetScale(double scale) {
-    base_ = Now();
-    realBase_ = RealClock::now();
-    scale_ = (std::isfinite(scale) && scale > 0.0) ? scale : 0.0;
+void SimClock::SetScale(double newScale) {
+    base = Now();
+    realBase = RealClock::now();
+    scale = (std::isfinite(newScale) && newScale > 0.0) ? newScale : 0.0;
 }
 
 void SimClock::SetManual(bool on) {
-    base_ = Now();
-    realBase_ = RealClock::now();
-    manual_ = on;
+    base = Now();
+    realBase = RealClock::now();
+    manual = on;
 }
 
 void SimClock::Advance(Time by) {
-    if (manual_ && by > Time::zero()) {
-        base_ += std::min(by, ToTime(kLongestSpanUs));
+    if (manual && by > Time::zero()) {
+        base += std::min(by, ToTime(kLongestSpanUs));
     }
 }
 
 SimClock::Time SimClock::Now() const {
-    if (manual_ || scale_ == 0.0) {
-        return base_;
+    if (manual || scale == 0.0) {
+        return base;
     }
-    const std::chrono::duration<double, std::micro> real = RealClock::now() - realBase_;
-    return base_ + ToTime(real.count() / scale_);
+    const std::chrono::duration<double, std::micro> real = RealClock::now() - realBase;
+    return base + ToTime(real.count() / scale);
 }
 
 SimClock::Time SimClock::Span(double simulatedMs) const {

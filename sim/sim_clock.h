@@ -18,15 +18,15 @@ public:
     // Negative and non-numbers count as 0. In manual mode the scale waits
     // until the mode ends.
     void SetScale(double scale);
-    double Scale() const { return scale_; }
+    double Scale() const { return scale; }
 
     void SetManual(bool on);
-    bool Manual() const { return manual_; }
+    bool Manual() const { return manual; }
     // Moves simulated time forward by `by`; only in manual mode.
     void Advance(Time by);
 
     // Everything finishes at once: scale 0 and not manual.
-    bool Instant() const { return !manual_ && scale_ == 0.0; }
+    bool Instant() const { return !manual && scale == 0.0; }
 
     Time Now() const;
 
@@ -37,10 +37,10 @@ public:
 private:
     using RealClock = std::chrono::steady_clock;
 
-    double scale_ = 0.0;
-    bool manual_ = false;
-    Time base_{0};  // simulated time at realBase_ (manual mode: the time)
-    RealClock::time_point realBase_;
+    double scale = 0.0;
+    bool manual = false;
+    Time base{0};  // simulated time at realBase (manual mode: the time)
+    RealClock::time_point realBase;
 };
 
 }  // namespace tarnscsi::sim

@@ -62,19 +62,19 @@ double Flux(double magnitude) {
 class MoffatStar {
 public:
     MoffatStar() {
-        alpha2_ = std::pow(kFwhmPixels / (2.0 * std::sqrt(std::exp2(1.0 / kMoffatBeta) - 1.0)), 2);
-        peak_ = (kMoffatBeta - 1.0) / (std::numbers::pi * alpha2_);
+        alpha2 = std::pow(kFwhmPixels / (2.0 * std::sqrt(std::exp2(1.0 / kMoffatBeta) - 1.0)), 2);
+        peak = (kMoffatBeta - 1.0) / (std::numbers::pi * alpha2);
     }
 
     // Adds a star of `flux` electrons per second centred at (cx, cy).
     void Draw(std::vector<float>& light, double cx, double cy, double flux) const {
-        const double reach = std::pow(flux * peak_ / kRenderFloor, 1.0 / kMoffatBeta);
-        const double radius = std::min(kLargestRadius, std::sqrt(alpha2_ * std::max(reach - 1.0, 1.0)));
+        const double reach = std::pow(flux * peak / kRenderFloor, 1.0 / kMoffatBeta);
+        const double radius = std::min(kLargestRadius, std::sqrt(alpha2 * std::max(reach - 1.0, 1.0)));
         const int x0 = std::max(0, static_cast<int>(std::floor(cx - radius)));
         const int x1 = std::min(kSensorWidth - 1, static_cast<int>(std::ceil(cx + radius)));
         const int y0 = std::max(0, static_cast<int>(std::floor(cy - radius)));
         const int y1 = std::min(kSensorHeight - 1, static_cast<int>(std::ceil(cy + radius)));
-        const double share = flux * peak_ / (kSubsamples * kSubsamples);
+        const double share = flux * peak / (kSubsamples * kSubsamples);
         for (int y = y0; y <= y1; ++y) {
             for (int x = x0; x <= x1; ++x) {
                 double sum = 0.0;
@@ -82,7 +82,7 @@ public:
                     for (int sx = 0; sx < kSubsamples; ++sx) {
                         const double dx = x + (sx + 0.5) / kSubsamples - cx;
                         const double dy = y + (sy + 0.5) / kSubsamples - cy;
-                        const double q = 1.0 + (dx * dx + dy * dy) / alpha2_;
+                        const double q = 1.0 + (dx * dx + dy * dy) / alpha2;
                         sum += 1.0 / (q * q * q);  // q to the power -beta, beta = 3
                     }
                 }
@@ -93,8 +93,8 @@ public:
     }
 
 private:
-    double alpha2_;
-    double peak_;
+    double alpha2;
+    double peak;
 };
 static_assert(kMoffatBeta == 3.0, "Draw computes the profile for beta 3");
 
@@ -149,12 +149,12 @@ SkyScene MakeSkyScene(std::uint64_t seed) {
     return scene;
 }
 
-const SkyScene& SceneCache::For(std::uint64_t seed) {
-    if (!scene_ || seed_ != seed) {
-        scene_ = std::make_unique<SkyScene>(MakeSkyScene(seed));
-        seed_ = seed;
+const SkyScene& SceneCache::For(std::uint64_t wanted) {
+    if (!scene || seed != wanted) {
+        scene = std::make_unique<SkyScene>(MakeSkyScene(wanted));
+        seed = wanted;
     }
-    return *scene_;
+    return *scene;
 }
 
 }  // namespace tarnscsi::sim

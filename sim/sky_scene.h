@@ -36,8 +36,8 @@ public:
     const SkyScene& For(std::uint64_t seed);
 
 private:
-    std::optional<std::uint64_t> seed_;
-    std::unique_ptr<SkyScene> scene_;
+    std::optional<std::uint64_t> seed;
+    std::unique_ptr<SkyScene> scene;
 };
 
 }  // namespace tarnscsi::sim

@@ -54,7 +54,7 @@ TEST_F(ConnectTest, ReportsCameraNotFoundOnABusWithoutOne) {
 }
 
 TEST_F(ConnectTest, DeviceExportsRefuseWithoutAUsableConnectionAndSendNothing) {
-    auto expect_refusals = [] {
+    auto expectRefusals = [] {
         SimLogClear();
         std::vector<std::uint8_t> image(64, 0xAA);
         int32_t cooling = 77;
@@ -68,11 +68,11 @@ TEST_F(ConnectTest, DeviceExportsRefuseWithoutAUsableConnectionAndSendNothing) {
         EXPECT_EQ(SimLogCount(), 0u);
     };
     // No connection at all.
-    expect_refusals();
+    expectRefusals();
     // A connection whose camera was not found stays current until Disconnect.
     SimClearBus(1);
     EXPECT_EQ(ConnectMessage(), "Camera not found");
-    expect_refusals();
+    expectRefusals();
 }
 
 TEST_F(ConnectTest, TakesTheLowestAdapterThenTheLowestTarget) {
@@ -117,9 +117,9 @@ TEST_F(ConnectTest, IdentifiesOnlyScannerTypeDevicesAndLooksOnlyAtTheProductFiel
     // The right product on a device that is not a scanner: never asked.
     AddPlainDevice(0, 0, 3, InquiryData(3, "Nebrix"));
     // A scanner whose vendor field says Nebrix but whose product does not.
-    auto vendor_only = InquiryData(6, "Flatbed");
-    std::copy_n("Nebrix  ", 8, vendor_only.begin() + 8);
-    AddPlainDevice(0, 1, 6, vendor_only);
+    auto vendorOnly = InquiryData(6, "Flatbed");
+    std::copy_n("Nebrix  ", 8, vendorOnly.begin() + 8);
+    AddPlainDevice(0, 1, 6, vendorOnly);
     EXPECT_EQ(ConnectMessage(), "Camera not found");
     const auto inquiries = ExecRequests(0x12);
     ASSERT_EQ(inquiries.size(), 1u);
@@ -197,17 +197,17 @@ TEST_F(ConnectTest, AShortInquiryAnswerIsNotComparedWithAnEarlierOne) {
     // Target 0 leaves "Xxxxi" in the product field; target 1 answers only
     // 20 bytes, ending with "Nebr". Together they would spell a match.
     AddPlainDevice(0, 0, 6, InquiryData(6, "Xxxxi"));
-    auto short_answer = InquiryData(6, "Nebrix");
-    short_answer.resize(20);
-    AddPlainDevice(0, 1, 6, short_answer);
+    auto shortAnswer = InquiryData(6, "Nebrix");
+    shortAnswer.resize(20);
+    AddPlainDevice(0, 1, 6, shortAnswer);
     EXPECT_EQ(ConnectMessage(), "Camera not found");
 
     // Twenty-one bytes carry all five characters and do match.
     Disconnect();
     SimClearBus(1);
-    short_answer = InquiryData(6, "Nebrix");
-    short_answer.resize(21);
-    AddPlainDevice(0, 1, 6, short_answer);
+    shortAnswer = InquiryData(6, "Nebrix");
+    shortAnswer.resize(21);
+    AddPlainDevice(0, 1, 6, shortAnswer);
     ConnectOk();
 }
 

@@ -67,17 +67,17 @@ TEST_F(CoolingTest, ASetpointTheCameraRefusesReportsFailure) {
 
 TEST_F(CoolingTest, DecodesTemperatureAndCoolingByteFromTheReply) {
     struct Case {
-        std::uint8_t t_high, t_low, cooling;
-        int32_t temperature, cooling_byte;
+        std::uint8_t tHigh, tLow, cooling;
+        int32_t temperature, coolingByte;
     };
     const Case cases[] = {{0xFF, 0x9C, 0x00, -100, 0}, {0x00, 0x64, 0xC8, 100, 200}, {0x80, 0x00, 0xFF, -32768, 255}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.temperature);
         SimLogClear();
-        ReplyCoolingPage({{134, c.t_high}, {135, c.t_low}, {131, c.cooling}});
+        ReplyCoolingPage({{134, c.tHigh}, {135, c.tLow}, {131, c.cooling}});
         int32_t cooling = -1;
         EXPECT_EQ(GetCoolingInfo(&cooling), c.temperature);
-        EXPECT_EQ(cooling, c.cooling_byte);
+        EXPECT_EQ(cooling, c.coolingByte);
         const auto requests = ExecRequests();
         ASSERT_EQ(requests.size(), 1u);
         EXPECT_EQ(Cdb(requests[0]), (Bytes{0x1A, 0x08, 0x09, 0x00, 0x90, 0x00}));
@@ -90,8 +90,8 @@ TEST_F(CoolingTest, AShortReplyReadsAsZerosNotAsAnEarlierPage) {
     ReplyCoolingPage({{134, 0x01}, {135, 0x02}, {131, 0x40}});
     int32_t cooling = 0;
     ASSERT_EQ(GetCoolingInfo(&cooling), 0x0102);
-    const Bytes header_only(8, 0);
-    SimScriptReply(0x1A, header_only.data(), 8, 1);
+    const Bytes headerOnly(8, 0);
+    SimScriptReply(0x1A, headerOnly.data(), 8, 1);
     EXPECT_EQ(GetCoolingInfo(&cooling), 0);
     EXPECT_EQ(cooling, 0);
 }

@@ -25,9 +25,9 @@ Bytes ExpectedWindow(std::uint32_t exposure, bool binned, std::uint32_t width, s
     Bytes list(78, 0);
     list[7] = 0x46;
     list[8] = 0x01;
-    const std::uint8_t res_hi = binned ? 0x05 : 0x0B, res_lo = binned ? 0x83 : 0x06;
-    list[10] = list[12] = res_hi;
-    list[11] = list[13] = res_lo;
+    const std::uint8_t resHi = binned ? 0x05 : 0x0B, resLo = binned ? 0x83 : 0x06;
+    list[10] = list[12] = resHi;
+    list[11] = list[13] = resLo;
     Put32(list, 14, x);
     Put32(list, 18, y);
     Put32(list, 22, width);

@@ -63,10 +63,10 @@ TEST(Lifecycle, AFailedConnectionIsReleasedToo) {
     // Through the manager's own control interface: an empty bus.
     const tarnscsi::DynamicLibrary manager("libwnaspi32.so");
     ASSERT_TRUE(manager.IsLoaded()) << manager.Error();
-    const auto clear_bus = manager.Symbol<void (*)(int)>("SimClearBus");
+    const auto clearBus = manager.Symbol<void (*)(int)>("SimClearBus");
     const auto reset = manager.Symbol<void (*)()>("SimReset");
-    ASSERT_TRUE(clear_bus && reset);
-    clear_bus(1);
+    ASSERT_TRUE(clearBus && reset);
+    clearBus(1);
     const int before = OpenDescriptors();
     const char* error = nullptr;
     EXPECT_EQ(Connect(&error), 0);

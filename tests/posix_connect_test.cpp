@@ -53,11 +53,11 @@ TEST_F(ConnectTest, ReportsNoEventWhenNoEventCanBeCreated) {
 // Allocation failure: the program's operator new (nothrow) stands in for
 // the library's, so the module's allocation of its connection can fail.
 namespace {
-bool fail_allocation = false;
+bool failAllocation = false;
 }
 
 __attribute__((visibility("default"))) void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    if (fail_allocation) return nullptr;
+    if (failAllocation) return nullptr;
     try {
         return ::operator new(size);
     } catch (...) {
@@ -66,9 +66,9 @@ __attribute__((visibility("default"))) void* operator new(std::size_t size, cons
 }
 
 TEST_F(ConnectTest, ReportsOutOfMemoryAndKeepsNoConnection) {
-    fail_allocation = true;
+    failAllocation = true;
     const std::string message = ConnectMessage();
-    fail_allocation = false;
+    failAllocation = false;
     EXPECT_EQ(message, "Out of memory");
     EXPECT_EQ(SimLogCount(), 0u);
     EXPECT_EQ(Ready(), 0);

@@ -15,13 +15,13 @@ using namespace tarnscsi::testing_support;
 // Every wait on the completion event is a poll() without time limit; this
 // definition counts them and hands them on to the C library.
 namespace {
-std::atomic<int> infinite_waits{0};
+std::atomic<int> infiniteWaits{0};
 }
 
 extern "C" __attribute__((visibility("default"))) int poll(struct pollfd* fds, nfds_t count, int timeout) {
     using PollFn = int (*)(struct pollfd*, nfds_t, int);
     static PollFn real = reinterpret_cast<PollFn>(dlsym(RTLD_NEXT, "poll"));
-    if (timeout < 0) ++infinite_waits;
+    if (timeout < 0) ++infiniteWaits;
     return real(fds, count, timeout);
 }
 
@@ -49,49 +49,49 @@ TEST_F(TransportTest, CompletesEveryBlockTheSameWayKeepingTheDirection) {
 
 TEST_F(TransportTest, WaitsOnceForEachPendingRequestAndNeverForAnImmediateOne) {
     ConnectOk();
-    infinite_waits = 0;
+    infiniteWaits = 0;
     SimLogClear();
     RunSomeCommands();
-    EXPECT_EQ(infinite_waits.load(), 0);
+    EXPECT_EQ(infiniteWaits.load(), 0);
 
     // Pending requests finish later on the manager's thread; a stale signal
     // from the one before must not end the next wait early, or its status
     // would still read pending and the command would fail.
     SimSetCompletion(SIM_PENDING, 2000);
     SimLogClear();
-    infinite_waits = 0;
+    infiniteWaits = 0;
     RunSomeCommands();
-    EXPECT_EQ(infinite_waits.load(), static_cast<int>(ExecRequests().size()));
+    EXPECT_EQ(infiniteWaits.load(), static_cast<int>(ExecRequests().size()));
 }
 
 TEST_F(TransportTest, ARequestRefusedAtOnceIsNotWaitedFor) {
     ConnectOk();
     SimSetCompletion(SIM_PENDING, 1000);
     SimAddFault(0x00, 0, 1, SIM_FAULT_REFUSE);
-    infinite_waits = 0;
+    infiniteWaits = 0;
     EXPECT_EQ(Ready(), 0);
-    EXPECT_EQ(infinite_waits.load(), 0);
+    EXPECT_EQ(infiniteWaits.load(), 0);
     EXPECT_EQ(Ready(), 1);
-    EXPECT_EQ(infinite_waits.load(), 1);
+    EXPECT_EQ(infiniteWaits.load(), 1);
 }
 
 TEST_F(TransportTest, APendingFailureIsReportedAfterTheWait) {
     ConnectOk();
     SimSetCompletion(SIM_PENDING, 1000);
     SimAddFault(0x00, 0, 1, SIM_FAULT_CHECK_CONDITION);
-    infinite_waits = 0;
+    infiniteWaits = 0;
     EXPECT_EQ(Ready(), 0);
-    EXPECT_EQ(infinite_waits.load(), 1);
+    EXPECT_EQ(infiniteWaits.load(), 1);
 }
 
 TEST_F(TransportTest, TheEventStaysClearOfTheStandardStreams) {
-    const int saved_stdin = dup(STDIN_FILENO);
-    ASSERT_GE(saved_stdin, 0);
+    const int savedStdin = dup(STDIN_FILENO);
+    ASSERT_GE(savedStdin, 0);
     close(STDIN_FILENO);
     const char* error = nullptr;
     const int32_t connected = Connect(&error);
-    dup2(saved_stdin, STDIN_FILENO);
-    close(saved_stdin);
+    dup2(savedStdin, STDIN_FILENO);
+    close(savedStdin);
     ASSERT_EQ(connected, 1) << error;
     const auto requests = ExecRequests();
     ASSERT_FALSE(requests.empty());

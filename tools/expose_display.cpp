@@ -13,10 +13,10 @@ constexpr int kBarWidth = 30;
 constexpr int kSecondsDecimals = 1;
 }  // namespace
 
-ExposeDisplay::ExposeDisplay(bool quiet) : quiet_(quiet), line_(stderr, quiet) {}
+ExposeDisplay::ExposeDisplay(bool quietMode) : quiet(quietMode), line(stderr, quietMode) {}
 
 void ExposeDisplay::Waiting(const FrameProgress& p) {
-    if (!line_.Enabled()) return;
+    if (!line.Enabled()) return;
     std::string text;
     if (p.count > 1) text = "Frame " + std::to_string(p.number) + "/" + std::to_string(p.count) + "  ";
     switch (p.phase) {
@@ -27,12 +27,12 @@ void ExposeDisplay::Waiting(const FrameProgress& p) {
         case FramePhase::kReadingOut: text += "Reading out " + Fixed(p.elapsed, kSecondsDecimals) + " s"; break;
         case FramePhase::kDownloading: text += "Downloading " + Fixed(p.elapsed, kSecondsDecimals) + " s"; break;
     }
-    line_.Show(text);
+    line.Show(text);
 }
 
 void ExposeDisplay::FrameDone(const SavedFrame& frame) {
-    line_.Clear();
-    if (quiet_) return;
+    line.Clear();
+    if (quiet) return;
     std::string text = "Saved " + frame.fitsPath + " (" + std::to_string(frame.width) + " x " +
                        std::to_string(frame.height) + ", bin " + std::to_string(frame.binning) + ", " +
                        Fixed(frame.exposure, kExposureDecimals) + " s";
@@ -44,7 +44,7 @@ void ExposeDisplay::FrameDone(const SavedFrame& frame) {
 }
 
 void ExposeDisplay::Warning(const std::string& message) {
-    line_.Clear();
+    line.Clear();
     std::fprintf(stderr, "tarnscsi: warning: %s\n", message.c_str());
 }
 

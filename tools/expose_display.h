@@ -17,8 +17,8 @@ public:
     void Warning(const std::string& message) override;
 
 private:
-    bool quiet_;
-    ProgressLine line_;
+    bool quiet;
+    ProgressLine line;
 };
 
 }  // namespace tarnscsi::tool

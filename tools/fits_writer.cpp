@@ -43,34 +43,34 @@ std::string Describe(int status, int savedErrno) {
 
 class FitsOutput {
 public:
-    FitsOutput(const std::filesystem::path& target, fitsfile* file) : target_(target), file_(file) {}
+    FitsOutput(const std::filesystem::path& path, fitsfile* handle) : target(path), file(handle) {}
 
     // Each step runs only while everything before it succeeded.
     void Check(const char* step) {
-        if (status_ == 0) return;
+        if (status == 0) return;
         const int savedErrno = errno;
-        throw ToolError("cannot write FITS file " + target_.string() + ": " + step +
-                        " failed: " + Describe(status_, savedErrno));
+        throw ToolError("cannot write FITS file " + target.string() + ": " + step +
+                        " failed: " + Describe(status, savedErrno));
     }
     void Key(const char* name, int value, const char* comment) {
-        fits_write_key(file_, TINT, name, &value, comment, &status_);
+        fits_write_key(file, TINT, name, &value, comment, &status);
         Check(name);
     }
     void Key(const char* name, const std::string& value, const char* comment) {
-        fits_write_key_str(file_, name, value.c_str(), comment, &status_);
+        fits_write_key_str(file, name, value.c_str(), comment, &status);
         Check(name);
     }
     void Key(const char* name, double value, int decimals, const char* comment) {
-        fits_write_key_fixdbl(file_, name, value, decimals, comment, &status_);
+        fits_write_key_fixdbl(file, name, value, decimals, comment, &status);
         Check(name);
     }
-    int& Status() { return status_; }
-    fitsfile* File() { return file_; }
+    int& Status() { return status; }
+    fitsfile* File() { return file; }
 
 private:
-    const std::filesystem::path& target_;
-    fitsfile* file_;
-    int status_ = 0;
+    const std::filesystem::path& target;
+    fitsfile* file;
+    int status = 0;
 };
 
 void WriteKeywords(FitsOutput& out, const FitsKeywords& k) {

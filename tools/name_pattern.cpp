@@ -20,9 +20,9 @@ UsageError BadPattern(const std::string& text, const std::string& why) {
 
 NamePattern NamePattern::Parse(const std::string& text) {
     NamePattern pattern;
-    pattern.text_ = text;
+    pattern.text = text;
     if (text.empty()) throw UsageError("output name is empty");
-    std::string* out = &pattern.prefix_;
+    std::string* out = &pattern.prefix;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '%') {
             *out += text[i];
@@ -46,23 +46,23 @@ NamePattern NamePattern::Parse(const std::string& text) {
             ++j;
         }
         if (j >= text.size() || text[j] != 'd') throw BadPattern(text, "unsupported % sequence");
-        if (pattern.hasCounter_) throw BadPattern(text, "more than one counter");
-        pattern.hasCounter_ = true;
-        pattern.zeroPad_ = zeroPad;
-        pattern.width_ = width;
-        out = &pattern.suffix_;
+        if (pattern.hasCounter) throw BadPattern(text, "more than one counter");
+        pattern.hasCounter = true;
+        pattern.zeroPad = zeroPad;
+        pattern.width = width;
+        out = &pattern.suffix;
         i = j;
     }
     return pattern;
 }
 
 std::string NamePattern::Expand(int number) const {
-    if (!hasCounter_) return prefix_;
+    if (!hasCounter) return prefix;
     std::string digits = std::to_string(number);
-    if (static_cast<int>(digits.size()) < width_) {
-        digits.insert(0, static_cast<std::size_t>(width_) - digits.size(), zeroPad_ ? '0' : ' ');
+    if (static_cast<int>(digits.size()) < width) {
+        digits.insert(0, static_cast<std::size_t>(width) - digits.size(), zeroPad ? '0' : ' ');
     }
-    return prefix_ + digits + suffix_;
+    return prefix + digits + suffix;
 }
 
 }  // namespace tarnscsi::tool

@@ -13,18 +13,18 @@ public:
     // sequence, or more than one counter.
     static NamePattern Parse(const std::string& text);
 
-    bool HasCounter() const { return hasCounter_; }
-    const std::string& Text() const { return text_; }
+    bool HasCounter() const { return hasCounter; }
+    const std::string& Text() const { return text; }
     // The name of frame `number`; without a counter, always the same name.
     std::string Expand(int number) const;
 
 private:
-    std::string text_;
-    std::string prefix_;
-    std::string suffix_;
-    bool hasCounter_ = false;
-    bool zeroPad_ = false;
-    int width_ = 0;
+    std::string text;
+    std::string prefix;
+    std::string suffix;
+    bool hasCounter = false;
+    bool zeroPad = false;
+    int width = 0;
 };
 
 }  // namespace tarnscsi::tool

@@ -63,28 +63,28 @@ int RenameNoReplace(const fs::path& from, const fs::path& to) {
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
-PendingFile::PendingFile(fs::path target, bool overwrite)
-    : target_(std::move(target)), temp_(ChooseTempName(target_)), overwrite_(overwrite) {}
+PendingFile::PendingFile(fs::path finalPath, bool replace)
+    : target(std::move(finalPath)), temp(ChooseTempName(target)), overwrite(replace) {}
 
 PendingFile::~PendingFile() {
-    if (!committed_) unlink(temp_.c_str());
+    if (!committed) unlink(temp.c_str());
 }
 
 void PendingFile::Commit() {
-    SyncPath(temp_, O_RDONLY, "file");
-    const int result = overwrite_ ? std::rename(temp_.c_str(), target_.c_str()) : RenameNoReplace(temp_, target_);
+    SyncPath(temp, O_RDONLY, "file");
+    const int result = overwrite ? std::rename(temp.c_str(), target.c_str()) : RenameNoReplace(temp, target);
     if (result != 0) {
         const int error = errno;
         if (error == EEXIST) {
-            throw ToolError(target_.string() + " already exists; use --overwrite to replace it");
+            throw ToolError(target.string() + " already exists; use --overwrite to replace it");
         }
-        throw ToolError("cannot rename " + temp_.string() + " to " + target_.string() + ": " + ErrnoText(error));
+        throw ToolError("cannot rename " + temp.string() + " to " + target.string() + ": " + ErrnoText(error));
     }
-    committed_ = true;
+    committed = true;
     // Makes the new name itself durable. The file is in place either way, and
     // some filesystems refuse to sync a folder, so a failure here is ignored.
     try {
-        SyncPath(FolderOf(target_), O_RDONLY | O_DIRECTORY, "folder");
+        SyncPath(FolderOf(target), O_RDONLY | O_DIRECTORY, "folder");
     } catch (const ToolError&) {}
 }
 

@@ -18,8 +18,8 @@ public:
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;
 
-    const std::filesystem::path& TempPath() const { return temp_; }
-    const std::filesystem::path& Target() const { return target_; }
+    const std::filesystem::path& TempPath() const { return temp; }
+    const std::filesystem::path& Target() const { return target; }
 
     // Flushes the temporary file to disk and renames it to the target. Without
     // `overwrite` an existing target is never replaced, not even one that
@@ -27,10 +27,10 @@ public:
     void Commit();
 
 private:
-    std::filesystem::path target_;
-    std::filesystem::path temp_;
-    bool overwrite_;
-    bool committed_ = false;
+    std::filesystem::path target;
+    std::filesystem::path temp;
+    bool overwrite;
+    bool committed = false;
 };
 
 // Checks before the camera is touched that `target` can be written: its

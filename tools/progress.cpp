@@ -11,24 +11,23 @@ namespace {
 constexpr char kClearLine[] = "\r\033[K";
 }
 
-ProgressLine::ProgressLine(std::FILE* stream, bool quiet)
-    : stream_(stream), enabled_(!quiet && isatty(fileno(stream)) == 1) {}
+ProgressLine::ProgressLine(std::FILE* out, bool quiet) : stream(out), enabled(!quiet && isatty(fileno(out)) == 1) {}
 
 ProgressLine::~ProgressLine() { Clear(); }
 
 void ProgressLine::Show(const std::string& text) {
-    if (!enabled_) return;
-    std::fputs(kClearLine, stream_);
-    std::fputs(text.c_str(), stream_);
-    std::fflush(stream_);
-    shown_ = true;
+    if (!enabled) return;
+    std::fputs(kClearLine, stream);
+    std::fputs(text.c_str(), stream);
+    std::fflush(stream);
+    shown = true;
 }
 
 void ProgressLine::Clear() {
-    if (!shown_) return;
-    std::fputs(kClearLine, stream_);
-    std::fflush(stream_);
-    shown_ = false;
+    if (!shown) return;
+    std::fputs(kClearLine, stream);
+    std::fflush(stream);
+    shown = false;
 }
 
 std::string ProgressBar(double fraction, int width) {

@@ -16,16 +16,16 @@ public:
     ProgressLine(const ProgressLine&) = delete;
     ProgressLine& operator=(const ProgressLine&) = delete;
 
-    bool Enabled() const { return enabled_; }
+    bool Enabled() const { return enabled; }
     // Replaces the line's text.
     void Show(const std::string& text);
     // Removes the line, so that ordinary output can follow.
     void Clear();
 
 private:
-    std::FILE* stream_;
-    bool enabled_;
-    bool shown_ = false;
+    std::FILE* stream;
+    bool enabled;
+    bool shown = false;
 };
 
 // "[#######.............]" for a fraction 0..1 (clamped).

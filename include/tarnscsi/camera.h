@@ -86,8 +86,8 @@ public:
 
 private:
     explicit Camera(std::unique_ptr<ScsiCamera> connection);
-    std::unique_ptr<ScsiCamera> camera_;
-    CommandResult scanResult_;
+    std::unique_ptr<ScsiCamera> camera;
+    CommandResult scanResult;
 };
 
 }  // namespace tarnscsi

@@ -24,28 +24,28 @@ std::unique_ptr<Camera> Camera::Open(ConnectError& error) {
     return std::unique_ptr<Camera>(new Camera(std::move(connection)));
 }
 
-Camera::Camera(std::unique_ptr<ScsiCamera> connection) : camera_(std::move(connection)) {}
+Camera::Camera(std::unique_ptr<ScsiCamera> connection) : camera(std::move(connection)) {}
 Camera::~Camera() = default;
 
-int Camera::Adapter() const { return static_cast<int>(camera_->AdapterId()); }
-int Camera::Target() const { return static_cast<int>(camera_->TargetId()); }
+int Camera::Adapter() const { return static_cast<int>(camera->AdapterId()); }
+int Camera::Target() const { return static_cast<int>(camera->TargetId()); }
 
 bool Camera::Expose(const ExposureSettings& settings) {
-    scanResult_ = CommandResult{};
-    if (!camera_->SetWindow(tarnscsi::camera::EvenForBinning(settings))) return false;
-    camera_->StartScan();
-    scanResult_ = camera_->LastResult();
+    scanResult = CommandResult{};
+    if (!camera->SetWindow(tarnscsi::camera::EvenForBinning(settings))) return false;
+    camera->StartScan();
+    scanResult = camera->LastResult();
     return true;
 }
 
-const CommandResult& Camera::ScanResult() const { return scanResult_; }
+const CommandResult& Camera::ScanResult() const { return scanResult; }
 
-bool Camera::Ready() { return camera_->TestUnitReady(); }
+bool Camera::Ready() { return camera->TestUnitReady(); }
 
 DownloadResult Camera::Download(std::span<std::uint8_t> buffer) {
     DownloadResult result;
-    if (!camera_->GetWindow(result.window)) {
-        result.command = camera_->LastResult();
+    if (!camera->GetWindow(result.window)) {
+        result.command = camera->LastResult();
         result.message = "the camera did not report its window: " + result.command.Describe();
         return result;
     }
@@ -60,10 +60,10 @@ DownloadResult Camera::Download(std::span<std::uint8_t> buffer) {
                          std::to_string(buffer.size()) + "-byte buffer";
         return result;
     }
-    if (!camera_->ReadImage(result.window, buffer.data())) {
+    if (!camera->ReadImage(result.window, buffer.data())) {
         result.status = DownloadStatus::kReadFailed;
-        result.command = camera_->LastResult();
-        result.received = camera_->BytesRead();
+        result.command = camera->LastResult();
+        result.received = camera->BytesRead();
         result.message = "an image read failed after " + std::to_string(result.received) + " of " +
                          std::to_string(result.bytes) + " bytes: " + result.command.Describe();
         return result;
@@ -73,14 +73,14 @@ DownloadResult Camera::Download(std::span<std::uint8_t> buffer) {
     return result;
 }
 
-bool Camera::SetTemperature(std::int32_t setpoint) { return camera_->WriteSetpoint(setpoint); }
+bool Camera::SetTemperature(std::int32_t setpoint) { return camera->WriteSetpoint(setpoint); }
 
 std::optional<CoolingReading> Camera::ReadCooling() {
     CoolingReading reading;
-    if (!camera_->ReadCoolingPage(reading.temperature, reading.coolerDrive)) return std::nullopt;
+    if (!camera->ReadCoolingPage(reading.temperature, reading.coolerDrive)) return std::nullopt;
     return reading;
 }
 
-const CommandResult& Camera::LastResult() const { return camera_->LastResult(); }
+const CommandResult& Camera::LastResult() const { return camera->LastResult(); }
 
 }  // namespace tarnscsi

@@ -29,17 +29,17 @@ public:
     // loading anything. Check with IsLoaded(); Error() says why not.
     explicit DynamicLibrary(const std::string& name, bool onlyIfLoaded = false) {
 #if defined(_WIN32)
-        handle_ = onlyIfLoaded ? static_cast<void*>(GetModuleHandleA(name.c_str()))
-                               : static_cast<void*>(LoadLibraryA(name.c_str()));
+        handle = onlyIfLoaded ? static_cast<void*>(GetModuleHandleA(name.c_str()))
+                              : static_cast<void*>(LoadLibraryA(name.c_str()));
         // GetModuleHandle takes no reference: nothing to release then.
-        owned_ = handle_ != nullptr && !onlyIfLoaded;
-        if (handle_ == nullptr) error_ = "cannot load " + name + " (error " + std::to_string(GetLastError()) + ")";
+        owned = handle != nullptr && !onlyIfLoaded;
+        if (handle == nullptr) error = "cannot load " + name + " (error " + std::to_string(GetLastError()) + ")";
 #else
-        handle_ = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL | (onlyIfLoaded ? RTLD_NOLOAD : 0));
-        owned_ = handle_ != nullptr;
-        if (handle_ == nullptr) {
+        handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL | (onlyIfLoaded ? RTLD_NOLOAD : 0));
+        owned = handle != nullptr;
+        if (handle == nullptr) {
             const char* why = dlerror();
-            error_ = why != nullptr ? why : "cannot load " + name;
+            error = why != nullptr ? why : "cannot load " + name;
         }
 #endif
     }
@@ -47,16 +47,16 @@ public:
     ~DynamicLibrary() { Release(); }
 
     DynamicLibrary(DynamicLibrary&& other) noexcept
-        : handle_(std::exchange(other.handle_, nullptr)),
-          owned_(std::exchange(other.owned_, false)),
-          error_(std::move(other.error_)) {}
+        : handle(std::exchange(other.handle, nullptr)),
+          owned(std::exchange(other.owned, false)),
+          error(std::move(other.error)) {}
 
     DynamicLibrary& operator=(DynamicLibrary&& other) noexcept {
         if (this != &other) {
             Release();
-            handle_ = std::exchange(other.handle_, nullptr);
-            owned_ = std::exchange(other.owned_, false);
-            error_ = std::move(other.error_);
+            handle = std::exchange(other.handle, nullptr);
+            owned = std::exchange(other.owned, false);
+            error = std::move(other.error);
         }
         return *this;
     }
@@ -64,20 +64,20 @@ public:
     DynamicLibrary(const DynamicLibrary&) = delete;
     DynamicLibrary& operator=(const DynamicLibrary&) = delete;
 
-    bool IsLoaded() const { return handle_ != nullptr; }
-    const std::string& Error() const { return error_; }
+    bool IsLoaded() const { return handle != nullptr; }
+    const std::string& Error() const { return error; }
     // The platform handle, for identity comparisons; null when not loaded.
-    void* Handle() const { return handle_; }
+    void* Handle() const { return handle; }
 
     // The symbol `name` as a pointer of type Fn (a function pointer type);
     // null when the library lacks it.
     template <typename Fn>
     Fn Symbol(const char* name) const {
-        if (handle_ == nullptr) return nullptr;
+        if (handle == nullptr) return nullptr;
 #if defined(_WIN32)
-        FARPROC raw = GetProcAddress(static_cast<HMODULE>(handle_), name);
+        FARPROC raw = GetProcAddress(static_cast<HMODULE>(handle), name);
 #else
-        void* raw = dlsym(handle_, name);
+        void* raw = dlsym(handle, name);
 #endif
         Fn function = nullptr;
         static_assert(sizeof function == sizeof raw, "a function pointer must fit a symbol address");
@@ -88,7 +88,7 @@ public:
     bool Has(const char* name) const { return Symbol<void (*)()>(name) != nullptr; }
 
     // Keeps the library in the process after this object is gone.
-    void Keep() { owned_ = false; }
+    void Keep() { owned = false; }
 
 #if !defined(_WIN32)
     // The file the dynamic linker loaded, or "" when it cannot tell.
@@ -97,20 +97,20 @@ public:
 
 private:
     void Release() {
-        if (handle_ != nullptr && owned_) {
+        if (handle != nullptr && owned) {
 #if defined(_WIN32)
-            FreeLibrary(static_cast<HMODULE>(handle_));
+            FreeLibrary(static_cast<HMODULE>(handle));
 #else
-            dlclose(handle_);
+            dlclose(handle);
 #endif
         }
-        handle_ = nullptr;
-        owned_ = false;
+        handle = nullptr;
+        owned = false;
     }
 
-    void* handle_ = nullptr;
-    bool owned_ = false;
-    std::string error_;
+    void* handle = nullptr;
+    bool owned = false;
+    std::string error;
 };
 
 }  // namespace tarnscsi
@@ -120,7 +120,7 @@ private:
 
 inline std::string tarnscsi::DynamicLibrary::Path() const {
     link_map* map = nullptr;
-    if (handle_ == nullptr || dlinfo(handle_, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr) {
+    if (handle == nullptr || dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr) {
         return {};
     }
     return map->l_name;

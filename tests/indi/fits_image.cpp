@@ -53,7 +53,7 @@ std::optional<FitsImage> FitsImage::Parse(const std::vector<std::uint8_t>& bytes
         if (fits_read_key(file, TSTRING, keyword, text, nullptr, &keyStatus) == 0) {
             card.text = text;
         }
-        image.cards_.push_back(std::move(card));
+        image.cards.push_back(std::move(card));
     }
     if (status == 0 && axes == kImageAxes) {
         image.pixels.resize(static_cast<std::size_t>(shape[0] * shape[1]));
@@ -77,14 +77,14 @@ std::optional<FitsImage> FitsImage::Parse(const std::vector<std::uint8_t>& bytes
 }
 
 std::optional<double> FitsImage::Number(const std::string& keyword) const {
-    for (const auto& card : cards_) {
+    for (const auto& card : cards) {
         if (card.keyword == keyword) return card.number;
     }
     return std::nullopt;
 }
 
 std::optional<std::string> FitsImage::Text(const std::string& keyword) const {
-    for (const auto& card : cards_) {
+    for (const auto& card : cards) {
         if (card.keyword == keyword) return card.text;
     }
     return std::nullopt;

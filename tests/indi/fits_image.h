@@ -29,7 +29,7 @@ private:
         std::optional<double> number;
         std::optional<std::string> text;
     };
-    std::vector<Card> cards_;
+    std::vector<Card> cards;
 };
 
 }  // namespace tarnscsi::indi_test

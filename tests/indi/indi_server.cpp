@@ -103,9 +103,9 @@ bool Ended(pid_t pid, std::chrono::steady_clock::duration timeout) {
 
 IndiServer::~IndiServer() {
     Stop();
-    if (!folder_.empty()) {
+    if (!folder.empty()) {
         std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
+        std::filesystem::remove_all(folder, ignored);
     }
 }
 
@@ -115,7 +115,7 @@ bool IndiServer::Start(const Options& options, std::string& error) {
         error = std::string("cannot make a folder for the server: ") + std::strerror(errno);
         return false;
     }
-    folder_ = folderTemplate;
+    folder = folderTemplate;
     for (int attempt = 0; attempt < kLaunchAttempts; ++attempt) {
         if (!Launch(options, error)) return false;
         if (WaitUntilListening(error)) return true;
@@ -125,31 +125,31 @@ bool IndiServer::Start(const Options& options, std::string& error) {
 }
 
 bool IndiServer::Launch(const Options& options, std::string& error) {
-    port_ = FreeLoopbackPort();
-    if (port_ == 0) {
+    port = FreeLoopbackPort();
+    if (port == 0) {
         error = "no free loopback port";
         return false;
     }
     // The server also listens on a local socket; the default name is shared
     // by every server on the machine, so each of ours gets its own.
     std::vector<std::string> arguments = {
-        INDISERVER_PATH, "-v", "-r", "0", "-p", std::to_string(port_), "-u", (folder_ / kSocketName).string()};
+        INDISERVER_PATH, "-v", "-r", "0", "-p", std::to_string(port), "-u", (folder / kSocketName).string()};
     arguments.insert(arguments.end(), options.drivers.begin(), options.drivers.end());
     std::vector<std::string> environment = options.environment;
     // A home of its own: no saved driver configuration comes in, none goes out.
-    environment.insert(environment.begin(), "HOME=" + folder_.string());
+    environment.insert(environment.begin(), "HOME=" + folder.string());
     environment = MergedEnvironment(environment);
-    const std::string logPath = (folder_ / kLogName).string();
+    const std::string logPath = (folder / kLogName).string();
     auto argv = Pointers(arguments);
     auto envp = Pointers(environment);
 
     const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid < 0) {
+    const pid_t child = fork();
+    if (child < 0) {
         error = std::string("fork: ") + std::strerror(errno);
         return false;
     }
-    if (pid == 0) {
+    if (child == 0) {
         // Its own process group, which its drivers join: one signal reaches all.
         setpgid(0, 0);
         prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -163,37 +163,37 @@ bool IndiServer::Launch(const Options& options, std::string& error) {
         execve(argv[0], argv.data(), envp.data());
         _exit(EXIT_FAILURE);
     }
-    setpgid(pid, pid);  // also here, so that Stop reaches the group whoever runs first
-    pid_ = pid;
+    setpgid(child, child);  // also here, so that Stop reaches the group whoever runs first
+    pid = child;
     return true;
 }
 
 bool IndiServer::WaitUntilListening(std::string& error) {
     const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (Accepts(port_)) return true;
-        if (Ended(pid_, std::chrono::steady_clock::duration::zero())) {
+        if (Accepts(port)) return true;
+        if (Ended(pid, std::chrono::steady_clock::duration::zero())) {
             error = "indiserver ended at start:\n" + Log();
             return false;
         }
         std::this_thread::sleep_for(kPollInterval);
     }
-    error = "indiserver did not listen on port " + std::to_string(port_) + ":\n" + Log();
+    error = "indiserver did not listen on port " + std::to_string(port) + ":\n" + Log();
     return false;
 }
 
 void IndiServer::Stop() {
-    if (pid_ < 0) return;
-    kill(-pid_, SIGTERM);
-    Ended(pid_, kStopTimeout);
+    if (pid < 0) return;
+    kill(-pid, SIGTERM);
+    Ended(pid, kStopTimeout);
     // Whatever is left of the group, the server or drivers that outlived it.
-    kill(-pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
+    kill(-pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    pid = -1;
 }
 
 std::string IndiServer::Log() const {
-    std::ifstream in(folder_ / kLogName);
+    std::ifstream in(folder / kLogName);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();

@@ -30,7 +30,7 @@ public:
     bool Start(const Options& options, std::string& error);
     void Stop();
 
-    int Port() const { return port_; }
+    int Port() const { return port; }
     // What the server and its drivers wrote.
     std::string Log() const;
 
@@ -38,9 +38,9 @@ private:
     bool Launch(const Options& options, std::string& error);
     bool WaitUntilListening(std::string& error);
 
-    std::filesystem::path folder_;
-    pid_t pid_ = -1;
-    int port_ = 0;
+    std::filesystem::path folder;
+    pid_t pid = -1;
+    int port = 0;
 };
 
 }  // namespace tarnscsi::indi_test

@@ -130,8 +130,8 @@ bool IndiTestClient::ConnectTo(int port) {
 void IndiTestClient::ReceiveImagesOf(const std::string& device) { setBLOBMode(B_ALSO, device.c_str(), nullptr); }
 
 bool IndiTestClient::WaitUntil(const std::function<bool(const Received&)>& done, std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return done(received_); });
+    std::unique_lock<std::mutex> lock(mutex);
+    return changed.wait_for(lock, timeout, [&] { return done(received); });
 }
 
 bool IndiTestClient::WaitForProperty(const std::string& device, const std::string& property,
@@ -151,23 +151,23 @@ bool IndiTestClient::WaitForState(const std::string& device, const std::string& 
 
 bool IndiTestClient::WaitForDefinitionsToSettle(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-        const std::size_t seen = received_.definitions;
-        const bool more = changed_.wait_for(lock, quiet, [&] { return received_.definitions != seen; });
+        const std::size_t seen = received.definitions;
+        const bool more = changed.wait_for(lock, quiet, [&] { return received.definitions != seen; });
         if (!more) return true;
         if (std::chrono::steady_clock::now() >= deadline) return false;
     }
 }
 
 Received IndiTestClient::Snapshot() const {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return received_;
+    const std::lock_guard<std::mutex> lock(mutex);
+    return received;
 }
 
 std::optional<PropertyCopy> IndiTestClient::Property(const std::string& device, const std::string& property) const {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    const PropertyCopy* copy = received_.Find(device, property);
+    const std::lock_guard<std::mutex> lock(mutex);
+    const PropertyCopy* copy = received.Find(device, property);
     return copy ? std::optional<PropertyCopy>(*copy) : std::nullopt;
 }
 
@@ -189,8 +189,8 @@ void IndiTestClient::SendSwitchOn(const std::string& device, const std::string& 
 }
 
 void IndiTestClient::ForgetStates(const std::string& device, const std::string& property) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (auto perDevice = received_.properties.find(device); perDevice != received_.properties.end()) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (auto perDevice = received.properties.find(device); perDevice != received.properties.end()) {
         if (auto found = perDevice->second.find(property); found != perDevice->second.end()) {
             found->second.states.clear();
         }
@@ -209,21 +209,21 @@ void IndiTestClient::Record(INDI::Property property) {
         }
     }
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        PropertyCopy& kept = received_.properties[property.getDeviceName()][property.getName()];
+        const std::lock_guard<std::mutex> lock(mutex);
+        PropertyCopy& kept = received.properties[property.getDeviceName()][property.getName()];
         copy.states = std::move(kept.states);
         copy.states.push_back(copy.state);
         kept = std::move(copy);
-        auto& blobs = received_.blobs[property.getDeviceName()];
+        auto& blobs = received.blobs[property.getDeviceName()];
         blobs.insert(blobs.end(), std::make_move_iterator(images.begin()), std::make_move_iterator(images.end()));
     }
-    changed_.notify_all();
+    changed.notify_all();
 }
 
 void IndiTestClient::newProperty(INDI::Property property) {
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        ++received_.definitions;
+        const std::lock_guard<std::mutex> lock(mutex);
+        ++received.definitions;
     }
     Record(property);
 }
@@ -232,18 +232,18 @@ void IndiTestClient::updateProperty(INDI::Property property) { Record(property);
 
 void IndiTestClient::removeProperty(INDI::Property property) {
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        received_.properties[property.getDeviceName()].erase(property.getName());
+        const std::lock_guard<std::mutex> lock(mutex);
+        received.properties[property.getDeviceName()].erase(property.getName());
     }
-    changed_.notify_all();
+    changed.notify_all();
 }
 
 void IndiTestClient::newMessage(INDI::BaseDevice device, int messageId) {
     {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        received_.messages[device.getDeviceName()].push_back(device.messageQueue(static_cast<size_t>(messageId)));
+        const std::lock_guard<std::mutex> lock(mutex);
+        received.messages[device.getDeviceName()].push_back(device.messageQueue(static_cast<size_t>(messageId)));
     }
-    changed_.notify_all();
+    changed.notify_all();
 }
 
 }  // namespace tarnscsi::indi_test

@@ -109,9 +109,9 @@ protected:
 private:
     void Record(INDI::Property property);
 
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    Received received_;
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    Received received;
 };
 
 }  // namespace tarnscsi::indi_test

@@ -58,8 +58,8 @@ bool Session::Open(const DriverUnderTest& driver, std::string& error) {
     return Open(std::vector<DriverUnderTest>{driver}, error);
 }
 
-bool Session::Open(const std::vector<DriverUnderTest>& drivers, std::string& error) {
-    drivers_ = drivers;
+bool Session::Open(const std::vector<DriverUnderTest>& wanted, std::string& error) {
+    drivers = wanted;
     IndiServer::Options options;
     for (const auto& driver : drivers) {
         options.drivers.push_back(driver.executable);

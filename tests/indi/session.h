@@ -69,15 +69,15 @@ public:
     // The server's log and the device messages, for a failing test's output.
     std::string Diagnostics() const;
 
-    const DriverUnderTest& Driver() const { return drivers_.front(); }
-    const std::string& Device() const { return drivers_.front().device; }
+    const DriverUnderTest& Driver() const { return drivers.front(); }
+    const std::string& Device() const { return drivers.front().device; }
 
     // Declared in this order so that the client leaves before the server stops.
     IndiServer server;
     IndiTestClient client;
 
 private:
-    std::vector<DriverUnderTest> drivers_;
+    std::vector<DriverUnderTest> drivers;
 };
 
 }  // namespace tarnscsi::indi_test

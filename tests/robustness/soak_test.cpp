@@ -126,23 +126,23 @@ bool ConnectOnce() {
 class ManagerControl {
 public:
     bool Loaded() const {
-        return library_.IsLoaded() && reset_ != nullptr && lastImage_ != nullptr && clearLog_ != nullptr;
+        return library.IsLoaded() && reset != nullptr && lastImage != nullptr && clearLog != nullptr;
     }
-    void Reset() const { reset_(); }
+    void Reset() const { reset(); }
     // The manager records every request up to 65536 (about 20 MiB); a
     // long run clears the record so that only our own growth could show.
-    void ClearLog() const { clearLog_(); }
+    void ClearLog() const { clearLog(); }
     std::vector<std::uint8_t> LastImage() const {
-        std::vector<std::uint8_t> image(lastImage_(nullptr, 0));
-        lastImage_(image.data(), static_cast<std::uint32_t>(image.size()));
+        std::vector<std::uint8_t> image(lastImage(nullptr, 0));
+        lastImage(image.data(), static_cast<std::uint32_t>(image.size()));
         return image;
     }
 
 private:
-    const tarnscsi::DynamicLibrary library_{kManagerName};
-    decltype(&SimReset) reset_ = library_.Symbol<decltype(&SimReset)>("SimReset");
-    decltype(&SimLastImage) lastImage_ = library_.Symbol<decltype(&SimLastImage)>("SimLastImage");
-    decltype(&SimLogClear) clearLog_ = library_.Symbol<decltype(&SimLogClear)>("SimLogClear");
+    const tarnscsi::DynamicLibrary library{kManagerName};
+    decltype(&SimReset) reset = library.Symbol<decltype(&SimReset)>("SimReset");
+    decltype(&SimLastImage) lastImage = library.Symbol<decltype(&SimLastImage)>("SimLastImage");
+    decltype(&SimLogClear) clearLog = library.Symbol<decltype(&SimLogClear)>("SimLogClear");
 };
 
 void ExposeFullFrameAndDownload(std::vector<std::uint8_t>& image) {

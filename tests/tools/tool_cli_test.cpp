@@ -59,12 +59,12 @@ class SimulatorSettings {
 public:
     explicit SimulatorSettings(const std::string& extra) {
         const char* current = std::getenv(kVariable);
-        if (current != nullptr) saved_ = current;
-        setenv(kVariable, (saved_ ? *saved_ + "," : std::string()).append(extra).c_str(), 1);
+        if (current != nullptr) saved = current;
+        setenv(kVariable, (saved ? *saved + "," : std::string()).append(extra).c_str(), 1);
     }
     ~SimulatorSettings() {
-        if (saved_) {
-            setenv(kVariable, saved_->c_str(), 1);
+        if (saved) {
+            setenv(kVariable, saved->c_str(), 1);
         } else {
             unsetenv(kVariable);
         }
@@ -74,7 +74,7 @@ public:
 
 private:
     static constexpr char kVariable[] = "TARNSCSI_SIM";
-    std::optional<std::string> saved_;
+    std::optional<std::string> saved;
 };
 
 std::vector<std::string> Lines(const std::string& text) {

@@ -41,22 +41,22 @@ void** FindSlot(HMODULE module, const char* dll, const char* function) {
 }  // namespace
 
 ImportPatch::ImportPatch(HMODULE module, const char* dll, const char* function, const void* replacement)
-    : slot_(module != nullptr ? FindSlot(module, dll, function) : nullptr) {
-    if (slot_ == nullptr) return;
-    original_ = *slot_;
+    : slot(module != nullptr ? FindSlot(module, dll, function) : nullptr) {
+    if (slot == nullptr) return;
+    original = *slot;
     Write(const_cast<void*>(replacement));
 }
 
 ImportPatch::~ImportPatch() {
-    if (slot_ != nullptr) Write(original_);
+    if (slot != nullptr) Write(original);
 }
 
 void ImportPatch::Write(void* value) {
     // The table may lie in read-only memory once the loader has bound it.
     DWORD oldProtection = 0;
-    VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &oldProtection);
-    *slot_ = value;
-    VirtualProtect(slot_, sizeof *slot_, oldProtection, &oldProtection);
+    VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &oldProtection);
+    *slot = value;
+    VirtualProtect(slot, sizeof *slot, oldProtection, &oldProtection);
 }
 
 }  // namespace win32_test

@@ -21,22 +21,22 @@ public:
     ImportPatch& operator=(const ImportPatch&) = delete;
 
     // False when the module does not import the function by name.
-    bool Applied() const { return slot_ != nullptr; }
+    bool Applied() const { return slot != nullptr; }
 
     // The function the entry held before, to pass calls on to.
     template <typename Fn>
     Fn Original() const {
         Fn function = nullptr;
-        static_assert(sizeof function == sizeof original_);
-        std::memcpy(&function, &original_, sizeof function);
+        static_assert(sizeof function == sizeof original);
+        std::memcpy(&function, &original, sizeof function);
         return function;
     }
 
 private:
     void Write(void* value);
 
-    void** slot_ = nullptr;
-    void* original_ = nullptr;
+    void** slot = nullptr;
+    void* original = nullptr;
 };
 
 // Where a function pointer points, as the import table holds it.

@@ -55,23 +55,23 @@ protected:
         openEvents.clear();
         eventsMade = 0;
         HMODULE module = GetModuleHandleA("TARNSCSI.dll");
-        create_ =
+        createCall =
             std::make_unique<ImportPatch>(module, kKernel, "CreateEventA", win32_test::Address(&RecordingCreateEventA));
-        close_ =
+        closeCall =
             std::make_unique<ImportPatch>(module, kKernel, "CloseHandle", win32_test::Address(&RecordingCloseHandle));
-        ASSERT_TRUE(create_->Applied() && close_->Applied());
-        realCreateEvent = create_->Original<CreateEventFn>();
-        realCloseHandle = close_->Original<CloseHandleFn>();
+        ASSERT_TRUE(createCall->Applied() && closeCall->Applied());
+        realCreateEvent = createCall->Original<CreateEventFn>();
+        realCloseHandle = closeCall->Original<CloseHandleFn>();
     }
     void TearDown() override {
         Disconnect();
-        create_.reset();
-        close_.reset();
+        createCall.reset();
+        closeCall.reset();
     }
 
 private:
-    std::unique_ptr<ImportPatch> create_;
-    std::unique_ptr<ImportPatch> close_;
+    std::unique_ptr<ImportPatch> createCall;
+    std::unique_ptr<ImportPatch> closeCall;
 };
 
 }  // namespace

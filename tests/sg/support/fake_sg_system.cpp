@@ -9,69 +9,69 @@
 
 namespace tarnscsi::sg_test {
 
-FakeSgSystem::FakeSgSystem(std::filesystem::path sysfsRoot) : sysfsRoot_(std::move(sysfsRoot)) {}
+FakeSgSystem::FakeSgSystem(std::filesystem::path root) : sysfsRoot(std::move(root)) {}
 
 void FakeSgSystem::Attach(const std::string& node, Handler handler, int scsiType) {
-    std::lock_guard lock(mutex_);
-    nodes_[node].handler = std::move(handler);
-    nodes_[node].scsiType = scsiType;
+    std::lock_guard lock(mutex);
+    nodes[node].handler = std::move(handler);
+    nodes[node].scsiType = scsiType;
 }
 
 void FakeSgSystem::RefuseOpen(const std::string& node, int error) {
-    std::lock_guard lock(mutex_);
-    nodes_[node].openError = error;
+    std::lock_guard lock(mutex);
+    nodes[node].openError = error;
 }
 
 void FakeSgSystem::SetVersion(const std::string& node, int version) {
-    std::lock_guard lock(mutex_);
-    nodes_[node].version = version;
+    std::lock_guard lock(mutex);
+    nodes[node].version = version;
 }
 
 std::vector<IoRecord> FakeSgSystem::Records() const {
-    std::lock_guard lock(mutex_);
-    return records_;
+    std::lock_guard lock(mutex);
+    return records;
 }
 
 void FakeSgSystem::ClearRecords() {
-    std::lock_guard lock(mutex_);
-    records_.clear();
+    std::lock_guard lock(mutex);
+    records.clear();
 }
 
 int FakeSgSystem::OpenDescriptors() const {
-    std::lock_guard lock(mutex_);
-    return static_cast<int>(open_.size());
+    std::lock_guard lock(mutex);
+    return static_cast<int>(open.size());
 }
 
 std::vector<int> FakeSgSystem::OpenFlags() const {
-    std::lock_guard lock(mutex_);
-    return openFlags_;
+    std::lock_guard lock(mutex);
+    return openFlags;
 }
 
 int FakeSgSystem::Open(const std::string& path, int flags) {
-    std::lock_guard lock(mutex_);
-    const auto node = nodes_.find(path);
-    if (node == nodes_.end()) {
+    std::lock_guard lock(mutex);
+    const auto node = nodes.find(path);
+    if (node == nodes.end()) {
         return -ENOENT;
     }
     if (node->second.openError != 0) {
         return -node->second.openError;
     }
-    openFlags_.push_back(flags);
-    open_[nextDescriptor_] = path;
-    return nextDescriptor_++;
+    openFlags.push_back(flags);
+    open[nextDescriptor] = path;
+    return nextDescriptor++;
 }
 
 int FakeSgSystem::Ioctl(int descriptor, unsigned long request, void* argument) {
     Handler handler;
     std::string path;
     {
-        std::lock_guard lock(mutex_);
-        const auto open = open_.find(descriptor);
-        if (open == open_.end()) {
+        std::lock_guard lock(mutex);
+        const auto found = open.find(descriptor);
+        if (found == open.end()) {
             return -EBADF;
         }
-        path = open->second;
-        const Node& node = nodes_[path];
+        path = found->second;
+        const Node& node = nodes[path];
         switch (request) {
             case SG_GET_VERSION_NUM: *static_cast<int*>(argument) = node.version; return 0;
             case SG_GET_SCSI_ID: {
@@ -93,7 +93,7 @@ int FakeSgSystem::Ioctl(int descriptor, unsigned long request, void* argument) {
         record.hadData = header.dxferp != nullptr;
         record.timeout = header.timeout;
         record.senseCapacity = header.mx_sb_len;
-        records_.push_back(std::move(record));
+        records.push_back(std::move(record));
         handler = node.handler;
     }
     if (!handler) {
@@ -103,8 +103,8 @@ int FakeSgSystem::Ioctl(int descriptor, unsigned long request, void* argument) {
 }
 
 void FakeSgSystem::Close(int descriptor) {
-    std::lock_guard lock(mutex_);
-    open_.erase(descriptor);
+    std::lock_guard lock(mutex);
+    open.erase(descriptor);
 }
 
 FakeSgSystem::Handler BusHandler(tarnscsi::manager::Backend& bus, std::uint8_t adapter, std::uint8_t target,

@@ -52,7 +52,7 @@ public:
     int OpenDescriptors() const;
     std::vector<int> OpenFlags() const;  // of every successful open, in order
 
-    std::filesystem::path SysfsRoot() const override { return sysfsRoot_; }
+    std::filesystem::path SysfsRoot() const override { return sysfsRoot; }
     int Open(const std::string& path, int flags) override;
     int Ioctl(int descriptor, unsigned long request, void* argument) override;
     void Close(int descriptor) override;
@@ -65,13 +65,13 @@ private:
         int version = kCurrentVersion;
     };
 
-    const std::filesystem::path sysfsRoot_;
-    mutable std::mutex mutex_;
-    std::map<std::string, Node> nodes_;
-    std::map<int, std::string> open_;  // descriptor -> node
-    int nextDescriptor_ = 100;
-    std::vector<IoRecord> records_;
-    std::vector<int> openFlags_;
+    const std::filesystem::path sysfsRoot;
+    mutable std::mutex mutex;
+    std::map<std::string, Node> nodes;
+    std::map<int, std::string> open;  // descriptor -> node
+    int nextDescriptor = 100;
+    std::vector<IoRecord> records;
+    std::vector<int> openFlags;
 };
 
 // A handler that runs each request on a device of a simulated bus, at the

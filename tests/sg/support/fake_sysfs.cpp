@@ -13,19 +13,19 @@ FakeSysfs::FakeSysfs() {
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
-    root_ = pattern;
+    root = pattern;
 }
 
 FakeSysfs::~FakeSysfs() {
     std::error_code ignored;
-    fs::remove_all(root_, ignored);
+    fs::remove_all(root, ignored);
 }
 
-void FakeSysfs::LoadDriver() { fs::create_directories(root_ / "class" / "scsi_generic"); }
+void FakeSysfs::LoadDriver() { fs::create_directories(root / "class" / "scsi_generic"); }
 
 void FakeSysfs::AddDevice(const std::string& name, const std::string& address, std::optional<int> type) {
     LoadDriver();
-    const fs::path device = root_ / "devices" / "platform" / ("host-" + name) / address;
+    const fs::path device = root / "devices" / "platform" / ("host-" + name) / address;
     fs::create_directories(device / "scsi_generic" / name);
     fs::create_directories(device / "scsi_device" / address);
     if (type) {
@@ -33,8 +33,8 @@ void FakeSysfs::AddDevice(const std::string& name, const std::string& address, s
     }
     // As in the kernel: relative links, two of them on the way.
     fs::create_directory_symlink(fs::path("../../..") / address, device / "scsi_generic" / name / "device");
-    fs::create_directory_symlink(fs::relative(device / "scsi_generic" / name, root_ / "class" / "scsi_generic"),
-                                 root_ / "class" / "scsi_generic" / name);
+    fs::create_directory_symlink(fs::relative(device / "scsi_generic" / name, root / "class" / "scsi_generic"),
+                                 root / "class" / "scsi_generic" / name);
 }
 
 }  // namespace tarnscsi::sg_test

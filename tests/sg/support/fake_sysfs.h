@@ -18,7 +18,7 @@ public:
     FakeSysfs(const FakeSysfs&) = delete;
     FakeSysfs& operator=(const FakeSysfs&) = delete;
 
-    const std::filesystem::path& Root() const { return root_; }
+    const std::filesystem::path& Root() const { return root; }
 
     // The class folder, empty: the sg driver is loaded.
     void LoadDriver();
@@ -27,7 +27,7 @@ public:
     void AddDevice(const std::string& name, const std::string& address, std::optional<int> type);
 
 private:
-    std::filesystem::path root_;
+    std::filesystem::path root;
 };
 
 }  // namespace tarnscsi::sg_test

@@ -32,12 +32,12 @@ public:
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
-    const std::filesystem::path& Path() const { return path_; }
+    const std::filesystem::path& Path() const { return path; }
     // Names of everything in the folder, hidden files included, sorted.
     std::vector<std::string> Entries() const;
 
 private:
-    std::filesystem::path path_;
+    std::filesystem::path path;
 };
 
 }  // namespace tarnscsi::tool_test

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# The house style, as CI checks it: every C and C++ file formatted by
+# .clang-format, and the naming rules of .clang-tidy over every translation
+# unit of the Linux build (configured here with the linux preset, which
+# exports its compile commands).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh style core
+
+mapfile -t sources < <(git ls-files '*.h' '*.cpp' | grep -E '^(src|include|manager|sim|sg|tools|indi|tests|bench|fuzz|examples)/')
+echo "Formatting: ${#sources[@]} files"
+clang-format --dry-run --Werror "${sources[@]}"
+
+cmake --preset linux >/dev/null
+echo "Naming: every translation unit of build/linux"
+run-clang-tidy -p build/linux -quiet -j "$(nproc)" \
+  "$PWD/(src|manager|sim|sg|tools|indi|tests|bench|examples)/" > build/linux/clang-tidy.log 2>&1 || {
+  grep -E 'error:' build/linux/clang-tidy.log | sed 's/\x1b\[[0-9;]*m//g' | sort -u >&2
+  echo "The naming check failed (full output: build/linux/clang-tidy.log)." >&2
+  exit 1
+}
+echo "Style: clean"
