@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "transport/aspi.h"
 
@@ -103,7 +104,9 @@ inline tarnscsi::aspi::SRB_ExecSCSICmd BuildRequest(const CommandSpec& command, 
     block.SRB_BufLen = length;
     block.SRB_BufPointer = data;
     block.SRB_CDBLen = command.cdbLength;
-    for (std::uint8_t i = 0; i < command.cdbLength; ++i) block.CDBByte[i] = command.cdb[i];
+    // The table's unused tail is zero, so the whole array can go at once.
+    static_assert(sizeof command.cdb <= sizeof block.CDBByte);
+    std::memcpy(block.CDBByte, command.cdb.data(), command.cdb.size());
     return block;
 }
 

@@ -26,13 +26,22 @@ Fn Resolve(HMODULE module, const char* name) {
 
 // What the caller asked for, before the manager sees the block.
 void RecordRequest(const tarnscsi::aspi::SRB_ExecSCSICmd& block, CommandResult& result) {
-    result = CommandResult{};
+    // Field by field and the whole command area at once: this runs for every
+    // command, so it must cost next to nothing.
+    static_assert(sizeof result.cdb == sizeof block.CDBByte);
     result.adapter = block.SRB_HaId;
     result.target = block.SRB_Target;
+    std::memcpy(result.cdb, block.CDBByte, sizeof result.cdb);
     result.cdbLength = block.SRB_CDBLen <= sizeof block.CDBByte ? block.SRB_CDBLen : sizeof block.CDBByte;
-    std::memcpy(result.cdb, block.CDBByte, result.cdbLength);
     result.dataIn = (block.SRB_Flags & tarnscsi::aspi::SRB_DIR_IN) != 0;
     result.length = block.SRB_BufLen;
+    result.sent = false;
+    result.pending = false;
+    result.returned = 0;
+    result.srbStatus = 0;
+    result.hostStatus = 0;
+    result.targetStatus = 0;
+    result.sense = Sense{};
 }
 
 // What the manager and the camera made of it.

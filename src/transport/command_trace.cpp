@@ -20,7 +20,6 @@ constexpr double kMicrosecondsPerMillisecond = 1000.0;
 // The sink and whether there is one. `active` is read on every command
 // without the lock; the sink itself only under it.
 struct TraceState {
-    std::atomic<bool> active{false};
     std::mutex mutex;
     TraceSink sink;
 };
@@ -80,7 +79,7 @@ void SetTraceSink(TraceSink sink) {
     TraceState& state = State();
     const std::lock_guard lock(state.mutex);
     state.sink = std::move(sink);
-    state.active.store(static_cast<bool>(state.sink), std::memory_order_relaxed);
+    trace::traceActive.store(static_cast<bool>(state.sink), std::memory_order_relaxed);
 }
 
 std::string TraceToFile(const std::string& path) {
@@ -100,11 +99,11 @@ std::string TraceToFile(const std::string& path) {
 
 void StopTrace() { SetTraceSink({}); }
 
-bool TraceEnabled() { return State().active.load(std::memory_order_relaxed); }
+bool TraceEnabled() { return trace::Active(); }
 
 namespace trace {
 
-bool Active() { return State().active.load(std::memory_order_relaxed); }
+constinit std::atomic<bool> traceActive{false};
 
 void Emit(const CommandResult& result, long long microseconds) {
     TraceState& state = State();
