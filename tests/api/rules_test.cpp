@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <tarnscsi/camera.h>
@@ -112,4 +114,30 @@ TEST(PixelsTest, TheCamerasByteOrderBecomesTheMachines) {
     std::memcpy(&first, inPlace.data(), sizeof first);
     EXPECT_EQ(first, 0x1234);
     EXPECT_EQ(inPlace[4], 0x01);
+}
+
+TEST(ManagerChoiceTest, TheNamedSimulatorComesFirstThenPlacesBesideTheProgram) {
+    ASSERT_EQ(setenv(kSimulatorVariable, "/opt/elsewhere/libwnaspi32.so", 1), 0);
+    const std::vector<std::string> candidates = SimulatorCandidates();
+    unsetenv(kSimulatorVariable);
+    ASSERT_GE(candidates.size(), 3u);
+    EXPECT_EQ(candidates[0], "/opt/elsewhere/libwnaspi32.so");
+    // Every other place is a folder beside the running program (here the
+    // test, in build/.../tests/api/), never one compiled in.
+    const std::string besideProgram = "/tests/sim/" + std::string(kManagerFile);
+    bool found = false;
+    for (std::size_t i = 1; i < candidates.size(); ++i) {
+        EXPECT_EQ(candidates[i].front(), '/') << candidates[i];
+        EXPECT_EQ(candidates[i].rfind('/'), candidates[i].size() - std::strlen(kManagerFile) - 1) << candidates[i];
+        found = found || candidates[i].ends_with(besideProgram);
+    }
+    EXPECT_TRUE(found) << "no candidate in the build tree's sim/ beside the program";
+}
+
+TEST(ManagerChoiceTest, AManagerMustBeNamedByItsPath) {
+    const std::string error = UseManager({ManagerKind::kPath, "libwnaspi32.so"});
+    EXPECT_NE(error.find("by its path"), std::string::npos) << error;
+    const std::string missing = UseManager({ManagerKind::kPath, "/nonexistent/libwnaspi32.so"});
+    EXPECT_NE(missing.find("cannot load /nonexistent/libwnaspi32.so"), std::string::npos) << missing;
+    EXPECT_EQ(UseManager({ManagerKind::kInstalled, {}}), "");
 }
