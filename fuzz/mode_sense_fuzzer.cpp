@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::vector<std::uint8_t> page(tarnscsi::camera::cooling::kLength, 0);
         std::copy_n(reply.begin(), std::min(reply.size(), page.size()), page.begin());
         const auto expectedTemperature =
-            static_cast<std::int16_t>(GetBE16(page.data() + tarnscsi::camera::cooling::kTemperature));
+            static_cast<std::int16_t>(tarnscsi::GetBE16(page.data() + tarnscsi::camera::cooling::kTemperature));
         if (temperature != expectedTemperature) tarnscsi::fuzz::Broken("the temperature was misread");
         if (cooling != page[tarnscsi::camera::cooling::kCoolingByte])
             tarnscsi::fuzz::Broken("the cooling byte was misread");
