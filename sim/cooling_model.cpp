@@ -26,8 +26,8 @@ double StopAt(double from, double to, double bound) {
 
 }  // namespace
 
-CoolingModel::CoolingModel(const SimClock& simClock, const CoolerSpec& spec)
-    : clock(simClock), cooler(spec), temperature(spec.ambientTenths), updated(simClock.Now()) {}
+CoolingModel::CoolingModel(const SimClock& simClock, const CoolerSpec& coolerSettings)
+    : clock(simClock), cooler(coolerSettings), temperature(coolerSettings.ambientTenths), updated(simClock.Now()) {}
 
 double CoolingModel::Ambient() const { return cooler.ambientTenths; }
 

@@ -17,7 +17,6 @@ namespace tarnscsi {
 class ScsiCamera : public AspiTransport {
 public:
     static constexpr std::uint32_t kDataBufferSize = 144;
-    static constexpr std::uint8_t kTargetsPerAdapter = ::tarnscsi::kTargetsPerAdapter;
 
     ScsiCamera();
     ~ScsiCamera() override;
