@@ -35,6 +35,16 @@ struct CoolingReading {
     std::int32_t coolerDrive = 0;  // 0 (off) .. 255 (full)
 };
 
+// Who the connected camera says it is, and how it is reached.
+struct CameraIdentity {
+    std::string vendor;  // INQUIRY vendor, product and revision; empty when INQUIRY failed
+    std::string product;
+    std::string revision;
+    int adapter = 0;
+    int target = 0;
+    std::string managerPath;  // the ASPI manager library in use; empty where it cannot be told
+};
+
 enum class DownloadStatus {
     kOk,
     kWindowUnreadable,  // GET WINDOW failed; the buffer is untouched
@@ -57,6 +67,10 @@ public:
     // Connects to the camera through the manager in use (see manager.h).
     // On failure returns null and sets `error`.
     static std::unique_ptr<Camera> Open(ConnectError& error);
+    // The same; `detail` says more where there is more to say, such as which
+    // program holds the camera ("camera at adapter 0, target 2 is in use by
+    // indi_tarnscsi_ccd, PID 4242"), else it is empty.
+    static std::unique_ptr<Camera> Open(ConnectError& error, std::string& detail);
     ~Camera();
     Camera(const Camera&) = delete;
     Camera& operator=(const Camera&) = delete;
@@ -80,6 +94,9 @@ public:
     bool SetTemperature(std::int32_t setpoint);
     // MODE SENSE of the cooling page; nothing when it failed.
     std::optional<CoolingReading> ReadCooling();
+
+    // Asks the camera for its identification (a standard INQUIRY).
+    CameraIdentity Identity();
 
     // The last command sent, and how it ended.
     const CommandResult& LastResult() const;

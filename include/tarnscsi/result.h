@@ -17,6 +17,7 @@ enum class ConnectError {
     kCorruptManager,  // "Corrupt wnaspi32"
     kNoEvent,         // "Error (no event)"
     kCameraNotFound,  // "Camera not found"
+    kCameraInUse,     // "Camera in use": another program holds the camera
 };
 
 // The module's message for `error` ("" for kNone).

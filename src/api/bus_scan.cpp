@@ -7,6 +7,7 @@
 
 #include <tarnscsi/manager.h>
 
+#include "api/inquiry_text.h"
 #include "camera/commands.h"
 #include "common/dynamic_library.h"
 #include "common/peripheral_types.h"
@@ -19,20 +20,6 @@ namespace tarnscsi {
 
 namespace {
 
-constexpr char kPrintableFirst = ' ';
-constexpr char kPrintableLast = '~';
-
-// An INQUIRY text field: printable ASCII, trailing spaces dropped.
-std::string Field(const std::uint8_t* data, std::size_t from, std::size_t to) {
-    std::string text;
-    for (std::size_t i = from; i < to; ++i) {
-        const char c = static_cast<char>(data[i]);
-        text += (c >= kPrintableFirst && c <= kPrintableLast) ? c : '?';
-    }
-    text.erase(text.find_last_not_of(' ') + 1);
-    return text;
-}
-
 void Identify(AspiTransport& transport, BusDevice& device) {
     std::array<std::uint8_t, tarnscsi::camera::kInquiryStandardLength> data{};
     tarnscsi::aspi::SRB_ExecSCSICmd block = tarnscsi::camera::BuildRequest(
@@ -41,11 +28,10 @@ void Identify(AspiTransport& transport, BusDevice& device) {
     device.identified = transport.Execute(block);
     device.inquiry = transport.LastResult();
     if (!device.identified) return;
-    device.vendor = Field(data.data(), tarnscsi::camera::kInquiryVendorOffset, tarnscsi::camera::kInquiryProductOffset);
-    device.product =
-        Field(data.data(), tarnscsi::camera::kInquiryProductOffset, tarnscsi::camera::kInquiryRevisionOffset);
-    device.revision =
-        Field(data.data(), tarnscsi::camera::kInquiryRevisionOffset, tarnscsi::camera::kInquiryStandardLength);
+    InquiryText text = ReadInquiryText(data.data());
+    device.vendor = std::move(text.vendor);
+    device.product = std::move(text.product);
+    device.revision = std::move(text.revision);
     device.camera = tarnscsi::camera::IsCamera(device.type, data.data());
 }
 
@@ -70,7 +56,7 @@ void DescribeManager(BusScan& scan) {
 #else
     const DynamicLibrary manager(kManagerFile, true);
     if (!manager.IsLoaded()) return;
-    scan.managerPath = manager.Path();
+    scan.managerPath = LoadedManagerPath();
     if (auto diagnostics = manager.Symbol<SgDiagnosticsFn>(SG_DIAGNOSTICS_ENTRY)) {
         std::string text(diagnostics(nullptr, 0), '\0');
         text.resize(diagnostics(text.data(), static_cast<std::uint32_t>(text.size() + 1)));

@@ -3,12 +3,18 @@
 #include <new>
 #include <string>
 
+#include "api/inquiry_text.h"
 #include "camera/scsi_camera.h"
 #include "camera/window_list.h"
 
 namespace tarnscsi {
 
 const char* CameraModel() { return tarnscsi::camera::kProductName; }
+
+std::unique_ptr<Camera> Camera::Open(ConnectError& error, std::string& detail) {
+    detail.clear();
+    return Open(error);
+}
 
 std::unique_ptr<Camera> Camera::Open(ConnectError& error) {
     std::unique_ptr<ScsiCamera> connection(new (std::nothrow) ScsiCamera);
@@ -79,6 +85,24 @@ std::optional<CoolingReading> Camera::ReadCooling() {
     CoolingReading reading;
     if (!camera->ReadCoolingPage(reading.temperature, reading.coolerDrive)) return std::nullopt;
     return reading;
+}
+
+CameraIdentity Camera::Identity() {
+    CameraIdentity identity;
+    identity.adapter = Adapter();
+    identity.target = Target();
+    identity.managerPath = LoadedManagerPath();
+    std::uint8_t reply[tarnscsi::camera::kInquiryStandardLength] = {};
+    tarnscsi::aspi::SRB_ExecSCSICmd block = tarnscsi::camera::BuildRequest(
+        tarnscsi::camera::kInquireStandard, reply, tarnscsi::camera::kInquireStandard.dataLength,
+        static_cast<std::uint8_t>(camera->AdapterId()), static_cast<std::uint8_t>(camera->TargetId()));
+    if (camera->Execute(block)) {
+        InquiryText text = ReadInquiryText(reply);
+        identity.vendor = std::move(text.vendor);
+        identity.product = std::move(text.product);
+        identity.revision = std::move(text.revision);
+    }
+    return identity;
 }
 
 const CommandResult& Camera::LastResult() const { return camera->LastResult(); }

@@ -85,6 +85,8 @@ constexpr ConnectErrorName kConnectErrors[] = {
     {ConnectError::kCameraNotFound, "Camera not found",
      "a scan of the bus ('tarnscsi scan') lists what the ASPI manager sees, and why a device is not taken for "
      "the camera; check the camera's power, cable and termination"},
+    {ConnectError::kCameraInUse, "Camera in use",
+     "another program is connected to the camera: disconnect it there (or let it finish), then connect again"},
 };
 
 std::string Hex(std::uint8_t value) {

@@ -43,6 +43,20 @@ TEST_F(CameraApiTest, OpensWhereTheCameraIsOrSaysWhyNot) {
     EXPECT_STREQ(tarnscsi::ConnectErrorText(error), "Camera not found");
 }
 
+TEST_F(CameraApiTest, TellsWhoTheCameraIsAndThroughWhichManager) {
+    SimLogClear();
+    const tarnscsi::CameraIdentity identity = camera->Identity();
+    EXPECT_EQ(identity.product.rfind(tarnscsi::CameraModel(), 0), 0u) << identity.product;
+    EXPECT_FALSE(identity.vendor.empty());
+    EXPECT_FALSE(identity.revision.empty());
+    EXPECT_EQ(identity.adapter, SIM_DEFAULT_ADAPTER);
+    EXPECT_EQ(identity.target, SIM_DEFAULT_TARGET);
+    EXPECT_NE(identity.managerPath.find("libwnaspi32.so"), std::string::npos) << identity.managerPath;
+    const auto sent = ExecRequests();
+    ASSERT_EQ(sent.size(), 1u);  // one standard INQUIRY, to the camera
+    EXPECT_EQ(Cdb(sent[0]), (std::vector<std::uint8_t>{0x12, 0x00, 0x00, 0x00, 0x24, 0x00}));
+}
+
 TEST_F(CameraApiTest, DownloadsIntoABufferThatFits) {
     ASSERT_TRUE(camera->Expose({0, 0, 0, 101, 61, 1, 0}));  // binned: 100 x 60 -> 50 x 30 pixels
     std::vector<std::uint8_t> image(50 * 30 * 2);

@@ -17,7 +17,7 @@ TEST(ConnectErrorTest, TextsAreTheModulesMessagesBothWays) {
     const std::pair<ConnectError, const char*> known[] = {
         {ConnectError::kOutOfMemory, "Out of memory"},       {ConnectError::kMissingManager, "Missing wnaspi32"},
         {ConnectError::kCorruptManager, "Corrupt wnaspi32"}, {ConnectError::kNoEvent, "Error (no event)"},
-        {ConnectError::kCameraNotFound, "Camera not found"},
+        {ConnectError::kCameraNotFound, "Camera not found"}, {ConnectError::kCameraInUse, "Camera in use"},
     };
     for (const auto& [error, text] : known) {
         EXPECT_STREQ(ConnectErrorText(error), text);
