@@ -1,0 +1,83 @@
+// The cooler's rules that every program follows alike: a warm-up that raises
+// the setpoint gently so the sensor is never shocked, and recognising a
+// setpoint the cooler cannot reach. Pure logic over readings and times: the
+// caller reads the camera, asks what to do, and writes the setpoint it is
+// told. The camera has no cooler switch; a setpoint above the surroundings
+// leaves the cooler idle.
+#pragma once
+
+#include <cstdint>
+
+#include <tarnscsi/camera.h>
+
+namespace tarnscsi {
+
+// A setpoint above any temperature the camera works in (+50.0 C): the
+// cooler idles.
+inline constexpr std::int32_t kIdleSetpoint = 500;
+
+// Warm-up rates in degrees per minute.
+inline constexpr double kDefaultWarmUpRate = 2.0;
+inline constexpr double kMinWarmUpRate = 0.1;
+inline constexpr double kMaxWarmUpRate = 20.0;
+
+// Raises the setpoint from the sensor's temperature at the start, at a
+// steady rate, until the cooler has no work left (its drive is off although
+// the setpoint is well above the sensor: the sensor sits at the temperature
+// of its surroundings); then the setpoint goes to kIdleSetpoint and the
+// warm-up is done.
+class WarmUp {
+public:
+    // `startTemperature` in tenths of a degree; `degreesPerMinute` within
+    // [kMinWarmUpRate, kMaxWarmUpRate] (clamped).
+    WarmUp(std::int32_t startTemperature, double degreesPerMinute);
+
+    // The setpoint to write `elapsedSeconds` after the start, given the
+    // latest reading. Never lower than a setpoint it returned before.
+    std::int32_t Setpoint(double elapsedSeconds, const CoolingReading& reading);
+    bool Done() const { return done; }
+    double Rate() const { return rate; }
+
+private:
+    std::int32_t start;
+    double rate;
+    std::int32_t last;
+    bool done = false;
+};
+
+enum class SetpointProgress {
+    kApproaching,  // on the way
+    kReached,      // within the tolerance
+    kOutOfReach,   // drive at full and the temperature no longer falling
+};
+
+// Watches readings after a setpoint was written and tells when the cooler
+// has reached it, or cannot: the drive stays at full while the temperature
+// has not fallen by kStallTenths within kStallSeconds.
+class SetpointWatch {
+public:
+    static constexpr double kStallSeconds = 60.0;
+    static constexpr std::int32_t kStallTenths = 2;
+    static constexpr std::int32_t kDefaultTolerance = 5;  // 0.5 C
+    // A drive byte at or above this counts as full.
+    static constexpr std::int32_t kFullDriveThreshold = 250;
+
+    explicit SetpointWatch(std::int32_t setpoint, std::int32_t tolerance = kDefaultTolerance);
+
+    SetpointProgress Observe(double seconds, const CoolingReading& reading);
+    std::int32_t Setpoint() const { return setpoint; }
+    // The coldest temperature seen since the watch began: what the cooler
+    // holds at best (tenths of a degree).
+    std::int32_t Coldest() const { return coldest; }
+
+private:
+    std::int32_t setpoint;
+    std::int32_t tolerance;
+    std::int32_t coldest;
+    bool seen = false;
+    bool stretch = false;  // the drive has been at full since stretchStart
+    double stretchStart = 0.0;
+    std::int32_t stretchTemperature = 0;
+};
+
+}  // namespace tarnscsi

@@ -1,0 +1,66 @@
+#include <tarnscsi/cooling.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include <tarnscsi/units.h>
+
+namespace tarnscsi {
+
+namespace {
+
+constexpr double kSecondsPerMinute = 60.0;
+// The ramp is this far above an idle cooler's sensor before the warm-up
+// counts the surroundings as reached: a drive of 0 just below the ramp is
+// the controller easing off, not the end.
+constexpr std::int32_t kAheadOfSensorTenths = 20;
+
+}  // namespace
+
+WarmUp::WarmUp(std::int32_t startTemperature, double degreesPerMinute)
+    : start(startTemperature),
+      rate(std::clamp(std::isfinite(degreesPerMinute) ? degreesPerMinute : kDefaultWarmUpRate, kMinWarmUpRate,
+                      kMaxWarmUpRate)),
+      last(startTemperature) {}
+
+std::int32_t WarmUp::Setpoint(double elapsedSeconds, const CoolingReading& reading) {
+    if (done) return kIdleSetpoint;
+    const double risen = std::max(0.0, elapsedSeconds) / kSecondsPerMinute * rate * kTenthsPerDegree;
+    const double ramp = std::min<double>(start + risen, kIdleSetpoint);
+    last = std::max(last, static_cast<std::int32_t>(std::floor(ramp)));
+    if ((reading.coolerDrive == 0 && last >= reading.temperature + kAheadOfSensorTenths) || last >= kIdleSetpoint) {
+        done = true;
+        last = kIdleSetpoint;
+    }
+    return last;
+}
+
+SetpointWatch::SetpointWatch(std::int32_t target, std::int32_t allowed)
+    : setpoint(target), tolerance(std::max(allowed, 0)), coldest(0) {}
+
+SetpointProgress SetpointWatch::Observe(double seconds, const CoolingReading& reading) {
+    coldest = seen ? std::min(coldest, reading.temperature) : reading.temperature;
+    seen = true;
+    if (std::abs(reading.temperature - setpoint) <= tolerance) {
+        stretch = false;
+        return SetpointProgress::kReached;
+    }
+    if (reading.coolerDrive < kFullDriveThreshold || reading.temperature < setpoint) {
+        stretch = false;
+        return SetpointProgress::kApproaching;
+    }
+    if (!stretch) {
+        stretch = true;
+        stretchStart = seconds;
+        stretchTemperature = reading.temperature;
+        return SetpointProgress::kApproaching;
+    }
+    if (seconds - stretchStart < kStallSeconds) return SetpointProgress::kApproaching;
+    if (stretchTemperature - reading.temperature < kStallTenths) return SetpointProgress::kOutOfReach;
+    // Still falling: judge the next stretch from here.
+    stretchStart = seconds;
+    stretchTemperature = reading.temperature;
+    return SetpointProgress::kApproaching;
+}
+
+}  // namespace tarnscsi
