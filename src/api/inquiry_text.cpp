@@ -33,11 +33,11 @@ InquiryText ReadInquiryText(const std::uint8_t* reply) {
 
 std::string LoadedManagerPath() {
 #if defined(_WIN32)
-    return {};
+    const DynamicLibrary manager("wnaspi32", true);  // the name the module loads it by
 #else
     const DynamicLibrary manager(kManagerFile, true);
-    return manager.IsLoaded() ? manager.Path() : std::string();
 #endif
+    return manager.IsLoaded() ? manager.Path() : std::string();
 }
 
 }  // namespace tarnscsi

@@ -20,7 +20,7 @@ struct InquiryText {
 InquiryText ReadInquiryText(const std::uint8_t* reply);
 
 // The file of the ASPI manager already loaded in this process; "" when
-// none is loaded or the platform cannot tell.
+// none is loaded.
 std::string LoadedManagerPath();
 
 }  // namespace tarnscsi

@@ -90,10 +90,8 @@ public:
     // Keeps the library in the process after this object is gone.
     void Keep() { owned = false; }
 
-#if !defined(_WIN32)
     // The file the dynamic linker loaded, or "" when it cannot tell.
     std::string Path() const;
-#endif
 
 private:
     void Release() {
@@ -115,7 +113,14 @@ private:
 
 }  // namespace tarnscsi
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+inline std::string tarnscsi::DynamicLibrary::Path() const {
+    if (handle == nullptr) return {};
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(static_cast<HMODULE>(handle), path, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::string(path, length) : std::string();
+}
+#else
 #include <link.h>
 
 inline std::string tarnscsi::DynamicLibrary::Path() const {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <vector>
 
 #include <tarnscsi/camera.h>
@@ -51,7 +52,13 @@ TEST_F(CameraApiTest, TellsWhoTheCameraIsAndThroughWhichManager) {
     EXPECT_FALSE(identity.revision.empty());
     EXPECT_EQ(identity.adapter, SIM_DEFAULT_ADAPTER);
     EXPECT_EQ(identity.target, SIM_DEFAULT_TARGET);
-    EXPECT_NE(identity.managerPath.find("libwnaspi32.so"), std::string::npos) << identity.managerPath;
+    std::string file = identity.managerPath.substr(identity.managerPath.find_last_of("/\\") + 1);
+    std::transform(file.begin(), file.end(), file.begin(), [](unsigned char c) { return std::tolower(c); });
+#if defined(_WIN32)
+    EXPECT_EQ(file, "wnaspi32.dll") << identity.managerPath;
+#else
+    EXPECT_EQ(file, "libwnaspi32.so") << identity.managerPath;
+#endif
     const auto sent = ExecRequests();
     ASSERT_EQ(sent.size(), 1u);  // one standard INQUIRY, to the camera
     EXPECT_EQ(Cdb(sent[0]), (std::vector<std::uint8_t>{0x12, 0x00, 0x00, 0x00, 0x24, 0x00}));
