@@ -70,6 +70,6 @@ function(tarnscsi_windows_release target description)
     COMMAND ${CMAKE_OBJCOPY} --strip-debug --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug
             $<TARGET_FILE_NAME:${target}>
     WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
-    COMMENT "Moving the debug information of $<TARGET_FILE_NAME:${target}> to a separate file"
+    COMMENT "Moving the debug information of ${target} to a separate file"
     VERBATIM)
 endfunction()

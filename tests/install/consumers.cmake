@@ -29,7 +29,8 @@ endfunction()
 # find_package: the package of the installation, not another one.
 step("configuring the find_package consumer" ${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK}/cmake
      -DCMAKE_PREFIX_PATH=${PREFIX} -DCMAKE_C_COMPILER=${C_COMPILER} -DCMAKE_CXX_COMPILER=${CXX_COMPILER}
-     -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF)
+     -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF "-DCMAKE_C_FLAGS=${C_FLAGS}" "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}"
+     "-DCMAKE_EXE_LINKER_FLAGS=${LINK_FLAGS}")
 file(STRINGS ${WORK}/cmake/CMakeCache.txt package_dir REGEX "^tarnscsi_DIR:")
 if(NOT package_dir STREQUAL "tarnscsi_DIR:PATH=${PREFIX}/${LIBDIR}/cmake/tarnscsi")
   message(SEND_ERROR "find_package found another tarnscsi: ${package_dir}")
@@ -43,6 +44,7 @@ step("pkg-config --cflags --libs tarnscsi" ${CMAKE_COMMAND} -E env PKG_CONFIG_LI
      PKG_CONFIG_PATH= pkg-config --cflags --libs tarnscsi)
 string(STRIP "${step_output}" flags)
 separate_arguments(flags UNIX_COMMAND "${flags}")
-step("building the pkg-config consumer" ${C_COMPILER} ${CONSUMER_DIR}/module_consumer.c ${flags}
+separate_arguments(build_flags UNIX_COMMAND "${C_FLAGS} ${LINK_FLAGS}")
+step("building the pkg-config consumer" ${C_COMPILER} ${build_flags} ${CONSUMER_DIR}/module_consumer.c ${flags}
      -Wl,-rpath,${PREFIX}/${LIBDIR} -o ${WORK}/pc_consumer)
 expect_connected("module_consumer (pkg-config)" LD_LIBRARY_PATH=${simulator_dir} ${WORK}/pc_consumer)
