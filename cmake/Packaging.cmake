@@ -18,6 +18,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # dpkg-shlibdeps (dpkg-dev); those between our packages come from
 # tarnscsi_package(... DEPENDS ...).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 # Our own libraries (the module's real and simulated managers, private
 # folders) are in the packages themselves: dpkg-shlibdeps finds them there.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
