@@ -12,13 +12,14 @@ _tarnscsi() {
     local cur prev words cword split
     _init_completion -s || return
 
+    # File names; --trace=FILE arrives split at the "=".
     case $prev in
-        -o | --output | --preview)
+        -o | --output | --preview | --trace)
             _filedir
             return
             ;;
     esac
-    [[ $cur == --trace=* ]] && { cur=${cur#--trace=}; _filedir; return; }
+    $split && return
 
     local subcommands sub= i
     subcommands=$(_tarnscsi_subcommands "$1")

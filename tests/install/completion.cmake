@@ -10,7 +10,10 @@ set(cases
   "--sim|--simulate|--json"
   "expose,1,--ov|--overwrite|--simulate"
   "status,--|--json|--overwrite"
-  "cool,-5,--t|--tolerance|--type")
+  "cool,-5,--t|--tolerance|--type"
+  "expose,1,-o,fr|frame.fits|--overwrite"
+  "--trace=fr|frame.fits|--simulate")
+file(TOUCH ${WORK}/frame.fits)
 foreach(case IN LISTS cases)
   string(REPLACE "|" ";" fields "${case}")
   list(GET fields 0 words)
