@@ -8,7 +8,6 @@ string(REPLACE "," ";" PARTS "${PARTS}")
 
 # Expected files, relative to the prefix; regular expressions.
 set(expected
-  "bin/tarnscsi"
   "${LIBDIR}/libtarnscsi\\.so"
   "${LIBDIR}/libtarnscsi\\.so\\.0"
   "${LIBDIR}/libtarnscsi\\.so\\.${VERSION}"
@@ -21,13 +20,15 @@ set(expected
   "${LIBDIR}/cmake/tarnscsi/tarnscsi-targets\\.cmake"
   "${LIBDIR}/cmake/tarnscsi/tarnscsi-targets-[a-z]+\\.cmake"
   "lib/udev/rules\\.d/60-tarnscsi\\.rules"
-  "share/bash-completion/completions/tarnscsi"
   "share/doc/tarnscsi/LICENSE")
 file(GLOB headers RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/include/tarnscsi/*.h)
 foreach(header IN LISTS headers)
   string(REPLACE "." "\\." header "${header}")
   list(APPEND expected "${header}")
 endforeach()
+if("tool" IN_LIST PARTS)
+  list(APPEND expected "bin/tarnscsi" "share/bash-completion/completions/tarnscsi")
+endif()
 if("man" IN_LIST PARTS)
   list(APPEND expected "share/man/man1/tarnscsi\\.1")
 endif()
@@ -86,7 +87,9 @@ endfunction()
 
 file(RELATIVE_PATH bin_to_manager /bin /${LIBDIR}/tarnscsi)
 check_dynamic(${LIBDIR}/libtarnscsi.so.0 libtarnscsi.so.0 "$ORIGIN/tarnscsi")
-check_dynamic(bin/tarnscsi "" "$ORIGIN/${bin_to_manager}")
+if("tool" IN_LIST PARTS)
+  check_dynamic(bin/tarnscsi "" "$ORIGIN/${bin_to_manager}")
+endif()
 check_dynamic(${LIBDIR}/tarnscsi/libwnaspi32.so libwnaspi32.so "")
 check_dynamic(${LIBDIR}/tarnscsi/simulator/libwnaspi32.so libwnaspi32.so "")
 if("indi" IN_LIST PARTS)
