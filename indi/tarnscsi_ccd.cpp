@@ -176,7 +176,7 @@ bool TarnscsiCcd::SimulationSwitch(ISState* states, char* names[], int n) {
     const bool wanted = std::strcmp(chosen, kOn) == 0;
     std::string refusal;
     if (wanted != isSimulation()) {
-        if (isConnected()) {
+        if (camera) {
             refusal = "Disconnect before switching the simulated camera on or off.";
         } else if (!wanted && simulatorLoaded) {
             refusal =
@@ -271,8 +271,11 @@ bool TarnscsiCcd::Connect() {
         lastReading = *reading;
         coolerPowerNp.setState(IPS_OK);
     }
+    // The camera has no cooler switch: its cooler is on when it works.
     cooler.Connected(lastReading);
-    ShowCoolerSwitch(cooler.On(), IPS_IDLE);
+    coolerSp[0].setState(cooler.On() ? ISS_ON : ISS_OFF);
+    coolerSp[1].setState(cooler.On() ? ISS_OFF : ISS_ON);
+    coolerSp.setState(IPS_IDLE);
     coolerClockStart = ExposureClock::Clock::now();
     coolingPolls = 0;
     nextCoolingRead = ExposureClock::Clock::now() + std::chrono::milliseconds(getPollingPeriod());
@@ -302,9 +305,12 @@ bool TarnscsiCcd::Disconnect() {
 
 bool TarnscsiCcd::DisconnectRequested(ISState* states, char* names[], int n) {
     const char* chosen = SwitchedOn(states, names, n);
-    if (chosen == nullptr || std::strcmp(chosen, "DISCONNECT") != 0 || !isConnected() || disconnectAfterWarmUp) {
-        // A second request while the warm-up runs disconnects at once.
-        return false;
+    if (chosen == nullptr || std::strcmp(chosen, "DISCONNECT") != 0 || !camera) return false;
+    if (disconnectAfterWarmUp) {
+        // A second request while the warm-up runs disconnects at once. (INDI
+        // counts a busy connection as none, so this is done here.)
+        FinishDeferredDisconnect();
+        return true;
     }
     if (warmUpOnDisconnectSp.findOnSwitchIndex() != 0 || !SensorCold()) return false;
     disconnectAfterWarmUp = true;
@@ -325,7 +331,8 @@ void TarnscsiCcd::FinishDeferredDisconnect() {
 
 void TarnscsiCcd::TimerHit() {
     timerId = -1;
-    if (!isConnected() || !camera) {
+    // Not isConnected(): it is false while a warm-up delays the disconnect.
+    if (!camera) {
         return;
     }
     const auto now = ExposureClock::Clock::now();
