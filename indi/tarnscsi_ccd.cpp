@@ -158,7 +158,12 @@ bool TarnscsiCcd::ISNewNumber(const char* dev, const char* name, double values[]
             saveConfig(true, readoutAllowanceNp.getName());
             return true;
         }
-        if (std::strcmp(name, TemperatureNP.name) == 0 && std::isfinite(values[0])) requestedSetpoint = values[0];
+        // What INDI takes (a number within the property's range) is what the
+        // cooler switch returns to.
+        if (std::strcmp(name, TemperatureNP.name) == 0 && values[0] >= TemperatureN[0].min &&
+            values[0] <= TemperatureN[0].max) {
+            requestedSetpoint = values[0];
+        }
     }
     return INDI::CCD::ISNewNumber(dev, name, values, names, n);
 }

@@ -94,6 +94,8 @@ bool TarnscsiCcd::CoolerSwitch(ISState* states, char* names[], int n) {
     if (!on) {
         if (cooler.WarmingUp()) {
             ShowCoolerSwitch(false, IPS_BUSY);
+        } else if (!cooler.On() && !SensorCold()) {
+            ShowCoolerSwitch(false, IPS_OK);  // already off, nothing to warm
         } else {
             StartWarmUp();
         }
