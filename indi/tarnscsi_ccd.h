@@ -33,6 +33,15 @@ namespace tarnscsi::indi {
 // real time that passed. Unset: real time.
 inline constexpr char kSecondsPerPollVariable[] = "TARNSCSI_INDI_SECONDS_PER_POLL";
 
+// The elements of INDI's on/off switches.
+inline constexpr char kOn[] = "ENABLE";
+inline constexpr char kOff[] = "DISABLE";
+// Elements of the camera information, in the order they are shown.
+enum CameraInfoElement { kVendor, kProduct, kRevision, kAdapter, kTarget, kManager };
+
+// The element of a switch vector a client turned on, or null.
+const char* SwitchedOn(ISState* states, char* names[], int n);
+
 class TarnscsiCcd : public INDI::CCD {
 public:
     TarnscsiCcd();
