@@ -12,7 +12,11 @@ std::string WithAdvice(std::string text, const std::string& advice) {
 
 std::string Explained(const CommandResult& result) { return WithAdvice(result.Describe(), result.Advice()); }
 
-std::string ConnectFailure(ConnectError error) { return WithAdvice(ConnectErrorText(error), ConnectAdvice(error)); }
+std::string ConnectFailure(ConnectError error, const std::string& detail) {
+    std::string text = ConnectErrorText(error);
+    if (!detail.empty()) text += " (" + detail + ")";
+    return WithAdvice(text, ConnectAdvice(error));
+}
 
 std::string ImageFailure(const std::string& what, const CommandResult& scan) {
     if (scan.Ok()) return what;

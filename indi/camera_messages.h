@@ -13,8 +13,10 @@ namespace tarnscsi::indi {
 // for it and try again": the command's outcome and the advice, if any.
 std::string Explained(const CommandResult& result);
 
-// "Missing wnaspi32; no ASPI manager ...": the module's message and the advice.
-std::string ConnectFailure(ConnectError error);
+// "Camera in use (camera at adapter 0, target 2 is in use by tarnscsi, PID
+// 4242); another program ...": the module's message, what more the library
+// said, and the advice.
+std::string ConnectFailure(ConnectError error, const std::string& detail = "");
 
 // Why an exposure gave no image: `what` went wrong, and when SCAN did not
 // end well, that the exposure did not start, with what the camera said to

@@ -1,14 +1,19 @@
-// The device itself: its properties, connecting and disconnecting, the
-// timer, the debug trace, and which frames and binnings the camera takes.
+// The device itself: its properties and options, the timer, the debug
+// trace, and which frames and binnings the camera takes.
 #include "tarnscsi_ccd.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
+#include <tarnscsi/bus.h>
 #include <tarnscsi/frame.h>
 #include <tarnscsi/manager.h>
 #include <tarnscsi/trace.h>
+#include <tarnscsi/units.h>
 
 #include "camera_messages.h"
 #include "exposure_window.h"
@@ -19,8 +24,17 @@ namespace {
 
 constexpr char kDeviceName[] = TARNSCSI_INDI_DEVICE_NAME;
 constexpr int kBitsPerPixel = 16;
+// The exposure time shown to the camera's millisecond.
+constexpr char kExposureFormat[] = "%.3f";
 
 }  // namespace
+
+const char* SwitchedOn(ISState* states, char* names[], int n) {
+    for (int i = 0; i < n; ++i) {
+        if (states[i] == ISS_ON) return names[i];
+    }
+    return nullptr;
+}
 
 TarnscsiCcd::TarnscsiCcd() { setVersion(TARNSCSI_VERSION_MAJOR, TARNSCSI_VERSION_MINOR); }
 
@@ -42,10 +56,47 @@ bool TarnscsiCcd::initProperties() {
     PrimaryCCD.setMinMaxStep("CCD_BINNING", "HOR_BIN", kUnbinned, kBinned, 1, false);
     PrimaryCCD.setMinMaxStep("CCD_BINNING", "VER_BIN", kUnbinned, kBinned, 1, false);
 
+    // The camera's own exposure limits: to the millisecond, up to what its
+    // time field carries.
+    PrimaryCCD.setMinMaxStep("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", kMinExposureSeconds, kMaxExposureSeconds,
+                             kExposureResolutionSeconds, false);
+    if (INDI::PropertyNumber exposure = getNumber("CCD_EXPOSURE"); exposure.isValid() && exposure.size() > 0) {
+        exposure[0].setFormat(kExposureFormat);
+    }
+
     coolerPowerNp[0].fill("CCD_COOLER_VALUE", "Cooling Power (%)", "%.1f", 0, 100, 0, 0);
     coolerPowerNp.fill(getDeviceName(), "CCD_COOLER_POWER", "Cooling Power", MAIN_CONTROL_TAB, IP_RO, 60, IPS_IDLE);
+    coolerSp[0].fill("COOLER_ON", "ON", ISS_OFF);
+    coolerSp[1].fill("COOLER_OFF", "OFF", ISS_ON);
+    coolerSp.fill(getDeviceName(), "CCD_COOLER", "Cooler", MAIN_CONTROL_TAB, IP_RW, ISR_1OFMANY, 0, IPS_IDLE);
+    warmUpOnDisconnectSp[0].fill(kOn, "Enable", ISS_OFF);
+    warmUpOnDisconnectSp[1].fill(kOff, "Disable", ISS_ON);
+    warmUpOnDisconnectSp.fill(getDeviceName(), "WARM_UP_ON_DISCONNECT", "Warm up on disconnect", OPTIONS_TAB, IP_RW,
+                              ISR_1OFMANY, 0, IPS_IDLE);
+    readoutAllowanceNp[0].fill("SECONDS", "Seconds", "%.0f", kMinReadoutAllowanceSeconds, kMaxReadoutAllowanceSeconds,
+                               1, kDefaultReadoutAllowanceSeconds);
+    readoutAllowanceNp.fill(getDeviceName(), "READOUT_ALLOWANCE", "Readout allowance", OPTIONS_TAB, IP_RW, 0, IPS_IDLE);
+    cameraInfoTp[kVendor].fill("VENDOR", "Vendor", "");
+    cameraInfoTp[kProduct].fill("PRODUCT", "Product", "");
+    cameraInfoTp[kRevision].fill("REVISION", "Revision", "");
+    cameraInfoTp[kAdapter].fill("ADAPTER", "Host adapter", "");
+    cameraInfoTp[kTarget].fill("TARGET", "SCSI target", "");
+    cameraInfoTp[kManager].fill("MANAGER", "ASPI manager", "");
+    cameraInfoTp.fill(getDeviceName(), "CAMERA_INFO", "Camera", INFO_TAB, IP_RO, 60, IPS_IDLE);
 
     addDebugControl();
+    addSimulationControl();
+    addConfigurationControl();
+    // The options are there before connecting; their saved values with them.
+    defineProperty(warmUpOnDisconnectSp);
+    defineProperty(readoutAllowanceNp);
+    loadConfig(true, warmUpOnDisconnectSp.getName());
+    loadConfig(true, readoutAllowanceNp.getName());
+
+    if (const char* step = std::getenv(kSecondsPerPollVariable); step != nullptr) {
+        const double seconds = std::atof(step);
+        if (std::isfinite(seconds) && seconds > 0) secondsPerPoll = seconds;
+    }
     return true;
 }
 
@@ -57,56 +108,71 @@ bool TarnscsiCcd::updateProperties() {
         SetCCDParams(kSensorWidth, kSensorHeight, kBitsPerPixel, static_cast<float>(kPixelSizeMicrons),
                      static_cast<float>(kPixelSizeMicrons));
         defineProperty(coolerPowerNp);
+        defineProperty(coolerSp);
+        defineProperty(cameraInfoTp);
     } else {
         deleteProperty(coolerPowerNp.getName());
+        deleteProperty(coolerSp.getName());
+        deleteProperty(cameraInfoTp.getName());
     }
     return true;
 }
 
-bool TarnscsiCcd::Connect() {
-    // TARNSCSI_SIMULATOR names the simulated manager when a user asks for
-    // it; otherwise the installed manager is used, never a silent fallback.
-    if (const std::string problem = UseManagerFromEnvironment(); !problem.empty()) {
-        Report(INDI::Logger::DBG_ERROR,
-               std::string("Cannot use the simulated camera (") + kSimulatorVariable + "): " + problem);
-        return false;
+bool TarnscsiCcd::ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[], int n) {
+    if (dev != nullptr && std::strcmp(dev, getDeviceName()) == 0) {
+        if (coolerSp.isNameMatch(name)) return CoolerSwitch(states, names, n);
+        if (std::strcmp(name, "SIMULATION") == 0) return SimulationSwitch(states, names, n);
+        if (std::strcmp(name, "CONNECTION") == 0 && DisconnectRequested(states, names, n)) return true;
+        if (warmUpOnDisconnectSp.isNameMatch(name)) {
+            warmUpOnDisconnectSp.update(states, names, n);
+            warmUpOnDisconnectSp.setState(IPS_OK);
+            warmUpOnDisconnectSp.apply();
+            saveConfig(true, warmUpOnDisconnectSp.getName());
+            return true;
+        }
     }
-    ConnectError error = ConnectError::kNone;
-    camera = tarnscsi::Camera::Open(error);
-    if (!camera) {
-        Report(INDI::Logger::DBG_ERROR, "Cannot connect to the camera: " + ConnectFailure(error) + ".");
-        return false;
-    }
-    LOGF_INFO("Camera found on adapter %d, target %d.", camera->Adapter(), camera->Target());
-    exposing = false;
-    coolingUnreadable = false;
-    // The properties are defined after this returns: let them carry the
-    // camera's reading from the start.
-    if (const auto reading = camera->ReadCooling()) {
-        StoreCooling(*reading);
-        coolerPowerNp.setState(IPS_OK);
-    }
-    nextCoolingRead = ExposureClock::Clock::now() + std::chrono::milliseconds(getPollingPeriod());
-    timerId = SetTimer(getCurrentPollingPeriod());
-    return true;
+    return INDI::CCD::ISNewSwitch(dev, name, states, names, n);
 }
 
-bool TarnscsiCcd::Disconnect() {
-    if (timerId >= 0) {
-        RemoveTimer(timerId);
-        timerId = -1;
+bool TarnscsiCcd::ISNewNumber(const char* dev, const char* name, double values[], char* names[], int n) {
+    if (dev != nullptr && std::strcmp(dev, getDeviceName()) == 0 && n >= 1) {
+        if (readoutAllowanceNp.isNameMatch(name)) {
+            // INDI's range check lets a non-number through.
+            if (!std::isfinite(values[0]) || values[0] < kMinReadoutAllowanceSeconds ||
+                values[0] > kMaxReadoutAllowanceSeconds) {
+                LOGF_ERROR("The readout allowance is from %.0f to %.0f s.", kMinReadoutAllowanceSeconds,
+                           kMaxReadoutAllowanceSeconds);
+                readoutAllowanceNp.setState(IPS_ALERT);
+                readoutAllowanceNp.apply();
+                return true;
+            }
+            readoutAllowanceNp.update(values, names, n);
+            readoutAllowanceNp.setState(IPS_OK);
+            readoutAllowanceNp.apply();
+            saveConfig(true, readoutAllowanceNp.getName());
+            return true;
+        }
+        // What INDI takes (a number within the property's range) is what the
+        // cooler switch returns to.
+        if (std::strcmp(name, TemperatureNP.name) == 0 && values[0] >= TemperatureN[0].min &&
+            values[0] <= TemperatureN[0].max) {
+            requestedSetpoint = values[0];
+        }
     }
-    if (exposing) {
-        LOG_WARN("Disconnected during an exposure; its image is discarded.");
-        exposing = false;
-    }
-    camera.reset();
+    return INDI::CCD::ISNewNumber(dev, name, values, names, n);
+}
+
+bool TarnscsiCcd::saveConfigItems(FILE* fp) {
+    INDI::CCD::saveConfigItems(fp);
+    warmUpOnDisconnectSp.save(fp);
+    readoutAllowanceNp.save(fp);
     return true;
 }
 
 void TarnscsiCcd::TimerHit() {
     timerId = -1;
-    if (!isConnected() || !camera) {
+    // Not isConnected(): it is false while a warm-up delays the disconnect.
+    if (!camera) {
         return;
     }
     const auto now = ExposureClock::Clock::now();
@@ -115,8 +181,10 @@ void TarnscsiCcd::TimerHit() {
         next = std::min(next, PollExposure(now));
     }
     if (now >= nextCoolingRead) {
-        ReadCooling();
         nextCoolingRead = now + std::chrono::milliseconds(getPollingPeriod());
+        ReadCooling();
+        // The warm-up before a disconnect may have ended the connection.
+        if (!camera) return;
     }
     timerId = SetTimer(next);
 }

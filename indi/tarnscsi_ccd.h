@@ -3,22 +3,44 @@
 // window and starts the camera, the timer watches the clock and then asks
 // the camera whether it is ready, and only then is the image downloaded into
 // the primary chip's buffer and handed to INDI as FITS. The same timer reads
-// the cooling. With INDI's DEBUG on, every command the camera is sent goes
-// to the driver's debug log.
+// the cooling and runs the cooler switch's warm-up. SIMULATION chooses the
+// simulated camera; CAMERA_INFO shows what the camera says it is. With
+// INDI's DEBUG on, every command the camera is sent goes to the driver's
+// debug log.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <indiccd.h>
 #include <indipropertynumber.h>
+#include <indipropertyswitch.h>
+#include <indipropertytext.h>
 
 #include <tarnscsi/camera.h>
 
+#include "cooler_control.h"
 #include "exposure_clock.h"
 
 namespace tarnscsi::indi {
+
+// For tests and demonstrations on the simulated camera, whose time need not
+// be real time: each poll of the cooling counts as this many seconds for
+// the cooler's rules (warm-up ramp, setpoint out of reach) instead of the
+// real time that passed. Unset: real time.
+inline constexpr char kSecondsPerPollVariable[] = "TARNSCSI_INDI_SECONDS_PER_POLL";
+
+// The elements of INDI's on/off switches.
+inline constexpr char kOn[] = "ENABLE";
+inline constexpr char kOff[] = "DISABLE";
+// Elements of the camera information, in the order they are shown.
+enum CameraInfoElement { kVendor, kProduct, kRevision, kAdapter, kTarget, kManager };
+
+// The element of a switch vector a client turned on, or null.
+const char* SwitchedOn(ISState* states, char* names[], int n);
 
 class TarnscsiCcd : public INDI::CCD {
 public:
@@ -28,6 +50,8 @@ public:
     const char* getDefaultName() override;
     bool initProperties() override;
     bool updateProperties() override;
+    bool ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[], int n) override;
+    bool ISNewNumber(const char* dev, const char* name, double values[], char* names[], int n) override;
 
 protected:
     bool Connect() override;
@@ -42,8 +66,10 @@ protected:
 
     int SetTemperature(double temperature) override;
 
-    // INDI's keywords, and the subframe origin the camera was sent.
+    // INDI's keywords, the camera model, the setpoint and the subframe
+    // origin the camera was sent.
     void addFITSKeywords(INDI::CCDChip* targetChip) override;
+    bool saveConfigItems(FILE* fp) override;
 
 private:
     // Exposure (tarnscsi_ccd_exposure.cpp). Returns the milliseconds until
@@ -55,12 +81,31 @@ private:
     // Logs `text` at `level`, as several lines when INDI would cut it.
     void Report(INDI::Logger::VerbosityLevel level, const std::string& text);
 
+    // Connecting (tarnscsi_ccd.cpp): the manager the SIMULATION switch
+    // chooses, what the camera says it is, why connecting failed.
+    bool ChooseManager();
+    void ReportConnectFailure(ConnectError error, const std::string& detail);
+    void FillCameraInfo();
+    bool SimulationSwitch(ISState* states, char* names[], int n);
+    // Disconnect with the warm-up first, when the option asks for it.
+    bool DisconnectRequested(ISState* states, char* names[], int n);
+    void FinishDeferredDisconnect();
+
     // Cooling (tarnscsi_ccd_cooling.cpp). StoreCooling keeps a reading in
     // the properties without telling the clients and says whether it changed
     // them; ReadCooling reads the camera and reports.
     bool StoreCooling(const CoolingReading& reading);
     void ReadCooling();
     bool WithinTemperatureThreshold(double target);
+    // The cooler switch: off warms up, on returns to the last setpoint.
+    bool CoolerSwitch(ISState* states, char* names[], int n);
+    void StartWarmUp();
+    void ApplyCoolerStep(const CoolerStep& step);
+    void ShowCoolerSwitch(bool on, IPState state);
+    // The sensor is held below ambient: the cooler works.
+    bool SensorCold() const;
+    // Seconds on the cooler rules' clock (see kSecondsPerPollVariable).
+    double CoolerNow() const;
 
     std::unique_ptr<tarnscsi::Camera> camera;
     int timerId = -1;
@@ -71,6 +116,8 @@ private:
     // The window of the exposure the image comes from; written under
     // ccdBufferLock, as INDI may still be writing the previous image's FITS.
     ExposureSettings sentWindow;
+    // The setpoint the cooler held when it started (SET-TEMP); the same lock.
+    std::optional<std::int32_t> exposureSetpoint;
     // SCAN as the camera ended it for the running exposure.
     CommandResult scanResult;
     // An abandoned exposure may keep the camera busy until then.
@@ -80,7 +127,24 @@ private:
     IPState temperatureStateBeforeOutage = IPS_IDLE;
     ExposureClock::Clock::time_point nextCoolingRead{};
 
+    CoolerControl cooler;
+    CoolingReading lastReading;
+    // The setpoint a client last asked for (degrees), for the cooler switch.
+    std::optional<double> requestedSetpoint;
+    ExposureClock::Clock::time_point coolerClockStart{};
+    double secondsPerPoll = 0.0;  // 0: real time
+    std::uint64_t coolingPolls = 0;
+    bool disconnectAfterWarmUp = false;
+
+    // Which manager this run of the driver has used: it holds for the process.
+    bool simulatorLoaded = false;
+    bool installedManagerUsed = false;
+
     INDI::PropertyNumber coolerPowerNp{1};
+    INDI::PropertySwitch coolerSp{2};
+    INDI::PropertySwitch warmUpOnDisconnectSp{2};
+    INDI::PropertyNumber readoutAllowanceNp{1};
+    INDI::PropertyText cameraInfoTp{6};
 };
 
 }  // namespace tarnscsi::indi

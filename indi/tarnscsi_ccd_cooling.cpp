@@ -1,8 +1,11 @@
 // Cooling: the setpoint goes to the camera at once; the timer reads the
-// temperature and cooler drive back and reports them, and says when the
-// temperature has reached the setpoint.
+// temperature and cooler drive back, reports them, says when the
+// temperature has reached the setpoint or cannot, and runs the warm-up the
+// cooler switch starts.
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include <tarnscsi/units.h>
@@ -18,6 +21,7 @@ namespace {
 constexpr double kTemperatureReportStep = 0.05;
 // "-1234.5 C" and more, for a setpoint in a message.
 constexpr std::size_t kSetpointTextSize = 32;
+constexpr char kTemperatureElement[] = "CCD_TEMPERATURE_VALUE";
 
 }  // namespace
 
@@ -33,14 +37,22 @@ int TarnscsiCcd::SetTemperature(double temperature) {
                    kMaxSetpointFieldCelsius, temperature);
         return -1;
     }
-    if (!camera->SetTemperature(CelsiusToTenths(temperature))) {
-        char setpoint[kSetpointTextSize];
-        std::snprintf(setpoint, sizeof setpoint, "%.1f C", temperature);
-        Report(INDI::Logger::DBG_ERROR, std::string("The camera did not take the setpoint ") + setpoint + ": " +
+    const std::int32_t setpoint = CelsiusToTenths(temperature);
+    if (!camera->SetTemperature(setpoint)) {
+        char text[kSetpointTextSize];
+        std::snprintf(text, sizeof text, "%.1f C", temperature);
+        Report(INDI::Logger::DBG_ERROR, std::string("The camera did not take the setpoint ") + text + ": " +
                                             Explained(camera->LastResult()) + ".");
         return -1;
     }
     LOGF_INFO("Cooling to %.1f C.", temperature);
+    cooler.SetpointWritten(setpoint);
+    ShowCoolerSwitch(true, IPS_OK);
+    if (disconnectAfterWarmUp) {
+        disconnectAfterWarmUp = false;
+        LOG_INFO("Disconnect cancelled: a new setpoint ended the warm-up.");
+        setConnected(true, IPS_OK);
+    }
     // Done if already there; otherwise the property stays busy and the timer
     // reports until the temperature is within the threshold.
     return WithinTemperatureThreshold(temperature) ? 1 : 0;
@@ -48,6 +60,99 @@ int TarnscsiCcd::SetTemperature(double temperature) {
 
 bool TarnscsiCcd::WithinTemperatureThreshold(double target) {
     return std::abs(target - TemperatureN[0].value) <= TemperatureRampNP[RAMP_THRESHOLD].getValue();
+}
+
+bool TarnscsiCcd::SensorCold() const { return camera != nullptr && lastReading.coolerDrive > 0; }
+
+double TarnscsiCcd::CoolerNow() const {
+    if (secondsPerPoll > 0) return static_cast<double>(coolingPolls) * secondsPerPoll;
+    return std::chrono::duration<double>(ExposureClock::Clock::now() - coolerClockStart).count();
+}
+
+void TarnscsiCcd::ShowCoolerSwitch(bool on, IPState state) {
+    coolerSp[0].setState(on ? ISS_ON : ISS_OFF);
+    coolerSp[1].setState(on ? ISS_OFF : ISS_ON);
+    coolerSp.setState(state);
+    coolerSp.apply();
+}
+
+bool TarnscsiCcd::CoolerSwitch(ISState* states, char* names[], int n) {
+    bool on = false;
+    bool chosen = false;
+    for (int i = 0; i < n; ++i) {
+        if (states[i] != ISS_ON) continue;
+        chosen = true;
+        on = std::strcmp(names[i], coolerSp[0].getName()) == 0;
+    }
+    if (!chosen) return false;
+    if (!camera) {
+        LOG_ERROR("Cannot switch the cooler: not connected.");
+        coolerSp.setState(IPS_ALERT);
+        coolerSp.apply();
+        return true;
+    }
+    if (!on) {
+        if (cooler.WarmingUp()) {
+            ShowCoolerSwitch(false, IPS_BUSY);
+        } else if (!cooler.On() && !SensorCold()) {
+            ShowCoolerSwitch(false, IPS_OK);  // already off, nothing to warm
+        } else {
+            StartWarmUp();
+        }
+        return true;
+    }
+    // On: back to the setpoint a client asked for last, through INDI's own
+    // handling of a new temperature (range, ramp, busy until reached).
+    double target = TemperatureN[0].value;
+    if (requestedSetpoint) {
+        target = *requestedSetpoint;
+    } else {
+        LOGF_INFO("No setpoint was asked for yet: the cooler holds the sensor at %.1f C.", target);
+    }
+    double values[] = {target};
+    char element[sizeof kTemperatureElement];
+    std::memcpy(element, kTemperatureElement, sizeof kTemperatureElement);
+    char* elements[] = {element};
+    INDI::CCD::ISNewNumber(getDeviceName(), TemperatureNP.name, values, elements, 1);
+    if (TemperatureNP.s == IPS_ALERT) ShowCoolerSwitch(cooler.On(), IPS_ALERT);
+    return true;
+}
+
+void TarnscsiCcd::StartWarmUp() {
+    const double slope = TemperatureRampNP[RAMP_SLOPE].getValue();
+    const double rate = slope > 0 ? slope : kDefaultWarmUpRate;
+    cooler.StartWarmUp(lastReading, rate, CoolerNow());
+    // INDI's own ramp towards the last setpoint must not step in.
+    m_TemperatureCheckTimer.stop();
+    LOGF_INFO("Cooler off: warming the sensor up from %.1f C at %.1f C per minute; the cooler then idles.",
+              TenthsToCelsius(lastReading.temperature), rate);
+    TemperatureNP.s = IPS_BUSY;
+    IDSetNumber(&TemperatureNP, nullptr);
+    ShowCoolerSwitch(false, IPS_BUSY);
+}
+
+void TarnscsiCcd::ApplyCoolerStep(const CoolerStep& step) {
+    if (step.write && !camera->SetTemperature(*step.write)) {
+        Report(INDI::Logger::DBG_WARNING,
+               "The camera did not take the warm-up's setpoint: " + Explained(camera->LastResult()) + ".");
+    }
+    if (step.event == CoolerEvent::kOutOfReach) {
+        m_TemperatureCheckTimer.stop();
+        LOGF_WARN(
+            "The cooler cannot reach %.1f C: it holds %.1f C at best (full drive, the temperature no longer "
+            "falls). Choose a setpoint at or above %.1f C.",
+            TenthsToCelsius(cooler.ActiveSetpoint().value_or(0)), TenthsToCelsius(cooler.Coldest()),
+            TenthsToCelsius(cooler.Coldest()));
+        TemperatureNP.s = IPS_ALERT;
+        IDSetNumber(&TemperatureNP, nullptr);
+    } else if (step.event == CoolerEvent::kWarmedUp) {
+        LOGF_INFO("Warm-up done: the sensor is at ambient (%.1f C); the cooler idles.",
+                  TenthsToCelsius(lastReading.temperature));
+        TemperatureNP.s = IPS_OK;
+        IDSetNumber(&TemperatureNP, nullptr);
+        ShowCoolerSwitch(false, IPS_OK);
+        if (disconnectAfterWarmUp) FinishDeferredDisconnect();
+    }
 }
 
 bool TarnscsiCcd::StoreCooling(const CoolingReading& reading) {
@@ -80,13 +185,15 @@ void TarnscsiCcd::ReadCooling() {
     }
 
     bool report = StoreCooling(*reading);
+    lastReading = *reading;
+    ++coolingPolls;
     if (coolingUnreadable) {
         coolingUnreadable = false;
         LOG_INFO("The camera's temperature can be read again.");
         TemperatureNP.s = temperatureStateBeforeOutage;
         report = true;
     }
-    if (TemperatureNP.s == IPS_BUSY && WithinTemperatureThreshold(m_TargetTemperature)) {
+    if (TemperatureNP.s == IPS_BUSY && !cooler.WarmingUp() && WithinTemperatureThreshold(m_TargetTemperature)) {
         TemperatureNP.s = IPS_OK;
         m_TemperatureCheckTimer.stop();
         LOGF_INFO("Temperature reached %.1f C.", TemperatureN[0].value);
@@ -97,6 +204,8 @@ void TarnscsiCcd::ReadCooling() {
         coolerPowerNp.setState(IPS_OK);
         coolerPowerNp.apply();
     }
+    // Last: the warm-up may end the connection.
+    ApplyCoolerStep(cooler.Poll(*reading, CoolerNow()));
 }
 
 }  // namespace tarnscsi::indi

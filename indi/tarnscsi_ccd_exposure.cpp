@@ -6,7 +6,9 @@
 
 #include <fitsio.h>
 
+#include <tarnscsi/camera.h>
 #include <tarnscsi/frame.h>
+#include <tarnscsi/units.h>
 
 #include "camera_messages.h"
 #include "exposure_window.h"
@@ -46,6 +48,7 @@ bool TarnscsiCcd::StartExposure(float duration) {
         const std::lock_guard<std::mutex> guard(ccdBufferLock);
         PrimaryCCD.setFrameBufferSize(expectedBytes);
         sentWindow = window;
+        exposureSetpoint = cooler.ActiveSetpoint();
     }
     const auto now = ExposureClock::Clock::now();
     if (!camera->Expose(window)) {
@@ -62,7 +65,7 @@ bool TarnscsiCcd::StartExposure(float duration) {
                                               scanResult.Describe() + "); waiting for it all the same.");
     }
     PrimaryCCD.setExposureDuration(duration);
-    exposureClock.Start(duration, now);
+    exposureClock.Start(duration, now, readoutAllowanceNp[0].getValue());
     exposing = true;
     return true;
 }
@@ -130,9 +133,16 @@ void TarnscsiCcd::addFITSKeywords(INDI::CCDChip* targetChip) {
     // image's window.
     BinnedPoint origin = HeaderOrigin(sentWindow);
     int status = 0;
+    // The camera model, as the tarnscsi tool records it; INDI's IMAGETYP
+    // ("Light Frame", ...) is already what the tool writes.
+    fits_update_key_str(file, "INSTRUME", CameraModel(), "camera", &status);
+    if (exposureSetpoint) {
+        fits_update_key_fixdbl(file, "SET-TEMP", TenthsToCelsius(*exposureSetpoint), kTemperatureDecimals,
+                               "[C] cooler setpoint", &status);
+    }
     fits_update_key_s(file, TINT, "XORGSUBF", &origin.x, "Subframe X origin in binned pixels", &status);
     fits_update_key_s(file, TINT, "YORGSUBF", &origin.y, "Subframe Y origin in binned pixels", &status);
-    if (status != 0) LOGF_WARN("Cannot write the subframe origin to the FITS header (cfitsio status %d).", status);
+    if (status != 0) LOGF_WARN("Cannot write the camera's keywords to the FITS header (cfitsio status %d).", status);
 }
 
 }  // namespace tarnscsi::indi

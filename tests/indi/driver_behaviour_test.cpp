@@ -91,7 +91,8 @@ TEST_P(DriverBehaviour, FullFrameExposureArrivesAsFits) {
     EXPECT_EQ(image->fits.Number("EXPTIME"), 1.0);
     EXPECT_NEAR(image->fits.Number("PIXSIZE1").value_or(0), Info("CCD_PIXEL_SIZE_X"), kPixelSizeTolerance);
     EXPECT_NEAR(image->fits.Number("PIXSIZE2").value_or(0), Info("CCD_PIXEL_SIZE_Y"), kPixelSizeTolerance);
-    EXPECT_EQ(image->fits.Text("INSTRUME"), Device());
+    EXPECT_EQ(image->fits.Text("INSTRUME"), GetParam().instrument.empty() ? Device() : GetParam().instrument);
+    EXPECT_EQ(image->fits.Text("IMAGETYP"), "Light Frame");
     EXPECT_EQ(image->fits.Text("FRAME"), "Light");
     EXPECT_TRUE(image->fits.Number("CCD-TEMP").has_value());
 

@@ -12,6 +12,7 @@
 #include <tarnscsi/result.h>
 
 #include "camera_messages.h"
+#include "cooler_control.h"
 #include "exposure_clock.h"
 #include "exposure_window.h"
 #include "log_lines.h"
@@ -97,8 +98,90 @@ TEST(ExposureClockTest, CountsDownThenAllowsForTheReadout) {
     EXPECT_TRUE(clock.Due(start + 2s));
     EXPECT_EQ(clock.SecondsLeft(start + 3s), 0.0);
     EXPECT_EQ(clock.UntilDue(start + 3s), ExposureClock::Clock::duration::zero());
-    EXPECT_FALSE(clock.Overdue(start + 2s + kReadoutAllowance - 1ms));
-    EXPECT_TRUE(clock.Overdue(start + 2s + kReadoutAllowance));
+}
+
+// The readout allowance is the driver's setting, kept within its limits; a
+// non-number falls back to the default.
+TEST(ExposureClockTest, OverdueAfterTheReadoutAllowance) {
+    using Seconds = std::chrono::duration<double>;
+    const struct {
+        double asked;
+        double allowed;
+    } kCases[] = {
+        {kDefaultReadoutAllowanceSeconds, kDefaultReadoutAllowanceSeconds},
+        {120, 120},
+        {0.1, kMinReadoutAllowanceSeconds},
+        {1e9, kMaxReadoutAllowanceSeconds},
+        {std::numeric_limits<double>::quiet_NaN(), kDefaultReadoutAllowanceSeconds},
+    };
+    const auto start = ExposureClock::Clock::now();
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.asked);
+        ExposureClock clock;
+        clock.Start(2.0, start, c.asked);
+        const auto due = start + 2s + std::chrono::duration_cast<ExposureClock::Clock::duration>(Seconds(c.allowed));
+        EXPECT_FALSE(clock.Overdue(due - 1ms));
+        EXPECT_TRUE(clock.Overdue(due));
+    }
+}
+
+// The cooler as the driver runs it, over readings a camera could give.
+TEST(CoolerControlTest, WarmUpRisesFromTheSensorAndEndsIdle) {
+    CoolerControl cooler;
+    cooler.Connected({200, 0});
+    EXPECT_FALSE(cooler.On());
+    cooler.SetpointWritten(-100);
+    EXPECT_TRUE(cooler.On());
+    EXPECT_EQ(cooler.ActiveSetpoint(), -100);
+
+    // 6 C per minute from -10.0 C: a degree every 10 s.
+    cooler.StartWarmUp({-100, 128}, 6.0, 1000);
+    EXPECT_FALSE(cooler.On());
+    EXPECT_TRUE(cooler.WarmingUp());
+    EXPECT_FALSE(cooler.ActiveSetpoint());
+    std::int32_t previous = -100;
+    for (int step = 1; step <= 20; ++step) {
+        const CoolerStep next = cooler.Poll({previous, 100}, 1000 + 10.0 * step);
+        ASSERT_TRUE(next.write);
+        EXPECT_EQ(*next.write, -100 + 10 * step);
+        EXPECT_EQ(next.event, CoolerEvent::kNone);
+        previous = *next.write;
+    }
+    // The sensor sits at ambient (+9.0 C), the cooler has no work left.
+    const CoolerStep done = cooler.Poll({90, 0}, 1000 + 220.0);
+    EXPECT_EQ(done.write, kIdleSetpoint);
+    EXPECT_EQ(done.event, CoolerEvent::kWarmedUp);
+    EXPECT_FALSE(cooler.WarmingUp());
+    // Idle afterwards: nothing more to write.
+    EXPECT_FALSE(cooler.Poll({90, 0}, 1300).write);
+}
+
+TEST(CoolerControlTest, ANewSetpointEndsTheWarmUp) {
+    CoolerControl cooler;
+    cooler.Connected({-100, 128});
+    EXPECT_TRUE(cooler.On());
+    cooler.StartWarmUp({-100, 128}, kDefaultWarmUpRate, 0);
+    cooler.SetpointWritten(-150);
+    EXPECT_FALSE(cooler.WarmingUp());
+    EXPECT_FALSE(cooler.Poll({-100, 255}, 10).write);
+}
+
+TEST(CoolerControlTest, OutOfReachIsToldOnceWithTheBestTemperature) {
+    CoolerControl cooler;
+    cooler.Connected({200, 0});
+    cooler.SetpointWritten(-300);
+    const CoolingReading stalled{-195, kFullCoolerDrive};
+    int told = 0;
+    for (int poll = 0; poll < 20; ++poll) {
+        if (cooler.Poll(stalled, poll * 30.0).event == CoolerEvent::kOutOfReach) ++told;
+    }
+    EXPECT_EQ(told, 1);
+    EXPECT_EQ(cooler.Coldest(), -195);
+    // Falling steadily at full drive is still on the way.
+    cooler.SetpointWritten(-300);
+    for (int poll = 0; poll < 20; ++poll) {
+        EXPECT_EQ(cooler.Poll({-100 - 10 * poll, kFullCoolerDrive}, poll * 30.0).event, CoolerEvent::kNone);
+    }
 }
 
 // Commands as the camera ends them, for the wording of the driver's log.
@@ -139,6 +222,11 @@ TEST(CameraMessages, NameTheCommandTheSenseAndTheAdvice) {
     const std::string connect = ConnectFailure(ConnectError::kMissingManager);
     EXPECT_EQ(connect.rfind("Missing wnaspi32; ", 0), 0u) << connect;
     EXPECT_NE(connect.find(ConnectAdvice(ConnectError::kMissingManager)), std::string::npos) << connect;
+
+    // Who holds the camera, between the message and the advice.
+    const std::string inUse = ConnectFailure(ConnectError::kCameraInUse, "in use by tarnscsi, PID 4242");
+    EXPECT_EQ(inUse, std::string("Camera in use (in use by tarnscsi, PID 4242); ") +
+                         ConnectAdvice(ConnectError::kCameraInUse));
 }
 
 TEST(CameraMessages, ImageFailureNamesScanOnlyWhenItFailed) {

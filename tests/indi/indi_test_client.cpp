@@ -28,7 +28,13 @@ PropertyCopy CopyOf(INDI::Property property) {
     switch (copy.type) {
         case INDI_NUMBER:
             for (const auto& element : *property.getNumber()) {
-                copy.elements.push_back({element.getName(), element.getValue(), {}, false});
+                copy.elements.push_back({element.getName(),
+                                         element.getValue(),
+                                         {},
+                                         false,
+                                         element.getMin(),
+                                         element.getMax(),
+                                         element.getStep()});
             }
             break;
         case INDI_TEXT:
@@ -193,6 +199,7 @@ void IndiTestClient::ForgetStates(const std::string& device, const std::string& 
     if (auto perDevice = received.properties.find(device); perDevice != received.properties.end()) {
         if (auto found = perDevice->second.find(property); found != perDevice->second.end()) {
             found->second.states.clear();
+            found->second.firstValues.clear();
         }
     }
 }
@@ -213,6 +220,8 @@ void IndiTestClient::Record(INDI::Property property) {
         PropertyCopy& kept = received.properties[property.getDeviceName()][property.getName()];
         copy.states = std::move(kept.states);
         copy.states.push_back(copy.state);
+        copy.firstValues = std::move(kept.firstValues);
+        if (copy.type == INDI_NUMBER && !copy.elements.empty()) copy.firstValues.push_back(copy.elements.front().value);
         kept = std::move(copy);
         auto& blobs = received.blobs[property.getDeviceName()];
         blobs.insert(blobs.end(), std::make_move_iterator(images.begin()), std::make_move_iterator(images.end()));

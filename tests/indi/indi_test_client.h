@@ -28,6 +28,9 @@ struct ElementCopy {
     double value = 0;  // numbers
     std::string text;  // texts
     bool on = false;   // switches
+    double min = 0;    // numbers: range and step as defined
+    double max = 0;
+    double step = 0;
 };
 
 struct PropertyCopy {
@@ -35,7 +38,8 @@ struct PropertyCopy {
     IPerm permission = IP_RO;
     ISRule rule = ISR_1OFMANY;  // switches
     IPState state = IPS_IDLE;
-    std::vector<IPState> states;  // every state it was defined or updated with, in order
+    std::vector<IPState> states;      // every state it was defined or updated with, in order
+    std::vector<double> firstValues;  // numbers: the first element's value at each of those, in order
     std::vector<ElementCopy> elements;
 
     const ElementCopy* Element(const std::string& name) const;
@@ -93,7 +97,7 @@ public:
     // Sends the one switch element as On.
     void SendSwitchOn(const std::string& device, const std::string& property, const std::string& element);
 
-    // Forgets the states seen so far, so that a wait sees only what follows.
+    // Forgets the states (and values) seen so far, so that a wait sees only what follows.
     void ForgetStates(const std::string& device, const std::string& property);
 
 protected:

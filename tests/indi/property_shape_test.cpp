@@ -14,13 +14,22 @@ namespace {
 
 // The standard properties of a camera that our camera can serve.
 const char* const kShared[] = {
-    "CONNECTION",         "CCD_INFO",
-    "CCD_EXPOSURE",       "CCD_ABORT_EXPOSURE",
-    "CCD_FRAME",          "CCD_FRAME_RESET",
-    "CCD_BINNING",        "CCD_FRAME_TYPE",
-    "CCD_TEMPERATURE",    "CCD_TEMP_RAMP",
-    "CCD_CAPTURE_FORMAT", "CCD_TRANSFER_FORMAT",
-    "UPLOAD_MODE",        "CCD1",
+    "CONNECTION",
+    "CCD_INFO",
+    "CCD_EXPOSURE",
+    "CCD_ABORT_EXPOSURE",
+    "CCD_FRAME",
+    "CCD_FRAME_RESET",
+    "CCD_BINNING",
+    "CCD_FRAME_TYPE",
+    "CCD_TEMPERATURE",
+    "CCD_TEMP_RAMP",
+    "CCD_CAPTURE_FORMAT",
+    "CCD_TRANSFER_FORMAT",
+    "UPLOAD_MODE",
+    "CCD1",
+    "DEBUG",
+    "POLLING_PERIOD",
 };
 
 // A pause in definitions long enough to call them complete.
@@ -69,13 +78,20 @@ TEST_F(PropertyShape, SharedStandardPropertiesMatchTheSimulators) {
     }
 }
 
-// Kept on purpose: the camera has no cooler switch (a setpoint is all it
-// takes), so there is no CCD_COOLER to turn on or off; and it reports its
-// cooler drive, which the simulator does not, as the standard
-// CCD_COOLER_POWER.
+// The cooler switch as the simulator has it, but readable: ours reports
+// the cooler's state (on, off, warming up), which clients show. And the
+// camera reports its cooler drive, which the simulator does not, as the
+// standard CCD_COOLER_POWER.
 TEST_F(PropertyShape, CoolerPropertiesDifferAsIntended) {
-    EXPECT_NE(received.Find(theirs.device, "CCD_COOLER"), nullptr);
-    EXPECT_EQ(received.Find(ours.device, "CCD_COOLER"), nullptr);
+    const PropertyCopy* our = received.Find(ours.device, "CCD_COOLER");
+    const PropertyCopy* their = received.Find(theirs.device, "CCD_COOLER");
+    ASSERT_NE(our, nullptr);
+    ASSERT_NE(their, nullptr);
+    EXPECT_EQ(our->type, their->type);
+    EXPECT_EQ(our->rule, their->rule);
+    EXPECT_EQ(ElementNames(*our), ElementNames(*their));
+    EXPECT_EQ(their->permission, IP_WO);
+    EXPECT_EQ(our->permission, IP_RW);
 
     const PropertyCopy* power = received.Find(ours.device, "CCD_COOLER_POWER");
     ASSERT_NE(power, nullptr);
@@ -84,15 +100,20 @@ TEST_F(PropertyShape, CoolerPropertiesDifferAsIntended) {
     EXPECT_EQ(ElementNames(*power), std::vector<std::string>{"CCD_COOLER_VALUE"});
 }
 
-// Everything else we define, the simulator defines too: no property of our
-// own that clients would not know. (What only the simulator has is printed
-// for the record: its simulation settings, guide head, filter wheel, ...)
-TEST_F(PropertyShape, CoolerPowerIsOurOnlyExtra) {
+// Everything else we define, the simulator defines too, but for the few of
+// our own: no property that clients would not know beyond these. (What only
+// the simulator has is printed for the record: its simulation settings,
+// guide head, filter wheel, ...)
+TEST_F(PropertyShape, OurExtrasAreFewAndKnown) {
     std::set<std::string> onlyOurs;
     for (const auto& [name, property] : received.properties.at(ours.device)) {
         if (received.Find(theirs.device, name) == nullptr) onlyOurs.insert(name);
     }
-    EXPECT_EQ(onlyOurs, std::set<std::string>{"CCD_COOLER_POWER"});
+    // SIMULATION is INDI's standard switch; the simulator, always simulated,
+    // has none.
+    const std::set<std::string> kOurOwn = {"CCD_COOLER_POWER", "CAMERA_INFO", "READOUT_ALLOWANCE", "SIMULATION",
+                                           "WARM_UP_ON_DISCONNECT"};
+    EXPECT_EQ(onlyOurs, kOurOwn);
 
     std::cout << "Only " << theirs.device << ":";
     for (const auto& [name, property] : received.properties.at(theirs.device)) {

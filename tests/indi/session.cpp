@@ -28,7 +28,14 @@ DriverUnderTest OurDriver(double timeScale, const std::string& moreSimulatorSett
             TARNSCSI_INDI_DEVICE,
             {"LD_LIBRARY_PATH=" SIM_MANAGER_DIR, "TARNSCSI_SIM=" + settings},
             std::max(1.0, timeScale),
-            true};
+            true,
+            "Nebrix"};
+}
+
+DriverUnderTest OurSteppedDriver(double secondsPerPoll, const std::string& moreSimulatorSettings) {
+    DriverUnderTest driver = OurDriver(0, moreSimulatorSettings);
+    driver.environment.push_back("TARNSCSI_INDI_SECONDS_PER_POLL=" + std::to_string(secondsPerPoll));
+    return driver;
 }
 
 DriverUnderTest OurDriverWithoutManager() {
@@ -37,7 +44,8 @@ DriverUnderTest OurDriverWithoutManager() {
             TARNSCSI_INDI_DEVICE,
             {"LD_LIBRARY_PATH=" NO_MANAGER_DIR},
             1,
-            true};
+            true,
+            "Nebrix"};
 }
 
 DriverUnderTest OurDriverWithSimulatorVariable(const std::string& managerPath) {
@@ -46,13 +54,14 @@ DriverUnderTest OurDriverWithSimulatorVariable(const std::string& managerPath) {
             TARNSCSI_INDI_DEVICE,
             {"LD_LIBRARY_PATH=" NO_MANAGER_DIR, "TARNSCSI_SIMULATOR=" + managerPath},
             1,
-            true};
+            true,
+            "Nebrix"};
 }
 
 std::string SimulatedManagerPath() { return SIM_MANAGER_DIR "/libwnaspi32.so"; }
 std::string MissingManagerPath() { return NO_MANAGER_DIR "/libwnaspi32.so"; }
 
-DriverUnderTest IndiCcdSimulator() { return {"indi_simulator", INDI_SIMULATOR_CCD, "CCD Simulator", {}, 1, false}; }
+DriverUnderTest IndiCcdSimulator() { return {"indi_simulator", INDI_SIMULATOR_CCD, "CCD Simulator", {}, 1, false, ""}; }
 
 bool Session::Open(const DriverUnderTest& driver, std::string& error) {
     return Open(std::vector<DriverUnderTest>{driver}, error);

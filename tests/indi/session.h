@@ -24,6 +24,8 @@ struct DriverUnderTest {
     // one: a driver waits for the exposure time before it looks.
     double realSecondsPerExposureSecond = 1;
     bool reportsCoolerPower = false;
+    // What its images record as INSTRUME; empty: the device's name.
+    std::string instrument;
 };
 
 // Test names and messages show the driver by its label.
@@ -38,6 +40,11 @@ DriverUnderTest OurDriver(double timeScale, const std::string& moreSimulatorSett
 // rather than trust the clock; and its cooling moves slowly enough to be
 // seen on the way.
 inline constexpr double kCameraTimeScale = 1.0;
+// Our driver on the simulated camera with time scale 0 (exposures, readouts
+// and cooling finish at once) and the cooler rules' clock stepped by
+// `secondsPerPoll` at each poll: warm-ups and stalls run in a few polls,
+// the same steps every run.
+DriverUnderTest OurSteppedDriver(double secondsPerPoll, const std::string& moreSimulatorSettings = "");
 // Our driver where no ASPI manager can be found.
 DriverUnderTest OurDriverWithoutManager();
 // Our driver with TARNSCSI_SIMULATOR naming `managerPath` and nothing on the
