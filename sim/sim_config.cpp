@@ -247,7 +247,7 @@ Problem ParseCamera(std::string_view value, SimConfig& config) {
     const auto fields = Split(value, kFieldSeparator);
     const auto address = fields.size() == 2 || fields.size() == 3 ? Address(fields) : std::nullopt;
     if (!address) {
-        return "not ADAPTER:TARGET[:LUN] (whole numbers)";
+        return "not ADAPTER:TARGET[:LUN] with adapter 0..254, target 0..7, lun 0";
     }
     if (Problem problem = NeverSearched(*address)) {
         return problem;
@@ -266,7 +266,7 @@ Problem ParseDevice(std::string_view value, SimConfig& config) {
     const std::string product(fields.size() == kMostFields ? fields.back() : std::string_view{});
     const auto address = Address({fields[0], fields[1]});
     if (!address) {
-        return "not ADAPTER:TARGET:TYPE[:NAME] (ADAPTER and TARGET whole numbers)";
+        return "not ADAPTER:TARGET:TYPE[:NAME] with adapter 0..254, target 0..7";
     }
     if (Problem problem = NeverSearched(*address)) {
         return problem;
