@@ -1,20 +1,12 @@
 // The test pattern through Download: numbered by sensor position and binned
 // as the chip bins, so that the image of any window is the same crop of the
-// full frame, and geometry can be checked by comparing the two.
+// full frame, and geometry can be checked by comparing the two. (The values
+// themselves are checked byte by byte in the camera's own tests and the
+// tool's.)
 #include "module_support.h"
 
 namespace tarnscsi::simmodule {
 namespace {
-
-// The pattern's value at sensor position (x, y), as the control interface
-// documents it.
-std::uint16_t PatternAt(int x, int y) {
-    constexpr std::uint32_t kStep = 40503;
-    constexpr std::uint32_t kStart = 12345;
-    constexpr std::uint32_t kValues = 16384;
-    const auto n = static_cast<std::uint32_t>(y * kSensorWidth + x);
-    return static_cast<std::uint16_t>((n * kStep + kStart) % kValues);
-}
 
 // The shot's window cut from a full unbinned frame; binned, each 2 x 2
 // cell's four values summed.
@@ -37,20 +29,10 @@ Frame Crop(const Frame& full, const Shot& shot) {
 
 class ModulePatternTest : public SimModuleTest {};
 
-TEST_F(ModulePatternTest, TheFullFrameIsNumberedBySensorPosition) {
-    const Frame full = TakeFrame({});
-    ASSERT_EQ(full.pixels.size(), static_cast<std::size_t>(kSensorWidth * kSensorHeight));
-    int wrong = 0;
-    for (int y = 0; y < kSensorHeight; ++y) {
-        for (int x = 0; x < kSensorWidth; ++x) {
-            wrong += full.At(x, y) != PatternAt(x, y);
-        }
-    }
-    EXPECT_EQ(wrong, 0);
-}
-
 TEST_F(ModulePatternTest, SubframesAndBinnedFramesAreCropsOfTheFullFrame) {
     const Frame full = TakeFrame({});
+    ASSERT_NE(full.At(0, 0), full.At(1, 0));
+    ASSERT_NE(full.At(0, 0), full.At(0, 1));
     const Shot shots[] = {
         {0, false, 200, 100, 101, 51},  // odd origin
         {0, false, 1, 1, kSensorWidth - 1, kSensorHeight - 1},
