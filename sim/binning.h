@@ -1,6 +1,6 @@
-// On-chip 2 x 2 binning as the camera reports it: each binned pixel is the
-// sum of four unbinned ones, held at the converter's top value when the sum
-// exceeds it.
+// 2 x 2 sums of values already in counts, held at the converter's top
+// value: the binned test pattern. (Binned sky and dark frames are summed as
+// charge before the one read: sensor_readout.h.)
 #pragma once
 
 #include <cstdint>

@@ -147,7 +147,8 @@ ScsiOutcome SimCamera::Scan(const ScsiCommand& command, std::uint32_t length) {
         return IllegalRequest(tarnscsi::scsi::kCommandSequenceError);
     }
     // The sensor's temperature as the exposure starts sets its dark current.
-    exposure.Start({window, settings.imageKind, settings.seed, ++exposureCount, cooling.Temperature()});
+    exposure.Start(
+        {window, settings.imageKind, settings.seed, ++exposureCount, cooling.Temperature(), settings.covered});
     return GoodOutcome(length);
 }
 

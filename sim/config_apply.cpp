@@ -26,6 +26,9 @@ void ApplySettings(SimBus& bus, const SimConfig& config) {
     if (config.image) {
         bus.SetImageKind(*config.image);
     }
+    if (config.covered) {
+        bus.SetCovered(*config.covered);
+    }
     if (config.ambientTenths) {
         bus.SetAmbient(*config.ambientTenths);
     }

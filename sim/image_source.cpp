@@ -10,6 +10,8 @@ namespace {
 
 constexpr std::uint32_t kPatternMultiplier = 40503;
 constexpr std::uint32_t kPatternOffset = 12345;
+// 14 bits: the sum of a binned cell's four values still fits in 16.
+constexpr std::uint32_t kPatternMask = 0x3FFF;
 
 std::vector<std::uint8_t> Encode(const std::vector<std::uint16_t>& pixels) {
     std::vector<std::uint8_t> image(pixels.size() * tarnscsi::camera::window::kBytesPerPixel);
@@ -19,32 +21,37 @@ std::vector<std::uint8_t> Encode(const std::vector<std::uint16_t>& pixels) {
     return image;
 }
 
-std::vector<std::uint16_t> PatternPixels(std::uint32_t pixelCount) {
-    std::vector<std::uint16_t> pixels(pixelCount);
-    for (std::uint32_t n = 0; n < pixelCount; ++n) {
-        pixels[n] = PatternPixel(n);
+// The pattern over the window's unbinned pixels, row by row.
+std::vector<std::uint16_t> PatternPixels(const Window& window) {
+    std::vector<std::uint16_t> pixels;
+    pixels.reserve(static_cast<std::size_t>(window.width) * static_cast<std::size_t>(window.height));
+    for (std::int32_t y = window.originY; y < window.originY + window.height; ++y) {
+        for (std::int32_t x = window.originX; x < window.originX + window.width; ++x) {
+            pixels.push_back(PatternPixel(x, y));
+        }
     }
     return pixels;
 }
 
 }  // namespace
 
-std::uint16_t PatternPixel(std::uint32_t n) {
-    // Unsigned wrap-around modulo 2^32 keeps the value right modulo 2^16.
-    return static_cast<std::uint16_t>(n * kPatternMultiplier + kPatternOffset);
+std::uint16_t PatternPixel(std::int32_t x, std::int32_t y) {
+    const auto n = static_cast<std::uint32_t>(y * kSensorWidth + x);
+    return static_cast<std::uint16_t>((n * kPatternMultiplier + kPatternOffset) & kPatternMask);
 }
 
 std::vector<std::uint8_t> MakeImage(const ExposureRecipe& recipe, SceneCache& scenes) {
-    if (recipe.kind == ImageKind::kPattern) {
-        return Encode(PatternPixels(ImagePixelCount(recipe.window)));
-    }
     const Window& window = recipe.window;
-    std::vector<std::uint16_t> pixels = ReadSensor(scenes.For(recipe.seed), recipe, recipe.kind == ImageKind::kSky);
-    if (window.binned) {
-        pixels =
-            BinTwoByTwo(pixels, static_cast<std::uint32_t>(window.width), static_cast<std::uint32_t>(window.height));
+    if (recipe.kind == ImageKind::kPattern) {
+        std::vector<std::uint16_t> pixels = PatternPixels(window);
+        if (window.binned) {
+            pixels = BinTwoByTwo(pixels, static_cast<std::uint32_t>(window.width),
+                                 static_cast<std::uint32_t>(window.height));
+        }
+        return Encode(pixels);
     }
-    return Encode(pixels);
+    const bool lit = recipe.kind == ImageKind::kSky && !recipe.covered;
+    return Encode(ReadSensor(scenes.For(recipe.seed), recipe, lit));
 }
 
 }  // namespace tarnscsi::sim

@@ -12,13 +12,15 @@
 namespace tarnscsi::sim {
 
 enum class ImageKind {
-    // Pixel n has the value (n * 40503 + 12345) mod 65536: every byte of a
-    // download can be checked in place.
+    // A test pattern numbered by sensor position (PatternPixel), binned as
+    // the chip bins: every byte of a download can be checked in place, and
+    // a window's image is a crop of the full frame's.
     kPattern = 0,
     // The sky of the seed through the sensor: bias, dark current, sky,
     // stars, hot pixels, read and shot noise.
     kSky = 1,
-    // The same with the shutter closed: bias, dark current, hot pixels, noise.
+    // The same with no light on the sensor: bias, dark current, hot pixels,
+    // noise.
     kDark = 2,
 };
 
@@ -33,11 +35,16 @@ struct ExposureRecipe {
     std::uint64_t number = 0;
     // Sensor temperature (tenths of a degree) as the exposure started.
     std::int32_t sensorTenths = 0;
+    // The telescope is covered: no light reaches the sensor, whatever the kind.
+    bool covered = false;
 };
 
 std::vector<std::uint8_t> MakeImage(const ExposureRecipe& recipe, SceneCache& scenes);
 
-// The value of pixel n of the pattern image.
-std::uint16_t PatternPixel(std::uint32_t n);
+// The pattern's value at unbinned sensor position (x, y): with n = y * 768
+// + x, (n * 40503 + 12345) mod 16384. Fourteen bits, so that a binned
+// pixel, the sum of its cell's four values, never reaches the converter's
+// top.
+std::uint16_t PatternPixel(std::int32_t x, std::int32_t y);
 
 }  // namespace tarnscsi::sim

@@ -86,6 +86,11 @@ void SimBus::SetImageKind(ImageKind kind) {
     settings.imageKind = kind;
 }
 
+void SimBus::SetCovered(bool covered) {
+    std::lock_guard lock(mutex);
+    settings.covered = covered;
+}
+
 void SimBus::SetSeed(std::uint64_t seed) {
     std::lock_guard lock(mutex);
     settings.seed = seed;

@@ -44,6 +44,7 @@ public:
     void SetManualClock(bool on);
     void AdvanceClock(SimClock::Time by);
     void SetImageKind(ImageKind kind);
+    void SetCovered(bool covered);
     // Also makes every camera's next exposure number 1 again.
     void SetSeed(std::uint64_t seed);
     // Clamped to the limits in cooling_model.h. Sensors with their cooler

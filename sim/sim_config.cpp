@@ -7,6 +7,7 @@
 #include <limits>
 #include <span>
 
+#include <tarnscsi/bus.h>
 #include <tarnscsi/units.h>
 
 #include "camera/commands.h"
@@ -111,6 +112,11 @@ constexpr Named kImageNames[] = {
     {"pattern", static_cast<int>(ImageKind::kPattern)},
 };
 
+constexpr Named kCoveredNames[] = {
+    {"yes", 1},
+    {"no", 0},
+};
+
 constexpr Named kOpcodeNames[] = {
     {"any", SIM_ANY_OPCODE},
     {"tur", tarnscsi::camera::opcode::kTestUnitReady},
@@ -153,16 +159,30 @@ std::string Choices(std::span<const Named> names) {
     return text;
 }
 
-// A:T or A:T:L; the adapter is checked against the bus once all items are
-// read.
+// A:T or A:T:L as numbers; the adapter is checked against the bus once all
+// items are read.
 std::optional<DeviceAddress> Address(const std::vector<std::string_view>& fields) {
     const auto adapter = Whole<int>(fields[0], 0, kMaxAdapters - 1);
-    const auto target = Whole<int>(fields[1], 0, kMaxTargets - 1);
-    const auto lun = fields.size() > 2 ? Whole<int>(fields[2], 0, kMaxLuns - 1) : std::optional(0);
+    const auto target = Whole<int>(fields[1], 0, std::numeric_limits<std::uint8_t>::max());
+    const auto lun =
+        fields.size() > 2 ? Whole<int>(fields[2], 0, std::numeric_limits<std::uint8_t>::max()) : std::optional(0);
     if (!adapter || !target || !lun) {
         return std::nullopt;
     }
     return DeviceAddress{*adapter, *target, *lun};
+}
+
+// Why the module would never find a device at `address`, if so: it searches
+// targets 0-7 at lun 0 of each adapter.
+Problem NeverSearched(const DeviceAddress& address) {
+    constexpr char kSearched[] = ": the module looks at targets 0-7, lun 0 only";
+    if (address.target >= tarnscsi::kTargetsPerAdapter) {
+        return "target " + std::to_string(address.target) + kSearched;
+    }
+    if (address.lun != 0) {
+        return "lun " + std::to_string(address.lun) + kSearched;
+    }
+    return {};
 }
 
 // Stores a parsed value; a value that did not parse leaves the setting as
@@ -210,6 +230,15 @@ Problem ParseImage(std::string_view value, SimConfig& config) {
     return {};
 }
 
+Problem ParseCovered(std::string_view value, SimConfig& config) {
+    const auto covered = Lookup(value, kCoveredNames);
+    if (!covered) {
+        return "not one of " + Choices(kCoveredNames);
+    }
+    config.covered = *covered != 0;
+    return {};
+}
+
 Problem ParseAdapters(std::string_view value, SimConfig& config) {
     return Store(Whole<int>(value, 0, kMaxAdapters), config.adapters, "not a count from 0 to 255");
 }
@@ -218,7 +247,10 @@ Problem ParseCamera(std::string_view value, SimConfig& config) {
     const auto fields = Split(value, kFieldSeparator);
     const auto address = fields.size() == 2 || fields.size() == 3 ? Address(fields) : std::nullopt;
     if (!address) {
-        return "not ADAPTER:TARGET[:LUN] with target 0..15 and lun 0..7";
+        return "not ADAPTER:TARGET[:LUN] with adapter 0..254, target 0..7, lun 0";
+    }
+    if (Problem problem = NeverSearched(*address)) {
+        return problem;
     }
     config.cameras.push_back(*address);
     return {};
@@ -234,7 +266,10 @@ Problem ParseDevice(std::string_view value, SimConfig& config) {
     const std::string product(fields.size() == kMostFields ? fields.back() : std::string_view{});
     const auto address = Address({fields[0], fields[1]});
     if (!address) {
-        return "not ADAPTER:TARGET:TYPE[:NAME] with target 0..15";
+        return "not ADAPTER:TARGET:TYPE[:NAME] with adapter 0..254, target 0..7";
+    }
+    if (Problem problem = NeverSearched(*address)) {
+        return problem;
     }
     auto type = DeviceType(fields[2]);
     if (!type) {
@@ -305,6 +340,7 @@ constexpr Key kKeys[] = {
     {"cooler-difference", ParseCoolerDifference},
     {"cooler-rate", ParseCoolerRate},
     {"image", ParseImage},
+    {"covered", ParseCovered},
     {"adapters", ParseAdapters},
     {"camera", ParseCamera},
     {"device", ParseDevice},
@@ -341,7 +377,8 @@ void KeepOnBus(std::vector<T>& items, int adapters, const char* key, AddressOf a
             return false;
         }
         problems.push_back(std::string(key) + " on adapter " + std::to_string(address.adapter) + ": the bus has " +
-                           std::to_string(adapters) + " adapter(s); ignored");
+                           std::to_string(adapters) + " adapter(s) and the module looks at those only (set adapters=" +
+                           std::to_string(address.adapter + 1) + " or more); ignored");
         return true;
     });
 }

@@ -10,6 +10,7 @@
 //   cooler-difference=C    the most the cooler holds below ambient (0.1 .. 100)
 //   cooler-rate=C          the cooler's ramp, degrees C per second (0.1 .. 100)
 //   image=sky|dark|pattern what exposures show
+//   covered=yes|no         the telescope is covered: sky frames get no light
 //   adapters=N             host adapters on the bus (0 .. 255)
 //   camera=A:T[:L]         a camera at adapter A, target T, lun L (repeatable)
 //   device=A:T:TYPE[:NAME] another device at lun 0 (repeatable); TYPE is a
@@ -22,7 +23,9 @@
 //
 // Giving adapters, camera or device lays out the bus anew: the adapters
 // (default 1), the cameras (default one at 0:2), then the devices; a later
-// item at an address replaces an earlier one.
+// item at an address replaces an earlier one. A camera or device where the
+// module never looks (an adapter the bus does not have, a target above 7, a
+// lun other than 0) is refused with the reason.
 #pragma once
 
 #include <cstdint>
@@ -66,6 +69,7 @@ struct SimConfig {
     std::optional<std::int32_t> coolerDifferenceTenths;
     std::optional<std::int32_t> coolerRateTenthsPerSecond;
     std::optional<ImageKind> image;
+    std::optional<bool> covered;
     std::optional<int> adapters;
     std::vector<DeviceAddress> cameras;
     std::vector<DeviceSpec> devices;

@@ -117,6 +117,8 @@ void SimSetImageKind(int kind) {
     }
 }
 
+void SimSetCovered(int covered) { Sim().bus.SetCovered(covered != 0); }
+
 void SimSetSeed(uint64_t seed) { Sim().bus.SetSeed(seed); }
 
 void SimSetAmbient(int32_t tenths) { Sim().bus.SetAmbient(tenths); }

@@ -49,7 +49,8 @@ SIM_API const char* SimIdentity(void);
 // Back to the test baseline: one adapter, the camera at
 // (SIM_DEFAULT_ADAPTER, SIM_DEFAULT_TARGET, 0), immediate completion, no
 // faults, no scripted replies, an empty request log, time scale 0 (exposures
-// and readouts finish at once) and no manual clock, the test-pattern image. Seed, ambient
+// and readouts finish at once) and no manual clock, the test-pattern image,
+// the telescope uncovered. Seed, ambient
 // temperature and cooler limits go back to their start-up values (1, +20.0
 // C, 40 C and 1 C per second); exposures are counted from 1 again; no sense
 // data is kept. TARNSCSI_SIM is not applied.
@@ -167,28 +168,41 @@ SIM_API void SimSetManualClock(int on);
 SIM_API void SimAdvanceClock(uint64_t microseconds);
 
 enum SimImageKind {
-    // Pixel n of the readout stream (0-based, in stream order) has the value
-    // (n * 40503 + 12345) mod 65536, most significant byte first. Every byte
-    // of a download can thus be checked in place.
+    // Numbered by sensor position: the unbinned pixel at column x, row y of
+    // the sensor has the value (n * 40503 + 12345) mod 16384 with
+    // n = y * 768 + x; a binned pixel is the sum of its 2 x 2 cell's four
+    // values (never above 65532). Sent most significant byte first. Every
+    // byte of a download can thus be checked in place, and the image of any
+    // window, binned or not, equals the same crop of the full frame (summed
+    // over each cell when binned).
     SIM_IMAGE_PATTERN = 0,
     // The sky: a star field fixed by the seed, sky background, dark current,
     // hot pixels, bias, read and shot noise, through a sensor that clips at
-    // 65535. Binned pixels are the sums of the 2 x 2 unbinned pixels of the
-    // same exposure, held at 65535. The image depends only on the seed, the
+    // 65535. Binning is on the chip: a binned pixel holds the charge of its
+    // 2 x 2 cell and is read once, so it shows four times the signal on one
+    // bias level (1000) with one read noise (10 counts), held at 65535. The
+    // image depends only on the seed, whether the telescope is covered, the
     // window, the exposure time, the sensor temperature when the exposure
     // started, and the exposure's number: the count of SCANs the camera
     // accepted since it was placed (SimReset, SimAddCamera, SimConfigure) or
     // the seed was last set (the noise changes from frame to frame, as a
     // real camera's does). Each pixel's noise depends on its place on the
     // sensor, so a window shows exactly the same pixels as a full frame of
-    // the same number.
+    // the same number and binning.
     SIM_IMAGE_SKY = 1,
-    // The same camera with its shutter closed (a dark frame): bias, dark
+    // The same camera with no light reaching it (a dark frame): bias, dark
     // current (doubling every 6 C of sensor temperature), hot pixels, noise.
     SIM_IMAGE_DARK = 2,
 };
 // Other values are ignored.
 SIM_API void SimSetImageKind(int kind);
+
+// The camera has no shutter: its dark and bias frames are dark only while
+// the telescope is covered. With `covered` not 0, SIM_IMAGE_SKY exposures
+// get no light (no sky, no stars) and equal SIM_IMAGE_DARK ones; with 0,
+// the sky is back. The test pattern is not affected. Uncovered after
+// SimReset and at start-up.
+SIM_API void SimSetCovered(int covered);
 
 // Chooses the star field and the sensor's hot pixels, and picks the noise
 // together with the exposure number: the next exposure of every camera is
@@ -209,12 +223,15 @@ SIM_API void SimSetCoolerLimits(int32_t maxDifferenceTenths, int32_t rateTenthsP
 // Applies configuration text in the syntax of TARNSCSI_SIM on top of the
 // current state: items separated by commas, each key=value.
 //   seed=N  time-scale=X  ambient=C  cooler-difference=C  cooler-rate=C
-//   image=sky|dark|pattern  adapters=N  camera=A:T[:L]
+//   image=sky|dark|pattern  covered=yes|no  adapters=N  camera=A:T[:L]
 //   device=A:T:TYPE[:NAME]  fault=OP:SKIP:COUNT:KIND
 //   completion=immediate|pending[:MICROSECONDS]
 // (temperatures in degrees C; the README describes each key). An item with
-// an unknown key or a bad value is reported on stderr and ignored. Returns
-// the number of items ignored; a null text is empty.
+// an unknown key or a bad value is reported on stderr and ignored, and so is
+// a camera or device where the module never looks: on an adapter the bus
+// does not have, at a target above 7, or at a lun other than 0 (the module
+// searches targets 0-7 at lun 0 of each adapter). Returns the number of
+// items ignored; a null text is empty.
 SIM_API int SimConfigure(const char* text);
 
 // Copies the image bytes of the last finished exposure (as they go out on

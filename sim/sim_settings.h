@@ -17,6 +17,9 @@ inline constexpr std::uint64_t kDefaultSeed = 1;
 struct SimSettings {
     SimClock clock;
     ImageKind imageKind = ImageKind::kPattern;
+    // The telescope is covered: sky frames get no light (the camera has no
+    // shutter).
+    bool covered = false;
     std::uint64_t seed = kDefaultSeed;
     CoolerSpec cooler;
 };

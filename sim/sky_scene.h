@@ -17,7 +17,7 @@ struct HotPixel {
 };
 
 struct SkyScene {
-    // Electrons per second reaching each pixel with the shutter open, row by
+    // Electrons per second reaching each pixel from the open telescope, row by
     // row over the whole sensor.
     std::vector<float> light;
     // Sorted by index.

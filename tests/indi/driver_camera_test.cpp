@@ -122,38 +122,52 @@ TEST_F(OurCamera, OddBinnedFrameLosesItsLastColumnAndRowAndKeepsItsOrigin) {
     EXPECT_EQ(image->fits.Number("YORGSUBF"), 25.0);
 }
 
-// The session asks the simulated camera for its test pattern: pixel n of the
-// readout, in readout order, is (n * 40503 + 12345) mod 65536. Each pixel of
-// the FITS image must hold exactly that: the driver put the camera's bytes in
-// the right order and the right place.
+// The session asks the simulated camera for its test pattern: the unbinned
+// pixel at sensor position (x, y) is ((y * 768 + x) * 40503 + 12345) mod
+// 16384, a binned one the sum of its 2 x 2 cell. Each pixel of the FITS image
+// must hold exactly that: the driver put the camera's bytes in the right
+// order and the right place.
 TEST_F(OurCamera, PixelsArriveAsTheCameraReadsThemOut) {
     constexpr std::uint32_t kPatternStep = 40503;
     constexpr std::uint32_t kPatternStart = 12345;
-    constexpr std::uint32_t kPixelValues = 65536;
+    constexpr std::uint32_t kPatternValues = 16384;
+    constexpr long kOriginX = 10;
+    constexpr long kOriginY = 20;
+    const auto patternAt = [&](long x, long y) {
+        return (static_cast<std::uint32_t>(y * 768 + x) * kPatternStep + kPatternStart) % kPatternValues;
+    };
     Connect();
-    const auto expectPattern = [&](long width, long height) {
+    const auto expectPattern = [&](long width, long height, long step) {
         std::string error;
         const auto image = session.Expose(0.1, error);
         ASSERT_TRUE(image) << error;
         ASSERT_EQ(image->fits.pixels.size(), static_cast<std::size_t>(width * height));
         std::size_t wrong = 0;
         for (std::size_t n = 0; n < image->fits.pixels.size(); ++n) {
-            const auto expected = static_cast<std::uint16_t>((n * kPatternStep + kPatternStart) % kPixelValues);
+            const long x = kOriginX + step * (static_cast<long>(n) % width);
+            const long y = kOriginY + step * (static_cast<long>(n) / width);
+            std::uint32_t sum = 0;
+            for (long dy = 0; dy < step; ++dy) {
+                for (long dx = 0; dx < step; ++dx) {
+                    sum += patternAt(x + dx, y + dy);
+                }
+            }
+            const auto expected = static_cast<std::uint16_t>(sum);
             if (image->fits.pixels[n] != expected && wrong++ == 0) {
                 ADD_FAILURE() << "pixel " << n << " is " << image->fits.pixels[n] << ", not " << expected;
             }
         }
         EXPECT_EQ(wrong, 0u);
     };
-    ASSERT_TRUE(Accepted("CCD_FRAME", {{"X", 10}, {"Y", 20}, {"WIDTH", 64}, {"HEIGHT", 48}}));
-    expectPattern(64, 48);
+    ASSERT_TRUE(Accepted("CCD_FRAME", {{"X", kOriginX}, {"Y", kOriginY}, {"WIDTH", 64}, {"HEIGHT", 48}}));
+    expectPattern(64, 48, 1);
     std::string error;
     const auto unbinned = session.Expose(0.1, error);
     ASSERT_TRUE(unbinned) << error;
     EXPECT_EQ(unbinned->fits.Number("XORGSUBF"), 10.0);
     EXPECT_EQ(unbinned->fits.Number("YORGSUBF"), 20.0);
     ASSERT_TRUE(Accepted("CCD_BINNING", {{"HOR_BIN", 2}, {"VER_BIN", 2}}));
-    expectPattern(32, 24);
+    expectPattern(32, 24, 2);
 }
 
 // A client may send "nan", which passes INDI's own range checks: the camera

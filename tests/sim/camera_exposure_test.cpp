@@ -8,9 +8,17 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Expected byte i of the pattern image.
-std::uint8_t PatternByte(std::size_t i) {
-    const auto pixel = static_cast<std::uint16_t>((i / 2) * 40503 + 12345);
+// The pattern at sensor position (x, y).
+std::uint32_t PatternAt(std::uint32_t x, std::uint32_t y) { return ((y * 768 + x) * 40503 + 12345) % 16384; }
+
+// Expected byte i of the pattern image of a binned window `width` unbinned
+// pixels wide at (originX, originY): each pixel the sum of its 2 x 2 cell.
+std::uint8_t BinnedPatternByte(std::size_t i, std::uint32_t originX, std::uint32_t originY, std::uint32_t width) {
+    const auto n = static_cast<std::uint32_t>(i / 2);
+    const std::uint32_t x = originX + 2 * (n % (width / 2));
+    const std::uint32_t y = originY + 2 * (n / (width / 2));
+    const auto pixel = static_cast<std::uint16_t>(PatternAt(x, y) + PatternAt(x + 1, y) + PatternAt(x, y + 1) +
+                                                  PatternAt(x + 1, y + 1));
     return static_cast<std::uint8_t>(i % 2 == 0 ? pixel >> 8 : pixel);
 }
 
@@ -82,7 +90,7 @@ TEST_F(ExposureTest, ImageIsOneOrderedStreamAndEndsExactly) {
     ASSERT_EQ(Send(read2), tarnscsi::aspi::SS_COMP);
     for (std::size_t i = 0; i < 30; ++i) {
         const std::uint8_t got = i < 16 ? first[i] : second[i - 16];
-        ASSERT_EQ(got, PatternByte(i)) << "byte " << i;
+        ASSERT_EQ(got, BinnedPatternByte(i, 4, 2, 10)) << "byte " << i;
     }
 
     Bytes last(30);

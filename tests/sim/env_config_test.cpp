@@ -1,8 +1,10 @@
 // TARNSCSI_SIM read as the library loads: this program runs with
-//   TARNSCSI_SIM="adapters=3, camera=2:5, device=0:2:scanner:Look-alike,
-//                 time-scale=0.5, image=dark, ambient=-5, bogus=1"
+//   TARNSCSI_SIM="adapters=3, camera=2:5, camera=1:9, camera=0:4:1,
+//                 device=0:2:scanner:Look-alike, time-scale=0.5, image=dark,
+//                 ambient=-5, bogus=1"
 // and must find the bus, settings and camera as the text says (the bogus
-// item is reported and ignored).
+// item and the two cameras where the module never looks are reported and
+// ignored).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -60,6 +62,9 @@ TEST(EnvironmentConfigTest, TheBusAndSettingsAreAsTheVariableSays) {
     std::vector<std::uint8_t> image(8 * 8 * 2);
     ASSERT_EQ(Download(image.data()), 1);
     EXPECT_LT(image[0], 0x10) << "a dark frame's first pixel, not the test pattern's 0x3039";
+    // The simulator's readings concern the first camera in bus order: the
+    // one at 2:5, as those at 1:9 and 0:4 lun 1 were refused.
+    EXPECT_EQ(SimLastImage(nullptr, 0), image.size());
     Disconnect();
 }
 

@@ -61,5 +61,33 @@ TEST_F(ModuleConfigTest, BadItemsAreReportedOnceEachAndTheRestApplies) {
     EXPECT_EQ(Download(image.data()), 0) << "the injected fault";
 }
 
+// A camera where the module never looks would only end in "Camera not
+// found": the text is refused, saying why, and the bus stays as it was.
+TEST_F(ModuleConfigTest, ACameraWhereTheModuleNeverLooksIsRefusedWithTheReason) {
+    const struct {
+        const char* text;
+        const char* item;  // how the message names the item
+        const char* reason;
+    } cases[] = {
+        {"camera=0:9", "\"camera=0:9\"", "targets 0-7, lun 0"},
+        {"camera=0:3:1", "\"camera=0:3:1\"", "targets 0-7, lun 0"},
+        {"camera=2:3", "camera on adapter 2", "set adapters=3 or more"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(SimConfigure(c.text), 1);
+        const std::string messages = testing::internal::GetCapturedStderr();
+        EXPECT_NE(messages.find(c.item), std::string::npos) << messages;
+        EXPECT_NE(messages.find(c.reason), std::string::npos) << messages;
+        const char* error = nullptr;
+        ASSERT_EQ(Connect(&error), 1) << error;
+        SimLogClear();
+        EXPECT_EQ(Ready(), 1);
+        EXPECT_EQ(LastTestUnitReadyAddress(), std::make_pair(0, 2)) << "the camera where it was";
+        Disconnect();
+    }
+}
+
 }  // namespace
 }  // namespace tarnscsi::simmodule

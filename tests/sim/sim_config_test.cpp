@@ -12,7 +12,7 @@ namespace {
 TEST(SimConfigTest, EveryKeyTakesItsDocumentedForms) {
     const ParsedConfig parsed = ParseSimConfig(
         " seed=0x10, time-scale=0.25 ,ambient=-5.5,cooler-difference=35,cooler-rate=0.5,"
-        "image=dark,adapters=4,camera=3:15:7,camera=0:2,device=1:5:cdrom:CD: DRIVE 2,device=2:0:31,"
+        "image=dark,covered=yes,adapters=4,camera=3:7:0,camera=0:2,device=1:5:cdrom:CD: DRIVE 2,device=2:0:31,"
         "fault=read:2:1:refuse,fault=0x1a:0:3:check,fault=any:0:1:check,completion=pending:250,,");
     EXPECT_TRUE(parsed.problems.empty()) << parsed.problems.front();
     const SimConfig& c = parsed.config;
@@ -22,12 +22,13 @@ TEST(SimConfigTest, EveryKeyTakesItsDocumentedForms) {
     EXPECT_EQ(c.coolerDifferenceTenths, 350);
     EXPECT_EQ(c.coolerRateTenthsPerSecond, 5);
     EXPECT_EQ(c.image, ImageKind::kDark);
+    EXPECT_EQ(c.covered, true);
     EXPECT_EQ(c.adapters, 4);
     ASSERT_EQ(c.cameras.size(), 2u);
     EXPECT_EQ(c.cameras[0].adapter, 3);
-    EXPECT_EQ(c.cameras[0].target, 15);
-    EXPECT_EQ(c.cameras[0].lun, 7);
-    EXPECT_EQ(c.cameras[1].lun, 0);
+    EXPECT_EQ(c.cameras[0].target, 7);
+    EXPECT_EQ(c.cameras[0].lun, 0);
+    EXPECT_EQ(c.cameras[1].target, 2);
     ASSERT_EQ(c.devices.size(), 2u);
     EXPECT_EQ(c.devices[0].type, 5);
     EXPECT_EQ(c.devices[0].product, "CD: DRIVE 2") << "the name is the rest of the value";
@@ -47,7 +48,8 @@ TEST(SimConfigTest, EveryKeyTakesItsDocumentedForms) {
 
     const ParsedConfig empty = ParseSimConfig(" , ,");
     EXPECT_TRUE(empty.problems.empty());
-    EXPECT_FALSE(empty.config.LaysOutBus() || empty.config.seed || empty.config.image);
+    EXPECT_FALSE(empty.config.LaysOutBus() || empty.config.seed || empty.config.image || empty.config.covered);
+    EXPECT_EQ(ParseSimConfig("covered=no").config.covered, false);
 }
 
 TEST(SimConfigTest, EachBadItemIsOneProblemNamingItAndChangesNothing) {
@@ -65,12 +67,15 @@ TEST(SimConfigTest, EachBadItemIsOneProblemNamingItAndChangesNothing) {
         "cooler-difference=0",
         "cooler-rate=1000",
         "image=galaxy",
+        "covered=1",
+        "covered=",
         "adapters=256",
         "adapters=two",
         "camera=0",
         "camera=0:16",
         "camera=0:1:8",
         "camera=0:1:0:0",
+        "camera=0:x",
         "device=0:1",
         "device=0:1:34",
         "device=0:1:toaster",
@@ -101,6 +106,39 @@ TEST(SimConfigTest, ALaterGoodValueWinsAndALaterBadOneDoesNot) {
     const ParsedConfig parsed = ParseSimConfig("seed=1,seed=oops");
     EXPECT_EQ(parsed.config.seed, 1u);
     EXPECT_EQ(parsed.problems.size(), 1u);
+}
+
+// The module searches targets 0-7 at lun 0 of each adapter: a camera or
+// device elsewhere could never be found, so the text may not put one there.
+TEST(SimConfigTest, AddressesTheModuleNeverSearchesAreRefusedWithTheReason) {
+    const struct {
+        const char* item;
+        const char* reason;
+    } cases[] = {
+        {"camera=0:9", "target 9: the module looks at targets 0-7, lun 0 only"},
+        {"camera=0:8:0", "target 8: the module looks at targets 0-7, lun 0 only"},
+        {"camera=0:15:3", "target 15: the module looks at targets 0-7, lun 0 only"},
+        {"camera=0:2:1", "lun 1: the module looks at targets 0-7, lun 0 only"},
+        {"camera=0:2:7", "lun 7: the module looks at targets 0-7, lun 0 only"},
+        {"device=0:8:disk", "target 8: the module looks at targets 0-7, lun 0 only"},
+        {"camera=1:2",
+         "camera on adapter 1: the bus has 1 adapter(s) and the module looks at those only (set "
+         "adapters=2 or more)"},
+        {"adapters=2,device=3:1:disk", "device on adapter 3: the bus has 2 adapter(s)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.item);
+        const ParsedConfig parsed = ParseSimConfig(c.item);
+        ASSERT_EQ(parsed.problems.size(), 1u);
+        EXPECT_NE(parsed.problems[0].find(c.reason), std::string::npos) << parsed.problems[0];
+        EXPECT_TRUE(parsed.config.cameras.empty());
+        EXPECT_TRUE(parsed.config.devices.empty());
+    }
+    // The edges the module does search.
+    const ParsedConfig edges = ParseSimConfig("camera=0:7:0,camera=0:0,device=0:7:disk");
+    EXPECT_TRUE(edges.problems.empty()) << edges.problems.front();
+    EXPECT_EQ(edges.config.cameras.size(), 2u);
+    EXPECT_EQ(edges.config.devices.size(), 1u);
 }
 
 TEST(SimConfigTest, DevicesOnAdaptersTheBusDoesNotHaveAreDropped) {

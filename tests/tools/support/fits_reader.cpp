@@ -10,6 +10,8 @@ namespace {
 
 constexpr std::uint32_t kPatternStep = 40503;
 constexpr std::uint32_t kPatternOffset = 12345;
+constexpr std::uint32_t kPatternValues = 16384;
+constexpr int kPatternRowLength = 768;
 
 void Check(int status, const std::string& what) {
     if (status == 0) return;
@@ -69,6 +71,15 @@ FitsContents ReadFits(const std::filesystem::path& path) {
     return contents;
 }
 
-std::uint16_t PatternPixel(std::uint32_t n) { return static_cast<std::uint16_t>(n * kPatternStep + kPatternOffset); }
+std::uint16_t PatternPixel(int x, int y, bool binned) {
+    const auto at = [](int px, int py) {
+        return (static_cast<std::uint32_t>(py * kPatternRowLength + px) * kPatternStep + kPatternOffset) %
+               kPatternValues;
+    };
+    if (!binned) {
+        return static_cast<std::uint16_t>(at(x, y));
+    }
+    return static_cast<std::uint16_t>(at(x, y) + at(x + 1, y) + at(x, y + 1) + at(x + 1, y + 1));
+}
 
 }  // namespace tarnscsi::tool_test

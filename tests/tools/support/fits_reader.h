@@ -26,8 +26,9 @@ struct FitsContents {
 // be read.
 FitsContents ReadFits(const std::filesystem::path& path);
 
-// The pixel value the simulated camera's test pattern gives pixel n of the
-// readout stream.
-std::uint16_t PatternPixel(std::uint32_t n);
+// The pixel value the simulated camera's test pattern gives the pixel whose
+// top-left corner is at sensor position (x, y): binned, the sum of the 2 x 2
+// cell from there.
+std::uint16_t PatternPixel(int x, int y, bool binned);
 
 }  // namespace tarnscsi::tool_test
