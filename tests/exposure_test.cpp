@@ -2,6 +2,7 @@
 // the SCAN that follows it, and the image reads.
 #include <algorithm>
 #include <array>
+#include <string>
 #include <vector>
 
 #include "support/module_fixture.h"
@@ -196,6 +197,33 @@ TEST_F(ExposureTest, AnEmptyWindowReadsNothingAndSucceeds) {
         EXPECT_EQ(guard, 0x5A);
         EXPECT_EQ(ExecRequests(0x28).size(), 0u);
     }
+}
+
+TEST_F(ExposureTest, AWindowWhoseSizeDoesNotFitIn32BitsIsRefusedWithoutAnyRead) {
+    struct Case {
+        bool binned;
+        std::uint32_t width, height;
+    };
+    const Case cases[] = {
+        {false, 65536, 32768},       // exactly 2^32 bytes: counted as 0
+        {false, 65536, 32769},       // 2^32 + 131072: counted as a small image
+        {true, 131072, 65536},       // binned, 2^32 bytes
+        {false, 0xFFFFFFFF, 2},      // a "negative" width taken as unsigned
+        {true, 0x80000000, 0x80000000},
+    };
+    ASSERT_EQ(Expose(0, 0, 0, 64, 64, 0, 0), 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+        SimLogClear();
+        ReportWindow(c.binned, c.width, c.height);
+        Bytes image(64, 0xAA);
+        EXPECT_EQ(Download(image.data()), 0);
+        EXPECT_EQ(ExecRequests(0x28).size(), 0u);
+        EXPECT_EQ(image, Bytes(64, 0xAA));
+    }
+    // The window the camera really has still downloads.
+    Bytes image(64 * 64 * 2);
+    EXPECT_EQ(Download(image.data()), 1);
 }
 
 TEST_F(ExposureTest, AFailedWindowReadLeavesTheBufferUntouched) {
