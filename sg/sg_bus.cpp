@@ -47,6 +47,12 @@ struct SgBus::Device {
 
 SgBus::SgBus(SgSystem& sgSystem, std::chrono::milliseconds limit) : system(sgSystem), timeLimit(limit) {}
 
+SgBus::~SgBus() {
+    for (const auto& [key, claim] : claims) {
+        system.Close(claim.descriptor);
+    }
+}
+
 void SgBus::Rescan() {
     std::lock_guard lock(mutex);
     ScanLocked();

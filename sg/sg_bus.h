@@ -25,6 +25,8 @@ class SgBus final : public tarnscsi::manager::Backend {
 public:
     // Every command gets `timeLimit` from the kernel.
     SgBus(SgSystem& system, std::chrono::milliseconds timeLimit);
+    // Closes what is still claimed, which drops its lock.
+    ~SgBus() override;
     SgBus(const SgBus&) = delete;
     SgBus& operator=(const SgBus&) = delete;
 

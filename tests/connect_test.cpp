@@ -150,6 +150,7 @@ TEST_F(ConnectTest, NeverTriesTargetsAboveSevenOrOtherLogicalUnits) {
         EXPECT_EQ(queries[i].haId, i / 8);
         EXPECT_EQ(queries[i].target, i % 8);
         EXPECT_EQ(queries[i].lun, 0);
+        EXPECT_EQ(queries[i].flags, 0) << "header flags of the get-device-type block not zero";
         EXPECT_EQ(queries[i].deviceTypeIn, 0) << "device type not cleared before the request";
     }
 }
