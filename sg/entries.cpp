@@ -34,7 +34,9 @@ uint32_t ASPI_CALL AspiClaimTarget(uint8_t adapter, uint8_t target, char* holder
     }
 }
 
-void ASPI_CALL AspiReleaseTarget(uint8_t adapter, uint8_t target) { tarnscsi::sg::TheSg().bus.Release(adapter, target); }
+void ASPI_CALL AspiReleaseTarget(uint8_t adapter, uint8_t target) {
+    tarnscsi::sg::TheSg().bus.Release(adapter, target);
+}
 
 uint32_t SgDiagnostics(char* text, uint32_t capacity) {
     try {

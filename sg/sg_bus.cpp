@@ -40,7 +40,7 @@ struct SgBus::Device {
     std::optional<LinuxAddress> linuxAddress;
     std::optional<AspiAddress> place;
     std::optional<std::uint8_t> type;
-    bool usable = false;  // opened and passed the driver checks at the last look
+    bool usable = false;    // opened and passed the driver checks at the last look
     std::string problem;    // why it cannot be used; "" when it can
     std::string lastError;  // of the last command SG_IO could not carry
 };

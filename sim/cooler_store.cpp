@@ -82,8 +82,7 @@ void SaveCooler(const std::filesystem::path& file, const StoredCooler& stored) {
     const int length = std::snprintf(text, sizeof text, "%d %d %.6f %lld\n", stored.state.on ? 1 : 0,
                                      static_cast<int>(stored.state.setpoint), stored.state.temperature, nanoseconds);
     if (length <= 0 || ::ftruncate(locked.Descriptor(), 0) != 0) return;
-    [[maybe_unused]] const ssize_t written =
-        ::pwrite(locked.Descriptor(), text, static_cast<std::size_t>(length), 0);
+    [[maybe_unused]] const ssize_t written = ::pwrite(locked.Descriptor(), text, static_cast<std::size_t>(length), 0);
 #endif
 }
 

@@ -227,8 +227,8 @@ TEST_F(ExposureTest, AnEmptyWindowReadsNothingAndSucceeds) {
         {false, 0, 512, 78}, {false, 768, 0, 78}, {true, 1, 512, 78}, {true, 768, 1, 78}, {false, 768, 512, 22},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + ", " +
-                     std::to_string(c.replyLength) + " bytes");
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + ", " + std::to_string(c.replyLength) +
+                     " bytes");
         ASSERT_EQ(Expose(0, 0, 0, 64, 64, 0, 0), 1);
         SimLogClear();
         ReportWindow(c.binned, c.width, c.height, c.replyLength);
@@ -245,10 +245,10 @@ TEST_F(ExposureTest, AWindowWhoseSizeDoesNotFitIn32BitsIsRefusedWithoutAnyRead) 
         std::uint32_t width, height;
     };
     const Case cases[] = {
-        {false, 65536, 32768},       // exactly 2^32 bytes: counted as 0
-        {false, 65536, 32769},       // 2^32 + 131072: counted as a small image
-        {true, 131072, 65536},       // binned, 2^32 bytes
-        {false, 0xFFFFFFFF, 2},      // a "negative" width taken as unsigned
+        {false, 65536, 32768},   // exactly 2^32 bytes: counted as 0
+        {false, 65536, 32769},   // 2^32 + 131072: counted as a small image
+        {true, 131072, 65536},   // binned, 2^32 bytes
+        {false, 0xFFFFFFFF, 2},  // a "negative" width taken as unsigned
         {true, 0x80000000, 0x80000000},
         {true, 0xFFFFFFFE, 0xFFFFFFFE},  // halved as unsigned: 0x7FFFFFFF squared, not 1
     };

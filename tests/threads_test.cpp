@@ -16,7 +16,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 struct Window {
     int width, height, x, y;
-    constexpr std::size_t Size() const { return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 2; }
+    constexpr std::size_t Size() const {
+        return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 2;
+    }
 };
 
 // The downloader's window and the one another thread keeps programming.

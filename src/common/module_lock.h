@@ -21,15 +21,20 @@ public:
     ModuleLock(const ModuleLock&) = delete;
     ModuleLock& operator=(const ModuleLock&) = delete;
 
+    // lock() and unlock(): the names std::lock_guard needs.
 #if defined(_WIN32)
+    // NOLINTBEGIN(readability-identifier-naming)
     void lock() { AcquireSRWLockExclusive(&srw); }
     void unlock() { ReleaseSRWLockExclusive(&srw); }
+    // NOLINTEND(readability-identifier-naming)
 
 private:
     SRWLOCK srw = SRWLOCK_INIT;
 #else
+    // NOLINTBEGIN(readability-identifier-naming)
     void lock() { mutex.lock(); }
     void unlock() { mutex.unlock(); }
+    // NOLINTEND(readability-identifier-naming)
 
 private:
     std::mutex mutex;

@@ -67,8 +67,8 @@ private:
         int scsiType = 0;
         int openError = 0;
         int version = kCurrentVersion;
-        int lockedBy = -1;          // descriptor of this process holding its flock
-        std::string elsewhere;      // another process holding it
+        int lockedBy = -1;      // descriptor of this process holding its flock
+        std::string elsewhere;  // another process holding it
     };
 
     const std::filesystem::path sysfsRoot;
