@@ -10,6 +10,8 @@
 include(GoogleTest)
 
 set(TARNSCSI_TEST_SIM_STATE "TARNSCSI_SIM_STATE=set:private")
+# The same for a plain add_test: its ENVIRONMENT.
+set(TARNSCSI_TEST_SIM_STATE_ENV "TARNSCSI_SIM_STATE=private")
 
 function(gtest_discover_tests target)
   set(args ${ARGN})
