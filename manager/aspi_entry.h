@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "transport/aspi.h"
+#include "transport/aspi_claim.h"
 
 #if defined(_WIN32)
 #if defined(ASPI_MANAGER_BUILDING)
@@ -29,6 +30,11 @@ ASPI_EXPORT uint32_t ASPI_CALL GetASPI32SupportInfo(void);
 // Carries out one request block; returns its status (SS_PENDING while a
 // request is still being worked on).
 ASPI_EXPORT uint32_t ASPI_CALL SendASPI32Command(void* srb);
+
+// Exclusive access to a target (transport/aspi_claim.h); optional, defined
+// by the managers that offer it.
+ASPI_EXPORT uint32_t ASPI_CALL AspiClaimTarget(uint8_t adapter, uint8_t target, char* holder, uint32_t capacity);
+ASPI_EXPORT void ASPI_CALL AspiReleaseTarget(uint8_t adapter, uint8_t target);
 
 #ifdef __cplusplus
 }

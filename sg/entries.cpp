@@ -1,8 +1,11 @@
-// The SCSI generic manager's exported functions: the two ASPI entry points
-// and SgDiagnostics (sg_control.h).
+// The SCSI generic manager's exported functions: the two ASPI entry points,
+// the claim entry points (transport/aspi_claim.h) and SgDiagnostics
+// (sg_control.h).
 #include <exception>
+#include <string>
 
 #include "manager/aspi_entry.h"
+#include "manager/holder_text.h"
 #include "sg/diagnostics.h"
 #include "sg/sg_control.h"
 #include "sg/sg_state.h"
@@ -17,6 +20,23 @@ uint32_t ASPI_CALL GetASPI32SupportInfo(void) {
 }
 
 uint32_t ASPI_CALL SendASPI32Command(void* srb) { return tarnscsi::sg::TheSg().manager.Send(srb); }
+
+uint32_t ASPI_CALL AspiClaimTarget(uint8_t adapter, uint8_t target, char* holder, uint32_t capacity) {
+    try {
+        std::string who;
+        if (tarnscsi::sg::TheSg().bus.Claim(adapter, target, who)) return tarnscsi::aspi::kAspiClaimed;
+        tarnscsi::manager::CopyHolder(who, holder, capacity);
+        return tarnscsi::aspi::kAspiClaimHeld;
+    } catch (const std::exception&) {
+        // Out of memory: the target is not taken from anyone, so nothing is
+        // gained by refusing it.
+        return tarnscsi::aspi::kAspiClaimed;
+    }
+}
+
+void ASPI_CALL AspiReleaseTarget(uint8_t adapter, uint8_t target) {
+    tarnscsi::sg::TheSg().bus.Release(adapter, target);
+}
 
 uint32_t SgDiagnostics(char* text, uint32_t capacity) {
     try {

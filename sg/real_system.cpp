@@ -1,8 +1,11 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "sg/lock_holder.h"
 
 #include "sg/sg_system.h"
 
@@ -29,6 +32,16 @@ public:
     }
 
     void Close(int descriptor) override { ::close(descriptor); }
+
+    int Flock(int descriptor, int operation) override {
+        int result;
+        do {
+            result = ::flock(descriptor, operation);
+        } while (result < 0 && errno == EINTR);
+        return result >= 0 ? 0 : -errno;
+    }
+
+    std::string LockHolder(const std::string& path) override { return FlockHolder(path); }
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <scsi/sg.h>
+#include <sys/file.h>
 
 #include <exception>
 #include <system_error>
@@ -33,26 +34,24 @@ std::string ErrorText(int error) { return std::generic_category().message(error)
 }  // namespace
 
 struct SgBus::Device {
-    Device(SgSystem& owner, std::string nodePath) : system(owner), node(std::move(nodePath)) {}
-    Device(const Device&) = delete;
-    Device& operator=(const Device&) = delete;
-    ~Device() {
-        if (descriptor >= 0) {
-            system.Close(descriptor);
-        }
-    }
+    explicit Device(std::string nodePath) : node(std::move(nodePath)) {}
 
-    SgSystem& system;
     const std::string node;
     std::optional<LinuxAddress> linuxAddress;
     std::optional<AspiAddress> place;
     std::optional<std::uint8_t> type;
-    int descriptor = -1;
+    bool usable = false;    // opened and passed the driver checks at the last look
     std::string problem;    // why it cannot be used; "" when it can
     std::string lastError;  // of the last command SG_IO could not carry
 };
 
 SgBus::SgBus(SgSystem& sgSystem, std::chrono::milliseconds limit) : system(sgSystem), timeLimit(limit) {}
+
+SgBus::~SgBus() {
+    for (const auto& [key, claim] : claims) {
+        system.Close(claim.descriptor);
+    }
+}
 
 void SgBus::Rescan() {
     std::lock_guard lock(mutex);
@@ -82,7 +81,7 @@ void SgBus::ScanLocked() {
         }
         for (std::size_t i = 0; i < listing.entries.size(); ++i) {
             const SgEntry& entry = listing.entries[i];
-            auto device = std::make_shared<Device>(system, kDeviceDirectory + entry.name);
+            auto device = std::make_shared<Device>(kDeviceDirectory + entry.name);
             device->linuxAddress = entry.address;
             device->place = layout.placements[i];
             device->type = entry.deviceType;
@@ -93,7 +92,10 @@ void SgBus::ScanLocked() {
             }
             placed[Key(device->place->adapter, device->place->target, device->place->lun)] = device;
 
-            const int descriptor = system.Open(device->node, kOpenFlags);
+            // A device this process has claimed is open already; any other is
+            // opened for this look only.
+            const int claimed = ClaimedDescriptor(device->node);
+            const int descriptor = claimed >= 0 ? claimed : system.Open(device->node, kOpenFlags);
             if (descriptor < 0) {
                 device->problem = "cannot open: " + ErrorText(-descriptor);
                 continue;
@@ -103,15 +105,20 @@ void SgBus::ScanLocked() {
             if (asked < 0 || version < kFirstSgIoVersion) {
                 device->problem = asked < 0 ? "not a SCSI generic device: " + ErrorText(-asked)
                                             : "sg driver too old for SG_IO (version " + std::to_string(version) + ")";
-                system.Close(descriptor);
+                if (claimed < 0) {
+                    system.Close(descriptor);
+                }
                 continue;
             }
-            device->descriptor = descriptor;
+            device->usable = true;
             if (!device->type) {
                 sg_scsi_id id{};
                 if (system.Ioctl(descriptor, SG_GET_SCSI_ID, &id) >= 0) {
                     device->type = static_cast<std::uint8_t>(id.scsi_type);
                 }
+            }
+            if (claimed < 0) {
+                system.Close(descriptor);
             }
         }
     } catch (const std::exception& e) {
@@ -178,18 +185,91 @@ std::optional<std::uint8_t> SgBus::DeviceType(std::uint8_t adapter, std::uint8_t
     return device->type.value_or(kUnknownDeviceType);
 }
 
+int SgBus::ClaimedDescriptor(const std::string& node) {
+    for (const auto& [key, claim] : claims) {
+        if (claim.node == node) {
+            return claim.descriptor;
+        }
+    }
+    return -1;
+}
+
 tarnscsi::manager::ScsiOutcome SgBus::Execute(const tarnscsi::manager::ScsiCommand& command) {
     const DevicePtr device = Find(command.adapter, command.target, command.lun);
-    if (!device || device->descriptor < 0) {
+    if (!device || !device->usable) {
         // Nothing there, or nothing this process may talk to.
         return tarnscsi::manager::SelectionTimeoutOutcome();
     }
-    const Carried carried = Carry(system, device->descriptor, command, timeLimit);
+    int descriptor = -1;
+    {
+        std::lock_guard lock(mutex);
+        descriptor = ClaimedDescriptor(device->node);
+    }
+    const bool ownDescriptor = descriptor < 0;
+    if (ownDescriptor) {
+        descriptor = system.Open(device->node, kOpenFlags);
+        // One command of an unclaimed device: it goes only where no other
+        // process holds a claim, and holds one for its own duration.
+        const int locked = descriptor >= 0 ? system.Flock(descriptor, LOCK_EX | LOCK_NB) : descriptor;
+        if (locked < 0) {
+            if (descriptor >= 0) {
+                system.Close(descriptor);
+            }
+            std::lock_guard lock(mutex);
+            device->lastError = locked == -EWOULDBLOCK ? "in use by " + system.LockHolder(device->node)
+                                                       : "cannot open: " + ErrorText(-locked);
+            return tarnscsi::manager::SelectionTimeoutOutcome();
+        }
+    }
+    const Carried carried = Carry(system, descriptor, command, timeLimit);
+    if (ownDescriptor) {
+        system.Close(descriptor);
+    }
     if (carried.error != 0) {
         std::lock_guard lock(mutex);
         device->lastError = ErrorText(carried.error);
     }
     return carried.outcome;
+}
+
+bool SgBus::Claim(std::uint8_t adapter, std::uint8_t target, std::string& holder) {
+    holder.clear();
+    const DevicePtr device = Find(adapter, target, 0);
+    if (!device || !device->usable) {
+        // Nothing to hold: the commands will find nothing there, as before.
+        return true;
+    }
+    std::lock_guard lock(mutex);
+    const std::uint32_t key = Key(adapter, target, 0);
+    if (claims.contains(key) || ClaimedDescriptor(device->node) >= 0) {
+        holder = system.LockHolder(device->node);
+        return false;
+    }
+    const int descriptor = system.Open(device->node, kOpenFlags);
+    if (descriptor < 0) {
+        device->lastError = "cannot open: " + ErrorText(-descriptor);
+        return true;
+    }
+    const int locked = system.Flock(descriptor, LOCK_EX | LOCK_NB);
+    if (locked == -EWOULDBLOCK) {
+        system.Close(descriptor);
+        holder = system.LockHolder(device->node);
+        return false;
+    }
+    // A file system without flock still gets the device for this process.
+    claims[key] = Claimed{device->node, descriptor};
+    return true;
+}
+
+void SgBus::Release(std::uint8_t adapter, std::uint8_t target) {
+    std::lock_guard lock(mutex);
+    const auto found = claims.find(Key(adapter, target, 0));
+    if (found == claims.end()) {
+        return;
+    }
+    // Closing the descriptor drops the flock.
+    system.Close(found->second.descriptor);
+    claims.erase(found);
 }
 
 }  // namespace tarnscsi::sg

@@ -24,6 +24,13 @@ public:
     virtual int Ioctl(int descriptor, unsigned long request, void* argument) = 0;
 
     virtual void Close(int descriptor) = 0;
+
+    // flock(2): 0, or -errno (-EWOULDBLOCK: another open file holds it).
+    virtual int Flock(int descriptor, int operation) = 0;
+
+    // Who holds an flock on the node at `path`: "NAME, PID N" from the
+    // kernel's lock table, or "" when it cannot be told.
+    virtual std::string LockHolder(const std::string& path) = 0;
 };
 
 // The kernel's own calls on the real /sys.

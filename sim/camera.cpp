@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 
 #include "camera/commands.h"
 #include "manager/scsi_outcome.h"
@@ -74,7 +75,17 @@ SimCamera::SimCamera(const SimSettings& simSettings, SceneCache& scenes)
     : settings(simSettings),
       windowList(EncodeWindowList(window)),
       exposure(simSettings.clock, scenes),
-      cooling(simSettings.clock, simSettings.cooler) {}
+      cooling(simSettings.clock, simSettings.cooler) {
+    RestartExposureCount();
+}
+
+void SimCamera::RestartExposureCount() {
+    exposureCount = 0;
+    if (settings.freshNoise) {
+        std::random_device entropy;
+        exposureCount = (std::uint64_t{entropy()} << 32) | entropy();
+    }
+}
 
 std::uint8_t SimCamera::DeviceType() const { return tarnscsi::camera::kScannerDeviceType; }
 

@@ -29,8 +29,11 @@ public:
     std::int32_t Temperature() { return cooling.Temperature(); }
     std::uint32_t CoolerDrive() { return cooling.Drive(); }
 
-    // The next exposure is number 1 again (the noise of its image repeats).
-    void RestartExposureCount() { exposureCount = 0; }
+    // The next exposure is number 1 again (the noise of its image repeats),
+    // or a random number when the settings ask for fresh noise.
+    void RestartExposureCount();
+    CoolerState Cooler() { return cooling.State(); }
+    void RestoreCooler(const CoolerState& saved, double elapsedSeconds) { cooling.Restore(saved, elapsedSeconds); }
     void AmbientChanged() { cooling.AmbientChanged(); }
 
     // Handlers, each given a command already checked for shape and bytes and

@@ -63,19 +63,39 @@ void CoolingModel::Step(double seconds) {
     temperature = next;
 }
 
+void CoolingModel::Evolve(double elapsed) {
+    const double steps = std::clamp(std::ceil(elapsed / kStepSeconds), 1.0, kMostSteps);
+    const double step = elapsed / steps;
+    for (double i = 0; i < steps; ++i) {
+        Step(step);
+    }
+}
+
 void CoolingModel::Advance() {
     const auto now = clock.Now();
     if (clock.Instant()) {
         temperature = Goal();
     } else if (now > updated) {
-        const double elapsed = std::chrono::duration<double>(now - updated).count();
-        const double steps = std::clamp(std::ceil(elapsed / kStepSeconds), 1.0, kMostSteps);
-        const double step = elapsed / steps;
-        for (double i = 0; i < steps; ++i) {
-            Step(step);
-        }
+        Evolve(std::chrono::duration<double>(now - updated).count());
     }
     updated = now;
+}
+
+CoolerState CoolingModel::State() {
+    Advance();
+    return {coolerOn, setpoint, temperature};
+}
+
+void CoolingModel::Restore(const CoolerState& saved, double elapsedSeconds) {
+    coolerOn = saved.on;
+    setpoint = saved.setpoint;
+    temperature = std::isfinite(saved.temperature) ? saved.temperature : Ambient();
+    updated = clock.Now();
+    if (clock.Instant()) {
+        temperature = Goal();
+    } else if (elapsedSeconds > 0.0) {
+        Evolve(elapsedSeconds);
+    }
 }
 
 void CoolingModel::SetSetpoint(std::int16_t tenths) {

@@ -32,6 +32,13 @@ inline constexpr std::int32_t kFastestCoolerRateTenths = 1000;
 
 inline constexpr std::uint32_t kFullDrive = 255;
 
+// What the cooler is doing: all a later process needs to carry on from it.
+struct CoolerState {
+    bool on = false;
+    std::int16_t setpoint = 0;
+    double temperature = 0.0;  // tenths of a degree
+};
+
 class CoolingModel {
 public:
     // A new sensor is at the ambient temperature with its cooler off.
@@ -50,8 +57,15 @@ public:
     // carries on from where it is.
     void AmbientChanged();
 
+    // The state now.
+    CoolerState State();
+    // Takes over a state saved `elapsedSeconds` (simulated) ago and lets it
+    // evolve over that time; an instant clock puts the sensor at its goal.
+    void Restore(const CoolerState& saved, double elapsedSeconds);
+
 private:
     void Advance();
+    void Evolve(double seconds);
     void Step(double seconds);
     // Drive (0..1) the controller sets at the present temperature.
     double ControlDrive() const;

@@ -4,8 +4,10 @@
 #include <cstring>
 #include <utility>
 
+#include "camera/commands.h"
 #include "manager/scsi_outcome.h"
 #include "sim/camera.h"
+#include "sim/cooler_store.h"
 #include "sim/cdb.h"
 #include "sim/plain_device.h"
 #include "sim/target_rules.h"
@@ -24,6 +26,7 @@ SimBus::SimBus() { Reset(StartupSettings()); }
 void SimBus::Reset(const SimSettings& newSettings) {
     std::lock_guard lock(mutex);
     devices.clear();
+    persisted.clear();
     scripts.Clear();
     lastSense.clear();
     settings = newSettings;
@@ -35,6 +38,7 @@ void SimBus::Reset(const SimSettings& newSettings) {
 void SimBus::Clear(int adapters) {
     std::lock_guard lock(mutex);
     devices.clear();
+    persisted.clear();
     adapterCount = std::clamp(adapters, 0, kMaxAdapters);
 }
 
@@ -94,6 +98,7 @@ void SimBus::SetCovered(bool covered) {
 void SimBus::SetSeed(std::uint64_t seed) {
     std::lock_guard lock(mutex);
     settings.seed = seed;
+    settings.freshNoise = false;
     for (auto& [address, device] : devices) {
         if (SimCamera* camera = device->AsCamera()) {
             camera->RestartExposureCount();
@@ -120,6 +125,60 @@ void SimBus::SetCoolerLimits(std::int32_t maxDifferenceTenths, std::int32_t rate
 CoolerSpec SimBus::Cooler() {
     std::lock_guard lock(mutex);
     return settings.cooler;
+}
+
+void SimBus::ShareThrough(const std::filesystem::path& directory) {
+    std::lock_guard lock(mutex);
+    sharedDirectory = directory;
+    settings.freshNoise = true;
+    for (auto& [address, device] : devices) {
+        if (SimCamera* camera = device->AsCamera()) {
+            camera->RestartExposureCount();
+        }
+    }
+}
+
+std::filesystem::path SimBus::CoolerFile(Address address) const {
+    return *sharedDirectory / CoolerFileName(static_cast<int>(address >> kAdapterShift),
+                                             static_cast<int>((address >> kTargetShift) & 0xFF),
+                                             static_cast<int>(address & 0xFF));
+}
+
+void SimBus::SaveCooler(Address address, SimCamera& camera) {
+    tarnscsi::sim::SaveCooler(CoolerFile(address), {camera.Cooler(), std::chrono::system_clock::now()});
+}
+
+void SimBus::CameraClaimed(std::uint8_t adapter, std::uint8_t target) {
+    std::lock_guard lock(mutex);
+    const auto address = AddressOf(adapter, target, 0, adapterCount);
+    SimDevice* device = Find(adapter, target, 0);
+    if (!sharedDirectory || !address || device == nullptr || device->AsCamera() == nullptr) {
+        return;
+    }
+    persisted.insert(*address);
+    const auto stored = LoadCooler(CoolerFile(*address));
+    if (!stored) {
+        return;
+    }
+    // Real time passes for the cooler between processes; a manual clock
+    // (tests) stands still, and a scaled one runs at its scale.
+    double elapsed = 0.0;
+    const auto since = std::chrono::system_clock::now() - stored->taken;
+    if (!settings.clock.Manual() && settings.clock.Scale() > 0.0 && since.count() > 0) {
+        elapsed = std::chrono::duration<double>(since).count() / settings.clock.Scale();
+    }
+    device->AsCamera()->RestoreCooler(stored->state, elapsed);
+}
+
+void SimBus::CameraReleased(std::uint8_t adapter, std::uint8_t target) {
+    std::lock_guard lock(mutex);
+    const auto address = AddressOf(adapter, target, 0, adapterCount);
+    if (!address || persisted.erase(*address) == 0) {
+        return;
+    }
+    if (SimDevice* device = Find(adapter, target, 0); device != nullptr && device->AsCamera() != nullptr) {
+        SaveCooler(*address, *device->AsCamera());
+    }
 }
 
 void SimBus::AddScript(std::uint8_t opcode, const std::uint8_t* data, std::uint32_t length, std::uint32_t times) {
@@ -199,6 +258,13 @@ tarnscsi::manager::ScsiOutcome SimBus::Execute(const tarnscsi::manager::ScsiComm
         }
     }
     tarnscsi::manager::ScsiOutcome outcome = device->Execute(command);
+    if (command.cdb[cdb::kOpcode] == tarnscsi::camera::kWriteCoolingPage.cdb[cdb::kOpcode] &&
+        outcome.srbStatus == tarnscsi::aspi::SS_COMP && device->AsCamera() != nullptr) {
+        const Address address = *AddressOf(command.adapter, command.target, command.lun, adapterCount);
+        if (persisted.contains(address)) {
+            SaveCooler(address, *device->AsCamera());
+        }
+    }
     if (outcome.targetStatus == tarnscsi::aspi::STATUS_CHKCOND) {
         lastSense.assign(outcome.sense.begin(), outcome.sense.begin() + outcome.senseLength);
     }

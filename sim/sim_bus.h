@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "manager/backend.h"
@@ -52,6 +54,17 @@ public:
     void SetAmbient(std::int32_t tenths);
     void SetCoolerLimits(std::int32_t maxDifferenceTenths, std::int32_t rateTenthsPerSecond);
     CoolerSpec Cooler();
+    // Shares the cameras with the user's other processes through the files in
+    // `directory`: fresh noise for every process (until a seed is given), and
+    // the cooler state of a claimed camera carried over (below).
+    void ShareThrough(const std::filesystem::path& directory);
+    // A camera at (adapter, target, 0) was claimed: it takes over the cooler
+    // state the last process left, evolved over the real time since, and
+    // saves it whenever the setpoint changes. Nothing when not shared.
+    void CameraClaimed(std::uint8_t adapter, std::uint8_t target);
+    // Its claim ends: the state now is saved for the next process.
+    void CameraReleased(std::uint8_t adapter, std::uint8_t target);
+
     void AddScript(std::uint8_t opcode, const std::uint8_t* data, std::uint32_t length, std::uint32_t times);
 
     // Readings of the first camera in bus order; nothing if there is none.
@@ -73,6 +86,8 @@ private:
     bool Place(int adapter, int target, int lun, std::unique_ptr<SimDevice> device);
     SimDevice* Find(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun);
     SimCamera* FirstCamera();
+    std::filesystem::path CoolerFile(Address address) const;
+    void SaveCooler(Address address, SimCamera& camera);
     tarnscsi::manager::ScsiOutcome ScriptedReply(const tarnscsi::manager::ScsiCommand& command,
                                                  const std::vector<std::uint8_t>& data);
 
@@ -83,6 +98,8 @@ private:
     SceneCache scenes;
     ScriptedReplies scripts;
     std::vector<std::uint8_t> lastSense;
+    std::optional<std::filesystem::path> sharedDirectory;
+    std::set<Address> persisted;  // claimed cameras whose cooler state is saved
 };
 
 }  // namespace tarnscsi::sim

@@ -21,6 +21,10 @@ struct SimSettings {
     // shutter).
     bool covered = false;
     std::uint64_t seed = kDefaultSeed;
+    // Each camera numbers its exposures from a random start instead of 1, so
+    // that the noise of a shared camera differs from process to process.
+    // Giving a seed ends it: the noise then repeats as the seed says.
+    bool freshNoise = false;
     CoolerSpec cooler;
 };
 

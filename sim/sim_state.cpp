@@ -1,5 +1,7 @@
 #include "sim/sim_state.h"
 
+#include <cstdio>
+
 #include "manager/pinned_singleton.h"
 #include "sim/config_apply.h"
 
@@ -13,6 +15,13 @@ namespace {
 
 SimState::SimState() {
     manager.SetHooks(&hooks);
+    if (shared.path) {
+        bus.ShareThrough(*shared.path);
+    } else if (!shared.problem.empty()) {
+        std::fprintf(stderr, "tarnscsi simulator: %s: the simulated camera is this program's alone\n",
+                     shared.problem.c_str());
+    }
+    // After sharing, so that a seed given here makes the noise repeat again.
     ApplyEnvironmentConfig(*this);
 }
 

@@ -6,7 +6,9 @@
 
 #include "manager/aspi_manager.h"
 #include "sim/sim_bus.h"
+#include "sim/shared_directory.h"
 #include "sim/sim_hooks.h"
+#include "sim/target_claims.h"
 
 namespace tarnscsi::sim {
 
@@ -15,7 +17,10 @@ struct SimState {
     SimState(const SimState&) = delete;
     SimState& operator=(const SimState&) = delete;
 
+    // Decided once, as the library loads (shared_directory.h).
+    const SharedDirectory shared = ChooseSharedDirectory();
     SimBus bus;
+    TargetClaims claims{shared.path};
     SimHooks hooks;  // before the manager, which uses them until it is gone
     tarnscsi::manager::AspiManager manager{bus, "TARN SIM BUS"};
 };

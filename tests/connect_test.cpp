@@ -2,9 +2,11 @@
 // search and what it looks at, and what the exports do without a camera.
 // (Failures of the event and of the allocation need the platform's own
 // means: posix_connect_test.cpp, windows/kernel_calls_test.cpp.)
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "manager/aspi_entry.h"
 #include "support/module_fixture.h"
 
 using namespace tarnscsi::testing_support;
@@ -148,6 +150,7 @@ TEST_F(ConnectTest, NeverTriesTargetsAboveSevenOrOtherLogicalUnits) {
         EXPECT_EQ(queries[i].haId, i / 8);
         EXPECT_EQ(queries[i].target, i % 8);
         EXPECT_EQ(queries[i].lun, 0);
+        EXPECT_EQ(queries[i].flags, 0) << "header flags of the get-device-type block not zero";
         EXPECT_EQ(queries[i].deviceTypeIn, 0) << "device type not cleared before the request";
     }
 }
@@ -226,4 +229,96 @@ TEST_F(ConnectTest, DisconnectWithoutAConnectionDoesNothing) {
     Disconnect();
     Disconnect();
     EXPECT_EQ(Ready(), 0);
+}
+
+// Another holder of a target, in this process: the simulator's claims are
+// per process when private, so a claim made here stands for another program.
+class HeldTarget {
+public:
+    HeldTarget(std::uint8_t heldAdapter, std::uint8_t heldTarget) : adapter(heldAdapter), target(heldTarget) {
+        char holder[64] = {};
+        held = AspiClaimTarget(adapter, target, holder, sizeof holder) == 1;
+    }
+    ~HeldTarget() {
+        if (held) AspiReleaseTarget(adapter, target);
+    }
+    HeldTarget(const HeldTarget&) = delete;
+    HeldTarget& operator=(const HeldTarget&) = delete;
+    bool Held() const { return held; }
+
+private:
+    std::uint8_t adapter;
+    std::uint8_t target;
+    bool held = false;
+};
+
+TEST_F(ConnectTest, ACameraHeldElsewhereGetsNoCommandAndConnectSaysItIsInUse) {
+    {
+        HeldTarget other(SIM_DEFAULT_ADAPTER, SIM_DEFAULT_TARGET);
+        ASSERT_TRUE(other.Held());
+        SimLogClear();
+        EXPECT_EQ(ConnectMessage(), "Camera in use");
+        EXPECT_EQ(ExecRequests().size(), 0u) << "a command reached the held camera";
+        // The failed connection keeps nothing claimed and sends nothing later.
+        EXPECT_EQ(Ready(), 0);
+        EXPECT_EQ(ExecRequests().size(), 0u);
+        Disconnect();
+    }
+    // Released by its holder: free for us.
+    ConnectOk();
+    EXPECT_EQ(CameraAddress(), (Address{SIM_DEFAULT_ADAPTER, SIM_DEFAULT_TARGET}));
+}
+
+TEST_F(ConnectTest, TheSearchKeepsTheCameraClaimedAndLetsOtherTargetsGoAtOnce) {
+    struct Case {
+        int held;            // target held elsewhere, or -1
+        Address connectsTo;  // {-1, -1}: none, "Camera in use"
+    };
+    // Scanners at targets 1 (not the camera), 3 and 5 (cameras).
+    const Case cases[] = {{-1, {0, 3}}, {3, {0, 5}}, {1, {0, 3}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.held);
+        Disconnect();
+        SimClearBus(1);
+        AddPlainDevice(0, 1, 6, InquiryData(6, "OTHER SCANNER"));
+        ASSERT_EQ(SimAddCamera(0, 3, 0), 0);
+        ASSERT_EQ(SimAddCamera(0, 5, 0), 0);
+        std::optional<HeldTarget> other;
+        if (c.held >= 0) other.emplace(0, static_cast<std::uint8_t>(c.held));
+        SimLogClear();
+        ConnectOk();
+        for (const SimRequest& request : ExecRequests()) EXPECT_NE(request.target, c.held);
+        EXPECT_EQ(CameraAddress(), c.connectsTo);
+
+        // The scanner that is not the camera was let go; the camera is ours
+        // until Disconnect.
+        char holder[64] = {};
+        if (c.held != 1) {
+            EXPECT_EQ(AspiClaimTarget(0, 1, holder, sizeof holder), 1u);
+            AspiReleaseTarget(0, 1);
+        }
+        const auto camera = static_cast<std::uint8_t>(c.connectsTo.target);
+        EXPECT_EQ(AspiClaimTarget(0, camera, holder, sizeof holder), 0u);
+        EXPECT_NE(std::string(holder).find(", PID "), std::string::npos) << holder;
+        Disconnect();
+        EXPECT_EQ(AspiClaimTarget(0, camera, holder, sizeof holder), 1u);
+        AspiReleaseTarget(0, camera);
+    }
+}
+
+TEST_F(ConnectTest, NullPointersAreNeverWrittenOrRead) {
+    // Connect's message is dropped when there is nowhere to put it.
+    SimClearBus(1);
+    EXPECT_EQ(Connect(nullptr), 0);
+    Disconnect();
+    SimReset();
+    EXPECT_EQ(Connect(nullptr), 1);
+    // No place for the cooling byte: no reading, and nothing is asked of the camera.
+    SimLogClear();
+    EXPECT_EQ(GetCoolingInfo(nullptr), TARNSCSI_NO_READING);
+    EXPECT_EQ(Download(nullptr), 0);
+    EXPECT_EQ(ExecRequests().size(), 0u);
+    int32_t cooling = -1;
+    EXPECT_NE(GetCoolingInfo(&cooling), TARNSCSI_NO_READING);
+    EXPECT_EQ(cooling, 0);
 }

@@ -2,6 +2,9 @@
 // the SCAN that follows it, and the image reads.
 #include <algorithm>
 #include <array>
+#include <climits>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "support/module_fixture.h"
@@ -41,10 +44,16 @@ Bytes ExpectedWindow(std::uint32_t exposure, bool binned, std::uint32_t width, s
     return list;
 }
 
-// A GET WINDOW reply reporting this window.
-void ReportWindow(bool binned, std::uint32_t width, std::uint32_t height) {
-    const Bytes list = ExpectedWindow(0, binned, width, height, 0, 0);
-    SimScriptReply(0x25, list.data(), static_cast<std::uint32_t>(list.size()), 1);
+// A GET WINDOW reply reporting this window: the first `length` bytes, with
+// the Y resolution (offset 12) binned or not as `binnedY` says.
+void ReportWindow(bool binned, std::uint32_t width, std::uint32_t height, std::size_t length = 78,
+                  std::optional<bool> binnedY = std::nullopt) {
+    Bytes list = ExpectedWindow(0, binned, width, height, 0, 0);
+    if (binnedY) {
+        const Bytes other = ExpectedWindow(0, *binnedY, width, height, 0, 0);
+        std::copy(other.begin() + 12, other.begin() + 14, list.begin() + 12);
+    }
+    SimScriptReply(0x25, list.data(), static_cast<std::uint32_t>(std::min(length, list.size())), 1);
 }
 
 Bytes CameraImage() {
@@ -75,22 +84,38 @@ protected:
 
 TEST_F(ExposureTest, SendsTheWindowThenStartsTheScan) {
     struct Case {
-        int binned;
-        std::uint32_t width, height, resolution;
+        std::int32_t exposure, binned, width, height, x, y;  // as given to Expose
+        std::uint32_t wireWidth, wireHeight;                 // as sent
+        bool binnedResolution;
+        bool accepted;  // the camera takes the window (then SCAN follows)
     };
-    // Binned windows are rounded down to whole 2 x 2 cells; the origin is not.
-    const Case cases[] = {{1, 766, 510, 1411}, {0, 767, 511, 2822}};
+    // Binned windows are rounded down to whole 2 x 2 cells; the origin is
+    // not. Any non-zero `binned` bins. Every value goes out as the two's
+    // complement of what was given, evened as an unsigned number.
+    const Case cases[] = {
+        {1500, 1, 767, 511, 1, 1, 766, 510, true, true},
+        {1500, 0, 767, 511, 1, 1, 767, 511, false, true},
+        {1500, 2, 767, 511, 1, 1, 766, 510, true, true},
+        {1500, -1, 767, 511, 1, 1, 766, 510, true, true},
+        {1500, 1, -3, 0x7FFFFFFF, 1, 1, 0xFFFFFFFC, 0x7FFFFFFE, true, false},
+        {1500, 0, -3, 0x7FFFFFFF, 1, 1, 0xFFFFFFFD, 0x7FFFFFFF, false, false},
+        {-1, 0, 64, 64, INT32_MIN, -5, 64, 64, false, false},
+        {INT32_MAX, 0, 64, 64, 0, 0, 64, 64, false, true},
+    };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.binned);
+        SCOPED_TRACE(std::to_string(c.binned) + " " + std::to_string(c.width) + " x " + std::to_string(c.height));
         SimLogClear();
-        ASSERT_EQ(Expose(1500, 0, c.binned, 767, 511, 1, 1), 1);
+        ASSERT_EQ(Expose(c.exposure, 0, c.binned, c.width, c.height, c.x, c.y), c.accepted ? 1 : 0);
         const auto requests = ExecRequests();
-        ASSERT_EQ(requests.size(), 2u);
+        ASSERT_EQ(requests.size(), c.accepted ? 2u : 1u);
         const SimRequest& window = requests[0];
         EXPECT_EQ(Cdb(window), (Bytes{0x24, 0, 0, 0, 0, 0, 0, 0, 0x4E, 0}));
         EXPECT_EQ(window.bufferLength, 78u);
         EXPECT_EQ(window.flags, 0x50);
-        EXPECT_EQ(DataOut(window), ExpectedWindow(1500, c.binned, c.width, c.height, 1, 1));
+        EXPECT_EQ(DataOut(window),
+                  ExpectedWindow(static_cast<std::uint32_t>(c.exposure), c.binnedResolution, c.wireWidth, c.wireHeight,
+                                 static_cast<std::uint32_t>(c.x), static_cast<std::uint32_t>(c.y)));
+        if (!c.accepted) continue;
         const SimRequest& scan = requests[1];
         EXPECT_EQ(Cdb(scan), (Bytes{0x1B, 0, 0, 0, 0x01, 0}));
         EXPECT_EQ(DataOut(scan), Bytes{0x01});
@@ -153,19 +178,29 @@ TEST_F(ExposureTest, DownloadsAFullFrameInOrderInReadsOf2048Bytes) {
 }
 
 TEST_F(ExposureTest, SizesTheImageFromTheWindowTheCameraReports) {
-    ASSERT_EQ(Expose(0, 0, 0, 768, 512, 0, 0), 1);
+    struct Case {
+        bool binnedX, binnedY;  // the resolutions at offsets 10 and 12
+        std::size_t reads;
+        std::uint32_t last;
+    };
+    // 767 x 511: binned 383 x 255 pixels, 95 full reads and one of 770;
+    // unbinned 382 full reads and one of 1538. Binning is read from the X
+    // resolution alone.
+    const Case cases[] = {{true, true, 96, 770}, {true, false, 96, 770}, {false, true, 383, 1538}};
     Bytes image(768 * 512 * 2, 0);
-
-    // Binned 767 x 511 is 383 x 255 pixels: 95 full reads and one of 770.
-    SimLogClear();
-    ReportWindow(true, 767, 511);
-    ASSERT_EQ(Download(image.data()), 1);
-    auto lengths = ReadLengths();
-    ASSERT_EQ(lengths.size(), 96u);
-    EXPECT_EQ(std::count(lengths.begin(), lengths.end(), 2048u), 95);
-    EXPECT_EQ(lengths.back(), 770u);
-    EXPECT_EQ(ExecRequests(0x28).back().cdb[7], 0x03);
-    EXPECT_EQ(ExecRequests(0x28).back().cdb[8], 0x02);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.binnedX) + std::to_string(c.binnedY));
+        ASSERT_EQ(Expose(0, 0, 0, 768, 512, 0, 0), 1);
+        SimLogClear();
+        ReportWindow(c.binnedX, 767, 511, 78, c.binnedY);
+        ASSERT_EQ(Download(image.data()), 1);
+        auto lengths = ReadLengths();
+        ASSERT_EQ(lengths.size(), c.reads);
+        EXPECT_EQ(std::count(lengths.begin(), lengths.end(), 2048u), static_cast<long>(c.reads - 1));
+        EXPECT_EQ(lengths.back(), c.last);
+        EXPECT_EQ(ExecRequests(0x28).back().cdb[7], c.last >> 8);
+        EXPECT_EQ(ExecRequests(0x28).back().cdb[8], c.last & 0xFF);
+    }
 }
 
 TEST_F(ExposureTest, ASmallWindowIsOneShortRead) {
@@ -184,18 +219,52 @@ TEST_F(ExposureTest, AnEmptyWindowReadsNothingAndSucceeds) {
     struct Case {
         bool binned;
         std::uint32_t width, height;
+        std::size_t replyLength;
     };
-    const Case cases[] = {{false, 0, 512}, {false, 768, 0}, {true, 1, 512}, {true, 768, 1}};
-    ASSERT_EQ(Expose(0, 0, 0, 64, 64, 0, 0), 1);
+    // The last: a reply that ends before the width. The rest of the buffer
+    // reads as zeros, not as the 64 x 64 window SET WINDOW left in it.
+    const Case cases[] = {
+        {false, 0, 512, 78}, {false, 768, 0, 78}, {true, 1, 512, 78}, {true, 768, 1, 78}, {false, 768, 512, 22},
+    };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.width * 1000 + c.height);
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + ", " + std::to_string(c.replyLength) +
+                     " bytes");
+        ASSERT_EQ(Expose(0, 0, 0, 64, 64, 0, 0), 1);
         SimLogClear();
-        ReportWindow(c.binned, c.width, c.height);
+        ReportWindow(c.binned, c.width, c.height, c.replyLength);
         std::uint8_t guard = 0x5A;
         EXPECT_EQ(Download(&guard), 1);
         EXPECT_EQ(guard, 0x5A);
         EXPECT_EQ(ExecRequests(0x28).size(), 0u);
     }
+}
+
+TEST_F(ExposureTest, AWindowWhoseSizeDoesNotFitIn32BitsIsRefusedWithoutAnyRead) {
+    struct Case {
+        bool binned;
+        std::uint32_t width, height;
+    };
+    const Case cases[] = {
+        {false, 65536, 32768},   // exactly 2^32 bytes: counted as 0
+        {false, 65536, 32769},   // 2^32 + 131072: counted as a small image
+        {true, 131072, 65536},   // binned, 2^32 bytes
+        {false, 0xFFFFFFFF, 2},  // a "negative" width taken as unsigned
+        {true, 0x80000000, 0x80000000},
+        {true, 0xFFFFFFFE, 0xFFFFFFFE},  // halved as unsigned: 0x7FFFFFFF squared, not 1
+    };
+    ASSERT_EQ(Expose(0, 0, 0, 64, 64, 0, 0), 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+        SimLogClear();
+        ReportWindow(c.binned, c.width, c.height);
+        Bytes image(64, 0xAA);
+        EXPECT_EQ(Download(image.data()), 0);
+        EXPECT_EQ(ExecRequests(0x28).size(), 0u);
+        EXPECT_EQ(image, Bytes(64, 0xAA));
+    }
+    // The window the camera really has still downloads.
+    Bytes image(64 * 64 * 2);
+    EXPECT_EQ(Download(image.data()), 1);
 }
 
 TEST_F(ExposureTest, AFailedWindowReadLeavesTheBufferUntouched) {

@@ -71,6 +71,8 @@ TEST(Lifecycle, AFailedConnectionIsReleasedToo) {
     const char* error = nullptr;
     EXPECT_EQ(Connect(&error), 0);
     EXPECT_STREQ(error, "Camera not found");
+    // The failed connection is current until Disconnect: its event is open.
+    EXPECT_EQ(OpenDescriptors(), before + 1);
     Disconnect();
     EXPECT_EQ(OpenDescriptors(), before);
     reset();

@@ -27,6 +27,9 @@ struct BusDevice {
     std::string revision;
     CommandResult inquiry;  // how the INQUIRY ended
     bool camera = false;    // the module would take it for the camera
+    // Another program holds the device ("NAME, PID N"): it was not sent
+    // INQUIRY, as a program's commands never go to a device another holds.
+    std::string heldBy;
 };
 
 struct BusScan {

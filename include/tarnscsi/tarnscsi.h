@@ -1,7 +1,8 @@
 /* The module's exports: everything an imaging application calls. All
  * integers are signed 32-bit; the calling convention is cdecl. Call Connect
  * first, the device functions only while Connect has returned 1, and
- * Disconnect last; do not call from two threads at once. */
+ * Disconnect last. Calls from several threads are safe: each runs whole
+ * while the others wait, Disconnect included. */
 #ifndef TARNSCSI_TARNSCSI_H
 #define TARNSCSI_TARNSCSI_H
 
@@ -19,16 +20,20 @@
 extern "C" {
 #endif
 
-/* Finds the camera. 1 when it is ready for use; 0 otherwise, with a static
- * message stored in *errorText ("Out of memory", "Missing wnaspi32",
- * "Corrupt wnaspi32", "Error (no event)", "Camera not found"). */
+/* Finds the camera and holds it for this process until Disconnect (where the
+ * manager offers that). 1 when it is ready for use; 0 otherwise, with a
+ * static message stored in *errorText unless errorText is null ("Out of
+ * memory", "Missing wnaspi32", "Corrupt wnaspi32", "Error (no event)",
+ * "Camera not found", or "Camera in use": another program holds it). */
 TARNSCSI_VISIBLE int32_t TARNSCSI_API Connect(const char** errorText);
 
 /* Ends the connection; does nothing without one. */
 TARNSCSI_VISIBLE void TARNSCSI_API Disconnect(void);
 
 /* Reads the window back and the image into `image`, two bytes per pixel as
- * the camera sends them. The buffer must hold the whole window. */
+ * the camera sends them. The buffer must hold the whole window. 0 without
+ * reading anything for a null `image` or a window whose size does not fit
+ * in 32 bits. */
 TARNSCSI_VISIBLE int32_t TARNSCSI_API Download(uint8_t* image);
 
 /* Programs the window and starts the exposure. With `binned` non-zero the
@@ -37,7 +42,8 @@ TARNSCSI_VISIBLE int32_t TARNSCSI_API Expose(int32_t exposureTime, int32_t spare
                                              int32_t height, int32_t originX, int32_t originY);
 
 /* The reported temperature, and the cooling byte in *coolingByte. Without a
- * reading: TARNSCSI_NO_READING, and *coolingByte is left as it was. */
+ * reading (or with a null coolingByte, when nothing is asked):
+ * TARNSCSI_NO_READING, and *coolingByte is left as it was. */
 TARNSCSI_VISIBLE int32_t TARNSCSI_API GetCoolingInfo(int32_t* coolingByte);
 
 /* 1 when the camera can take the next command. */

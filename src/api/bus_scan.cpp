@@ -20,7 +20,20 @@ namespace tarnscsi {
 
 namespace {
 
+void IdentifyClaimed(AspiTransport& transport, BusDevice& device);
+
 void Identify(AspiTransport& transport, BusDevice& device) {
+    // Claimed for the INQUIRY only, like every target the module would send
+    // one to during its search; a device another program holds is left alone.
+    const auto adapter = static_cast<std::uint8_t>(device.adapter);
+    const auto target = static_cast<std::uint8_t>(device.target);
+    const AspiTransport::Claim claim = transport.ClaimTarget(adapter, target, device.heldBy);
+    if (claim == AspiTransport::Claim::kHeld) return;
+    IdentifyClaimed(transport, device);
+    if (claim == AspiTransport::Claim::kClaimed) transport.ReleaseTarget(adapter, target);
+}
+
+void IdentifyClaimed(AspiTransport& transport, BusDevice& device) {
     std::array<std::uint8_t, tarnscsi::camera::kInquiryStandardLength> data{};
     tarnscsi::aspi::SRB_ExecSCSICmd block = tarnscsi::camera::BuildRequest(
         tarnscsi::camera::kInquireStandard, data.data(), tarnscsi::camera::kInquireStandard.dataLength,

@@ -11,12 +11,13 @@ namespace tarnscsi {
 
 const char* CameraModel() { return tarnscsi::camera::kProductName; }
 
-std::unique_ptr<Camera> Camera::Open(ConnectError& error, std::string& detail) {
-    detail.clear();
-    return Open(error);
+std::unique_ptr<Camera> Camera::Open(ConnectError& error) {
+    std::string detail;
+    return Open(error, detail);
 }
 
-std::unique_ptr<Camera> Camera::Open(ConnectError& error) {
+std::unique_ptr<Camera> Camera::Open(ConnectError& error, std::string& detail) {
+    detail.clear();
     std::unique_ptr<ScsiCamera> connection(new (std::nothrow) ScsiCamera);
     if (!connection) {
         error = ConnectError::kOutOfMemory;
@@ -24,6 +25,7 @@ std::unique_ptr<Camera> Camera::Open(ConnectError& error) {
     }
     if (!connection->IsValid()) {
         error = ConnectErrorFromText(connection->ErrorText());
+        detail = connection->InUseDetail();
         return nullptr;
     }
     error = ConnectError::kNone;
@@ -58,7 +60,7 @@ DownloadResult Camera::Download(std::span<std::uint8_t> buffer) {
     // Sized without the camera's 32-bit wrap: a window whose true size
     // wraps to something small would otherwise pass and read garbage.
     result.bytes = ImageBytes(result.window);
-    if (result.bytes > buffer.size() || result.bytes != tarnscsi::camera::ImageByteCount(result.window)) {
+    if (result.bytes > buffer.size() || tarnscsi::camera::ImageSizeWraps(result.window)) {
         result.status = DownloadStatus::kBufferTooSmall;
         result.message = "the camera reports a " + std::to_string(result.window.width) + " x " +
                          std::to_string(result.window.height) + (result.window.binned ? " binned" : "") +

@@ -1,13 +1,21 @@
-// The exports and the one module-wide camera connection.
+// The exports and the one module-wide camera connection. Every export holds
+// the module lock for the whole call, so calls from several threads run one
+// after another: a call waits for the one in progress (Disconnect too, so a
+// connection is never destroyed under a call that uses it).
 #include <tarnscsi/tarnscsi.h>
 
+#include <mutex>
 #include <new>
 
 #include "camera/scsi_camera.h"
+#include "camera/window_list.h"
+#include "common/module_lock.h"
 
 namespace {
 
 using tarnscsi::ScsiCamera;
+
+constinit tarnscsi::ModuleLock moduleLock;
 
 // The current connection; empty at load and after Disconnect. A failed
 // Connect leaves its (invalid) connection here until Disconnect.
@@ -17,58 +25,74 @@ ScsiCamera* theCamera = nullptr;
 // camera was not found has no address to send to.
 ScsiCamera* UsableCamera() { return theCamera != nullptr && theCamera->IsValid() ? theCamera : nullptr; }
 
+void DisconnectLocked() {
+    delete theCamera;
+    theCamera = nullptr;
+}
+
 }  // namespace
 
 extern "C" {
 
 int32_t TARNSCSI_API Connect(const char** errorText) {
-    // The old connection's library reference and event go with it.
-    Disconnect();
+    std::lock_guard lock(moduleLock);
+    // The old connection's library reference, event and claim go with it.
+    DisconnectLocked();
     theCamera = new (std::nothrow) ScsiCamera;
-    if (theCamera == nullptr) {
-        *errorText = "Out of memory";
-        return 0;
-    }
-    if (theCamera->IsValid()) return 1;
-    *errorText = theCamera->ErrorText();
+    const char* error = theCamera == nullptr ? "Out of memory" : theCamera->ErrorText();
+    if (theCamera != nullptr && theCamera->IsValid()) return 1;
+    // A caller that does not want the message may pass null.
+    if (errorText != nullptr) *errorText = error;
     return 0;
 }
 
 void TARNSCSI_API Disconnect(void) {
-    delete theCamera;
-    theCamera = nullptr;
+    std::lock_guard lock(moduleLock);
+    DisconnectLocked();
 }
 
 int32_t TARNSCSI_API Expose(int32_t exposureTime, int32_t spare, int32_t binned, int32_t width, int32_t height,
                             int32_t originX, int32_t originY) {
+    std::lock_guard lock(moduleLock);
     ScsiCamera* camera = UsableCamera();
     if (camera == nullptr) return 0;
     return camera->StartExposure({exposureTime, originX, originY, width, height, binned, spare}) ? 1 : 0;
 }
 
 int32_t TARNSCSI_API Download(uint8_t* image) {
+    std::lock_guard lock(moduleLock);
     ScsiCamera* camera = UsableCamera();
-    if (camera == nullptr) return 0;
+    if (camera == nullptr || image == nullptr) return 0;
     tarnscsi::ExposureSettings window;
     if (!camera->GetWindow(window)) return 0;
+    // The reads are counted in 32 bits; a window whose true size does not
+    // fit would end "successfully" early and leave the rest of the image
+    // for the next call.
+    if (tarnscsi::camera::ImageSizeWraps(window)) return 0;
     return camera->ReadImage(window, image) ? 1 : 0;
 }
 
 int32_t TARNSCSI_API Ready(void) {
+    std::lock_guard lock(moduleLock);
     ScsiCamera* camera = UsableCamera();
     return camera != nullptr && camera->TestUnitReady() ? 1 : 0;
 }
 
 int32_t TARNSCSI_API SetTemperature(int32_t setpoint) {
+    std::lock_guard lock(moduleLock);
     ScsiCamera* camera = UsableCamera();
     return camera != nullptr && camera->WriteSetpoint(setpoint) ? 1 : 0;
 }
 
 int32_t TARNSCSI_API GetCoolingInfo(int32_t* coolingByte) {
+    std::lock_guard lock(moduleLock);
     ScsiCamera* camera = UsableCamera();
     int32_t temperature = 0;
     int32_t cooling = 0;
-    if (camera == nullptr || !camera->ReadCoolingPage(temperature, cooling)) return TARNSCSI_NO_READING;
+    // Nothing to write the cooling byte to: no reading, and no command sent.
+    if (camera == nullptr || coolingByte == nullptr || !camera->ReadCoolingPage(temperature, cooling)) {
+        return TARNSCSI_NO_READING;
+    }
     *coolingByte = cooling;
     return temperature;
 }

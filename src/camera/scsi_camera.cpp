@@ -18,13 +18,17 @@ using namespace tarnscsi::camera;
 
 ScsiCamera::ScsiCamera() { FindCamera(); }
 
-ScsiCamera::~ScsiCamera() = default;
+ScsiCamera::~ScsiCamera() {
+    // Before the base class lets go of the manager that holds the claim.
+    if (claimed) ReleaseTarget(static_cast<std::uint8_t>(adapterId), static_cast<std::uint8_t>(targetId));
+}
 
 bool ScsiCamera::IsValid() const { return AspiTransport::IsValid() && found; }
 
 const char* ScsiCamera::ErrorText() const {
     if (!AspiTransport::IsValid()) return AspiTransport::ErrorText();
-    return found ? "" : "Camera not found";
+    if (found) return "";
+    return inUseDetail.empty() ? "Camera not found" : "Camera in use";
 }
 
 void ScsiCamera::FindCamera() {
@@ -44,13 +48,34 @@ void ScsiCamera::FindCamera() {
             // leaves device type 0, never a stale 6 from an earlier one.
             SendRequest(&query);
             if (query.SRB_DeviceType != kScannerDeviceType) continue;
-            if (Identify(static_cast<std::uint8_t>(adapter), target, query.SRB_DeviceType)) {
+            if (TryTarget(static_cast<std::uint8_t>(adapter), target, query.SRB_DeviceType)) {
                 found = true;
                 adapterId = adapter;
                 targetId = target;
             }
         }
     }
+    if (found) inUseDetail.clear();
+}
+
+bool ScsiCamera::TryTarget(std::uint8_t adapter, std::uint8_t target, std::uint8_t deviceType) {
+    // Claimed before anything is sent to it, so that a camera another
+    // program drives never sees a command of ours.
+    std::string holder;
+    const Claim claim = ClaimTarget(adapter, target, holder);
+    if (claim == Claim::kHeld) {
+        if (inUseDetail.empty()) {
+            inUseDetail = "camera at adapter " + std::to_string(adapter) + ", target " + std::to_string(target) +
+                          " is in use by " + holder;
+        }
+        return false;
+    }
+    if (Identify(adapter, target, deviceType)) {
+        claimed = claim == Claim::kClaimed;
+        return true;
+    }
+    if (claim == Claim::kClaimed) ReleaseTarget(adapter, target);
+    return false;
 }
 
 bool ScsiCamera::Identify(std::uint8_t adapter, std::uint8_t target, std::uint8_t deviceType) {

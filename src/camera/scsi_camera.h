@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include <tarnscsi/bus.h>
 
@@ -23,9 +24,13 @@ public:
 
     // The transport is complete and the camera was found.
     bool IsValid() const override;
-    // The transport's message when it is incomplete, else "Camera not found"
-    // or "" when found.
+    // The transport's message when it is incomplete, else "" when found,
+    // "Camera in use" when the search skipped a candidate another process
+    // holds, else "Camera not found".
     const char* ErrorText() const override;
+    // For "Camera in use": "camera at adapter 0, target 2 is in use by NAME,
+    // PID N"; else "".
+    const std::string& InUseDetail() const { return inUseDetail; }
 
     std::uint32_t AdapterId() const { return adapterId; }
     std::uint32_t TargetId() const { return targetId; }
@@ -54,6 +59,9 @@ public:
 
 private:
     void FindCamera();
+    // Claims and identifies one scanner-type target; true when it is the
+    // camera, which then stays claimed.
+    bool TryTarget(std::uint8_t adapter, std::uint8_t target, std::uint8_t deviceType);
     bool Identify(std::uint8_t adapter, std::uint8_t target, std::uint8_t deviceType);
     // Executes one command of the table at (adapter, target, lun 0) with the
     // given data buffer and length.
@@ -67,6 +75,8 @@ private:
     std::uint32_t adapterId = 0;
     std::uint32_t targetId = 0;
     bool found = false;
+    bool claimed = false;  // the camera found is claimed for this process
+    std::string inUseDetail;
     std::uint32_t bytesRead = 0;
 };
 

@@ -58,6 +58,10 @@ std::uint64_t ExactImageByteCount(const ExposureSettings& settings) {
     return pixels * window::kBytesPerPixel;
 }
 
+bool ImageSizeWraps(const ExposureSettings& settings) {
+    return ExactImageByteCount(settings) != ImageByteCount(settings);
+}
+
 ExposureSettings EvenForBinning(ExposureSettings settings) {
     if (settings.binned) {
         settings.width = Signed(Bits(settings.width) & ~1u);

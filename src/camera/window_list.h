@@ -24,6 +24,10 @@ std::uint32_t ImageByteCount(const ExposureSettings& settings);
 // unsigned values the camera sent: what a buffer must really hold.
 std::uint64_t ExactImageByteCount(const ExposureSettings& settings);
 
+// The true size does not fit the 32 bits the camera counts in: the window
+// cannot be read as one image (ImageByteCount has wrapped).
+bool ImageSizeWraps(const ExposureSettings& settings);
+
 // Clears the lowest bit of width and height for a binned exposure: the
 // camera bins whole 2 x 2 cells. Unbinned settings are returned unchanged.
 ExposureSettings EvenForBinning(ExposureSettings settings);

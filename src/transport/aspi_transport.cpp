@@ -62,6 +62,13 @@ AspiTransport::AspiTransport() {
     if (module != nullptr) {
         getSupportInfo = Resolve<SupportInfoFn>(module, kSupportInfoEntry);
         sendCommand = Resolve<SendCommandFn>(module, kSendCommandEntry);
+        // Both or neither: a claim that could not be given back is no use.
+        claimTarget = Resolve<AspiClaimTargetFn>(module, ASPI_CLAIM_TARGET_ENTRY);
+        releaseTarget = Resolve<AspiReleaseTargetFn>(module, ASPI_RELEASE_TARGET_ENTRY);
+        if (claimTarget == nullptr || releaseTarget == nullptr) {
+            claimTarget = nullptr;
+            releaseTarget = nullptr;
+        }
     }
     // Created whether or not the library was found: manual reset, not signalled.
     completionEvent = CreateEventA(nullptr, 1, 0, nullptr);
@@ -87,6 +94,20 @@ tarnscsi::aspi::DWORD AspiTransport::GetSupportInfo() const { return getSupportI
 
 tarnscsi::aspi::DWORD AspiTransport::SendRequest(void* block) const {
     return sendCommand != nullptr ? sendCommand(block) : 0;
+}
+
+AspiTransport::Claim AspiTransport::ClaimTarget(std::uint8_t adapter, std::uint8_t target, std::string& holder) const {
+    holder.clear();
+    if (claimTarget == nullptr) return Claim::kUnsupported;
+    char text[tarnscsi::aspi::kHolderCapacity] = {};
+    if (claimTarget(adapter, target, text, sizeof text) == tarnscsi::aspi::kAspiClaimed) return Claim::kClaimed;
+    text[sizeof text - 1] = '\0';
+    holder = text[0] != '\0' ? text : "another program";
+    return Claim::kHeld;
+}
+
+void AspiTransport::ReleaseTarget(std::uint8_t adapter, std::uint8_t target) const {
+    if (releaseTarget != nullptr) releaseTarget(adapter, target);
 }
 
 bool AspiTransport::Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block) {

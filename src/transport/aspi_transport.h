@@ -6,8 +6,11 @@
 
 #include <tarnscsi/result.h>
 
+#include <string>
+
 #include "platform/kernel.h"
 #include "transport/aspi.h"
+#include "transport/aspi_claim.h"
 
 namespace tarnscsi {
 
@@ -37,6 +40,14 @@ public:
     // How it ended is kept in LastResult() and, when tracing, written out.
     bool Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block);
 
+    // Exclusive access (transport/aspi_claim.h), where the manager offers
+    // it. kClaimed: this process now holds the target; kHeld: another one
+    // does, and `holder` says who; kUnsupported: the manager has no claims,
+    // so nothing stops the caller, as before there were any.
+    enum class Claim { kClaimed, kHeld, kUnsupported };
+    Claim ClaimTarget(std::uint8_t adapter, std::uint8_t target, std::string& holder) const;
+    void ReleaseTarget(std::uint8_t adapter, std::uint8_t target) const;
+
     // The last execute request: its address, command bytes, the statuses
     // the manager and the camera returned, and the decoded sense.
     const CommandResult& LastResult() const { return lastResult; }
@@ -49,6 +60,8 @@ private:
     HANDLE completionEvent = nullptr;
     SupportInfoFn getSupportInfo = nullptr;
     SendCommandFn sendCommand = nullptr;
+    AspiClaimTargetFn claimTarget = nullptr;
+    AspiReleaseTargetFn releaseTarget = nullptr;
     CommandResult lastResult;
 };
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string>
 #include <vector>
 
 #include <tarnscsi/camera.h>
@@ -42,6 +43,28 @@ TEST_F(CameraApiTest, OpensWhereTheCameraIsOrSaysWhyNot) {
     EXPECT_FALSE(Camera::Open(error));
     EXPECT_EQ(error, ConnectError::kCameraNotFound);
     EXPECT_STREQ(tarnscsi::ConnectErrorText(error), "Camera not found");
+}
+
+TEST_F(CameraApiTest, ASecondConnectionToTheCameraIsRefusedNamingTheHolder) {
+    // One process holds the camera once: a second Open is another program
+    // as far as the camera is concerned, and is told who has it.
+    ConnectError error = ConnectError::kNone;
+    std::string detail = "stale";
+    SimLogClear();
+    EXPECT_FALSE(Camera::Open(error, detail));
+    EXPECT_EQ(error, ConnectError::kCameraInUse);
+    const std::string expected = "camera at adapter " + std::to_string(SIM_DEFAULT_ADAPTER) + ", target " +
+                                 std::to_string(SIM_DEFAULT_TARGET) + " is in use by ";
+    EXPECT_EQ(detail.rfind(expected, 0), 0u) << detail;
+    EXPECT_NE(detail.find(", PID "), std::string::npos) << detail;
+    EXPECT_TRUE(ExecRequests().empty()) << "the second connection sent a command to the camera";
+
+    // The first lets go: the next Open succeeds and says nothing more.
+    camera.reset();
+    auto again = Camera::Open(error, detail);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(error, ConnectError::kNone);
+    EXPECT_EQ(detail, "");
 }
 
 TEST_F(CameraApiTest, TellsWhoTheCameraIsAndThroughWhichManager) {

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "sg/linux_address.h"
+#include "sg/lock_holder.h"
 #include "support/sg_bench.h"
 
 using namespace tarnscsi::sg_test;
@@ -163,18 +164,65 @@ TEST(SgBusTest, DevicesThatCannotBeOpenedAreReportedNotSkipped) {
     }
     EXPECT_TRUE(bench.system.Records().empty());
 
-    // Opened read-write and non-blocking; the one that failed the version
-    // check was closed again.
+    // Opened read-write and non-blocking, and only for the look: no device
+    // stays open, usable or not.
     for (const int flags : bench.system.OpenFlags()) {
         EXPECT_EQ(flags & O_ACCMODE, O_RDWR);
         EXPECT_NE(flags & O_NONBLOCK, 0);
     }
-    EXPECT_EQ(bench.system.OpenDescriptors(), 1);
+    EXPECT_EQ(bench.system.OpenDescriptors(), 0);
 
     bench.system.RefuseOpen("/dev/sg0", 0);
     bench.bus.Rescan();
     auto block = ExecBlock(0, 1, {0x00, 0, 0, 0, 0, 0}, tarnscsi::aspi::SRB_DIR_IN, nullptr, 0);
     EXPECT_EQ(bench.manager.Send(&block), tarnscsi::aspi::SS_COMP);
     EXPECT_EQ(bench.system.Records().size(), 1u);
-    EXPECT_EQ(bench.system.OpenDescriptors(), 2) << "descriptors of the earlier look were not closed";
+    EXPECT_EQ(bench.system.OpenDescriptors(), 0) << "a device was left open after its command";
+}
+
+TEST(SgBusTest, AClaimedDeviceStaysOpenAndLockedAndOthersCommandsAreKeptAway) {
+    SgBench bench;
+    bench.AddDevice("sg0", "0:0:2:0", 6, Answering);
+    bench.AddDevice("sg1", "0:0:3:0", 6, Answering);
+    bench.bus.Rescan();
+    std::string holder;
+
+    // Ours: open, locked, kept across a new look at the bus, used for commands.
+    ASSERT_TRUE(bench.bus.Claim(0, 2, holder));
+    EXPECT_EQ(bench.system.OpenDescriptors(), 1);
+    bench.bus.Rescan();
+    auto block = ExecBlock(0, 2, {0x00, 0, 0, 0, 0, 0}, tarnscsi::aspi::SRB_DIR_IN, nullptr, 0);
+    EXPECT_EQ(bench.manager.Send(&block), tarnscsi::aspi::SS_COMP);
+    EXPECT_EQ(bench.system.OpenDescriptors(), 1);
+    // Claimed twice is held, and the holder is named.
+    EXPECT_FALSE(bench.bus.Claim(0, 2, holder));
+    EXPECT_NE(holder.find("this test"), std::string::npos) << holder;
+
+    // Another process's: no claim, and no command reaches it.
+    bench.system.HoldElsewhere("/dev/sg1", "indi_tarnscsi_ccd, PID 4242");
+    EXPECT_FALSE(bench.bus.Claim(0, 3, holder));
+    EXPECT_EQ(holder, "indi_tarnscsi_ccd, PID 4242");
+    bench.system.ClearRecords();
+    block = ExecBlock(0, 3, {0x00, 0, 0, 0, 0, 0}, tarnscsi::aspi::SRB_DIR_IN, nullptr, 0);
+    EXPECT_EQ(bench.manager.Send(&block), tarnscsi::aspi::SS_ERR);
+    EXPECT_TRUE(bench.system.Records().empty());
+    EXPECT_NE(bench.Report().find("in use by indi_tarnscsi_ccd, PID 4242"), std::string::npos);
+
+    // Released: closed, and free for the next claim.
+    bench.bus.Release(0, 2);
+    EXPECT_EQ(bench.system.OpenDescriptors(), 0);
+    EXPECT_TRUE(bench.bus.Claim(0, 2, holder));
+    bench.bus.Release(0, 2);
+}
+
+TEST(SgBusTest, TheLockTableNamesTheHolderByDeviceAndInode) {
+    const std::string table =
+        "1: POSIX  ADVISORY  WRITE 17 00:19:99 0 EOF\n"
+        "2: FLOCK  ADVISORY  WRITE 4242 00:05:1234 0 EOF\n"
+        "2: -> FLOCK  ADVISORY  WRITE 5151 00:05:1234 0 EOF\n"
+        "3: FLOCK  ADVISORY  WRITE 77 0a:05:1234 0 EOF\n";
+    EXPECT_EQ(tarnscsi::sg::FlockHolderPid(table, 0, 5, 1234), 4242);
+    EXPECT_EQ(tarnscsi::sg::FlockHolderPid(table, 10, 5, 1234), 77);
+    EXPECT_EQ(tarnscsi::sg::FlockHolderPid(table, 0, 0x19, 99), 0) << "a POSIX lock is not a claim";
+    EXPECT_EQ(tarnscsi::sg::FlockHolderPid(table, 0, 5, 123), 0);
 }

@@ -1,5 +1,7 @@
 #include "support/fake_sg_system.h"
 
+#include <sys/file.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -104,7 +106,48 @@ int FakeSgSystem::Ioctl(int descriptor, unsigned long request, void* argument) {
 
 void FakeSgSystem::Close(int descriptor) {
     std::lock_guard lock(mutex);
+    const auto found = open.find(descriptor);
+    if (found != open.end() && nodes[found->second].lockedBy == descriptor) {
+        nodes[found->second].lockedBy = -1;
+    }
     open.erase(descriptor);
+}
+
+void FakeSgSystem::HoldElsewhere(const std::string& node, std::string holder) {
+    std::lock_guard lock(mutex);
+    nodes[node].elsewhere = std::move(holder);
+}
+
+int FakeSgSystem::Flock(int descriptor, int operation) {
+    std::lock_guard lock(mutex);
+    const auto found = open.find(descriptor);
+    if (found == open.end()) {
+        return -EBADF;
+    }
+    Node& node = nodes[found->second];
+    if ((operation & LOCK_UN) != 0) {
+        if (node.lockedBy == descriptor) {
+            node.lockedBy = -1;
+        }
+        return 0;
+    }
+    if (!node.elsewhere.empty() || (node.lockedBy >= 0 && node.lockedBy != descriptor)) {
+        return -EWOULDBLOCK;
+    }
+    node.lockedBy = descriptor;
+    return 0;
+}
+
+std::string FakeSgSystem::LockHolder(const std::string& path) {
+    std::lock_guard lock(mutex);
+    const auto found = nodes.find(path);
+    if (found == nodes.end()) {
+        return {};
+    }
+    if (!found->second.elsewhere.empty()) {
+        return found->second.elsewhere;
+    }
+    return found->second.lockedBy >= 0 ? "this test, descriptor " + std::to_string(found->second.lockedBy) : "";
 }
 
 FakeSgSystem::Handler BusHandler(tarnscsi::manager::Backend& bus, std::uint8_t adapter, std::uint8_t target,

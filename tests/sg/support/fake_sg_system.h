@@ -46,6 +46,8 @@ public:
     // Opening the node fails with this errno (0: it opens again).
     void RefuseOpen(const std::string& node, int error);
     void SetVersion(const std::string& node, int version);
+    // Another process holds an flock on the node ("" for none), named so.
+    void HoldElsewhere(const std::string& node, std::string holder);
 
     std::vector<IoRecord> Records() const;
     void ClearRecords();
@@ -56,6 +58,8 @@ public:
     int Open(const std::string& path, int flags) override;
     int Ioctl(int descriptor, unsigned long request, void* argument) override;
     void Close(int descriptor) override;
+    int Flock(int descriptor, int operation) override;
+    std::string LockHolder(const std::string& path) override;
 
 private:
     struct Node {
@@ -63,6 +67,8 @@ private:
         int scsiType = 0;
         int openError = 0;
         int version = kCurrentVersion;
+        int lockedBy = -1;      // descriptor of this process holding its flock
+        std::string elsewhere;  // another process holding it
     };
 
     const std::filesystem::path sysfsRoot;
