@@ -1,0 +1,52 @@
+// The last image as Alpaca clients take it: the JSON ImageArray answer and
+// the binary ImageBytes answer. Both give the pixel at column x, row y as
+// element [x][y]: the first index is X, and Y changes fastest.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "camera_device.h"
+
+namespace tarnscsi::alpaca {
+
+// The ImageBytes header: little-endian 32-bit fields at these offsets.
+namespace image_bytes {
+inline constexpr std::size_t kMetadataVersionOffset = 0;
+inline constexpr std::size_t kErrorNumberOffset = 4;
+inline constexpr std::size_t kClientTransactionIdOffset = 8;
+inline constexpr std::size_t kServerTransactionIdOffset = 12;
+inline constexpr std::size_t kDataStartOffset = 16;
+inline constexpr std::size_t kImageElementTypeOffset = 20;
+inline constexpr std::size_t kTransmissionElementTypeOffset = 24;
+inline constexpr std::size_t kRankOffset = 28;
+inline constexpr std::size_t kDimension1Offset = 32;
+inline constexpr std::size_t kDimension2Offset = 36;
+inline constexpr std::size_t kDimension3Offset = 40;
+inline constexpr std::size_t kHeaderLength = 44;
+inline constexpr std::int32_t kMetadataVersion = 1;
+// Element type codes.
+inline constexpr std::int32_t kUnknown = 0;
+inline constexpr std::int32_t kInt32 = 2;
+inline constexpr std::int32_t kUInt16 = 8;
+inline constexpr char kMediaType[] = "application/imagebytes";
+}  // namespace image_bytes
+
+// The ImageArray value type code for 32-bit integers, and the rank of a
+// monochrome image.
+inline constexpr int kImageArrayInt32 = 2;
+inline constexpr int kMonochromeRank = 2;
+
+struct Transaction {
+    std::uint32_t client = 0;
+    std::uint32_t server = 0;
+};
+
+// The whole JSON answer with the image as Value.
+std::string ImageArrayJson(const Image& image, const Transaction& ids);
+// The whole ImageBytes answer: the image as 16-bit elements (the client
+// makes them 32-bit integers), or the error's message as UTF-8 text.
+std::string ImageBytesAnswer(const Image& image, const Transaction& ids);
+std::string ImageBytesError(const Failure& failure, const Transaction& ids);
+
+}  // namespace tarnscsi::alpaca
