@@ -214,9 +214,14 @@ void CameraDevice::Follow() {
     auto next = std::make_shared<Image>();
     next->width = BinnedSize(got.width, got.binning);
     next->height = BinnedSize(got.height, got.binning);
-    next->pixels.resize(static_cast<std::size_t>(next->width) * static_cast<std::size_t>(next->height));
-    PixelsFromCamera(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(download.received)),
-                     next->pixels);
+    const std::size_t w = static_cast<std::size_t>(next->width);
+    const std::size_t h = static_cast<std::size_t>(next->height);
+    rows.resize(w * h);
+    PixelsFromCamera(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(download.received)), rows);
+    next->columns.resize(w * h);
+    for (std::size_t y = 0; y < h; ++y) {
+        for (std::size_t x = 0; x < w; ++x) next->columns[x * h + y] = rows[y * w + x];
+    }
     image = std::move(next);
     lastDuration = exposure->seconds;
     exposure.reset();

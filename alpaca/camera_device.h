@@ -30,12 +30,13 @@ enum class CameraState { kIdle = 0, kWaiting = 1, kExposing = 2, kReading = 3, k
 template <typename T>
 using Answer = std::variant<T, Failure>;
 
-// The last image: NumX x NumY pixels, stored row by row as the camera sends
-// them (index y * width + x).
+// The last image: NumX x NumY pixels, stored column by column (index
+// x * height + y), the order both Alpaca image answers send, so that
+// answering walks memory once.
 struct Image {
     int width = 0;
     int height = 0;
-    std::vector<std::uint16_t> pixels;
+    std::vector<std::uint16_t> columns;
 };
 
 // What the status page shows, read in one go.
@@ -137,7 +138,8 @@ private:
     std::optional<std::int32_t> setpoint;  // tenths, as last asked for
     std::optional<WarmUp> warmUp;
     std::chrono::steady_clock::time_point warmUpStart;
-    std::vector<std::uint8_t> buffer;
+    std::vector<std::uint8_t> buffer;  // the image as it arrives
+    std::vector<std::uint16_t> rows;   // ... as the machine's numbers
 
     std::condition_variable stopSignal;
     bool stopping = false;

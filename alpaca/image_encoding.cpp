@@ -1,7 +1,10 @@
 #include "image_encoding.h"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
+#include <vector>
 
 namespace tarnscsi::alpaca {
 namespace {
@@ -30,45 +33,84 @@ std::string Header(std::int32_t error, const Transaction& ids, std::int32_t imag
     return header;
 }
 
+// Every 16-bit value in decimal, made once: writing a pixel is then a copy
+// of five bytes, where formatting each would cost several times more.
+struct DecimalTable {
+    static constexpr std::size_t kMostDigits = 5;
+    struct Entry {
+        char digits[kMostDigits];
+        std::uint8_t length;
+    };
+    std::vector<Entry> entries;
+    DecimalTable() : entries(std::size_t{1} << 16) {
+        for (std::size_t value = 0; value < entries.size(); ++value) {
+            Entry& entry = entries[value];
+            entry.length = static_cast<std::uint8_t>(
+                std::to_chars(entry.digits, entry.digits + kMostDigits, value).ptr - entry.digits);
+        }
+    }
+};
+
+const DecimalTable& Decimals() {
+    static const DecimalTable table;
+    return table;
+}
+
 }  // namespace
 
 std::string ImageArrayJson(const Image& image, const Transaction& ids) {
     const std::size_t w = static_cast<std::size_t>(image.width);
     const std::size_t h = static_cast<std::size_t>(image.height);
-    std::string out;
-    out.reserve(128 + w * h * 6 + w * 2);
-    out += "{\"Type\":" + std::to_string(kImageArrayInt32) + ",\"Rank\":" + std::to_string(kMonochromeRank) +
-           ",\"Value\":[";
-    char number[8];
+    const std::string head = "{\"Type\":" + std::to_string(kImageArrayInt32) +
+                             ",\"Rank\":" + std::to_string(kMonochromeRank) + ",\"Value\":[";
+    const std::string tail = "],\"ClientTransactionID\":" + std::to_string(ids.client) +
+                             ",\"ServerTransactionID\":" + std::to_string(ids.server) +
+                             ",\"ErrorNumber\":0,\"ErrorMessage\":\"\"}";
+    // At most five digits and a comma a pixel, brackets and a comma a column.
+    constexpr std::size_t kPixelMost = 6;
+    constexpr std::size_t kColumnMost = 3;
+    std::string out(head.size() + w * h * kPixelMost + w * kColumnMost + tail.size(), '\0');
+    char* at = out.data();
+    at = std::copy(head.begin(), head.end(), at);
+    const auto& decimals = Decimals().entries;
+    const std::uint16_t* pixel = image.columns.data();
     for (std::size_t x = 0; x < w; ++x) {
-        out += x == 0 ? "[" : ",[";
-        for (std::size_t y = 0; y < h; ++y) {
-            if (y != 0) out += ',';
-            const auto [end, error] = std::to_chars(number, number + sizeof number, image.pixels[y * w + x]);
-            (void)error;  // five digits always fit
-            out.append(number, end);
+        if (x != 0) *at++ = ',';
+        *at++ = '[';
+        for (std::size_t y = 0; y < h; ++y, ++pixel) {
+            const auto& entry = decimals[*pixel];
+            // The whole entry is copied (the room is there: a comma follows
+            // every value but the column's last, whose bracket then
+            // overwrites the spare bytes).
+            std::memcpy(at, entry.digits, DecimalTable::kMostDigits);
+            at += entry.length;
+            *at++ = ',';
         }
-        out += ']';
+        if (h == 0) *at++ = ',';  // no pixels: the bracket takes the place of a comma
+        at[-1] = ']';
     }
-    out += "],\"ClientTransactionID\":" + std::to_string(ids.client) +
-           ",\"ServerTransactionID\":" + std::to_string(ids.server) + ",\"ErrorNumber\":0,\"ErrorMessage\":\"\"}";
+    at = std::copy(tail.begin(), tail.end(), at);
+    out.resize(static_cast<std::size_t>(at - out.data()));
     return out;
 }
 
+std::string ImageBytesHeader(const Image& image, const Transaction& ids) {
+    return Header(kNoError, ids, image_bytes::kInt32, image_bytes::kUInt16, kMonochromeRank, image.width, image.height);
+}
+
+const char* ImageBytesData(const Image& image) {
+    if constexpr (std::endian::native == std::endian::little) {
+        return reinterpret_cast<const char*>(image.columns.data());
+    }
+    return nullptr;
+}
+
 std::string ImageBytesAnswer(const Image& image, const Transaction& ids) {
-    const std::size_t w = static_cast<std::size_t>(image.width);
-    const std::size_t h = static_cast<std::size_t>(image.height);
-    std::string out =
-        Header(kNoError, ids, image_bytes::kInt32, image_bytes::kUInt16, kMonochromeRank, image.width, image.height);
-    out.resize(image_bytes::kHeaderLength + w * h * sizeof(std::uint16_t));
-    auto* data = reinterpret_cast<unsigned char*>(out.data() + image_bytes::kHeaderLength);
-    for (std::size_t x = 0; x < w; ++x) {
-        const std::uint16_t* column = image.pixels.data() + x;
-        for (std::size_t y = 0; y < h; ++y, data += 2) {
-            const std::uint16_t value = column[y * w];
-            data[0] = static_cast<unsigned char>(value & 0xFF);  // little-endian
-            data[1] = static_cast<unsigned char>(value >> 8);
-        }
+    std::string out = ImageBytesHeader(image, ids);
+    out.reserve(out.size() + image.columns.size() * sizeof(std::uint16_t));
+    for (const std::uint16_t value : image.columns) {
+        out += static_cast<char>(value & 0xFF);  // little-endian
+        out += static_cast<char>(value >> 8);
     }
     return out;
 }

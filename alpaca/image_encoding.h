@@ -44,9 +44,14 @@ struct Transaction {
 
 // The whole JSON answer with the image as Value.
 std::string ImageArrayJson(const Image& image, const Transaction& ids);
-// The whole ImageBytes answer: the image as 16-bit elements (the client
-// makes them 32-bit integers), or the error's message as UTF-8 text.
+// The ImageBytes answer: the header, then the image as little-endian 16-bit
+// elements (the client makes them 32-bit integers). ImageBytesData is the
+// image part when the machine's own numbers are those bytes (a
+// little-endian machine), so that it can be sent without a copy; else null.
+std::string ImageBytesHeader(const Image& image, const Transaction& ids);
+const char* ImageBytesData(const Image& image);
 std::string ImageBytesAnswer(const Image& image, const Transaction& ids);
+// The error's answer: the header, then the message as UTF-8 text.
 std::string ImageBytesError(const Failure& failure, const Transaction& ids);
 
 }  // namespace tarnscsi::alpaca

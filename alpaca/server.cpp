@@ -3,6 +3,7 @@
 #include <httplib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -31,6 +32,24 @@ bool WantsImageBytes(const httplib::Request& request) {
 void Malformed(httplib::Response& response, int status, const std::string& message) {
     response.status = status;
     response.set_content(message + "\n", kText);
+}
+
+// The header, then the image straight from the image's own memory: the
+// image is shared, so it lives until the answer has gone out.
+void SendImageBytes(httplib::Response& response, const std::shared_ptr<const Image>& image, const Transaction& ids) {
+    const char* data = ImageBytesData(*image);
+    if (!data) return response.set_content(ImageBytesAnswer(*image, ids), image_bytes::kMediaType);
+    auto header = std::make_shared<const std::string>(ImageBytesHeader(*image, ids));
+    const std::size_t dataLength = image->columns.size() * sizeof(std::uint16_t);
+    response.set_content_provider(
+        header->size() + dataLength, image_bytes::kMediaType,
+        [header, image, data](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            if (offset < header->size()) {
+                const std::size_t part = std::min(length, header->size() - offset);
+                return sink.write(header->data() + offset, part);
+            }
+            return sink.write(data + (offset - header->size()), length);
+        });
 }
 
 }  // namespace
@@ -156,9 +175,9 @@ void AlpacaServer::DeviceRequest(const httplib::Request& request, httplib::Respo
             if (bytes) return response.set_content(ImageBytesError(*failure, ids), image_bytes::kMediaType);
             return response.set_content(ReplyJson(Reply::Error(*failure), ids), kJson);
         }
-        const Image& pixels = *std::get<std::shared_ptr<const Image>>(answer);
-        if (bytes) return response.set_content(ImageBytesAnswer(pixels, ids), image_bytes::kMediaType);
-        return response.set_content(ImageArrayJson(pixels, ids), kJson);
+        const auto pixels = std::get<std::shared_ptr<const Image>>(answer);
+        if (bytes) return SendImageBytes(response, pixels, ids);
+        return response.set_content(ImageArrayJson(*pixels, ids), kJson);
     }
 
     try {
