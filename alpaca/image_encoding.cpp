@@ -4,6 +4,7 @@
 #include <bit>
 #include <charconv>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace tarnscsi::alpaca {
@@ -58,23 +59,38 @@ const DecimalTable& Decimals() {
 
 }  // namespace
 
-std::string ImageArrayJson(const Image& image, const Transaction& ids) {
-    const std::size_t w = static_cast<std::size_t>(image.width);
-    const std::size_t h = static_cast<std::size_t>(image.height);
-    const std::string head = "{\"Type\":" + std::to_string(kImageArrayInt32) +
-                             ",\"Rank\":" + std::to_string(kMonochromeRank) + ",\"Value\":[";
-    const std::string tail = "],\"ClientTransactionID\":" + std::to_string(ids.client) +
-                             ",\"ServerTransactionID\":" + std::to_string(ids.server) +
-                             ",\"ErrorNumber\":0,\"ErrorMessage\":\"\"}";
+ImageArrayJsonWriter::ImageArrayJsonWriter(std::shared_ptr<const Image> given, const Transaction& ids)
+    : image(std::move(given)),
+      head("{\"Type\":" + std::to_string(kImageArrayInt32) + ",\"Rank\":" + std::to_string(kMonochromeRank) +
+           ",\"Value\":["),
+      tail("],\"ClientTransactionID\":" + std::to_string(ids.client) +
+           ",\"ServerTransactionID\":" + std::to_string(ids.server) + ",\"ErrorNumber\":0,\"ErrorMessage\":\"\"}") {
+    const std::size_t w = static_cast<std::size_t>(image->width);
+    const std::size_t h = static_cast<std::size_t>(image->height);
+    const auto& decimals = Decimals().entries;
+    std::size_t digits = 0;
+    for (const std::uint16_t value : image->columns) digits += decimals[value].length;
+    // Two brackets a column, commas between columns and between values.
+    const std::size_t commas = (w > 0 ? w - 1 : 0) + w * (h > 0 ? h - 1 : 0);
+    length = head.size() + tail.size() + 2 * w + commas + digits;
+}
+
+bool ImageArrayJsonWriter::Next(std::string& out) {
+    out.clear();
+    const std::size_t w = static_cast<std::size_t>(image->width);
+    const std::size_t h = static_cast<std::size_t>(image->height);
+    if (nextColumn > w) return false;
     // At most five digits and a comma a pixel, brackets and a comma a column.
     constexpr std::size_t kPixelMost = 6;
     constexpr std::size_t kColumnMost = 3;
-    std::string out(head.size() + w * h * kPixelMost + w * kColumnMost + tail.size(), '\0');
+    const std::size_t first = nextColumn;
+    const std::size_t end = std::min(w, first + kColumnsPerPart);
+    out.resize((first == 0 ? head.size() : 0) + (end - first) * (h * kPixelMost + kColumnMost) + tail.size());
     char* at = out.data();
-    at = std::copy(head.begin(), head.end(), at);
+    if (first == 0) at = std::copy(head.begin(), head.end(), at);
     const auto& decimals = Decimals().entries;
-    const std::uint16_t* pixel = image.columns.data();
-    for (std::size_t x = 0; x < w; ++x) {
+    const std::uint16_t* pixel = image->columns.data() + first * h;
+    for (std::size_t x = first; x < end; ++x) {
         if (x != 0) *at++ = ',';
         *at++ = '[';
         for (std::size_t y = 0; y < h; ++y, ++pixel) {
@@ -89,9 +105,22 @@ std::string ImageArrayJson(const Image& image, const Transaction& ids) {
         if (h == 0) *at++ = ',';  // no pixels: the bracket takes the place of a comma
         at[-1] = ']';
     }
-    at = std::copy(tail.begin(), tail.end(), at);
+    nextColumn = end;
+    if (end == w) {
+        at = std::copy(tail.begin(), tail.end(), at);
+        nextColumn = w + 1;  // done after this part
+    }
     out.resize(static_cast<std::size_t>(at - out.data()));
-    return out;
+    return true;
+}
+
+std::string ImageArrayJson(const Image& image, const Transaction& ids) {
+    ImageArrayJsonWriter writer(std::shared_ptr<const Image>(&image, [](const Image*) {}), ids);
+    std::string whole;
+    whole.reserve(writer.Length());
+    std::string part;
+    while (writer.Next(part)) whole += part;
+    return whole;
 }
 
 std::string ImageBytesHeader(const Image& image, const Transaction& ids) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "camera_device.h"
@@ -42,7 +43,26 @@ struct Transaction {
     std::uint32_t server = 0;
 };
 
-// The whole JSON answer with the image as Value.
+// The JSON answer with the image as Value, made a few columns at a time so
+// that sending begins before the whole text is made; its length is known
+// beforehand.
+class ImageArrayJsonWriter {
+public:
+    ImageArrayJsonWriter(std::shared_ptr<const Image> image, const Transaction& ids);
+    std::size_t Length() const { return length; }
+    // The next part into `out`; false when the whole answer has been given.
+    bool Next(std::string& out);
+
+private:
+    static constexpr std::size_t kColumnsPerPart = 32;
+    std::shared_ptr<const Image> image;
+    std::string head;
+    std::string tail;
+    std::size_t length = 0;
+    std::size_t nextColumn = 0;
+};
+
+// The whole JSON answer at once.
 std::string ImageArrayJson(const Image& image, const Transaction& ids);
 // The ImageBytes answer: the header, then the image as little-endian 16-bit
 // elements (the client makes them 32-bit integers). ImageBytesData is the

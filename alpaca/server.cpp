@@ -52,6 +52,27 @@ void SendImageBytes(httplib::Response& response, const std::shared_ptr<const Ima
         });
 }
 
+// The JSON answer, sent part by part as it is made.
+void SendImageArray(httplib::Response& response, const std::shared_ptr<const Image>& image, const Transaction& ids) {
+    struct Progress {
+        ImageArrayJsonWriter writer;
+        std::string part;
+        std::size_t sent = 0;  // of `part`
+    };
+    auto progress = std::make_shared<Progress>(Progress{ImageArrayJsonWriter(image, ids), {}, 0});
+    const std::size_t length = progress->writer.Length();
+    response.set_content_provider(length, kJson, [progress](std::size_t, std::size_t, httplib::DataSink& sink) {
+        if (progress->sent == progress->part.size()) {
+            if (!progress->writer.Next(progress->part)) return false;
+            progress->sent = 0;
+        }
+        const std::size_t left = progress->part.size() - progress->sent;
+        const char* from = progress->part.data() + progress->sent;
+        progress->sent = progress->part.size();
+        return sink.write(from, left);
+    });
+}
+
 }  // namespace
 
 std::string UniqueIdFor(const ServerOptions& options) {
@@ -177,7 +198,7 @@ void AlpacaServer::DeviceRequest(const httplib::Request& request, httplib::Respo
         }
         const auto pixels = std::get<std::shared_ptr<const Image>>(answer);
         if (bytes) return SendImageBytes(response, pixels, ids);
-        return response.set_content(ImageArrayJson(*pixels, ids), kJson);
+        return SendImageArray(response, pixels, ids);
     }
 
     try {
