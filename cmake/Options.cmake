@@ -10,7 +10,7 @@
 # leaves the part out.
 #
 # The decisions come out as TARNSCSI_WITH_TOOLS, TARNSCSI_WITH_BENCH,
-# TARNSCSI_WITH_INDI (the INDI driver's folder is entered; it checks for
+# TARNSCSI_WITH_ALPACA, TARNSCSI_WITH_INDI (the INDI driver's folder is entered; it checks for
 # libindi itself) and TARNSCSI_WITH_TESTS; after the front-ends' folders,
 # tarnscsi_decide_front_end_tests() sets TARNSCSI_TEST_TOOLS and
 # TARNSCSI_TEST_INDI: whether the programs their tests run are there.
@@ -75,6 +75,7 @@ endfunction()
 
 tarnscsi_part_option(TOOLS "Build the tarnscsi command-line tool")
 tarnscsi_part_option(INDI "Build the INDI driver")
+tarnscsi_part_option(ALPACA "Build the ASCOM Alpaca server")
 tarnscsi_part_option(BENCH "Build the benchmarks")
 tarnscsi_part_option(TESTS "Build the test suite")
 option(TARNSCSI_BUILD_FUZZ "Build the libFuzzer targets instead (clang; the preset fuzz)" OFF)
@@ -121,6 +122,30 @@ tarnscsi_decide(INDI "the INDI driver (indi/)" "run scripts/install-deps.sh indi
 if(NOT EXISTS ${PROJECT_SOURCE_DIR}/indi/CMakeLists.txt)
   set(TARNSCSI_WITH_INDI OFF)
 endif()
+
+# The Alpaca server: cpp-httplib, CLI11 and nlohmann-json.
+set(missing)
+set(remedy "run scripts/install-deps.sh alpaca")
+if(TARNSCSI_BUILD_ALPACA)  # AUTO or ON
+  if(WIN32)
+    list(APPEND missing "a Linux build")
+    set(remedy "the Windows build is the DLL and its tests")
+  else()
+    tarnscsi_pkg_config_found(cpp-httplib httplib_found)
+    if(NOT httplib_found)
+      list(APPEND missing "cpp-httplib through pkg-config (libcpp-httplib-dev, pkg-config)")
+    endif()
+    find_package(CLI11 CONFIG QUIET)
+    if(NOT CLI11_FOUND)
+      list(APPEND missing "CLI11 (libcli11-dev)")
+    endif()
+    find_package(nlohmann_json CONFIG QUIET)
+    if(NOT nlohmann_json_FOUND)
+      list(APPEND missing "nlohmann_json (nlohmann-json3-dev)")
+    endif()
+  endif()
+endif()
+tarnscsi_decide(ALPACA "the Alpaca server (alpaca/)" "${remedy}" ${missing})
 
 # The tests: GoogleTest (for the Windows build, built from its sources).
 set(missing)

@@ -1,0 +1,149 @@
+// The camera as an Alpaca camera device: connection, frame settings, the
+// exposure's state and the last image, and the cooler. One physical camera
+// serves every client: each operation holds one mutex, so a second client
+// sees the state the first caused. The exposure's progress is read from the
+// camera (TEST UNIT READY) whenever a client asks; a small ticker moves a
+// warm-up along while no one asks.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <variant>
+#include <vector>
+
+#include <tarnscsi/camera.h>
+#include <tarnscsi/cooling.h>
+
+#include "alpaca_errors.h"
+
+namespace tarnscsi::alpaca {
+
+enum class CameraState { kIdle = 0, kWaiting = 1, kExposing = 2, kReading = 3, kDownload = 4, kError = 5 };
+
+// A member's answer: its value or why there is none.
+template <typename T>
+using Answer = std::variant<T, Failure>;
+
+// The last image: NumX x NumY pixels, stored column by column (index
+// x * height + y), the order both Alpaca image answers send, so that
+// answering walks memory once.
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint16_t> columns;
+};
+
+// What the status page shows, read in one go.
+struct DeviceStatus {
+    bool connected = false;
+    CameraIdentity identity;
+    CameraState state = CameraState::kIdle;
+    std::optional<CoolingReading> cooling;
+    std::optional<double> setpoint;  // degrees C
+    bool coolerOn = false;
+    bool warmingUp = false;
+    std::optional<double> lastDuration;
+    std::string lastStart;
+    bool imageReady = false;
+    std::string lastError;
+};
+
+class CameraDevice {
+public:
+    CameraDevice();
+    ~CameraDevice();
+    CameraDevice(const CameraDevice&) = delete;
+    CameraDevice& operator=(const CameraDevice&) = delete;
+
+    // Connection.
+    Failure Connect();
+    void Disconnect();
+    bool Connected();
+    Answer<CameraIdentity> Identity();
+
+    // Frame settings, in binned pixels.
+    Answer<int> Bin();
+    Failure SetBin(std::int64_t bin);
+    Answer<std::int64_t> NumX();
+    Answer<std::int64_t> NumY();
+    Answer<std::int64_t> StartX();
+    Answer<std::int64_t> StartY();
+    Failure SetNumX(std::int64_t value);
+    Failure SetNumY(std::int64_t value);
+    Failure SetStartX(std::int64_t value);
+    Failure SetStartY(std::int64_t value);
+
+    // Exposure.
+    Failure StartExposure(double seconds, bool light);
+    Failure AbortExposure();
+    Answer<CameraState> State();
+    Answer<int> PercentCompleted();
+    Answer<bool> ImageReady();
+    Answer<double> LastExposureDuration();
+    Answer<std::string> LastExposureStartTime();
+    // The last image, shared so that encoding needs no lock.
+    Answer<std::shared_ptr<const Image>> LastImage();
+
+    // Cooling.
+    Answer<double> CcdTemperature();
+    Answer<double> CoolerPower();
+    Answer<bool> CoolerOn();
+    Failure SetCoolerOn(bool on);
+    Answer<double> SetCcdTemperature();
+    Failure SetSetCcdTemperature(double celsius);
+
+    DeviceStatus Status();
+
+    // Moves a warm-up along; the ticker calls it, tests may too.
+    void Tick();
+
+private:
+    struct Exposure {
+        std::chrono::steady_clock::time_point start;
+        double seconds = 0;
+        Frame frame;
+    };
+
+    Failure NeedConnection() const;
+    void Follow();  // the exposure's progress, under the lock
+    Failure CameraFailed(const std::string& what) const;
+    Failure SendSetpoint(std::int32_t tenths);
+    void TickLoop();
+
+    std::mutex mutex;
+    std::unique_ptr<Camera> camera;
+    CameraIdentity identity;
+
+    // As clients set them; checked when an exposure starts.
+    int bin = kUnbinned;
+    std::int64_t numX = kSensorWidth;
+    std::int64_t numY = kSensorHeight;
+    std::int64_t startX = 0;
+    std::int64_t startY = 0;
+
+    CameraState state = CameraState::kIdle;
+    std::optional<Exposure> exposure;
+    std::shared_ptr<const Image> image;
+    std::optional<double> lastDuration;
+    std::string lastStart;
+    std::string lastError;
+
+    bool coolerOn = false;
+    std::optional<std::int32_t> setpoint;  // tenths, as last asked for
+    std::optional<WarmUp> warmUp;
+    std::chrono::steady_clock::time_point warmUpStart;
+    std::vector<std::uint8_t> buffer;  // the image as it arrives
+    std::vector<std::uint16_t> rows;   // ... as the machine's numbers
+
+    std::condition_variable stopSignal;
+    bool stopping = false;
+    std::thread ticker;
+};
+
+}  // namespace tarnscsi::alpaca

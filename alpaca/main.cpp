@@ -1,0 +1,68 @@
+// tarnscsi-alpaca: the camera as an ASCOM Alpaca camera device.
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+
+#include <tarnscsi/manager.h>
+
+#include "server.h"
+
+using namespace tarnscsi;
+
+int main(int argc, char** argv) {
+    alpaca::ServerOptions options;
+    options.version = TARNSCSI_VERSION;
+    bool noDiscovery = false;
+
+    CLI::App app{"Serves the camera to ASCOM applications over the Alpaca protocol (camera device 0)."};
+    app.add_option("--listen", options.listen,
+                   "Address to listen on: 127.0.0.1 (this machine only) unless another is given, "
+                   "such as 0.0.0.0 for every network")
+        ->capture_default_str();
+    app.add_option("--port", options.port, "HTTP port of the Alpaca API")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 65535));
+    app.add_option("--discovery-port", options.discoveryPort, "UDP port of Alpaca discovery")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 65535));
+    app.add_flag("--no-discovery", noDiscovery, "Do not answer Alpaca discovery");
+    app.add_option("--location", options.location, "Where the camera is, for the management API");
+    app.add_option("--unique-id", options.uniqueId, "UniqueID of the camera (default: derived from the host name)");
+    app.add_flag("--simulate", options.simulated,
+                 std::string("Use the simulated camera (the simulator found beside the program; ") +
+                     kSimulatorVariable + " names another one)");
+    CLI11_PARSE(app, argc, argv);
+    options.discovery = !noDiscovery;
+
+    const std::string problem =
+        options.simulated ? UseManager({ManagerKind::kSimulator, {}}) : UseManagerFromEnvironment();
+    if (!problem.empty()) {
+        std::fprintf(stderr, "tarnscsi-alpaca: cannot use the simulator: %s\n", problem.c_str());
+        return 1;
+    }
+
+    // SIGINT and SIGTERM end the server: they are taken by sigwait below,
+    // never by the server's threads.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    alpaca::AlpacaServer server(options);
+    if (const std::string failed = server.Start(); !failed.empty()) {
+        std::fprintf(stderr, "tarnscsi-alpaca: %s\n", failed.c_str());
+        return 1;
+    }
+    std::printf("tarnscsi-alpaca: Alpaca API on http://%s:%d/ (setup page /setup)", options.listen.c_str(),
+                server.Port());
+    if (options.discovery) std::printf(", discovery on UDP %d", server.DiscoveryPort());
+    std::printf("\n");
+    std::fflush(stdout);
+
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    server.Stop();
+    return 0;
+}

@@ -1,0 +1,102 @@
+#include "request_parameters.h"
+
+#include <httplib.h>
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <strings.h>
+
+namespace tarnscsi::alpaca {
+namespace {
+
+constexpr char kClientId[] = "ClientID";
+constexpr char kClientTransactionId[] = "ClientTransactionID";
+
+bool SameName(const std::string& a, const std::string& b, bool exact) {
+    return exact ? a == b : strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+std::optional<std::uint64_t> WholeNumber(const std::string& text) {
+    std::uint64_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+RequestParameters RequestParameters::FromQuery(std::multimap<std::string, std::string> pairs) {
+    RequestParameters parameters;
+    parameters.pairs = std::move(pairs);
+    parameters.ReadIds();
+    return parameters;
+}
+
+RequestParameters RequestParameters::FromForm(const std::string& body) {
+    RequestParameters parameters;
+    httplib::detail::parse_query_text(body, parameters.pairs);
+    parameters.exactNames = true;
+    parameters.ReadIds();
+    return parameters;
+}
+
+std::optional<std::string> RequestParameters::Find(const std::string& name) const {
+    for (const auto& [key, value] : pairs) {
+        if (SameName(key, name, exactNames)) return value;
+    }
+    return std::nullopt;
+}
+
+void RequestParameters::ReadIds() {
+    const auto read = [this](const char* name, std::uint32_t& out) {
+        const auto text = Find(name);
+        if (!text) return;
+        const auto value = WholeNumber(*text);
+        if (!value || *value > std::numeric_limits<std::uint32_t>::max()) {
+            idProblem = BadRequest{std::string(name) + " '" + *text + "' is not a whole number from 0 to 4294967295"};
+            return;
+        }
+        out = static_cast<std::uint32_t>(*value);
+    };
+    read(kClientId, clientId);
+    read(kClientTransactionId, clientTransactionId);
+}
+
+std::string RequestParameters::Text(const std::string& name) const {
+    auto value = Find(name);
+    if (!value) throw BadRequest{"the parameter " + name + " is missing (names in a PUT body are case-sensitive)"};
+    return *value;
+}
+
+bool RequestParameters::Bool(const std::string& name) const {
+    const std::string text = Text(name);
+    if (strcasecmp(text.c_str(), "true") == 0) return true;
+    if (strcasecmp(text.c_str(), "false") == 0) return false;
+    throw BadRequest{"the parameter " + name + " '" + text + "' is neither True nor False"};
+}
+
+std::int64_t RequestParameters::Integer(const std::string& name) const {
+    const std::string text = Text(name);
+    std::int64_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end) {
+        throw BadRequest{"the parameter " + name + " '" + text + "' is not a whole number"};
+    }
+    return value;
+}
+
+double RequestParameters::Number(const std::string& name) const {
+    const std::string text = Text(name);
+    double value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end || !std::isfinite(value)) {
+        throw BadRequest{"the parameter " + name + " '" + text + "' is not a number"};
+    }
+    return value;
+}
+
+}  // namespace tarnscsi::alpaca

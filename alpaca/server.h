@@ -1,0 +1,56 @@
+// The Alpaca server: the device API for camera 0, the management API, the
+// setup page and the discovery responder, over one CameraDevice.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "camera_device.h"
+#include "discovery.h"
+#include "reply.h"
+#include "server_options.h"
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace tarnscsi::alpaca {
+
+class AlpacaServer {
+public:
+    explicit AlpacaServer(ServerOptions options);
+    ~AlpacaServer();
+    AlpacaServer(const AlpacaServer&) = delete;
+    AlpacaServer& operator=(const AlpacaServer&) = delete;
+
+    // Binds and serves on a thread of its own. "" on success, else why not.
+    std::string Start();
+    // Serves until Stop (from another thread or a signal handler's helper).
+    void Wait();
+    void Stop();
+
+    int Port() const { return port; }
+    int DiscoveryPort() const { return discovery.Port(); }
+    CameraDevice& Device() { return device; }
+
+private:
+    void Route();
+    void DeviceRequest(const httplib::Request& request, httplib::Response& response, bool put);
+    void Management(const httplib::Request& request, httplib::Response& response, const std::string& what);
+
+    ServerOptions options;
+    CameraDevice device;
+    TransactionCounter transactions;
+    std::unique_ptr<httplib::Server> http;
+    DiscoveryResponder discovery;
+    std::thread listener;
+    int port = 0;
+};
+
+// The UniqueID of camera 0: stable for a host, unless the options name one.
+std::string UniqueIdFor(const ServerOptions& options);
+
+}  // namespace tarnscsi::alpaca

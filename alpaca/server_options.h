@@ -1,0 +1,23 @@
+// How the server is set up: where it listens, discovery, and what the
+// management API says about it.
+#pragma once
+
+#include <string>
+
+namespace tarnscsi::alpaca {
+
+inline constexpr char kDefaultListen[] = "127.0.0.1";
+inline constexpr int kDefaultPort = 11111;
+
+struct ServerOptions {
+    std::string listen = kDefaultListen;
+    int port = kDefaultPort;  // 0: any free port
+    bool discovery = true;
+    int discoveryPort = 32227;  // 0: any free port
+    std::string location;       // what the management description says
+    std::string uniqueId;       // "" for the one derived from the host name
+    std::string version;
+    bool simulated = false;
+};
+
+}  // namespace tarnscsi::alpaca

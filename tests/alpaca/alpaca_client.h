@@ -1,0 +1,55 @@
+// A test fixture: the Alpaca server in this process on a free port of
+// 127.0.0.1 over the simulated camera on its manual clock, and an HTTP
+// client for it.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <cstdint>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "server.h"
+
+namespace tarnscsi::alpaca_test {
+
+inline constexpr char kLoopback[] = "127.0.0.1";
+inline constexpr char kApi[] = "/api/v1/camera/0/";
+
+struct Answer {
+    int status = 0;
+    std::string body;
+    std::string contentType;
+    nlohmann::json json;  // null unless the body is JSON
+    int Error() const { return json.value("ErrorNumber", -1); }
+    const nlohmann::json& Value() const { return json.at("Value"); }
+};
+
+class AlpacaFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // GET /api/v1/camera/0/<member>?<query>
+    Answer Get(const std::string& member, const std::string& query = "", const std::string& accept = "");
+    // PUT /api/v1/camera/0/<member> with a form body.
+    Answer Put(const std::string& member, const std::string& body = "");
+    Answer Raw(const std::string& path);
+    // PUT the value and expect success.
+    void Set(const std::string& member, const std::string& body);
+    void Connect();
+    // Moves the simulated clock on by whole milliseconds.
+    static void Advance(double seconds);
+
+    std::unique_ptr<alpaca::AlpacaServer> server;
+    std::unique_ptr<httplib::Client> client;
+};
+
+// The pixels of an ImageArray answer, [x][y] as sent, row by row.
+std::vector<std::uint16_t> RowsOf(const nlohmann::json& value, int& width, int& height);
+std::uint32_t LittleEndian32(const std::string& bytes, std::size_t offset);
+
+}  // namespace tarnscsi::alpaca_test

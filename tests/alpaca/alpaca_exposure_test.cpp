@@ -1,0 +1,257 @@
+// Exposures over HTTP against the simulated camera on its manual clock: the
+// states on the way, the image as JSON and as ImageBytes compared with the
+// same frame taken through the C++ API, binning, subframes, abort, and the
+// cooler.
+#include <tarnscsi/camera.h>
+
+#include "alpaca_client.h"
+#include "image_encoding.h"
+#include "sim/sim_control.h"
+
+using nlohmann::json;
+using namespace tarnscsi;
+using namespace tarnscsi::alpaca_test;
+
+namespace {
+
+constexpr std::uint64_t kSeed = 77;
+constexpr int kInvalidValue = 0x401;
+constexpr int kInvalidOperation = 0x40B;
+constexpr char kImageBytes[] = "application/imagebytes";
+// Polls in the tests are bounded: far more than any exposure here needs.
+constexpr int kMaxPolls = 100;
+
+class AlpacaExposureTest : public AlpacaFixture {
+protected:
+    void SetUp() override {
+        AlpacaFixture::SetUp();
+        SimSetImageKind(SIM_IMAGE_SKY);
+    }
+
+    // Cools to `celsius` and waits, on the manual clock, until it is there.
+    void Cool(double celsius) {
+        Set("setccdtemperature", "SetCCDTemperature=" + std::to_string(celsius));
+        Set("cooleron", "CoolerOn=true");
+        Advance(60);
+        ASSERT_NEAR(Get("ccdtemperature").Value().get<double>(), celsius, 0.05);
+    }
+
+    // Advances the clock in steps until ImageReady; the states seen on the way.
+    std::vector<int> WaitForImage() {
+        std::vector<int> states;
+        for (int poll = 0; poll < kMaxPolls; ++poll) {
+            const int state = Get("camerastate").Value();
+            if (states.empty() || states.back() != state) states.push_back(state);
+            if (Get("imageready").Value() == true) break;
+            Advance(0.25);
+        }
+        states.push_back(Get("camerastate").Value());
+        return states;
+    }
+
+    // The same frame through the C++ API, with the server disconnected.
+    static std::vector<std::uint16_t> ApiFrame(const Frame& frame, double seconds, int& width, int& height) {
+        SimSetSeed(kSeed);
+        ConnectError error = ConnectError::kNone;
+        auto camera = Camera::Open(error);
+        EXPECT_TRUE(camera) << ConnectErrorText(error);
+        if (!camera) return {};
+        EXPECT_TRUE(camera->Expose(WindowFor(frame, SecondsToMilliseconds(seconds))));
+        for (int poll = 0; poll < kMaxPolls && !camera->Ready(); ++poll) Advance(0.25);
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(kSensorWidth) * kSensorHeight * kBytesPerPixel);
+        const DownloadResult download = camera->Download(bytes);
+        EXPECT_TRUE(download) << download.message;
+        const Frame got = FrameOf(download.window);
+        width = BinnedSize(got.width, got.binning);
+        height = BinnedSize(got.height, got.binning);
+        std::vector<std::uint16_t> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+        PixelsFromCamera(std::span<const std::uint8_t>(bytes.data(), download.received), pixels);
+        return pixels;
+    }
+
+    // The ImageBytes answer's pixels, row by row.
+    static std::vector<std::uint16_t> BytesRows(const std::string& body, int width, int height) {
+        std::vector<std::uint16_t> rows(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+        std::size_t at = alpaca::image_bytes::kHeaderLength;
+        for (int x = 0; x < width; ++x) {
+            for (int y = 0; y < height; ++y, at += 2) {
+                rows[static_cast<std::size_t>(y) * width + x] = static_cast<std::uint16_t>(
+                    static_cast<unsigned char>(body[at]) | (static_cast<unsigned char>(body[at + 1]) << 8));
+            }
+        }
+        return rows;
+    }
+};
+
+}  // namespace
+
+// Cool, expose 1 s, follow the states, download as JSON and as ImageBytes:
+// both give the pixels the C++ API gives for the same frame.
+TEST_F(AlpacaExposureTest, WholeExposureMatchesTheCppApi) {
+    Connect();
+    Cool(-10);
+    SimSetSeed(kSeed);
+    ASSERT_EQ(Put("startexposure", "Duration=1&Light=true").Error(), 0);
+    EXPECT_EQ(Get("imageready").Value(), false);
+    EXPECT_EQ(Get("percentcompleted").Value(), 0);
+    const std::vector<int> states = WaitForImage();
+    // Exposing, then (once the wall clock passes the duration) perhaps
+    // reading, then idle with the image.
+    ASSERT_GE(states.size(), 2U);
+    EXPECT_EQ(states.front(), 2);
+    EXPECT_EQ(states.back(), 0);
+    EXPECT_EQ(Get("imageready").Value(), true);
+    EXPECT_EQ(Get("percentcompleted").Value(), 100);
+    EXPECT_EQ(Get("lastexposureduration").Value(), 1.0);
+    const std::string start = Get("lastexposurestarttime").Value();
+    EXPECT_EQ(start.size(), 23U) << start;  // CCYY-MM-DDThh:mm:ss.sss, UTC
+    EXPECT_EQ(start[10], 'T');
+
+    const Answer array = Get("imagearray", "ClientTransactionID=9");
+    ASSERT_EQ(array.Error(), 0);
+    EXPECT_EQ(array.json.at("Type"), 2);
+    EXPECT_EQ(array.json.at("Rank"), 2);
+    EXPECT_EQ(array.json.at("ClientTransactionID"), 9);
+    int width = 0;
+    int height = 0;
+    const std::vector<std::uint16_t> fromJson = RowsOf(array.Value(), width, height);
+    ASSERT_EQ(width, 768);  // the first index is X
+    ASSERT_EQ(height, 512);
+    EXPECT_EQ(Get("imagearrayvariant").Value(), array.Value());
+
+    const Answer bytes = Get("imagearray", "ClientTransactionID=10", kImageBytes);
+    ASSERT_EQ(bytes.contentType, kImageBytes);
+    ASSERT_EQ(bytes.body.size(), 44U + 768U * 512U * 2U);
+    namespace ib = alpaca::image_bytes;
+    EXPECT_EQ(LittleEndian32(bytes.body, ib::kMetadataVersionOffset), 1U);
+    EXPECT_EQ(LittleEndian32(bytes.body, ib::kErrorNumberOffset), 0U);
+    EXPECT_EQ(LittleEndian32(bytes.body, ib::kClientTransactionIdOffset), 10U);
+    EXPECT_GT(LittleEndian32(bytes.body, ib::kServerTransactionIdOffset), 0U);
+    EXPECT_EQ(LittleEndian32(bytes.body, ib::kDataStartOffset), 44U);
+    EXPECT_EQ(LittleEndian32(bytes.body, ib::kImageElementTypeOffset), 2U);         // Int32
+    EXPECT_EQ(LittleEndian32(bytes.body, ib::kTransmissionElementTypeOffset), 8U);  // UInt16
+    EXPECT_EQ(LittleEndian32(bytes.body, ib::kRankOffset), 2U);
+    EXPECT_EQ(LittleEndian32(bytes.body, ib::kDimension1Offset), 768U);
+    EXPECT_EQ(LittleEndian32(bytes.body, ib::kDimension2Offset), 512U);
+    EXPECT_EQ(LittleEndian32(bytes.body, ib::kDimension3Offset), 0U);
+    EXPECT_EQ(BytesRows(bytes.body, 768, 512), fromJson);
+
+    Set("disconnect", "");
+    int apiWidth = 0;
+    int apiHeight = 0;
+    const auto fromApi = ApiFrame(Frame{}, 1.0, apiWidth, apiHeight);
+    ASSERT_EQ(apiWidth, 768);
+    ASSERT_EQ(apiHeight, 512);
+    EXPECT_EQ(fromJson, fromApi);
+}
+
+// A binned subframe is the matching part of the binned full frame, with
+// NumX x NumY pixels.
+TEST_F(AlpacaExposureTest, BinnedSubframeIsThePartOfTheFullFrame) {
+    Connect();
+    Set("binx", "BinX=2");
+    Set("biny", "BinY=2");
+    Set("startx", "StartX=10");
+    Set("starty", "StartY=20");
+    Set("numx", "NumX=100");
+    Set("numy", "NumY=50");
+    SimSetSeed(kSeed);
+    ASSERT_EQ(Put("startexposure", "Duration=0.5&Light=true").Error(), 0);
+    WaitForImage();
+    int width = 0;
+    int height = 0;
+    const auto sub = RowsOf(Get("imagearray").Value(), width, height);
+    ASSERT_EQ(width, 100);
+    ASSERT_EQ(height, 50);
+    const Answer bytes = Get("imagearray", "", kImageBytes);
+    EXPECT_EQ(BytesRows(bytes.body, 100, 50), sub);
+
+    Set("disconnect", "");
+    int fullWidth = 0;
+    int fullHeight = 0;
+    const auto full = ApiFrame(Frame{0, 0, kSensorWidth, kSensorHeight, kBinned}, 0.5, fullWidth, fullHeight);
+    ASSERT_EQ(fullWidth, 384);
+    for (int y = 0; y < 50; ++y) {
+        for (int x = 0; x < 100; ++x) {
+            ASSERT_EQ(sub[static_cast<std::size_t>(y) * 100 + x],
+                      full[static_cast<std::size_t>(y + 20) * fullWidth + (x + 10)])
+                << x << ", " << y;
+        }
+    }
+}
+
+// Frames the camera cannot take are refused at StartExposure, and nothing is
+// started.
+TEST_F(AlpacaExposureTest, InvalidFramesAreRefusedAtStartExposure) {
+    Connect();
+    const struct {
+        const char* settings[5];
+        const char* duration;
+    } cases[] = {
+        {{"NumX=769", "", "", "", ""}, "1"},
+        {{"StartX=1", "", "", "", ""}, "1"},
+        {{"NumY=0", "", "", "", ""}, "1"},
+        {{"StartY=-1", "NumY=10", "", "", ""}, "1"},
+        {{"NumX=9223372036854775807", "", "", "", ""}, "1"},
+        {{"BinX=2", "NumX=385", "", "", ""}, "1"},
+        {{"BinX=2", "StartY=200", "NumY=57", "", ""}, "1"},
+        {{"", "", "", "", ""}, "-1"},
+        {{"", "", "", "", ""}, "3000000"},
+    };
+    for (const auto& c : cases) {
+        Set("binx", "BinX=1");
+        Set("numx", "NumX=768");
+        Set("numy", "NumY=512");
+        Set("startx", "StartX=0");
+        Set("starty", "StartY=0");
+        for (const char* setting : c.settings) {
+            if (*setting == '\0') continue;
+            std::string member(setting, std::strchr(setting, '='));
+            for (char& ch : member) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+            Set(member, setting);
+        }
+        const Answer answer = Put("startexposure", std::string("Duration=") + c.duration + "&Light=true");
+        EXPECT_EQ(answer.Error(), kInvalidValue) << c.settings[0] << " " << c.settings[1] << " " << answer.body;
+        EXPECT_EQ(Get("camerastate").Value(), 0);
+    }
+}
+
+// AbortExposure drops the frame: no image then, nor after the camera would
+// have finished; the next exposure works.
+TEST_F(AlpacaExposureTest, AbortDiscardsTheFrame) {
+    Connect();
+    ASSERT_EQ(Put("startexposure", "Duration=10&Light=true").Error(), 0);
+    EXPECT_EQ(Get("camerastate").Value(), 2);
+    Set("abortexposure", "");
+    EXPECT_EQ(Get("camerastate").Value(), 0);
+    Advance(20);
+    EXPECT_EQ(Get("imageready").Value(), false);
+    EXPECT_EQ(Get("imagearray").Error(), kInvalidOperation);
+    const Answer bytes = Get("imagearray", "", kImageBytes);
+    EXPECT_EQ(LittleEndian32(bytes.body, alpaca::image_bytes::kErrorNumberOffset),
+              static_cast<std::uint32_t>(kInvalidOperation));
+    EXPECT_NE(bytes.body.find("no image"), std::string::npos);
+    EXPECT_EQ(Get("lastexposureduration").Error(), 0x402);
+
+    ASSERT_EQ(Put("startexposure", "Duration=0&Light=false").Error(), 0);
+    WaitForImage();
+    EXPECT_EQ(Get("imageready").Value(), true);
+}
+
+// CoolerOn false warms gently: the setpoint starts at the sensor's
+// temperature, so the sensor does not jump towards the surroundings.
+TEST_F(AlpacaExposureTest, CoolerOffWarmsGently) {
+    Connect();
+    Cool(-10);
+    EXPECT_GT(Get("coolerpower").Value().get<double>(), 0.0);
+    Set("cooleron", "CoolerOn=false");
+    EXPECT_EQ(Get("cooleron").Value(), false);
+    server->Device().Tick();
+    Advance(5);
+    // An idle setpoint at once would have let it rise 1 C a second.
+    EXPECT_LT(Get("ccdtemperature").Value().get<double>(), -9.0);
+    // On again: the cooler holds the setpoint.
+    Set("cooleron", "CoolerOn=true");
+    Advance(30);
+    EXPECT_NEAR(Get("ccdtemperature").Value().get<double>(), -10.0, 0.05);
+}

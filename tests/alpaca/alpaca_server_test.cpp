@@ -1,0 +1,354 @@
+// The Alpaca protocol over HTTP: every member's value or error, transaction
+// IDs, parameter names and malformed requests, the management API,
+// discovery and the setup page.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "alpaca_client.h"
+#include "discovery.h"
+#include "sim/sim_control.h"
+
+using nlohmann::json;
+using namespace tarnscsi::alpaca_test;
+
+namespace {
+
+constexpr int kNotImplemented = 0x400;
+constexpr int kInvalidValue = 0x401;
+constexpr int kValueNotSet = 0x402;
+constexpr int kNotConnected = 0x407;
+constexpr int kInvalidOperation = 0x40B;
+constexpr int kActionNotImplemented = 0x40C;
+
+struct MemberCase {
+    const char* member;
+    json value;     // expected Value when error is 0
+    int error = 0;  // expected ErrorNumber
+};
+
+class AlpacaServerTest : public AlpacaFixture {};
+
+}  // namespace
+
+// Every GET member of a connected camera that has no exposure yet: its value
+// or the error the camera's lack of such a thing gives.
+TEST_F(AlpacaServerTest, EveryGetMemberAnswersWithItsValueOrError) {
+    Connect();
+    const MemberCase cases[] = {
+        {"connected", true},
+        {"connecting", false},
+        {"interfaceversion", 4},
+        {"driverversion", "test"},
+        {"name", "Nebrix"},
+        {"supportedactions", json::array()},
+        {"cameraxsize", 768},
+        {"cameraysize", 512},
+        {"binx", 1},
+        {"biny", 1},
+        {"maxbinx", 2},
+        {"maxbiny", 2},
+        {"canasymmetricbin", false},
+        {"numx", 768},
+        {"numy", 512},
+        {"startx", 0},
+        {"starty", 0},
+        {"pixelsizex", 9.0},
+        {"pixelsizey", 9.0},
+        {"maxadu", 65535},
+        {"sensortype", 0},
+        {"readoutmode", 0},
+        {"readoutmodes", json::array({"Normal"})},
+        {"exposuremin", 0.0},
+        {"exposuremax", 2147483.647},
+        {"exposureresolution", 0.001},
+        {"hasshutter", false},
+        {"canabortexposure", true},
+        {"canstopexposure", false},
+        {"canfastreadout", false},
+        {"canpulseguide", false},
+        {"cangetcoolerpower", true},
+        {"cansetccdtemperature", true},
+        {"camerastate", 0},
+        {"imageready", false},
+        {"percentcompleted", 0},
+        {"cooleron", false},
+        {"ccdtemperature", 20.0},
+        {"coolerpower", 0.0},
+        {"setccdtemperature", nullptr, kValueNotSet},
+        {"lastexposureduration", nullptr, kValueNotSet},
+        {"lastexposurestarttime", nullptr, kValueNotSet},
+        {"imagearray", nullptr, kInvalidOperation},
+        {"imagearrayvariant", nullptr, kInvalidOperation},
+        {"bayeroffsetx", nullptr, kNotImplemented},
+        {"bayeroffsety", nullptr, kNotImplemented},
+        {"electronsperadu", nullptr, kNotImplemented},
+        {"fullwellcapacity", nullptr, kNotImplemented},
+        {"gain", nullptr, kNotImplemented},
+        {"gainmax", nullptr, kNotImplemented},
+        {"gainmin", nullptr, kNotImplemented},
+        {"gains", nullptr, kNotImplemented},
+        {"offset", nullptr, kNotImplemented},
+        {"offsetmax", nullptr, kNotImplemented},
+        {"offsetmin", nullptr, kNotImplemented},
+        {"offsets", nullptr, kNotImplemented},
+        {"fastreadout", nullptr, kNotImplemented},
+        {"heatsinktemperature", nullptr, kNotImplemented},
+        {"ispulseguiding", nullptr, kNotImplemented},
+        {"sensorname", nullptr, kNotImplemented},
+        {"subexposureduration", nullptr, kNotImplemented},
+    };
+    for (const MemberCase& c : cases) {
+        const Answer answer = Get(c.member);
+        ASSERT_EQ(answer.status, 200) << c.member << ": " << answer.body;
+        EXPECT_EQ(answer.Error(), c.error) << c.member << ": " << answer.body;
+        if (c.error == 0) {
+            EXPECT_EQ(answer.Value(), c.value) << c.member;
+        } else {
+            EXPECT_FALSE(answer.json.contains("Value")) << c.member;
+            EXPECT_NE(answer.json.value("ErrorMessage", ""), "") << c.member;
+        }
+    }
+    // The texts name the camera and this server.
+    EXPECT_NE(Get("description").Value().get<std::string>().find("Nebrix"), std::string::npos);
+    EXPECT_NE(Get("driverinfo").Value().get<std::string>().find("tarnscsi-alpaca test"), std::string::npos);
+    // DeviceState gathers the operational values.
+    json names = json::array();
+    const Answer state = Get("devicestate");
+    for (const auto& item : state.Value()) names.push_back(item.at("Name"));
+    EXPECT_EQ(names, json({"CameraState", "CCDTemperature", "CoolerPower", "ImageReady", "PercentCompleted"}));
+}
+
+// The PUT members: what they accept, what they refuse, and the ones the
+// camera does not have.
+TEST_F(AlpacaServerTest, EveryPutMemberAcceptsOrRefuses) {
+    Connect();
+    const struct {
+        const char* member;
+        const char* body;
+        int error;
+    } cases[] = {
+        {"binx", "BinX=2", 0},
+        {"binx", "BinX=3", kInvalidValue},
+        {"biny", "BinY=0", kInvalidValue},
+        {"biny", "BinY=1", 0},
+        {"numx", "NumX=100", 0},
+        {"numy", "NumY=50", 0},
+        {"startx", "StartX=5", 0},
+        {"starty", "StartY=6", 0},
+        {"readoutmode", "ReadoutMode=0", 0},
+        {"readoutmode", "ReadoutMode=1", kInvalidValue},
+        {"setccdtemperature", "SetCCDTemperature=-280", kInvalidValue},
+        {"setccdtemperature", "SetCCDTemperature=-5.5", 0},
+        {"cooleron", "CoolerOn=true", 0},
+        {"abortexposure", "", 0},
+        {"stopexposure", "", kNotImplemented},
+        {"pulseguide", "Direction=0&Duration=1", kNotImplemented},
+        {"gain", "Gain=1", kNotImplemented},
+        {"offset", "Offset=1", kNotImplemented},
+        {"fastreadout", "FastReadout=false", kNotImplemented},
+        {"subexposureduration", "SubExposureDuration=1", kNotImplemented},
+        {"action", "Action=x&Parameters=", kActionNotImplemented},
+        {"commandblind", "Command=x&Raw=false", kNotImplemented},
+        {"commandbool", "Command=x&Raw=false", kNotImplemented},
+        {"commandstring", "Command=x&Raw=false", kNotImplemented},
+    };
+    for (const auto& c : cases) {
+        const Answer answer = Put(c.member, c.body);
+        ASSERT_EQ(answer.status, 200) << c.member << " " << c.body << ": " << answer.body;
+        EXPECT_EQ(answer.Error(), c.error) << c.member << " " << c.body << ": " << answer.body;
+    }
+    // Binning is one value for both axes; the frame values read back.
+    EXPECT_EQ(Get("binx").Value(), 1);
+    EXPECT_EQ(Get("numx").Value(), 100);
+    EXPECT_EQ(Get("starty").Value(), 6);
+    EXPECT_EQ(Get("setccdtemperature").Value(), -5.5);
+    EXPECT_EQ(Get("cooleron").Value(), true);
+}
+
+// Before Connected, the camera's members say so; the common ones answer.
+TEST_F(AlpacaServerTest, MembersNeedAConnectionExceptTheCommonOnes) {
+    for (const char* member : {"cameraxsize", "camerastate", "ccdtemperature", "binx", "imageready", "devicestate"}) {
+        EXPECT_EQ(Get(member).Error(), kNotConnected) << member;
+    }
+    EXPECT_EQ(Put("startexposure", "Duration=1&Light=true").Error(), kNotConnected);
+    for (const char* member :
+         {"connected", "description", "driverinfo", "driverversion", "interfaceversion", "name", "supportedactions"}) {
+        EXPECT_EQ(Get(member).Error(), 0) << member;
+    }
+    EXPECT_EQ(Get("connected").Value(), false);
+    // Connect and Disconnect of the current interface, as Connected does.
+    ASSERT_EQ(Put("connect").Error(), 0);
+    EXPECT_EQ(Get("connected").Value(), true);
+    ASSERT_EQ(Put("disconnect").Error(), 0);
+    EXPECT_EQ(Get("connected").Value(), false);
+}
+
+// ClientTransactionID comes back; ServerTransactionID rises; GET names match
+// in any case, PUT names only as spelt.
+TEST_F(AlpacaServerTest, TransactionIdsAndParameterNames) {
+    Connect();
+    const struct {
+        const char* query;
+        std::uint32_t echoed;
+    } gets[] = {
+        {"ClientID=1&ClientTransactionID=42", 42},
+        {"clientid=1&clienttransactionid=43", 43},
+        {"CLIENTTRANSACTIONID=4294967295", 4294967295U},
+        {"ClientID=1&ClientTransactionID=44&ExtraParameter=x", 44},
+        {"", 0},
+    };
+    std::uint32_t lastServer = 0;
+    for (const auto& c : gets) {
+        const Answer answer = Get("name", c.query);
+        ASSERT_EQ(answer.status, 200) << c.query;
+        EXPECT_EQ(answer.json.at("ClientTransactionID"), c.echoed) << c.query;
+        const auto serverId = answer.json.at("ServerTransactionID").get<std::uint32_t>();
+        EXPECT_GT(serverId, lastServer) << c.query;
+        lastServer = serverId;
+    }
+    // PUT: a wrongly cased ClientTransactionID is not one; a wrongly cased
+    // member parameter is missing.
+    EXPECT_EQ(Put("binx", "ClientTransactionID=7&BinX=1").json.at("ClientTransactionID"), 7);
+    const Answer lower = Put("binx", "clienttransactionid=7&BinX=1");
+    EXPECT_EQ(lower.status, 200);
+    EXPECT_EQ(lower.json.at("ClientTransactionID"), 0);
+    EXPECT_EQ(Put("binx", "ClientTransactionID=7&binx=1").status, 400);
+    EXPECT_EQ(Put("startexposure", "Duration=1&LIGHT=true").status, 400);
+    // Values that are no uint32 make the request malformed.
+    for (const char* bad : {"ClientTransactionID=", "ClientTransactionID=%20%20", "ClientTransactionID=-1",
+                            "ClientTransactionID=qweqwe", "ClientID=4294967296", "ClientID=asdasd"}) {
+        EXPECT_EQ(Get("name", bad).status, 400) << bad;
+        EXPECT_EQ(Put("binx", std::string(bad) + "&BinX=1").status, 400) << bad;
+    }
+}
+
+// Malformed requests give 400 with a text, unknown devices and members 404,
+// and the server keeps serving.
+TEST_F(AlpacaServerTest, MalformedRequestsAreRefusedAndTheServerGoesOn) {
+    Connect();
+    const struct {
+        const char* member;
+        const char* body;
+    } bad[] = {
+        {"startexposure", "Duration=abc&Light=true"},
+        {"startexposure", "Duration=1&Light=maybe"},
+        {"startexposure", "Light=true"},
+        {"startexposure", "Duration=1e999&Light=true"},
+        {"connected", "Connected="},
+        {"connected", "Connected=123456"},
+        {"connected", "Connected=asdqwe"},
+        {"binx", "BinX=asduio6fghZZ"},
+        {"numx", "NumX=1.5"},
+        {"setccdtemperature", "SetCCDTemperature=cold"},
+        {"cooleron", "CoolerOn=1"},
+        {"gain", "Gain=asduio6fghZZ"},
+    };
+    for (const auto& c : bad) {
+        const Answer answer = Put(c.member, c.body);
+        EXPECT_EQ(answer.status, 400) << c.member << " " << c.body;
+        EXPECT_NE(answer.contentType.find("text/plain"), std::string::npos);
+        EXPECT_NE(answer.body.find(c.member), std::string::npos) << answer.body;
+    }
+    for (const char* path :
+         {"/api/v1/CAMERA/0/description", "/api/v1/baddevicetype/0/description", "/api/v1/camera/-1/description",
+          "/api/v1/camera/99999/description", "/api/v1/camera/A/description", "/api/v1/camera/0/descrip"}) {
+        EXPECT_EQ(Raw(path).status, 404) << path;
+    }
+    EXPECT_EQ(Get("startexposure").status, 405);
+    // Still serving, and nothing was changed by the refused requests.
+    EXPECT_EQ(Get("binx").Value(), 1);
+    EXPECT_EQ(Get("connected").Value(), true);
+}
+
+TEST_F(AlpacaServerTest, ManagementApiDescribesTheServerAndItsOneCamera) {
+    EXPECT_EQ(Raw("/management/apiversions?ClientTransactionID=3").json.at("Value"), json::array({1}));
+    EXPECT_EQ(Raw("/management/apiversions?ClientTransactionID=3").json.at("ClientTransactionID"), 3);
+    const json description = Raw("/management/v1/description").json.at("Value");
+    EXPECT_EQ(description.at("ServerName"), "tarnscsi-alpaca");
+    EXPECT_EQ(description.at("ManufacturerVersion"), "test");
+    const json devices = Raw("/management/v1/configureddevices").json.at("Value");
+    ASSERT_EQ(devices.size(), 1U);
+    EXPECT_EQ(devices[0].at("DeviceType"), "Camera");
+    EXPECT_EQ(devices[0].at("DeviceNumber"), 0);
+    // The UniqueID is a UUID, the same from one start to the next.
+    const std::string id = devices[0].at("UniqueID");
+    EXPECT_EQ(id.size(), 36U);
+    EXPECT_EQ(id, tarnscsi::alpaca::UniqueIdFor({}));
+    EXPECT_EQ(Raw("/management/apiversions?ClientTransactionID=x").status, 400);
+}
+
+// The discovery datagram to 127.0.0.1 gets the HTTP port back; other
+// datagrams get nothing.
+TEST_F(AlpacaServerTest, DiscoveryAnswersWithTheAlpacaPort) {
+    const int probe = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(probe, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(server->DiscoveryPort()));
+    inet_pton(AF_INET, kLoopback, &to.sin_addr);
+    const auto ask = [&](const std::string& message) -> std::string {
+        sendto(probe, message.data(), message.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        pollfd waiting{probe, POLLIN, 0};
+        if (poll(&waiting, 1, 2000) <= 0) return "";
+        char reply[256];
+        const ssize_t got = recv(probe, reply, sizeof reply, 0);
+        return got > 0 ? std::string(reply, static_cast<std::size_t>(got)) : "";
+    };
+    EXPECT_EQ(ask("hello"), "");
+    const std::string answer = ask(tarnscsi::alpaca::kDiscoveryMessage);
+    ASSERT_FALSE(answer.empty());
+    EXPECT_EQ(json::parse(answer), json({{"AlpacaPort", server->Port()}}));
+    close(probe);
+}
+
+// A second client sees what the first did, and cannot start a second
+// exposure over it.
+TEST_F(AlpacaServerTest, ASecondClientSeesTheStateTheFirstCaused) {
+    Connect();
+    httplib::Client other(kLoopback, server->Port());
+    ASSERT_EQ(Put("startexposure", "Duration=5&Light=true").Error(), 0);
+    const auto state = other.Get("/api/v1/camera/0/camerastate?ClientID=2");
+    ASSERT_TRUE(state);
+    EXPECT_EQ(json::parse(state->body).at("Value"), 2);
+    const auto second =
+        other.Put("/api/v1/camera/0/startexposure", "Duration=1&Light=true", "application/x-www-form-urlencoded");
+    ASSERT_TRUE(second);
+    EXPECT_EQ(json::parse(second->body).at("ErrorNumber"), kInvalidOperation);
+}
+
+// The setup page as a browser shows it: identity, cooling, exposure and
+// server settings.
+TEST_F(AlpacaServerTest, SetupPageRendersInABrowser) {
+    const std::string chromium = TARNSCSI_CHROMIUM;
+    if (chromium.empty() || chromium.find("NOTFOUND") != std::string::npos) {
+        GTEST_SKIP() << "chromium is not installed (scripts/install-deps.sh alpaca): the setup page is not rendered";
+    }
+    Connect();
+    Set("setccdtemperature", "SetCCDTemperature=-10");
+    Set("cooleron", "CoolerOn=true");
+    Advance(60);
+    const std::string command = "timeout 90 " + chromium +
+                                " --headless --no-sandbox --disable-gpu --no-first-run --user-data-dir=$(mktemp -d)"
+                                " --dump-dom http://127.0.0.1:" +
+                                std::to_string(server->Port()) + "/setup/v1/camera/0/setup 2>/dev/null";
+    std::string dom;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char chunk[4096];
+        std::size_t got = 0;
+        while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) dom.append(chunk, got);
+        pclose(pipe);
+    }
+    ASSERT_FALSE(dom.empty()) << command;
+    for (const char* shown :
+         {"<td id=\"connected\">yes</td>", "<td id=\"temperature\">-10.0 C</td>", "<td id=\"cooler\">on</td>",
+          "<td id=\"setpoint\">-10.0 C</td>", "<td id=\"state\">idle</td>", "<td id=\"discovery\">UDP port"}) {
+        EXPECT_NE(dom.find(shown), std::string::npos) << shown << "\n" << dom;
+    }
+    EXPECT_NE(dom.find("Nebrix"), std::string::npos);
+}
