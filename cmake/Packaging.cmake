@@ -50,6 +50,8 @@ tarnscsi_package(dev tarnscsi-dev "Development files for tarnscsi: headers, pkg-
 CMake package (tarnscsi::tarnscsi, and the C++ API as tarnscsi::cpp)" DEPENDS runtime)
 tarnscsi_package(indi indi-tarnscsi "INDI driver for the cooled SCSI camera (indi_tarnscsi_ccd), for KStars/Ekos"
   DEPENDS runtime)
+tarnscsi_package(alpaca tarnscsi-alpaca "ASCOM Alpaca server for the cooled SCSI camera (tarnscsi-alpaca), \
+with its systemd unit" DEPENDS runtime)
 
 if(WIN32)
   # TARNSCSI.dll with the licence and how to install it; its debug
