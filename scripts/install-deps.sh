@@ -6,8 +6,28 @@
 # when something must be installed.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
+
+known=()
+for list in "$here"/packages/*.txt; do known+=("$(basename "$list" .txt)"); done
+usage() {
+  cat <<USAGE
+Usage: scripts/install-deps.sh [SET...]
+
+Installs the missing Debian packages of each SET (default: core).
+Sets: ${known[*]}, and linux (every set but windows).
+USAGE
+}
+
 sets=()
 for set in "$@"; do
+  case "$set" in
+    -h|--help) usage; exit 0 ;;
+  esac
+  if [ "$set" != linux ] && [ ! -f "$here/packages/$set.txt" ]; then
+    echo "install-deps.sh: unknown package set '$set'" >&2
+    usage >&2
+    exit 2
+  fi
   if [ "$set" = linux ]; then
     for list in "$here"/packages/*.txt; do
       name=$(basename "$list" .txt)

@@ -5,15 +5,65 @@
 # (chosen explicitly with the tool's --simulate); with --real the camera on a
 # real SCSI host adapter does, through our SCSI generic manager (README:
 # "A real camera on Linux"), after a scan of the bus.
-# Usage: scripts/run.sh [--real] [SECONDS]   (exposure time, default 1)
 set -euo pipefail
+
+usage() {
+  cat <<'USAGE'
+Usage: scripts/run.sh [--real] [SECONDS]
+
+Builds the tarnscsi tool, cools the camera to -10 C and takes one exposure of
+SECONDS (default 1), saved as frames/frame.fits with frames/frame.png.
+
+  --real      use the camera on a real SCSI host adapter (SCSI generic
+              manager) instead of the simulated one
+  -h, --help  show this text
+
+TARNSCSI_SIM settings (simulated camera) are applied after the script's own.
+USAGE
+}
+
+real=0
+seconds=
+for arg in "$@"; do
+  case "$arg" in
+    --real) real=1 ;;
+    -h|--help) usage; exit 0 ;;
+    -*)
+      # A negative number is still not an exposure time; say so below.
+      if [[ ! "$arg" =~ ^-[0-9.]+$ ]]; then
+        echo "run.sh: unknown option '$arg'" >&2; usage >&2; exit 2
+      fi
+      seconds_error="$arg" ;;
+    *)
+      if [ -n "$seconds" ]; then
+        echo "run.sh: more than one exposure time ('$seconds', '$arg')" >&2; usage >&2; exit 2
+      fi
+      seconds=$arg ;;
+  esac
+done
+if [ -n "${seconds_error:-}" ]; then
+  echo "run.sh: exposure time '$seconds_error' must not be negative" >&2; exit 2
+fi
+seconds=${seconds:-1}
+if [[ ! "$seconds" =~ ^([0-9]+\.?[0-9]*|\.[0-9]+)$ ]]; then
+  echo "run.sh: exposure time '$seconds' is not a number of seconds" >&2; usage >&2; exit 2
+fi
+if [ "$real" -eq 0 ]; then
+  # The simulated camera's clock runs ten times fast here, so that cooling
+  # 30 degrees takes seconds rather than half a minute. The simulator applies
+  # its items left to right, so the caller's TARNSCSI_SIM comes last and wins
+  # where both say the same (README: "The simulated camera").
+  export TARNSCSI_SIM="time-scale=0.1${TARNSCSI_SIM:+,$TARNSCSI_SIM}"
+fi
+# For the script's tests: stop once the command line is understood.
+if [ -n "${TARNSCSI_RUN_DRY:-}" ]; then
+  echo "real=$real seconds=$seconds sim=${TARNSCSI_SIM:-}"
+  exit 0
+fi
+
 cd "$(dirname "$0")/.."
 manager=(--simulate)
-if [ "${1:-}" = "--real" ]; then
-  manager=()
-  shift
-fi
-seconds=${1:-1}
+[ "$real" -eq 0 ] || manager=()
 setpoint=-10
 
 scripts/install-deps.sh core tools
@@ -22,20 +72,15 @@ cmake --preset linux >/dev/null
 cmake --build --preset linux -j "$(nproc)" --target tarnscsi_tool wnaspi32_sim wnaspi32_sg >/dev/null
 
 tarnscsi=build/linux/tools/tarnscsi
-if [ ${#manager[@]} -eq 0 ]; then
+if [ "$real" -eq 1 ]; then
   # The manager just built, ahead of any installed one.
   export LD_LIBRARY_PATH="$PWD/build/linux/sg${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
   "$tarnscsi" scan
   echo
 fi
 mkdir -p frames
-
-if [ ${#manager[@]} -gt 0 ]; then
-  # The simulated camera's clock runs ten times fast here, so that cooling
-  # 30 degrees takes seconds rather than half a minute. TARNSCSI_SIM set by
-  # the caller wins (README: "The simulated camera").
-  export TARNSCSI_SIM="${TARNSCSI_SIM-time-scale=0.1}"
-fi
+# No stale result is shown as this run's.
+rm -f frames/frame.fits frames/frame.png
 
 "$tarnscsi" "${manager[@]}" status
 # One session: cool, wait for the setpoint, then expose.

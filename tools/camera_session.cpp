@@ -6,8 +6,9 @@ namespace tarnscsi::tool {
 
 std::unique_ptr<Camera> OpenCamera() {
     ConnectError error = ConnectError::kNone;
-    auto camera = Camera::Open(error);
-    if (!camera) throw ToolError(ConnectFailureText(error));
+    std::string detail;
+    auto camera = Camera::Open(error, detail);
+    if (!camera) throw ToolError(ConnectFailureText(error, detail));
     return camera;
 }
 
@@ -17,8 +18,9 @@ std::string ConnectAdviceText(ConnectError error) {
     return advice;
 }
 
-std::string ConnectFailureText(ConnectError error) {
+std::string ConnectFailureText(ConnectError error, const std::string& detail) {
     std::string text = std::string("cannot connect to the camera: ") + ConnectErrorText(error);
+    if (!detail.empty()) text += ": " + detail;
     if (const std::string advice = ConnectAdviceText(error); !advice.empty()) text += " (" + advice + ")";
     return text;
 }

@@ -17,7 +17,8 @@ std::unique_ptr<Camera> OpenCamera();
 
 // "cannot connect to the camera: Missing wnaspi32 (what to try)". Where the
 // tool itself offers a way out (--simulate), the advice names it.
-std::string ConnectFailureText(ConnectError error);
+// `detail` (who holds the camera, ...) follows the error when not empty.
+std::string ConnectFailureText(ConnectError error, const std::string& detail = {});
 
 // The library's advice for `error`, with the tool's own option where one helps.
 std::string ConnectAdviceText(ConnectError error);

@@ -1,22 +1,32 @@
 #include "cli.h"
 
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include <tarnscsi/cooling.h>
+#include <tarnscsi/frame.h>
 #include <tarnscsi/manager.h>
 #include <tarnscsi/trace.h>
 #include <tarnscsi/units.h>
 
+#include "command_words.h"
 #include "cool_command.h"
 #include "errors.h"
 #include "exit_codes.h"
 #include "expose_command.h"
 #include "expose_display.h"
 #include "interrupt.h"
+#include "json_events.h"
 #include "number_format.h"
+#include "option_checks.h"
 #include "options.h"
 #include "scan_command.h"
 #include "status_command.h"
@@ -26,47 +36,99 @@ namespace tarnscsi::tool {
 
 namespace {
 
+constexpr int kOpticsDecimals = 0;
+constexpr int kGainDecimals = 0;
+constexpr int kRateDecimals = 1;
+
 CLI::App* AddExpose(CLI::App& app, ExposeOptions& o) {
     auto* cmd = app.add_subcommand("expose", "Take an exposure (or a sequence) and save it as FITS");
-    cmd->add_option("seconds", o.seconds,
-                    "Exposure time in seconds (0 to " + Fixed(kMaxExposureSeconds, kExposureDecimals) + ")")
-        ->required();
+    cmd->add_option("seconds", o.seconds, "Exposure time in seconds")
+        ->required()
+        ->check(NumberFrom(kMinExposureSeconds, kMaxExposureSeconds, kExposureDecimals, "s"));
     cmd->add_option("-o,--output", o.output,
-                    "FITS file to write; for a sequence a name with a counter, e.g. frame_%04d.fits")
+                    "FITS file to write ('-': standard output); for a sequence a name with a counter, e.g. "
+                    "frame_%04d.fits")
         ->required();
-    cmd->add_option("-b,--bin", o.binning, "Binning: 1, or 2 for 2 x 2")->capture_default_str();
-    cmd->add_option("--x", o.x, "Subframe left edge, unbinned pixels from 0")->capture_default_str();
-    cmd->add_option("--y", o.y, "Subframe top edge, unbinned pixels from 0")->capture_default_str();
-    cmd->add_option("--width", o.width, "Subframe width in unbinned pixels (default: to the right edge)");
-    cmd->add_option("--height", o.height, "Subframe height in unbinned pixels (default: to the bottom edge)");
-    cmd->add_option("-n,--count", o.count, "Number of frames to take")->capture_default_str();
+    cmd->add_option("-b,--bin", o.binning, "Binning: 1, or 2 for 2 x 2")
+        ->capture_default_str()
+        ->check(CLI::Range(kUnbinned, kMaxBinning));
+    cmd->add_option("--x", o.x, "Subframe left edge, unbinned pixels from 0 (a multiple of the binning)")
+        ->capture_default_str()
+        ->check(CLI::Range(0, kSensorWidth - 1));
+    cmd->add_option("--y", o.y, "Subframe top edge, unbinned pixels from 0 (a multiple of the binning)")
+        ->capture_default_str()
+        ->check(CLI::Range(0, kSensorHeight - 1));
+    cmd->add_option("--width", o.width, "Subframe width in unbinned pixels (default: to the right edge)")
+        ->check(CLI::Range(1, kSensorWidth));
+    cmd->add_option("--height", o.height, "Subframe height in unbinned pixels (default: to the bottom edge)")
+        ->check(CLI::Range(1, kSensorHeight));
+    cmd->add_option("-n,--count", o.count, "Number of frames to take")
+        ->capture_default_str()
+        ->check(CLI::Range(1, kMaxFrameCount));
     cmd->add_option("--preview", o.preview,
                     "Also write an auto-stretched 8-bit PNG preview (a counter works as in --output;"
                     " without one it shows the latest frame)");
-    cmd->add_option("-t,--type", o.type, "Image type for IMAGETYP: light, dark, bias or flat")->capture_default_str();
+    cmd->add_option("-t,--type", o.type, "Image type for IMAGETYP")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"light", "dark", "bias", "flat"}));
     auto* setTemp =
-        cmd->add_option("--set-temp", o.setTemp, "Send this cooler setpoint (C) first and record it as SET-TEMP");
+        cmd->add_option("--set-temp", o.setTemp, "Send this cooler setpoint first and record it as SET-TEMP")
+            ->check(NumberFrom(kMinSetpointCelsius, kMaxSetpointCelsius, kTemperatureDecimals, "C"));
     cmd->add_option("--cool-wait", o.coolWait,
                     "Before the first frame, wait at most this many seconds for the sensor to come within "
                     "0.5 C of --set-temp")
-        ->needs(setTemp);
-    cmd->add_flag("--overwrite", o.overwrite, "Replace existing files");
+        ->needs(setTemp)
+        ->check(PositiveUpTo(kMaxWaitSeconds, 0, "s"));
+    FrameMetadata& m = o.metadata;
+    cmd->add_option("--object", m.object, "OBJECT: what was observed")->check(FitsText());
+    cmd->add_option("--filter", m.filter, "FILTER: the filter in the light path")->check(FitsText());
+    cmd->add_option("--observer", m.observer, "OBSERVER: who observed")->check(FitsText());
+    cmd->add_option("--telescope", m.telescope, "TELESCOP: the telescope")->check(FitsText());
+    cmd->add_option("--focal-length", m.focalLength, "FOCALLEN: focal length in mm")
+        ->check(PositiveUpTo(kMaxOpticsMillimetres, kOpticsDecimals, "mm"));
+    cmd->add_option("--aperture", m.aperture, "APTDIA: aperture diameter in mm")
+        ->check(PositiveUpTo(kMaxOpticsMillimetres, kOpticsDecimals, "mm"));
+    cmd->add_option("--egain", m.electronsPerAdu, "EGAIN: electrons per count (e-/ADU)")
+        ->check(PositiveUpTo(kMaxElectronsPerAdu, kGainDecimals, "e-/ADU"));
+    cmd->add_option("--key", m.extraCards,
+                    "Another FITS keyword, KEY=VALUE (repeatable); a number is written as a number")
+        ->check(FitsCard());
+    cmd->add_flag("--overwrite", o.overwrite, "Replace existing files (regular files you may write only)");
     cmd->add_flag("-q,--quiet", o.quiet, "No progress and no report; only errors");
-    cmd->footer(std::string("Output names take one %d-style counter (%04d: 0001, 0002, ...), numbered from 1.\n") +
+    cmd->add_flag("--json", o.json,
+                  "One JSON object per line on stdout for each event (started, progress, saved, warning, error)");
+    cmd->footer(std::string("Output names take one %d or %0Nd counter (%04d: 0001, 0002, ...), numbered from 1.\n") +
                 kExitCodeHelp);
     return cmd;
 }
 
 CLI::App* AddCool(CLI::App& app, CoolOptions& o) {
-    auto* cmd = app.add_subcommand("cool", "Set the cooler's setpoint, and optionally wait until it is reached");
-    cmd->add_option("celsius", o.celsius,
-                    "Setpoint in degrees Celsius (" + Fixed(kMinSetpointCelsius, 0) + " to " +
-                        Fixed(kMaxSetpointCelsius, 0) + ")")
-        ->required();
-    auto* wait = cmd->add_flag("-w,--wait", o.wait, "Wait until the sensor is within the tolerance");
-    cmd->add_option("--tolerance", o.tolerance, "Tolerance in C while waiting")->capture_default_str()->needs(wait);
-    cmd->add_option("--timeout", o.timeout, "Time limit in seconds while waiting")->capture_default_str()->needs(wait);
+    auto* cmd = app.add_subcommand(
+        "cool", "Set the cooler's setpoint and optionally wait until it is reached, or warm up gently (--off)");
+    auto* celsius = cmd->add_option("celsius", o.celsius, "Setpoint in degrees Celsius")
+                        ->check(NumberFrom(kMinSetpointCelsius, kMaxSetpointCelsius, kTemperatureDecimals, "C"));
+    auto* off = cmd->add_flag("--off", o.off,
+                              "Raise the setpoint gradually to the surroundings' temperature, then leave the "
+                              "cooler idle");
+    off->excludes(celsius);
+    cmd->add_option("--ramp", o.ramp, "Warm-up rate in C per minute")
+        ->capture_default_str()
+        ->needs(off)
+        ->check(NumberFrom(kMinWarmUpRate, kMaxWarmUpRate, kRateDecimals, "C/min"));
+    auto* wait = cmd->add_flag("-w,--wait", o.wait,
+                               "Wait until the sensor is within the tolerance; stop at once when the cooler "
+                               "cannot get there");
+    wait->excludes(off);
+    cmd->add_option("--tolerance", o.tolerance, "Tolerance in C while waiting")
+        ->capture_default_str()
+        ->needs(wait)
+        ->check(PositiveUpTo(kMaxToleranceCelsius, kTemperatureDecimals, "C"));
+    cmd->add_option("--timeout", o.timeout, "Time limit in seconds while waiting")
+        ->capture_default_str()
+        ->needs(wait)
+        ->check(PositiveUpTo(kMaxWaitSeconds, 0, "s"));
     cmd->add_flag("-q,--quiet", o.quiet, "No progress and no report; only errors");
+    cmd->add_flag("--json", o.json, "One JSON object per line on stdout for each event");
     cmd->footer(kExitCodeHelp);
     return cmd;
 }
@@ -88,6 +150,12 @@ CLI::App* AddScan(CLI::App& app, bool& json) {
 
 void PrintError(const std::string& message) { std::fprintf(stderr, "tarnscsi: error: %s\n", message.c_str()); }
 
+int UsageFailure(const std::string& message) {
+    PrintError(message);
+    std::fprintf(stderr, "Run with --help for more information.\n");
+    return kExitUsage;
+}
+
 // Standard error, for --trace without a value.
 constexpr char kTraceToStandardError[] = "-";
 
@@ -104,34 +172,66 @@ std::string ChooseManager(bool simulate) {
                            : std::string("cannot use the simulator ") + kSimulatorVariable + " names: " + problem;
 }
 
-// Runs a command, turning its outcome into the exit code.
-int Guarded(const char* onInterrupt, const std::function<int()>& command) {
+// Runs a command, turning its outcome into the exit code. With `json`, a
+// failure is also an "error" event on stdout.
+int Guarded(const char* onInterrupt, bool json, const std::function<int()>& command) {
+    const auto event = [json](const char* kind, const std::string& message) {
+        if (json) PrintJsonEvent("error", {{"kind", kind}, {"message", message}});
+    };
     try {
         return command();
     } catch (const UsageError& e) {
-        PrintError(e.what());
-        std::fprintf(stderr, "Run with --help for more information.\n");
-        return kExitUsage;
+        event("usage", e.what());
+        return UsageFailure(e.what());
     } catch (const Interrupted&) {
         std::fflush(stdout);
+        event("interrupted", onInterrupt);
         std::fprintf(stderr, "\ntarnscsi: %s\n", onInterrupt);
         return kExitInterrupted;
-    } catch (const ToolError& e) {
-        PrintError(e.what());
-        return kExitFailure;
     } catch (const std::exception& e) {
+        event("failure", e.what());
         PrintError(e.what());
         return kExitFailure;
     }
 }
 
-}  // namespace
+// A dark or bias frame needs the telescope covered: this camera has no
+// shutter. Said once, to a person at a terminal.
+void RemindToCover(const ExposeRequest& request) {
+    if (request.quiet || request.json || isatty(STDERR_FILENO) != 1) return;
+    if (request.type != ImageType::kDark && request.type != ImageType::kBias) return;
+    std::fprintf(stderr, "tarnscsi: note: this camera has no shutter; cover the telescope for %s frames.\n",
+                 request.type == ImageType::kDark ? "dark" : "bias");
+}
 
-int Run(int argc, char** argv) {
+// JSON on stdout where the command promised it, when the manager cannot
+// even be chosen.
+void PrintManagerFailureJson(bool status, const std::string& problem) {
+    nlohmann::json out;
+    if (status) {
+        out["connected"] = false;
+    } else {
+        out["manager"] = nullptr;
+    }
+    out["error"] = problem;
+    std::printf("%s\n", JsonText(out, 2).c_str());
+}
+
+// A failed write to stdout (a full disk, a closed pipe) fails the command.
+int CheckStandardOutput(int code) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return code;
+    const int error = errno;
+    PrintError(std::string("cannot write to standard output: ") + std::strerror(error));
+    return code == kExitOk ? kExitFailure : code;
+}
+
+int RunParsed(std::vector<std::string> args) {
     CLI::App app{"Drive the cooled SCSI camera: expose frames to FITS, cool, ask its status.", "tarnscsi"};
     app.set_version_flag("--version", kSoftwareName);
     app.require_subcommand(1);
-    app.footer(kExitCodeHelp);
+    // Global options also after the subcommand: "tarnscsi status --simulate".
+    app.fallthrough();
+    app.footer(std::string("'tarnscsi help COMMAND' shows a command's options.\n") + kExitCodeHelp);
     bool simulate = false;
     app.add_flag("--simulate", simulate,
                  std::string("Use the simulated camera: the simulator's manager library found beside the tool (") +
@@ -152,18 +252,12 @@ int Run(int argc, char** argv) {
     auto* statusCmd = AddStatus(app, json);
     auto* scanCmd = AddScan(app, json);
 
-    // CLI11 would only say that a subcommand is required; name the word.
-    if (argc > 1 && argv[1][0] != '-') {
-        const std::string word = argv[1];
-        if (word != exposeCmd->get_name() && word != coolCmd->get_name() && word != statusCmd->get_name() &&
-            word != scanCmd->get_name()) {
-            PrintError("unknown command '" + word + "' (commands: expose, cool, status, scan)");
-            std::fprintf(stderr, "Run with --help for more information.\n");
-            return kExitUsage;
-        }
-    }
+    std::vector<std::string> names;
+    for (const CLI::App* command : app.get_subcommands({})) names.push_back(command->get_name());
+    if (const std::string problem = CheckCommandWords(args, names); !problem.empty()) return UsageFailure(problem);
     try {
-        app.parse(argc, argv);
+        std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);
+        app.parse(reversed);
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
@@ -171,9 +265,7 @@ int Run(int argc, char** argv) {
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        PrintError(e.what());
-        std::fprintf(stderr, "Run with --help for more information.\n");
-        return kExitUsage;
+        return UsageFailure(e.what());
     }
 
     if (trace) {
@@ -185,27 +277,37 @@ int Run(int argc, char** argv) {
     }
     // Before anything loads the module's manager; no other manager instead.
     if (const std::string problem = ChooseManager(simulate); !problem.empty()) {
+        if (json && (statusCmd->parsed() || scanCmd->parsed())) PrintManagerFailureJson(statusCmd->parsed(), problem);
         PrintError(problem);
         return kExitFailure;
     }
     InstallInterruptHandler();
     if (exposeCmd->parsed()) {
-        return Guarded("interrupted; the frame in progress was discarded", [&] {
+        return Guarded("interrupted; the frame in progress was discarded", expose.json, [&] {
             const ExposeRequest request = CheckExposeOptions(expose);
-            ExposeDisplay display(request.quiet);
-            RunExpose(request, display);
+            RemindToCover(request);
+            ExposeDisplay display(request.quiet, request.toStandardOutput ? stderr : stdout);
+            JsonExposeEvents events;
+            RunExpose(request, request.json ? static_cast<ExposeObserver&>(events) : display);
             return kExitOk;
         });
     }
     if (coolCmd->parsed()) {
-        return Guarded("interrupted", [&] {
+        return Guarded("interrupted", cool.json, [&] {
             RunCool(CheckCoolOptions(cool));
             return kExitOk;
         });
     }
-    if (statusCmd->parsed()) return Guarded("interrupted", [&] { return RunStatus(json); });
-    if (scanCmd->parsed()) return Guarded("interrupted", [&] { return RunScan(json); });
+    if (statusCmd->parsed()) return Guarded("interrupted", false, [&] { return RunStatus(json); });
+    if (scanCmd->parsed()) return Guarded("interrupted", false, [&] { return RunScan(json); });
     return kExitUsage;
+}
+
+}  // namespace
+
+int Run(int argc, char** argv) {
+    std::vector<std::string> args(argv, argv + argc);
+    return CheckStandardOutput(RunParsed(RewriteHelpCommand(std::move(args))));
 }
 
 }  // namespace tarnscsi::tool

@@ -1,15 +1,16 @@
 #include "cool_command.h"
 
-#include <cmath>
 #include <cstdio>
 #include <optional>
 #include <string>
 
+#include <tarnscsi/cooling.h>
 #include <tarnscsi/units.h>
 
 #include "camera_session.h"
 #include "errors.h"
 #include "interrupt.h"
+#include "json_events.h"
 #include "number_format.h"
 #include "progress.h"
 
@@ -22,72 +23,154 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kReadingInterval = std::chrono::seconds(1);
 // Readings that may fail in a row before the wait gives up.
 constexpr int kMaxMissedReadings = 3;
-// Tolerances are compared in degrees; this absorbs the rounding of tenths.
-constexpr double kComparisonSlack = 1e-9;
+// A warm-up from the coldest setpoint at the slowest rate stays well below this.
+constexpr auto kWarmUpLimit = std::chrono::hours(24);
+
+std::string Degrees(std::int32_t tenths) { return Fixed(TenthsToCelsius(tenths), kTemperatureDecimals) + " C"; }
 
 std::string Describe(const CoolingReading& reading) {
-    return "sensor " + Fixed(TenthsToCelsius(reading.temperature), kTemperatureDecimals) + " C, cooler drive " +
+    return "sensor " + Degrees(reading.temperature) + ", cooler drive " +
            Fixed(DriveToPercent(reading.coolerDrive), 0) + " %";
 }
 
-bool WithinTolerance(const CoolingReading& reading, const CoolRequest& request) {
-    return std::abs(TenthsToCelsius(reading.temperature - request.setpoint)) <= request.tolerance + kComparisonSlack;
+nlohmann::json ReadingFields(const CoolingReading& reading, double seconds) {
+    return {{"temperature_c", TenthsToCelsius(reading.temperature)},
+            {"cooler_drive_percent", DriveToPercent(reading.coolerDrive)},
+            {"elapsed_s", seconds}};
 }
 
 std::string Target(const CoolRequest& request) {
-    return Fixed(TenthsToCelsius(request.setpoint), kTemperatureDecimals) + " C +/- " +
-           Fixed(request.tolerance, kTemperatureDecimals) + " C";
+    return Degrees(request.setpoint) + " +/- " + Fixed(request.tolerance, kTemperatureDecimals) + " C";
+}
+
+double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
+
+// A reading, or ToolError after kMaxMissedReadings failures in a row.
+std::optional<CoolingReading> Read(Camera& camera, int& missed) {
+    const auto reading = camera.ReadCooling();
+    if (reading) {
+        missed = 0;
+    } else if (++missed >= kMaxMissedReadings) {
+        throw ToolError(CommandFailure("the camera stopped reporting its temperature", camera.LastResult()));
+    }
+    return reading;
+}
+
+void SendSetpoint(Camera& camera, std::int32_t setpoint) {
+    if (!camera.SetTemperature(setpoint)) {
+        throw ToolError(
+            CommandFailure("the camera did not accept the setpoint " + Degrees(setpoint), camera.LastResult()));
+    }
+}
+
+// Raises the setpoint at the requested rate until the cooler idles.
+void WarmUpGently(Camera& camera, const CoolRequest& request, WaitClock& clock) {
+    ProgressLine line(stderr, request.quiet);
+    int missed = 0;
+    std::optional<CoolingReading> first;
+    while (!first) {
+        first = Read(camera, missed);
+        if (!first) clock.Sleep(kReadingInterval);
+    }
+    WarmUp warmUp(first->temperature, request.ramp);
+    if (request.json) {
+        PrintJsonEvent("started", {{"mode", "warm-up"},
+                                   {"rate_c_per_min", warmUp.Rate()},
+                                   {"temperature_c", TenthsToCelsius(first->temperature)}});
+    }
+    const auto started = clock.Elapsed();
+    std::optional<CoolingReading> reading = first;
+    for (;;) {
+        const double seconds = Seconds(clock.Elapsed() - started);
+        if (reading) {
+            const std::int32_t setpoint = warmUp.Setpoint(seconds, *reading);
+            SendSetpoint(camera, setpoint);
+            if (warmUp.Done()) {
+                if (request.json) PrintJsonEvent("idle", ReadingFields(*reading, seconds));
+                if (!request.quiet) std::printf("Warmed up (%s); the cooler is idle.\n", Describe(*reading).c_str());
+                return;
+            }
+            line.Show("Warming up at " + Fixed(warmUp.Rate(), 1) + " C/min: setpoint " + Degrees(setpoint) + ", " +
+                      Describe(*reading));
+            if (request.json) {
+                auto fields = ReadingFields(*reading, seconds);
+                fields["setpoint_c"] = TenthsToCelsius(setpoint);
+                PrintJsonEvent("progress", std::move(fields));
+            }
+        }
+        if (clock.Elapsed() - started > kWarmUpLimit) throw ToolError("the warm-up did not finish within a day");
+        clock.Sleep(kReadingInterval);
+        reading = Read(camera, missed);
+    }
 }
 
 }  // namespace
 
-CoolingReading WaitForSetpoint(Camera& camera, const CoolRequest& request) {
+Clock::duration SteadyWaitClock::Elapsed() const { return Clock::now() - start; }
+
+void SteadyWaitClock::Sleep(Clock::duration duration) { SleepOrThrowIfInterrupted(duration); }
+
+CoolingReading WaitForSetpoint(Camera& camera, const CoolRequest& request, WaitClock& clock) {
     const std::string target = Target(request);
     ProgressLine line(stderr, request.quiet);
-    const auto started = Clock::now();
+    SetpointWatch watch(request.setpoint, CelsiusToTenths(request.tolerance));
+    const auto started = clock.Elapsed();
     int missed = 0;
     std::optional<CoolingReading> last;
     for (;;) {
-        const auto reading = camera.ReadCooling();
-        if (reading) {
-            missed = 0;
+        ThrowIfInterrupted();
+        const auto elapsed = clock.Elapsed() - started;
+        if (const auto reading = Read(camera, missed)) {
             last = reading;
-            if (WithinTolerance(*reading, request)) return *reading;
-        } else if (++missed >= kMaxMissedReadings) {
-            throw ToolError(CommandFailure("the camera stopped reporting its temperature", camera.LastResult()));
+            switch (watch.Observe(Seconds(elapsed), *reading)) {
+                case SetpointProgress::kReached:
+                    if (request.json) PrintJsonEvent("reached", ReadingFields(*reading, Seconds(elapsed)));
+                    return *reading;
+                case SetpointProgress::kOutOfReach:
+                    throw ToolError("the cooler cannot reach " + Degrees(request.setpoint) + ": " + Describe(*reading) +
+                                    ", no colder than " + Degrees(watch.Coldest()) +
+                                    " for a minute at full drive (try a setpoint above " + Degrees(watch.Coldest()) +
+                                    ")");
+                case SetpointProgress::kApproaching: break;
+            }
+            line.Show("Cooling to " + target + ": " + Describe(*reading) + ", " + Fixed(Seconds(elapsed), 0) + " s");
+            if (request.json) PrintJsonEvent("progress", ReadingFields(*reading, Seconds(elapsed)));
         }
-        const auto elapsed = Clock::now() - started;
         if (elapsed >= request.timeout) {
-            throw ToolError("the sensor did not reach " + target + " within " +
-                            Fixed(std::chrono::duration<double>(request.timeout).count(), 0) + " s" +
-                            (last ? " (" + Describe(*last) + ")" : std::string()));
+            throw ToolError("the sensor did not reach " + target + " within " + Fixed(Seconds(request.timeout), 0) +
+                            " s" + (last ? " (" + Describe(*last) + ")" : std::string()));
         }
-        if (last) {
-            line.Show("Cooling to " + target + ": " + Describe(*last) + ", " +
-                      Fixed(std::chrono::duration<double>(elapsed).count(), 0) + " s");
-        }
-        SleepOrThrowIfInterrupted(std::min<Clock::duration>(kReadingInterval, request.timeout - elapsed));
+        clock.Sleep(std::min<Clock::duration>(kReadingInterval, request.timeout - elapsed));
     }
 }
 
 void RunCool(const CoolRequest& request) {
+    SteadyWaitClock clock;
+    RunCool(request, clock);
+}
+
+void RunCool(const CoolRequest& request, WaitClock& clock) {
     auto camera = OpenCamera();
-    const std::string setpoint = Fixed(TenthsToCelsius(request.setpoint), kTemperatureDecimals) + " C";
-    if (!camera->SetTemperature(request.setpoint)) {
-        throw ToolError(CommandFailure("the camera did not accept the setpoint " + setpoint, camera->LastResult()));
+    if (request.off) {
+        WarmUpGently(*camera, request, clock);
+        return;
     }
+    SendSetpoint(*camera, request.setpoint);
+    if (request.json) PrintJsonEvent("started", {{"mode", "cool"}, {"setpoint_c", TenthsToCelsius(request.setpoint)}});
     if (!request.wait) {
         const auto reading = camera->ReadCooling();
         if (!reading) {
             std::fprintf(stderr, "tarnscsi: warning: %s\n",
                          CommandFailure("could not read the sensor temperature", camera->LastResult()).c_str());
         }
+        if (request.json && reading) PrintJsonEvent("progress", ReadingFields(*reading, 0));
         if (!request.quiet) {
-            std::printf("Setpoint %s sent%s.\n", setpoint.c_str(), reading ? ("; " + Describe(*reading)).c_str() : "");
+            std::printf("Setpoint %s sent%s.\n", Degrees(request.setpoint).c_str(),
+                        reading ? ("; " + Describe(*reading)).c_str() : "");
         }
         return;
     }
-    const CoolingReading reached = WaitForSetpoint(*camera, request);
+    const CoolingReading reached = WaitForSetpoint(*camera, request, clock);
     if (!request.quiet) std::printf("Reached %s: %s.\n", Target(request).c_str(), Describe(reached).c_str());
 }
 

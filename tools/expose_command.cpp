@@ -14,6 +14,7 @@
 #include "frame_capture.h"
 #include "image.h"
 #include "number_format.h"
+#include "output_plan.h"
 #include "pending_file.h"
 #include "png_preview.h"
 #include "version.h"
@@ -22,22 +23,12 @@ namespace tarnscsi::tool {
 
 namespace {
 
+constexpr char kStandardOutputName[] = "-";
+
 // How close the sensor must come to --set-temp before --cool-wait is over.
 constexpr double kCoolWaitToleranceCelsius = 0.5;
 
-// Every file the run will write, checked before the camera is touched, so
-// that a typo in a folder name costs no exposure.
-void CheckOutputs(const ExposeRequest& request) {
-    for (int number = 1; number <= request.count; ++number) {
-        CheckWritable(request.output.Expand(number), request.overwrite);
-        if (request.preview && (number == 1 || request.preview->HasCounter())) {
-            CheckWritable(request.preview->Expand(number), request.overwrite);
-        }
-    }
-}
-
-// The image follows the window the camera reports; the origin recorded is
-// the one the camera was sent (request.window), in the image's binned pixels.
+// The header describes the window the camera reported, origin included.
 FitsKeywords KeywordsFor(const ExposeRequest& request, const CapturedFrame& frame) {
     FitsKeywords keywords;
     const int binning = FrameOf(frame.window).binning;
@@ -46,13 +37,22 @@ FitsKeywords KeywordsFor(const ExposeRequest& request, const CapturedFrame& fram
     if (frame.cooling) keywords.ccdTemperature = TenthsToCelsius(frame.cooling->temperature);
     if (request.setpoint) keywords.setpoint = TenthsToCelsius(*request.setpoint);
     keywords.binning = binning;
-    keywords.originX = BinnedOrigin(request.window.originX, binning);
-    keywords.originY = BinnedOrigin(request.window.originY, binning);
+    keywords.originX = BinnedOrigin(frame.window.originX, binning);
+    keywords.originY = BinnedOrigin(frame.window.originY, binning);
     keywords.pixelSizeX = kPixelSizeMicrons * binning;
     keywords.pixelSizeY = kPixelSizeMicrons * binning;
     keywords.instrument = CameraModel();
     keywords.imageType = FitsImageType(request.type);
     keywords.software = kSoftwareName;
+    const FrameMetadata& m = request.metadata;
+    keywords.object = m.object;
+    keywords.filter = m.filter;
+    keywords.observer = m.observer;
+    keywords.telescope = m.telescope;
+    keywords.focalLength = m.focalLength;
+    keywords.aperture = m.aperture;
+    keywords.electronsPerAdu = m.electronsPerAdu;
+    keywords.extraCards = m.extraCards;
     return keywords;
 }
 
@@ -65,14 +65,18 @@ void SaveFrame(const ExposeRequest& request, const CapturedFrame& frame, int num
     SavedFrame saved;
     saved.number = number;
     saved.count = request.count;
-    saved.fitsPath = request.output.Expand(number);
+    saved.fitsPath = request.toStandardOutput ? std::string(kStandardOutputName) : request.output.Expand(number);
     saved.width = image.width;
     saved.height = image.height;
     saved.binning = binning;
     saved.exposure = MillisecondsToSeconds(frame.window.exposureTime);
     if (frame.cooling) saved.ccdTemperature = TenthsToCelsius(frame.cooling->temperature);
 
-    WriteFits(saved.fitsPath, image, KeywordsFor(request, frame), request.overwrite);
+    if (request.toStandardOutput) {
+        WriteFitsToStandardOutput(image, KeywordsFor(request, frame));
+    } else {
+        WriteFits(saved.fitsPath, image, KeywordsFor(request, frame), request.overwrite);
+    }
     observer.FitsSaved(saved);
     if (request.preview) {
         saved.previewPath = request.preview->Expand(number);
@@ -100,8 +104,9 @@ void RunExpose(const ExposeRequest& request, ExposeObserver& observer) {
         cooling.tolerance = kCoolWaitToleranceCelsius;
         cooling.timeout = *request.coolWait;
         cooling.quiet = request.quiet;
-        const CoolingReading reached = WaitForSetpoint(*camera, cooling);
-        if (!request.quiet) {
+        SteadyWaitClock clock;
+        const CoolingReading reached = WaitForSetpoint(*camera, cooling, clock);
+        if (!request.quiet && !request.toStandardOutput) {
             std::printf("Cooled to %s C (setpoint %s C).\n",
                         Fixed(TenthsToCelsius(reached.temperature), kTemperatureDecimals).c_str(),
                         Fixed(TenthsToCelsius(cooling.setpoint), kTemperatureDecimals).c_str());

@@ -40,6 +40,8 @@ struct SavedFrame {
 class ExposeObserver {
 public:
     virtual ~ExposeObserver() = default;
+    // The camera accepted the exposure of a frame.
+    virtual void Started(const FrameProgress&) {}
     virtual void Waiting(const FrameProgress&) {}
     // The image is in memory: the camera's part is over.
     virtual void Downloaded(int /*number*/) {}

@@ -13,7 +13,8 @@ constexpr int kBarWidth = 30;
 constexpr int kSecondsDecimals = 1;
 }  // namespace
 
-ExposeDisplay::ExposeDisplay(bool quietMode) : quiet(quietMode), line(stderr, quietMode) {}
+ExposeDisplay::ExposeDisplay(bool quietMode, std::FILE* reportStream)
+    : quiet(quietMode), report(reportStream), line(stderr, quietMode) {}
 
 void ExposeDisplay::Waiting(const FrameProgress& p) {
     if (!line.Enabled()) return;
@@ -38,9 +39,9 @@ void ExposeDisplay::FrameDone(const SavedFrame& frame) {
                        Fixed(frame.exposure, kExposureDecimals) + " s";
     if (frame.ccdTemperature) text += ", sensor " + Fixed(*frame.ccdTemperature, kTemperatureDecimals) + " C";
     text += ")";
-    std::printf("%s\n", text.c_str());
-    if (frame.previewPath) std::printf("Preview %s\n", frame.previewPath->c_str());
-    std::fflush(stdout);
+    std::fprintf(report, "%s\n", text.c_str());
+    if (frame.previewPath) std::fprintf(report, "Preview %s\n", frame.previewPath->c_str());
+    std::fflush(report);
 }
 
 void ExposeDisplay::Warning(const std::string& message) {

@@ -11,13 +11,16 @@ namespace tarnscsi::tool {
 
 class ExposeDisplay : public ExposeObserver {
 public:
-    explicit ExposeDisplay(bool quiet);
+    // Saved frames are reported on `report` (stderr when the FITS itself goes
+    // to stdout).
+    ExposeDisplay(bool quiet, std::FILE* report);
     void Waiting(const FrameProgress& progress) override;
     void FrameDone(const SavedFrame& frame) override;
     void Warning(const std::string& message) override;
 
 private:
     bool quiet;
+    std::FILE* report;
     ProgressLine line;
 };
 

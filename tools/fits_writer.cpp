@@ -3,11 +3,14 @@
 #include <fitsio.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include <tarnscsi/units.h>
 
 #include "errors.h"
+#include "fits_cards.h"
 #include "pending_file.h"
 #include "timestamp.h"
 
@@ -17,6 +20,10 @@ namespace {
 
 constexpr int kImageAxes = 2;
 constexpr int kPixelSizeDecimals = 2;
+constexpr int kOpticsDecimals = 1;
+constexpr int kGainDecimals = 3;
+// cfitsio's name for standard output.
+constexpr char kStandardOutputName[] = "-";
 
 // Closes the file on the error path; the status of that close is of no
 // interest there because the temporary file is discarded anyway.
@@ -90,11 +97,63 @@ void WriteKeywords(FitsOutput& out, const FitsKeywords& k) {
     out.Key("IMAGETYP", k.imageType, "type of image");
     out.Key("ROWORDER", std::string("TOP-DOWN"), "first row is the top of the frame");
     out.Key("SWCREATE", k.software, "software that wrote this file");
+    if (k.object) out.Key("OBJECT", *k.object, "name of the object observed");
+    if (k.filter) out.Key("FILTER", *k.filter, "filter in the light path");
+    if (k.observer) out.Key("OBSERVER", *k.observer, "observer");
+    if (k.telescope) out.Key("TELESCOP", *k.telescope, "telescope");
+    if (k.focalLength) out.Key("FOCALLEN", *k.focalLength, kOpticsDecimals, "[mm] focal length");
+    if (k.aperture) out.Key("APTDIA", *k.aperture, kOpticsDecimals, "[mm] aperture diameter");
+    if (k.electronsPerAdu) out.Key("EGAIN", *k.electronsPerAdu, kGainDecimals, "[e-/ADU] electrons per count");
+    for (const std::string& card : k.extraCards) {
+        const auto equals = card.find('=');
+        const std::string key = card.substr(0, equals);
+        const std::string value = card.substr(equals + 1);
+        if (IsFitsNumber(value)) {
+            double number = std::strtod(value.c_str(), nullptr);
+            fits_write_key(out.File(), TDOUBLE, key.c_str(), &number, nullptr, &out.Status());
+            out.Check(key.c_str());
+        } else {
+            out.Key(key.c_str(), value, nullptr);
+        }
+    }
     fits_write_date(out.File(), &out.Status());
     out.Check("DATE");
 }
 
+// The header and the pixels, then the close that completes the file.
+void WriteContent(fitsfile* raw, FitsOutput& out, const Image16& image, const FitsKeywords& keywords) {
+    long axes[kImageAxes] = {image.width, image.height};
+    // USHORT_IMG: cfitsio writes BITPIX 16 with BZERO 32768 and BSCALE 1, and
+    // applies the offset itself to the TUSHORT values below.
+    fits_create_img(raw, USHORT_IMG, kImageAxes, axes, &out.Status());
+    out.Check("the image header");
+    WriteKeywords(out, keywords);
+    // cfitsio converts from a copy; the input pixels are not modified.
+    fits_write_img(raw, TUSHORT, 1, static_cast<LONGLONG>(image.pixels.size()),
+                   const_cast<std::uint16_t*>(image.pixels.data()), &out.Status());
+    out.Check("writing the pixels");
+}
+
 }  // namespace
+
+void WriteFitsToStandardOutput(const Image16& image, const FitsKeywords& keywords) {
+    int status = 0;
+    fitsfile* raw = nullptr;
+    // cfitsio keeps the file in memory and writes it to stdout on closing.
+    if (fits_create_file(&raw, kStandardOutputName, &status) != 0) {
+        throw ToolError("cannot write FITS to standard output: " + Describe(status, errno));
+    }
+    FitsHandle handle(raw);
+    const std::filesystem::path name("standard output");
+    FitsOutput out(name, raw);
+    WriteContent(raw, out, image, keywords);
+    errno = 0;
+    fits_close_file(handle.release(), &out.Status());
+    out.Check("closing the file");
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        throw ToolError("cannot write FITS to standard output: " + ErrnoText(errno));
+    }
+}
 
 void WriteFits(const std::filesystem::path& path, const Image16& image, const FitsKeywords& keywords, bool overwrite) {
     PendingFile pending(path, overwrite);
@@ -110,17 +169,7 @@ void WriteFits(const std::filesystem::path& path, const Image16& image, const Fi
     }
     FitsHandle handle(raw);
     FitsOutput out(path, raw);
-
-    long axes[kImageAxes] = {image.width, image.height};
-    // USHORT_IMG: cfitsio writes BITPIX 16 with BZERO 32768 and BSCALE 1, and
-    // applies the offset itself to the TUSHORT values below.
-    fits_create_img(raw, USHORT_IMG, kImageAxes, axes, &out.Status());
-    out.Check("the image header");
-    WriteKeywords(out, keywords);
-    // cfitsio converts from a copy; the input pixels are not modified.
-    fits_write_img(raw, TUSHORT, 1, static_cast<LONGLONG>(image.pixels.size()),
-                   const_cast<std::uint16_t*>(image.pixels.data()), &out.Status());
-    out.Check("writing the pixels");
+    WriteContent(raw, out, image, keywords);
 
     fits_close_file(handle.release(), &out.Status());
     out.Check("closing the file");

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "image.h"
 
@@ -24,6 +25,14 @@ struct FitsKeywords {
     std::string instrument;                       // INSTRUME
     std::string imageType;                        // IMAGETYP, e.g. "Light Frame"
     std::string software;                         // SWCREATE
+    std::optional<std::string> object;            // OBJECT
+    std::optional<std::string> filter;            // FILTER
+    std::optional<std::string> observer;          // OBSERVER
+    std::optional<std::string> telescope;         // TELESCOP
+    std::optional<double> focalLength;            // FOCALLEN, mm
+    std::optional<double> aperture;               // APTDIA, mm
+    std::optional<double> electronsPerAdu;        // EGAIN
+    std::vector<std::string> extraCards;          // KEY=VALUE, already checked
 };
 
 // Writes `image` to `path` through a temporary file that is renamed into
@@ -31,5 +40,9 @@ struct FitsKeywords {
 // left at `path` (or the old file stays, with `overwrite`) and ToolError
 // says what failed.
 void WriteFits(const std::filesystem::path& path, const Image16& image, const FitsKeywords& keywords, bool overwrite);
+
+// Writes the same FITS file to standard output. Throws ToolError when the
+// write fails (a closed pipe, a full disk).
+void WriteFitsToStandardOutput(const Image16& image, const FitsKeywords& keywords);
 
 }  // namespace tarnscsi::tool

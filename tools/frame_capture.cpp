@@ -96,6 +96,7 @@ CapturedFrame CaptureFrame(Camera& camera, const ExposureSettings& window, int n
             CommandFailure("the camera refused the exposure of " + frameName + " (" + DescribeWindow(window) + ")",
                            camera.LastResult()));
     }
+    observer.Started(progress);
     // SCAN's status alone does not decide: the camera may end it with other
     // than good status while its exposure starts. Whether an image follows does.
     const CommandResult scan = camera.ScanResult();
@@ -120,7 +121,7 @@ CapturedFrame CaptureFrame(Camera& camera, const ExposureSettings& window, int n
     if (result.window != window) {
         observer.Warning("the camera reports " + DescribeWindow(result.window) + " for " + frameName +
                          ", not the requested " + DescribeWindow(window) +
-                         "; the image follows the camera, the origin recorded is the one sent");
+                         "; the image and its header follow the camera");
     }
     frame.window = result.window;
     frame.bytes = result.bytes;

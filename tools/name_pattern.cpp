@@ -46,6 +46,8 @@ NamePattern NamePattern::Parse(const std::string& text) {
             ++j;
         }
         if (j >= text.size() || text[j] != 'd') throw BadPattern(text, "unsupported % sequence");
+        // "%9d" would pad with spaces: names with blanks in them.
+        if (width > 0 && !zeroPad) throw BadPattern(text, "a counter with a width pads with zeros only");
         if (pattern.hasCounter) throw BadPattern(text, "more than one counter");
         pattern.hasCounter = true;
         pattern.zeroPad = zeroPad;
@@ -60,7 +62,7 @@ std::string NamePattern::Expand(int number) const {
     if (!hasCounter) return prefix;
     std::string digits = std::to_string(number);
     if (static_cast<int>(digits.size()) < width) {
-        digits.insert(0, static_cast<std::size_t>(width) - digits.size(), zeroPad ? '0' : ' ');
+        digits.insert(0, static_cast<std::size_t>(width) - digits.size(), '0');
     }
     return prefix + digits + suffix;
 }

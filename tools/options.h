@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include <tarnscsi/cooling.h>
 #include <tarnscsi/exposure_settings.h>
 
 #include "name_pattern.h"
@@ -17,6 +19,18 @@ namespace tarnscsi::tool {
 enum class ImageType { kLight, kDark, kBias, kFlat };
 // The IMAGETYP value imaging software recognises, e.g. "Dark Frame".
 const char* FitsImageType(ImageType type);
+
+// What the observer tells about the frames, for the FITS header.
+struct FrameMetadata {
+    std::optional<std::string> object;      // OBJECT
+    std::optional<std::string> filter;      // FILTER
+    std::optional<std::string> observer;    // OBSERVER
+    std::optional<std::string> telescope;   // TELESCOP
+    std::optional<double> focalLength;      // FOCALLEN, mm
+    std::optional<double> aperture;         // APTDIA, mm
+    std::optional<double> electronsPerAdu;  // EGAIN
+    std::vector<std::string> extraCards;    // KEY=VALUE, checked
+};
 
 struct ExposeOptions {
     double seconds = 0;
@@ -33,6 +47,8 @@ struct ExposeOptions {
     std::string type = "light";      // light, dark, bias or flat
     bool overwrite = false;
     bool quiet = false;
+    bool json = false;
+    FrameMetadata metadata;
 };
 
 struct ExposeRequest {
@@ -45,32 +61,50 @@ struct ExposeRequest {
     ImageType type = ImageType::kLight;
     bool overwrite = false;
     bool quiet = false;
+    bool json = false;
+    bool toStandardOutput = false;  // -o -: the FITS goes to stdout
+    FrameMetadata metadata;
 };
 
 // Throws UsageError naming the offending option and value.
 ExposeRequest CheckExposeOptions(const ExposeOptions& options);
 
 struct CoolOptions {
-    double celsius = 0;
+    std::optional<double> celsius;
+    bool off = false;                  // warm up gently, then leave the cooler idle
+    double ramp = kDefaultWarmUpRate;  // C per minute while warming up
     bool wait = false;
     double tolerance = 0.5;  // C
     double timeout = 300;    // s
     bool quiet = false;
+    bool json = false;
 };
 
 struct CoolRequest {
     std::int32_t setpoint = 0;  // tenths of a degree
+    bool off = false;
+    double ramp = kDefaultWarmUpRate;
     bool wait = false;
     double tolerance = 0;  // C
     std::chrono::milliseconds timeout{0};
     bool quiet = false;
+    bool json = false;
 };
 
 CoolRequest CheckCoolOptions(const CoolOptions& options);
+
+// The most frames one run takes: every name is checked before the first
+// exposure, so the check must stay quick.
+inline constexpr int kMaxFrameCount = 100000;
 
 // Setpoints the tool accepts, in C: wider than any cooler reaches, narrow
 // enough to stay clear of the camera's 16-bit field.
 inline constexpr double kMinSetpointCelsius = -100.0;
 inline constexpr double kMaxSetpointCelsius = 50.0;
+inline constexpr double kMaxToleranceCelsius = 10.0;
+inline constexpr double kMaxWaitSeconds = 24 * 3600.0;
+// Focal lengths and apertures in mm.
+inline constexpr double kMaxOpticsMillimetres = 100000.0;
+inline constexpr double kMaxElectronsPerAdu = 1000.0;
 
 }  // namespace tarnscsi::tool

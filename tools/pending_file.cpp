@@ -1,15 +1,20 @@
 #include "pending_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <regex>
 #include <system_error>
 
 #include "errors.h"
+#include "interrupt.h"
 
 namespace tarnscsi::tool {
 
@@ -21,6 +26,29 @@ std::atomic<unsigned> tempCounter{0};
 
 fs::path FolderOf(const fs::path& target) { return target.has_parent_path() ? target.parent_path() : fs::path("."); }
 
+constexpr char kTempMarker[] = ".part-";
+// ".NAME.part-PID-N": the process id in group 1.
+const std::regex& TempNamePattern() {
+    static const std::regex pattern(R"(\..+\.part-([0-9]+)-[0-9]+)");
+    return pattern;
+}
+
+// Gives the temporary file the mode (and, when root, the owner) of the file
+// it replaces, so that replacing a file changes nothing but its content.
+void KeepModeAndOwner(const fs::path& temp, const fs::path& target) {
+    struct stat existing {};
+    if (lstat(target.c_str(), &existing) != 0) return;  // nothing to replace
+    if (!S_ISREG(existing.st_mode)) {
+        throw ToolError(target.string() + " is not a regular file; it is never replaced");
+    }
+    if (chmod(temp.c_str(), existing.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO)) != 0) {
+        throw ToolError("cannot give " + temp.string() + " the mode of " + target.string() + ": " + ErrnoText(errno));
+    }
+    if (geteuid() == 0 && chown(temp.c_str(), existing.st_uid, existing.st_gid) != 0) {
+        throw ToolError("cannot give " + temp.string() + " the owner of " + target.string() + ": " + ErrnoText(errno));
+    }
+}
+
 // Hidden, and unique to this process and call; a stale file of the same name
 // (from a process that crashed with the same id) is stepped over.
 fs::path ChooseTempName(const fs::path& target) {
@@ -28,7 +56,7 @@ fs::path ChooseTempName(const fs::path& target) {
         // Appended piece by piece: "..." + std::string&& trips GCC 12's -Wrestrict at -O2 (a false positive).
         std::string name = ".";
         name += target.filename().string();
-        name += ".part-";
+        name += kTempMarker;
         name += std::to_string(getpid());
         name += '-';
         name += std::to_string(tempCounter++);
@@ -64,14 +92,19 @@ int RenameNoReplace(const fs::path& from, const fs::path& to) {
 std::string ErrnoText(int error) { return std::strerror(error); }
 
 PendingFile::PendingFile(fs::path finalPath, bool replace)
-    : target(std::move(finalPath)), temp(ChooseTempName(target)), overwrite(replace) {}
+    : target(std::move(finalPath)),
+      temp(ChooseTempName(target)),
+      overwrite(replace),
+      signalSlot(RememberTemporary(temp)) {}
 
 PendingFile::~PendingFile() {
     if (!committed) unlink(temp.c_str());
+    ForgetTemporary(signalSlot);
 }
 
 void PendingFile::Commit() {
     SyncPath(temp, O_RDONLY, "file");
+    if (overwrite) KeepModeAndOwner(temp, target);
     const int result = overwrite ? std::rename(temp.c_str(), target.c_str()) : RenameNoReplace(temp, target);
     if (result != 0) {
         const int error = errno;
@@ -92,16 +125,36 @@ void CheckWritable(const fs::path& target, bool overwrite) {
     const fs::path folder = FolderOf(target);
     std::error_code error;
     const auto folderStatus = fs::status(folder, error);
-    if (!fs::exists(folderStatus)) throw ToolError("folder " + folder.string() + " does not exist");
-    if (!fs::is_directory(folderStatus)) throw ToolError(folder.string() + " is not a folder");
+    if (!fs::exists(folderStatus)) throw UsageError("folder " + folder.string() + " does not exist");
+    if (!fs::is_directory(folderStatus)) throw UsageError(folder.string() + " is not a folder");
     if (access(folder.c_str(), W_OK | X_OK) != 0) {
-        throw ToolError("folder " + folder.string() + " is not writable: " + ErrnoText(errno));
+        throw UsageError("folder " + folder.string() + " is not writable: " + ErrnoText(errno));
     }
     const auto targetStatus = fs::symlink_status(target, error);
-    if (fs::is_directory(fs::status(target, error))) throw ToolError(target.string() + " is a folder");
-    if (fs::exists(targetStatus) && !overwrite) {
-        throw ToolError(target.string() + " already exists; use --overwrite to replace it");
+    if (!fs::exists(targetStatus)) return;
+    if (fs::is_directory(fs::status(target, error))) throw UsageError(target.string() + " is a folder");
+    if (!overwrite) throw UsageError(target.string() + " already exists; use --overwrite to replace it");
+    if (!fs::is_regular_file(targetStatus)) {
+        throw UsageError(target.string() + " is not a regular file (a device, link or pipe); it is never replaced");
     }
+    if (access(target.c_str(), W_OK) != 0) {
+        throw UsageError(target.string() + " is not writable for you (" + ErrnoText(errno) + "); it is not replaced");
+    }
+}
+
+int RemoveStaleTemporaries(const fs::path& folder) {
+    int removed = 0;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        std::smatch match;
+        if (!std::regex_match(name, match, TempNamePattern())) continue;
+        const long pid = std::strtol(match[1].str().c_str(), nullptr, 10);
+        // Only when the process is surely gone, and only regular files.
+        if (pid <= 0 || pid == getpid() || kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        if (!it->is_symlink() && it->is_regular_file() && unlink(it->path().c_str()) == 0) ++removed;
+    }
+    return removed;
 }
 
 }  // namespace tarnscsi::tool

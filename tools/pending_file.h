@@ -2,7 +2,9 @@
 // hidden temporary name in the destination folder; Commit flushes it to disk
 // and renames it into place in one step. A PendingFile destroyed without a
 // successful Commit removes its temporary file, so a failed write (disk
-// full, an error in between, an exception) leaves nothing behind.
+// full, an error in between, an exception) leaves nothing behind. A file
+// replaced keeps its mode (and, for root, its owner); only regular files are
+// ever replaced.
 #pragma once
 
 #include <filesystem>
@@ -31,12 +33,18 @@ private:
     std::filesystem::path temp;
     bool overwrite;
     bool committed = false;
+    int signalSlot = -1;  // for the second-signal clean-up (interrupt.h)
 };
 
 // Checks before the camera is touched that `target` can be written: its
-// folder exists and is writable, and the target is not a folder and, without
-// `overwrite`, does not exist. Throws ToolError naming the path.
+// folder exists and is writable; the target does not exist or, with
+// `overwrite`, is a regular file the user may write. Throws UsageError
+// naming the path: nothing has been done yet.
 void CheckWritable(const std::filesystem::path& target, bool overwrite);
+
+// Removes the temporary files of earlier runs in `folder` whose process is
+// gone (killed before it could clean up). Returns how many it removed.
+int RemoveStaleTemporaries(const std::filesystem::path& folder);
 
 // "strerror(errno)" for messages.
 std::string ErrnoText(int error);

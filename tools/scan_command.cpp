@@ -9,6 +9,8 @@
 
 #include "camera_session.h"
 #include "exit_codes.h"
+#include "json_events.h"
+#include "sg_report.h"
 
 namespace tarnscsi::tool {
 
@@ -28,17 +30,47 @@ std::string LoadFailure(const BusScan& scan) {
     return text;
 }
 
+nlohmann::json OptionalNumber(const std::optional<int>& value) {
+    return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+
+// The device nodes the SG manager reports, each address a field of its own.
+nlohmann::json NodesJson(const std::vector<SgDeviceLine>& lines) {
+    nlohmann::json nodes = nlohmann::json::array();
+    for (const SgDeviceLine& line : lines) {
+        nodes.push_back({{"node", line.node},
+                         {"host", OptionalNumber(line.host)},
+                         {"channel", OptionalNumber(line.channel)},
+                         {"scsi_target", OptionalNumber(line.target)},
+                         {"lun", OptionalNumber(line.lun)},
+                         {"adapter", OptionalNumber(line.aspiAdapter)},
+                         {"target", OptionalNumber(line.aspiTarget)},
+                         {"aspi_lun", OptionalNumber(line.aspiLun)},
+                         {"state", line.state}});
+    }
+    return nodes;
+}
+
+// The node at an ASPI address (logical unit 0), if the manager names one.
+const SgDeviceLine* NodeAt(const std::vector<SgDeviceLine>& lines, int adapter, int target) {
+    for (const SgDeviceLine& line : lines) {
+        if (line.aspiAdapter == adapter && line.aspiTarget == target && line.aspiLun.value_or(0) == 0) return &line;
+    }
+    return nullptr;
+}
+
 void PrintJson(const BusScan& scan) {
     nlohmann::json out;
     out["manager"] = scan.managerPath.empty() ? nlohmann::json(nullptr) : nlohmann::json(scan.managerPath);
     if (!scan.loaded) {
         out["error"] = LoadFailure(scan);
-        std::printf("%s\n", out.dump(kJsonIndent).c_str());
+        std::printf("%s\n", JsonText(out, kJsonIndent).c_str());
         return;
     }
     out["status"] = StatusText(scan);
     out["adapters"] = scan.adapters;
     out["devices"] = nlohmann::json::array();
+    const std::vector<SgDeviceLine> nodes = scan.report ? SgDeviceLines(*scan.report) : std::vector<SgDeviceLine>();
     const BusDevice* const camera = scan.Camera();
     out["camera"] = camera != nullptr ? nlohmann::json{{"adapter", camera->adapter}, {"target", camera->target}}
                                       : nlohmann::json(nullptr);
@@ -55,10 +87,18 @@ void PrintJson(const BusScan& scan) {
         } else {
             entry["error"] = device.inquiry.Describe();
         }
+        if (const SgDeviceLine* node = NodeAt(nodes, device.adapter, device.target)) {
+            entry["node"] = node->node;
+            entry["host"] = OptionalNumber(node->host);
+            entry["channel"] = OptionalNumber(node->channel);
+            entry["scsi_target"] = OptionalNumber(node->target);
+            entry["lun"] = OptionalNumber(node->lun);
+        }
         out["devices"].push_back(std::move(entry));
     }
+    out["nodes"] = NodesJson(nodes);
     out["report"] = scan.report ? nlohmann::json(*scan.report) : nlohmann::json(nullptr);
-    std::printf("%s\n", out.dump(kJsonIndent).c_str());
+    std::printf("%s\n", JsonText(out, kJsonIndent).c_str());
 }
 
 void PrintText(const BusScan& scan) {

@@ -11,6 +11,7 @@
 
 #include "camera_session.h"
 #include "exit_codes.h"
+#include "json_events.h"
 #include "number_format.h"
 
 namespace tarnscsi::tool {
@@ -22,6 +23,7 @@ constexpr double kPercentRounding = 10.0;  // one decimal
 
 struct Status {
     ConnectError connectError = ConnectError::kNone;
+    std::string connectDetail;  // who holds the camera, ...
     bool connected = false;
     int adapter = 0;
     int target = 0;
@@ -31,7 +33,7 @@ struct Status {
 
 Status Query() {
     Status status;
-    auto camera = Camera::Open(status.connectError);
+    auto camera = Camera::Open(status.connectError, status.connectDetail);
     if (!camera) return status;
     status.connected = true;
     status.adapter = camera->Adapter();
@@ -43,7 +45,11 @@ Status Query() {
 
 // What went wrong, in one line; "" when nothing did.
 std::string ErrorText(const Status& status) {
-    if (!status.connected) return ConnectErrorText(status.connectError);
+    if (!status.connected) {
+        std::string text = ConnectErrorText(status.connectError);
+        if (!status.connectDetail.empty()) text += ": " + status.connectDetail;
+        return text;
+    }
     if (!status.cooling) return "the camera did not report its temperature: " + status.coolingCommand.Describe();
     return {};
 }
@@ -66,12 +72,13 @@ void PrintJson(const Status& status) {
         out["cooler_drive_raw"] = nullptr;
     }
     if (const std::string error = ErrorText(status); !error.empty()) out["error"] = error;
-    std::printf("%s\n", out.dump(kJsonIndent).c_str());
+    std::printf("%s\n", JsonText(out, kJsonIndent).c_str());
 }
 
 void PrintText(const Status& status) {
     if (!status.connected) {
-        std::fprintf(stderr, "tarnscsi: error: %s\n", ConnectFailureText(status.connectError).c_str());
+        std::fprintf(stderr, "tarnscsi: error: %s\n",
+                     ConnectFailureText(status.connectError, status.connectDetail).c_str());
         return;
     }
     std::printf("Camera:             adapter %d, target %d\n", status.adapter, status.target);

@@ -1,9 +1,9 @@
-// Checks of the command line that CLI11's per-option checks cannot express:
-// non-finite numbers, unit conversions, and the subframe as a whole (by the
-// library's frame rules, so the tool accepts exactly the frames the camera
-// takes).
+// Checks of the command line that need more than one option or the
+// library's rules: the subframe as a whole (by the library's frame rules, so
+// the tool accepts exactly the frames the camera takes), names that need a
+// counter, and unit conversions. Each option's own range is checked while
+// parsing (option_checks.h).
 #include <cmath>
-#include <cstdio>
 
 #include <tarnscsi/frame.h>
 #include <tarnscsi/units.h>
@@ -15,26 +15,11 @@ namespace tarnscsi::tool {
 
 namespace {
 
-constexpr double kMaxToleranceCelsius = 10.0;
-constexpr double kMaxWaitSeconds = 24 * 3600.0;
-static_assert(kMinSetpointCelsius >= kMinSetpointFieldCelsius && kMaxSetpointCelsius <= kMaxSetpointFieldCelsius,
-              "the setpoints the tool accepts must fit the camera's field");
-
-std::string Number(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.10g", value);
-    return text;
-}
+// Standard output as a FITS destination.
+constexpr char kStandardOutput[] = "-";
 
 UsageError Bad(const std::string& option, const std::string& value, const std::string& why) {
     return UsageError(option + " " + value + ": " + why);
-}
-
-// A finite number within [low, high].
-void CheckRange(const std::string& option, double value, double low, double high) {
-    if (!std::isfinite(value) || value < low || value > high) {
-        throw Bad(option, Number(value), "must be a number from " + Number(low) + " to " + Number(high));
-    }
 }
 
 // The default size along one axis: the rest of the sensor from `origin`
@@ -63,19 +48,26 @@ void CheckFrame(const Frame& frame) {
     throw UsageError("subframe: " + problem);
 }
 
+// The header records the origin in binned pixels; an origin between two
+// binned pixels could only be recorded rounded, so it is refused.
+void CheckOriginOnBinnedGrid(const char* option, int origin, int binning) {
+    if (origin % binning != 0) {
+        throw Bad(option, std::to_string(origin),
+                  "with --bin " + std::to_string(binning) + " the origin must be a multiple of " +
+                      std::to_string(binning) +
+                      ", so that the FITS header (XORGSUBF, YORGSUBF in binned pixels) "
+                      "can record it exactly");
+    }
+}
+
 ImageType ParseImageType(const std::string& name) {
-    if (name == "light") return ImageType::kLight;
     if (name == "dark") return ImageType::kDark;
     if (name == "bias") return ImageType::kBias;
     if (name == "flat") return ImageType::kFlat;
-    throw Bad("--type", name, "must be light, dark, bias or flat");
+    return ImageType::kLight;
 }
 
-// A time limit for a wait, in seconds: positive and at most a day.
-std::chrono::milliseconds CheckWaitSeconds(const char* option, double seconds) {
-    if (!std::isfinite(seconds) || seconds <= 0 || seconds > kMaxWaitSeconds) {
-        throw Bad(option, Number(seconds), "must be more than 0 and at most " + Number(kMaxWaitSeconds) + " seconds");
-    }
+std::chrono::milliseconds WaitSeconds(double seconds) {
     return std::chrono::milliseconds(std::llround(seconds * kMillisecondsPerSecond));
 }
 
@@ -85,7 +77,7 @@ const char* FitsImageType(ImageType type) {
     switch (type) {
         case ImageType::kDark: return "Dark Frame";
         case ImageType::kBias: return "Bias Frame";
-        case ImageType::kFlat: return "Flat Field";
+        case ImageType::kFlat: return "Flat Frame";
         case ImageType::kLight: break;
     }
     return "Light Frame";
@@ -93,60 +85,58 @@ const char* FitsImageType(ImageType type) {
 
 ExposeRequest CheckExposeOptions(const ExposeOptions& options) {
     ExposeRequest request;
-    if (!std::isfinite(options.seconds) || options.seconds < kMinExposureSeconds ||
-        options.seconds > kMaxExposureSeconds) {
-        throw Bad(
-            "exposure time", Number(options.seconds),
-            "must be a number of seconds from " + Number(kMinExposureSeconds) + " to " + Number(kMaxExposureSeconds));
-    }
     if (const std::string problem = BinningProblem(options.binning, options.binning); !problem.empty()) {
         throw Bad("--bin", std::to_string(options.binning), problem);
     }
     const Frame frame{options.x, options.y, options.width.value_or(RestOfSensor(options.x, kSensorWidth)),
                       options.height.value_or(RestOfSensor(options.y, kSensorHeight)), options.binning};
     CheckFrame(frame);
+    CheckOriginOnBinnedGrid("--x", options.x, options.binning);
+    CheckOriginOnBinnedGrid("--y", options.y, options.binning);
     if (options.count < 1) throw Bad("--count", std::to_string(options.count), "must be at least 1");
 
     // The camera bins whole 2 x 2 cells; the request says so as it will.
     request.window = WindowFor(frame, SecondsToMilliseconds(options.seconds));
 
     request.count = options.count;
-    request.output = NamePattern::Parse(options.output);
+    request.toStandardOutput = options.output == kStandardOutput;
+    if (request.toStandardOutput) {
+        if (options.count > 1) {
+            throw Bad("--output", options.output,
+                      "standard output takes one frame, not --count " + std::to_string(options.count));
+        }
+        if (options.preview) throw Bad("--preview", *options.preview, "is not written when the FITS goes to stdout");
+    } else {
+        request.output = NamePattern::Parse(options.output);
+    }
     if (options.count > 1 && !request.output.HasCounter()) {
         throw Bad("--output", options.output,
                   "--count " + std::to_string(options.count) + " needs a counter in the name, such as frame_%04d.fits");
     }
-    if (options.preview) {
-        request.preview = NamePattern::Parse(*options.preview);
-        if (request.preview->Expand(1) == request.output.Expand(1)) {
-            throw Bad("--preview", *options.preview, "is the same file as the FITS output");
-        }
-    }
-    if (options.setTemp) {
-        CheckRange("--set-temp", *options.setTemp, kMinSetpointCelsius, kMaxSetpointCelsius);
-        request.setpoint = CelsiusToTenths(*options.setTemp);
-    }
-    if (options.coolWait) {
-        request.coolWait = CheckWaitSeconds("--cool-wait", *options.coolWait);
-    }
+    if (options.preview) request.preview = NamePattern::Parse(*options.preview);
+    if (options.setTemp) request.setpoint = CelsiusToTenths(*options.setTemp);
+    if (options.coolWait) request.coolWait = WaitSeconds(*options.coolWait);
     request.type = ParseImageType(options.type);
     request.overwrite = options.overwrite;
-    request.quiet = options.quiet;
+    request.quiet = options.quiet || options.json;
+    request.json = options.json;
+    request.metadata = options.metadata;
     return request;
 }
 
 CoolRequest CheckCoolOptions(const CoolOptions& options) {
-    CheckRange("setpoint", options.celsius, kMinSetpointCelsius, kMaxSetpointCelsius);
     CoolRequest request;
-    request.setpoint = CelsiusToTenths(options.celsius);
-    request.wait = options.wait;
-    if (!std::isfinite(options.tolerance) || options.tolerance <= 0 || options.tolerance > kMaxToleranceCelsius) {
-        throw Bad("--tolerance", Number(options.tolerance),
-                  "must be more than 0 and at most " + Number(kMaxToleranceCelsius) + " C");
+    if (options.off == options.celsius.has_value()) {
+        throw UsageError(options.off ? "cool --off takes no setpoint" : "cool needs a setpoint in C, or --off");
     }
+    request.off = options.off;
+    request.ramp = options.ramp;
+    if (options.celsius) request.setpoint = CelsiusToTenths(*options.celsius);
+    request.wait = options.wait;
     request.tolerance = options.tolerance;
-    request.timeout = CheckWaitSeconds("--timeout", options.timeout);
-    request.quiet = options.quiet;
+    request.timeout = WaitSeconds(options.timeout);
+    request.quiet = options.quiet || options.json;
+    request.json = options.json;
     return request;
 }
 

@@ -2,15 +2,20 @@
 // camera (or no manager at all), its exit codes, messages and files.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "support/fits_reader.h"
 #include "support/tool_process.h"
@@ -29,16 +34,19 @@ class ToolTest : public ::testing::Test {
 protected:
     ProcessResult Tool(std::vector<std::string> args, const std::string& libraryDir = SIM_DIR) {
         args.insert(args.begin(), TARNSCSI_TOOL_PATH);
-        ProcessOptions options;
-        options.workDir = dir.Path();
-        options.libraryPath = libraryDir;
-        options.fileSizeLimit = fileSizeLimit;
-        return RunProcess(args, options);
+        ProcessOptions run = options;
+        run.workDir = dir.Path();
+        run.libraryPath = libraryDir;
+        return RunProcess(args, run);
     }
     fs::path At(const std::string& name) const { return dir.Path() / name; }
+    std::string ContentOf(const std::string& name) const {
+        std::ifstream in(At(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
 
     TempFolder dir;
-    std::optional<unsigned long> fileSizeLimit;
+    ProcessOptions options;  // for the next runs: limits, redirections, signals
 };
 
 // The test pattern of the window at (originX, originY), in unbinned pixels.
@@ -106,32 +114,56 @@ struct BadInput {
 // at all, so reaching the camera would end with exit 1, not 2.
 TEST_F(ToolTest, RefusesBadInputNamingTheValueBeforeTouchingTheCamera) {
     const std::vector<BadInput> cases = {
-        {{"expose", "-1", "-o", "a.fits"}, "-1"},
-        {{"expose", "nan", "-o", "a.fits"}, "nan"},
-        {{"expose", "2147484", "-o", "a.fits"}, "2147484"},
-        {{"expose", "abc", "-o", "a.fits"}, "abc"},
-        {{"expose", "1", "-o", "a.fits", "--bin", "3"}, "--bin 3"},
-        {{"expose", "1", "-o", "a.fits", "--x", "768"}, "--x 768"},
-        {{"expose", "1", "-o", "a.fits", "--y", "-5"}, "--y -5"},
-        {{"expose", "1", "-o", "a.fits", "--width", "769"}, "--width 769"},
+        {{"expose", "-1", "-o", "a.fits"}, "-1 is not within 0.000 to 2147483.647 s"},
+        {{"expose", "nan", "-o", "a.fits"}, "'nan' is not a plain decimal number"},
+        {{"expose", "2147484", "-o", "a.fits"}, "2147484 is not within"},
+        // The value as typed, not rounded to something that looks allowed.
+        {{"expose", "2147483.64700001", "-o", "a.fits"}, "2147483.64700001 is not within"},
+        {{"expose", "abc", "-o", "a.fits"}, "'abc' is not a plain decimal"},
+        // An unset shell variable, hexadecimal, a negative infinity.
+        {{"expose", "", "-o", "a.fits"}, "'' is not a plain decimal number"},
+        {{"expose", "0x10", "-o", "a.fits"}, "'0x10' is not a plain decimal number"},
+        {{"expose", "-inf", "-o", "a.fits"}, "'-inf' is not a plain decimal number"},
+        {{"cool", ""}, "'' is not a plain decimal number"},
+        {{"expose", "1", "-o", "a.fits", "--bin", "3"}, "--bin: Value 3 not in range 1 to 2"},
+        {{"expose", "1", "-o", "a.fits", "--x", "768"}, "--x: Value 768 not in range 0 to 767"},
+        {{"expose", "1", "-o", "a.fits", "--y", "-5"}, "--y: Value -5"},
+        {{"expose", "1", "-o", "a.fits", "--width", "769"}, "--width: Value 769"},
         {{"expose", "1", "-o", "a.fits", "--x", "700", "--width", "100"}, "--width 100"},
         {{"expose", "1", "-o", "a.fits", "--bin", "2", "--height", "1"}, "--height 1"},
         // Origin plus size beyond the largest int: refused, not wrapped onto the sensor.
-        {{"expose", "1", "-o", "a.fits", "--x", "1", "--width", "2147483647"}, "--width 2147483647"},
-        {{"expose", "1", "-o", "a.fits", "--y", "2147483647", "--height", "2"}, "--y 2147483647"},
-        {{"expose", "1", "-o", "a.fits", "--x", "-2147483648"}, "--x -2147483648"},
-        {{"expose", "1", "-o", "a.fits", "--count", "0"}, "--count 0"},
+        {{"expose", "1", "-o", "a.fits", "--x", "1", "--width", "2147483647"}, "--width: Value 2147483647"},
+        {{"expose", "1", "-o", "a.fits", "--y", "2147483647", "--height", "2"}, "--y: Value 2147483647"},
+        {{"expose", "1", "-o", "a.fits", "--x", "-2147483648"}, "--x: Value -2147483648"},
+        // A binned origin between two binned pixels could only be recorded rounded.
+        {{"expose", "1", "-o", "a.fits", "--bin", "2", "--x", "3"}, "--x 3: with --bin 2"},
+        {{"expose", "1", "-o", "a.fits", "--count", "0"}, "--count: Value 0"},
+        {{"expose", "1", "-o", "f_%d.fits", "--count", "2147483647"}, "--count: Value 2147483647"},
         {{"expose", "1", "-o", "one.fits", "--count", "3"}, "one.fits"},
         {{"expose", "1", "-o", "f_%s.fits"}, "f_%s.fits"},
+        {{"expose", "1", "-o", "f_%9d.fits", "-n", "2"}, "pads with zeros only"},
         {{"expose", "1", "-o", "a.fits", "--type", "grey"}, "grey"},
-        {{"expose", "1", "-o", "a.fits", "--set-temp", "200"}, "200"},
+        {{"expose", "1", "-o", "a.fits", "--set-temp", "200"}, "200 is not within -100.0 to 50.0 C"},
         {{"expose", "1", "-o", "a.fits", "--frobnicate"}, "--frobnicate"},
         {{"expose", "1"}, "--output"},
+        {{"expose", "1", "-o", "-", "-n", "2"}, "standard output takes one frame"},
+        {{"expose", "1", "-o", "-", "--preview", "p.png"}, "not written when the FITS goes to stdout"},
+        {{"expose", "1", "-o", "a.fits", "--key", "airmass=1.2"}, "'airmass' is not a FITS keyword"},
+        {{"expose", "1", "-o", "a.fits", "--key", "EXPTIME=3"}, "EXPTIME is written by the tool"},
+        {{"expose", "1", "-o", "a.fits", "--key", "NOVALUE"}, "'NOVALUE' is not KEY=VALUE"},
+        {{"expose", "1", "-o", "a.fits", "--object", "M\xc3\xa9"}, "printable ASCII"},
+        {{"expose", "1", "-o", "a.fits", "--focal-length", "-5"}, "-5 is not more than 0"},
         {{"cool", "-101"}, "-101"},
-        {{"cool", "-10", "--wait", "--tolerance", "0"}, "--tolerance 0"},
-        {{"cool", "-10", "--wait", "--timeout", "inf"}, "inf"},
+        {{"cool", "-10", "--wait", "--tolerance", "0"}, "--tolerance: 0 is not more than 0"},
+        {{"cool", "-10", "--wait", "--timeout", "inf"}, "'inf' is not a plain decimal"},
         {{"cool", "-10", "--timeout", "5"}, "--wait"},
-        {{"focus"}, "focus"},
+        {{"cool", "-10", "--off"}, "--off"},
+        {{"cool", "--ramp", "1"}, "--off"},
+        {{"cool", "--off", "--ramp", "50"}, "50 is not within 0.1 to 20.0 C/min"},
+        {{"cool"}, "needs a setpoint in C, or --off"},
+        {{"focus"}, "unknown command 'focus'"},
+        {{"--simulate", "bogus"}, "unknown command 'bogus'"},
+        {{"help", "bogus"}, "unknown command 'bogus'"},
     };
     for (const BadInput& bad : cases) {
         const ProcessResult run = Tool(bad.args, NO_MANAGER_DIR);
@@ -246,12 +278,13 @@ TEST_F(ToolTest, ExistingFilesAreKeptUnlessOverwriteIsGiven) {
         return std::string(std::istreambuf_iterator<char>(in), {});
     };
 
+    // Refused before anything was done: a usage error, as for any refusal.
     ProcessResult run = Tool({"expose", "0", "-o", "keep.fits"});
-    EXPECT_EQ(run.exitCode, kFailure);
+    EXPECT_EQ(run.exitCode, kUsage);
     EXPECT_NE(run.err.find("keep.fits already exists"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("--overwrite"), std::string::npos) << run.err;
     run = Tool({"expose", "0", "-o", "new.fits", "--preview", "keep.png"});
-    EXPECT_EQ(run.exitCode, kFailure);
+    EXPECT_EQ(run.exitCode, kUsage);
     EXPECT_NE(run.err.find("keep.png"), std::string::npos) << run.err;
     EXPECT_EQ(contentOf("keep.fits"), "precious");
     EXPECT_EQ(contentOf("keep.png"), "precious");
@@ -265,10 +298,10 @@ TEST_F(ToolTest, ExistingFilesAreKeptUnlessOverwriteIsGiven) {
 TEST_F(ToolTest, UnusableFoldersAreReportedBeforeTheExposure) {
     { std::ofstream(At("plain")) << "a file, not a folder"; }
     ProcessResult run = Tool({"expose", "0", "-o", "nowhere/a.fits"});
-    EXPECT_EQ(run.exitCode, kFailure);
+    EXPECT_EQ(run.exitCode, kUsage);
     EXPECT_NE(run.err.find("folder nowhere does not exist"), std::string::npos) << run.err;
     run = Tool({"expose", "0", "-o", "plain/a.fits"});
-    EXPECT_EQ(run.exitCode, kFailure);
+    EXPECT_EQ(run.exitCode, kUsage);
     EXPECT_NE(run.err.find("plain is not a folder"), std::string::npos) << run.err;
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"plain"});
 }
@@ -276,7 +309,7 @@ TEST_F(ToolTest, UnusableFoldersAreReportedBeforeTheExposure) {
 // A write that fails half way (here: a file-size limit, as a full disk would)
 // leaves neither the file nor its temporary behind, and says what failed.
 TEST_F(ToolTest, FailedWriteLeavesNoPartialFile) {
-    fileSizeLimit = 64 * 1024;
+    options.fileSizeLimit = 64 * 1024;
     ProcessResult run = Tool({"expose", "0", "-o", "big.fits"});
     EXPECT_EQ(run.exitCode, kFailure);
     EXPECT_NE(run.err.find("cannot write FITS file big.fits"), std::string::npos) << run.err;
@@ -421,4 +454,255 @@ TEST_F(ToolTest, TraceShowsEveryCommandOnStandardErrorOrInAFile) {
     run = Tool({"--trace=no/such/folder/x.log", "status"});
     EXPECT_EQ(run.exitCode, kFailure);
     EXPECT_NE(run.err.find("--trace"), std::string::npos) << run.err;
+}
+
+// No output may replace another, however the names are spelt: each clash is
+// refused before the first exposure, even with --overwrite, and the file
+// already there survives.
+TEST_F(ToolTest, OutputsThatAreTheSameFileAreRefusedBeforeTheFirstExposure) {
+    fs::create_directory(At("d"));
+    struct Clash {
+        std::vector<std::string> args;
+        std::string named;
+    };
+    const std::vector<Clash> cases = {
+        {{"expose", "0", "-o", "out.fits", "--preview", "./out.fits", "--overwrite"}, "(./out.fits)"},
+        {{"expose", "0", "-o", "d/../out.fits", "--preview", "out.fits", "--overwrite"}, "(d/../out.fits)"},
+        {{"expose", "0", "-o", "f_%d.fits", "-n", "10", "--preview", "f_%02d.fits", "--overwrite"},
+         "the preview of frame 10 (f_10.fits) and the FITS of frame 10"},
+        {{"expose", "0", "-o", "a_%d.fits", "-n", "12", "--preview", "a_1%d.fits"},
+         "the preview of frame 1 (a_11.fits)"},
+    };
+    { std::ofstream(At("out.fits")) << "precious"; }
+    for (const Clash& clash : cases) {
+        const ProcessResult run = Tool(clash.args);
+        EXPECT_EQ(run.exitCode, kUsage) << clash.named << "\n" << run.err;
+        EXPECT_NE(run.err.find(clash.named), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("are the same file"), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(ContentOf("out.fits"), "precious");
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"d", "out.fits"}));
+}
+
+// --overwrite replaces regular files only, and the replacement keeps the
+// mode of the file it replaces.
+TEST_F(ToolTest, OverwriteReplacesOnlyRegularFilesAndKeepsTheirMode) {
+    ASSERT_EQ(mkfifo(At("pipe.fits").c_str(), 0600), 0);
+    fs::create_symlink("elsewhere.fits", At("link.fits"));
+    for (const char* name : {"pipe.fits", "link.fits"}) {
+        const ProcessResult run = Tool({"expose", "0", "-o", name, "--overwrite"});
+        EXPECT_EQ(run.exitCode, kUsage) << name << "\n" << run.err;
+        EXPECT_NE(run.err.find("is not a regular file"), std::string::npos) << run.err;
+    }
+    EXPECT_TRUE(fs::is_fifo(fs::symlink_status(At("pipe.fits"))));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(At("link.fits"))));
+
+    { std::ofstream(At("shared.fits")) << "old"; }
+    fs::permissions(At("shared.fits"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    const ProcessResult run = Tool({"expose", "0", "-o", "shared.fits", "--overwrite", "-q"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadFits(At("shared.fits")).width, kSensorWidth);
+    EXPECT_EQ(fs::status(At("shared.fits")).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+// Temporary files of a run that was killed (its process is gone) are removed
+// by the next run in that folder; those of a live process are left alone. A
+// file-size limit that raises SIGXFSZ leaves no temporary behind either.
+TEST_F(ToolTest, TemporariesOfDeadRunsAreRemovedAndAFileSizeSignalLeavesNone) {
+    const pid_t dead = fork();
+    if (dead == 0) _exit(0);
+    ASSERT_GT(dead, 0);
+    waitpid(dead, nullptr, 0);
+    const std::string stale = ".x.fits.part-" + std::to_string(dead) + "-0";
+    const std::string live = ".x.fits.part-" + std::to_string(getpid()) + "-0";
+    { std::ofstream(At(stale)) << "half a frame"; }
+    { std::ofstream(At(live)) << "being written"; }
+    ProcessResult run = Tool({"expose", "0", "-o", "new.fits", "-q"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{live, "new.fits"}));
+
+    fs::remove(At(live));
+    fs::remove(At("new.fits"));
+    options.fileSizeLimit = 64 * 1024;
+    options.fileSizeSignal = true;
+    run = Tool({"expose", "0", "-o", "big.fits"});
+    EXPECT_EQ(run.exitCode, kFailure) << "signal " << run.signal << "\n" << run.err;
+    EXPECT_NE(run.err.find("File too large"), std::string::npos) << run.err;
+    EXPECT_TRUE(dir.Entries().empty());
+}
+
+// A camera call that never completes (the simulator finishes requests after
+// more than an hour): the first Ctrl-C says what happens, the second ends
+// the process at once with the interrupted code.
+TEST_F(ToolTest, SecondCtrlCEndsACallThatNeverCompletes) {
+    const SimulatorSettings settings("completion=pending:4000000000");
+    constexpr int kMaxPolls = 500;
+    options.ignoreInterrupts = true;  // until the tool's own handler is in place
+    bool noted = false;
+    options.whileRunning = [&noted](pid_t pid, const fs::path& err) {
+        for (int poll = 0; poll < kMaxPolls && !noted; ++poll) {
+            kill(pid, SIGINT);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::ifstream in(err);
+            noted = std::string(std::istreambuf_iterator<char>(in), {}).find("press Ctrl-C again") != std::string::npos;
+        }
+        kill(pid, SIGINT);
+    };
+    const auto started = std::chrono::steady_clock::now();
+    const ProcessResult run = Tool({"status"});
+    EXPECT_TRUE(noted) << run.err;
+    EXPECT_EQ(run.exitCode, 130) << "signal " << run.signal << "\n" << run.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+}
+
+TEST_F(ToolTest, JsonIsPrintedWithItsSchemaEvenWhenTheManagerCannotBeLoaded) {
+    options.environment = {"TARNSCSI_SIMULATOR=/no/such/libwnaspi32.so"};
+    for (const char* command : {"status", "scan"}) {
+        const ProcessResult run = Tool({command, "--json"});
+        EXPECT_EQ(run.exitCode, kFailure) << command;
+        const auto parsed = nlohmann::json::parse(run.out);
+        EXPECT_EQ(parsed.at("schema"), 1) << run.out;
+        EXPECT_NE(parsed.at("error").get<std::string>().find("/no/such/libwnaspi32.so"), std::string::npos);
+    }
+    options.environment.clear();
+    for (const char* command : {"status", "scan"}) {
+        const ProcessResult run = Tool({command, "--json"});
+        ASSERT_EQ(run.exitCode, 0) << command << run.err;
+        const auto parsed = nlohmann::json::parse(run.out);
+        EXPECT_EQ(parsed.at("schema"), 1) << run.out;
+    }
+    const auto scan = nlohmann::json::parse(Tool({"scan", "--json"}).out);
+    EXPECT_TRUE(scan.at("nodes").is_array()) << scan;
+
+    // A failed write of the report is a failure.
+    options.stdoutPath = "/dev/full";
+    const ProcessResult full = Tool({"status", "--json"});
+    EXPECT_EQ(full.exitCode, kFailure);
+    EXPECT_NE(full.err.find("cannot write to standard output"), std::string::npos) << full.err;
+}
+
+// stdout and stderr into one log: each saved frame's line comes before the
+// error that ends the sequence later.
+TEST_F(ToolTest, NormalLinesReachALogBeforeLaterErrors) {
+    const SimulatorSettings settings("fault=set-window:1:1:check");
+    options.mergeOutput = true;
+    const ProcessResult run = Tool({"expose", "0", "-n", "2", "-o", "s_%d.fits"});
+    EXPECT_EQ(run.exitCode, kFailure);
+    const auto saved = run.out.find("Saved s_1.fits");
+    const auto error = run.out.find("tarnscsi: error:");
+    ASSERT_NE(saved, std::string::npos) << run.out;
+    ASSERT_NE(error, std::string::npos) << run.out;
+    EXPECT_LT(saved, error) << run.out;
+}
+
+TEST_F(ToolTest, GlobalOptionsWorkAfterTheCommandAndHelpTakesACommand) {
+    ProcessResult run = Tool({"status", "--simulate"}, NO_MANAGER_DIR);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("adapter 0, target 2"), std::string::npos) << run.out;
+
+    run = Tool({"help", "expose"}, NO_MANAGER_DIR);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("Usage: tarnscsi expose"), std::string::npos) << run.out;
+    // Every range in the help.
+    for (const char* range : {"0.000 to 2147483.647 s", "[1 - 2]", "[0 - 767]", "[1 - 100000]", "-100.0 to 50.0 C"}) {
+        EXPECT_NE(run.out.find(range), std::string::npos) << range << "\n" << run.out;
+    }
+    run = Tool({"help"}, NO_MANAGER_DIR);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(run.out.find("tarnscsi help COMMAND"), std::string::npos) << run.out;
+}
+
+TEST_F(ToolTest, MetadataGoesIntoTheHeader) {
+    const ProcessResult run = Tool({"expose",
+                                    "0",
+                                    "-o",
+                                    "m.fits",
+                                    "-q",
+                                    "--type",
+                                    "flat",
+                                    "--object",
+                                    "M 31",
+                                    "--filter",
+                                    "Ha",
+                                    "--observer",
+                                    "A. Observer",
+                                    "--telescope",
+                                    "Newton 200",
+                                    "--focal-length",
+                                    "1000",
+                                    "--aperture",
+                                    "200",
+                                    "--egain",
+                                    "1.5",
+                                    "--key",
+                                    "AIRMASS=1.25",
+                                    "--key",
+                                    "SITE=Back garden",
+                                    "--bin",
+                                    "2",
+                                    "--x",
+                                    "100",
+                                    "--y",
+                                    "50",
+                                    "--width",
+                                    "100",
+                                    "--height",
+                                    "100"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const FitsContents fits = ReadFits(At("m.fits"));
+    EXPECT_EQ(fits.Text("IMAGETYP"), "Flat Frame");
+    EXPECT_EQ(fits.Text("INSTRUME"), "Nebrix");
+    EXPECT_EQ(fits.Text("OBJECT"), "M 31");
+    EXPECT_EQ(fits.Text("FILTER"), "Ha");
+    EXPECT_EQ(fits.Text("OBSERVER"), "A. Observer");
+    EXPECT_EQ(fits.Text("TELESCOP"), "Newton 200");
+    EXPECT_EQ(fits.Number("FOCALLEN"), 1000.0);
+    EXPECT_EQ(fits.Number("APTDIA"), 200.0);
+    EXPECT_EQ(fits.Number("EGAIN"), 1.5);
+    EXPECT_EQ(fits.Number("AIRMASS"), 1.25);
+    EXPECT_EQ(fits.Text("SITE"), "Back garden");
+    // The window the camera was sent and reported, in binned pixels exactly.
+    EXPECT_EQ(fits.Number("XORGSUBF"), 50.0);
+    EXPECT_EQ(fits.Number("YORGSUBF"), 25.0);
+    ExpectFitsVerifyClean(At("m.fits"));
+}
+
+TEST_F(ToolTest, FitsToStandardOutputFitsInAPipe) {
+    options.stdoutPath = (dir.Path() / "piped.fits").string();
+    const ProcessResult run = Tool({"expose", "0", "-o", "-"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("Saved -"), std::string::npos) << "the report goes to stderr: " << run.err;
+    const FitsContents fits = ReadFits(At("piped.fits"));
+    EXPECT_EQ(fits.width, kSensorWidth);
+    ExpectPattern(fits);
+    ExpectFitsVerifyClean(At("piped.fits"));
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"piped.fits"});
+}
+
+TEST_F(ToolTest, JsonEventsComeOneObjectPerLine) {
+    ProcessResult run = Tool({"expose", "0", "-n", "2", "-o", "j_%d.fits", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::vector<std::string> events;
+    for (const std::string& line : Lines(run.out)) {
+        const auto event = nlohmann::json::parse(line);
+        EXPECT_EQ(event.at("schema"), 1) << line;
+        if (event.at("event") != "progress") events.push_back(event.at("event"));
+        if (event.at("event") == "saved") {
+            EXPECT_EQ(event.at("width"), kSensorWidth);
+        }
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{"started", "saved", "started", "saved"}));
+
+    run = Tool({"expose", "0", "-o", "j_1.fits", "--json"});
+    EXPECT_EQ(run.exitCode, kUsage);
+    const auto error = nlohmann::json::parse(Lines(run.out).back());
+    EXPECT_EQ(error.at("event"), "error");
+    EXPECT_NE(error.at("message").get<std::string>().find("already exists"), std::string::npos);
+
+    run = Tool({"cool", "-10", "--wait", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto last = nlohmann::json::parse(Lines(run.out).back());
+    EXPECT_EQ(last.at("event"), "reached");
+    EXPECT_EQ(last.at("temperature_c"), -10.0);
 }

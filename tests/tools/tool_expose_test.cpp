@@ -2,6 +2,7 @@
 // interface: what needs faults or a camera that takes real time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <thread>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "camera/window_layout.h"
 #include "camera/window_list.h"
 #include "cli.h"
+#include "cool_command.h"
 #include "errors.h"
 #include "exit_codes.h"
 #include "expose_command.h"
@@ -147,9 +149,9 @@ TEST_F(ExposeCommandTest, ScanThatFailedButDeliveredAnImageIsAWarning) {
     EXPECT_EQ(fits.pixels[63], 0x7E7F);
 }
 
-// The image follows the window the camera reports; the origin recorded is
-// the one it was sent.
-TEST_F(ExposeCommandTest, FitsOriginIsTheOneSentEvenWhenTheCameraReportsAnother) {
+// The image and its header follow the window the camera reports: the
+// origin recorded is the reported one, not the one sent.
+TEST_F(ExposeCommandTest, FitsOriginIsTheWindowTheCameraReported) {
     const ExposeRequest request = SmallRequest();
     tarnscsi::ExposureSettings reported = request.window;
     reported.originX = 0;
@@ -163,6 +165,95 @@ TEST_F(ExposeCommandTest, FitsOriginIsTheOneSentEvenWhenTheCameraReportsAnother)
     EXPECT_NE(recorder.warnings[0].find("the camera reports 8 x 8 at (0, 0)"), std::string::npos)
         << recorder.warnings[0];
     const auto fits = tarnscsi::tool_test::ReadFits(dir.Path() / "frame.fits");
-    EXPECT_EQ(fits.Number("XORGSUBF"), 100.0);
-    EXPECT_EQ(fits.Number("YORGSUBF"), 60.0);
+    EXPECT_EQ(fits.Number("XORGSUBF"), 0.0);
+    EXPECT_EQ(fits.Number("YORGSUBF"), 0.0);
+}
+
+namespace {
+
+constexpr int kModeSelect = 0x15;
+constexpr std::size_t kSetpointOffset = 132;  // in the cooling page the module sends
+constexpr std::int32_t kIdleSetpoint = 500;
+
+// Waits that move the simulated camera's manual clock instead of sleeping.
+class SimulatedWaitClock : public WaitClock {
+public:
+    std::chrono::steady_clock::duration Elapsed() const override { return elapsed; }
+    void Sleep(std::chrono::steady_clock::duration duration) override {
+        elapsed += duration;
+        SimAdvanceClock(
+            static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(duration).count()));
+    }
+
+private:
+    std::chrono::steady_clock::duration elapsed{};
+};
+
+// The setpoints sent since the log was cleared, in tenths of a degree.
+std::vector<std::int32_t> SetpointsSent() {
+    std::vector<std::int32_t> setpoints;
+    for (std::uint32_t i = 0; i < SimLogCount(); ++i) {
+        SimRequest request{};
+        if (SimLogGet(i, &request) != 0 || request.cdbLength == 0 || request.cdb[0] != kModeSelect) continue;
+        setpoints.push_back(
+            static_cast<std::int16_t>((request.dataOut[kSetpointOffset] << 8) | request.dataOut[kSetpointOffset + 1]));
+    }
+    return setpoints;
+}
+
+CoolRequest Cooling(double celsius, bool wait) {
+    CoolOptions options;
+    options.celsius = celsius;
+    options.wait = wait;
+    options.timeout = 3600;
+    options.quiet = true;
+    return CheckCoolOptions(options);
+}
+
+}  // namespace
+
+// The simulated cooler holds at most 40 C below its 20 C surroundings: a
+// setpoint of -30 C is out of reach, and the wait says so after a minute at
+// full drive, not after its hour.
+TEST_F(ExposeCommandTest, CoolWaitRecognisesASetpointOutOfReach) {
+    SimSetManualClock(1);
+    SimulatedWaitClock clock;
+    try {
+        RunCool(Cooling(-30, true), clock);
+        FAIL() << "an unreachable setpoint must fail the wait";
+    } catch (const ToolError& e) {
+        const std::string message = e.what();
+        EXPECT_NE(message.find("the cooler cannot reach -30.0 C: sensor -20.0 C, cooler drive 100 %"),
+                  std::string::npos)
+            << message;
+        EXPECT_NE(message.find("no colder than -20.0 C"), std::string::npos) << message;
+    }
+    EXPECT_LT(clock.Elapsed(), std::chrono::minutes(3));
+}
+
+// --off raises the setpoint at the ramp rate from the sensor's temperature,
+// never lowering it, until the cooler idles; then the idle setpoint.
+TEST_F(ExposeCommandTest, CoolOffWarmsUpGentlyThenLeavesTheCoolerIdle) {
+    SimSetManualClock(1);
+    SimulatedWaitClock clock;
+    RunCool(Cooling(-20, true), clock);
+    SimLogClear();
+    CoolOptions off;
+    off.off = true;
+    off.ramp = 10.0;  // C per minute
+    off.quiet = true;
+    const auto started = clock.Elapsed();
+    RunCool(CheckCoolOptions(off), clock);
+    const double minutes = std::chrono::duration<double>(clock.Elapsed() - started).count() / 60;
+
+    const std::vector<std::int32_t> setpoints = SetpointsSent();
+    ASSERT_GE(setpoints.size(), 3u);
+    EXPECT_LE(setpoints.front(), -195);  // from the cold sensor
+    EXPECT_EQ(setpoints.back(), kIdleSetpoint);
+    EXPECT_TRUE(std::is_sorted(setpoints.begin(), setpoints.end()));
+    // 40 C at 10 C per minute: about four minutes, never a jump to warm.
+    EXPECT_GE(minutes, 3.5);
+    for (std::size_t i = 1; i + 1 < setpoints.size(); ++i) {
+        EXPECT_LE(setpoints[i] - setpoints[i - 1], 2) << "step " << i;  // 1 s at 10 C/min is 1.7 tenths
+    }
 }

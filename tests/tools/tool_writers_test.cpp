@@ -5,11 +5,14 @@
 
 #include <fstream>
 
+#include "command_words.h"
 #include "errors.h"
+#include "fits_cards.h"
 #include "fits_writer.h"
 #include "name_pattern.h"
 #include "options.h"
 #include "png_preview.h"
+#include "sg_report.h"
 #include "support/fits_reader.h"
 #include "support/tool_process.h"
 #include "timestamp.h"
@@ -35,7 +38,7 @@ FitsKeywords SomeKeywords() {
     k.originY = 4;
     k.pixelSizeX = k.pixelSizeY = 18.0;
     k.instrument = "Nebrix";
-    k.imageType = "Flat Field";
+    k.imageType = "Flat Frame";
     k.software = "tarnscsi test";
     return k;
 }
@@ -58,7 +61,7 @@ TEST(FitsWriter, StoresTheFullUnsignedRangeAndOnlyKnownTemperatures) {
     EXPECT_EQ(fits.Number("CCD-TEMP"), -12.3);
     EXPECT_FALSE(fits.Text("SET-TEMP"));
     EXPECT_EQ(fits.Number("XORGSUBF"), 3.0);
-    EXPECT_EQ(fits.Text("IMAGETYP"), "Flat Field");
+    EXPECT_EQ(fits.Text("IMAGETYP"), "Flat Frame");
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"a.fits"});
 }
 
@@ -131,7 +134,8 @@ TEST(NamePattern, ExpandsOneCounterAndRefusesOtherPercentSequences) {
     EXPECT_EQ(NamePattern::Parse("100%%_%02d").Expand(3), "100%_03");
     EXPECT_EQ(NamePattern::Parse("dark.fits").Expand(5), "dark.fits");
     EXPECT_FALSE(NamePattern::Parse("100%%.fits").HasCounter());
-    for (const char* bad : {"a%s", "%d_%d", "end%", "%-4d", "%0123456789d", ""}) {
+    // "%9d" would pad with spaces.
+    for (const char* bad : {"a%s", "%d_%d", "end%", "%-4d", "%0123456789d", "", "f_%9d.fits"}) {
         EXPECT_THROW(NamePattern::Parse(bad), UsageError) << bad;
     }
 }
@@ -157,4 +161,78 @@ TEST(Timestamp, IsUtcWithMilliseconds) {
     using namespace std::chrono;
     EXPECT_EQ(IsoUtcMilliseconds(system_clock::time_point(milliseconds(0))), "1970-01-01T00:00:00.000");
     EXPECT_EQ(IsoUtcMilliseconds(system_clock::time_point(milliseconds(1709251199999))), "2024-02-29T23:59:59.999");
+}
+
+// The SG manager's device lines, in one place: node and both addresses as
+// fields; other lines are no devices.
+TEST(SgReport, ReadsDeviceLinesIntoFields) {
+    const auto usable = ParseSgDeviceLine("/dev/sg3 [2:0:4:0] adapter 0, target 4, lun 0: usable");
+    ASSERT_TRUE(usable);
+    EXPECT_EQ(usable->node, "/dev/sg3");
+    EXPECT_EQ(usable->host, 2);
+    EXPECT_EQ(usable->channel, 0);
+    EXPECT_EQ(usable->target, 4);
+    EXPECT_EQ(usable->lun, 0);
+    EXPECT_EQ(usable->aspiAdapter, 0);
+    EXPECT_EQ(usable->aspiTarget, 4);
+    EXPECT_EQ(usable->state, "usable");
+
+    // A node whose address could not be read, and one ASPI cannot place.
+    const auto unread = ParseSgDeviceLine("/dev/sg7: cannot open: Permission denied");
+    ASSERT_TRUE(unread);
+    EXPECT_FALSE(unread->host);
+    EXPECT_FALSE(unread->aspiAdapter);
+    EXPECT_EQ(unread->state, "cannot open: Permission denied");
+    const auto unplaced = ParseSgDeviceLine("/dev/sg1 [3:0:0:300]: logical unit 300 is beyond what ASPI can address");
+    ASSERT_TRUE(unplaced);
+    EXPECT_EQ(unplaced->lun, 300);
+    EXPECT_FALSE(unplaced->aspiTarget);
+
+    for (const char* other : {"adapter 0 = host 2, channel 0", "command time limit: 60 s", ""}) {
+        EXPECT_FALSE(ParseSgDeviceLine(other)) << other;
+    }
+    EXPECT_EQ(SgDeviceLines({"adapter 0 = host 2, channel 0", "/dev/sg0 [0:0:2:0] adapter 0, target 2, lun 0: usable"})
+                  .size(),
+              1u);
+}
+
+TEST(FitsCards, AcceptsUserKeywordsAndRefusesTheToolsOwnAndBadForms) {
+    struct Case {
+        std::string key, value;
+        bool accepted;
+    };
+    const std::vector<Case> cases = {
+        {"AIRMASS", "1.2", true},
+        {"SITE-1", "Back garden", true},
+        {"A_B", "", true},
+        {"airmass", "1", false},
+        {"TOOLONGKEY", "1", false},
+        {"", "1", false},
+        {"SPACE KEY", "1", false},
+        {"EXPTIME", "3", false},
+        {"OBJECT", "M31", false},
+        {"NAXIS1", "3", false},
+        {"FOCALLEN", "1000", false},
+        {"NOTE", std::string(69, 'x'), false},
+        {"NOTE", std::string(68, 'x'), true},
+        {"NOTE", "tab\there", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FitsCardProblem(c.key, c.value).empty(), c.accepted) << c.key << "=" << c.value;
+    }
+    EXPECT_TRUE(IsFitsNumber("-1.5e3"));
+    EXPECT_FALSE(IsFitsNumber("0x10"));
+    EXPECT_FALSE(IsFitsNumber("1.2.3"));
+}
+
+TEST(CommandWords, HelpTakesACommandAndTheFirstWordMustBeOne) {
+    using Words = std::vector<std::string>;
+    EXPECT_EQ(RewriteHelpCommand({"t", "help", "expose"}), (Words{"t", "expose", "--help"}));
+    EXPECT_EQ(RewriteHelpCommand({"t", "--simulate", "help"}), (Words{"t", "--simulate", "--help"}));
+    EXPECT_EQ(RewriteHelpCommand({"t", "expose", "help"}), (Words{"t", "expose", "help"}));
+    const Words commands = {"expose", "status"};
+    EXPECT_EQ(CheckCommandWords({"t", "--trace", "log.txt", "status"}, commands), "");
+    EXPECT_EQ(CheckCommandWords({"t", "--trace", "status", "--simulate"}, commands), "");
+    EXPECT_NE(CheckCommandWords({"t", "--simulate", "bogus"}, commands).find("'bogus'"), std::string::npos);
+    EXPECT_NE(CheckCommandWords({"t", "expose", "-INF"}, commands).find("'-INF'"), std::string::npos);
 }

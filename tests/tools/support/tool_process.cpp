@@ -35,9 +35,16 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
 
     // Everything the child needs is prepared before fork.
     std::vector<std::string> envStrings;
+    const auto replaced = [&options](const std::string& entry) {
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        if (name == "LD_LIBRARY_PATH=") return true;
+        return std::any_of(options.environment.begin(), options.environment.end(),
+                           [&name](const std::string& e) { return e.rfind(name, 0) == 0; });
+    };
     for (char** e = environ; *e != nullptr; ++e) {
-        if (std::string(*e).rfind("LD_LIBRARY_PATH=", 0) != 0) envStrings.emplace_back(*e);
+        if (!replaced(*e)) envStrings.emplace_back(*e);
     }
+    envStrings.insert(envStrings.end(), options.environment.begin(), options.environment.end());
     if (options.libraryPath) envStrings.push_back("LD_LIBRARY_PATH=" + *options.libraryPath);
     std::vector<char*> envp;
     for (auto& s : envStrings) envp.push_back(s.data());
@@ -47,29 +54,43 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
     for (auto& a : args) argp.push_back(a.data());
     argp.push_back(nullptr);
     const std::string workDir = options.workDir.string();
+    const std::string stdoutPath = options.stdoutPath.value_or(outPath);
 
+    // SIGINT stays blocked from before the fork until the child ignores it,
+    // so that none sent early can end the child.
+    sigset_t interrupt, previous;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    if (options.ignoreInterrupts) sigprocmask(SIG_BLOCK, &interrupt, &previous);
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid != 0 && options.ignoreInterrupts) sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (pid == 0) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int out = open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = options.mergeOutput ? out : open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || err < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) _exit(kExecFailed);
         const int devNull = open("/dev/null", O_RDONLY);
         if (devNull >= 0) dup2(devNull, STDIN_FILENO);
         if (chdir(workDir.c_str()) != 0) _exit(kExecFailed);
         if (options.fileSizeLimit) {
-            signal(SIGXFSZ, SIG_IGN);
+            if (!options.fileSizeSignal) signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
             setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (options.ignoreInterrupts) {
+            signal(SIGINT, SIG_IGN);
+            sigprocmask(SIG_SETMASK, &previous, nullptr);
         }
         execve(argp[0], argp.data(), envp.data());
         _exit(kExecFailed);
     }
+    if (options.whileRunning) options.whileRunning(pid, options.mergeOutput ? outPath : errPath);
     int status = 0;
     waitpid(pid, &status, 0);
     ProcessResult result;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = ReadAll(outPath);
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    result.out = options.stdoutPath ? std::string() : ReadAll(outPath);
     result.err = ReadAll(errPath);
     return result;
 }
