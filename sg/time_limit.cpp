@@ -15,9 +15,11 @@ TimeLimit CommandTimeLimit(const char* setting) {
             const std::chrono::seconds limit{seconds};
             return {limit, "command time limit: " + std::to_string(seconds) + " s (" + name + ")"};
         }
-        return {kDefaultTimeLimit, name + "=\"" + setting + "\" ignored (whole seconds from 1 to " +
-                                       std::to_string(kLongestTimeLimit.count()) +
-                                       "); command time limit: " + std::to_string(kDefaultTimeLimit.count()) + " s"};
+        return {kDefaultTimeLimit,
+                name + "=\"" + setting + "\" ignored (whole seconds from 1 to " +
+                    std::to_string(kLongestTimeLimit.count()) +
+                    "); command time limit: " + std::to_string(kDefaultTimeLimit.count()) + " s",
+                true};
     }
     return {kDefaultTimeLimit, "command time limit: " + std::to_string(kDefaultTimeLimit.count()) + " s"};
 }

@@ -13,7 +13,8 @@ inline constexpr std::chrono::seconds kLongestTimeLimit{86400};
 
 struct TimeLimit {
     std::chrono::milliseconds limit;
-    std::string note;  // what the report says about it
+    std::string note;      // what the report says about it
+    bool ignored = false;  // the setting was refused and the default applies
 };
 
 // `setting` is the variable's value, or null when it is not set. A value

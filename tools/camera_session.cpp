@@ -1,10 +1,17 @@
 #include "camera_session.h"
 
+#include <cstdio>
+
 #include "errors.h"
 
 namespace tarnscsi::tool {
 
 std::unique_ptr<Camera> OpenCamera() {
+    // A refused setting of the manager leaves its default in force: worth
+    // knowing before a long exposure, whichever command is run.
+    if (const std::string problem = ManagerSettingsProblem(); !problem.empty()) {
+        std::fprintf(stderr, "tarnscsi: warning: %s\n", problem.c_str());
+    }
     ConnectError error = ConnectError::kNone;
     std::string detail;
     auto camera = Camera::Open(error, detail);

@@ -41,6 +41,12 @@ std::string FindSimulator();
 // go on with another manager.
 std::string UseManager(const ManagerChoice& choice);
 
+// What is wrong with the settings the SCSI generic manager reads from the
+// environment (TARNSCSI_SG_TIMEOUT), in the manager's own words; "" when
+// they are fine or unset. The manager then goes on with its defaults, so
+// programs show this as a warning, whatever manager they use.
+std::string ManagerSettingsProblem();
+
 // For programs without an option of their own: the simulator when
 // TARNSCSI_SIMULATOR names one. "" when nothing was asked for or it loaded.
 std::string UseManagerFromEnvironment();

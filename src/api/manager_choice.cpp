@@ -10,6 +10,8 @@
 
 #if !defined(_WIN32)
 #include <dlfcn.h>
+
+#include "sg/time_limit.h"
 #endif
 
 #ifndef TARNSCSI_INSTALL_LIBDIR
@@ -140,6 +142,15 @@ std::string UseManagerFromEnvironment() {
     const char* named = std::getenv(kSimulatorVariable);
     if (named == nullptr || *named == '\0') return {};
     return UseManager({ManagerKind::kPath, named});
+}
+
+std::string ManagerSettingsProblem() {
+#if defined(_WIN32)
+    return {};
+#else
+    const sg::TimeLimit limit = sg::CommandTimeLimit(std::getenv(sg::kTimeLimitVariable));
+    return limit.ignored ? limit.note : std::string();
+#endif
 }
 
 }  // namespace tarnscsi
