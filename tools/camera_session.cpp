@@ -6,12 +6,16 @@
 
 namespace tarnscsi::tool {
 
-std::unique_ptr<Camera> OpenCamera() {
+void WarnAboutManagerSettings() {
     // A refused setting of the manager leaves its default in force: worth
     // knowing before a long exposure, whichever command is run.
     if (const std::string problem = ManagerSettingsProblem(); !problem.empty()) {
         std::fprintf(stderr, "tarnscsi: warning: %s\n", problem.c_str());
     }
+}
+
+std::unique_ptr<Camera> OpenCamera() {
+    WarnAboutManagerSettings();
     ConnectError error = ConnectError::kNone;
     std::string detail;
     auto camera = Camera::Open(error, detail);

@@ -14,6 +14,8 @@ namespace tarnscsi::tool {
 // Connects; throws ToolError with ConnectFailureText when that fails.
 // Destroying the camera disconnects.
 std::unique_ptr<Camera> OpenCamera();
+// Warns on stderr when the manager refused one of its settings.
+void WarnAboutManagerSettings();
 
 // "cannot connect to the camera: Missing wnaspi32 (what to try)". Where the
 // tool itself offers a way out (--simulate), the advice names it.

@@ -33,6 +33,7 @@ struct Status {
 
 Status Query() {
     Status status;
+    WarnAboutManagerSettings();
     auto camera = Camera::Open(status.connectError, status.connectDetail);
     if (!camera) return status;
     status.connected = true;

@@ -586,8 +586,8 @@ TEST_F(ToolTest, JsonIsPrintedWithItsSchemaEvenWhenTheManagerCannotBeLoaded) {
 // is told by every command that talks to the camera, not by scan alone.
 TEST_F(ToolTest, ARefusedCommandTimeLimitIsToldByEveryCommand) {
     options.environment = {"TARNSCSI_SG_TIMEOUT=ten"};
-    for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
-             {"status"}, {"cool", "-5"}, {"expose", "0", "-o", "limit.fits"}}) {
+    for (const std::vector<std::string>& command :
+         std::vector<std::vector<std::string>>{{"status"}, {"cool", "-5"}, {"expose", "0", "-o", "limit.fits"}}) {
         const ProcessResult run = Tool(command);
         EXPECT_EQ(run.exitCode, 0) << command[0] << run.err;
         EXPECT_NE(run.err.find("warning: TARNSCSI_SG_TIMEOUT=\"ten\" ignored"), std::string::npos)
