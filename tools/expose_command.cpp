@@ -44,15 +44,7 @@ FitsKeywords KeywordsFor(const ExposeRequest& request, const CapturedFrame& fram
     keywords.instrument = CameraModel();
     keywords.imageType = FitsImageType(request.type);
     keywords.software = kSoftwareName;
-    const FrameMetadata& m = request.metadata;
-    keywords.object = m.object;
-    keywords.filter = m.filter;
-    keywords.observer = m.observer;
-    keywords.telescope = m.telescope;
-    keywords.focalLength = m.focalLength;
-    keywords.aperture = m.aperture;
-    keywords.electronsPerAdu = m.electronsPerAdu;
-    keywords.extraCards = m.extraCards;
+    keywords.metadata = request.metadata;
     return keywords;
 }
 

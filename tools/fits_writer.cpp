@@ -97,14 +97,15 @@ void WriteKeywords(FitsOutput& out, const FitsKeywords& k) {
     out.Key("IMAGETYP", k.imageType, "type of image");
     out.Key("ROWORDER", std::string("TOP-DOWN"), "first row is the top of the frame");
     out.Key("SWCREATE", k.software, "software that wrote this file");
-    if (k.object) out.Key("OBJECT", *k.object, "name of the object observed");
-    if (k.filter) out.Key("FILTER", *k.filter, "filter in the light path");
-    if (k.observer) out.Key("OBSERVER", *k.observer, "observer");
-    if (k.telescope) out.Key("TELESCOP", *k.telescope, "telescope");
-    if (k.focalLength) out.Key("FOCALLEN", *k.focalLength, kOpticsDecimals, "[mm] focal length");
-    if (k.aperture) out.Key("APTDIA", *k.aperture, kOpticsDecimals, "[mm] aperture diameter");
-    if (k.electronsPerAdu) out.Key("EGAIN", *k.electronsPerAdu, kGainDecimals, "[e-/ADU] electrons per count");
-    for (const std::string& card : k.extraCards) {
+    if (k.metadata.object) out.Key("OBJECT", *k.metadata.object, "name of the object observed");
+    if (k.metadata.filter) out.Key("FILTER", *k.metadata.filter, "filter in the light path");
+    if (k.metadata.observer) out.Key("OBSERVER", *k.metadata.observer, "observer");
+    if (k.metadata.telescope) out.Key("TELESCOP", *k.metadata.telescope, "telescope");
+    if (k.metadata.focalLength) out.Key("FOCALLEN", *k.metadata.focalLength, kOpticsDecimals, "[mm] focal length");
+    if (k.metadata.aperture) out.Key("APTDIA", *k.metadata.aperture, kOpticsDecimals, "[mm] aperture diameter");
+    if (k.metadata.electronsPerAdu)
+        out.Key("EGAIN", *k.metadata.electronsPerAdu, kGainDecimals, "[e-/ADU] electrons per count");
+    for (const std::string& card : k.metadata.extraCards) {
         const auto equals = card.find('=');
         const std::string key = card.substr(0, equals);
         const std::string value = card.substr(equals + 1);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "frame_metadata.h"
 #include "image.h"
 
 namespace tarnscsi::tool {
@@ -25,14 +26,7 @@ struct FitsKeywords {
     std::string instrument;                       // INSTRUME
     std::string imageType;                        // IMAGETYP, e.g. "Light Frame"
     std::string software;                         // SWCREATE
-    std::optional<std::string> object;            // OBJECT
-    std::optional<std::string> filter;            // FILTER
-    std::optional<std::string> observer;          // OBSERVER
-    std::optional<std::string> telescope;         // TELESCOP
-    std::optional<double> focalLength;            // FOCALLEN, mm
-    std::optional<double> aperture;               // APTDIA, mm
-    std::optional<double> electronsPerAdu;        // EGAIN
-    std::vector<std::string> extraCards;          // KEY=VALUE, already checked
+    FrameMetadata metadata;                       // OBJECT, FILTER, ..., and the extra cards
 };
 
 // Writes `image` to `path` through a temporary file that is renamed into

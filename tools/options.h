@@ -12,6 +12,7 @@
 #include <tarnscsi/cooling.h>
 #include <tarnscsi/exposure_settings.h>
 
+#include "frame_metadata.h"
 #include "name_pattern.h"
 
 namespace tarnscsi::tool {
@@ -19,18 +20,6 @@ namespace tarnscsi::tool {
 enum class ImageType { kLight, kDark, kBias, kFlat };
 // The IMAGETYP value imaging software recognises, e.g. "Dark Frame".
 const char* FitsImageType(ImageType type);
-
-// What the observer tells about the frames, for the FITS header.
-struct FrameMetadata {
-    std::optional<std::string> object;      // OBJECT
-    std::optional<std::string> filter;      // FILTER
-    std::optional<std::string> observer;    // OBSERVER
-    std::optional<std::string> telescope;   // TELESCOP
-    std::optional<double> focalLength;      // FOCALLEN, mm
-    std::optional<double> aperture;         // APTDIA, mm
-    std::optional<double> electronsPerAdu;  // EGAIN
-    std::vector<std::string> extraCards;    // KEY=VALUE, checked
-};
 
 struct ExposeOptions {
     double seconds = 0;
