@@ -1,8 +1,8 @@
 #include "transport/aspi_transport.h"
 
-#include <chrono>
 #include <cstring>
 
+#include "common/monotonic_clock.h"
 #include "transport/command_trace.h"
 
 namespace tarnscsi {
@@ -126,7 +126,7 @@ bool AspiTransport::Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
     // The clock is read only while tracing, so an untraced command costs
     // nothing more than before.
     const bool tracing = trace::Active();
-    const auto started = tracing ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
+    const std::int64_t started = tracing ? MonotonicMicroseconds() : 0;
     ResetEvent(completionEvent);
     const tarnscsi::aspi::DWORD returned = sendCommand(&block);
     if (returned == tarnscsi::aspi::SS_PENDING) WaitForSingleObject(completionEvent, INFINITE);
@@ -137,8 +137,7 @@ bool AspiTransport::Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
     lastResult.returned = static_cast<std::uint8_t>(returned);
     RecordOutcome(block, status, lastResult);
     if (tracing) {
-        const auto elapsed = std::chrono::steady_clock::now() - started;
-        trace::Emit(lastResult, std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count());
+        trace::Emit(lastResult, MonotonicMicroseconds() - started);
     }
     return status == tarnscsi::aspi::SS_COMP;
 }

@@ -11,6 +11,8 @@
 
 #include <tarnscsi/trace.h>
 
+#include "common/module_lock.h"
+
 namespace tarnscsi {
 
 namespace {
@@ -18,10 +20,14 @@ namespace {
 constexpr double kMicrosecondsPerMillisecond = 1000.0;
 
 // The sink and whether there is one. `active` is read on every command
-// without the lock; the sink itself only under it.
+// without the lock; the sink itself only under it. The environment is read
+// under a lock of its own, held until its sink is set, so that a connection
+// made meanwhile in another thread waits for it.
 struct TraceState {
-    std::mutex mutex;
+    ModuleLock lock;
     TraceSink sink;
+    ModuleLock environmentLock;
+    bool environmentRead = false;
 };
 
 TraceState& State() {
@@ -77,7 +83,7 @@ std::string FormatTraceLine(const CommandResult& result, long long microseconds)
 
 void SetTraceSink(TraceSink sink) {
     TraceState& state = State();
-    const std::lock_guard lock(state.mutex);
+    const std::lock_guard lock(state.lock);
     state.sink = std::move(sink);
     trace::traceActive.store(static_cast<bool>(state.sink), std::memory_order_relaxed);
 }
@@ -108,18 +114,19 @@ constinit std::atomic<bool> traceActive{false};
 void Emit(const CommandResult& result, long long microseconds) {
     TraceState& state = State();
     const std::string line = FormatTraceLine(result, microseconds);
-    const std::lock_guard lock(state.mutex);
+    const std::lock_guard lock(state.lock);
     if (state.sink) state.sink(line);
 }
 
 void ConfigureFromEnvironment() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        const char* value = std::getenv(kTraceVariable);
-        if (value == nullptr || *value == '\0' || std::strcmp(value, "0") == 0 || TraceEnabled()) return;
-        const std::string error = TraceToFile(value);
-        if (!error.empty()) std::fprintf(stderr, "%s: %s\n", kTraceVariable, error.c_str());
-    });
+    TraceState& state = State();
+    const std::lock_guard lock(state.environmentLock);
+    if (state.environmentRead) return;
+    state.environmentRead = true;
+    const char* value = std::getenv(kTraceVariable);
+    if (value == nullptr || *value == '\0' || std::strcmp(value, "0") == 0 || TraceEnabled()) return;
+    const std::string error = TraceToFile(value);
+    if (!error.empty()) std::fprintf(stderr, "%s: %s\n", kTraceVariable, error.c_str());
 }
 
 }  // namespace trace
