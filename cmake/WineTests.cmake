@@ -78,15 +78,22 @@ endfunction()
 # tarnscsi_wine_program_directory(<target> <dir>): builds the test program
 # <target> into <dir> and copies TARNSCSI.dll there, so that the program
 # finds the module beside it, as an application would, together with
-# whatever other DLL <dir> holds (or lacks).
+# whatever other DLL <dir> holds (or lacks). Programs that share <dir> share
+# the copy.
 function(tarnscsi_wine_program_directory target dir)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${dir})
-  add_custom_command(OUTPUT ${dir}/TARNSCSI.dll
-    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tarnscsi> ${dir}/TARNSCSI.dll
-    DEPENDS tarnscsi
-    VERBATIM)
-  add_custom_target(${target}_module DEPENDS ${dir}/TARNSCSI.dll)
-  add_dependencies(${target} ${target}_module)
+  string(MD5 dir_hash "${dir}")
+  string(SUBSTRING "${dir_hash}" 0 12 dir_hash)
+  set(copy tarnscsi_module_copy_${dir_hash})
+  if(NOT TARGET ${copy})
+    add_custom_command(OUTPUT ${dir}/TARNSCSI.dll
+      COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tarnscsi> ${dir}/TARNSCSI.dll
+      DEPENDS $<TARGET_FILE:tarnscsi>
+      VERBATIM)
+    add_custom_target(${copy} DEPENDS ${dir}/TARNSCSI.dll)
+    add_dependencies(${copy} tarnscsi)
+  endif()
+  add_dependencies(${target} ${copy})
 endfunction()
 
 # tarnscsi_wine_directory_tests(<dir>): the test programs (every executable)

@@ -5,20 +5,32 @@
 #   cmake --preset win32 && cmake --build --preset win32 -j2
 #   ctest --preset win32
 #
-# Packages: g++-mingw-w64-i686-posix, wine, wine32:i386.
+# Packages: g++-mingw-w64-i686-posix, g++-mingw-w64-i686-win32, wine,
+# wine32:i386.
 
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 
 set(MINGW_TRIPLET i686-w64-mingw32)
 
-# Debian ships GCC 12 for mingw-w64 in two thread models. The "win32" one has
-# no std::thread, std::mutex or std::condition_variable, so we use the "posix"
-# one, whose C++ threads sit on winpthreads. The suffixed names keep the
-# choice independent of update-alternatives, which prefers "win32" when both
-# are installed.
-find_program(CMAKE_C_COMPILER   NAMES ${MINGW_TRIPLET}-gcc-posix REQUIRED)
-find_program(CMAKE_CXX_COMPILER NAMES ${MINGW_TRIPLET}-g++-posix REQUIRED)
+# Debian ships GCC 12 for mingw-w64 in two thread models. The "posix" one
+# has std::thread, std::mutex and std::condition_variable on winpthreads,
+# which the simulator and the test programs use. Linked statically,
+# winpthreads imports GetTickCount64, which Windows has only from Vista on,
+# and libgcc's unwinder and libstdc++ pull it in even into a program that
+# starts no thread. The "win32" one has none of those classes and imports
+# nothing XP lacks, so TARNSCSI.dll is built with it, in a build of its own
+# (cmake/WindowsModule.cmake), and everything else with "posix".
+# TARNSCSI_MINGW_THREADS chooses; the suffixed names keep the choice
+# independent of update-alternatives.
+if(NOT DEFINED TARNSCSI_MINGW_THREADS)
+  set(TARNSCSI_MINGW_THREADS posix)
+endif()
+# CMake's compiler checks run in projects of their own that read this file
+# again: they must see the same choice.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES TARNSCSI_MINGW_THREADS)
+find_program(CMAKE_C_COMPILER   NAMES ${MINGW_TRIPLET}-gcc-${TARNSCSI_MINGW_THREADS} REQUIRED)
+find_program(CMAKE_CXX_COMPILER NAMES ${MINGW_TRIPLET}-g++-${TARNSCSI_MINGW_THREADS} REQUIRED)
 find_program(CMAKE_RC_COMPILER  NAMES ${MINGW_TRIPLET}-windres)
 
 # Headers and libraries come only from the mingw sysroot, build tools from
@@ -29,11 +41,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Link the whole runtime statically: libgcc, libstdc++ and winpthread. With
-# only -static-libgcc -static-libstdc++ a posix-model binary still imports
-# libwinpthread-1.dll; with -static it imports just KERNEL32.dll and
-# msvcrt.dll (plus system DLLs linked on purpose), so our DLL works when it
-# is copied into a directory on its own.
+# Link the whole runtime statically: libgcc, libstdc++ and (posix model)
+# winpthread. With only -static-libgcc -static-libstdc++ a posix-model binary
+# still imports libwinpthread-1.dll; with -static it imports just
+# KERNEL32.dll and msvcrt.dll (plus system DLLs linked on purpose), so our
+# DLL works when it is copied into a directory on its own.
 set(CMAKE_EXE_LINKER_FLAGS_INIT    "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
