@@ -1,9 +1,13 @@
 # Checks a DLL's export and import tables as `objdump -p` prints them.
 #   cmake -D OBJDUMP=<objdump> -D DLL=<file> -D "EXPORTS=<name>@<ordinal>;..."
-#         -D "IMPORTS=<dll>;..." [-D OTHER_EXPORTS=ON] -P check_dll_tables.cmake
+#         -D "IMPORTS=<dll>;..." [-D OTHER_EXPORTS=ON]
+#         [-D "ALLOWED=<dll>=<list file>;..."] -P check_dll_tables.cmake
 # EXPORTS are the names (exactly as written: no decoration) with their
 # ordinals; without OTHER_EXPORTS nothing else may be exported. IMPORTS are
-# all the DLLs it may import from, and all must be imported.
+# all the DLLs it may import from, and all must be imported. With ALLOWED,
+# every function imported from each <dll> named there must be listed in its
+# <list file> (one name a line, # comments), and nothing may be imported by
+# ordinal: each import the list lacks is named.
 cmake_minimum_required(VERSION 3.25)
 
 foreach(var OBJDUMP DLL EXPORTS IMPORTS)
@@ -39,11 +43,25 @@ foreach(line IN LISTS lines)
   endif()
 endforeach()
 
-# Imports: one "DLL Name: X" line per imported library.
+# Imports: one "DLL Name: X" line per imported library, then, after a
+# "vma:" heading, one line per imported function up to an empty line:
+#   <tab>4e3ac<tab>    2  CloseHandle
+# (address, hint, name). The functions are kept as "<dll>!<name>".
 set(imported)
+set(imported_functions)
+set(unnamed_imports)
+set(current_dll)
 foreach(line IN LISTS lines)
   if(line MATCHES "^\tDLL Name: (.+)$")
-    list(APPEND imported "${CMAKE_MATCH_1}")
+    set(current_dll "${CMAKE_MATCH_1}")
+    list(APPEND imported "${current_dll}")
+  elseif(current_dll AND line MATCHES "^\tvma:")
+  elseif(current_dll AND line MATCHES "^\t[0-9a-f]+\t +[0-9]+ +([^ ]+)$")
+    list(APPEND imported_functions "${current_dll}!${CMAKE_MATCH_1}")
+  elseif(current_dll AND line MATCHES "[^ \t]")
+    list(APPEND unnamed_imports "${current_dll}: ${line}")
+  else()
+    set(current_dll)
   endif()
 endforeach()
 
@@ -70,6 +88,30 @@ foreach(import IN LISTS IMPORTS)
     list(APPEND problems "no import from ${import}")
   endif()
 endforeach()
+
+# Functions from the listed DLLs: only those their lists allow.
+foreach(entry IN LISTS ALLOWED)
+  if(NOT entry MATCHES "^([^=]+)=(.+)$")
+    message(FATAL_ERROR "check_dll_tables.cmake: ALLOWED entry '${entry}' is not <dll>=<list file>")
+  endif()
+  set(allowed_dll "${CMAKE_MATCH_1}")
+  set(allowed_file "${CMAKE_MATCH_2}")
+  file(STRINGS "${allowed_file}" allowed REGEX "^[^#]")
+  foreach(function IN LISTS imported_functions)
+    string(FIND "${function}" "!" bang)
+    string(SUBSTRING "${function}" 0 ${bang} dll)
+    math(EXPR name_start "${bang} + 1")
+    string(SUBSTRING "${function}" ${name_start} -1 name)
+    if(dll STREQUAL allowed_dll AND NOT name IN_LIST allowed)
+      list(APPEND problems "import of ${function}, which is not in ${allowed_file}")
+    endif()
+  endforeach()
+endforeach()
+if(ALLOWED)
+  foreach(line IN LISTS unnamed_imports)
+    list(APPEND problems "import not by name: ${line}")
+  endforeach()
+endif()
 
 if(problems)
   list(JOIN problems "\n  " text)
