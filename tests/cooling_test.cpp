@@ -1,5 +1,6 @@
 // Cooling and readiness through the exports: the cooling page on the bus,
 // the readings decoded from it, and TEST UNIT READY.
+#include <cstdint>
 #include <vector>
 
 #include "support/module_fixture.h"
@@ -35,8 +36,8 @@ TEST_F(CoolingTest, WritesTheSetpointIntoTheCoolingPage) {
         int32_t setpoint;
         std::uint8_t high, low;
     };
-    // Only the low 16 bits go out; the units are the camera's.
-    const Case cases[] = {{-5, 0xFF, 0xFB}, {250, 0x00, 0xFA}, {0x12345, 0x23, 0x45}, {-70000, 0xEE, 0x90}};
+    // Big-endian, the units the camera's; the edges of the 16-bit field too.
+    const Case cases[] = {{-5, 0xFF, 0xFB}, {250, 0x00, 0xFA}, {-32768, 0x80, 0x00}, {32767, 0x7F, 0xFF}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.setpoint);
         SimLogClear();
@@ -55,6 +56,16 @@ TEST_F(CoolingTest, WritesTheSetpointIntoTheCoolingPage) {
         expected[133] = c.low;
         EXPECT_EQ(DataOut(requests[0]), expected);
     }
+}
+
+TEST_F(CoolingTest, ASetpointTheFieldCannotHoldIsRefusedWithoutSendingAnything) {
+    // Cut to 16 bits, 40000 would drive the cooler to -25536.
+    for (int32_t setpoint : {32768, -32769, 40000, INT32_MAX, INT32_MIN}) {
+        SCOPED_TRACE(setpoint);
+        EXPECT_EQ(SetTemperature(setpoint), 0);
+        EXPECT_EQ(SimLogCount(), 0u);
+    }
+    EXPECT_EQ(SetTemperature(-100), 1);
 }
 
 TEST_F(CoolingTest, ASetpointTheCameraRefusesReportsFailure) {

@@ -49,7 +49,8 @@ TARNSCSI_VISIBLE int32_t TARNSCSI_API GetCoolingInfo(int32_t* coolingByte);
 /* 1 when the camera can take the next command. */
 TARNSCSI_VISIBLE int32_t TARNSCSI_API Ready(void);
 
-/* Sends the cooling setpoint (its low 16 bits). */
+/* Sends the cooling setpoint. 0 without sending anything for a setpoint
+ * outside -32768 .. 32767, which the camera's 16-bit field cannot hold. */
 TARNSCSI_VISIBLE int32_t TARNSCSI_API SetTemperature(int32_t setpoint);
 
 #ifdef __cplusplus

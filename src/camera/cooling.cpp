@@ -14,12 +14,16 @@ using namespace tarnscsi::camera;
 
 bool ScsiCamera::WriteSetpoint(std::int32_t setpoint) {
     static_assert(cooling::kLength <= kDataBufferSize);
+    // A setpoint the field cannot hold is refused, not cut to its low 16
+    // bits: 40000 would go out as -25536 and the cooler would be driven
+    // somewhere else entirely.
+    if (setpoint < cooling::kSetpointMin || setpoint > cooling::kSetpointMax) return false;
     std::memset(dataBuffer, 0, cooling::kLength);
     dataBuffer[cooling::kPageCode] = cooling::kPageCodeValue;
     dataBuffer[cooling::kPageLength] = cooling::kPageLengthValue;
     dataBuffer[cooling::kSignature] = cooling::kSignatureValue[0];
     dataBuffer[cooling::kSignature + 1] = cooling::kSignatureValue[1];
-    // Only the low 16 bits fit the page; the camera's units are used as given.
+    // The camera's units are used as given.
     PutBE16(dataBuffer + cooling::kSetpoint, static_cast<std::uint32_t>(setpoint));
     return Run(kWriteCoolingPage, dataBuffer, cooling::kLength);
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 namespace tarnscsi::camera::cooling {
 
@@ -21,5 +22,10 @@ inline constexpr std::size_t kTemperature = 134;  // 2 bytes, signed
 inline constexpr std::uint8_t kPageCodeValue = 0x09;
 inline constexpr std::uint8_t kPageLengthValue = 0x8A;  // 138
 inline constexpr std::uint8_t kSignatureValue[2] = {0xAB, 0xCD};
+
+// The setpoints the 2-byte field holds, as a signed number like the
+// reported temperature beside it.
+inline constexpr std::int32_t kSetpointMin = std::numeric_limits<std::int16_t>::min();
+inline constexpr std::int32_t kSetpointMax = std::numeric_limits<std::int16_t>::max();
 
 }  // namespace tarnscsi::camera::cooling

@@ -51,6 +51,8 @@ public:
     std::uint32_t BytesRead() const { return bytesRead; }
 
     // Cooling and readiness.
+    // False, with nothing sent, for a setpoint the page's 16-bit field cannot
+    // hold (outside -32768..32767).
     bool WriteSetpoint(std::int32_t setpoint);
     // On success: the reported temperature (sign-extended) and the cooling
     // byte (0..255). On failure neither is written.
