@@ -267,6 +267,59 @@ TEST_F(ExposureTest, AWindowWhoseSizeDoesNotFitIn32BitsIsRefusedWithoutAnyRead) 
     EXPECT_EQ(Download(image.data()), 1);
 }
 
+TEST_F(ExposureTest, AReportedWindowLargerThanTheExposedOneIsRefusedWithoutAnyRead) {
+    struct Case {
+        const char* what;
+        int binned, width, height;  // as given to Expose
+        bool reportBinned;          // as the camera reports them
+        std::uint32_t reportWidth, reportHeight;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"one row more", 0, 64, 64, false, 64, 65, true},
+        {"binning lost: four times the bytes", 1, 128, 128, false, 128, 128, true},
+        {"the same bytes in another shape", 0, 64, 64, false, 128, 32, false},
+        {"smaller", 0, 64, 64, false, 64, 63, false},
+        {"odd width evened by Expose", 1, 129, 128, true, 128, 128, false},
+        {"binned, one cell wider", 1, 128, 128, true, 130, 128, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(Expose(0, 0, c.binned, c.width, c.height, 0, 0), 1);
+        const std::size_t exposed = c.binned ? static_cast<std::size_t>(c.width / 2) * (c.height / 2) * 2
+                                             : static_cast<std::size_t>(c.width) * c.height * 2;
+        SimLogClear();
+        ReportWindow(c.reportBinned, c.reportWidth, c.reportHeight);
+        // The buffer the application sized for its exposure, and guard bytes.
+        Bytes image(exposed + 4096, 0xAA);
+        EXPECT_EQ(Download(image.data()), c.refused ? 0 : 1);
+        if (c.refused) {
+            EXPECT_EQ(ExecRequests(0x28).size(), 0u);
+            EXPECT_EQ(image, Bytes(exposed + 4096, 0xAA));
+        }
+        EXPECT_TRUE(std::all_of(image.begin() + static_cast<long>(exposed), image.end(),
+                                [](std::uint8_t b) { return b == 0xAA; }))
+            << "written past the exposed window";
+    }
+}
+
+TEST_F(ExposureTest, TheLastAcceptedExposeOfThisConnectionSetsTheLimit) {
+    Bytes image(768 * 512 * 2);
+    // A refused window changes nothing: the camera keeps the one before.
+    ASSERT_EQ(Expose(0, 0, 0, 32, 32, 0, 0), 1);
+    ASSERT_EQ(Expose(0, 0, 0, 800, 512, 0, 0), 0);
+    ReportWindow(false, 32, 33);
+    EXPECT_EQ(Download(image.data()), 0);
+    // A new connection knows nothing of the old one's exposures: the window
+    // the camera reports is read whole, as before any Expose.
+    Disconnect();
+    ConnectOk();
+    SimLogClear();
+    ReportWindow(false, 768, 512);
+    EXPECT_EQ(Download(image.data()), 1);
+    EXPECT_EQ(ExecRequests(0x28).size(), 384u);
+}
+
 TEST_F(ExposureTest, AFailedWindowReadLeavesTheBufferUntouched) {
     ASSERT_EQ(Expose(0, 0, 0, 64, 64, 0, 0), 1);
     SimAddFault(0x25, 0, 1, SIM_FAULT_CHECK_CONDITION);

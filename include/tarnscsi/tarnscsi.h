@@ -32,8 +32,9 @@ TARNSCSI_VISIBLE void TARNSCSI_API Disconnect(void);
 
 /* Reads the window back and the image into `image`, two bytes per pixel as
  * the camera sends them. The buffer must hold the whole window. 0 without
- * reading anything for a null `image` or a window whose size does not fit
- * in 32 bits. */
+ * reading anything for a null `image`, a window whose size does not fit in
+ * 32 bits, or, after an Expose on this connection that returned 1, a window
+ * that needs more bytes than the one that Expose programmed. */
 TARNSCSI_VISIBLE int32_t TARNSCSI_API Download(uint8_t* image);
 
 /* Programs the window and starts the exposure. With `binned` non-zero the

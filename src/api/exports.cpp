@@ -6,6 +6,7 @@
 
 #include <mutex>
 #include <new>
+#include <optional>
 
 #include "camera/scsi_camera.h"
 #include "camera/window_list.h"
@@ -69,6 +70,11 @@ int32_t TARNSCSI_API Download(uint8_t* image) {
     // fit would end "successfully" early and leave the rest of the image
     // for the next call.
     if (tarnscsi::camera::ImageSizeWraps(window)) return 0;
+    // No buffer length reaches us, but the application sized its buffer for
+    // the window its own Expose programmed: a larger window reported now
+    // (another program's, a camera that lost ours) would write past it.
+    const std::optional<std::uint64_t> exposed = camera->ExposedImageBytes();
+    if (exposed && tarnscsi::camera::ExactImageByteCount(window) > *exposed) return 0;
     return camera->ReadImage(window, image) ? 1 : 0;
 }
 

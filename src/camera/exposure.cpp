@@ -12,7 +12,9 @@ namespace tarnscsi {
 using namespace tarnscsi::camera;
 
 bool ScsiCamera::StartExposure(const ExposureSettings& requested) {
-    if (!SetWindow(EvenForBinning(requested))) return false;
+    const ExposureSettings window = EvenForBinning(requested);
+    if (!SetWindow(window)) return false;
+    exposedImageBytes = ExactImageByteCount(window);
     StartScan();
     return true;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include <tarnscsi/bus.h>
@@ -41,6 +42,9 @@ public:
     // status is not examined, since the camera may end it with other than
     // good status while its exposure starts all the same.
     bool StartExposure(const ExposureSettings& requested);
+    // The image bytes of the window the last StartExposure that the camera
+    // accepted programmed (counted without wrapping); none before the first.
+    std::optional<std::uint64_t> ExposedImageBytes() const { return exposedImageBytes; }
     bool SetWindow(const ExposureSettings& settings);
     bool StartScan();
     bool GetWindow(ExposureSettings& settings);
@@ -80,6 +84,7 @@ private:
     bool claimed = false;  // the camera found is claimed for this process
     std::string inUseDetail;
     std::uint32_t bytesRead = 0;
+    std::optional<std::uint64_t> exposedImageBytes;
 };
 
 }  // namespace tarnscsi
