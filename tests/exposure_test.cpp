@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "manager/aspi_entry.h"
 #include "support/module_fixture.h"
 
 using namespace tarnscsi::testing_support;
@@ -60,6 +61,23 @@ Bytes CameraImage() {
     Bytes image(SimLastImage(nullptr, 0));
     SimLastImage(image.data(), static_cast<std::uint32_t>(image.size()));
     return image;
+}
+
+// One data-out command sent to the camera straight through the manager, as
+// another program would; returns SRB_Status (completion is immediate).
+std::uint8_t SendToCamera(const Bytes& cdb, Bytes& data) {
+    tarnscsi::aspi::SRB_ExecSCSICmd block{};
+    block.SRB_Cmd = tarnscsi::aspi::SC_EXEC_SCSI_CMD;
+    block.SRB_HaId = SIM_DEFAULT_ADAPTER;
+    block.SRB_Target = SIM_DEFAULT_TARGET;
+    block.SRB_Flags = tarnscsi::aspi::SRB_DIR_OUT;
+    block.SRB_BufLen = static_cast<std::uint32_t>(data.size());
+    block.SRB_BufPointer = data.data();
+    block.SRB_SenseLen = tarnscsi::aspi::SENSE_LEN;
+    block.SRB_CDBLen = static_cast<std::uint8_t>(cdb.size());
+    std::copy(cdb.begin(), cdb.end(), block.CDBByte);
+    SendASPI32Command(&block);
+    return block.SRB_Status;
 }
 
 std::vector<std::uint32_t> ReadLengths() {
@@ -303,21 +321,29 @@ TEST_F(ExposureTest, AReportedWindowLargerThanTheExposedOneIsRefusedWithoutAnyRe
     }
 }
 
-TEST_F(ExposureTest, TheLastAcceptedExposeOfThisConnectionSetsTheLimit) {
-    Bytes image(768 * 512 * 2);
-    // A refused window changes nothing: the camera keeps the one before.
+TEST_F(ExposureTest, AnotherProgramsLargerWindowIsRefusedUntilTheNextConnection) {
     ASSERT_EQ(Expose(0, 0, 0, 32, 32, 0, 0), 1);
+    // A refused window changes nothing: the camera keeps the one before.
     ASSERT_EQ(Expose(0, 0, 0, 800, 512, 0, 0), 0);
-    ReportWindow(false, 32, 33);
+    // Another program programs a full frame and starts it.
+    Bytes window = ExpectedWindow(0, false, 768, 512, 0, 0);
+    ASSERT_EQ(SendToCamera({0x24, 0, 0, 0, 0, 0, 0, 0, 0x4E, 0}, window), tarnscsi::aspi::SS_COMP);
+    Bytes windowList{0x01};
+    ASSERT_EQ(SendToCamera({0x1B, 0, 0, 0, 0x01, 0}, windowList), tarnscsi::aspi::SS_COMP);
+    SimLogClear();
+    Bytes image(32 * 32 * 2 + 4096, 0xAA);
     EXPECT_EQ(Download(image.data()), 0);
-    // A new connection knows nothing of the old one's exposures: the window
-    // the camera reports is read whole, as before any Expose.
+    EXPECT_EQ(ExecRequests(0x28).size(), 0u);
+    EXPECT_EQ(image, Bytes(32 * 32 * 2 + 4096, 0xAA));
+    // A new connection knows nothing of the old one's exposures: without an
+    // Expose of its own it reads the window the camera reports, whole.
     Disconnect();
     ConnectOk();
     SimLogClear();
-    ReportWindow(false, 768, 512);
-    EXPECT_EQ(Download(image.data()), 1);
+    Bytes frame(768 * 512 * 2);
+    EXPECT_EQ(Download(frame.data()), 1);
     EXPECT_EQ(ExecRequests(0x28).size(), 384u);
+    EXPECT_EQ(frame, CameraImage());
 }
 
 TEST_F(ExposureTest, AFailedWindowReadLeavesTheBufferUntouched) {
