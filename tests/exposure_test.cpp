@@ -315,9 +315,9 @@ TEST_F(ExposureTest, AReportedWindowLargerThanTheExposedOneIsRefusedWithoutAnyRe
             EXPECT_EQ(ExecRequests(0x28).size(), 0u);
             EXPECT_EQ(image, Bytes(exposed + 4096, 0xAA));
         }
-        EXPECT_TRUE(std::all_of(image.begin() + static_cast<long>(exposed), image.end(),
-                                [](std::uint8_t b) { return b == 0xAA; }))
-            << "written past the exposed window";
+        EXPECT_TRUE(std::all_of(image.begin() + static_cast<long>(exposed), image.end(), [](std::uint8_t b) {
+            return b == 0xAA;
+        })) << "written past the exposed window";
     }
 }
 

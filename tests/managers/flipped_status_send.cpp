@@ -8,8 +8,8 @@
 #include "sim/sim_state.h"
 
 uint32_t ASPI_CALL SendASPI32Command(void* srb) {
-    const bool execute =
-        srb != nullptr && static_cast<const tarnscsi::aspi::SRB_ExecSCSICmd*>(srb)->SRB_Cmd == tarnscsi::aspi::SC_EXEC_SCSI_CMD;
+    const bool execute = srb != nullptr && static_cast<const tarnscsi::aspi::SRB_ExecSCSICmd*>(srb)->SRB_Cmd ==
+                                               tarnscsi::aspi::SC_EXEC_SCSI_CMD;
     const uint32_t returned = tarnscsi::sim::TheSim().manager.Send(srb);
     if (!execute || returned == tarnscsi::aspi::SS_PENDING) return returned;
     return returned == tarnscsi::aspi::SS_COMP ? tarnscsi::aspi::SS_ERR : tarnscsi::aspi::SS_COMP;
