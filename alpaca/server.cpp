@@ -24,6 +24,7 @@ constexpr int kSupportedApiVersion = 1;
 constexpr int kBadRequest = 400;
 constexpr int kNotFound = 404;
 constexpr int kMethodNotAllowed = 405;
+constexpr int kInternalError = 500;
 
 bool WantsImageBytes(const httplib::Request& request) {
     return request.get_header_value("Accept").find(image_bytes::kMediaType) != std::string::npos;
@@ -145,6 +146,17 @@ void AlpacaServer::Route() {
     };
     http->Get("/setup", setup);
     http->Get("/setup/v1/camera/0/setup", setup);
+    // A fault of ours still gets an answer that says so.
+    http->set_exception_handler([](const httplib::Request&, httplib::Response& r, std::exception_ptr fault) {
+        std::string what = "unknown";
+        try {
+            std::rethrow_exception(fault);
+        } catch (const std::exception& e) {
+            what = e.what();
+        } catch (...) {
+        }
+        Malformed(r, kInternalError, "the server failed on this request (" + what + ")");
+    });
 }
 
 void AlpacaServer::Management(const httplib::Request& request, httplib::Response& response, const std::string& what) {

@@ -248,6 +248,10 @@ TEST_F(AlpacaServerTest, MalformedRequestsAreRefusedAndTheServerGoesOn) {
         {"setccdtemperature", "SetCCDTemperature=cold"},
         {"cooleron", "CoolerOn=1"},
         {"gain", "Gain=asduio6fghZZ"},
+        // Texts that are not UTF-8: a lone byte, an overlong form, a surrogate.
+        {"action", "Action=%FF%FE&Parameters="},
+        {"action", "Action=x&Parameters=%C0%AF"},
+        {"commandstring", "Command=%ED%A0%80&Raw=false"},
     };
     for (const auto& c : bad) {
         const Answer answer = Put(c.member, c.body);
