@@ -20,6 +20,10 @@ int main(int argc, char** argv) {
                    "Address to listen on: 127.0.0.1 (this machine only) unless another is given, "
                    "such as 0.0.0.0 for every network")
         ->capture_default_str();
+    app.add_option("--allow-host", options.allowedHosts,
+                   "A name clients may reach the server by (repeatable). Requests must name the server by an IP "
+                   "address, as localhost or by the --listen name; others are refused (a guard against web pages "
+                   "that reach local servers through DNS rebinding)");
     app.add_option("--port", options.port, "HTTP port of the Alpaca API")
         ->capture_default_str()
         ->check(CLI::Range(0, 65535));
