@@ -5,6 +5,7 @@
 #include <pthread.h>
 
 #include <tarnscsi/manager.h>
+#include <tarnscsi/units.h>
 
 #include "server.h"
 
@@ -68,5 +69,14 @@ int main(int argc, char** argv) {
     int received = 0;
     sigwait(&stopSignals, &received);
     server.Stop();
+    // The warm-up does not outlive the server: say where it stopped.
+    if (const alpaca::DeviceStatus status = server.Device().Status(); status.warmingUp) {
+        char where[32] = "";
+        if (status.cooling) std::snprintf(where, sizeof where, " (%.1f C)", TenthsToCelsius(status.cooling->temperature));
+        std::fprintf(stderr,
+                     "tarnscsi-alpaca: stopped during the cooler's warm-up: the sensor%s keeps its last setpoint until "
+                     "a program sets another (tarnscsi cool --off warms it up)\n",
+                     where);
+    }
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 
@@ -19,6 +20,13 @@ constexpr auto kTimeout = std::chrono::seconds(30);
 constexpr int kRawTimeoutMilliseconds = 30000;
 // More than any answer of these tests (a full frame as JSON is under 3 MB).
 constexpr std::size_t kMostRawBytes = 64U << 20;
+
+// The server's clock in the tests: it moves only when they move it.
+std::atomic<std::int64_t> serverMicroseconds{0};
+
+std::chrono::steady_clock::time_point ServerNow() {
+    return std::chrono::steady_clock::time_point(std::chrono::microseconds(serverMicroseconds.load()));
+}
 
 Answer Read(const httplib::Result& result) {
     Answer answer;
@@ -48,6 +56,7 @@ void AlpacaFixture::StartServer(const alpaca::ServerOptions& options) {
     client.reset();
     server.reset();
     server = std::make_unique<alpaca::AlpacaServer>(options);
+    server->Device().UseClock(ServerNow);
     ASSERT_EQ(server->Start(), "");
     client = std::make_unique<httplib::Client>(kLoopback, server->Port());
     client->set_read_timeout(kTimeout);
@@ -86,7 +95,14 @@ void AlpacaFixture::Set(const std::string& member, const std::string& body) {
 
 void AlpacaFixture::Connect() { Set("connected", "Connected=True"); }
 
-void AlpacaFixture::Advance(double seconds) { SimAdvanceClock(static_cast<std::uint64_t>(seconds * 1e6)); }
+void AlpacaFixture::Advance(double seconds) {
+    SimAdvanceClock(static_cast<std::uint64_t>(seconds * 1e6));
+    AdvanceServerClock(seconds);
+}
+
+void AlpacaFixture::AdvanceServerClock(double seconds) {
+    serverMicroseconds += static_cast<std::int64_t>(seconds * 1e6);
+}
 
 RawConnection::RawConnection(int port) {
     fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

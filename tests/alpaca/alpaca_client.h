@@ -47,8 +47,11 @@ protected:
     // PUT the value and expect success.
     void Set(const std::string& member, const std::string& body);
     void Connect();
-    // Moves the simulated clock on by whole milliseconds.
+    // Moves the simulated camera's clock and the server's on by whole
+    // microseconds.
     static void Advance(double seconds);
+    // Moves the server's clock alone: the camera stands still meanwhile.
+    static void AdvanceServerClock(double seconds);
 
     std::unique_ptr<alpaca::AlpacaServer> server;
     std::unique_ptr<httplib::Client> client;
