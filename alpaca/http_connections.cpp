@@ -155,6 +155,10 @@ ConnectionServer::ConnectionServer() : stopEvent(eventfd(0, EFD_CLOEXEC | EFD_NO
         if (response.status >= kFirstErrorStatus && (request.path.empty() || AnnouncesBody(request))) {
             EndConnectionAfterAnswer();
         }
+        // (An answer made before routing, to Expect: 100-continue, has none yet.)
+        if (!response.body.empty() && !response.has_header("Content-Length")) {
+            response.set_header("Content-Length", std::to_string(response.body.size()));
+        }
         if (current && current->ending) {
             response.headers.erase("Keep-Alive");
             response.headers.erase("Connection");

@@ -80,6 +80,8 @@ TEST_F(AlpacaHttpTest, BodiesOverTheLimitOrOfNoClearLengthAreRefusedAtOnce) {
     } cases[] = {
         {"400 MiB announced, not sent",
          PutRequest("binx", "Content-Type: application/octet-stream\r\nContent-Length: 419430400\r\n"), 413},
+        {"400 MiB announced, 100-continue expected",
+         PutRequest("binx", "Content-Length: 419430400\r\nExpect: 100-continue\r\n"), 413},
         {"a length past 64 bits", PutRequest("binx", "Content-Length: 99999999999999999999999\r\n"), 413},
         {"a length that is no number", PutRequest("binx", "Content-Length: abc\r\n", "BinX=2"), 400},
         {"two lengths", PutRequest("binx", "Content-Length: 6\r\nContent-Length: 7\r\n", "BinX=2"), 400},
