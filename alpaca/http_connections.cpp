@@ -56,9 +56,7 @@ public:
     using httplib::Stream::write;
 
     // Waits for the next request: true once something has come.
-    bool WaitForRequest(Clock::time_point deadline) {
-        return bufferStart < bufferEnd || Wait(POLLIN, deadline);
-    }
+    bool WaitForRequest(Clock::time_point deadline) { return bufferStart < bufferEnd || Wait(POLLIN, deadline); }
     void ReadUntil(Clock::time_point deadline) { readDeadline = deadline; }
 
     // Discards what the client still sends, for a short while.
@@ -66,8 +64,7 @@ public:
         shutdown(fd, SHUT_WR);
         const auto until = Clock::now() + kLingerTime;
         std::array<char, kReadBufferSize> discard{};
-        while (Wait(POLLIN, until) && recv(fd, discard.data(), discard.size(), 0) > 0) {
-        }
+        while (Wait(POLLIN, until) && recv(fd, discard.data(), discard.size(), 0) > 0) {}
     }
 
     bool is_readable() const override { return bufferStart < bufferEnd || Wait(POLLIN, readDeadline); }

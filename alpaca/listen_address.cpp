@@ -48,7 +48,8 @@ std::vector<SocketAddress> ResolveListen(const std::string& listen, int port, st
         return {};
     }
     // "300.1.2.3" and "::g" are mistyped addresses, not names to ask DNS for.
-    const bool numeric = host.find(':') != std::string::npos || host.find_first_not_of("0123456789.") == std::string::npos;
+    const bool numeric =
+        host.find(':') != std::string::npos || host.find_first_not_of("0123456789.") == std::string::npos;
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;

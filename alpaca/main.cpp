@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
     // The warm-up does not outlive the server: say where it stopped.
     if (const alpaca::DeviceStatus status = server.Device().Status(); status.warmingUp) {
         char where[32] = "";
-        if (status.cooling) std::snprintf(where, sizeof where, " (%.1f C)", TenthsToCelsius(status.cooling->temperature));
+        if (status.cooling)
+            std::snprintf(where, sizeof where, " (%.1f C)", TenthsToCelsius(status.cooling->temperature));
         std::fprintf(stderr,
                      "tarnscsi-alpaca: stopped during the cooler's warm-up: the sensor%s keeps its last setpoint until "
                      "a program sets another (tarnscsi cool --off warms it up)\n",

@@ -104,8 +104,8 @@ std::optional<Refusal> RequestGate::Check(const httplib::Request& request) const
 }
 
 Refusal BodyTooLarge(const std::string& size) {
-    return {kPayloadTooLarge, "the request's body" + (size.empty() ? "" : " of " + size + " bytes") +
-                                  " is over the " + std::to_string(kMaxBodyBytes) +
+    return {kPayloadTooLarge, "the request's body" + (size.empty() ? "" : " of " + size + " bytes") + " is over the " +
+                                  std::to_string(kMaxBodyBytes) +
                                   " bytes this server takes (Alpaca sends short forms)"};
 }
 

@@ -183,8 +183,7 @@ void AlpacaServer::Route() {
             std::rethrow_exception(fault);
         } catch (const std::exception& e) {
             what = e.what();
-        } catch (...) {
-        }
+        } catch (...) {}
         Malformed(r, kInternalError, "the server failed on this request (" + what + ")");
     });
 }
@@ -234,8 +233,8 @@ void AlpacaServer::Put(const httplib::Request& request, httplib::Response& respo
     DeviceRequest(request, response, path, &form);
 }
 
-void AlpacaServer::DeviceRequest(const httplib::Request& request, httplib::Response& response,
-                                 const std::smatch& path, const std::string* form) {
+void AlpacaServer::DeviceRequest(const httplib::Request& request, httplib::Response& response, const std::smatch& path,
+                                 const std::string* form) {
     const bool put = form != nullptr;
     const std::string type = path[1];
     const std::string number = path[2];

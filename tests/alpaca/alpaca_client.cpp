@@ -169,7 +169,8 @@ std::vector<RawAnswer> ParseAnswers(const std::string& bytes, std::string* rest)
         answer.status = std::atoi(head.c_str() + 9);
         while (line != std::string::npos) {
             const std::size_t next = head.find("\r\n", line + 2);
-            const std::string field = head.substr(line + 2, (next == std::string::npos ? head.size() : next) - line - 2);
+            const std::string field =
+                head.substr(line + 2, (next == std::string::npos ? head.size() : next) - line - 2);
             const std::size_t colon = field.find(':');
             if (colon != std::string::npos) {
                 std::string name = field.substr(0, colon);
