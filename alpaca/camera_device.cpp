@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 
 #include <tarnscsi/units.h>
+
+#include "readout_allowance.h"
 
 namespace tarnscsi::alpaca {
 namespace {
@@ -41,7 +44,9 @@ int Unbinned(std::int64_t binned, int bin) { return Clamped(std::clamp(binned, -
 
 }  // namespace
 
-CameraDevice::CameraDevice() : buffer(static_cast<std::size_t>(kSensorWidth) * kSensorHeight * kBytesPerPixel) {
+CameraDevice::CameraDevice()
+    : now([] { return Clock::now(); }),
+      buffer(static_cast<std::size_t>(kSensorWidth) * kSensorHeight * kBytesPerPixel) {
     ticker = std::thread([this] { TickLoop(); });
 }
 
@@ -65,8 +70,13 @@ void CameraDevice::TickLoop() {
     }
 }
 
+void CameraDevice::UseClock(TimeSource source) {
+    std::lock_guard lock(mutex);
+    now = std::move(source);
+}
+
 Failure CameraDevice::NeedConnection() const {
-    if (camera) return {};
+    if (connected) return {};
     return {kNotConnected, "the camera is not connected: set Connected to true (or call Connect) first"};
 }
 
@@ -79,7 +89,11 @@ Failure CameraDevice::CameraFailed(const std::string& what) const {
 
 Failure CameraDevice::Connect() {
     std::lock_guard lock(mutex);
-    if (camera) return {};
+    if (connected) return {};
+    if (camera) {  // kept for its warm-up, which goes on
+        connected = true;
+        return {};
+    }
     ConnectError error = ConnectError::kNone;
     std::string detail;
     camera = Camera::Open(error, detail);
@@ -91,20 +105,24 @@ Failure CameraDevice::Connect() {
     }
     identity = camera->Identity();
     if (const auto reading = camera->ReadCooling()) coolerOn = reading->coolerDrive > 0;
+    connected = true;
     return {};
 }
 
 void CameraDevice::Disconnect() {
     std::lock_guard lock(mutex);
-    camera.reset();
+    connected = false;
     exposure.reset();
-    warmUp.reset();
     state = CameraState::kIdle;
+    // A warm-up under way goes on (Tick lets the camera go when it ends): a
+    // client that disconnects and exits must not leave the sensor cold, nor
+    // wait minutes for its answer.
+    if (!warmUp) camera.reset();
 }
 
 bool CameraDevice::Connected() {
     std::lock_guard lock(mutex);
-    return camera != nullptr;
+    return connected;
 }
 
 Answer<CameraIdentity> CameraDevice::Identity() {
@@ -177,7 +195,7 @@ Failure CameraDevice::StartExposure(double seconds, bool /*light: the camera has
         lastError = CameraFailed("StartExposure").message;
         return {kCameraFailure, lastError};
     }
-    exposure = Exposure{Clock::now(), seconds, frame};
+    exposure = Exposure{now(), seconds, frame};
     image.reset();
     lastStart = UtcNow();
     lastError.clear();
@@ -186,14 +204,26 @@ Failure CameraDevice::StartExposure(double seconds, bool /*light: the camera has
 }
 
 void CameraDevice::Follow() {
-    if (!exposure || !camera) return;
+    if (!exposure || !connected) return;
     if (!camera->Ready()) {
         const CommandResult& result = camera->LastResult();
         const bool busy = (result.Outcome() == CommandOutcome::kCheckCondition && result.sense.valid &&
                            result.sense.key == kSenseNotReady) ||
                           result.Outcome() == CommandOutcome::kTargetStatus;
+        const std::chrono::duration<double> elapsed = now() - exposure->start;
+        if (busy && ReadoutOverdue(exposure->seconds, elapsed.count())) {
+            state = CameraState::kError;
+            char text[160];
+            std::snprintf(text, sizeof text,
+                          "the camera did not finish the exposure within %.0f s of its start (%.3f s exposure and "
+                          "%.0f s to read out)",
+                          elapsed.count(), exposure->seconds, kReadoutAllowanceSeconds);
+            lastError = std::string(text) + "; it still answers " + result.Describe() +
+                        ". Start a new exposure; if this repeats, check the camera and its cable";
+            exposure.reset();
+            return;
+        }
         if (busy) {
-            const std::chrono::duration<double> elapsed = Clock::now() - exposure->start;
             state = elapsed.count() < exposure->seconds ? CameraState::kExposing : CameraState::kReading;
             return;
         }
@@ -256,7 +286,7 @@ Answer<int> CameraDevice::PercentCompleted() {
     switch (state) {
         case CameraState::kExposing: {
             if (!exposure || exposure->seconds <= 0) return 100;
-            const std::chrono::duration<double> elapsed = Clock::now() - exposure->start;
+            const std::chrono::duration<double> elapsed = now() - exposure->start;
             return std::clamp(static_cast<int>(elapsed.count() / exposure->seconds * 100.0), 0, 100);
         }
         case CameraState::kReading:
@@ -342,7 +372,7 @@ Failure CameraDevice::SetCoolerOn(bool on) {
     if (!reading) return CameraFailed("CoolerOn");
     coolerOn = false;
     warmUp.emplace(reading->temperature, kDefaultWarmUpRate);
-    warmUpStart = Clock::now();
+    warmUpStart = now();
     return {};
 }
 
@@ -370,16 +400,19 @@ void CameraDevice::Tick() {
     std::lock_guard lock(mutex);
     if (!warmUp || !camera) return;
     const auto reading = camera->ReadCooling();
-    if (!reading) return;  // tried again at the next tick
-    const std::chrono::duration<double> elapsed = Clock::now() - warmUpStart;
-    const std::int32_t next = warmUp->Setpoint(elapsed.count(), *reading);
-    if (camera->SetTemperature(next) && warmUp->Done()) warmUp.reset();
+    const std::chrono::duration<double> elapsed = now() - warmUpStart;
+    const bool stepped = reading && camera->SetTemperature(warmUp->Setpoint(elapsed.count(), *reading));
+    // A failed step is tried again at the next tick while a client is
+    // connected; with none, the camera is let go as it is.
+    if (stepped ? !warmUp->Done() : connected) return;
+    warmUp.reset();
+    if (!connected) camera.reset();
 }
 
 DeviceStatus CameraDevice::Status() {
     std::lock_guard lock(mutex);
     DeviceStatus status;
-    status.connected = camera != nullptr;
+    status.connected = connected;
     if (camera) {
         Follow();
         status.identity = identity;

@@ -4,11 +4,17 @@
 // sees the state the first caused. The exposure's progress is read from the
 // camera (TEST UNIT READY) whenever a client asks; a small ticker moves a
 // warm-up along while no one asks.
+//
+// A disconnect during a warm-up answers at once and the warm-up goes on: the
+// server keeps the camera (Connected reads false) until the sensor is at
+// ambient, then lets it go. A client that reconnects meanwhile gets the
+// camera as it is, still warming up.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -103,6 +109,11 @@ public:
     // Moves a warm-up along; the ticker calls it, tests may too.
     void Tick();
 
+    // The clock the exposure's progress and the warm-up are timed by: the
+    // steady clock unless tests give the simulator's.
+    using TimeSource = std::function<std::chrono::steady_clock::time_point()>;
+    void UseClock(TimeSource now);
+
 private:
     struct Exposure {
         std::chrono::steady_clock::time_point start;
@@ -117,7 +128,10 @@ private:
     void TickLoop();
 
     std::mutex mutex;
+    TimeSource now;
+    // Held while connected, and after a disconnect until the warm-up ends.
     std::unique_ptr<Camera> camera;
+    bool connected = false;
     CameraIdentity identity;
 
     // As clients set them; checked when an exposure starts.

@@ -1,11 +1,13 @@
 // The Alpaca discovery responder: answers the datagram "alpacadiscovery1"
-// on UDP (port 32227 unless told otherwise) with {"AlpacaPort": N}, from the
-// address the server listens on.
+// on UDP (port 32227 unless told otherwise) with {"AlpacaPort": N}, on every
+// address the server listens on that it can bind (localhost may stand for
+// 127.0.0.1 and ::1; :: takes IPv4 datagrams too).
 #pragma once
 
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tarnscsi::alpaca {
 
@@ -19,15 +21,16 @@ public:
     DiscoveryResponder(const DiscoveryResponder&) = delete;
     DiscoveryResponder& operator=(const DiscoveryResponder&) = delete;
 
-    // Binds `address`:`port` (0: any free port) and answers with
-    // `alpacaPort` until Stop. "" on success, else why not.
-    std::string Start(const std::string& address, int port, int alpacaPort);
+    // Binds the addresses `listen` stands for on `port` (0: any free port,
+    // the same for all) and answers with `alpacaPort` until Stop. "" when at
+    // least one is bound, else why none is.
+    std::string Start(const std::string& listen, int port, int alpacaPort);
     void Stop();
     int Port() const { return boundPort; }
 
 private:
     void Serve();
-    int socket = -1;
+    std::vector<int> sockets;
     int boundPort = 0;
     int alpacaPort = 0;
     std::atomic<bool> stopping{false};

@@ -5,6 +5,7 @@
 #include <pthread.h>
 
 #include <tarnscsi/manager.h>
+#include <tarnscsi/units.h>
 
 #include "server.h"
 
@@ -20,6 +21,10 @@ int main(int argc, char** argv) {
                    "Address to listen on: 127.0.0.1 (this machine only) unless another is given, "
                    "such as 0.0.0.0 for every network")
         ->capture_default_str();
+    app.add_option("--allow-host", options.allowedHosts,
+                   "A name clients may reach the server by (repeatable). Requests must name the server by an IP "
+                   "address, as localhost or by the --listen name; others are refused (a guard against web pages "
+                   "that reach local servers through DNS rebinding)");
     app.add_option("--port", options.port, "HTTP port of the Alpaca API")
         ->capture_default_str()
         ->check(CLI::Range(0, 65535));
@@ -64,5 +69,15 @@ int main(int argc, char** argv) {
     int received = 0;
     sigwait(&stopSignals, &received);
     server.Stop();
+    // The warm-up does not outlive the server: say where it stopped.
+    if (const alpaca::DeviceStatus status = server.Device().Status(); status.warmingUp) {
+        char where[32] = "";
+        if (status.cooling)
+            std::snprintf(where, sizeof where, " (%.1f C)", TenthsToCelsius(status.cooling->temperature));
+        std::fprintf(stderr,
+                     "tarnscsi-alpaca: stopped during the cooler's warm-up: the sensor%s keeps its last setpoint until "
+                     "a program sets another (tarnscsi cool --off warms it up)\n",
+                     where);
+    }
     return 0;
 }

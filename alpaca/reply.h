@@ -40,7 +40,8 @@ inline std::string ReplyJson(const Reply& reply, const Transaction& ids) {
     out["ServerTransactionID"] = ids.server;
     out["ErrorNumber"] = reply.failure.number;
     out["ErrorMessage"] = reply.failure.message;
-    return out.dump();
+    // A text that is not UTF-8 shows U+FFFD where it breaks, never ends the answer.
+    return out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace tarnscsi::alpaca

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <nlohmann/json.hpp>
 #include <strings.h>
 
 namespace tarnscsi::alpaca {
@@ -23,6 +24,16 @@ std::optional<std::uint64_t> WholeNumber(const std::string& text) {
     const auto [stop, error] = std::from_chars(text.data(), end, value);
     if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
     return value;
+}
+
+// Whether `text` is UTF-8 as JSON carries it (the answers echo some texts).
+bool IsUtf8(const std::string& text) {
+    try {
+        static_cast<void>(nlohmann::json(text).dump());
+        return true;
+    } catch (const nlohmann::json::type_error&) {
+        return false;
+    }
 }
 
 }  // namespace
@@ -67,6 +78,7 @@ void RequestParameters::ReadIds() {
 std::string RequestParameters::Text(const std::string& name) const {
     auto value = Find(name);
     if (!value) throw BadRequest{"the parameter " + name + " is missing (names in a PUT body are case-sensitive)"};
+    if (!IsUtf8(*value)) throw BadRequest{"the parameter " + name + " is not UTF-8 text"};
     return *value;
 }
 

@@ -4,11 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
 #include "camera_members.h"
+#include "http_connections.h"
 #include "image_encoding.h"
+#include "listen_address.h"
 #include "request_parameters.h"
 #include "setup_page.h"
 
@@ -20,10 +23,16 @@ constexpr char kText[] = "text/plain";
 constexpr char kHtml[] = "text/html; charset=utf-8";
 constexpr char kDeviceType[] = "camera";
 constexpr char kDeviceNumber[] = "0";
+// /api/v1/<device type>/<device number>/<member>
+constexpr char kMemberPath[] = R"(/api/v1/([^/]+)/([^/]+)/([^/]+))";
 constexpr int kSupportedApiVersion = 1;
 constexpr int kBadRequest = 400;
 constexpr int kNotFound = 404;
 constexpr int kMethodNotAllowed = 405;
+constexpr int kInternalError = 500;
+constexpr int kContinue = 100;
+// How long Start waits for the listening thread to take over (it does at once).
+constexpr auto kListenerStartLimit = std::chrono::seconds(10);
 
 bool WantsImageBytes(const httplib::Request& request) {
     return request.get_header_value("Accept").find(image_bytes::kMediaType) != std::string::npos;
@@ -95,30 +104,37 @@ std::string UniqueIdFor(const ServerOptions& options) {
     return text;
 }
 
-AlpacaServer::AlpacaServer(ServerOptions given) : options(std::move(given)), http(std::make_unique<httplib::Server>()) {
+AlpacaServer::AlpacaServer(ServerOptions given)
+    : options(std::move(given)),
+      gate(options.listen, options.allowedHosts),
+      http(std::make_unique<ConnectionServer>()) {
     Route();
 }
 
 AlpacaServer::~AlpacaServer() { Stop(); }
 
 std::string AlpacaServer::Start() {
+    std::string problem;
+    if (ResolveListen(options.listen, options.port, problem).empty()) return "cannot listen: " + problem;
+    const std::string host = Unbracketed(options.listen);
+    errno = 0;
     if (options.port == 0) {
-        port = http->bind_to_any_port(options.listen);
+        port = http->bind_to_any_port(host);
     } else {
-        port = http->bind_to_port(options.listen, options.port) ? options.port : -1;
+        port = http->bind_to_port(host, options.port) ? options.port : -1;
     }
-    if (port <= 0) {
-        return "cannot listen on " + options.listen + ":" + std::to_string(options.port) +
-               " (is another server there? choose another with --port)";
-    }
+    if (port <= 0) return BindProblem(options.listen, options.port, errno);
     if (options.discovery) {
-        if (std::string problem = discovery.Start(options.listen, options.discoveryPort, port); !problem.empty()) {
-            http->stop();
+        if (problem = discovery.Start(options.listen, options.discoveryPort, port); !problem.empty()) {
+            http->CloseUnused();
             return problem;
         }
     }
     listener = std::thread([this] { http->listen_after_bind(); });
-    // The socket listens from the bind on: clients may connect at once.
+    // The socket listens from the bind on: clients may connect at once. Stop
+    // needs the listening thread under way.
+    const auto limit = std::chrono::steady_clock::now() + kListenerStartLimit;
+    while (!http->is_running() && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
     return {};
 }
 
@@ -127,15 +143,30 @@ void AlpacaServer::Wait() {
 }
 
 void AlpacaServer::Stop() {
-    http->stop();
+    http->StopAll();
     if (listener.joinable()) listener.join();
     discovery.Stop();
 }
 
 void AlpacaServer::Route() {
-    const std::string member = R"(/api/v1/([^/]+)/([^/]+)/([^/]+))";
-    http->Get(member, [this](const httplib::Request& q, httplib::Response& r) { DeviceRequest(q, r, false); });
-    http->Put(member, [this](const httplib::Request& q, httplib::Response& r) { DeviceRequest(q, r, true); });
+    http->Get(kMemberPath,
+              [this](const httplib::Request& q, httplib::Response& r) { DeviceRequest(q, r, q.matches, nullptr); });
+    // PUT bodies are read here, where their length is counted: a chunked
+    // one is refused as soon as it is too long.
+    http->Put(".*", [this](const httplib::Request& q, httplib::Response& r, const httplib::ContentReader& reader) {
+        Put(q, r, reader);
+    });
+    // The Host and the announced body are checked before anything is read.
+    const auto refused = [this](const httplib::Request& q, httplib::Response& r) {
+        const auto refusal = gate.Check(q);
+        if (refusal) Malformed(r, refusal->status, refusal->message);
+        return refusal.has_value();
+    };
+    http->set_pre_routing_handler([refused](const httplib::Request& q, httplib::Response& r) {
+        return refused(q, r) ? httplib::Server::HandlerResponse::Handled : httplib::Server::HandlerResponse::Unhandled;
+    });
+    http->set_expect_100_continue_handler(
+        [refused](const httplib::Request& q, httplib::Response& r) { return refused(q, r) ? r.status : kContinue; });
     http->Get("/management/apiversions",
               [this](const httplib::Request& q, httplib::Response& r) { Management(q, r, "apiversions"); });
     http->Get(R"(/management/v1/(description|configureddevices))",
@@ -145,6 +176,16 @@ void AlpacaServer::Route() {
     };
     http->Get("/setup", setup);
     http->Get("/setup/v1/camera/0/setup", setup);
+    // A fault of ours still gets an answer that says so.
+    http->set_exception_handler([](const httplib::Request&, httplib::Response& r, std::exception_ptr fault) {
+        std::string what = "unknown";
+        try {
+            std::rethrow_exception(fault);
+        } catch (const std::exception& e) {
+            what = e.what();
+        } catch (...) {}
+        Malformed(r, kInternalError, "the server failed on this request (" + what + ")");
+    });
 }
 
 void AlpacaServer::Management(const httplib::Request& request, httplib::Response& response, const std::string& what) {
@@ -168,10 +209,36 @@ void AlpacaServer::Management(const httplib::Request& request, httplib::Response
     response.set_content(ReplyJson(Reply::Of(std::move(value)), ids), kJson);
 }
 
-void AlpacaServer::DeviceRequest(const httplib::Request& request, httplib::Response& response, bool put) {
-    const std::string type = request.matches[1];
-    const std::string number = request.matches[2];
-    const std::string member = request.matches[3];
+void AlpacaServer::Put(const httplib::Request& request, httplib::Response& response,
+                       const httplib::ContentReader& reader) {
+    std::string form;
+    bool tooLong = false;
+    if (AnnouncesBody(request)) {
+        const bool read = reader([&form, &tooLong](const char* data, std::size_t length) {
+            tooLong = form.size() + length > kMaxBodyBytes;
+            if (!tooLong) form.append(data, length);
+            return !tooLong;
+        });
+        if (tooLong) {
+            const Refusal refusal = BodyTooLarge("");
+            return Malformed(response, refusal.status, refusal.message);
+        }
+        if (!read) return Malformed(response, kBadRequest, "the request's body could not be read whole");
+    }
+    static const std::regex memberPath(kMemberPath);
+    std::smatch path;
+    if (!std::regex_match(request.path, path, memberPath)) {
+        return Malformed(response, kNotFound, "nothing here takes PUT: " + request.path);
+    }
+    DeviceRequest(request, response, path, &form);
+}
+
+void AlpacaServer::DeviceRequest(const httplib::Request& request, httplib::Response& response, const std::smatch& path,
+                                 const std::string* form) {
+    const bool put = form != nullptr;
+    const std::string type = path[1];
+    const std::string number = path[2];
+    const std::string member = path[3];
     if (type != kDeviceType) return Malformed(response, kNotFound, "no device type '" + type + "' here (camera only)");
     if (number != kDeviceNumber) return Malformed(response, kNotFound, "no camera number '" + number + "' (0 only)");
 
@@ -185,7 +252,7 @@ void AlpacaServer::DeviceRequest(const httplib::Request& request, httplib::Respo
     }
 
     const RequestParameters params =
-        put ? RequestParameters::FromForm(request.body) : RequestParameters::FromQuery(request.params);
+        put ? RequestParameters::FromForm(*form) : RequestParameters::FromQuery(request.params);
     if (params.IdProblem()) return Malformed(response, kBadRequest, params.IdProblem()->message);
 
     if (image) {

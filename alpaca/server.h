@@ -3,21 +3,25 @@
 #pragma once
 
 #include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 
 #include "camera_device.h"
 #include "discovery.h"
 #include "reply.h"
+#include "request_gate.h"
 #include "server_options.h"
 
 namespace httplib {
-class Server;
+class ContentReader;
 struct Request;
 struct Response;
 }  // namespace httplib
 
 namespace tarnscsi::alpaca {
+
+class ConnectionServer;
 
 class AlpacaServer {
 public:
@@ -38,13 +42,17 @@ public:
 
 private:
     void Route();
-    void DeviceRequest(const httplib::Request& request, httplib::Response& response, bool put);
+    void Put(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader);
+    // `form`: the body of a PUT; null for a GET.
+    void DeviceRequest(const httplib::Request& request, httplib::Response& response, const std::smatch& path,
+                       const std::string* form);
     void Management(const httplib::Request& request, httplib::Response& response, const std::string& what);
 
     ServerOptions options;
     CameraDevice device;
     TransactionCounter transactions;
-    std::unique_ptr<httplib::Server> http;
+    RequestGate gate;
+    std::unique_ptr<ConnectionServer> http;
     DiscoveryResponder discovery;
     std::thread listener;
     int port = 0;

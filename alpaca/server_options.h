@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tarnscsi::alpaca {
 
@@ -11,6 +12,9 @@ inline constexpr int kDefaultPort = 11111;
 
 struct ServerOptions {
     std::string listen = kDefaultListen;
+    // Names besides localhost and the listening one that requests may give
+    // as their Host (IP addresses always may).
+    std::vector<std::string> allowedHosts;
     int port = kDefaultPort;  // 0: any free port
     bool discovery = true;
     int discoveryPort = 32227;  // 0: any free port

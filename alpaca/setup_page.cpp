@@ -50,7 +50,8 @@ std::string SetupPage(const DeviceStatus& s, const ServerOptions& options, int p
         "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
         "<meta http-equiv=\"refresh\" content=\"5\"><title>tarnscsi camera</title></head><body>\n"
         "<h1>tarnscsi camera</h1>\n<h2>Camera</h2>\n<table>\n";
-    page += Row("connected", "Connected", s.connected ? "yes" : "no");
+    page += Row("connected", "Connected",
+                s.connected ? "yes" : (s.warmingUp ? "no (the camera is kept until its warm-up ends)" : "no"));
     if (s.connected) {
         page += Row("identity", "Camera", s.identity.vendor + " " + s.identity.product + " " + s.identity.revision);
         page += Row("address", "Address",

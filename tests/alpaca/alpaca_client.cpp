@@ -1,11 +1,32 @@
 #include "alpaca_client.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+
 #include "sim/sim_control.h"
 
 namespace tarnscsi::alpaca_test {
 namespace {
 
 constexpr auto kTimeout = std::chrono::seconds(30);
+constexpr int kRawTimeoutMilliseconds = 30000;
+// More than any answer of these tests (a full frame as JSON is under 3 MB).
+constexpr std::size_t kMostRawBytes = 64U << 20;
+
+// The server's clock in the tests: it moves only when they move it.
+std::atomic<std::int64_t> serverMicroseconds{0};
+
+std::chrono::steady_clock::time_point ServerNow() {
+    return std::chrono::steady_clock::time_point(std::chrono::microseconds(serverMicroseconds.load()));
+}
 
 Answer Read(const httplib::Result& result) {
     Answer answer;
@@ -21,20 +42,31 @@ Answer Read(const httplib::Result& result) {
 
 }  // namespace
 
-void AlpacaFixture::SetUp() {
-    SimReset();
-    SimSetManualClock(1);
+alpaca::ServerOptions AlpacaFixture::TestOptions() {
     alpaca::ServerOptions options;
     options.listen = kLoopback;
     options.port = 0;
     options.discoveryPort = 0;
     options.version = "test";
     options.simulated = true;
+    return options;
+}
+
+void AlpacaFixture::StartServer(const alpaca::ServerOptions& options) {
+    client.reset();
+    server.reset();
     server = std::make_unique<alpaca::AlpacaServer>(options);
+    server->Device().UseClock(ServerNow);
     ASSERT_EQ(server->Start(), "");
     client = std::make_unique<httplib::Client>(kLoopback, server->Port());
     client->set_read_timeout(kTimeout);
     client->set_connection_timeout(kTimeout);
+}
+
+void AlpacaFixture::SetUp() {
+    SimReset();
+    SimSetManualClock(1);
+    StartServer(TestOptions());
 }
 
 void AlpacaFixture::TearDown() {
@@ -63,7 +95,101 @@ void AlpacaFixture::Set(const std::string& member, const std::string& body) {
 
 void AlpacaFixture::Connect() { Set("connected", "Connected=True"); }
 
-void AlpacaFixture::Advance(double seconds) { SimAdvanceClock(static_cast<std::uint64_t>(seconds * 1e6)); }
+void AlpacaFixture::Advance(double seconds) {
+    SimAdvanceClock(static_cast<std::uint64_t>(seconds * 1e6));
+    AdvanceServerClock(seconds);
+}
+
+void AlpacaFixture::AdvanceServerClock(double seconds) {
+    serverMicroseconds += static_cast<std::int64_t>(seconds * 1e6);
+}
+
+RawConnection::RawConnection(int port) {
+    fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(port));
+    inet_pton(AF_INET, kLoopback, &to.sin_addr);
+    if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+        close(fd);
+        fd = -1;
+    }
+}
+
+RawConnection::~RawConnection() {
+    if (fd >= 0) close(fd);
+}
+
+bool RawConnection::Send(const std::string& bytes) {
+    std::size_t sent = 0;
+    while (fd >= 0 && sent < bytes.size()) {
+        const ssize_t part = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (part <= 0) return false;
+        sent += static_cast<std::size_t>(part);
+    }
+    return fd >= 0;
+}
+
+std::string RawConnection::ReceiveAll() {
+    std::string got;
+    char chunk[65536];
+    while (fd >= 0 && got.size() < kMostRawBytes) {
+        pollfd waiting{fd, POLLIN, 0};
+        if (poll(&waiting, 1, kRawTimeoutMilliseconds) <= 0) break;
+        const ssize_t part = recv(fd, chunk, sizeof chunk, 0);
+        if (part <= 0) break;
+        got.append(chunk, static_cast<std::size_t>(part));
+    }
+    return got;
+}
+
+bool RawConnection::HeldOpen() const {
+    if (fd < 0) return false;
+    pollfd waiting{fd, POLLIN, 0};
+    if (poll(&waiting, 1, 0) == 0) return true;
+    char byte = 0;
+    return recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
+std::string RawAnswer::Header(const std::string& name) const {
+    const auto found = headers.find(name);
+    return found == headers.end() ? "" : found->second;
+}
+
+std::vector<RawAnswer> ParseAnswers(const std::string& bytes, std::string* rest) {
+    std::vector<RawAnswer> answers;
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        const std::size_t headEnd = bytes.find("\r\n\r\n", at);
+        if (headEnd == std::string::npos) break;
+        RawAnswer answer;
+        const std::string head = bytes.substr(at, headEnd - at);
+        std::size_t line = head.find("\r\n");
+        if (head.compare(0, 5, "HTTP/") != 0 || head.size() < 12) break;
+        answer.status = std::atoi(head.c_str() + 9);
+        while (line != std::string::npos) {
+            const std::size_t next = head.find("\r\n", line + 2);
+            const std::string field =
+                head.substr(line + 2, (next == std::string::npos ? head.size() : next) - line - 2);
+            const std::size_t colon = field.find(':');
+            if (colon != std::string::npos) {
+                std::string name = field.substr(0, colon);
+                std::transform(name.begin(), name.end(), name.begin(),
+                               [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+                answer.headers.emplace(name, field.substr(field.find_first_not_of(' ', colon + 1)));
+            }
+            line = next;
+        }
+        const std::size_t length = std::strtoull(answer.Header("content-length").c_str(), nullptr, 10);
+        const std::size_t bodyStart = headEnd + 4;
+        if (bytes.size() - bodyStart < length) break;
+        answer.body = bytes.substr(bodyStart, length);
+        answers.push_back(std::move(answer));
+        at = bodyStart + length;
+    }
+    if (rest) *rest = bytes.substr(at);
+    return answers;
+}
 
 std::vector<std::uint16_t> RowsOf(const nlohmann::json& value, int& width, int& height) {
     width = static_cast<int>(value.size());

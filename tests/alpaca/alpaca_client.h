@@ -7,6 +7,7 @@
 #include <httplib.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -33,6 +34,11 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // The options SetUp serves with: 127.0.0.1, free ports, the simulator.
+    static alpaca::ServerOptions TestOptions();
+    // Serves with `options` instead (the server before it stops).
+    void StartServer(const alpaca::ServerOptions& options);
+
     // GET /api/v1/camera/0/<member>?<query>
     Answer Get(const std::string& member, const std::string& query = "", const std::string& accept = "");
     // PUT /api/v1/camera/0/<member> with a form body.
@@ -41,12 +47,48 @@ protected:
     // PUT the value and expect success.
     void Set(const std::string& member, const std::string& body);
     void Connect();
-    // Moves the simulated clock on by whole milliseconds.
+    // Moves the simulated camera's clock and the server's on by whole
+    // microseconds.
     static void Advance(double seconds);
+    // Moves the server's clock alone: the camera stands still meanwhile.
+    static void AdvanceServerClock(double seconds);
 
     std::unique_ptr<alpaca::AlpacaServer> server;
     std::unique_ptr<httplib::Client> client;
 };
+
+// A connection of the test's own to 127.0.0.1, for what an HTTP client
+// does not send: partial, pipelined or malformed requests.
+class RawConnection {
+public:
+    explicit RawConnection(int port);
+    ~RawConnection();
+    RawConnection(const RawConnection&) = delete;
+    RawConnection& operator=(const RawConnection&) = delete;
+
+    bool Connected() const { return fd >= 0; }
+    bool Send(const std::string& bytes);
+    // What the server sends until it closes the connection (or stops
+    // sending for longer than a generous bound).
+    std::string ReceiveAll();
+    // Whether the server still holds the connection (it has not closed it).
+    bool HeldOpen() const;
+
+private:
+    int fd = -1;
+};
+
+// One HTTP answer as sent: status, headers (names in lower case), body.
+struct RawAnswer {
+    int status = 0;
+    std::multimap<std::string, std::string> headers;
+    std::string body;
+    std::string Header(const std::string& name) const;
+};
+
+// The answers in `bytes`, each framed by its Content-Length, in order; the
+// last is left out if it is not whole, and `rest` gets what follows the last.
+std::vector<RawAnswer> ParseAnswers(const std::string& bytes, std::string* rest = nullptr);
 
 // The pixels of an ImageArray answer, [x][y] as sent, row by row.
 std::vector<std::uint16_t> RowsOf(const nlohmann::json& value, int& width, int& height);

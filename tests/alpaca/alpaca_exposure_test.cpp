@@ -16,7 +16,11 @@ namespace {
 
 constexpr std::uint64_t kSeed = 77;
 constexpr int kInvalidValue = 0x401;
+constexpr int kNotConnected = 0x407;
 constexpr int kInvalidOperation = 0x40B;
+constexpr int kStateReading = 3;
+constexpr int kStateError = 5;
+constexpr std::int32_t kAmbientTenths = 200;
 constexpr char kImageBytes[] = "application/imagebytes";
 // Polls in the tests are bounded: far more than any exposure here needs.
 constexpr int kMaxPolls = 100;
@@ -93,14 +97,12 @@ TEST_F(AlpacaExposureTest, WholeExposureMatchesTheCppApi) {
     SimSetSeed(kSeed);
     ASSERT_EQ(Put("startexposure", "Duration=1&Light=true").Error(), 0);
     EXPECT_EQ(Get("imageready").Value(), false);
-    // Progress follows the wall clock (the camera does not report it): just
-    // begun, well short of the second.
-    const int percent = Get("percentcompleted").Value();
-    EXPECT_GE(percent, 0);
-    EXPECT_LT(percent, 50);
+    // Progress follows the clock (the camera does not report it).
+    EXPECT_EQ(Get("percentcompleted").Value(), 0);
+    Advance(0.5);
+    EXPECT_EQ(Get("percentcompleted").Value(), 50);
     const std::vector<int> states = WaitForImage();
-    // Exposing, then (once the wall clock passes the duration) perhaps
-    // reading, then idle with the image.
+    // Exposing, then reading out, then idle with the image.
     ASSERT_GE(states.size(), 2U);
     EXPECT_EQ(states.front(), 2);
     EXPECT_EQ(states.back(), 0);
@@ -258,4 +260,65 @@ TEST_F(AlpacaExposureTest, CoolerOffWarmsGently) {
     Set("cooleron", "CoolerOn=true");
     Advance(30);
     EXPECT_NEAR(Get("ccdtemperature").Value().get<double>(), -10.0, 0.05);
+}
+
+// The usual ASCOM shutdown, CoolerOn false then Connected false, is answered
+// at once and the warm-up goes on after it: the sensor reaches ambient, the
+// cooler idles, and then the camera is free for other programs.
+TEST_F(AlpacaExposureTest, DisconnectLetsTheWarmUpFinishThenFreesTheCamera) {
+    Connect();
+    Cool(-10);
+    Set("cooleron", "CoolerOn=false");
+    Set("connected", "Connected=false");
+    EXPECT_EQ(Get("connected").Value(), false);
+    EXPECT_EQ(Get("ccdtemperature").Error(), kNotConnected);
+    // 2 C a minute from -10 C: a quarter of an hour on the clock.
+    for (int step = 0; step < 200 && server->Device().Status().warmingUp; ++step) {
+        Advance(10);
+        server->Device().Tick();
+    }
+    EXPECT_FALSE(server->Device().Status().warmingUp);
+    EXPECT_EQ(SimCoolerDrive(), 0U);
+    EXPECT_EQ(SimTemperature(), kAmbientTenths);
+    ConnectError error = ConnectError::kNone;
+    EXPECT_TRUE(Camera::Open(error)) << ConnectErrorText(error);
+}
+
+// Reconnecting during that warm-up takes the camera as it is, still warming.
+TEST_F(AlpacaExposureTest, ReconnectingDuringTheWarmUpFindsItGoingOn) {
+    Connect();
+    Cool(-10);
+    Set("cooleron", "CoolerOn=false");
+    Set("connected", "Connected=false");
+    Advance(60);
+    server->Device().Tick();  // the setpoint rises 2 C
+    Advance(5);
+    Connect();
+    EXPECT_EQ(Get("cooleron").Value(), false);
+    EXPECT_TRUE(server->Device().Status().warmingUp);
+    const double warmer = Get("ccdtemperature").Value();
+    EXPECT_NEAR(warmer, -8.0, 0.05);
+}
+
+// A camera whose readout never ends (NOT READY for ever: its clock stands
+// still here) is given up 60 s after the exposure time, with the reason;
+// the next exposure works.
+TEST_F(AlpacaExposureTest, AReadoutThatNeverEndsIsGivenUp) {
+    Connect();
+    ASSERT_EQ(Put("startexposure", "Duration=1&Light=true").Error(), 0);
+    AdvanceServerClock(1 + 59);
+    EXPECT_EQ(Get("camerastate").Value(), kStateReading);
+    AdvanceServerClock(2);
+    EXPECT_EQ(Get("camerastate").Value(), kStateError);
+    EXPECT_EQ(Get("imageready").Value(), false);
+    const Answer failed = Get("imagearray");
+    EXPECT_EQ(failed.Error(), kInvalidOperation);
+    const std::string message = failed.json.value("ErrorMessage", "");
+    EXPECT_NE(message.find("did not finish the exposure within 62 s"), std::string::npos) << message;
+    EXPECT_NE(message.find("60 s to read out"), std::string::npos) << message;
+    EXPECT_NE(message.find("TEST UNIT READY"), std::string::npos) << message;
+
+    ASSERT_EQ(Put("startexposure", "Duration=0&Light=true").Error(), 0);
+    WaitForImage();
+    EXPECT_EQ(Get("imageready").Value(), true);
 }

@@ -248,6 +248,10 @@ TEST_F(AlpacaServerTest, MalformedRequestsAreRefusedAndTheServerGoesOn) {
         {"setccdtemperature", "SetCCDTemperature=cold"},
         {"cooleron", "CoolerOn=1"},
         {"gain", "Gain=asduio6fghZZ"},
+        // Texts that are not UTF-8: a lone byte, an overlong form, a surrogate.
+        {"action", "Action=%FF%FE&Parameters="},
+        {"action", "Action=x&Parameters=%C0%AF"},
+        {"commandstring", "Command=%ED%A0%80&Raw=false"},
     };
     for (const auto& c : bad) {
         const Answer answer = Put(c.member, c.body);
@@ -283,28 +287,95 @@ TEST_F(AlpacaServerTest, ManagementApiDescribesTheServerAndItsOneCamera) {
     EXPECT_EQ(Raw("/management/apiversions?ClientTransactionID=x").status, 400);
 }
 
+namespace {
+
+// The answer to `message` sent to the discovery port at `address` (IPv4 or
+// IPv6); "" when none comes.
+std::string AskDiscovery(const char* address, int port, const std::string& message) {
+    sockaddr_storage to{};
+    socklen_t length = 0;
+    if (auto* v4 = reinterpret_cast<sockaddr_in*>(&to); inet_pton(AF_INET, address, &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(static_cast<std::uint16_t>(port));
+        length = sizeof *v4;
+    } else if (auto* v6 = reinterpret_cast<sockaddr_in6*>(&to); inet_pton(AF_INET6, address, &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(static_cast<std::uint16_t>(port));
+        length = sizeof *v6;
+    } else {
+        return "";
+    }
+    const int probe = socket(to.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (probe < 0) return "";
+    sendto(probe, message.data(), message.size(), 0, reinterpret_cast<const sockaddr*>(&to), length);
+    pollfd waiting{probe, POLLIN, 0};
+    std::string answer;
+    if (poll(&waiting, 1, 2000) > 0) {
+        char reply[256];
+        const ssize_t got = recv(probe, reply, sizeof reply, 0);
+        if (got > 0) answer.assign(reply, static_cast<std::size_t>(got));
+    }
+    close(probe);
+    return answer;
+}
+
+// Whether this machine has the IPv6 loopback address.
+bool HasIpv6Loopback() {
+    const int probe = socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (probe < 0) return false;
+    sockaddr_in6 local{};
+    local.sin6_family = AF_INET6;
+    local.sin6_addr = in6addr_loopback;
+    const bool bound = bind(probe, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+    close(probe);
+    return bound;
+}
+
+}  // namespace
+
 // The discovery datagram to 127.0.0.1 gets the HTTP port back; other
 // datagrams get nothing.
 TEST_F(AlpacaServerTest, DiscoveryAnswersWithTheAlpacaPort) {
-    const int probe = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GE(probe, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<std::uint16_t>(server->DiscoveryPort()));
-    inet_pton(AF_INET, kLoopback, &to.sin_addr);
-    const auto ask = [&](const std::string& message) -> std::string {
-        sendto(probe, message.data(), message.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-        pollfd waiting{probe, POLLIN, 0};
-        if (poll(&waiting, 1, 2000) <= 0) return "";
-        char reply[256];
-        const ssize_t got = recv(probe, reply, sizeof reply, 0);
-        return got > 0 ? std::string(reply, static_cast<std::size_t>(got)) : "";
-    };
-    EXPECT_EQ(ask("hello"), "");
-    const std::string answer = ask(tarnscsi::alpaca::kDiscoveryMessage);
+    EXPECT_EQ(AskDiscovery(kLoopback, server->DiscoveryPort(), "hello"), "");
+    const std::string answer = AskDiscovery(kLoopback, server->DiscoveryPort(), tarnscsi::alpaca::kDiscoveryMessage);
     ASSERT_FALSE(answer.empty());
     EXPECT_EQ(json::parse(answer), json({{"AlpacaPort", server->Port()}}));
-    close(probe);
+}
+
+// Where the server listens: a name or an IPv6 address serves HTTP and
+// discovery alike; a mistyped address is named as such; a port another
+// server holds is refused, and that server goes on alone.
+TEST_F(AlpacaServerTest, ListenAddressesAndABusyPort) {
+    auto options = TestOptions();
+    options.port = server->Port();
+    tarnscsi::alpaca::AlpacaServer second(options);
+    const std::string busy = second.Start();
+    EXPECT_NE(busy.find("is another server there?"), std::string::npos) << busy;
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(Get("name").status, 200);
+
+    for (const char* mistyped : {"300.1.2.3", "::g", "[::1"}) {
+        options = TestOptions();
+        options.listen = mistyped;
+        const std::string problem = tarnscsi::alpaca::AlpacaServer(options).Start();
+        EXPECT_NE(problem.find("not an IP address"), std::string::npos) << mistyped << ": " << problem;
+        EXPECT_EQ(problem.find("another server"), std::string::npos) << mistyped << ": " << problem;
+    }
+
+    std::vector<std::pair<const char*, const char*>> listens = {{"localhost", kLoopback}};
+    if (HasIpv6Loopback()) listens.emplace_back("::1", "::1");
+    for (const auto& [listen, address] : listens) {
+        options = TestOptions();
+        options.listen = listen;
+        tarnscsi::alpaca::AlpacaServer named(options);
+        ASSERT_EQ(named.Start(), "") << listen;
+        httplib::Client http(address, named.Port());
+        const auto answer = http.Get("/api/v1/camera/0/name");
+        ASSERT_TRUE(answer) << listen;
+        EXPECT_EQ(answer->status, 200) << listen;
+        const std::string found = AskDiscovery(address, named.DiscoveryPort(), tarnscsi::alpaca::kDiscoveryMessage);
+        ASSERT_FALSE(found.empty()) << listen;
+        EXPECT_EQ(json::parse(found), json({{"AlpacaPort", named.Port()}})) << listen;
+    }
 }
 
 // A second client sees what the first did, and cannot start a second

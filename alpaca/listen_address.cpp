@@ -1,0 +1,91 @@
+#include "listen_address.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace tarnscsi::alpaca {
+namespace {
+
+std::string WithPort(const std::string& host, int port) {
+    const bool ipv6 = host.find(':') != std::string::npos;
+    return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+bool SameAddress(const SocketAddress& a, const SocketAddress& b) {
+    return a.length == b.length && std::memcmp(&a.address, &b.address, a.length) == 0;
+}
+
+}  // namespace
+
+std::string SocketAddress::Text() const {
+    char text[INET6_ADDRSTRLEN] = {};
+    const void* raw = Family() == AF_INET6
+                          ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr)
+                          : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(&address)->sin_addr);
+    if (!inet_ntop(Family(), raw, text, sizeof text)) return "?";
+    return text;
+}
+
+std::string Unbracketed(const std::string& listen) {
+    if (listen.size() >= 2 && listen.front() == '[' && listen.back() == ']') return listen.substr(1, listen.size() - 2);
+    return listen;
+}
+
+bool IsIpAddress(const std::string& text) {
+    in6_addr raw{};
+    return inet_pton(AF_INET, text.c_str(), &raw) == 1 || inet_pton(AF_INET6, text.c_str(), &raw) == 1;
+}
+
+std::vector<SocketAddress> ResolveListen(const std::string& listen, int port, std::string& problem) {
+    const std::string host = Unbracketed(listen);
+    if (host.empty()) {
+        problem = "--listen needs an address, such as 127.0.0.1 (this machine) or 0.0.0.0 (every network)";
+        return {};
+    }
+    // "300.1.2.3" and "::g" are mistyped addresses, not names to ask DNS for.
+    const bool numeric =
+        host.find(':') != std::string::npos || host.find_first_not_of("0123456789.") == std::string::npos;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV | (numeric ? AI_NUMERICHOST : 0);
+    addrinfo* found = nullptr;
+    if (const int failed = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found); failed != 0) {
+        problem = numeric ? "'" + listen + "' is not an IP address"
+                          : "'" + listen + "' is neither an IP address nor a known name (" + gai_strerror(failed) + ")";
+        return {};
+    }
+    std::vector<SocketAddress> addresses;
+    for (const addrinfo* at = found; at; at = at->ai_next) {
+        if ((at->ai_family != AF_INET && at->ai_family != AF_INET6) || at->ai_addrlen > sizeof(sockaddr_storage)) {
+            continue;
+        }
+        SocketAddress address;
+        std::memcpy(&address.address, at->ai_addr, at->ai_addrlen);
+        address.length = at->ai_addrlen;
+        const auto same = [&address](const SocketAddress& other) { return SameAddress(address, other); };
+        if (std::none_of(addresses.begin(), addresses.end(), same)) addresses.push_back(address);
+    }
+    freeaddrinfo(found);
+    if (addresses.empty()) problem = "'" + listen + "' names no IPv4 or IPv6 address";
+    return addresses;
+}
+
+std::string BindProblem(const std::string& listen, int port, int error) {
+    const std::string where = "cannot listen on " + WithPort(Unbracketed(listen), port) + ": ";
+    switch (error) {
+        case EADDRINUSE: return where + "the port is in use (is another server there? choose another with --port)";
+        case EADDRNOTAVAIL:
+            return where + "'" + listen +
+                   "' is not an address of this machine (ip address lists them; 0.0.0.0 listens on all)";
+        case EACCES: return where + "not permitted (ports below 1024 need privileges: choose another with --port)";
+        default: return where + std::strerror(error);
+    }
+}
+
+}  // namespace tarnscsi::alpaca

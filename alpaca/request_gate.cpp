@@ -1,0 +1,112 @@
+#include "request_gate.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "listen_address.h"
+
+namespace tarnscsi::alpaca {
+namespace {
+
+constexpr int kBadRequest = 400;
+constexpr int kUnsupportedMediaType = 415;
+constexpr char kLocalhost[] = "localhost";
+// More digits than any length this server could take.
+constexpr std::size_t kMostLengthDigits = 18;
+
+std::string NameKey(std::string name) {
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (!name.empty() && name.back() == '.') name.pop_back();
+    return name;
+}
+
+bool AllDigits(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
+}
+
+// ":port" or nothing.
+bool PortPart(const std::string& rest) { return rest.empty() || (rest[0] == ':' && AllDigits(rest.substr(1))); }
+
+std::optional<Refusal> HostRefusal(const RequestGate& gate, const httplib::Request& request) {
+    const std::size_t count = request.get_header_value_count("Host");
+    if (count > 1) return Refusal{kBadRequest, "the request names more than one Host"};
+    if (count == 0) return std::nullopt;
+    const std::string host = request.get_header_value("Host");
+    if (gate.HostAllowed(host)) return std::nullopt;
+    return Refusal{kForbidden, "Host '" + host +
+                                   "' is not allowed: name this machine by its IP address or as localhost, or "
+                                   "start tarnscsi-alpaca with --allow-host NAME for a name of your own"};
+}
+
+std::optional<Refusal> BodyRefusal(const httplib::Request& request) {
+    const bool put = request.method == "PUT";
+    const bool chunked = request.has_header("Transfer-Encoding");
+    const std::size_t lengths = request.get_header_value_count("Content-Length");
+    if (chunked && lengths > 0) {
+        return Refusal{kBadRequest, "the request has both Transfer-Encoding and Content-Length"};
+    }
+    if (chunked && strcasecmp(request.get_header_value("Transfer-Encoding").c_str(), "chunked") != 0) {
+        return Refusal{kBadRequest, "Transfer-Encoding '" + request.get_header_value("Transfer-Encoding") +
+                                        "' is not taken (chunked is)"};
+    }
+    std::string length;
+    for (std::size_t i = 0; i < lengths; ++i) {
+        const std::string value = request.get_header_value("Content-Length", i);
+        if (value.empty() || !AllDigits(value) || (i > 0 && value != length)) {
+            return Refusal{kBadRequest, "Content-Length '" + value + "' is not a length"};
+        }
+        length = value;
+    }
+    const std::size_t significant = length.size() - std::min(length.size(), length.find_first_not_of('0'));
+    if (significant > kMostLengthDigits || (!length.empty() && std::stoull(length) > kMaxBodyBytes)) {
+        return BodyTooLarge(length);
+    }
+    const bool body = chunked || length.find_first_not_of('0') != std::string::npos;
+    if (!put && body) return Refusal{kBadRequest, request.method + " requests carry no body here (PUT takes a form)"};
+    if (put && request.is_multipart_form_data()) {
+        return Refusal{kUnsupportedMediaType, "PUT takes an application/x-www-form-urlencoded form, not multipart"};
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+RequestGate::RequestGate(const std::string& listen, const std::vector<std::string>& allowedHosts) {
+    names.push_back(kLocalhost);
+    if (!IsIpAddress(Unbracketed(listen))) names.push_back(NameKey(listen));
+    for (const std::string& name : allowedHosts) names.push_back(NameKey(name));
+}
+
+bool RequestGate::HostAllowed(const std::string& value) const {
+    if (value.empty()) return true;  // no authority to name, as HTTP allows
+    in6_addr address{};
+    if (value[0] == '[') {
+        const std::size_t close = value.find(']');
+        if (close == std::string::npos || !PortPart(value.substr(close + 1))) return false;
+        return inet_pton(AF_INET6, value.substr(1, close - 1).c_str(), &address) == 1;
+    }
+    const std::size_t colon = value.find(':');
+    if (colon != std::string::npos && !PortPart(value.substr(colon))) return false;
+    const std::string host = NameKey(value.substr(0, colon));
+    if (host.empty()) return false;
+    if (inet_pton(AF_INET, host.c_str(), &address) == 1) return true;
+    return std::find(names.begin(), names.end(), host) != names.end();
+}
+
+std::optional<Refusal> RequestGate::Check(const httplib::Request& request) const {
+    if (auto refusal = HostRefusal(*this, request)) return refusal;
+    return BodyRefusal(request);
+}
+
+Refusal BodyTooLarge(const std::string& size) {
+    return {kPayloadTooLarge, "the request's body" + (size.empty() ? "" : " of " + size + " bytes") + " is over the " +
+                                  std::to_string(kMaxBodyBytes) +
+                                  " bytes this server takes (Alpaca sends short forms)"};
+}
+
+}  // namespace tarnscsi::alpaca

@@ -1,0 +1,52 @@
+// What is checked of a request before it is routed and before its body is
+// read:
+// - its Host names this server. A web page whose name an attacker points at
+//   127.0.0.1 (DNS rebinding) would otherwise reach the camera through the
+//   browser of whoever opens it. Allowed: an IP address (rebinding needs a
+//   name; a LAN client that connects by address names the address), the
+//   name localhost, the name the server listens on, and the names given
+//   with --allow-host; a request without Host (HTTP/1.0) comes from no
+//   browser and is allowed too.
+// - its body is one the server takes: only a PUT has one, of at most
+//   kMaxBodyBytes, announced with a valid Content-Length or sent chunked
+//   (a chunked body is counted as it is read).
+#pragma once
+
+#include <httplib.h>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarnscsi::alpaca {
+
+// Alpaca's requests are short forms.
+inline constexpr std::size_t kMaxBodyBytes = 4096;
+
+inline constexpr int kForbidden = 403;
+inline constexpr int kPayloadTooLarge = 413;
+
+struct Refusal {
+    int status = 0;
+    std::string message;
+};
+
+class RequestGate {
+public:
+    RequestGate(const std::string& listen, const std::vector<std::string>& allowedHosts);
+
+    // Why the request is refused; nothing when it may go on.
+    std::optional<Refusal> Check(const httplib::Request& request) const;
+    // Whether a Host header of `value` ("name", "name:port", "[::1]:port")
+    // may reach the server.
+    bool HostAllowed(const std::string& value) const;
+
+private:
+    std::vector<std::string> names;  // lower case, without a final dot
+};
+
+// The answer to a body longer than kMaxBodyBytes.
+Refusal BodyTooLarge(const std::string& size);
+
+}  // namespace tarnscsi::alpaca

@@ -1,0 +1,267 @@
+// The HTTP under the Alpaca API, with connections of the test's own: request
+// bodies, slow clients, Range headers and pipelined requests, the Host check,
+// and where the server listens.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+#include "alpaca_client.h"
+#include "sim/sim_control.h"
+
+using nlohmann::json;
+using namespace tarnscsi::alpaca_test;
+
+namespace {
+
+constexpr char kForm[] = "application/x-www-form-urlencoded";
+// Slow clients send a header line this often: well inside any read timeout.
+constexpr auto kDribbleInterval = std::chrono::milliseconds(250);
+// They keep at it this many times at most: longer than a normal request may
+// take (kGenerousSeconds).
+constexpr int kMostDribbles = 240;
+constexpr int kGenerousSeconds = 20;
+
+class AlpacaHttpTest : public AlpacaFixture {
+protected:
+    std::string PutRequest(const std::string& member, const std::string& headers, const std::string& body = "") {
+        return "PUT /api/v1/camera/0/" + member + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n" + body;
+    }
+};
+
+// Clients that each send one header line now and then, never finishing
+// their requests, until Stop (or kMostDribbles lines).
+class SlowClients {
+public:
+    SlowClients(int port, int count) {
+        for (int i = 0; i < count; ++i) {
+            clients.push_back(std::make_unique<RawConnection>(port));
+            clients.back()->Send("GET /api/v1/camera/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+        }
+        dribbler = std::thread([this] {
+            for (int n = 0; n < kMostDribbles && !stopping; ++n) {
+                for (auto& client : clients) client->Send("X-Slow: " + std::to_string(n) + "\r\n");
+                std::this_thread::sleep_for(kDribbleInterval);
+            }
+        });
+    }
+    ~SlowClients() { Stop(); }
+    void Stop() {
+        stopping = true;
+        if (dribbler.joinable()) dribbler.join();
+    }
+    bool AllHeldOpen() const {
+        return std::all_of(clients.begin(), clients.end(), [](const auto& client) { return client->HeldOpen(); });
+    }
+
+private:
+    std::vector<std::unique_ptr<RawConnection>> clients;
+    std::atomic<bool> stopping{false};
+    std::thread dribbler;
+};
+
+}  // namespace
+
+// A body over the limit, or one whose length cannot be read, is refused as
+// soon as the headers are in, whatever its type; the connection ends there
+// and the server goes on serving.
+TEST_F(AlpacaHttpTest, BodiesOverTheLimitOrOfNoClearLengthAreRefusedAtOnce) {
+    Connect();
+    std::string chunked;
+    for (int i = 0; i < 4; ++i) chunked += "fa0\r\n" + std::string(4000, 'a') + "\r\n";
+    chunked += "0\r\n\r\n";
+    const struct {
+        const char* what;
+        std::string request;
+        int status;
+    } cases[] = {
+        {"400 MiB announced, not sent",
+         PutRequest("binx", "Content-Type: application/octet-stream\r\nContent-Length: 419430400\r\n"), 413},
+        {"400 MiB announced, 100-continue expected",
+         PutRequest("binx", "Content-Length: 419430400\r\nExpect: 100-continue\r\n"), 413},
+        {"a length past 64 bits", PutRequest("binx", "Content-Length: 99999999999999999999999\r\n"), 413},
+        {"a length that is no number", PutRequest("binx", "Content-Length: abc\r\n", "BinX=2"), 400},
+        {"two lengths", PutRequest("binx", "Content-Length: 6\r\nContent-Length: 7\r\n", "BinX=2"), 400},
+        {"a chunked form over the limit", PutRequest("binx", "Transfer-Encoding: chunked\r\n", chunked), 413},
+        {"both length and chunks", PutRequest("binx", "Transfer-Encoding: chunked\r\nContent-Length: 6\r\n"), 400},
+        {"a multipart form",
+         PutRequest("binx", "Content-Type: multipart/form-data; boundary=x\r\nContent-Length: 6\r\n", "BinX=2"), 415},
+        {"a GET with a body",
+         "GET /api/v1/camera/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 6\r\n\r\nBinX=2", 400},
+    };
+    for (const auto& c : cases) {
+        RawConnection connection(server->Port());
+        ASSERT_TRUE(connection.Send(c.request)) << c.what;
+        // The server answers and closes the connection without waiting for
+        // more: ReceiveAll ends.
+        const auto answers = ParseAnswers(connection.ReceiveAll());
+        ASSERT_EQ(answers.size(), 1U) << c.what;
+        EXPECT_EQ(answers[0].status, c.status) << c.what << ": " << answers[0].body;
+        EXPECT_EQ(answers[0].Header("connection"), "close") << c.what;
+        EXPECT_FALSE(answers[0].body.empty()) << c.what;
+    }
+    // Within the limit, chunked or not, the form is taken.
+    const std::string padded = "BinX=2&Pad=" + std::string(tarnscsi::alpaca::kMaxBodyBytes - 11, 'p');
+    for (const std::string& request :
+         {PutRequest("binx", "Content-Type: text/plain\r\nContent-Length: 4096\r\nConnection: close\r\n", padded),
+          PutRequest("biny", "Transfer-Encoding: chunked\r\nConnection: close\r\n", "6\r\nBinY=1\r\n0\r\n\r\n")}) {
+        RawConnection connection(server->Port());
+        ASSERT_TRUE(connection.Send(request));
+        const auto answers = ParseAnswers(connection.ReceiveAll());
+        ASSERT_EQ(answers.size(), 1U);
+        EXPECT_EQ(answers[0].status, 200) << answers[0].body;
+        EXPECT_EQ(json::parse(answers[0].body).at("ErrorNumber"), 0) << answers[0].body;
+    }
+    EXPECT_EQ(Get("binx").Value(), 1);  // BinY=1 came last
+}
+
+// Slow clients (headers a line at a time) and silent connections leave room
+// for a normal request, which is answered while they still hold their
+// connections.
+TEST_F(AlpacaHttpTest, SlowAndSilentClientsLeaveRoomForOthers) {
+    SlowClients slow(server->Port(), 8);
+    std::vector<std::unique_ptr<RawConnection>> silent;
+    for (int i = 0; i < 10; ++i) silent.push_back(std::make_unique<RawConnection>(server->Port()));
+    httplib::Client other(kLoopback, server->Port());
+    other.set_read_timeout(std::chrono::seconds(kGenerousSeconds));
+    const auto answer = other.Get("/api/v1/camera/0/name");
+    ASSERT_TRUE(answer) << "no answer while slow clients are connected: " << httplib::to_string(answer.error());
+    EXPECT_EQ(json::parse(answer->body).at("Value"), "Nebrix");
+    EXPECT_TRUE(slow.AllHeldOpen());
+}
+
+// SIGTERM ends the program at once, even while slow clients are connected.
+TEST_F(AlpacaHttpTest, TheProgramEndsOnSigtermWhileSlowClientsAreConnected) {
+    int output[2];
+    ASSERT_EQ(pipe(output), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(output[1], STDOUT_FILENO);
+        close(output[0]);
+        execl(TARNSCSI_ALPACA_PROGRAM, TARNSCSI_ALPACA_PROGRAM, "--simulate", "--listen", kLoopback, "--port", "0",
+              "--no-discovery", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(output[1]);
+    // "tarnscsi-alpaca: Alpaca API on http://127.0.0.1:PORT/ ..."
+    FILE* lines = fdopen(output[0], "r");
+    char line[512] = {};
+    const bool started = std::fgets(line, sizeof line, lines) != nullptr;
+    fclose(lines);
+    const char* address = std::strstr(line, "127.0.0.1:");
+    if (!started || !address) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        FAIL() << "the program did not start: " << line;
+    }
+    const int port = std::atoi(address + std::strlen("127.0.0.1:"));
+    SlowClients slow(port, 8);
+    ASSERT_TRUE(slow.AllHeldOpen());
+    kill(child, SIGTERM);
+    int status = -1;
+    bool ended = false;
+    for (int poll = 0; poll < kGenerousSeconds * 20 && !ended; ++poll) {
+        ended = waitpid(child, &status, WNOHANG) == child;
+        if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!ended) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
+    EXPECT_TRUE(ended) << "still running " << kGenerousSeconds << " s after SIGTERM";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// A Range header is ignored: each image answer is whole (200) and the
+// pipelined requests after it are answered in turn.
+TEST_F(AlpacaHttpTest, RangesAreIgnoredAndPipelinedRequestsFollow) {
+    Connect();
+    Set("numx", "NumX=20");
+    Set("numy", "NumY=10");
+    ASSERT_EQ(Put("startexposure", "Duration=0&Light=true").Error(), 0);
+    Advance(1);
+    ASSERT_EQ(Get("imageready").Value(), true);
+    const std::string whole = Get("imagearray").body;
+
+    const std::string get = "GET /api/v1/camera/0/";
+    RawConnection connection(server->Port());
+    connection.Send(get + "imagearray HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: bytes=0-99\r\n\r\n" + get +
+                    "imagearray HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: application/imagebytes\r\n"
+                    "Range: bytes=10-20\r\n\r\n" +
+                    get + "imagearrayvariant HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: bytes=0-1,5-9\r\n\r\n" + get +
+                    "name HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    std::string rest;
+    const auto answers = ParseAnswers(connection.ReceiveAll(), &rest);
+    ASSERT_EQ(answers.size(), 4U);
+    EXPECT_EQ(rest, "");
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(answers[i].status, 200) << i;
+    EXPECT_EQ(json::parse(answers[0].body).at("Value"), json::parse(whole).at("Value"));
+    EXPECT_EQ(answers[1].body.size(), 44U + 20U * 10U * 2U);
+    EXPECT_EQ(json::parse(answers[2].body).at("Value"), json::parse(whole).at("Value"));
+    EXPECT_EQ(json::parse(answers[3].body).at("Value"), "Nebrix");
+}
+
+// The Host must name this server: an IP address, localhost, or a name
+// allowed with --allow-host (in any case, with or without a port).
+TEST_F(AlpacaHttpTest, TheHostHeaderMustNameThisServer) {
+    auto options = TestOptions();
+    options.allowedHosts = {"Observatory.lan"};
+    StartServer(options);
+    const std::string port = std::to_string(server->Port());
+    const struct {
+        std::string host;
+        int status;
+    } cases[] = {
+        {"127.0.0.1:" + port, 200},
+        {"127.0.0.1", 200},
+        {"localhost:" + port, 200},
+        {"LocalHost", 200},
+        {"localhost.", 200},
+        {"[::1]:" + port, 200},
+        {"[::1]", 200},
+        {"192.168.1.20:11111", 200},  // the machine's own address on the network
+        {"observatory.lan:" + port, 200},
+        {"OBSERVATORY.LAN", 200},
+        {"attacker.example", 403},
+        {"attacker.example:" + port, 403},
+        {"localhost.attacker.example", 403},
+        {"127.0.0.1.nip.io", 403},
+        {"2130706433", 403},  // no address a browser sends: a name
+        {"::1", 403},         // an IPv6 address comes in brackets
+        {"[::1", 403},
+        {"[attacker.example]", 403},
+        {"localhost:80x", 403},
+    };
+    for (const auto& c : cases) {
+        for (const char* path : {"/api/v1/camera/0/name", "/management/v1/description", "/setup"}) {
+            const auto answer = client->Get(path, httplib::Headers{{"Host", c.host}});
+            ASSERT_TRUE(answer) << c.host;
+            EXPECT_EQ(answer->status, c.status) << c.host << " " << path;
+            if (c.status == 403) {
+                EXPECT_NE(answer->body.find("--allow-host"), std::string::npos) << answer->body;
+            }
+        }
+    }
+    // A refused PUT changes nothing.
+    const auto refused = client->Put("/api/v1/camera/0/connected", httplib::Headers{{"Host", "attacker.example"}},
+                                     "Connected=true", kForm);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 403);
+    EXPECT_EQ(Get("connected").Value(), false);
+    // HTTP/1.0 without a Host comes from no browser.
+    RawConnection old(server->Port());
+    old.Send("GET /api/v1/camera/0/name HTTP/1.0\r\n\r\n");
+    const auto answers = ParseAnswers(old.ReceiveAll());
+    ASSERT_EQ(answers.size(), 1U);
+    EXPECT_EQ(answers[0].status, 200);
+    // Two Hosts are one too many.
+    RawConnection twice(server->Port());
+    twice.Send("GET /api/v1/camera/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+    const auto doubled = ParseAnswers(twice.ReceiveAll());
+    ASSERT_EQ(doubled.size(), 1U);
+    EXPECT_EQ(doubled[0].status, 400);
+}
