@@ -4,11 +4,13 @@
 // counter, and unit conversions. Each option's own range is checked while
 // parsing (option_checks.h).
 #include <cmath>
+#include <set>
 
 #include <tarnscsi/frame.h>
 #include <tarnscsi/units.h>
 
 #include "errors.h"
+#include "fits_cards.h"
 #include "options.h"
 
 namespace tarnscsi::tool {
@@ -57,6 +59,18 @@ void CheckOriginOnBinnedGrid(const char* option, int origin, int binning) {
                       std::to_string(binning) +
                       ", so that the FITS header (XORGSUBF, YORGSUBF in binned pixels) "
                       "can record it exactly");
+    }
+}
+
+// Each --key card was checked alone while parsing; together, a keyword may
+// appear once (commentary may repeat).
+void CheckExtraCardsTogether(const std::vector<std::string>& cards) {
+    std::set<std::string> seen;
+    for (const std::string& card : cards) {
+        const std::string key = card.substr(0, card.find('='));
+        if (!FitsKeywordMayRepeat(key) && !seen.insert(key).second) {
+            throw Bad("--key", card, key + " is given more than once; a FITS header holds each keyword once");
+        }
     }
 }
 
@@ -120,6 +134,7 @@ ExposeRequest CheckExposeOptions(const ExposeOptions& options) {
     request.overwrite = options.overwrite;
     request.quiet = options.quiet || options.json;
     request.json = options.json;
+    CheckExtraCardsTogether(options.metadata.extraCards);
     request.metadata = options.metadata;
     return request;
 }
