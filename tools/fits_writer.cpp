@@ -159,6 +159,7 @@ void WriteFitsToStandardOutput(const Image16& image, const FitsKeywords& keyword
     WriteContent(raw, out, image, keywords);
     errno = 0;
     fits_close_file(handle.release(), &out.Status());
+    if (errno == EPIPE) throw ToolError("cannot write FITS to standard output: " + ErrnoText(EPIPE));
     out.Check("closing the file");
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         throw ToolError("cannot write FITS to standard output: " + ErrnoText(errno));

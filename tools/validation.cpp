@@ -97,6 +97,8 @@ const char* FitsImageType(ImageType type) {
     return "Light Frame";
 }
 
+bool FitsToStandardOutput(const ExposeOptions& options) { return options.output == kStandardOutput; }
+
 ExposeRequest CheckExposeOptions(const ExposeOptions& options) {
     ExposeRequest request;
     if (const std::string problem = BinningProblem(options.binning, options.binning); !problem.empty()) {
@@ -113,7 +115,7 @@ ExposeRequest CheckExposeOptions(const ExposeOptions& options) {
     request.window = WindowFor(frame, SecondsToMilliseconds(options.seconds));
 
     request.count = options.count;
-    request.toStandardOutput = options.output == kStandardOutput;
+    request.toStandardOutput = FitsToStandardOutput(options);
     if (request.toStandardOutput) {
         if (options.count > 1) {
             throw Bad("--output", options.output,

@@ -719,6 +719,30 @@ TEST_F(ToolTest, FitsToStandardOutputFitsInAPipe) {
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"piped.fits"});
 }
 
+// With the FITS on stdout, the --json events go to stderr: stdout holds
+// the file alone.
+TEST_F(ToolTest, JsonEventsGoToStandardErrorWhenTheFitsGoesToStandardOutput) {
+    options.stdoutPath = (dir.Path() / "piped.fits").string();
+    const ProcessResult run = Tool({"expose", "0", "-o", "-", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ExpectFitsVerifyClean(At("piped.fits"));
+    std::vector<std::string> events;
+    for (const std::string& line : Lines(run.err)) events.push_back(nlohmann::json::parse(line).at("event"));
+    EXPECT_EQ(events, (std::vector<std::string>{"started", "saved"})) << run.err;
+}
+
+// A reader that closes the pipe early: the write fails, the tool says why
+// and exits 1, rather than dying of SIGPIPE.
+TEST_F(ToolTest, AClosedPipeIsAFailedWriteWithExitCodeOne) {
+    options.stdoutPipeClosed = true;
+    for (const std::vector<std::string>& command :
+         std::vector<std::vector<std::string>>{{"expose", "0", "-o", "-"}, {"status"}, {"status", "--json"}}) {
+        const ProcessResult run = Tool(command);
+        EXPECT_EQ(run.exitCode, kFailure) << command[0] << ": signal " << run.signal << "\n" << run.err;
+        EXPECT_NE(run.err.find("the program reading the output stopped before the end"), std::string::npos) << run.err;
+    }
+}
+
 TEST_F(ToolTest, JsonEventsComeOneObjectPerLine) {
     ProcessResult run = Tool({"expose", "0", "-n", "2", "-o", "j_%d.fits", "--json"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
