@@ -145,9 +145,14 @@ void TarnscsiCcd::ApplyCoolerStep(const CoolerStep& step) {
             TenthsToCelsius(cooler.Coldest()));
         TemperatureNP.s = IPS_ALERT;
         IDSetNumber(&TemperatureNP, nullptr);
-    } else if (step.event == CoolerEvent::kWarmedUp) {
-        LOGF_INFO("Warm-up done: the sensor is at ambient (%.1f C); the cooler idles.",
-                  TenthsToCelsius(lastReading.temperature));
+    } else if (step.event == CoolerEvent::kWarmedUp || step.event == CoolerEvent::kWasIdle) {
+        if (step.event == CoolerEvent::kWasIdle) {
+            LOGF_INFO("Nothing to warm up: the cooler was already idle with the sensor at ambient (%.1f C).",
+                      TenthsToCelsius(lastReading.temperature));
+        } else {
+            LOGF_INFO("Warm-up done: the sensor is at ambient (%.1f C); the cooler idles.",
+                      TenthsToCelsius(lastReading.temperature));
+        }
         TemperatureNP.s = IPS_OK;
         IDSetNumber(&TemperatureNP, nullptr);
         ShowCoolerSwitch(false, IPS_OK);

@@ -156,6 +156,21 @@ TEST(CoolerControlTest, WarmUpRisesFromTheSensorAndEndsIdle) {
     EXPECT_FALSE(cooler.Poll({90, 0}, 1300).write);
 }
 
+// A cooler idle at ambient has nothing to warm: the warm-up holds the
+// sensor where it is once, sees the cooler stay idle, and ends.
+TEST(CoolerControlTest, AWarmUpOfACoolerIdleAtAmbientEndsAtTheNextReading) {
+    CoolerControl cooler;
+    cooler.Connected({200, 0});
+    cooler.StartWarmUp({200, 0}, kDefaultWarmUpRate, 0);
+    const CoolerStep first = cooler.Poll({200, 0}, 1);
+    EXPECT_EQ(first.write, 200);
+    EXPECT_EQ(first.event, CoolerEvent::kNone);
+    const CoolerStep second = cooler.Poll({200, 0}, 2);
+    EXPECT_EQ(second.write, kIdleSetpoint);
+    EXPECT_EQ(second.event, CoolerEvent::kWasIdle);
+    EXPECT_FALSE(cooler.WarmingUp());
+}
+
 TEST(CoolerControlTest, ANewSetpointEndsTheWarmUp) {
     CoolerControl cooler;
     cooler.Connected({-100, 128});
