@@ -37,6 +37,13 @@ void WriteHolder(int descriptor) {
         [[maybe_unused]] const ssize_t written = ::pwrite(descriptor, text.data(), text.size(), 0);
     }
 }
+
+// Empties the lock file first, so that nobody is named after the lock is gone.
+void LetGo(int descriptor) {
+    if (descriptor < 0) return;
+    [[maybe_unused]] const int emptied = ::ftruncate(descriptor, 0);
+    ::close(descriptor);
+}
 #endif
 
 }  // namespace
@@ -58,10 +65,13 @@ TargetClaims::TargetClaims(std::optional<std::filesystem::path> sharedDirectory)
 
 TargetClaims::~TargetClaims() {
 #if !defined(_WIN32)
-    for (const auto& [key, descriptor] : held) {
-        if (descriptor >= 0) ::close(descriptor);
-    }
+    for (const auto& [key, descriptor] : held) LetGo(descriptor);
 #endif
+}
+
+bool TargetClaims::AnyHeld() {
+    std::lock_guard lock(mutex);
+    return !held.empty();
 }
 
 TargetClaims::Key TargetClaims::KeyOf(std::uint8_t adapter, std::uint8_t target) {
@@ -105,11 +115,7 @@ void TargetClaims::Release(std::uint8_t adapter, std::uint8_t target) {
     const auto found = held.find(KeyOf(adapter, target));
     if (found == held.end()) return;
 #if !defined(_WIN32)
-    if (found->second >= 0) {
-        // Emptied first, so that nobody is named after the lock is gone.
-        [[maybe_unused]] const int emptied = ::ftruncate(found->second, 0);
-        ::close(found->second);
-    }
+    LetGo(found->second);
 #endif
     held.erase(found);
 }

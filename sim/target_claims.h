@@ -30,6 +30,9 @@ public:
     bool Claim(std::uint8_t adapter, std::uint8_t target, std::string& holder);
     // Does nothing for a target not claimed.
     void Release(std::uint8_t adapter, std::uint8_t target);
+    // Whether this process holds any target: a connection that claimed it
+    // will still call Release.
+    bool AnyHeld();
 
     // "target-A-T.lock" in the shared directory.
     static std::string LockFileName(std::uint8_t adapter, std::uint8_t target);
