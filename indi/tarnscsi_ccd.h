@@ -53,6 +53,10 @@ public:
     bool ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[], int n) override;
     bool ISNewNumber(const char* dev, const char* name, double values[], char* names[], int n) override;
 
+    // The process is about to end: the camera is released now, without a
+    // warm-up (the cooler keeps its setpoint, as on any disconnect).
+    void StopForExit();
+
 protected:
     bool Connect() override;
     bool Disconnect() override;
