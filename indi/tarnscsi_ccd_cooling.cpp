@@ -77,14 +77,10 @@ void TarnscsiCcd::ShowCoolerSwitch(bool on, IPState state) {
 }
 
 bool TarnscsiCcd::CoolerSwitch(ISState* states, char* names[], int n) {
-    bool on = false;
-    bool chosen = false;
-    for (int i = 0; i < n; ++i) {
-        if (states[i] != ISS_ON) continue;
-        chosen = true;
-        on = std::strcmp(names[i], coolerSp[0].getName()) == 0;
-    }
-    if (!chosen) return false;
+    // The message was checked whole: exactly one element is On.
+    const char* chosen = SwitchedOn(states, names, n);
+    if (chosen == nullptr) return false;
+    const bool on = coolerSp[0].isNameMatch(chosen);
     if (!camera) {
         LOG_ERROR("Cannot switch the cooler: not connected.");
         coolerSp.setState(IPS_ALERT);
