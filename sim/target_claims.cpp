@@ -8,7 +8,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <cstdio>
+
+#include "sim/shared_file.h"
 #else
 #include <process.h>
 #endif
@@ -20,8 +22,7 @@ constexpr unsigned kAdapterShift = 8;
 constexpr std::size_t kHolderTextLimit = 128;
 
 #if !defined(_WIN32)
-constexpr int kLockFileFlags = O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
-constexpr mode_t kLockFileMode = 0600;
+constexpr int kLockFileFlags = O_RDWR | O_CREAT;
 
 std::string ReadHolder(int descriptor) {
     std::array<char, kHolderTextLimit> text{};
@@ -92,10 +93,18 @@ bool TargetClaims::Claim(std::uint8_t adapter, std::uint8_t target, std::string&
     int descriptor = -1;
 #if !defined(_WIN32)
     if (directory) {
-        const std::filesystem::path file = *directory / LockFileName(adapter, target);
-        descriptor = ::open(file.c_str(), kLockFileFlags, kLockFileMode);
+        const std::string name = LockFileName(adapter, target);
+        const std::filesystem::path file = *directory / name;
+        const OpenedFile opened = OpenSharedFile(file, kLockFileFlags);
+        descriptor = opened.descriptor;
         if (descriptor < 0) {
-            holder = "nobody that can be told (" + file.string() + " cannot be opened)";
+            // The whole story on stderr; the holder text is short enough
+            // to reach the user whole in the module's message.
+            std::fprintf(
+                stderr, "tarnscsi simulator: the camera at adapter %u, target %u cannot be claimed: %s %s; %s\n",
+                static_cast<unsigned>(adapter), static_cast<unsigned>(target), file.c_str(), opened.problem.c_str(),
+                opened.notAFile ? "remove it" : "check the folder's permissions and free space");
+            holder = "nobody; its lock " + name + (opened.notAFile ? " is not a file: remove it" : " cannot be opened");
             return false;
         }
         if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
