@@ -18,13 +18,13 @@ namespace {
 
 constexpr std::size_t kFileLimit = 256;
 
+#if !defined(_WIN32)
 // The coldest and the warmest the simulated sensor can be: the coldest
 // surroundings with the strongest cooler, the warmest surroundings. A
 // stored temperature outside is no state this camera could have left.
 constexpr double kColdestTenths = kLowestAmbientTenths - kLargestCoolerDifferenceTenths;
 constexpr double kWarmestTenths = kHighestAmbientTenths;
 
-#if !defined(_WIN32)
 // Closes the descriptor (and so drops its lock) when it goes. A state file
 // that is not a plain file (a named pipe would stop the open, and with it
 // the connecting program, for good) is not used, and said so once.
@@ -61,7 +61,6 @@ private:
 
     int descriptor = -1;
 };
-#endif
 
 // A state this camera could have left: the cooler on or off, a setpoint
 // its 16-bit field holds, a temperature the sensor can reach.
@@ -70,6 +69,7 @@ bool Plausible(int on, int setpoint, double temperature) {
            setpoint <= std::numeric_limits<std::int16_t>::max() && temperature >= kColdestTenths &&
            temperature <= kWarmestTenths;
 }
+#endif
 
 }  // namespace
 
