@@ -131,7 +131,9 @@ TEST_F(OurCamera, MalformedSwitchMessagesAreRefusedAndChangeNothing) {
         {"SIMULATION", {{"ENABLE", true}, {"DISABLE", true}}},
         {"CCD_FRAME_TYPE", {{"FRAME_SKY", true}}},
     };
-    for (const auto& [property, states] : messages) {
+    for (const auto& message : messages) {
+        const std::string& property = message.first;
+        const States& states = message.second;
         SCOPED_TRACE(property + " " + states.front().first);
         const auto before = session.client.Property(session.Device(), property);
         ASSERT_TRUE(before);
