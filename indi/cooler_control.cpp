@@ -34,8 +34,8 @@ CoolerStep CoolerControl::Poll(const CoolingReading& reading, double now) {
     if (warmUp) {
         step.write = warmUp->Setpoint(now - warmUpStart, reading);
         if (warmUp->Done()) {
+            step.event = warmUp->AlreadyIdle() ? CoolerEvent::kWasIdle : CoolerEvent::kWarmedUp;
             warmUp.reset();
-            step.event = CoolerEvent::kWarmedUp;
         }
         return step;
     }

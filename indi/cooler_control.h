@@ -18,6 +18,7 @@ enum class CoolerEvent {
     kNone,
     kOutOfReach,  // the setpoint cannot be reached (told once per setpoint)
     kWarmedUp,    // the warm-up is done: the cooler idles
+    kWasIdle,     // the warm-up found the cooler idle at ambient already: nothing to warm
 };
 
 struct CoolerStep {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <tarnscsi/bus.h>
 #include <tarnscsi/frame.h>
@@ -18,6 +19,7 @@
 #include "camera_messages.h"
 #include "exposure_window.h"
 #include "log_lines.h"
+#include "switch_message.h"
 
 namespace tarnscsi::indi {
 namespace {
@@ -118,8 +120,29 @@ bool TarnscsiCcd::updateProperties() {
     return true;
 }
 
+INDI::PropertySwitch TarnscsiCcd::SwitchNamed(const char* name) {
+    // Ours even while not defined (the cooler's, before connecting).
+    if (coolerSp.isNameMatch(name)) return coolerSp;
+    if (warmUpOnDisconnectSp.isNameMatch(name)) return warmUpOnDisconnectSp;
+    return getSwitch(name);
+}
+
+bool TarnscsiCcd::SwitchMessageAccepted(const char* name, ISState* states, char* names[], int n) {
+    INDI::PropertySwitch property = SwitchNamed(name);
+    if (!property.isValid()) return true;  // not this device's: INDI says so
+    std::vector<SwitchElement> elements;
+    for (const auto& element : property) elements.push_back({element.getName(), element.getState() == ISS_ON});
+    const std::string problem = SwitchMessageProblem(elements, property.getRule(), states, names, n);
+    if (problem.empty()) return true;
+    Report(INDI::Logger::DBG_ERROR, std::string(property.getLabel()) + " (" + name + ") unchanged: " + problem + ".");
+    property.setState(IPS_ALERT);
+    property.apply();
+    return false;
+}
+
 bool TarnscsiCcd::ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[], int n) {
     if (dev != nullptr && std::strcmp(dev, getDeviceName()) == 0) {
+        if (!SwitchMessageAccepted(name, states, names, n)) return true;
         if (coolerSp.isNameMatch(name)) return CoolerSwitch(states, names, n);
         if (std::strcmp(name, "SIMULATION") == 0) return SimulationSwitch(states, names, n);
         if (std::strcmp(name, "CONNECTION") == 0 && DisconnectRequested(states, names, n)) return true;

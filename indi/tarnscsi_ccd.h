@@ -53,6 +53,10 @@ public:
     bool ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[], int n) override;
     bool ISNewNumber(const char* dev, const char* name, double values[], char* names[], int n) override;
 
+    // The process is about to end: the camera is released now, without a
+    // warm-up (the cooler keeps its setpoint, as on any disconnect).
+    void StopForExit();
+
 protected:
     bool Connect() override;
     bool Disconnect() override;
@@ -80,6 +84,12 @@ private:
 
     // Logs `text` at `level`, as several lines when INDI would cut it.
     void Report(INDI::Logger::VerbosityLevel level, const std::string& text);
+
+    // Every switch message for this device is checked whole first
+    // (switch_message.h): false, with the property turned Alert and left as
+    // it was, when it is malformed.
+    bool SwitchMessageAccepted(const char* name, ISState* states, char* names[], int n);
+    INDI::PropertySwitch SwitchNamed(const char* name);
 
     // Connecting (tarnscsi_ccd.cpp): the manager the SIMULATION switch
     // chooses, what the camera says it is, why connecting failed.

@@ -167,6 +167,13 @@ bool TarnscsiCcd::DisconnectRequested(ISState* states, char* names[], int n) {
     return true;
 }
 
+void TarnscsiCcd::StopForExit() {
+    if (!camera) return;
+    LOG_INFO("The driver is stopping: the camera is released.");
+    Disconnect();
+    setConnected(false, IPS_IDLE);
+}
+
 void TarnscsiCcd::FinishDeferredDisconnect() {
     if (Disconnect()) {
         setConnected(false, IPS_IDLE);

@@ -77,14 +77,10 @@ void TarnscsiCcd::ShowCoolerSwitch(bool on, IPState state) {
 }
 
 bool TarnscsiCcd::CoolerSwitch(ISState* states, char* names[], int n) {
-    bool on = false;
-    bool chosen = false;
-    for (int i = 0; i < n; ++i) {
-        if (states[i] != ISS_ON) continue;
-        chosen = true;
-        on = std::strcmp(names[i], coolerSp[0].getName()) == 0;
-    }
-    if (!chosen) return false;
+    // The message was checked whole: exactly one element is On.
+    const char* chosen = SwitchedOn(states, names, n);
+    if (chosen == nullptr) return false;
+    const bool on = coolerSp[0].isNameMatch(chosen);
     if (!camera) {
         LOG_ERROR("Cannot switch the cooler: not connected.");
         coolerSp.setState(IPS_ALERT);
@@ -145,9 +141,14 @@ void TarnscsiCcd::ApplyCoolerStep(const CoolerStep& step) {
             TenthsToCelsius(cooler.Coldest()));
         TemperatureNP.s = IPS_ALERT;
         IDSetNumber(&TemperatureNP, nullptr);
-    } else if (step.event == CoolerEvent::kWarmedUp) {
-        LOGF_INFO("Warm-up done: the sensor is at ambient (%.1f C); the cooler idles.",
-                  TenthsToCelsius(lastReading.temperature));
+    } else if (step.event == CoolerEvent::kWarmedUp || step.event == CoolerEvent::kWasIdle) {
+        if (step.event == CoolerEvent::kWasIdle) {
+            LOGF_INFO("Nothing to warm up: the cooler was already idle with the sensor at ambient (%.1f C).",
+                      TenthsToCelsius(lastReading.temperature));
+        } else {
+            LOGF_INFO("Warm-up done: the sensor is at ambient (%.1f C); the cooler idles.",
+                      TenthsToCelsius(lastReading.temperature));
+        }
         TemperatureNP.s = IPS_OK;
         IDSetNumber(&TemperatureNP, nullptr);
         ShowCoolerSwitch(false, IPS_OK);

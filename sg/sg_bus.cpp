@@ -232,6 +232,11 @@ tarnscsi::manager::ScsiOutcome SgBus::Execute(const tarnscsi::manager::ScsiComma
     return carried.outcome;
 }
 
+bool SgBus::AnyClaimed() {
+    std::lock_guard lock(mutex);
+    return !claims.empty();
+}
+
 bool SgBus::Claim(std::uint8_t adapter, std::uint8_t target, std::string& holder) {
     holder.clear();
     const DevicePtr device = Find(adapter, target, 0);

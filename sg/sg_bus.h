@@ -52,6 +52,7 @@ public:
     // another process or this one holds it, or "" when nothing is there.
     bool Claim(std::uint8_t adapter, std::uint8_t target, std::string& holder);
     void Release(std::uint8_t adapter, std::uint8_t target);
+    bool AnyClaimed();
 
 private:
     struct Device;

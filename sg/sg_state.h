@@ -13,6 +13,9 @@ namespace tarnscsi::sg {
 
 struct SgState {
     SgState();
+    // The completion worker runs, or a connection holds a device it will
+    // release (manager/pinned_singleton.h).
+    bool InUse() { return manager.WorkerStarted() || bus.AnyClaimed(); }
     const TimeLimit timeLimit;
     SgBus bus;
     tarnscsi::manager::AspiManager manager;

@@ -1,12 +1,16 @@
 #include "sim/cooler_store.h"
 
+#include <atomic>
 #include <cstdio>
+#include <limits>
 #include <sstream>
 
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+
+#include "sim/shared_file.h"
 #endif
 
 namespace tarnscsi::sim {
@@ -15,14 +19,25 @@ namespace {
 constexpr std::size_t kFileLimit = 256;
 
 #if !defined(_WIN32)
-constexpr mode_t kFileMode = 0600;
+// The coldest and the warmest the simulated sensor can be: the coldest
+// surroundings with the strongest cooler, the warmest surroundings. A
+// stored temperature outside is no state this camera could have left.
+constexpr double kColdestTenths = kLowestAmbientTenths - kLargestCoolerDifferenceTenths;
+constexpr double kWarmestTenths = kHighestAmbientTenths;
 
-// Closes the descriptor (and so drops its lock) when it goes.
+// Closes the descriptor (and so drops its lock) when it goes. A state file
+// that is not a plain file (a named pipe would stop the open, and with it
+// the connecting program, for good) is not used, and said so once.
 class LockedFile {
 public:
-    LockedFile(const std::filesystem::path& file, int flags, int lockKind)
-        : descriptor(::open(file.c_str(), flags | O_CLOEXEC | O_NOFOLLOW, kFileMode)) {
-        if (descriptor >= 0 && ::flock(descriptor, lockKind) != 0) {
+    LockedFile(const std::filesystem::path& file, int flags, int lockKind) {
+        const OpenedFile opened = OpenSharedFile(file, flags);
+        descriptor = opened.descriptor;
+        if (descriptor < 0) {
+            if (opened.notAFile) WarnOnce(file, opened.problem);
+            return;
+        }
+        if (::flock(descriptor, lockKind) != 0) {
             ::close(descriptor);
             descriptor = -1;
         }
@@ -35,8 +50,25 @@ public:
     int Descriptor() const { return descriptor; }
 
 private:
-    int descriptor;
+    static void WarnOnce(const std::filesystem::path& file, const std::string& problem) {
+        static std::atomic<bool> warned{false};
+        if (warned.exchange(true)) return;
+        std::fprintf(stderr,
+                     "tarnscsi simulator: %s %s: the cooler's state is not kept between programs until it is "
+                     "removed\n",
+                     file.c_str(), problem.c_str());
+    }
+
+    int descriptor = -1;
 };
+
+// A state this camera could have left: the cooler on or off, a setpoint
+// its 16-bit field holds, a temperature the sensor can reach.
+bool Plausible(int on, int setpoint, double temperature) {
+    return (on == 0 || on == 1) && setpoint >= std::numeric_limits<std::int16_t>::min() &&
+           setpoint <= std::numeric_limits<std::int16_t>::max() && temperature >= kColdestTenths &&
+           temperature <= kWarmestTenths;
+}
 #endif
 
 }  // namespace
@@ -60,7 +92,8 @@ std::optional<StoredCooler> LoadCooler(const std::filesystem::path& file) {
     int setpoint = 0;
     double temperature = 0.0;
     long long nanoseconds = 0;
-    if (!(in >> on >> setpoint >> temperature >> nanoseconds)) return std::nullopt;
+    if (!(in >> on >> setpoint >> temperature >> nanoseconds) || !(in >> std::ws).eof()) return std::nullopt;
+    if (!Plausible(on, setpoint, temperature)) return std::nullopt;
     StoredCooler stored;
     stored.state = {on != 0, static_cast<std::int16_t>(setpoint), temperature};
     stored.taken = std::chrono::system_clock::time_point(

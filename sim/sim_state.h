@@ -17,6 +17,10 @@ struct SimState {
     SimState(const SimState&) = delete;
     SimState& operator=(const SimState&) = delete;
 
+    // The completion worker runs, or a connection holds a target it will
+    // release (manager/pinned_singleton.h).
+    bool InUse() { return manager.WorkerStarted() || claims.AnyHeld(); }
+
     // Decided once, as the library loads (shared_directory.h).
     const SharedDirectory shared = ChooseSharedDirectory();
     SimBus bus;

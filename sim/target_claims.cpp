@@ -8,7 +8,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <cstdio>
+
+#include "sim/shared_file.h"
 #else
 #include <process.h>
 #endif
@@ -20,8 +22,7 @@ constexpr unsigned kAdapterShift = 8;
 constexpr std::size_t kHolderTextLimit = 128;
 
 #if !defined(_WIN32)
-constexpr int kLockFileFlags = O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
-constexpr mode_t kLockFileMode = 0600;
+constexpr int kLockFileFlags = O_RDWR | O_CREAT;
 
 std::string ReadHolder(int descriptor) {
     std::array<char, kHolderTextLimit> text{};
@@ -36,6 +37,13 @@ void WriteHolder(int descriptor) {
     if (::ftruncate(descriptor, 0) == 0) {
         [[maybe_unused]] const ssize_t written = ::pwrite(descriptor, text.data(), text.size(), 0);
     }
+}
+
+// Empties the lock file first, so that nobody is named after the lock is gone.
+void LetGo(int descriptor) {
+    if (descriptor < 0) return;
+    [[maybe_unused]] const int emptied = ::ftruncate(descriptor, 0);
+    ::close(descriptor);
 }
 #endif
 
@@ -58,10 +66,13 @@ TargetClaims::TargetClaims(std::optional<std::filesystem::path> sharedDirectory)
 
 TargetClaims::~TargetClaims() {
 #if !defined(_WIN32)
-    for (const auto& [key, descriptor] : held) {
-        if (descriptor >= 0) ::close(descriptor);
-    }
+    for (const auto& [key, descriptor] : held) LetGo(descriptor);
 #endif
+}
+
+bool TargetClaims::AnyHeld() {
+    std::lock_guard lock(mutex);
+    return !held.empty();
 }
 
 TargetClaims::Key TargetClaims::KeyOf(std::uint8_t adapter, std::uint8_t target) {
@@ -82,10 +93,18 @@ bool TargetClaims::Claim(std::uint8_t adapter, std::uint8_t target, std::string&
     int descriptor = -1;
 #if !defined(_WIN32)
     if (directory) {
-        const std::filesystem::path file = *directory / LockFileName(adapter, target);
-        descriptor = ::open(file.c_str(), kLockFileFlags, kLockFileMode);
+        const std::string name = LockFileName(adapter, target);
+        const std::filesystem::path file = *directory / name;
+        const OpenedFile opened = OpenSharedFile(file, kLockFileFlags);
+        descriptor = opened.descriptor;
         if (descriptor < 0) {
-            holder = "nobody that can be told (" + file.string() + " cannot be opened)";
+            // The whole story on stderr; the holder text is short enough
+            // to reach the user whole in the module's message.
+            std::fprintf(
+                stderr, "tarnscsi simulator: the camera at adapter %u, target %u cannot be claimed: %s %s; %s\n",
+                static_cast<unsigned>(adapter), static_cast<unsigned>(target), file.c_str(), opened.problem.c_str(),
+                opened.notAFile ? "remove it" : "check the folder's permissions and free space");
+            holder = "nobody; its lock " + name + (opened.notAFile ? " is not a file: remove it" : " cannot be opened");
             return false;
         }
         if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
@@ -105,11 +124,7 @@ void TargetClaims::Release(std::uint8_t adapter, std::uint8_t target) {
     const auto found = held.find(KeyOf(adapter, target));
     if (found == held.end()) return;
 #if !defined(_WIN32)
-    if (found->second >= 0) {
-        // Emptied first, so that nobody is named after the lock is gone.
-        [[maybe_unused]] const int emptied = ::ftruncate(found->second, 0);
-        ::close(found->second);
-    }
+    LetGo(found->second);
 #endif
     held.erase(found);
 }

@@ -3,7 +3,8 @@
 // kept in memory. Shared: each claim is an flock on the address's lock file
 // in the shared directory, so it holds against every other process of the
 // user and ends with the process however it ends; the file records the
-// holder's name and PID for whoever is refused.
+// holder's name and PID for whoever is refused, and is emptied as the claim
+// ends. Only a plain file serves as a lock file (shared_file.h).
 #pragma once
 
 #include <cstdint>
@@ -30,6 +31,9 @@ public:
     bool Claim(std::uint8_t adapter, std::uint8_t target, std::string& holder);
     // Does nothing for a target not claimed.
     void Release(std::uint8_t adapter, std::uint8_t target);
+    // Whether this process holds any target: a connection that claimed it
+    // will still call Release.
+    bool AnyHeld();
 
     // "target-A-T.lock" in the shared directory.
     static std::string LockFileName(std::uint8_t adapter, std::uint8_t target);

@@ -5,7 +5,6 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -28,6 +27,7 @@
 #include "number_format.h"
 #include "option_checks.h"
 #include "options.h"
+#include "pending_file.h"
 #include "scan_command.h"
 #include "status_command.h"
 #include "version.h"
@@ -96,7 +96,8 @@ CLI::App* AddExpose(CLI::App& app, ExposeOptions& o) {
     cmd->add_flag("--overwrite", o.overwrite, "Replace existing files (regular files you may write only)");
     cmd->add_flag("-q,--quiet", o.quiet, "No progress and no report; only errors");
     cmd->add_flag("--json", o.json,
-                  "One JSON object per line on stdout for each event (started, progress, saved, warning, error)");
+                  "One JSON object per line on stdout for each event (started, progress, saved, warning, error); "
+                  "on stderr when the FITS goes to stdout (-o -)");
     cmd->footer(std::string("Output names take one %d or %0Nd counter (%04d: 0001, 0002, ...), numbered from 1.\n") +
                 kExitCodeHelp);
     return cmd;
@@ -172,11 +173,11 @@ std::string ChooseManager(bool simulate) {
                            : std::string("cannot use the simulator ") + kSimulatorVariable + " names: " + problem;
 }
 
-// Runs a command, turning its outcome into the exit code. With `json`, a
-// failure is also an "error" event on stdout.
-int Guarded(const char* onInterrupt, bool json, const std::function<int()>& command) {
-    const auto event = [json](const char* kind, const std::string& message) {
-        if (json) PrintJsonEvent("error", {{"kind", kind}, {"message", message}});
+// Runs a command, turning its outcome into the exit code. With `events`
+// (the --json stream), a failure is also an "error" event there.
+int Guarded(const char* onInterrupt, std::FILE* events, const std::function<int()>& command) {
+    const auto event = [events](const char* kind, const std::string& message) {
+        if (events != nullptr) PrintJsonEvent("error", {{"kind", kind}, {"message", message}}, events);
     };
     try {
         return command();
@@ -217,12 +218,13 @@ void PrintManagerFailureJson(bool status, const std::string& problem) {
     std::printf("%s\n", JsonText(out, 2).c_str());
 }
 
-// A failed write to stdout (a full disk, a closed pipe) fails the command.
+// A failed write to stdout (a full disk, a closed pipe) fails the command;
+// a command that failed already has said why.
 int CheckStandardOutput(int code) {
     if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return code;
-    const int error = errno;
-    PrintError(std::string("cannot write to standard output: ") + std::strerror(error));
-    return code == kExitOk ? kExitFailure : code;
+    if (code != kExitOk) return code;
+    PrintError("cannot write to standard output: " + ErrnoText(errno));
+    return kExitFailure;
 }
 
 int RunParsed(std::vector<std::string> args) {
@@ -283,23 +285,25 @@ int RunParsed(std::vector<std::string> args) {
     }
     InstallInterruptHandler();
     if (exposeCmd->parsed()) {
-        return Guarded("interrupted; the frame in progress was discarded", expose.json, [&] {
+        // Reports and events never share stdout with the FITS itself.
+        std::FILE* reports = FitsToStandardOutput(expose) ? stderr : stdout;
+        return Guarded("interrupted; the frame in progress was discarded", expose.json ? reports : nullptr, [&] {
             const ExposeRequest request = CheckExposeOptions(expose);
             RemindToCover(request);
-            ExposeDisplay display(request.quiet, request.toStandardOutput ? stderr : stdout);
-            JsonExposeEvents events;
+            ExposeDisplay display(request.quiet, reports);
+            JsonExposeEvents events(reports);
             RunExpose(request, request.json ? static_cast<ExposeObserver&>(events) : display);
             return kExitOk;
         });
     }
     if (coolCmd->parsed()) {
-        return Guarded("interrupted", cool.json, [&] {
+        return Guarded("interrupted", cool.json ? stdout : nullptr, [&] {
             RunCool(CheckCoolOptions(cool));
             return kExitOk;
         });
     }
-    if (statusCmd->parsed()) return Guarded("interrupted", false, [&] { return RunStatus(json); });
-    if (scanCmd->parsed()) return Guarded("interrupted", false, [&] { return RunScan(json); });
+    if (statusCmd->parsed()) return Guarded("interrupted", nullptr, [&] { return RunStatus(json); });
+    if (scanCmd->parsed()) return Guarded("interrupted", nullptr, [&] { return RunScan(json); });
     return kExitUsage;
 }
 

@@ -63,7 +63,9 @@ void SendSetpoint(Camera& camera, std::int32_t setpoint) {
     }
 }
 
-// Raises the setpoint at the requested rate until the cooler idles.
+// Raises the setpoint at the requested rate until the cooler idles; a
+// cooler idle at the surroundings' temperature from the start is left so
+// after the first check.
 void WarmUpGently(Camera& camera, const CoolRequest& request, WaitClock& clock) {
     ProgressLine line(stderr, request.quiet);
     int missed = 0;
@@ -86,8 +88,19 @@ void WarmUpGently(Camera& camera, const CoolRequest& request, WaitClock& clock) 
             const std::int32_t setpoint = warmUp.Setpoint(seconds, *reading);
             SendSetpoint(camera, setpoint);
             if (warmUp.Done()) {
-                if (request.json) PrintJsonEvent("idle", ReadingFields(*reading, seconds));
-                if (!request.quiet) std::printf("Warmed up (%s); the cooler is idle.\n", Describe(*reading).c_str());
+                if (request.json) {
+                    auto fields = ReadingFields(*reading, seconds);
+                    fields["already_idle"] = warmUp.AlreadyIdle();
+                    PrintJsonEvent("idle", std::move(fields));
+                }
+                if (request.quiet) return;
+                if (warmUp.AlreadyIdle()) {
+                    std::printf(
+                        "Nothing to warm up: the cooler is already idle at the surroundings' temperature (%s).\n",
+                        Describe(*reading).c_str());
+                } else {
+                    std::printf("Warmed up (%s); the cooler is idle.\n", Describe(*reading).c_str());
+                }
                 return;
             }
             line.Show("Warming up at " + Fixed(warmUp.Rate(), 1) + " C/min: setpoint " + Degrees(setpoint) + ", " +

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 
 #include <tarnscsi/units.h>
@@ -80,6 +79,27 @@ private:
     int status = 0;
 };
 
+// A --key card, of the kind its keyword and value gave it.
+void WriteCard(FitsOutput& out, const HeaderCard& card) {
+    const char* key = card.key.c_str();
+    switch (card.kind) {
+        case HeaderCardKind::kText: out.Key(key, card.text, nullptr); return;
+        case HeaderCardKind::kInteger: {
+            long long integer = card.integer;
+            fits_write_key(out.File(), TLONGLONG, key, &integer, nullptr, &out.Status());
+            break;
+        }
+        case HeaderCardKind::kReal:
+            // Negative decimals: that many significant digits.
+            fits_write_key_dbl(out.File(), key, card.real, -card.significantDigits, nullptr, &out.Status());
+            break;
+        // Long commentary continues on further cards of the same keyword.
+        case HeaderCardKind::kComment: fits_write_comment(out.File(), card.text.c_str(), &out.Status()); break;
+        case HeaderCardKind::kHistory: fits_write_history(out.File(), card.text.c_str(), &out.Status()); break;
+    }
+    out.Check(key);
+}
+
 void WriteKeywords(FitsOutput& out, const FitsKeywords& k) {
     out.Key("EXPTIME", k.exposureSeconds, kExposureDecimals, "[s] exposure time");
     out.Key("DATE-OBS", IsoUtcMilliseconds(k.start), "UTC start of exposure");
@@ -105,18 +125,7 @@ void WriteKeywords(FitsOutput& out, const FitsKeywords& k) {
     if (k.metadata.aperture) out.Key("APTDIA", *k.metadata.aperture, kOpticsDecimals, "[mm] aperture diameter");
     if (k.metadata.electronsPerAdu)
         out.Key("EGAIN", *k.metadata.electronsPerAdu, kGainDecimals, "[e-/ADU] electrons per count");
-    for (const std::string& card : k.metadata.extraCards) {
-        const auto equals = card.find('=');
-        const std::string key = card.substr(0, equals);
-        const std::string value = card.substr(equals + 1);
-        if (IsFitsNumber(value)) {
-            double number = std::strtod(value.c_str(), nullptr);
-            fits_write_key(out.File(), TDOUBLE, key.c_str(), &number, nullptr, &out.Status());
-            out.Check(key.c_str());
-        } else {
-            out.Key(key.c_str(), value, nullptr);
-        }
-    }
+    for (const std::string& keyValue : k.metadata.extraCards) WriteCard(out, ParseHeaderCard(keyValue));
     fits_write_date(out.File(), &out.Status());
     out.Check("DATE");
 }
@@ -150,6 +159,7 @@ void WriteFitsToStandardOutput(const Image16& image, const FitsKeywords& keyword
     WriteContent(raw, out, image, keywords);
     errno = 0;
     fits_close_file(handle.release(), &out.Status());
+    if (errno == EPIPE) throw ToolError("cannot write FITS to standard output: " + ErrnoText(EPIPE));
     out.Check("closing the file");
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         throw ToolError("cannot write FITS to standard output: " + ErrnoText(errno));

@@ -27,20 +27,20 @@ std::string JsonText(nlohmann::json document, int indent) {
     return out.dump(indent);
 }
 
-void PrintJsonEvent(const std::string& name, nlohmann::json fields) {
+void PrintJsonEvent(const std::string& name, nlohmann::json fields, std::FILE* stream) {
     nlohmann::ordered_json out;
     out["schema"] = kJsonSchema;
     out["event"] = name;
     for (auto& [key, value] : fields.items()) out[key] = value;
-    std::printf("%s\n", out.dump().c_str());
-    std::fflush(stdout);
+    std::fprintf(stream, "%s\n", out.dump().c_str());
+    std::fflush(stream);
 }
 
 void JsonExposeEvents::Started(const FrameProgress& p) {
     lastNumber = p.number;
     lastPhase = FramePhase::kExposing;
     lastElapsed = 0;
-    PrintJsonEvent("started", {{"frame", p.number}, {"count", p.count}, {"exposure_s", p.exposure}});
+    PrintJsonEvent("started", {{"frame", p.number}, {"count", p.count}, {"exposure_s", p.exposure}}, stream);
 }
 
 void JsonExposeEvents::Waiting(const FrameProgress& p) {
@@ -48,11 +48,13 @@ void JsonExposeEvents::Waiting(const FrameProgress& p) {
     lastNumber = p.number;
     lastPhase = p.phase;
     lastElapsed = p.elapsed;
-    PrintJsonEvent("progress", {{"frame", p.number},
-                                {"count", p.count},
-                                {"phase", PhaseName(p.phase)},
-                                {"elapsed_s", p.elapsed},
-                                {"exposure_s", p.exposure}});
+    PrintJsonEvent("progress",
+                   {{"frame", p.number},
+                    {"count", p.count},
+                    {"phase", PhaseName(p.phase)},
+                    {"elapsed_s", p.elapsed},
+                    {"exposure_s", p.exposure}},
+                   stream);
 }
 
 void JsonExposeEvents::FrameDone(const SavedFrame& frame) {
@@ -61,12 +63,13 @@ void JsonExposeEvents::FrameDone(const SavedFrame& frame) {
                              {"exposure_s", frame.exposure}};
     fields["preview"] = frame.previewPath ? nlohmann::json(*frame.previewPath) : nlohmann::json(nullptr);
     fields["ccd_temp_c"] = frame.ccdTemperature ? nlohmann::json(*frame.ccdTemperature) : nlohmann::json(nullptr);
-    PrintJsonEvent("saved", std::move(fields));
+    PrintJsonEvent("saved", std::move(fields), stream);
 }
 
 void JsonExposeEvents::Warning(const std::string& message) {
-    std::fprintf(stderr, "tarnscsi: warning: %s\n", message.c_str());
-    PrintJsonEvent("warning", {{"message", message}});
+    // Said once on stderr: as a line for a person, or as the event there.
+    if (stream != stderr) std::fprintf(stderr, "tarnscsi: warning: %s\n", message.c_str());
+    PrintJsonEvent("warning", {{"message", message}}, stream);
 }
 
 }  // namespace tarnscsi::tool

@@ -3,6 +3,7 @@
 // for each event (started, progress, saved, reached, error).
 #pragma once
 
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -16,18 +17,22 @@ inline constexpr int kJsonSchema = 1;
 // `document` with "schema" first, on one line (indent < 0) or indented.
 std::string JsonText(nlohmann::json document, int indent = -1);
 
-// One event line on stdout, flushed at once: {"schema":1,"event":NAME,...}.
-void PrintJsonEvent(const std::string& name, nlohmann::json fields = nlohmann::json::object());
+// One event line on `stream`, flushed at once: {"schema":1,"event":NAME,...}.
+void PrintJsonEvent(const std::string& name, nlohmann::json fields = nlohmann::json::object(),
+                    std::FILE* stream = stdout);
 
-// The expose command's events as JSON lines.
+// The expose command's events as JSON lines, on stdout, or on stderr when the
+// FITS itself goes to stdout.
 class JsonExposeEvents : public ExposeObserver {
 public:
+    explicit JsonExposeEvents(std::FILE* eventStream) : stream(eventStream) {}
     void Started(const FrameProgress& progress) override;
     void Waiting(const FrameProgress& progress) override;
     void FrameDone(const SavedFrame& frame) override;
     void Warning(const std::string& message) override;
 
 private:
+    std::FILE* stream;
     int lastNumber = 0;
     FramePhase lastPhase = FramePhase::kExposing;
     double lastElapsed = 0;

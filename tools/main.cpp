@@ -1,4 +1,5 @@
 // tarnscsi: the camera from the command line.
+#include <csignal>
 #include <cstdio>
 
 #include "cli.h"
@@ -6,5 +7,8 @@
 int main(int argc, char** argv) {
     // Each line reaches a log at once, in order with the errors on stderr.
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+    // A reader that closes the pipe early (| head) makes writes fail with
+    // EPIPE, reported with exit code 1, rather than killing the tool.
+    std::signal(SIGPIPE, SIG_IGN);
     return tarnscsi::tool::Run(argc, argv);
 }

@@ -1,7 +1,6 @@
 #include "option_checks.h"
 
 #include <cstdlib>
-#include <regex>
 
 #include "fits_cards.h"
 #include "number_format.h"
@@ -9,12 +8,6 @@
 namespace tarnscsi::tool {
 
 namespace {
-
-// Digits, an optional sign, point and exponent; nothing else.
-bool IsPlainNumber(const std::string& text) {
-    static const std::regex kPlain(R"([+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?)");
-    return std::regex_match(text, kPlain);
-}
 
 std::string NotANumber(const std::string& text) { return "'" + text + "' is not a plain decimal number"; }
 

@@ -58,6 +58,9 @@ struct ExposeRequest {
 // Throws UsageError naming the offending option and value.
 ExposeRequest CheckExposeOptions(const ExposeOptions& options);
 
+// -o -: the FITS goes to stdout, and everything else the command says to stderr.
+bool FitsToStandardOutput(const ExposeOptions& options);
+
 struct CoolOptions {
     std::optional<double> celsius;
     bool off = false;                  // warm up gently, then leave the cooler idle

@@ -46,7 +46,7 @@ void CheckWritable(const std::filesystem::path& target, bool overwrite);
 // gone (killed before it could clean up). Returns how many it removed.
 int RemoveStaleTemporaries(const std::filesystem::path& folder);
 
-// "strerror(errno)" for messages.
+// "strerror(errno)" for messages; a closed pipe explained.
 std::string ErrnoText(int error);
 
 }  // namespace tarnscsi::tool

@@ -4,11 +4,13 @@
 // counter, and unit conversions. Each option's own range is checked while
 // parsing (option_checks.h).
 #include <cmath>
+#include <set>
 
 #include <tarnscsi/frame.h>
 #include <tarnscsi/units.h>
 
 #include "errors.h"
+#include "fits_cards.h"
 #include "options.h"
 
 namespace tarnscsi::tool {
@@ -60,6 +62,18 @@ void CheckOriginOnBinnedGrid(const char* option, int origin, int binning) {
     }
 }
 
+// Each --key card was checked alone while parsing; together, a keyword may
+// appear once (commentary may repeat).
+void CheckExtraCardsTogether(const std::vector<std::string>& cards) {
+    std::set<std::string> seen;
+    for (const std::string& card : cards) {
+        const std::string key = card.substr(0, card.find('='));
+        if (!FitsKeywordMayRepeat(key) && !seen.insert(key).second) {
+            throw Bad("--key", card, key + " is given more than once; a FITS header holds each keyword once");
+        }
+    }
+}
+
 ImageType ParseImageType(const std::string& name) {
     if (name == "dark") return ImageType::kDark;
     if (name == "bias") return ImageType::kBias;
@@ -83,6 +97,8 @@ const char* FitsImageType(ImageType type) {
     return "Light Frame";
 }
 
+bool FitsToStandardOutput(const ExposeOptions& options) { return options.output == kStandardOutput; }
+
 ExposeRequest CheckExposeOptions(const ExposeOptions& options) {
     ExposeRequest request;
     if (const std::string problem = BinningProblem(options.binning, options.binning); !problem.empty()) {
@@ -99,7 +115,7 @@ ExposeRequest CheckExposeOptions(const ExposeOptions& options) {
     request.window = WindowFor(frame, SecondsToMilliseconds(options.seconds));
 
     request.count = options.count;
-    request.toStandardOutput = options.output == kStandardOutput;
+    request.toStandardOutput = FitsToStandardOutput(options);
     if (request.toStandardOutput) {
         if (options.count > 1) {
             throw Bad("--output", options.output,
@@ -120,6 +136,7 @@ ExposeRequest CheckExposeOptions(const ExposeOptions& options) {
     request.overwrite = options.overwrite;
     request.quiet = options.quiet || options.json;
     request.json = options.json;
+    CheckExtraCardsTogether(options.metadata.extraCards);
     request.metadata = options.metadata;
     return request;
 }

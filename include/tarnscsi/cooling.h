@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include <tarnscsi/camera.h>
 
@@ -26,8 +27,23 @@ inline constexpr double kMaxWarmUpRate = 20.0;
 // the setpoint is well above the sensor: the sensor sits at the temperature
 // of its surroundings); then the setpoint goes to kIdleSetpoint and the
 // warm-up is done.
+//
+// A cooler already idle at the surroundings' temperature has nothing to
+// warm: its drive stays off although the first setpoint (the sensor's own
+// temperature) asked it to hold the sensor there, and the sensor does not
+// warm on its own. The warm-up then ends at the next reading at least
+// kIdleCheckSeconds after the first, and AlreadyIdle() says so. (A sensor
+// that is still colder than its surroundings either makes the cooler work
+// to hold it, or warms by itself: both keep the ramp going.)
 class WarmUp {
 public:
+    // The least time between the first setpoint and a reading that can tell
+    // a cooler idle at the surroundings' temperature.
+    static constexpr double kIdleCheckSeconds = 1.0;
+    // How far the sensor may drift from its start and still count as
+    // steady: one step of the reading either way.
+    static constexpr std::int32_t kSteadyTenths = 1;
+
     // `startTemperature` in tenths of a degree; `degreesPerMinute` within
     // [kMinWarmUpRate, kMaxWarmUpRate] (clamped).
     WarmUp(std::int32_t startTemperature, double degreesPerMinute);
@@ -36,6 +52,9 @@ public:
     // latest reading. Never lower than a setpoint it returned before.
     std::int32_t Setpoint(double elapsedSeconds, const CoolingReading& reading);
     bool Done() const { return done; }
+    // Done because the cooler was idle at the surroundings' temperature
+    // from the start: there was nothing to warm.
+    bool AlreadyIdle() const { return alreadyIdle; }
     double Rate() const { return rate; }
 
 private:
@@ -43,6 +62,11 @@ private:
     double rate;
     std::int32_t last;
     bool done = false;
+    bool alreadyIdle = false;
+    // Every reading so far had the drive off, and the first setpoint was
+    // returned this long after the start.
+    bool idleSoFar = true;
+    std::optional<double> firstSetpointAt;
 };
 
 enum class SetpointProgress {

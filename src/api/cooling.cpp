@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include <tarnscsi/units.h>
 
@@ -25,6 +26,15 @@ WarmUp::WarmUp(std::int32_t startTemperature, double degreesPerMinute)
 
 std::int32_t WarmUp::Setpoint(double elapsedSeconds, const CoolingReading& reading) {
     if (done) return kIdleSetpoint;
+    idleSoFar = idleSoFar && reading.coolerDrive == 0;
+    if (idleSoFar && firstSetpointAt && elapsedSeconds - *firstSetpointAt >= kIdleCheckSeconds &&
+        std::abs(reading.temperature - start) <= kSteadyTenths) {
+        done = true;
+        alreadyIdle = true;
+        last = kIdleSetpoint;
+        return last;
+    }
+    if (!firstSetpointAt) firstSetpointAt = elapsedSeconds;
     const double risen = std::max(0.0, elapsedSeconds) / kSecondsPerMinute * rate * kTenthsPerDegree;
     const double ramp = std::min<double>(start + risen, kIdleSetpoint);
     last = std::max(last, static_cast<std::int32_t>(std::floor(ramp)));

@@ -110,6 +110,38 @@ TEST_F(CoolingRulesTest, AReachableSetpointIsReachedNotOutOfReach) {
     }
 }
 
+// A cooler idle at ambient has nothing to warm: the first setpoint asks it
+// to hold the sensor where it is, it stays idle, and the warm-up ends at the
+// next reading. A sensor still below ambient, warming by itself after a
+// setpoint above it, makes the cooler hold it: the ramp goes on.
+TEST_F(CoolingRulesTest, WarmUpEndsAtOnceWhenTheCoolerIsIdleAtAmbient) {
+    const auto run = [this](int maxSteps) {
+        WarmUp warmUp(Read().temperature, kDefaultWarmUpRate);
+        double elapsed = 0;
+        for (int step = 0; step < maxSteps && !warmUp.Done(); ++step) {
+            EXPECT_TRUE(camera->SetTemperature(warmUp.Setpoint(elapsed, Read())));
+            Wait(1);
+            elapsed += 1;
+        }
+        return warmUp;
+    };
+    const WarmUp idle = run(5);
+    EXPECT_TRUE(idle.Done());
+    EXPECT_TRUE(idle.AlreadyIdle());
+
+    // 5 C below ambient, then a setpoint above it: the cooler stops and the
+    // sensor warms by itself.
+    ASSERT_TRUE(camera->SetTemperature(150));
+    Wait(600);
+    ASSERT_TRUE(camera->SetTemperature(kIdleSetpoint));
+    Wait(1);
+    ASSERT_EQ(Read().coolerDrive, 0);
+    ASSERT_LT(Read().temperature, 200 - WarmUp::kSteadyTenths);
+    const WarmUp warming = run(5);
+    EXPECT_FALSE(warming.Done());
+    EXPECT_FALSE(warming.AlreadyIdle());
+}
+
 TEST(WarmUpTest, RateIsKeptWithinItsLimitsAndNeverGoesBack) {
     EXPECT_EQ(WarmUp(0, 1000).Rate(), kMaxWarmUpRate);
     EXPECT_EQ(WarmUp(0, 0).Rate(), kMinWarmUpRate);
@@ -125,6 +157,18 @@ TEST(WarmUpTest, RateIsKeptWithinItsLimitsAndNeverGoesBack) {
     // Idle with the ramp well above the sensor: the surroundings are reached.
     EXPECT_EQ(warmUp.Setpoint(90, {-45, 0}), kIdleSetpoint);
     EXPECT_TRUE(warmUp.Done());
+    EXPECT_FALSE(warmUp.AlreadyIdle());
+
+    // Idle from the start, but a reading too soon after the first setpoint
+    // to tell, or a sensor that drifts: not yet known to be at ambient.
+    WarmUp soon(200, kDefaultWarmUpRate);
+    soon.Setpoint(0, {200, 0});
+    soon.Setpoint(WarmUp::kIdleCheckSeconds / 2, {200, 0});
+    EXPECT_FALSE(soon.Done());
+    WarmUp drifting(150, kDefaultWarmUpRate);
+    drifting.Setpoint(0, {150, 0});
+    drifting.Setpoint(WarmUp::kIdleCheckSeconds, {155, 0});
+    EXPECT_FALSE(drifting.Done());
 }
 
 }  // namespace

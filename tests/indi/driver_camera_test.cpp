@@ -109,6 +109,50 @@ TEST_F(OurCamera, RefusesWhatTheCameraCannotTake) {
 }
 
 // The header records the origin the camera was sent, in binned pixels.
+// A malformed switch message changes nothing, whichever switch it is for:
+// an unknown element, two elements On (or none) in a one-of-many switch, an
+// element named twice. The property turns Alert with its elements as they
+// were; the cooler, on at a setpoint, does not start to warm up.
+TEST_F(OurCamera, MalformedSwitchMessagesAreRefusedAndChangeNothing) {
+    Connect();
+    session.client.SendNumbers(session.Device(), "CCD_TEMPERATURE", {{"CCD_TEMPERATURE_VALUE", 10}});
+    ASSERT_TRUE(session.client.WaitUntil([&](const Received& r) {
+        const PropertyCopy* cooler = r.Find(session.Device(), "CCD_COOLER");
+        return cooler != nullptr && cooler->Element("COOLER_ON") != nullptr && cooler->Element("COOLER_ON")->on;
+    }));
+    using States = std::vector<std::pair<std::string, bool>>;
+    const std::vector<std::pair<std::string, States>> messages = {
+        {"WARM_UP_ON_DISCONNECT", {{"BOGUS", true}}},
+        {"WARM_UP_ON_DISCONNECT", {{"ENABLE", true}, {"DISABLE", true}}},
+        {"WARM_UP_ON_DISCONNECT", {{"ENABLE", false}}},
+        {"CCD_COOLER", {{"COOLER_ON", true}, {"COOLER_OFF", true}}},
+        {"CCD_COOLER", {{"COOLER_OFF", true}, {"COOLER_OFF", false}}},
+        {"CCD_COOLER", {{"COOLER_OFF", true}, {"COOLER_PAUSE", true}}},
+        {"SIMULATION", {{"ENABLE", true}, {"DISABLE", true}}},
+        {"CCD_FRAME_TYPE", {{"FRAME_SKY", true}}},
+    };
+    for (const auto& message : messages) {
+        const std::string& property = message.first;
+        const States& states = message.second;
+        SCOPED_TRACE(property + " " + states.front().first);
+        const auto before = session.client.Property(session.Device(), property);
+        ASSERT_TRUE(before);
+        session.client.ForgetStates(session.Device(), property);
+        session.client.SendSwitches(session.Device(), property, states);
+        ASSERT_TRUE(session.client.WaitUntil([&](const Received& r) {
+            const PropertyCopy* copy = r.Find(session.Device(), property);
+            return copy != nullptr && !copy->states.empty();
+        }));
+        const auto after = session.client.Property(session.Device(), property);
+        EXPECT_EQ(after->states.front(), IPS_ALERT);
+        for (const auto& element : before->elements) {
+            EXPECT_EQ(after->Element(element.name)->on, element.on) << element.name;
+        }
+    }
+    EXPECT_FALSE(HasMessage("warming the sensor up"));
+    EXPECT_TRUE(HasMessage("unchanged: 'BOGUS' is not one of its elements"));
+}
+
 TEST_F(OurCamera, OddBinnedFrameLosesItsLastColumnAndRowAndKeepsItsOrigin) {
     Connect();
     ASSERT_TRUE(Accepted("CCD_BINNING", {{"HOR_BIN", 2}, {"VER_BIN", 2}}));

@@ -16,6 +16,7 @@
 #include "exposure_clock.h"
 #include "exposure_window.h"
 #include "log_lines.h"
+#include "switch_message.h"
 
 namespace tarnscsi::indi {
 namespace {
@@ -156,6 +157,21 @@ TEST(CoolerControlTest, WarmUpRisesFromTheSensorAndEndsIdle) {
     EXPECT_FALSE(cooler.Poll({90, 0}, 1300).write);
 }
 
+// A cooler idle at ambient has nothing to warm: the warm-up holds the
+// sensor where it is once, sees the cooler stay idle, and ends.
+TEST(CoolerControlTest, AWarmUpOfACoolerIdleAtAmbientEndsAtTheNextReading) {
+    CoolerControl cooler;
+    cooler.Connected({200, 0});
+    cooler.StartWarmUp({200, 0}, kDefaultWarmUpRate, 0);
+    const CoolerStep first = cooler.Poll({200, 0}, 1);
+    EXPECT_EQ(first.write, 200);
+    EXPECT_EQ(first.event, CoolerEvent::kNone);
+    const CoolerStep second = cooler.Poll({200, 0}, 2);
+    EXPECT_EQ(second.write, kIdleSetpoint);
+    EXPECT_EQ(second.event, CoolerEvent::kWasIdle);
+    EXPECT_FALSE(cooler.WarmingUp());
+}
+
 TEST(CoolerControlTest, ANewSetpointEndsTheWarmUp) {
     CoolerControl cooler;
     cooler.Connected({-100, 128});
@@ -184,7 +200,47 @@ TEST(CoolerControlTest, OutOfReachIsToldOnceWithTheBestTemperature) {
     }
 }
 
-// Commands as the camera ends them, for the wording of the driver's log.
+// The one check of every switch message: names, and the switch's rule once
+// the message is applied (a one-of-many switch: the message turns exactly
+// one element on; at most one: elements not named keep their state).
+TEST(SwitchMessage, NamesMembersOnceAndKeepsTheRule) {
+    const std::vector<SwitchElement> offOn = {{"A", false}, {"B", true}};
+    struct Case {
+        ISRule rule;
+        std::vector<std::pair<std::string, ISState>> message;
+        std::string problem;  // "" when accepted
+    };
+    const std::vector<Case> cases = {
+        {ISR_1OFMANY, {{"A", ISS_ON}}, ""},
+        {ISR_1OFMANY, {{"A", ISS_ON}, {"B", ISS_OFF}}, ""},
+        {ISR_1OFMANY, {{"C", ISS_ON}}, "'C' is not one of its elements"},
+        {ISR_1OFMANY, {{"A", ISS_ON}, {"B", ISS_ON}}, "only one element may be On"},
+        {ISR_1OFMANY, {{"B", ISS_OFF}}, "one element must be On, and none is"},
+        {ISR_1OFMANY, {{"A", ISS_ON}, {"A", ISS_OFF}}, "'A' is named twice"},
+        {ISR_1OFMANY, {}, "the message names no element"},
+        {ISR_ATMOST1, {{"B", ISS_OFF}}, ""},
+        {ISR_ATMOST1, {{"A", ISS_ON}}, "only one element may be On"},
+        {ISR_ATMOST1, {{"A", ISS_ON}, {"B", ISS_OFF}}, ""},
+        {ISR_NOFMANY, {{"A", ISS_ON}}, ""},
+        {ISR_NOFMANY, {{"Z", ISS_ON}}, "'Z' is not one of its elements"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> names;
+        std::vector<ISState> states;
+        for (const auto& [name, state] : c.message) {
+            names.push_back(name);
+            states.push_back(state);
+        }
+        std::vector<char*> pointers;
+        for (std::string& name : names) pointers.push_back(name.data());
+        EXPECT_EQ(SwitchMessageProblem(offOn, c.rule, states.data(), pointers.data(), static_cast<int>(names.size())),
+                  c.problem)
+            << c.rule << " " << (names.empty() ? std::string() : names.front());
+    }
+}
+
+// Commands as the camera ends them, for the wording of the driver's log.// Commands as the camera ends them, for the
+// wording of the driver's log.
 constexpr std::uint8_t kScanOpcode = 0x1B;
 constexpr std::uint8_t kModeSenseOpcode = 0x1A;
 constexpr std::uint8_t kReadOpcode = 0x28;

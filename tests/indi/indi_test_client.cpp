@@ -188,9 +188,16 @@ void IndiTestClient::SendNumbers(const std::string& device, const std::string& p
 }
 
 void IndiTestClient::SendSwitchOn(const std::string& device, const std::string& property, const std::string& element) {
-    INDI::PropertySwitch request(1);
-    request[0].fill(element.c_str(), "", ISS_ON);
-    request.fill(device.c_str(), property.c_str(), "", "", IP_RW, ISR_1OFMANY, kSendTimeout, IPS_IDLE);
+    SendSwitches(device, property, {{element, true}});
+}
+
+void IndiTestClient::SendSwitches(const std::string& device, const std::string& property,
+                                  const std::vector<std::pair<std::string, bool>>& states) {
+    INDI::PropertySwitch request(states.size());
+    for (std::size_t i = 0; i < states.size(); ++i) {
+        request[i].fill(states[i].first.c_str(), "", states[i].second ? ISS_ON : ISS_OFF);
+    }
+    request.fill(device.c_str(), property.c_str(), "", "", IP_RW, ISR_NOFMANY, kSendTimeout, IPS_IDLE);
     sendNewSwitch(request);
 }
 

@@ -96,6 +96,10 @@ public:
                      const std::vector<std::pair<std::string, double>>& values);
     // Sends the one switch element as On.
     void SendSwitchOn(const std::string& device, const std::string& property, const std::string& element);
+    // Sends these elements with these states (On when true), as given: also
+    // what no well-behaved client would send.
+    void SendSwitches(const std::string& device, const std::string& property,
+                      const std::vector<std::pair<std::string, bool>>& states);
 
     // Forgets the states (and values) seen so far, so that a wait sees only what follows.
     void ForgetStates(const std::string& device, const std::string& property);

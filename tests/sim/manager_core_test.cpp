@@ -159,11 +159,9 @@ TEST(NoHooksTest, AManagerWithoutHooksCarriesRequestsOut) {
 // A state whose destruction a child process reports through a pipe.
 int gDestroyedPipe = -1;
 
-template <bool kStarted>
+template <bool kInUse>
 struct ReportingState {
-    struct {
-        bool WorkerStarted() const { return kStarted; }
-    } manager;
+    bool InUse() const { return kInUse; }
     ~ReportingState() {
         const char destroyed = 'D';
         [[maybe_unused]] const auto written = write(gDestroyedPipe, &destroyed, 1);
@@ -196,9 +194,9 @@ bool DestroyedAtExit() {
     return destroyed;
 }
 
-TEST(PinnedSingletonTest, DeletedAtExitOnlyWhileNoWorkerStarted) {
+TEST(PinnedSingletonTest, DeletedAtExitOnlyWhileNotInUse) {
     EXPECT_TRUE(DestroyedAtExit<ReportingState<false>>());
-    EXPECT_FALSE(DestroyedAtExit<ReportingState<true>>()) << "a started worker may still use the state";
+    EXPECT_FALSE(DestroyedAtExit<ReportingState<true>>()) << "a worker or a claim's release may still use the state";
 }
 
 }  // namespace

@@ -151,6 +151,15 @@ TEST_F(ToolTest, RefusesBadInputNamingTheValueBeforeTouchingTheCamera) {
         {{"expose", "1", "-o", "a.fits", "--key", "airmass=1.2"}, "'airmass' is not a FITS keyword"},
         {{"expose", "1", "-o", "a.fits", "--key", "EXPTIME=3"}, "EXPTIME is written by the tool"},
         {{"expose", "1", "-o", "a.fits", "--key", "NOVALUE"}, "'NOVALUE' is not KEY=VALUE"},
+        // Structure, and values of the wrong type or beyond what a card holds:
+        // refused before the exposure, not found out by the write after it.
+        {{"expose", "1", "-o", "a.fits", "--key", "NAXIS3=5"}, "NAXIS3 describes the structure"},
+        {{"expose", "1", "-o", "a.fits", "--key", "PCOUNT=3"}, "PCOUNT describes the structure"},
+        {{"expose", "1", "-o", "a.fits", "--key", "BLANK=1.5"}, "BLANK describes the structure"},
+        {{"expose", "1", "-o", "a.fits", "--key", "EQUINOX=abc"}, "EQUINOX takes a number, not 'abc'"},
+        {{"expose", "1", "-o", "a.fits", "--key", "DATAMAX=1e999"}, "'1e999' is beyond the numbers"},
+        {{"expose", "1", "-o", "a.fits", "--key", "SITE=a", "--key", "SITE=b"}, "SITE is given more than once"},
+        {{"expose", "1", "-o", "a.fits", "--object", std::string(35, '\'')}, "each ' is written twice"},
         {{"expose", "1", "-o", "a.fits", "--object", "M\xc3\xa9"}, "printable ASCII"},
         {{"expose", "1", "-o", "a.fits", "--focal-length", "-5"}, "-5 is not more than 0"},
         {{"cool", "-101"}, "-101"},
@@ -654,6 +663,16 @@ TEST_F(ToolTest, MetadataGoesIntoTheHeader) {
                                     "AIRMASS=1.25",
                                     "--key",
                                     "SITE=Back garden",
+                                    "--key",
+                                    "EQUINOX=2000",
+                                    "--key",
+                                    "DATE-BEG=2024-05-01T21:30:00",
+                                    "--key",
+                                    "NCOMBINE=3",
+                                    "--key",
+                                    "HISTORY=dark subtracted",
+                                    "--key",
+                                    "NOTE=" + std::string(34, '\''),
                                     "--bin",
                                     "2",
                                     "--x",
@@ -677,6 +696,11 @@ TEST_F(ToolTest, MetadataGoesIntoTheHeader) {
     EXPECT_EQ(fits.Number("EGAIN"), 1.5);
     EXPECT_EQ(fits.Number("AIRMASS"), 1.25);
     EXPECT_EQ(fits.Text("SITE"), "Back garden");
+    EXPECT_EQ(fits.Number("EQUINOX"), 2000.0);
+    EXPECT_EQ(fits.Text("DATE-BEG"), "2024-05-01T21:30:00");
+    EXPECT_EQ(fits.keywords.at("NCOMBINE"), "3");
+    EXPECT_EQ(fits.commentary.at("HISTORY"), "dark subtracted");
+    EXPECT_EQ(fits.Text("NOTE"), std::string(34, '\'')) << "68 characters once doubled: all of them kept";
     // The window the camera was sent and reported, in binned pixels exactly.
     EXPECT_EQ(fits.Number("XORGSUBF"), 50.0);
     EXPECT_EQ(fits.Number("YORGSUBF"), 25.0);
@@ -693,6 +717,30 @@ TEST_F(ToolTest, FitsToStandardOutputFitsInAPipe) {
     ExpectPattern(fits, 0, 0, false);
     ExpectFitsVerifyClean(At("piped.fits"));
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"piped.fits"});
+}
+
+// With the FITS on stdout, the --json events go to stderr: stdout holds
+// the file alone.
+TEST_F(ToolTest, JsonEventsGoToStandardErrorWhenTheFitsGoesToStandardOutput) {
+    options.stdoutPath = (dir.Path() / "piped.fits").string();
+    const ProcessResult run = Tool({"expose", "0", "-o", "-", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ExpectFitsVerifyClean(At("piped.fits"));
+    std::vector<std::string> events;
+    for (const std::string& line : Lines(run.err)) events.push_back(nlohmann::json::parse(line).at("event"));
+    EXPECT_EQ(events, (std::vector<std::string>{"started", "saved"})) << run.err;
+}
+
+// A reader that closes the pipe early: the write fails, the tool says why
+// and exits 1, rather than dying of SIGPIPE.
+TEST_F(ToolTest, AClosedPipeIsAFailedWriteWithExitCodeOne) {
+    options.stdoutPipeClosed = true;
+    for (const std::vector<std::string>& command :
+         std::vector<std::vector<std::string>>{{"expose", "0", "-o", "-"}, {"status"}, {"status", "--json"}}) {
+        const ProcessResult run = Tool(command);
+        EXPECT_EQ(run.exitCode, kFailure) << command[0] << ": signal " << run.signal << "\n" << run.err;
+        EXPECT_NE(run.err.find("the program reading the output stopped before the end"), std::string::npos) << run.err;
+    }
 }
 
 TEST_F(ToolTest, JsonEventsComeOneObjectPerLine) {

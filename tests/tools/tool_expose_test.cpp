@@ -201,6 +201,14 @@ std::vector<std::int32_t> SetpointsSent() {
     return setpoints;
 }
 
+CoolRequest CoolerOff(double ramp) {
+    CoolOptions off;
+    off.off = true;
+    off.ramp = ramp;  // C per minute
+    off.quiet = true;
+    return CheckCoolOptions(off);
+}
+
 CoolRequest Cooling(double celsius, bool wait) {
     CoolOptions options;
     options.celsius = celsius;
@@ -238,12 +246,8 @@ TEST_F(ExposeCommandTest, CoolOffWarmsUpGentlyThenLeavesTheCoolerIdle) {
     SimulatedWaitClock clock;
     RunCool(Cooling(-20, true), clock);
     SimLogClear();
-    CoolOptions off;
-    off.off = true;
-    off.ramp = 10.0;  // C per minute
-    off.quiet = true;
     const auto started = clock.Elapsed();
-    RunCool(CheckCoolOptions(off), clock);
+    RunCool(CoolerOff(10.0), clock);
     const double minutes = std::chrono::duration<double>(clock.Elapsed() - started).count() / 60;
 
     const std::vector<std::int32_t> setpoints = SetpointsSent();
@@ -256,4 +260,16 @@ TEST_F(ExposeCommandTest, CoolOffWarmsUpGentlyThenLeavesTheCoolerIdle) {
     for (std::size_t i = 1; i + 1 < setpoints.size(); ++i) {
         EXPECT_LE(setpoints[i] - setpoints[i - 1], 2) << "step " << i;  // 1 s at 10 C/min is 1.7 tenths
     }
+}
+
+// The cooler idle at ambient (as the simulated camera starts): nothing to
+// warm. One setpoint at the sensor's temperature shows the cooler stays
+// idle, then the idle setpoint; no ramp, however slow the rate.
+TEST_F(ExposeCommandTest, CoolOffWithTheCoolerIdleAtAmbientFinishesAtOnce) {
+    SimSetManualClock(1);
+    SimulatedWaitClock clock;
+    SimLogClear();
+    RunCool(CoolerOff(0.1), clock);
+    EXPECT_EQ(SetpointsSent(), (std::vector<std::int32_t>{200, kIdleSetpoint}));
+    EXPECT_LE(clock.Elapsed(), std::chrono::seconds(2));
 }

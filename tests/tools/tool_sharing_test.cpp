@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
 #include <tarnscsi/camera.h>
@@ -84,6 +86,19 @@ protected:
         ProcessOptions options;
         options.workDir = dir.Path();
         options.libraryPath = SIM_DIR;
+        // A tool that hangs is killed, so that the test ends and says so.
+        options.whileRunning = [](pid_t pid, const fs::path&) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            siginfo_t info{};
+            while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                   info.si_pid == 0) {
+                if (std::chrono::steady_clock::now() >= deadline) {
+                    ::kill(pid, SIGKILL);
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        };
         return RunProcess(args, options);
     }
 
@@ -181,6 +196,50 @@ TEST_F(SharingTest, EveryProgramsDarkFrameHasFreshNoiseUnlessASeedIsGiven) {
     ASSERT_FALSE(pixels("a.fits").empty());
     EXPECT_NE(pixels("a.fits"), pixels("b.fits"));
     EXPECT_EQ(pixels("c.fits"), pixels("d.fits"));
+}
+
+// What anyone who may write the shared folder can leave where the
+// simulator's files belong. A named pipe as the cooler's state would stop
+// the connecting program in its open, holding the camera, for good; a
+// state no camera could have left is not taken over (and not saved again);
+// a lock file that is a directory says so, whole, with what to do.
+TEST_F(SharingTest, SharedFilesThatAreNotPlainOrHoldNonsenseAreNotUsed) {
+    const fs::path state = StateFolder() / "camera-0-2-0.state";
+    const fs::path lock = StateFolder() / "target-0-2.lock";
+    fs::remove(state);
+    ::setenv("TARNSCSI_SIM", "time-scale=0", 1);
+    ASSERT_EQ(::mkfifo(state.c_str(), 0600), 0);
+    ProcessResult run = Tool({"status"});
+    EXPECT_EQ(run.exitCode, 0) << "signal " << run.signal << "\n" << run.err;
+    EXPECT_NE(run.err.find("camera-0-2-0.state is a named pipe, not a file"), std::string::npos) << run.err;
+    EXPECT_EQ(FileText(lock), "") << "the camera was not let go";
+    fs::remove(state);
+
+    // Real time, so that the state would be carried on rather than replaced.
+    ::setenv("TARNSCSI_SIM", "time-scale=1", 1);
+    const auto now =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    { std::ofstream(state) << "1 -100 1e308 " << now << "\n"; }
+    run = Tool({"status", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(nlohmann::json::parse(run.out).at("temperature_c"), 20.0) << run.out;
+    std::istringstream saved(FileText(state));
+    int on = -1, setpoint = 0;
+    double temperature = 0;
+    ASSERT_TRUE(saved >> on >> setpoint >> temperature) << FileText(state);
+    EXPECT_EQ(temperature, 200.0) << "the nonsense was saved again";
+    fs::remove(state);
+
+    fs::remove(lock);
+    fs::create_directory(lock);
+    run = Tool({"status"});
+    EXPECT_EQ(run.exitCode, kFailure);
+    EXPECT_NE(run.err.find("in use by nobody; its lock target-0-2.lock is not a file: remove it"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find(lock.string() + " is a directory, not a file; remove it"), std::string::npos) << run.err;
+    fs::remove(lock);
+    EXPECT_EQ(Tool({"status"}).exitCode, 0);
 }
 
 }  // namespace

@@ -196,7 +196,10 @@ TEST(SgReport, ReadsDeviceLinesIntoFields) {
               1u);
 }
 
-TEST(FitsCards, AcceptsUserKeywordsAndRefusesTheToolsOwnAndBadForms) {
+// Everything --key could put into a header is judged before the first
+// exposure: nothing refused here may reach the writer, and nothing accepted
+// may make it fail or write a file FITS readers reject.
+TEST(FitsCards, AcceptsUserKeywordsAndRefusesStructureTheToolsOwnAndWrongTypes) {
     struct Case {
         std::string key, value;
         bool accepted;
@@ -209,20 +212,83 @@ TEST(FitsCards, AcceptsUserKeywordsAndRefusesTheToolsOwnAndBadForms) {
         {"TOOLONGKEY", "1", false},
         {"", "1", false},
         {"SPACE KEY", "1", false},
+        // Written by the tool, or by one of its options.
         {"EXPTIME", "3", false},
         {"OBJECT", "M31", false},
-        {"NAXIS1", "3", false},
         {"FOCALLEN", "1000", false},
-        {"NOTE", std::string(69, 'x'), false},
+        {"DATE", "2024-05-01", false},
+        // The file's structure, tables, groups, extensions, sums.
+        {"NAXIS1", "3", false},
+        {"NAXIS3", "5", false},
+        {"XTENSION", "IMAGE", false},
+        {"TFIELDS", "2", false},
+        {"TFORM1", "E", false},
+        {"PCOUNT", "3", false},
+        {"GCOUNT", "2", false},
+        {"BLANK", "1", false},
+        {"BSCALE", "2", false},
+        {"CONTINUE", "x", false},
+        {"CHECKSUM", "0", false},
+        {"EPOCH", "2000", false},
+        // The standard's keywords take the type it gives them.
+        {"EQUINOX", "abc", false},
+        {"EQUINOX", "2000", true},
+        {"MJD-OBS", "abc", false},
+        {"MJD-OBS", "60000.25", true},
+        {"CRVAL1", "x", false},
+        {"PC1_2", "0.5", true},
+        {"EXTVER", "1.5", false},
+        {"EXTVER", "2", true},
+        {"DATE-BEG", "2020", false},
+        {"DATE-BEG", "2024-05-01T21:30:00.5", true},
+        {"CTYPE1", "RA---TAN", true},
+        // Numbers a card holds exactly: finite, 64-bit.
+        {"DATAMAX", "1e999", false},
+        {"DATAMAX", "1e-999", false},
+        {"DATAMAX", "65535", true},
+        {"BIG", "123456789012345678901234", false},
+        {"BIG", "1.23456789012345678901234e23", true},
+        // Text that fits once each ' is doubled.
         {"NOTE", std::string(68, 'x'), true},
+        {"NOTE", std::string(69, 'x'), false},
+        {"NOTE", std::string(34, '\''), true},
+        {"NOTE", std::string(35, '\''), false},
+        {"NOTE", "it's " + std::string(63, 'x'), false},
         {"NOTE", "tab\there", false},
+        // Commentary continues on further cards.
+        {"HISTORY", std::string(200, 'x'), true},
+        {"COMMENT", "bell\a", false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(FitsCardProblem(c.key, c.value).empty(), c.accepted) << c.key << "=" << c.value;
+        EXPECT_EQ(FitsCardProblem(c.key, c.value).empty(), c.accepted)
+            << c.key << "=" << c.value << ": " << FitsCardProblem(c.key, c.value);
     }
-    EXPECT_TRUE(IsFitsNumber("-1.5e3"));
-    EXPECT_FALSE(IsFitsNumber("0x10"));
-    EXPECT_FALSE(IsFitsNumber("1.2.3"));
+    EXPECT_NE(FitsCardProblem("OBJECT", "M31").find("--object"), std::string::npos) << "which option sets it";
+    EXPECT_NE(FitsTextProblem(std::string(35, '\'')).find("takes 70 characters"), std::string::npos);
+}
+
+// The cards land with the type their keyword and value give them, and every
+// value reads back as it was given.
+TEST(FitsWriter, ExtraCardsKeepTheirTypeAndTheirValueExactly) {
+    TempFolder dir;
+    FitsKeywords keywords = SomeKeywords();
+    keywords.metadata.extraCards = {"NCOMBINE=3",
+                                    "EQUINOX=2000",
+                                    "CTYPE1=5",
+                                    "PREC=1.2345678901234567",
+                                    "TENTH=0.1",
+                                    "NOTE=" + std::string(34, '\''),
+                                    "HISTORY=" + std::string(100, 'h'),
+                                    "HISTORY=more"};
+    WriteFits(dir.Path() / "cards.fits", Ramp(4, 4, 1), keywords, false);
+    const auto fits = ReadFits(dir.Path() / "cards.fits");
+    EXPECT_EQ(fits.keywords.at("NCOMBINE"), "3") << "a whole number stays whole";
+    EXPECT_EQ(fits.keywords.at("EQUINOX"), "2000.") << "a real keyword holds a real number";
+    EXPECT_EQ(fits.Text("CTYPE1"), "5") << "a text keyword holds text";
+    EXPECT_EQ(fits.Number("PREC"), 1.2345678901234567);
+    EXPECT_EQ(fits.keywords.at("TENTH"), "0.1");
+    EXPECT_EQ(fits.Text("NOTE"), std::string(34, '\''));
+    EXPECT_EQ(fits.commentary.at("HISTORY"), std::string(100, 'h') + "more");
 }
 
 TEST(CommandWords, HelpTakesACommandAndTheFirstWordMustBeOne) {

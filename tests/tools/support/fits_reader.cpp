@@ -24,7 +24,12 @@ std::string Unquote(const std::string& value) {
     if (value.size() < 2 || value.front() != '\'') return value;
     std::string inner = value.substr(1, value.size() - 2);
     while (!inner.empty() && inner.back() == ' ') inner.pop_back();
-    return inner;
+    std::string text;
+    for (std::size_t i = 0; i < inner.size(); ++i) {
+        text += inner[i];
+        if (inner[i] == '\'' && i + 1 < inner.size() && inner[i + 1] == '\'') ++i;
+    }
+    return text;
 }
 
 }  // namespace
@@ -57,7 +62,12 @@ FitsContents ReadFits(const std::filesystem::path& path) {
     for (int i = 1; i <= count && status == 0; ++i) {
         char name[FLEN_KEYWORD] = {}, value[FLEN_VALUE] = {}, comment[FLEN_COMMENT] = {};
         fits_read_keyn(file, i, name, value, comment, &status);
-        contents.keywords[name] = Unquote(value);
+        const std::string key = name;
+        if (key == "COMMENT" || key == "HISTORY") {
+            contents.commentary[key] += comment;
+        } else {
+            contents.keywords[key] = Unquote(value);
+        }
     }
     if (status == 0 && naxis == 2) {
         contents.pixels.resize(static_cast<std::size_t>(axes[0] * axes[1]));

@@ -16,7 +16,8 @@ struct FitsContents {
     long width = 0;
     long height = 0;
     std::vector<std::uint16_t> pixels;
-    std::map<std::string, std::string> keywords;  // string values without quotes or padding
+    std::map<std::string, std::string> keywords;    // string values without quotes or padding, '' as '
+    std::map<std::string, std::string> commentary;  // COMMENT and HISTORY: their cards' texts joined
 
     std::optional<std::string> Text(const std::string& name) const;
     std::optional<double> Number(const std::string& name) const;

@@ -62,11 +62,19 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
     sigemptyset(&interrupt);
     sigaddset(&interrupt, SIGINT);
     if (options.ignoreInterrupts) sigprocmask(SIG_BLOCK, &interrupt, &previous);
+    int closedPipe[2] = {-1, -1};
+    if (options.stdoutPipeClosed && pipe(closedPipe) != 0) throw std::runtime_error("pipe failed");
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid != 0 && options.stdoutPipeClosed) {
+        close(closedPipe[0]);
+        close(closedPipe[1]);
+    }
     if (pid != 0 && options.ignoreInterrupts) sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (pid == 0) {
-        const int out = open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (options.stdoutPipeClosed) close(closedPipe[0]);
+        const int out =
+            options.stdoutPipeClosed ? closedPipe[1] : open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = options.mergeOutput ? out : open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || err < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) _exit(kExecFailed);
         const int devNull = open("/dev/null", O_RDONLY);
@@ -90,7 +98,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
     ProcessResult result;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    result.out = options.stdoutPath ? std::string() : ReadAll(outPath);
+    result.out = options.stdoutPath || options.stdoutPipeClosed ? std::string() : ReadAll(outPath);
     result.err = ReadAll(errPath);
     return result;
 }
