@@ -47,7 +47,8 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ -n "$build" ] && [ -n "$out" ] || { echo "usage: run-guest.sh --build BUILD_DIR --out OUT_DIR [...]" >&2; exit 2; }
-cache=${cache:-${TARNSCSI_KERNEL_CACHE:-$build/kernel-cache}}
+# One cache for every build tree (build/linux, build/win32, ...).
+cache=${cache:-${TARNSCSI_KERNEL_CACHE:-$source_dir/build/kernel-cache}}
 
 for tool in qemu-system-x86_64 busybox cpio gzip timeout; do
   if ! command -v "$tool" >/dev/null; then
