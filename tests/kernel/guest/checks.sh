@@ -39,10 +39,10 @@ check_chosen cooling 60
 check_chosen frames_match_simulator 120
 check_chosen tool_frame 60
 check_chosen indi_frame 120
-check_chosen alpaca_frame 120
-check_chosen camera_returns_tool 60
 check_chosen camera_returns_indi 120
+check_chosen alpaca_frame 120
 check_chosen camera_returns_alpaca 120
+check_chosen camera_returns_tool 60
 bash -c ". '$here/lib.sh'; . '$here/camera_target.sh'; target_stop"
 
 check_chosen first_command_unit_attention 60

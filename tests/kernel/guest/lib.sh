@@ -84,8 +84,9 @@ sg_node_of() {
 # H:C:T:L of a /dev/sgN node.
 scsi_address_of() { basename "$(readlink -f "/sys/class/scsi_generic/${1#/dev/}/device")"; }
 
-# Ends what a check left running (it failed half way), but the camera's
-# handler, which serves every check of the target.
+# Ends what a failed check left running, but the camera's handler, which
+# serves every check of the target. (A check that passed may leave a server
+# running for the next one.)
 leftovers() {
   pkill -KILL -f "$GUEST_INSTALL/bin/" 2>/dev/null
   pkill -KILL -f "$probe" 2>/dev/null
@@ -102,7 +103,7 @@ check() {
   timeout --kill-after=5 "$seconds" bash "$guest_dir/checks.sh" --one "$name" 2>&1 | tee "$work/$name.log"
   status=${PIPESTATUS[0]}
   echo "($name took $((SECONDS - start)) s)"
-  leftovers
+  [ "$status" -eq 0 ] || leftovers
   if [ "$status" -eq 0 ]; then
     verdict "PASS $name"
   elif [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then

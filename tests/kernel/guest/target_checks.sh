@@ -62,33 +62,45 @@ indi_frame() {
   indi_start
   indi_connect
   indi_expose 0.1 "$work/indi"
-  must grep -c "NAXIS1  =                  768" "$work"/indi/frame_*.fits
-  indi_stop
+  must grep -c "NAXIS1  =                   $frame_width" "$work"/indi/frame_*.fits
 }
 
 alpaca_frame() {
   alpaca_start
   alpaca_put connected "Connected=true"
   alpaca_ok || fail "the Alpaca server did not connect"
-  alpaca_expose 0.1 768 512
-  alpaca_stop
+  alpaca_expose 0.1
 }
 
 # While the camera is away another device (a scsi_debug disk) joins the
-# bus and takes a /dev/sg node, so that the camera comes back at another one.
-# (A program that still has the old node open keeps its number taken too.)
+# bus and takes a /dev/sg node: the old node's number when no program still
+# holds it open (then disks are added until one has it), so that the camera
+# comes back at another node either way.
 debug_disks() { ls -d /sys/bus/pseudo/drivers/scsi_debug/adapter*/host*/target*/*:*/scsi_generic 2>/dev/null | wc -l; }
 
-unplug_and_take_node() {
+add_debug_disk() {
   local disks
-  target_unplug
   disks=$(debug_disks)
   if [ -d /sys/bus/pseudo/drivers/scsi_debug ]; then
     echo 1 >/sys/bus/pseudo/drivers/scsi_debug/add_host
   else
     modprobe scsi_debug dev_size_mb=1 || fail "cannot load scsi_debug"
   fi
-  wait_for 10 test "$(debug_disks)" -gt "$disks" || fail "no scsi_debug disk joined the bus"
+  wait_for 30 test "$(debug_disks)" -gt "$disks" || fail "no scsi_debug disk joined the bus"
+}
+
+unplug_and_take_node() {
+  local node tries
+  node=$(sg_node_of "$camera_vendor") || fail "no camera to unplug"
+  target_unplug
+  add_debug_disk
+  if [ "${1:-}" = --until-taken ]; then
+    for ((tries = 0; tries < 4; tries++)); do
+      [ -e "$node" ] && return 0
+      add_debug_disk
+    done
+    [ -e "$node" ] || fail "no disk took $node"
+  fi
 }
 
 replug_elsewhere() {
@@ -99,7 +111,7 @@ replug_elsewhere() {
 camera_returns_tool() {
   local before
   before=$(sg_node_of "$camera_vendor")
-  unplug_and_take_node
+  unplug_and_take_node --until-taken
   must_fail "$tool" status
   says "Camera not found"
   replug_elsewhere "$before"
@@ -114,13 +126,19 @@ camera_returns_indi() {
   indi_start
   indi_connect
   unplug_and_take_node
-  # The driver reads the cooling every poll: the first failure is reported.
-  wait_for 30 bash -c "grep -q 'MODE SENSE' '$work/indi.xml'" || { indi_messages; fail "the INDI driver did not report the lost camera"; }
+  echo "[$SECONDS s] asking for a setpoint"
+  indi_set "CCD_TEMPERATURE.CCD_TEMPERATURE_VALUE=-5"
+  wait_for 30 grep -q "MODE SELECT(6): host adapter: selection timeout" "$work/indi.xml" ||
+    { indi_messages; fail "the INDI driver did not report the lost camera"; }
   indi_messages
+  echo "[$SECONDS s] reported"
   replug_elsewhere "$before"
+  echo "[$SECONDS s] back"
   indi_disconnect
   indi_connect
+  echo "[$SECONDS s] connected again"
   indi_expose 0.1 "$work/indi-after"
+  echo "[$SECONDS s] frame taken"
   indi_stop
 }
 
@@ -129,6 +147,7 @@ camera_returns_alpaca() {
   before=$(sg_node_of "$camera_vendor")
   alpaca_start
   alpaca_put connected "Connected=true"
+  alpaca_ok || fail "the Alpaca server did not connect"
   unplug_and_take_node
   alpaca_get ccdtemperature
   cat "$work/out"; echo
@@ -138,6 +157,6 @@ camera_returns_alpaca() {
   alpaca_put connected "Connected=false"
   alpaca_put connected "Connected=true"
   alpaca_ok || fail "the Alpaca server did not connect again"
-  alpaca_expose 0.1 768 512
+  alpaca_expose 0.1
   alpaca_stop
 }
