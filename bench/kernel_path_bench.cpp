@@ -55,8 +55,7 @@ int Measure(const std::string& label) {
     std::vector<double> downloads;
     for (int i = 0; i < kFrames; ++i) {
         if (!camera->Expose(full)) return 1;
-        while (!camera->Ready()) {
-        }
+        while (!camera->Ready()) {}
         const auto start = Clock::now();
         if (!camera->Download(image)) return 1;
         downloads.push_back(Microseconds(Clock::now() - start));
@@ -75,8 +74,8 @@ int Measure(const std::string& label) {
 int Guest() {
     const std::string out = std::string(TARNSCSI_BUILD_DIR) + "/bench/kernel-path-guest";
     const std::string guest = std::string("bash '") + TARNSCSI_SOURCE_DIR + "/tests/kernel/run-guest.sh' --build '" +
-                                TARNSCSI_BUILD_DIR + "' --out '" + out + "' --any-verdict --script '" +
-                                TARNSCSI_SOURCE_DIR + "/tests/kernel/guest/bench.sh' --time-limit 600";
+                              TARNSCSI_BUILD_DIR + "' --out '" + out + "' --any-verdict --script '" +
+                              TARNSCSI_SOURCE_DIR + "/tests/kernel/guest/bench.sh' --time-limit 600";
     if (std::system(guest.c_str()) != 0) {
         std::fprintf(stderr, "the guest did not run to its end: %s/console.log\n", out.c_str());
         return 1;
@@ -98,7 +97,8 @@ int Guest() {
     std::printf("Full-frame download, 768 x 512 (GET WINDOW + 384 READs), median of %d, in the guest:\n", kFrames);
     std::printf("  through the kernel (SG manager, tcm_loop, target_core_user): %10.0f us\n", kernelDownload);
     std::printf("  through the simulated manager directly:                      %10.0f us\n", simDownload);
-    std::printf("  ratio kernel / simulator:                                    %10.1f\n", kernelDownload / simDownload);
+    std::printf("  ratio kernel / simulator:                                    %10.1f\n",
+                kernelDownload / simDownload);
     std::printf("One command (TEST UNIT READY), median of %d: kernel path %.1f us, simulator %.1f us\n", kCommands,
                 kernelCommand, simCommand);
     std::printf("  per READ of the download, kernel path: %.1f us\n", kernelDownload / 385.0);

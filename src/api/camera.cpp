@@ -27,7 +27,8 @@ std::unique_ptr<Camera> Camera::Open(ConnectError& error, std::string& detail) {
     if (!connection->IsValid()) {
         error = ConnectErrorFromText(connection->ErrorText());
         detail = connection->InUseDetail();
-        if (error == ConnectError::kCameraNotFound) detail = NotFoundDetail(LoadedManagerReport().value_or(std::vector<std::string>{}));
+        if (error == ConnectError::kCameraNotFound)
+            detail = NotFoundDetail(LoadedManagerReport().value_or(std::vector<std::string>{}));
         return nullptr;
     }
     error = ConnectError::kNone;

@@ -20,7 +20,8 @@ std::string NotFoundDetail(const std::vector<std::string>& report) {
     return std::string("this user may not open ") + nodes + " (Permission denied): the udev rule " + kUdevRuleFile +
            " gives SCSI scanners such as the camera to group " + kDeviceGroup +
            "; install it (then 'sudo udevadm control --reload && sudo udevadm trigger --subsystem-match=scsi_generic') "
-           "and join the group ('sudo usermod -aG " + kDeviceGroup + " $USER', then log in again)";
+           "and join the group ('sudo usermod -aG " +
+           kDeviceGroup + " $USER', then log in again)";
 }
 
 }  // namespace tarnscsi

@@ -36,29 +36,29 @@ void Stop(int) { stopping = 1; }
 // carry data (INQUIRY of other pages, MODE SENSE, ...) all read.
 std::uint8_t DirectionOf(std::uint8_t opcode, std::size_t length) {
     namespace camera = tarnscsi::camera;
-    for (const camera::CommandSpec* spec : {&camera::kIdentify, &camera::kWriteCoolingPage, &camera::kReadCoolingPage,
-                                            &camera::kSetWindow, &camera::kStartScan, &camera::kGetWindow,
-                                            &camera::kReadImage, &camera::kTestUnitReady}) {
+    for (const camera::CommandSpec* spec :
+         {&camera::kIdentify, &camera::kWriteCoolingPage, &camera::kReadCoolingPage, &camera::kSetWindow,
+          &camera::kStartScan, &camera::kGetWindow, &camera::kReadImage, &camera::kTestUnitReady}) {
         if (spec->cdb[0] == opcode) return spec->direction;
     }
     return length > 0 ? tarnscsi::aspi::SRB_DIR_IN : 0;
 }
 
-void Serve(tcmu_command* ring, void*) {
+void Serve(RingCommand* ring, void*) {
     tarnscsi::manager::ScsiCommand command;
     command.adapter = kCameraAdapter;
     command.target = kCameraTarget;
     command.cdb = ring->cdb;
-    command.cdbLength = static_cast<std::uint8_t>(ring->cdb_length);
-    command.direction = DirectionOf(ring->cdb[0], ring->data_length);
-    command.buffer = ring->data_length > 0 ? ring->data : nullptr;
-    command.bufferLength = static_cast<std::uint32_t>(ring->data_length);
+    command.cdbLength = static_cast<std::uint8_t>(ring->cdbLength);
+    command.direction = DirectionOf(ring->cdb[0], ring->dataLength);
+    command.buffer = ring->dataLength > 0 ? ring->data : nullptr;
+    command.bufferLength = static_cast<std::uint32_t>(ring->dataLength);
     const tarnscsi::manager::ScsiOutcome outcome = tarnscsi::sim::TheSim().bus.Execute(command);
 
     ring->status = outcome.targetStatus;
-    ring->sense_length = std::min<std::size_t>(outcome.senseLength, sizeof ring->sense);
-    std::copy_n(outcome.sense.begin(), ring->sense_length, ring->sense);
-    ring->data_in = command.direction == tarnscsi::aspi::SRB_DIR_IN ? outcome.transferred : 0;
+    ring->senseLength = std::min<std::size_t>(outcome.senseLength, sizeof ring->sense);
+    std::copy_n(outcome.sense.begin(), ring->senseLength, ring->sense);
+    ring->dataIn = command.direction == tarnscsi::aspi::SRB_DIR_IN ? outcome.transferred : 0;
 }
 
 }  // namespace
@@ -68,9 +68,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: tarnscsi-tcmu-camera DEVICE [READY_FILE]\n");
         return 2;
     }
-    tcmu_ring ring{};
+    TcmuRing ring{};
     char error[256];
-    if (tcmu_ring_open(&ring, argv[1], error, sizeof error) != 0) {
+    if (RingOpen(&ring, argv[1], error, sizeof error) != 0) {
         std::fprintf(stderr, "tarnscsi-tcmu-camera: %s\n", error);
         return 1;
     }
@@ -81,12 +81,12 @@ int main(int argc, char** argv) {
     if (argc == 3) std::ofstream(argv[2]) << ring.node << '\n';
     int status = 0;
     while (stopping == 0) {
-        if (tcmu_ring_serve(&ring, kPollMs, Serve, nullptr) < 0) {
+        if (RingServe(&ring, kPollMs, Serve, nullptr) < 0) {
             std::fprintf(stderr, "tarnscsi-tcmu-camera: %s went away\n", ring.node);
             status = 1;
             break;
         }
     }
-    tcmu_ring_close(&ring);
+    RingClose(&ring);
     return status;
 }

@@ -17,7 +17,7 @@
 /* UIO device names of target_core_user: "tcm-user/<hba>/<device>/<config>". */
 #define TCMU_PREFIX "tcm-user/"
 
-static int read_line(const char* path, char* line, size_t capacity) {
+static int ReadLine(const char* path, char* line, size_t capacity) {
     FILE* file = fopen(path, "re");
     if (file == NULL) return -1;
     const int got = fgets(line, (int)capacity, file) != NULL;
@@ -27,15 +27,15 @@ static int read_line(const char* path, char* line, size_t capacity) {
     return 0;
 }
 
-static int names_device(const char* uio_name, const char* device) {
-    if (strncmp(uio_name, TCMU_PREFIX, strlen(TCMU_PREFIX)) != 0) return 0;
-    const char* hba_end = strchr(uio_name + strlen(TCMU_PREFIX), '/');
-    if (hba_end == NULL) return 0;
+static int NamesDevice(const char* uioName, const char* device) {
+    if (strncmp(uioName, TCMU_PREFIX, strlen(TCMU_PREFIX)) != 0) return 0;
+    const char* hbaEnd = strchr(uioName + strlen(TCMU_PREFIX), '/');
+    if (hbaEnd == NULL) return 0;
     const size_t length = strlen(device);
-    return strncmp(hba_end + 1, device, length) == 0 && hba_end[1 + length] == '/';
+    return strncmp(hbaEnd + 1, device, length) == 0 && hbaEnd[1 + length] == '/';
 }
 
-int tcmu_ring_open(struct tcmu_ring* ring, const char* device, char* error, size_t capacity) {
+int RingOpen(struct TcmuRing* ring, const char* device, char* error, size_t capacity) {
     memset(ring, 0, sizeof *ring);
     ring->descriptor = -1;
     DIR* folder = opendir(UIO_CLASS);
@@ -48,10 +48,10 @@ int tcmu_ring_open(struct tcmu_ring* ring, const char* device, char* error, size
     const struct dirent* entry;
     while ((entry = readdir(folder)) != NULL) {
         snprintf(path, sizeof path, UIO_CLASS "/%s/name", entry->d_name);
-        if (read_line(path, line, sizeof line) != 0 || !names_device(line, device)) continue;
+        if (ReadLine(path, line, sizeof line) != 0 || !NamesDevice(line, device)) continue;
         snprintf(path, sizeof path, UIO_CLASS "/%s/maps/map0/size", entry->d_name);
-        if (read_line(path, line, sizeof line) != 0) break;
-        ring->map_size = strtoul(line, NULL, 0);
+        if (ReadLine(path, line, sizeof line) != 0) break;
+        ring->mapSize = strtoul(line, NULL, 0);
         snprintf(ring->node, sizeof ring->node, "/dev/%s", entry->d_name);
         closedir(folder);
         ring->descriptor = open(ring->node, O_RDWR | O_CLOEXEC);
@@ -59,7 +59,7 @@ int tcmu_ring_open(struct tcmu_ring* ring, const char* device, char* error, size
             snprintf(error, capacity, "%s: %s", ring->node, strerror(errno));
             return -1;
         }
-        void* map = mmap(NULL, ring->map_size, PROT_READ | PROT_WRITE, MAP_SHARED, ring->descriptor, 0);
+        void* map = mmap(NULL, ring->mapSize, PROT_READ | PROT_WRITE, MAP_SHARED, ring->descriptor, 0);
         if (map == MAP_FAILED) {
             snprintf(error, capacity, "%s: cannot map the ring: %s", ring->node, strerror(errno));
             close(ring->descriptor);
@@ -74,15 +74,19 @@ int tcmu_ring_open(struct tcmu_ring* ring, const char* device, char* error, size
     return -1;
 }
 
-void tcmu_ring_close(struct tcmu_ring* ring) {
-    if (ring->map != NULL) munmap(ring->map, ring->map_size);
+void RingClose(struct TcmuRing* ring) {
+    if (ring->map != NULL) munmap(ring->map, ring->mapSize);
     if (ring->descriptor >= 0) close(ring->descriptor);
     ring->map = NULL;
     ring->descriptor = -1;
 }
 
+/* The shared memory at `offset`: the kernel aligns the mailbox and every
+ * ring entry for their types. */
+static void* At(const TcmuRing* ring, size_t offset) { return ring->map + offset; }
+
 /* The length of a command descriptor block from its operation code's group. */
-static size_t cdb_length(uint8_t opcode) {
+static size_t CdbLength(uint8_t opcode) {
     switch (opcode >> 5) {
         case 0: return 6;
         case 1:
@@ -92,7 +96,7 @@ static size_t cdb_length(uint8_t opcode) {
     }
 }
 
-static void answer(struct tcmu_ring* ring, struct tcmu_cmd_entry* entry, tcmu_handler handler, void* context) {
+static void Answer(struct TcmuRing* ring, struct tcmu_cmd_entry* entry, RingHandler handler, void* context) {
     /* Request and reply share the entry's memory: everything the request
      * says is taken before a byte of the reply is written. */
     const uint32_t pieces = entry->req.iov_cnt;
@@ -102,12 +106,12 @@ static void answer(struct tcmu_ring* ring, struct tcmu_cmd_entry* entry, tcmu_ha
     size_t total = 0;
     for (uint32_t i = 0; i < pieces; ++i) total += iov[i].iov_len;
 
-    struct tcmu_command command;
+    struct RingCommand command;
     memset(&command, 0, sizeof command);
     command.cdb = ring->map + entry->req.cdb_off;
-    command.cdb_length = cdb_length(command.cdb[0]);
+    command.cdbLength = CdbLength(command.cdb[0]);
     command.data = malloc(total + 1);
-    command.data_length = total;
+    command.dataLength = total;
     if (command.data == NULL) {
         free(iov);
         return;
@@ -120,7 +124,7 @@ static void answer(struct tcmu_ring* ring, struct tcmu_cmd_entry* entry, tcmu_ha
 
     handler(&command, context);
 
-    size_t left = command.data_in < total ? command.data_in : total;
+    size_t left = command.dataIn < total ? command.dataIn : total;
     at = 0;
     for (uint32_t i = 0; i < pieces && left > 0; ++i) {
         const size_t part = left < iov[i].iov_len ? left : iov[i].iov_len;
@@ -128,42 +132,42 @@ static void answer(struct tcmu_ring* ring, struct tcmu_cmd_entry* entry, tcmu_ha
         at += part;
         left -= part;
     }
-    const struct tcmu_mailbox* mailbox = (const struct tcmu_mailbox*)ring->map;
-    if ((mailbox->flags & TCMU_MAILBOX_FLAG_CAP_READ_LEN) != 0 && command.data_in < total) {
+    const struct tcmu_mailbox* mailbox = At(ring, 0);
+    if ((mailbox->flags & TCMU_MAILBOX_FLAG_CAP_READ_LEN) != 0 && command.dataIn < total) {
         /* Fewer bytes than asked: the kernel reports the residual. */
         entry->hdr.uflags |= TCMU_UFLAG_READ_LEN;
-        entry->rsp.read_len = (uint32_t)command.data_in;
+        entry->rsp.read_len = (uint32_t)command.dataIn;
     }
     memset(entry->rsp.sense_buffer, 0, sizeof entry->rsp.sense_buffer);
     memcpy(entry->rsp.sense_buffer, command.sense,
-           command.sense_length < sizeof command.sense ? command.sense_length : sizeof command.sense);
+           command.senseLength < sizeof command.sense ? command.senseLength : sizeof command.sense);
     entry->rsp.scsi_status = command.status;
     free(command.data);
     free(iov);
 }
 
-int tcmu_ring_serve(struct tcmu_ring* ring, int timeout_ms, tcmu_handler handler, void* context) {
+int RingServe(struct TcmuRing* ring, int timeoutMs, RingHandler handler, void* context) {
     struct pollfd waiting = {ring->descriptor, POLLIN, 0};
-    const int ready = poll(&waiting, 1, timeout_ms);
+    const int ready = poll(&waiting, 1, timeoutMs);
     if (ready < 0) return errno == EINTR ? 0 : -1;
     if (ready == 0) return 0;
     if ((waiting.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return -1;
     uint32_t interrupts; /* UIO's count of the kernel's rings: only the wake-up matters */
     if (read(ring->descriptor, &interrupts, sizeof interrupts) != (ssize_t)sizeof interrupts) return -1;
 
-    struct tcmu_mailbox* mailbox = (struct tcmu_mailbox*)ring->map;
+    struct tcmu_mailbox* mailbox = At(ring, 0);
     int served = 0;
     uint32_t tail = __atomic_load_n(&mailbox->cmd_tail, __ATOMIC_ACQUIRE);
     while (tail != __atomic_load_n(&mailbox->cmd_head, __ATOMIC_ACQUIRE)) {
-        struct tcmu_cmd_entry* entry = (struct tcmu_cmd_entry*)(ring->map + mailbox->cmdr_off + tail);
-        const uint32_t length_and_op = entry->hdr.len_op;
-        if (tcmu_hdr_get_op(length_and_op) == TCMU_OP_CMD) {
-            answer(ring, entry, handler, context);
+        struct tcmu_cmd_entry* entry = At(ring, mailbox->cmdr_off + tail);
+        const uint32_t lengthAndOp = entry->hdr.len_op;
+        if (tcmu_hdr_get_op(lengthAndOp) == TCMU_OP_CMD) {
+            Answer(ring, entry, handler, context);
             ++served;
         }
         /* Padding, and task management entries we never asked for, are
          * passed over. */
-        tail = (tail + tcmu_hdr_get_len(length_and_op)) % mailbox->cmdr_size;
+        tail = (tail + tcmu_hdr_get_len(lengthAndOp)) % mailbox->cmdr_size;
         __atomic_store_n(&mailbox->cmd_tail, tail, __ATOMIC_RELEASE);
     }
     /* Tells the kernel to collect the answers. */

@@ -13,39 +13,39 @@
 extern "C" {
 #endif
 
-struct tcmu_ring {
+typedef struct TcmuRing {
     int descriptor;
     uint8_t* map;
-    size_t map_size;
+    size_t mapSize;
     char node[272]; /* "/dev/uio0" */
-};
+} TcmuRing;
 
 /* One command: its bytes, and its data gathered into one buffer (holding
  * what the initiator sent, for a command that sends data). The handler puts
  * the reply in the last four fields. */
-struct tcmu_command {
+typedef struct RingCommand {
     const uint8_t* cdb;
-    size_t cdb_length;
+    size_t cdbLength;
     uint8_t* data;
-    size_t data_length;
-    uint8_t status;        /* SCSI status */
-    uint8_t sense[96];     /* for CHECK CONDITION */
-    size_t sense_length;
-    size_t data_in;        /* bytes of `data` that go back to the initiator */
-};
+    size_t dataLength;
+    uint8_t status;    /* SCSI status */
+    uint8_t sense[96]; /* for CHECK CONDITION */
+    size_t senseLength;
+    size_t dataIn; /* bytes of `data` that go back to the initiator */
+} RingCommand;
 
-typedef void (*tcmu_handler)(struct tcmu_command* command, void* context);
+typedef void (*RingHandler)(struct RingCommand* command, void* context);
 
 /* Opens the UIO device of the backstore named `device` (configfs
  * core/user_N/<device>) and maps its ring. 0, or -1 with a message in
  * `error`. */
-int tcmu_ring_open(struct tcmu_ring* ring, const char* device, char* error, size_t capacity);
-void tcmu_ring_close(struct tcmu_ring* ring);
+int RingOpen(struct TcmuRing* ring, const char* device, char* error, size_t capacity);
+void RingClose(struct TcmuRing* ring);
 
-/* Waits up to `timeout_ms` for the kernel to ring, then answers every queued
+/* Waits up to `timeoutMs` for the kernel to ring, then answers every queued
  * command with `handler`. Returns how many were served, or -1 when the
  * device has gone. */
-int tcmu_ring_serve(struct tcmu_ring* ring, int timeout_ms, tcmu_handler handler, void* context);
+int RingServe(struct TcmuRing* ring, int timeoutMs, RingHandler handler, void* context);
 
 #ifdef __cplusplus
 }
