@@ -119,6 +119,8 @@ start=$(date +%s.%N)
 status=0
 timeout --kill-after=10 "$limit" "${qemu[@]}" >"$out/qemu.log" 2>&1 || status=$?
 end=$(date +%s.%N)
+# The serial ports end lines with CR LF.
+sed -i 's/\r$//' "$out/results.log" "$out/console.log" 2>/dev/null || true
 seconds=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }')
 boot=$(grep -m1 -o 'guest: running .*' "$out/console.log" >/dev/null && grep -m1 '^BOOTED ' "$out/results.log" | awk '{ print $2 }' || true)
 
