@@ -22,14 +22,6 @@ indi_start() {
   echo $! >"$work/indi-listener.pid"
 }
 
-# Ends PID with SIGTERM, or SIGKILL when it has not ended within 20 s.
-end_process() {
-  kill "$1" 2>/dev/null || return 0
-  wait_for 20 bash -c "! kill -0 $1 2>/dev/null" && return 0
-  echo "PID $1 did not end on SIGTERM"
-  kill -9 "$1" 2>/dev/null
-}
-
 # indiserver waits for its driver to go; the checks need not.
 indi_stop() {
   kill "$(cat "$work/indi-listener.pid")" 2>/dev/null
@@ -86,7 +78,7 @@ alpaca_start() {
     { cat "$work/alpaca.log"; fail "the Alpaca server did not start"; }
 }
 
-alpaca_stop() { end_process "$(cat "$work/alpaca.pid")"; }
+alpaca_stop() { kill -KILL "$(cat "$work/alpaca.pid")" 2>/dev/null; return 0; }
 
 alpaca_transaction=0
 # alpaca_put MEMBER FORM and alpaca_get MEMBER [QUERY]: the reply into $work/out.
