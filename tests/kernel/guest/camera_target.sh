@@ -9,8 +9,11 @@ loopback=$configfs/target/loopback/naa.5001405c0ffee001/tpgt_1
 initiator=naa.5001405c0ffee002
 camera_vendor=TARN
 # The simulator's camera as the handler serves it: the test pattern, every
-# exposure and readout over at once, a camera of its own.
+# exposure and readout over at once, a camera of its own; switched on as it
+# starts, so that its first command (but INQUIRY) gets UNIT ATTENTION, as a
+# real camera's does.
 camera_model_settings="image=pattern,time-scale=0"
+camera_power_on="unit-attention=1"
 
 target_start() {
   modprobe target_core_user && modprobe tcm_loop || fail "cannot load the target modules"
@@ -20,7 +23,7 @@ target_start() {
   echo -n "dev_size=1048576" >"$backstore/control"
   echo -n 1 >"$backstore/enable" || fail "cannot enable the user backstore"
   rm -f "$work/handler.ready"
-  TARNSCSI_SIM=$camera_model_settings TARNSCSI_SIM_STATE=private \
+  TARNSCSI_SIM=$camera_model_settings,$camera_power_on TARNSCSI_SIM_STATE=private \
     setsid "$handler" camera "$work/handler.ready" >"$work/handler.log" 2>&1 </dev/null &
   echo $! >"$work/handler.pid"
   wait_for 20 test -e "$work/handler.ready" || { cat "$work/handler.log"; fail "the handler did not start"; }

@@ -34,6 +34,7 @@ echo "Kernel $(uname -r); SCSI devices before the checks:"
 ls -l /sys/class/scsi_generic/
 
 check_chosen target_appears 60
+check_chosen target_first_command 60
 check_chosen scan_names_camera 60
 check_chosen cooling 60
 check_chosen frames_match_simulator 120

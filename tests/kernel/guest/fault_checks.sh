@@ -43,10 +43,10 @@ aspi_address_of() {
 # once more, so the user is told what the device says to the command itself.
 first_command_unit_attention() {
   debug_camera_fresh
-  run env TARNSCSI_TRACE="$work/first.trace" "$tool" status
+  run env TARNSCSI_TRACE="$work/debug-first.trace" "$tool" status
   says "Camera:" "MODE SENSE(6): CHECK CONDITION, sense ILLEGAL REQUEST, invalid field in CDB (5/24/00)"
   says_not "UNIT ATTENTION"
-  run cat "$work/first.trace"
+  run cat "$work/debug-first.trace"
   says "UNIT ATTENTION"
 }
 

@@ -18,6 +18,16 @@ target_appears() {
   says 6 Nebrix
 }
 
+# The camera was just switched on: its first command gets UNIT ATTENTION,
+# which the C++ API answers by sending that command once more, so the user
+# sees the camera work.
+target_first_command() {
+  must env TARNSCSI_TRACE="$work/first.trace" "$tool" status
+  says "Camera:" "Sensor temperature:"
+  run cat "$work/first.trace"
+  says "UNIT ATTENTION"
+}
+
 scan_names_camera() {
   local node address
   node=$(sg_node_of "$camera_vendor") || fail "no camera on the bus"
