@@ -42,7 +42,8 @@ case "$(scripts/windows-way.sh)" in
       echo "running it under Wine inside a QEMU guest on Debian's kernel instead."
     fi
     status=0
-    tests/kernel/run-guest.sh --build build/win32 --out build/win32/guest --script tests/kernel/guest/windows.sh \
+    TARNSCSI_GUEST_MEMORY=${TARNSCSI_GUEST_MEMORY:-3072} \
+      tests/kernel/run-guest.sh --build build/win32 --out build/win32/guest --script tests/kernel/guest/windows.sh \
       --time-limit "${TARNSCSI_WINDOWS_GUEST_LIMIT:-2400}" || status=$?
     if [ "$status" -eq 1 ]; then
       echo "The Windows suite failed in the guest; its output: build/win32/guest/console.log" >&2
