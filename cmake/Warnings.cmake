@@ -5,6 +5,6 @@ if(MSVC)
   target_compile_options(tarnscsi_warnings INTERFACE /W4 $<$<BOOL:${TARNSCSI_WERROR}>:/WX>)
 else()
   target_compile_options(tarnscsi_warnings INTERFACE
-    -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
+    -Wall -Wextra -Wpedantic -Wshadow $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor> -Wcast-align
     $<$<BOOL:${TARNSCSI_WERROR}>:-Werror>)
 endif()

@@ -12,9 +12,6 @@
 #include "common/dynamic_library.h"
 #include "common/peripheral_types.h"
 #include "transport/aspi_transport.h"
-#if !defined(_WIN32)
-#include "sg/sg_control.h"
-#endif
 
 namespace tarnscsi {
 
@@ -28,7 +25,10 @@ void Identify(AspiTransport& transport, BusDevice& device) {
     const auto adapter = static_cast<std::uint8_t>(device.adapter);
     const auto target = static_cast<std::uint8_t>(device.target);
     const AspiTransport::Claim claim = transport.ClaimTarget(adapter, target, device.heldBy);
-    if (claim == AspiTransport::Claim::kHeld) return;
+    if (claim == AspiTransport::Claim::kHeld) {
+        if (device.heldBy.empty()) device.heldBy = "another program";  // the lock table did not say who
+        return;
+    }
     IdentifyClaimed(transport, device);
     if (claim == AspiTransport::Claim::kClaimed) transport.ReleaseTarget(adapter, target);
 }
@@ -48,33 +48,13 @@ void IdentifyClaimed(AspiTransport& transport, BusDevice& device) {
     device.camera = tarnscsi::camera::IsCamera(device.type, data.data());
 }
 
-#if !defined(_WIN32)
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find('\n', start);
-        lines.push_back(text.substr(start, end - start));
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return lines;
-}
-#endif
-
 // The manager's path and report, from the library the transport loaded.
 void DescribeManager(BusScan& scan) {
 #if defined(_WIN32)
     (void)scan;
 #else
-    const DynamicLibrary manager(kManagerFile, true);
-    if (!manager.IsLoaded()) return;
     scan.managerPath = LoadedManagerPath();
-    if (auto diagnostics = manager.Symbol<SgDiagnosticsFn>(SG_DIAGNOSTICS_ENTRY)) {
-        std::string text(diagnostics(nullptr, 0), '\0');
-        text.resize(diagnostics(text.data(), static_cast<std::uint32_t>(text.size() + 1)));
-        scan.report = Lines(text);
-    }
+    scan.report = LoadedManagerReport();
 #endif
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "api/inquiry_text.h"
+#include "api/not_found_detail.h"
 #include "camera/scsi_camera.h"
 #include "camera/window_list.h"
 
@@ -26,6 +27,8 @@ std::unique_ptr<Camera> Camera::Open(ConnectError& error, std::string& detail) {
     if (!connection->IsValid()) {
         error = ConnectErrorFromText(connection->ErrorText());
         detail = connection->InUseDetail();
+        if (error == ConnectError::kCameraNotFound)
+            detail = NotFoundDetail(LoadedManagerReport().value_or(std::vector<std::string>{}));
         return nullptr;
     }
     error = ConnectError::kNone;

@@ -4,6 +4,9 @@
 
 #include "camera/commands.h"
 #include "common/dynamic_library.h"
+#if !defined(_WIN32)
+#include "sg/sg_control.h"
+#endif
 
 namespace tarnscsi {
 
@@ -13,14 +16,28 @@ constexpr char kPrintableFirst = ' ';
 constexpr char kPrintableLast = '~';
 
 std::string Field(const std::uint8_t* data, std::size_t from, std::size_t to) {
+    while (to > from && (data[to - 1] == ' ' || data[to - 1] == '\0')) --to;
     std::string text;
     for (std::size_t i = from; i < to; ++i) {
         const char c = static_cast<char>(data[i]);
         text += (c >= kPrintableFirst && c <= kPrintableLast) ? c : '?';
     }
-    text.erase(text.find_last_not_of(' ') + 1);
     return text;
 }
+
+#if !defined(_WIN32)
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        lines.push_back(text.substr(start, end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return lines;
+}
+#endif
 
 }  // namespace
 
@@ -38,6 +55,20 @@ std::string LoadedManagerPath() {
     const DynamicLibrary manager(kManagerFile, true);
 #endif
     return manager.IsLoaded() ? manager.Path() : std::string();
+}
+
+std::optional<std::vector<std::string>> LoadedManagerReport() {
+#if defined(_WIN32)
+    return std::nullopt;
+#else
+    const DynamicLibrary manager(kManagerFile, true);
+    if (!manager.IsLoaded()) return std::nullopt;
+    auto diagnostics = manager.Symbol<SgDiagnosticsFn>(SG_DIAGNOSTICS_ENTRY);
+    if (!diagnostics) return std::nullopt;
+    std::string text(diagnostics(nullptr, 0), '\0');
+    text.resize(diagnostics(text.data(), static_cast<std::uint32_t>(text.size() + 1)));
+    return Lines(text);
+#endif
 }
 
 }  // namespace tarnscsi

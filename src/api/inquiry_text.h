@@ -1,10 +1,12 @@
-// The text fields of a standard INQUIRY reply, and the path of the manager
-// library in the process: what both the bus scan and a connected camera
-// report about themselves.
+// The text fields of a standard INQUIRY reply, and the path and report of
+// the manager library in the process: what both the bus scan and a
+// connected camera report about themselves.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace tarnscsi {
 
@@ -16,11 +18,16 @@ struct InquiryText {
 
 // The vendor, product and revision of a standard INQUIRY reply (at least
 // kInquiryStandardLength bytes): printable ASCII, other bytes as '?',
-// trailing spaces dropped.
+// trailing padding dropped (spaces, and the NULs some devices pad with).
 InquiryText ReadInquiryText(const std::uint8_t* reply);
 
 // The file of the ASPI manager already loaded in this process; "" when
 // none is loaded.
 std::string LoadedManagerPath();
+
+// The report of the manager loaded in this process (the SCSI generic
+// manager's look at the bus, sg/sg_control.h), one line each; nothing when
+// none is loaded or it has no report to give.
+std::optional<std::vector<std::string>> LoadedManagerReport();
 
 }  // namespace tarnscsi

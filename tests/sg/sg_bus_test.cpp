@@ -215,6 +215,38 @@ TEST(SgBusTest, AClaimedDeviceStaysOpenAndLockedAndOthersCommandsAreKeptAway) {
     bench.bus.Release(0, 2);
 }
 
+// As the real kernel does when a device is deleted while a program holds
+// its node open: commands on the old descriptor fail with ENODEV, the old
+// node's number stays taken while that descriptor is open, and the device
+// comes back under another node; after the program lets go of the old one,
+// claims and commands reach the device at its new node.
+TEST(SgBusTest, AClaimedDeviceThatWentAwayIsFoundAgainAtItsNewNode) {
+    SgBench bench;
+    bench.AddDevice("sg2", "1:0:1:0", 6, Answering);
+    bench.bus.Rescan();
+    std::string holder;
+    ASSERT_TRUE(bench.bus.Claim(0, 1, holder));
+
+    bench.sysfs.RemoveDevice("sg2", "1:0:1:0");
+    bench.system.Detach("/dev/sg2");
+    auto block = ExecBlock(0, 1, {0x00, 0, 0, 0, 0, 0}, tarnscsi::aspi::SRB_DIR_IN, nullptr, 0);
+    EXPECT_EQ(bench.manager.Send(&block), tarnscsi::aspi::SS_ERR);
+    EXPECT_EQ(block.SRB_HaStat, tarnscsi::aspi::HASTAT_SEL_TO);
+    EXPECT_NE(bench.Report().find("last command failed: No such device"), std::string::npos) << bench.Report();
+
+    bench.AddDevice("sg3", "1:0:1:0", 6, Answering);
+    bench.bus.Rescan();
+    bench.bus.Release(0, 1);
+    EXPECT_EQ(bench.system.OpenDescriptors(), 0);
+    ASSERT_TRUE(bench.bus.Claim(0, 1, holder));
+    bench.system.ClearRecords();
+    block = ExecBlock(0, 1, {0x00, 0, 0, 0, 0, 0}, tarnscsi::aspi::SRB_DIR_IN, nullptr, 0);
+    EXPECT_EQ(bench.manager.Send(&block), tarnscsi::aspi::SS_COMP);
+    ASSERT_EQ(bench.system.Records().size(), 1U);
+    EXPECT_EQ(bench.system.Records()[0].node, "/dev/sg3");
+    bench.bus.Release(0, 1);
+}
+
 TEST(SgBusTest, TheLockTableNamesTheHolderByDeviceAndInode) {
     const std::string table =
         "1: POSIX  ADVISORY  WRITE 17 00:19:99 0 EOF\n"

@@ -17,6 +17,12 @@ void FakeSgSystem::Attach(const std::string& node, Handler handler, int scsiType
     std::lock_guard lock(mutex);
     nodes[node].handler = std::move(handler);
     nodes[node].scsiType = scsiType;
+    nodes[node].gone = false;
+}
+
+void FakeSgSystem::Detach(const std::string& node) {
+    std::lock_guard lock(mutex);
+    nodes[node].gone = true;
 }
 
 void FakeSgSystem::RefuseOpen(const std::string& node, int error) {
@@ -52,7 +58,7 @@ std::vector<int> FakeSgSystem::OpenFlags() const {
 int FakeSgSystem::Open(const std::string& path, int flags) {
     std::lock_guard lock(mutex);
     const auto node = nodes.find(path);
-    if (node == nodes.end()) {
+    if (node == nodes.end() || node->second.gone) {
         return -ENOENT;
     }
     if (node->second.openError != 0) {
@@ -74,6 +80,9 @@ int FakeSgSystem::Ioctl(int descriptor, unsigned long request, void* argument) {
         }
         path = found->second;
         const Node& node = nodes[path];
+        if (node.gone) {
+            return -ENODEV;
+        }
         switch (request) {
             case SG_GET_VERSION_NUM: *static_cast<int*>(argument) = node.version; return 0;
             case SG_GET_SCSI_ID: {

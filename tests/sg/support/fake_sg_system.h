@@ -45,6 +45,11 @@ public:
     void Attach(const std::string& node, Handler handler, int scsiType = 0);
     // Opening the node fails with this errno (0: it opens again).
     void RefuseOpen(const std::string& node, int error);
+    // The device went away (deleted from the bus, as when it is switched
+    // off): as the kernel does, its node no longer opens (ENOENT), while
+    // descriptors still open stay open and their SG_IO requests fail with
+    // ENODEV. Attach brings a device back under a node name.
+    void Detach(const std::string& node);
     void SetVersion(const std::string& node, int version);
     // Another process holds an flock on the node ("" for none), named so.
     void HoldElsewhere(const std::string& node, std::string holder);
@@ -67,6 +72,7 @@ private:
         int scsiType = 0;
         int openError = 0;
         int version = kCurrentVersion;
+        bool gone = false;      // Detach
         int lockedBy = -1;      // descriptor of this process holding its flock
         std::string elsewhere;  // another process holding it
     };

@@ -37,4 +37,9 @@ void FakeSysfs::AddDevice(const std::string& name, const std::string& address, s
                                  root / "class" / "scsi_generic" / name);
 }
 
+void FakeSysfs::RemoveDevice(const std::string& name, const std::string& address) {
+    fs::remove(root / "class" / "scsi_generic" / name);
+    fs::remove_all(root / "devices" / "platform" / ("host-" + name) / address);
+}
+
 }  // namespace tarnscsi::sg_test

@@ -25,6 +25,8 @@ public:
     // /class/scsi_generic/<name> for a device named `address` (normally
     // "H:C:T:L"), with a type file when `type` is given.
     void AddDevice(const std::string& name, const std::string& address, std::optional<int> type);
+    // The device went away: its class link and folder are gone.
+    void RemoveDevice(const std::string& name, const std::string& address);
 
 private:
     std::filesystem::path root;
