@@ -81,6 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     switch (result.status) {
         case tarnscsi::DownloadStatus::kWindowUnreadable:
         case tarnscsi::DownloadStatus::kBufferTooSmall:
+        case tarnscsi::DownloadStatus::kExposureLost:
             if (!AllAre(buffer, kFillByte)) tarnscsi::fuzz::Broken("a refused download touched the buffer");
             break;
         case tarnscsi::DownloadStatus::kOk:

@@ -154,8 +154,13 @@ std::uint8_t AspiManager::Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
 ScsiOutcome AspiManager::Complete(tarnscsi::aspi::SRB_ExecSCSICmd& block, FaultKind fault) {
     ScsiOutcome outcome;
     const ScsiCommand command = CommandOf(block);
-    if (fault == FaultKind::kCheckCondition && backend.DeviceType(command.adapter, command.target, command.lun)) {
+    // Asked only for an injected fault: an empty address still times out.
+    const bool present =
+        fault != FaultKind::kNone && backend.DeviceType(command.adapter, command.target, command.lun).has_value();
+    if (present && fault == FaultKind::kCheckCondition) {
         outcome = CheckConditionOutcome(tarnscsi::scsi::SenseKey::kAbortedCommand, tarnscsi::scsi::kNoAdditionalSense);
+    } else if (present && fault == FaultKind::kUnitAttention) {
+        outcome = CheckConditionOutcome(tarnscsi::scsi::SenseKey::kUnitAttention, tarnscsi::scsi::kPowerOnOrReset);
     } else {
         outcome = backend.Execute(command);
     }

@@ -15,6 +15,7 @@ enum class FaultKind {
     kNone,
     kRefuse,          // the manager rejects the block at once
     kCheckCondition,  // the target ends the command with CHECK CONDITION
+    kUnitAttention,   // ... with UNIT ATTENTION, as after a reset
 };
 
 // Called by AspiManager, from the caller's thread and (for pending

@@ -25,6 +25,7 @@ enum class SenseKey : std::uint8_t {
     kNoSense = 0x00,
     kNotReady = 0x02,
     kIllegalRequest = 0x05,
+    kUnitAttention = 0x06,
     kAbortedCommand = 0x0B,
 };
 
@@ -39,6 +40,7 @@ inline constexpr AdditionalSense kNotReadyBecomingReady{0x04, 0x01};
 inline constexpr AdditionalSense kInvalidOpcode{0x20, 0x00};
 inline constexpr AdditionalSense kInvalidFieldInCdb{0x24, 0x00};
 inline constexpr AdditionalSense kInvalidFieldInParameterList{0x26, 0x00};
+inline constexpr AdditionalSense kPowerOnOrReset{0x29, 0x00};
 inline constexpr AdditionalSense kCommandSequenceError{0x2C, 0x00};
 
 }  // namespace tarnscsi::scsi

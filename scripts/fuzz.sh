@@ -24,8 +24,7 @@ fi
 if grep -q '^CMAKE_HOME_DIRECTORY:INTERNAL=.*/fuzz$' "$build/CMakeCache.txt" 2>/dev/null; then
   rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
 fi
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j "$(nproc)" --target "${targets[@]}"
+scripts/build.sh fuzz --target "${targets[@]}"
 
 mkdir -p "$build/artifacts"
 failed=()

@@ -87,9 +87,25 @@ void SimCamera::RestartExposureCount() {
     }
 }
 
+void SimCamera::PowerOnReset(std::uint32_t attentions) {
+    exposure.Drop();
+    window = Window{};
+    windowList = EncodeWindowList(window);
+    windowSet = false;
+    pendingAttentions = attentions;
+}
+
 std::uint8_t SimCamera::DeviceType() const { return tarnscsi::camera::kScannerDeviceType; }
 
 ScsiOutcome SimCamera::Execute(const ScsiCommand& command) {
+    // A target reports a reset to the next command, whatever it is, and does
+    // not carry that command out; INQUIRY alone is answered as usual and
+    // leaves the report for the next one.
+    if (pendingAttentions > 0 && command.cdb[cdb::kOpcode] != tarnscsi::camera::opcode::kInquiry) {
+        --pendingAttentions;
+        return tarnscsi::manager::CheckConditionOutcome(tarnscsi::scsi::SenseKey::kUnitAttention,
+                                                        tarnscsi::scsi::kPowerOnOrReset);
+    }
     const CommandRule* rule = FindRule(command.cdb[cdb::kOpcode]);
     if (rule == nullptr) {
         return IllegalRequest(tarnscsi::scsi::kInvalidOpcode, CdbField(cdb::kOpcode));

@@ -35,6 +35,10 @@ public:
     CoolerState Cooler() { return cooling.State(); }
     void RestoreCooler(const CoolerState& saved, double elapsedSeconds) { cooling.Restore(saved, elapsedSeconds); }
     void AmbientChanged() { cooling.AmbientChanged(); }
+    // A reset, as at power-on: the window and any exposure are forgotten (the
+    // cooler keeps going), and the next `attentions` commands other than
+    // INQUIRY are answered with UNIT ATTENTION, one each.
+    void PowerOnReset(std::uint32_t attentions);
 
     // Handlers, each given a command already checked for shape and bytes and
     // its data length.
@@ -54,6 +58,7 @@ private:
     WindowList windowList;
     Exposure exposure;
     std::uint64_t exposureCount = 0;
+    std::uint32_t pendingAttentions = 0;
     CoolingModel cooling;
 };
 

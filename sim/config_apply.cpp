@@ -59,9 +59,8 @@ void LayOutBus(SimState& state, const SimConfig& config) {
 
 void ApplyRequestHandling(SimState& state, const SimConfig& config) {
     for (const FaultSpec& fault : config.faults) {
-        const auto kind = fault.kind == SIM_FAULT_REFUSE ? FaultKind::kRefuse : FaultKind::kCheckCondition;
         state.hooks.faults.Add(fault.opcode == SIM_ANY_OPCODE ? FaultRules::kAnyOpcode : fault.opcode, fault.skip,
-                               fault.count, kind);
+                               fault.count, FaultKindOf(fault.kind));
     }
     tarnscsi::manager::AspiManager& manager = state.manager;
     if (config.completion) {
@@ -84,6 +83,10 @@ int ApplyConfigText(SimState& state, std::string_view text, std::string_view sou
         LayOutBus(state, parsed.config);
     }
     ApplyRequestHandling(state, parsed.config);
+    // After the layout, so that the cameras it places are reset too.
+    if (parsed.config.unitAttentions) {
+        state.bus.ResetCameras(*parsed.config.unitAttentions);
+    }
     return static_cast<int>(parsed.problems.size());
 }
 

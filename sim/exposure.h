@@ -37,6 +37,9 @@ public:
 
     // Drops an exposure that is still exposing or reading out.
     void AbandonRunning();
+    // Drops the exposure, running or finished: nothing is left to read
+    // (LastImage still has the last image made).
+    void Drop() { state = State::kNoImage; }
 
     // The state now; makes the image when the readout is over.
     State Current();

@@ -1,6 +1,17 @@
 #include "sim/fault_rules.h"
 
+#include "sim/sim_control.h"
+
 namespace tarnscsi::sim {
+
+FaultKind FaultKindOf(int simKind) {
+    switch (simKind) {
+        case SIM_FAULT_REFUSE: return FaultKind::kRefuse;
+        case SIM_FAULT_CHECK_CONDITION: return FaultKind::kCheckCondition;
+        case SIM_FAULT_UNIT_ATTENTION: return FaultKind::kUnitAttention;
+        default: return FaultKind::kNone;
+    }
+}
 
 void FaultRules::Add(int opcode, std::uint32_t skip, std::uint32_t count, FaultKind kind) {
     if (count == 0 || kind == FaultKind::kNone) {

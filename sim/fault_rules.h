@@ -13,6 +13,9 @@ namespace tarnscsi::sim {
 
 using tarnscsi::manager::FaultKind;
 
+// The failure a SimFaultKind (sim_control.h) stands for; kNone for others.
+FaultKind FaultKindOf(int simKind);
+
 class FaultRules {
 public:
     static constexpr int kAnyOpcode = -1;

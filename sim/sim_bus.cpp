@@ -122,6 +122,15 @@ void SimBus::SetCoolerLimits(std::int32_t maxDifferenceTenths, std::int32_t rate
     settings.cooler.rateTenthsPerSecond = std::clamp(rateTenthsPerSecond, 1, kFastestCoolerRateTenths);
 }
 
+void SimBus::ResetCameras(std::uint32_t attentions) {
+    std::lock_guard lock(mutex);
+    for (auto& [address, device] : devices) {
+        if (SimCamera* camera = device->AsCamera()) {
+            camera->PowerOnReset(attentions);
+        }
+    }
+}
+
 CoolerSpec SimBus::Cooler() {
     std::lock_guard lock(mutex);
     return settings.cooler;

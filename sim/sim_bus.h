@@ -53,6 +53,8 @@ public:
     // off take the new ambient at once.
     void SetAmbient(std::int32_t tenths);
     void SetCoolerLimits(std::int32_t maxDifferenceTenths, std::int32_t rateTenthsPerSecond);
+    // Resets every camera on the bus (SimCamera::PowerOnReset).
+    void ResetCameras(std::uint32_t attentions);
     CoolerSpec Cooler();
     // Shares the cameras with the user's other processes through the files in
     // `directory`: fresh noise for every process (until a seed is given), and

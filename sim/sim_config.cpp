@@ -132,6 +132,7 @@ constexpr Named kOpcodeNames[] = {
 constexpr Named kFaultKindNames[] = {
     {"refuse", SIM_FAULT_REFUSE},
     {"check", SIM_FAULT_CHECK_CONDITION},
+    {"unit-attention", SIM_FAULT_UNIT_ATTENTION},
 };
 
 std::optional<int> DeviceType(std::string_view text) {
@@ -328,6 +329,11 @@ Problem ParseCompletion(std::string_view value, SimConfig& config) {
     return "not immediate or pending[:MICROSECONDS]";
 }
 
+Problem ParseUnitAttention(std::string_view value, SimConfig& config) {
+    constexpr std::uint32_t kMostAttentions = 255;
+    return Store(Whole<std::uint32_t>(value, 1, kMostAttentions), config.unitAttentions, "not a count from 1 to 255");
+}
+
 struct Key {
     std::string_view name;
     Problem (*parse)(std::string_view value, SimConfig& config);
@@ -346,6 +352,7 @@ constexpr Key kKeys[] = {
     {"device", ParseDevice},
     {"fault", ParseFault},
     {"completion", ParseCompletion},
+    {"unit-attention", ParseUnitAttention},
 };
 
 std::string KeyNames() {

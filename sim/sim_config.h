@@ -18,8 +18,12 @@
 //                          bus scan shows (disk, tape, cdrom, scanner, ...)
 //   fault=OP:SKIP:COUNT:KIND  fail requests: OP a number or any, tur,
 //                          inquiry, mode-select, mode-sense, scan,
-//                          set-window, get-window, read; KIND refuse|check
+//                          set-window, get-window, read; KIND refuse,
+//                          check or unit-attention
 //   completion=immediate|pending[:MICROSECONDS]
+//   unit-attention=N       every camera is reset as at power-on (window and
+//                          exposure forgotten) and answers its next N
+//                          commands but INQUIRY with UNIT ATTENTION (1 .. 255)
 //
 // Giving adapters, camera or device lays out the bus anew: the adapters
 // (default 1), the cameras (default one at 0:2), then the devices; a later
@@ -75,6 +79,7 @@ struct SimConfig {
     std::vector<DeviceSpec> devices;
     std::vector<FaultSpec> faults;
     std::optional<CompletionSpec> completion;
+    std::optional<std::uint32_t> unitAttentions;
 
     // Whether the items lay out the bus anew.
     bool LaysOutBus() const { return adapters || !cameras.empty() || !devices.empty(); }

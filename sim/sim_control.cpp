@@ -14,14 +14,6 @@ namespace {
 
 tarnscsi::sim::SimState& Sim() { return tarnscsi::sim::TheSim(); }
 
-tarnscsi::manager::FaultKind FaultKindOf(int kind) {
-    switch (kind) {
-        case SIM_FAULT_REFUSE: return tarnscsi::manager::FaultKind::kRefuse;
-        case SIM_FAULT_CHECK_CONDITION: return tarnscsi::manager::FaultKind::kCheckCondition;
-        default: return tarnscsi::manager::FaultKind::kNone;
-    }
-}
-
 constexpr int kLargestOpcode = 0xFF;
 
 SimRequest ToSimRequest(const tarnscsi::sim::RequestRecord& record) {
@@ -90,7 +82,7 @@ void SimAddFault(int opcode, uint32_t skip, uint32_t count, int kind) {
         return;
     }
     Sim().hooks.faults.Add(opcode == SIM_ANY_OPCODE ? tarnscsi::sim::FaultRules::kAnyOpcode : opcode, skip, count,
-                           FaultKindOf(kind));
+                           tarnscsi::sim::FaultKindOf(kind));
 }
 
 void SimScriptReply(uint8_t opcode, const uint8_t* data, uint32_t length, uint32_t times) {

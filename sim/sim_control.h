@@ -112,6 +112,11 @@ enum SimFaultKind {
     // device's state does not change. An empty address still ends with a
     // selection timeout.
     SIM_FAULT_CHECK_CONDITION = 2,
+    // The same, with sense UNIT ATTENTION (ASC/ASCQ 29/00, power on or
+    // reset), the answer a real camera gives the first command after a reset.
+    // Only the answer: the device keeps its state (SimConfigure's
+    // unit-attention item resets the cameras themselves).
+    SIM_FAULT_UNIT_ATTENTION = 3,
 };
 enum { SIM_ANY_OPCODE = -1 };
 
@@ -225,7 +230,7 @@ SIM_API void SimSetCoolerLimits(int32_t maxDifferenceTenths, int32_t rateTenthsP
 //   seed=N  time-scale=X  ambient=C  cooler-difference=C  cooler-rate=C
 //   image=sky|dark|pattern  covered=yes|no  adapters=N  camera=A:T[:L]
 //   device=A:T:TYPE[:NAME]  fault=OP:SKIP:COUNT:KIND
-//   completion=immediate|pending[:MICROSECONDS]
+//   completion=immediate|pending[:MICROSECONDS]  unit-attention=N
 // (temperatures in degrees C; the README describes each key). An item with
 // an unknown key or a bad value is reported on stderr and ignored, and so is
 // a camera or device where the module never looks: on an adapter the bus

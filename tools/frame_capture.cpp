@@ -66,8 +66,7 @@ DownloadResult DownloadShowingProgress(Camera& camera, std::span<std::uint8_t> b
 // failed command's (a window too large for the buffer has no command).
 std::string DownloadFailure(const std::string& frameName, const DownloadResult& result) {
     std::string text = "download of " + frameName + " failed: " + result.message;
-    const bool commandFailed =
-        result.status == DownloadStatus::kWindowUnreadable || result.status == DownloadStatus::kReadFailed;
+    const bool commandFailed = result.status != DownloadStatus::kOk && result.status != DownloadStatus::kBufferTooSmall;
     if (const std::string advice = result.command.Advice(); commandFailed && !advice.empty()) text += "; " + advice;
     return text;
 }

@@ -4,6 +4,18 @@
 // said, and the guard the exports cannot have: Download knows the capacity
 // of the buffer and refuses a reported window that would not fit.
 //
+// A camera answers the first command after a power-on or a bus reset with
+// UNIT ATTENTION and does not carry it out. A Camera therefore sends an
+// operation once more when the camera answered it so, where sending it again
+// is safe: Ready, SetTemperature, ReadCooling and Identity, whose commands
+// say all they mean, and Expose, which programs the window again before it
+// starts the exposure (the reset may have undone the window). A second
+// UNIT ATTENTION in a row is reported. Download is never repeated: a reset
+// loses the exposure, and the camera sends its image as one stream without
+// addresses, so a read sent again could only give other bytes. Any UNIT
+// ATTENTION since the last Expose, retried or not, makes Download refuse
+// (kExposureLost) without sending anything. The exports never retry.
+//
 // A Camera serves one thread at a time, as the camera serves one command.
 #pragma once
 
@@ -50,6 +62,7 @@ enum class DownloadStatus {
     kWindowUnreadable,  // GET WINDOW failed; the buffer is untouched
     kBufferTooSmall,    // the reported window does not fit; the buffer is untouched
     kReadFailed,        // a read failed; the bytes before it are in the buffer
+    kExposureLost,      // the camera reported a reset since Expose; nothing was sent, the buffer is untouched
 };
 
 struct DownloadResult {
@@ -57,7 +70,7 @@ struct DownloadResult {
     ExposureSettings window;     // as the camera reported it
     std::uint64_t bytes = 0;     // image size the window implies
     std::uint64_t received = 0;  // bytes that arrived
-    CommandResult command;       // the command that failed (GET WINDOW or READ(10))
+    CommandResult command;       // the command that failed (GET WINDOW or READ(10)), or that reported the reset
     std::string message;         // empty when status is kOk; names the command and the sense
     explicit operator bool() const { return status == DownloadStatus::kOk; }
 };
@@ -98,13 +111,21 @@ public:
     // Asks the camera for its identification (a standard INQUIRY).
     CameraIdentity Identity();
 
-    // The last command sent, and how it ended.
+    // The last command sent, and how it ended (after a retry: the retry's).
     const CommandResult& LastResult() const;
 
 private:
     explicit Camera(std::unique_ptr<ScsiCamera> connection);
+    // Runs `operation`, and once more when its last command was answered
+    // with UNIT ATTENTION; returns what the last run returned.
+    template <typename Operation>
+    bool RetriedOnUnitAttention(Operation operation);
+    // Keeps the last result when it is a UNIT ATTENTION; true if so.
+    bool NoteUnitAttention();
+
     std::unique_ptr<ScsiCamera> camera;
     CommandResult scanResult;
+    std::optional<CommandResult> resetReport;  // the first UNIT ATTENTION since the last Expose
 };
 
 }  // namespace tarnscsi

@@ -7,8 +7,20 @@
 #include "api/not_found_detail.h"
 #include "camera/scsi_camera.h"
 #include "camera/window_list.h"
+#include "common/scsi_sense.h"
 
 namespace tarnscsi {
+
+namespace {
+
+// The camera was reset, or changed state, since the command before, and did
+// not carry this one out.
+bool IsUnitAttention(const CommandResult& result) {
+    return result.Outcome() == CommandOutcome::kCheckCondition && result.sense.valid &&
+           result.sense.key == sense::kKeyUnitAttention;
+}
+
+}  // namespace
 
 const char* CameraModel() { return tarnscsi::camera::kProductName; }
 
@@ -38,24 +50,61 @@ std::unique_ptr<Camera> Camera::Open(ConnectError& error, std::string& detail) {
 Camera::Camera(std::unique_ptr<ScsiCamera> connection) : camera(std::move(connection)) {}
 Camera::~Camera() = default;
 
+// Which operations may be sent again is the rule in camera.h: the callers
+// below are the ones it names.
+template <typename Operation>
+bool Camera::RetriedOnUnitAttention(Operation operation) {
+    const bool done = operation();
+    if (!NoteUnitAttention()) return done;
+    const bool retried = operation();
+    NoteUnitAttention();
+    return retried;
+}
+
+bool Camera::NoteUnitAttention() {
+    if (!IsUnitAttention(camera->LastResult())) return false;
+    if (!resetReport) resetReport = camera->LastResult();
+    return true;
+}
+
 int Camera::Adapter() const { return static_cast<int>(camera->AdapterId()); }
 int Camera::Target() const { return static_cast<int>(camera->TargetId()); }
 
 bool Camera::Expose(const ExposureSettings& settings) {
-    scanResult = CommandResult{};
-    if (!camera->SetWindow(tarnscsi::camera::EvenForBinning(settings))) return false;
-    camera->StartScan();
-    scanResult = camera->LastResult();
-    return true;
+    const ExposureSettings window = tarnscsi::camera::EvenForBinning(settings);
+    // SCAN exposes the window SET WINDOW programmed; after a reset between
+    // the two that window may be gone, so both are sent again.
+    const bool accepted = RetriedOnUnitAttention([&] {
+        scanResult = CommandResult{};
+        if (!camera->SetWindow(window)) return false;
+        camera->StartScan();
+        scanResult = camera->LastResult();
+        return true;
+    });
+    // The window was programmed after every reset reported so far.
+    if (accepted && !IsUnitAttention(scanResult)) resetReport.reset();
+    return accepted;
 }
 
 const CommandResult& Camera::ScanResult() const { return scanResult; }
 
-bool Camera::Ready() { return camera->TestUnitReady(); }
+bool Camera::Ready() {
+    return RetriedOnUnitAttention([this] { return camera->TestUnitReady(); });
+}
 
 DownloadResult Camera::Download(std::span<std::uint8_t> buffer) {
     DownloadResult result;
+    // A reset since the exposure began took its image; what the camera
+    // would send now belongs to no exposure of ours.
+    if (resetReport) {
+        result.status = DownloadStatus::kExposureLost;
+        result.command = *resetReport;
+        result.message = "the camera reported a reset after the exposure began, so its image is lost (" +
+                         resetReport->Describe() + ")";
+        return result;
+    }
     if (!camera->GetWindow(result.window)) {
+        NoteUnitAttention();
         result.command = camera->LastResult();
         result.message = "the camera did not report its window: " + result.command.Describe();
         return result;
@@ -72,6 +121,7 @@ DownloadResult Camera::Download(std::span<std::uint8_t> buffer) {
         return result;
     }
     if (!camera->ReadImage(result.window, buffer.data())) {
+        NoteUnitAttention();
         result.status = DownloadStatus::kReadFailed;
         result.command = camera->LastResult();
         result.received = camera->BytesRead();
@@ -84,11 +134,15 @@ DownloadResult Camera::Download(std::span<std::uint8_t> buffer) {
     return result;
 }
 
-bool Camera::SetTemperature(std::int32_t setpoint) { return camera->WriteSetpoint(setpoint); }
+bool Camera::SetTemperature(std::int32_t setpoint) {
+    return RetriedOnUnitAttention([&] { return camera->WriteSetpoint(setpoint); });
+}
 
 std::optional<CoolingReading> Camera::ReadCooling() {
     CoolingReading reading;
-    if (!camera->ReadCoolingPage(reading.temperature, reading.coolerDrive)) return std::nullopt;
+    if (!RetriedOnUnitAttention([&] { return camera->ReadCoolingPage(reading.temperature, reading.coolerDrive); })) {
+        return std::nullopt;
+    }
     return reading;
 }
 
@@ -98,10 +152,13 @@ CameraIdentity Camera::Identity() {
     identity.target = Target();
     identity.managerPath = LoadedManagerPath();
     std::uint8_t reply[tarnscsi::camera::kInquiryStandardLength] = {};
-    tarnscsi::aspi::SRB_ExecSCSICmd block = tarnscsi::camera::BuildRequest(
-        tarnscsi::camera::kInquireStandard, reply, tarnscsi::camera::kInquireStandard.dataLength,
-        static_cast<std::uint8_t>(camera->AdapterId()), static_cast<std::uint8_t>(camera->TargetId()));
-    if (camera->Execute(block)) {
+    const bool answered = RetriedOnUnitAttention([&] {
+        tarnscsi::aspi::SRB_ExecSCSICmd block = tarnscsi::camera::BuildRequest(
+            tarnscsi::camera::kInquireStandard, reply, tarnscsi::camera::kInquireStandard.dataLength,
+            static_cast<std::uint8_t>(camera->AdapterId()), static_cast<std::uint8_t>(camera->TargetId()));
+        return camera->Execute(block);
+    });
+    if (answered) {
         InquiryText text = ReadInquiryText(reply);
         identity.vendor = std::move(text.vendor);
         identity.product = std::move(text.product);

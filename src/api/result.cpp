@@ -247,7 +247,9 @@ std::string CommandResult::Advice() const {
                     case sense::kKeyIllegalRequest:
                         return "the camera refused the command's parameters: check the frame, binning and "
                                "exposure time";
-                    case sense::kKeyUnitAttention: return "the camera was reset or changed state: try again";
+                    case sense::kKeyUnitAttention:
+                        return "the camera was reset or changed state: try again (an exposure under way is lost: "
+                               "expose again)";
                     case sense::kKeyHardwareError: return "the camera reports a fault: power-cycle it";
                     default: break;
                 }

@@ -186,6 +186,22 @@ TEST_F(AlpacaExposureTest, BinnedSubframeIsThePartOfTheFullFrame) {
     }
 }
 
+// A camera just powered on answers its first command after INQUIRY with UNIT
+// ATTENTION, and this one is reset again before the exposure: the library
+// asks again each time, and the client sees nothing of it.
+TEST_F(AlpacaExposureTest, ACameraJustPoweredOnConnectsAndExposes) {
+    ASSERT_EQ(SimConfigure("unit-attention=1"), 0);
+    Connect();
+    EXPECT_EQ(Get("ccdtemperature").Value(), 20.0);
+    SimAddFault(0x24, 0, 1, SIM_FAULT_UNIT_ATTENTION);  // SET WINDOW
+    ASSERT_EQ(Put("startexposure", "Duration=0.5&Light=true").Error(), 0);
+    WaitForImage();
+    EXPECT_EQ(Get("imageready").Value(), true);
+    const Answer array = Get("imagearray");
+    ASSERT_EQ(array.Error(), 0) << array.body;
+    EXPECT_EQ(array.json.at("Value").size(), static_cast<std::size_t>(kSensorWidth));
+}
+
 // Frames the camera cannot take are refused at StartExposure, and nothing is
 // started.
 TEST_F(AlpacaExposureTest, InvalidFramesAreRefusedAtStartExposure) {

@@ -233,6 +233,19 @@ TEST_F(OurCamera, RefusesTimesAndSetpointsThatAreNotNumbers) {
     EXPECT_TRUE(session.Expose(0.1, error)) << error;
 }
 
+// A camera just powered on answers its first command after INQUIRY with UNIT
+// ATTENTION, and this one is reset again before the exposure: the library
+// asks again each time, and nobody hears of it.
+TEST_F(OurCamera, ACameraJustPoweredOnConnectsAndTakesAFrame) {
+    Connect("unit-attention=1,fault=set-window:0:1:unit-attention");
+    std::string error;
+    const auto image = session.Expose(0.1, error);
+    ASSERT_TRUE(image) << error;
+    EXPECT_EQ(image->fits.width, 768);
+    EXPECT_FALSE(HasMessage("UNIT ATTENTION"));
+    EXPECT_FALSE(HasMessage("Cannot read the camera's temperature"));
+}
+
 TEST_F(OurCamera, SetpointTheCameraRefusesIsAnAlert) {
     Connect("fault=mode-select:0:1:check");
     session.client.ForgetStates(session.Device(), "CCD_TEMPERATURE");

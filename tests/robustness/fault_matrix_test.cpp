@@ -1,13 +1,16 @@
 // Every command of a typical exposure made to fail, in each way a manager or
 // camera can fail it: refused at once (with immediate completion, and while
 // the manager otherwise completes later), ended with CHECK CONDITION at
-// once, and failed after SS_PENDING. Each case checks what the export that
-// sent the command reports, that nothing more went out than should, and that
-// the whole session works again afterwards, on the same connection and on a
-// new one.
+// once, failed after SS_PENDING, and answered with UNIT ATTENTION as after a
+// reset (which the exports report like any failure, without a retry). Each
+// case checks what the export that sent the command reports, that nothing
+// more went out than should, and that the whole session works again
+// afterwards, on the same connection and on a new one.
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "support/module_fixture.h"
@@ -58,6 +61,7 @@ const Failure kFailures[] = {
     {"RefusedWhilePending", SIM_PENDING, SIM_FAULT_REFUSE},
     {"CheckCondition", SIM_IMMEDIATE, SIM_FAULT_CHECK_CONDITION},
     {"FailedAfterPending", SIM_PENDING, SIM_FAULT_CHECK_CONDITION},
+    {"UnitAttention", SIM_IMMEDIATE, SIM_FAULT_UNIT_ATTENTION},
 };
 
 Bytes CameraImage() {
@@ -226,3 +230,52 @@ TEST_P(FaultMatrix, AFailedCoolingReadGivesNoReadingAndLeavesTheCoolingByte) {
 
 INSTANTIATE_TEST_SUITE_P(Failures, FaultMatrix, ::testing::ValuesIn(kFailures),
                          [](const ::testing::TestParamInfo<Failure>& failure) { return failure.param.name; });
+
+// A camera reset under a connection: each device export's command is
+// answered with UNIT ATTENTION, and the export reports it as the failure it
+// is, having sent exactly its one command; the next call goes through.
+TEST_F(ModuleTest, AfterAResetEachExportReportsItsOneCommandFailed) {
+    ASSERT_EQ(SimConfigure("unit-attention=1"), 0);
+    ConnectOk();  // INQUIRY is answered, and leaves the report for the next command
+    struct Case {
+        const char* name;
+        std::function<int32_t()> call;
+        int32_t failed;
+        Bytes cdb;
+    };
+    Bytes image(kImageBytes, kUntouched);
+    int32_t cooling = kUntouchedCooling;
+    const Case cases[] = {
+        {"Ready", [] { return Ready(); }, 0, {0x00, 0x00, 0x00, 0x00, 0x90, 0x00}},
+        {"SetTemperature", [] { return SetTemperature(kSetpoint); }, 0, {0x15, 0x10, 0x00, 0x00, 0x90, 0x00}},
+        {"GetCoolingInfo",
+         [&cooling] { return GetCoolingInfo(&cooling); },
+         TARNSCSI_NO_READING,
+         {0x1A, 0x08, 0x09, 0x00, 0x90, 0x00}},
+        {"Expose",
+         [] { return Expose(0, 0, 0, kWidth, kHeight, kOriginX, kOriginY); },
+         0,
+         {0x24, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x4E, 0x00}},
+        {"Download",
+         [&image] { return Download(image.data()); },
+         0,
+         {0x25, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x4E, 0x00}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(SimConfigure("unit-attention=1"), 0);
+        SimLogClear();
+        EXPECT_EQ(c.call(), c.failed);
+        const auto sent = ExecRequests();
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(Cdb(sent[0]), c.cdb);
+        EXPECT_EQ(sent[0].targetStatus, 0x02);
+    }
+    EXPECT_EQ(cooling, kUntouchedCooling);
+    EXPECT_EQ(image, Bytes(kImageBytes, kUntouched));
+
+    EXPECT_EQ(Ready(), 1);
+    ASSERT_EQ(Expose(0, 0, 0, kWidth, kHeight, kOriginX, kOriginY), 1);
+    ASSERT_EQ(Download(image.data()), 1);
+    EXPECT_EQ(image, CameraImage());
+}

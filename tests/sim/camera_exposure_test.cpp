@@ -1,5 +1,5 @@
 // SCAN, READ(10) and TEST UNIT READY: the order the camera insists on, the
-// image stream, and readiness while an exposure runs.
+// image stream, readiness while an exposure runs, and what a reset takes.
 #include "camera/window_layout.h"
 #include "sim_test_support.h"
 
@@ -163,6 +163,37 @@ TEST_F(ExposureTest, ASecondScanStartsTheExposureOver) {
     EXPECT_FALSE(TestUnitReady());
     SimAdvanceClock(1);
     EXPECT_TRUE(TestUnitReady()) << "1250 ms after the second SCAN";
+}
+
+TEST_F(ExposureTest, AResetIsToldToTheNextCommandsButInquiryAndTakesTheExposure) {
+    Bytes cooling = CoolingList(-50);
+    ASSERT_TRUE(RunCommand(tarnscsi::camera::kWriteCoolingPage, cooling));
+    const std::int32_t cooled = SimTemperature();
+    ASSERT_TRUE(SetWindow({0, 0, 4, 4, false, 0}));
+    ASSERT_TRUE(Scan());
+    ASSERT_TRUE(TestUnitReady());
+
+    ASSERT_EQ(SimConfigure("unit-attention=2"), 0);
+    Bytes inquiry(tarnscsi::camera::kIdentify.dataLength);
+    EXPECT_TRUE(RunCommand(tarnscsi::camera::kIdentify, inquiry)) << "INQUIRY is answered and leaves the report";
+    auto tur = Block(tarnscsi::camera::kTestUnitReady, nullptr, 0);
+    EXPECT_EQ(Send(tur), tarnscsi::aspi::SS_ERR);
+    ExpectCheckCondition(tur, tarnscsi::scsi::SenseKey::kUnitAttention, tarnscsi::scsi::kPowerOnOrReset);
+    Bytes buffer(8, 0xEE);
+    auto read = ReadBlock(buffer, 8);
+    Send(read);
+    ExpectCheckCondition(read, tarnscsi::scsi::SenseKey::kUnitAttention, tarnscsi::scsi::kPowerOnOrReset);
+    EXPECT_EQ(buffer, Bytes(8, 0xEE)) << "a command answered with UNIT ATTENTION is not carried out";
+
+    // Both told: the image and the window went with the reset, the cooler did not.
+    auto again = ReadBlock(buffer, 8);
+    Send(again);
+    ExpectCheckCondition(again, tarnscsi::scsi::SenseKey::kIllegalRequest, tarnscsi::scsi::kCommandSequenceError);
+    Bytes windowIds{tarnscsi::camera::window::kWindowIdValue};
+    auto scan = Block(tarnscsi::camera::kStartScan, windowIds.data(), 1);
+    Send(scan);
+    ExpectCheckCondition(scan, tarnscsi::scsi::SenseKey::kIllegalRequest, tarnscsi::scsi::kCommandSequenceError);
+    EXPECT_EQ(SimTemperature(), cooled);
 }
 
 TEST_F(ExposureTest, TestUnitReadyTakesEitherNoDirectionOrReadButNotWrite) {

@@ -13,7 +13,8 @@ TEST(SimConfigTest, EveryKeyTakesItsDocumentedForms) {
     const ParsedConfig parsed = ParseSimConfig(
         " seed=0x10, time-scale=0.25 ,ambient=-5.5,cooler-difference=35,cooler-rate=0.5,"
         "image=dark,covered=yes,adapters=4,camera=3:7:0,camera=0:2,device=1:5:cdrom:CD: DRIVE 2,device=2:0:31,"
-        "fault=read:2:1:refuse,fault=0x1a:0:3:check,fault=any:0:1:check,completion=pending:250,,");
+        "fault=read:2:1:refuse,fault=0x1a:0:3:check,fault=any:0:1:check,fault=scan:0:1:unit-attention,"
+        "completion=pending:250,unit-attention=2,,");
     EXPECT_TRUE(parsed.problems.empty()) << parsed.problems.front();
     const SimConfig& c = parsed.config;
     EXPECT_EQ(c.seed, 16u);
@@ -34,13 +35,15 @@ TEST(SimConfigTest, EveryKeyTakesItsDocumentedForms) {
     EXPECT_EQ(c.devices[0].product, "CD: DRIVE 2") << "the name is the rest of the value";
     EXPECT_EQ(c.devices[1].type, 31);
     EXPECT_EQ(c.devices[1].product, "");
-    ASSERT_EQ(c.faults.size(), 3u);
+    ASSERT_EQ(c.faults.size(), 4u);
     EXPECT_EQ(c.faults[0].opcode, 0x28);
     EXPECT_EQ(c.faults[0].skip, 2u);
     EXPECT_EQ(c.faults[0].kind, SIM_FAULT_REFUSE);
     EXPECT_EQ(c.faults[1].opcode, 0x1A);
     EXPECT_EQ(c.faults[1].kind, SIM_FAULT_CHECK_CONDITION);
     EXPECT_EQ(c.faults[2].opcode, SIM_ANY_OPCODE);
+    EXPECT_EQ(c.faults[3].kind, SIM_FAULT_UNIT_ATTENTION);
+    EXPECT_EQ(c.unitAttentions, 2u);
     ASSERT_TRUE(c.completion);
     EXPECT_TRUE(c.completion->pending);
     EXPECT_EQ(c.completion->delayMicroseconds, 250u);
@@ -88,6 +91,9 @@ TEST(SimConfigTest, EachBadItemIsOneProblemNamingItAndChangesNothing) {
         "completion=later",
         "completion=pending:-3",
         "completion=immediate:5",
+        "unit-attention=0",
+        "unit-attention=256",
+        "unit-attention=",
     };
     for (const char* item : bad) {
         const ParsedConfig parsed = ParseSimConfig(std::string("seed=3,") + item + ",image=sky");
@@ -98,6 +104,7 @@ TEST(SimConfigTest, EachBadItemIsOneProblemNamingItAndChangesNothing) {
         EXPECT_FALSE(parsed.config.LaysOutBus()) << item;
         EXPECT_TRUE(parsed.config.faults.empty()) << item;
         EXPECT_FALSE(parsed.config.completion) << item;
+        EXPECT_FALSE(parsed.config.unitAttentions) << item;
     }
 }
 

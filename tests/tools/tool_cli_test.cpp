@@ -371,6 +371,19 @@ TEST_F(ToolTest, StatusSaysWhereAndHowColdAsTextOrJson) {
     EXPECT_EQ(status.at("cooler_drive_percent"), 0.0);
 }
 
+// Every run is a camera just powered on: its first command after INQUIRY is
+// answered with UNIT ATTENTION, which the library answers by asking again.
+TEST_F(ToolTest, ACameraJustPoweredOnIsAskedAgainNotReportedFailed) {
+    const SimulatorSettings settings("unit-attention=1");
+    ProcessResult run = Tool({"status"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("20.0 C"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err, "");
+    run = Tool({"expose", "0", "-o", "fresh.fits", "--x", "8", "--y", "4", "--width", "64", "--height", "32"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ExpectPattern(ReadFits(At("fresh.fits")), 8, 4, false);
+}
+
 TEST_F(ToolTest, EverySubcommandHasHelpWithTheExitCodes) {
     const ProcessResult top = Tool({"--help"}, NO_MANAGER_DIR);
     EXPECT_EQ(top.exitCode, 0);
