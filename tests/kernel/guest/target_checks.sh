@@ -87,6 +87,8 @@ alpaca_frame() {
 # holds it open (then disks are added until one has it), so that the camera
 # comes back at another node either way.
 debug_disks() { ls -d /sys/bus/pseudo/drivers/scsi_debug/adapter*/host*/target*/*:*/scsi_generic 2>/dev/null | wc -l; }
+# Read afresh at each try: the new host's scan may end after add_host returns.
+more_debug_disks_than() { [ "$(debug_disks)" -gt "$1" ]; }
 
 add_debug_disk() {
   local disks
@@ -96,7 +98,7 @@ add_debug_disk() {
   else
     modprobe scsi_debug dev_size_mb=1 || fail "cannot load scsi_debug"
   fi
-  wait_for 30 test "$(debug_disks)" -gt "$disks" || fail "no scsi_debug disk joined the bus"
+  wait_for 30 more_debug_disks_than "$disks" || fail "no scsi_debug disk joined the bus"
 }
 
 unplug_and_take_node() {
