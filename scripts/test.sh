@@ -44,7 +44,7 @@ case "$(scripts/windows-way.sh)" in
     status=0
     TARNSCSI_GUEST_MEMORY=${TARNSCSI_GUEST_MEMORY:-3072} \
       tests/kernel/run-guest.sh --build build/win32 --out build/win32/guest --script tests/kernel/guest/windows.sh \
-      --time-limit "${TARNSCSI_WINDOWS_GUEST_LIMIT:-2400}" || status=$?
+      --time-limit "${TARNSCSI_WINDOWS_GUEST_LIMIT:-1200}" || status=$?
     unrun=$(sed -n 's/^UNRUN windows_suite: //p' build/win32/guest/results.log 2>/dev/null || true)
     if [ "$status" -eq 0 ] && [ -n "$unrun" ]; then
       loud "THE WINDOWS HALF DID NOT RUN: this kernel ($(uname -r)) cannot run 32-bit programs, and in the" \

@@ -15,7 +15,7 @@ export WINEPREFIX=$GUEST_BUILD/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscor
 echo "Starting Wine in $WINEPREFIX"
 start=$SECONDS
 started=0
-timeout 1500 sh cmake/wine-start.sh "$(cache_value WINE_EXECUTABLE)" "$(cache_value WINESERVER_EXECUTABLE)" \
+timeout 900 sh cmake/wine-start.sh "$(cache_value WINE_EXECUTABLE)" "$(cache_value WINESERVER_EXECUTABLE)" \
   "$(cache_value WINEBOOT_EXECUTABLE)" /tmp/wineboot.log || started=$?
 echo "(Wine's start took $((SECONDS - start)) s and ended with status $started)"
 if [ "$started" -ne 0 ]; then
