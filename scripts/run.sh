@@ -5,7 +5,7 @@
 # with a PNG preview in ./frames/. By default the simulated camera answers
 # (chosen explicitly with the tool's --simulate); with --real the camera on a
 # real SCSI host adapter does, through our SCSI generic manager (README:
-# "A real camera"), after a scan of the bus.
+# "Troubleshooting a real camera"), after a scan of the bus.
 set -euo pipefail
 
 usage() {
@@ -54,7 +54,7 @@ if [ "$real" -eq 0 ]; then
   # The simulated camera's clock runs ten times fast here, so that cooling
   # 30 degrees takes seconds rather than half a minute. The simulator applies
   # its items left to right, so the caller's TARNSCSI_SIM comes last and wins
-  # where both say the same (README: "The simulated camera").
+  # where both say the same (docs/simulator.md).
   export TARNSCSI_SIM="time-scale=0.1${TARNSCSI_SIM:+,$TARNSCSI_SIM}"
 fi
 # For the script's tests: stop once the command line is understood.
