@@ -7,7 +7,7 @@
 #                until TCP PORT on 127.0.0.1 answers, the other commands
 #                run against it, then it is stopped
 # Each block runs in a scratch folder of its own that stands for a clone
-# after the Quick start (build/linux is this build), with the programs on
+# after the Quick start (build/linux is this build, frames/ is there), with the programs on
 # PATH as if installed, TARNSCSI_SIMULATOR naming the simulated camera and
 # a simulated camera of the block's own (TARNSCSI_SIM_STATE). Simulated
 # time finishes at once: time-scale=0 follows every TARNSCSI_SIM a command
@@ -77,7 +77,7 @@ run_block() {
   done
   blocks=$((blocks + 1))
   dir="$work/block$start"
-  mkdir -p "$dir/build" "$dir/state"
+  mkdir -p "$dir/build" "$dir/state" "$dir/frames"
   ln -s "$build" "$dir/build/linux"
   export TARNSCSI_SIM_STATE="$dir/state"
 
