@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
+#include <string>
 
 #include <tarnscsi/manager.h>
 #include <tarnscsi/units.h>
@@ -16,7 +17,9 @@ int main(int argc, char** argv) {
     options.version = TARNSCSI_VERSION;
     bool noDiscovery = false;
 
-    CLI::App app{"Serves the camera to ASCOM applications over the Alpaca protocol (camera device 0)."};
+    CLI::App app{"Serves the camera to ASCOM applications over the Alpaca protocol (camera device 0).",
+                 "tarnscsi-alpaca"};
+    app.set_version_flag("--version", std::string("tarnscsi-alpaca ") + TARNSCSI_VERSION);
     app.add_option("--listen", options.listen,
                    "Address to listen on: 127.0.0.1 (this machine only) unless another is given, "
                    "such as 0.0.0.0 for every network")

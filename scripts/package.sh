@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release packages from a clean build of their own:
 #   scripts/package.sh [deb]   Debian packages in build/package/packages/:
-#                              tarnscsi, tarnscsi-dev, indi-tarnscsi
+#                              tarnscsi, tarnscsi-dev, indi-tarnscsi,
+#                              tarnscsi-alpaca
 #   scripts/package.sh windows the DLL's zip (and its debug zip) in
 #                              build/package-win32/packages/
 # Install the Debian packages with `sudo apt install ./build/package/packages/*.deb`.
@@ -11,10 +12,11 @@ jobs=$(nproc)
 
 case "${1:-deb}" in
   deb)
-    scripts/install-deps.sh core tools indi package
+    scripts/install-deps.sh release package
     build=build/package
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
-      -DTARNSCSI_BUILD_TOOLS=ON -DTARNSCSI_BUILD_INDI=ON -DTARNSCSI_BUILD_TESTS=OFF -DTARNSCSI_BUILD_BENCH=OFF \
+      -DTARNSCSI_BUILD_TOOLS=ON -DTARNSCSI_BUILD_INDI=ON -DTARNSCSI_BUILD_ALPACA=ON \
+      -DTARNSCSI_BUILD_TESTS=OFF -DTARNSCSI_BUILD_BENCH=OFF \
       -DCPACK_STRIP_FILES=ON >/dev/null
     cmake --build "$build" -j "$jobs"
     (cd "$build" && cpack -G DEB)

@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
-# The main job: set up, build, and take a frame with the camera. It cools to
+# The main job: set up, build, and take a frame with the camera. It builds
+# the tool, the INDI driver and the Alpaca server in build/linux, cools to
 # -10 C (waiting at most 120 s), takes an exposure and saves it as a FITS file
 # with a PNG preview in ./frames/. By default the simulated camera answers
 # (chosen explicitly with the tool's --simulate); with --real the camera on a
 # real SCSI host adapter does, through our SCSI generic manager (README:
-# "A real camera on Linux"), after a scan of the bus.
+# "Troubleshooting a real camera"), after a scan of the bus.
 set -euo pipefail
 
 usage() {
   cat <<'USAGE'
 Usage: scripts/run.sh [--real] [SECONDS]
 
-Builds the tarnscsi tool, cools the camera to -10 C and takes one exposure of
-SECONDS (default 1), saved as frames/frame.fits with frames/frame.png.
+Builds the tarnscsi tool, the INDI driver and the Alpaca server in build/linux,
+cools the camera to -10 C and takes one exposure of SECONDS (default 1), saved
+as frames/frame.fits with frames/frame.png.
 
   --real      use the camera on a real SCSI host adapter (SCSI generic
               manager) instead of the simulated one
@@ -52,7 +54,7 @@ if [ "$real" -eq 0 ]; then
   # The simulated camera's clock runs ten times fast here, so that cooling
   # 30 degrees takes seconds rather than half a minute. The simulator applies
   # its items left to right, so the caller's TARNSCSI_SIM comes last and wins
-  # where both say the same (README: "The simulated camera").
+  # where both say the same (docs/simulator.md).
   export TARNSCSI_SIM="time-scale=0.1${TARNSCSI_SIM:+,$TARNSCSI_SIM}"
 fi
 # For the script's tests: stop once the command line is understood.
@@ -66,10 +68,13 @@ manager=(--simulate)
 [ "$real" -eq 0 ] || manager=()
 setpoint=-10
 
-scripts/install-deps.sh core tools
-echo "Building the tool (the first time takes a minute or two)..."
+# The tool, and the INDI driver and Alpaca server beside it, so that every
+# way of using the camera works from the build tree right after this.
+scripts/install-deps.sh core tools release
+echo "Building the tool, the INDI driver and the Alpaca server (the first time takes a few minutes)..."
 cmake --preset linux >/dev/null
-cmake --build --preset linux -j "$(nproc)" --target tarnscsi_tool wnaspi32_sim wnaspi32_sg >/dev/null
+cmake --build --preset linux -j "$(nproc)" \
+  --target tarnscsi_tool indi_tarnscsi_ccd tarnscsi_alpaca wnaspi32_sim wnaspi32_sg >/dev/null
 
 tarnscsi=build/linux/tools/tarnscsi
 if [ "$real" -eq 1 ]; then

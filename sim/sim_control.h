@@ -231,7 +231,7 @@ SIM_API void SimSetCoolerLimits(int32_t maxDifferenceTenths, int32_t rateTenthsP
 //   image=sky|dark|pattern  covered=yes|no  adapters=N  camera=A:T[:L]
 //   device=A:T:TYPE[:NAME]  fault=OP:SKIP:COUNT:KIND
 //   completion=immediate|pending[:MICROSECONDS]  unit-attention=N
-// (temperatures in degrees C; the README describes each key). An item with
+// (temperatures in degrees C; docs/simulator.md describes each key). An item with
 // an unknown key or a bad value is reported on stderr and ignored, and so is
 // a camera or device where the module never looks: on an adapter the bus
 // does not have, at a target above 7, or at a lun other than 0 (the module

@@ -239,12 +239,14 @@ int RunParsed(std::vector<std::string> args) {
                  std::string("Use the simulated camera: the simulator's manager library found beside the tool (") +
                      kSimulatorVariable + " names another one, and alone also chooses it)");
     std::optional<std::string> trace;
-    app.add_option("--trace", trace,
-                   std::string("Log every SCSI command, one line each (name, address, command bytes, statuses, "
-                               "sense, duration), to standard error (no value or '-') or appended to FILE; ") +
-                       kTraceVariable + " does the same without the option")
+    app.add_option(
+           "--trace", trace,
+           std::string("Log every SCSI command, one line each (name, address, command bytes, statuses, "
+                       "sense, duration), to standard error (no value or '-') or appended to FILE (--trace FILE or "
+                       "--trace=FILE; a file named like a command needs the '='); ") +
+               kTraceVariable + " does the same without the option")
         ->expected(0, 1)
-        ->type_name("[=FILE]");
+        ->type_name("[FILE]");
 
     ExposeOptions expose;
     CoolOptions cool;

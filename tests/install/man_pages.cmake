@@ -1,0 +1,76 @@
+# The installed man pages: each renders with man -l (as plain ASCII) without a warning, says
+# its program's --version and every option its --help lists, and has
+# examples and an environment section; the tool's names every variable the
+# programs and libraries read.
+cmake_minimum_required(VERSION 3.25)
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+string(REPLACE "," ";" PAGES "${PAGES}")
+
+# Every TARNSCSI_... variable the sources read, by their named constants
+# (test hooks aside).
+set(test_hooks TARNSCSI_INDI_SECONDS_PER_POLL)
+set(variables "")
+foreach(dir IN ITEMS include src tools alpaca indi managers manager sim sg)
+  file(GLOB_RECURSE sources ${SOURCE_DIR}/${dir}/*.h ${SOURCE_DIR}/${dir}/*.cpp)
+  foreach(source IN LISTS sources)
+    file(STRINGS ${source} lines REGEX "Variable\\[\\] = \"TARNSCSI_[A-Z_]+\"")
+    foreach(line IN LISTS lines)
+      string(REGEX MATCH "TARNSCSI_[A-Z_]+" name "${line}")
+      if(NOT name IN_LIST test_hooks)
+        list(APPEND variables ${name})
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+list(REMOVE_DUPLICATES variables)
+if(NOT TARNSCSI_SIM_STATE IN_LIST variables OR NOT TARNSCSI_TRACE IN_LIST variables)
+  message(FATAL_ERROR "the sources' variables were not found (${variables}); has a folder moved?")
+endif()
+
+foreach(page IN LISTS PAGES)
+  set(file ${PREFIX}/share/man/man1/${page}.1)
+  set(program ${PREFIX}/bin/${page})
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env MANWIDTH=200 man --warnings -E ascii -l ${file}
+                  RESULT_VARIABLE code OUTPUT_VARIABLE text ERROR_VARIABLE warnings)
+  if(NOT code EQUAL 0 OR NOT warnings STREQUAL "" OR text STREQUAL "")
+    message(SEND_ERROR "${page}(1): man -l exits ${code}:\n${warnings}")
+    continue()
+  endif()
+  # Words only: man fills and breaks lines as it likes.
+  string(REGEX REPLACE "[ \t\n]+" " " flat "${text}")
+
+  execute_process(COMMAND ${program} --version RESULT_VARIABLE code OUTPUT_VARIABLE version
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT code EQUAL 0 OR NOT version MATCHES "^${page} [0-9]")
+    message(SEND_ERROR "${page} --version exits ${code}: '${version}'")
+  elseif(NOT flat MATCHES "${version}")
+    message(SEND_ERROR "${page}(1) does not give the version '${version}'")
+  endif()
+
+  execute_process(COMMAND ${program} --help RESULT_VARIABLE code OUTPUT_VARIABLE help)
+  string(REGEX MATCHALL "--[a-z][a-z-]*" options "${help}")
+  list(REMOVE_DUPLICATES options)
+  if(NOT code EQUAL 0 OR NOT "--version" IN_LIST options)
+    message(SEND_ERROR "${page} --help exits ${code} or lists no --version:\n${help}")
+  endif()
+  foreach(option IN LISTS options)
+    if(NOT flat MATCHES "[ ,]${option}([ =,]|$)")
+      message(SEND_ERROR "${page}(1) lacks the option ${option} that --help lists")
+    endif()
+  endforeach()
+
+  foreach(section IN ITEMS EXAMPLES ENVIRONMENT)
+    if(NOT text MATCHES "\n${section}\n")
+      message(SEND_ERROR "${page}(1) has no ${section} section")
+    endif()
+  endforeach()
+  if(page STREQUAL "tarnscsi")
+    string(REGEX MATCH "\nENVIRONMENT\n.*\nFILES\n" environment "${text}")
+    foreach(variable IN LISTS variables)
+      if(NOT environment MATCHES "[ \n]${variable}\n")
+        message(SEND_ERROR "tarnscsi(1)'s ENVIRONMENT lacks ${variable}")
+      endif()
+    endforeach()
+  endif()
+endforeach()
