@@ -37,7 +37,7 @@ std::unique_ptr<Camera> Camera::Open(ConnectError& error, std::string& detail) {
         return nullptr;
     }
     if (!connection->IsValid()) {
-        error = ConnectErrorFromText(connection->ErrorText());
+        error = connection->Error();
         detail = connection->InUseDetail();
         if (error == ConnectError::kCameraNotFound)
             detail = NotFoundDetail(LoadedManagerReport().value_or(std::vector<std::string>{}));

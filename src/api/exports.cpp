@@ -50,7 +50,7 @@ int32_t TARNSCSI_API Connect(const char** errorText) {
     try {
         theCamera = new ScsiCamera;
         if (theCamera->IsValid()) return 1;
-        error = theCamera->ErrorText();
+        error = tarnscsi::ConnectErrorText(theCamera->Error());
     } catch (...) {
         // The search builds texts (who holds a camera), so memory can run
         // out inside the connection as well as for it; a half-made

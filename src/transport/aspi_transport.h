@@ -16,7 +16,7 @@ namespace tarnscsi {
 
 class AspiTransport {
 public:
-    // Never fails as such: what is missing shows in IsValid and ErrorText.
+    // Never fails as such: what is missing shows in IsValid and Error.
     AspiTransport();
     // Releases the library and the event.
     virtual ~AspiTransport();
@@ -25,8 +25,9 @@ public:
 
     // Library, both entry points and the event are all present.
     virtual bool IsValid() const;
-    // Message for the first missing resource, or "".
-    virtual const char* ErrorText() const;
+    // The first missing resource (kMissingManager, kCorruptManager,
+    // kNoEvent), or kNone.
+    virtual ConnectError Error() const;
 
     // The manager's support word; 0 when the entry point is missing.
     tarnscsi::aspi::DWORD GetSupportInfo() const;
