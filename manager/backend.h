@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "manager/scsi_sense.h"
+#include "common/scsi_sense.h"
 
 namespace tarnscsi::manager {
 

@@ -18,11 +18,11 @@ ScsiOutcome CheckConditionOutcome(tarnscsi::scsi::SenseKey key, tarnscsi::scsi::
     outcome.srbStatus = tarnscsi::aspi::SS_ERR;
     outcome.hostStatus = tarnscsi::aspi::HASTAT_OK;
     outcome.targetStatus = tarnscsi::aspi::STATUS_CHKCOND;
-    outcome.sense[tarnscsi::scsi::kSenseResponseOffset] = tarnscsi::scsi::kSenseResponseCurrent;
-    outcome.sense[tarnscsi::scsi::kSenseKeyOffset] = static_cast<std::uint8_t>(key);
-    outcome.sense[tarnscsi::scsi::kSenseAdditionalLengthOffset] = tarnscsi::scsi::kSenseAdditionalLength;
-    outcome.sense[tarnscsi::scsi::kSenseAscOffset] = code.asc;
-    outcome.sense[tarnscsi::scsi::kSenseAscqOffset] = code.ascq;
+    outcome.sense[tarnscsi::scsi::kResponseOffset] = tarnscsi::scsi::kFixedCurrent;
+    outcome.sense[tarnscsi::scsi::kFixedKeyOffset] = static_cast<std::uint8_t>(key);
+    outcome.sense[tarnscsi::scsi::kFixedAdditionalLengthOffset] = tarnscsi::scsi::kFixedAdditionalLength;
+    outcome.sense[tarnscsi::scsi::kFixedAscOffset] = code.asc;
+    outcome.sense[tarnscsi::scsi::kFixedAscqOffset] = code.ascq;
     outcome.senseLength = static_cast<std::uint8_t>(tarnscsi::scsi::kFixedSenseLength);
     return outcome;
 }

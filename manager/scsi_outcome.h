@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "manager/backend.h"
-#include "manager/scsi_sense.h"
+#include "common/scsi_sense.h"
 
 namespace tarnscsi::manager {
 

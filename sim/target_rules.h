@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "manager/backend.h"
-#include "manager/scsi_sense.h"
+#include "common/scsi_sense.h"
 #include "sim/cdb.h"
 #include "sim/field_pointer.h"
 

@@ -17,7 +17,7 @@ namespace {
 // not carry this one out.
 bool IsUnitAttention(const CommandResult& result) {
     return result.Outcome() == CommandOutcome::kCheckCondition && result.sense.valid &&
-           result.sense.key == sense::kKeyUnitAttention;
+           static_cast<scsi::SenseKey>(result.sense.key) == scsi::SenseKey::kUnitAttention;
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
-// The layout of SCSI sense data and the names of its codes: sense keys and
-// the additional sense codes a camera of this kind reports.
+// SCSI sense data: its layout and the names of its codes. One vocabulary for
+// the module, which decodes sense, and for our managers and simulated
+// targets, which build it: the sense keys, the additional sense codes a
+// camera of this kind reports, and where each sits in the bytes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace tarnscsi::sense {
+namespace tarnscsi::scsi {
 
 // Response codes: fixed format (current, deferred), descriptor format.
 inline constexpr std::uint8_t kResponseCodeMask = 0x7F;
@@ -17,59 +19,111 @@ inline constexpr std::uint8_t kDescriptorDeferred = 0x73;
 inline constexpr std::size_t kResponseOffset = 0;
 inline constexpr std::uint8_t kKeyMask = 0x0F;
 
-// Fixed format: key in byte 2, ASC and ASCQ in bytes 12 and 13.
+// Fixed format: key in byte 2, additional length in byte 7, ASC and ASCQ in
+// bytes 12 and 13; what our managers build is the 8 header bytes and 10
+// additional bytes.
 inline constexpr std::size_t kFixedKeyOffset = 2;
+inline constexpr std::size_t kFixedAdditionalLengthOffset = 7;
 inline constexpr std::size_t kFixedAscOffset = 12;
 inline constexpr std::size_t kFixedAscqOffset = 13;
+inline constexpr std::uint8_t kFixedAdditionalLength = 10;
+inline constexpr std::size_t kFixedSenseLength = 8 + kFixedAdditionalLength;
 
 // Descriptor format: key, ASC, ASCQ in bytes 1 to 3.
 inline constexpr std::size_t kDescriptorKeyOffset = 1;
 inline constexpr std::size_t kDescriptorAscOffset = 2;
 inline constexpr std::size_t kDescriptorAscqOffset = 3;
 
+enum class SenseKey : std::uint8_t {
+    kNoSense = 0x0,
+    kRecoveredError = 0x1,
+    kNotReady = 0x2,
+    kMediumError = 0x3,
+    kHardwareError = 0x4,
+    kIllegalRequest = 0x5,
+    kUnitAttention = 0x6,
+    kDataProtect = 0x7,
+    kBlankCheck = 0x8,
+    kVendorSpecific = 0x9,
+    kCopyAborted = 0xA,
+    kAbortedCommand = 0xB,
+    kVolumeOverflow = 0xD,
+    kMiscompare = 0xE,
+};
+
 struct KeyName {
-    std::uint8_t key;
+    SenseKey key;
     const char* name;
 };
 
 inline constexpr KeyName kKeyNames[] = {
-    {0x0, "NO SENSE"},        {0x1, "RECOVERED ERROR"}, {0x2, "NOT READY"},      {0x3, "MEDIUM ERROR"},
-    {0x4, "HARDWARE ERROR"},  {0x5, "ILLEGAL REQUEST"}, {0x6, "UNIT ATTENTION"}, {0x7, "DATA PROTECT"},
-    {0x8, "BLANK CHECK"},     {0x9, "VENDOR SPECIFIC"}, {0xA, "COPY ABORTED"},   {0xB, "ABORTED COMMAND"},
-    {0xD, "VOLUME OVERFLOW"}, {0xE, "MISCOMPARE"},
+    {SenseKey::kNoSense, "NO SENSE"},
+    {SenseKey::kRecoveredError, "RECOVERED ERROR"},
+    {SenseKey::kNotReady, "NOT READY"},
+    {SenseKey::kMediumError, "MEDIUM ERROR"},
+    {SenseKey::kHardwareError, "HARDWARE ERROR"},
+    {SenseKey::kIllegalRequest, "ILLEGAL REQUEST"},
+    {SenseKey::kUnitAttention, "UNIT ATTENTION"},
+    {SenseKey::kDataProtect, "DATA PROTECT"},
+    {SenseKey::kBlankCheck, "BLANK CHECK"},
+    {SenseKey::kVendorSpecific, "VENDOR SPECIFIC"},
+    {SenseKey::kCopyAborted, "COPY ABORTED"},
+    {SenseKey::kAbortedCommand, "ABORTED COMMAND"},
+    {SenseKey::kVolumeOverflow, "VOLUME OVERFLOW"},
+    {SenseKey::kMiscompare, "MISCOMPARE"},
 };
 
-inline constexpr std::uint8_t kKeyNotReady = 0x2;
-inline constexpr std::uint8_t kKeyHardwareError = 0x4;
-inline constexpr std::uint8_t kKeyIllegalRequest = 0x5;
-inline constexpr std::uint8_t kKeyUnitAttention = 0x6;
-inline constexpr std::uint8_t kKeyAbortedCommand = 0xB;
-
-struct AdditionalSenseName {
+// Additional sense code and its qualifier.
+struct AdditionalSense {
     std::uint8_t asc;
     std::uint8_t ascq;
+
+    friend constexpr bool operator==(AdditionalSense, AdditionalSense) = default;
+};
+
+inline constexpr AdditionalSense kNoAdditionalSense{0x00, 0x00};
+inline constexpr AdditionalSense kNotReadyCauseNotReportable{0x04, 0x00};
+inline constexpr AdditionalSense kNotReadyBecomingReady{0x04, 0x01};
+inline constexpr AdditionalSense kNotReadyInitializingCommandRequired{0x04, 0x02};
+inline constexpr AdditionalSense kCommunicationFailure{0x08, 0x00};
+inline constexpr AdditionalSense kParameterListLengthError{0x1A, 0x00};
+inline constexpr AdditionalSense kInvalidOpcode{0x20, 0x00};
+inline constexpr AdditionalSense kInvalidFieldInCdb{0x24, 0x00};
+inline constexpr AdditionalSense kLogicalUnitNotSupported{0x25, 0x00};
+inline constexpr AdditionalSense kInvalidFieldInParameterList{0x26, 0x00};
+inline constexpr AdditionalSense kPowerOnOrReset{0x29, 0x00};
+inline constexpr AdditionalSense kModeParametersChanged{0x2A, 0x01};
+inline constexpr AdditionalSense kCommandSequenceError{0x2C, 0x00};
+inline constexpr AdditionalSense kInvalidIdentifyBits{0x3D, 0x00};
+inline constexpr AdditionalSense kInternalTargetFailure{0x44, 0x00};
+inline constexpr AdditionalSense kParityError{0x47, 0x00};
+inline constexpr AdditionalSense kInitiatorDetectedError{0x48, 0x00};
+inline constexpr AdditionalSense kOverlappedCommands{0x4E, 0x00};
+
+struct AdditionalSenseName {
+    AdditionalSense code;
     const char* text;
 };
 
 inline constexpr AdditionalSenseName kAdditionalSenseNames[] = {
-    {0x00, 0x00, "no additional sense information"},
-    {0x04, 0x00, "logical unit not ready, cause not reportable"},
-    {0x04, 0x01, "logical unit is in process of becoming ready"},
-    {0x04, 0x02, "logical unit not ready, initializing command required"},
-    {0x08, 0x00, "logical unit communication failure"},
-    {0x1A, 0x00, "parameter list length error"},
-    {0x20, 0x00, "invalid command operation code"},
-    {0x24, 0x00, "invalid field in CDB"},
-    {0x25, 0x00, "logical unit not supported"},
-    {0x26, 0x00, "invalid field in parameter list"},
-    {0x29, 0x00, "power on, reset, or bus device reset occurred"},
-    {0x2A, 0x01, "mode parameters changed"},
-    {0x2C, 0x00, "command sequence error"},
-    {0x3D, 0x00, "invalid bits in identify message"},
-    {0x44, 0x00, "internal target failure"},
-    {0x47, 0x00, "SCSI parity error"},
-    {0x48, 0x00, "initiator detected error message received"},
-    {0x4E, 0x00, "overlapped commands attempted"},
+    {kNoAdditionalSense, "no additional sense information"},
+    {kNotReadyCauseNotReportable, "logical unit not ready, cause not reportable"},
+    {kNotReadyBecomingReady, "logical unit is in process of becoming ready"},
+    {kNotReadyInitializingCommandRequired, "logical unit not ready, initializing command required"},
+    {kCommunicationFailure, "logical unit communication failure"},
+    {kParameterListLengthError, "parameter list length error"},
+    {kInvalidOpcode, "invalid command operation code"},
+    {kInvalidFieldInCdb, "invalid field in CDB"},
+    {kLogicalUnitNotSupported, "logical unit not supported"},
+    {kInvalidFieldInParameterList, "invalid field in parameter list"},
+    {kPowerOnOrReset, "power on, reset, or bus device reset occurred"},
+    {kModeParametersChanged, "mode parameters changed"},
+    {kCommandSequenceError, "command sequence error"},
+    {kInvalidIdentifyBits, "invalid bits in identify message"},
+    {kInternalTargetFailure, "internal target failure"},
+    {kParityError, "SCSI parity error"},
+    {kInitiatorDetectedError, "initiator detected error message received"},
+    {kOverlappedCommands, "overlapped commands attempted"},
 };
 
-}  // namespace tarnscsi::sense
+}  // namespace tarnscsi::scsi

@@ -9,7 +9,7 @@
 
 #include "camera/commands.h"
 #include "manager/aspi_entry.h"
-#include "manager/scsi_sense.h"
+#include "common/scsi_sense.h"
 #include "sim/sim_control.h"
 #include "transport/aspi.h"
 
