@@ -4,6 +4,7 @@
 // sharing one parameter buffer and addressing the camera found.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,7 +19,9 @@ namespace tarnscsi {
 
 class ScsiCamera : public AspiTransport {
 public:
-    static constexpr std::uint32_t kDataBufferSize = 144;
+    // The largest parameter list a command of the table moves.
+    static constexpr std::uint32_t kDataBufferSize =
+        std::max({camera::cooling::kLength, camera::window::kLength, std::size_t{camera::kIdentifyLength}});
 
     ScsiCamera();
     ~ScsiCamera() override;
