@@ -7,7 +7,7 @@
 #include "api/not_found_detail.h"
 #include "camera/scsi_camera.h"
 #include "camera/window_list.h"
-#include "common/scsi_sense.h"
+#include "scsi_sense.h"
 
 namespace tarnscsi {
 

@@ -5,8 +5,8 @@
 #include <iterator>
 
 #include "camera/commands.h"
-#include "common/scsi_sense.h"
-#include "transport/aspi.h"
+#include "scsi_sense.h"
+#include "aspi.h"
 
 namespace tarnscsi {
 

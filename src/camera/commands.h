@@ -9,7 +9,7 @@
 
 #include "camera/cooling_page.h"
 #include "camera/window_layout.h"
-#include "transport/aspi.h"
+#include "aspi.h"
 
 namespace tarnscsi::camera {
 

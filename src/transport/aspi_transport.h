@@ -9,8 +9,8 @@
 #include <string>
 
 #include "platform/kernel.h"
-#include "transport/aspi.h"
-#include "transport/aspi_claim.h"
+#include "aspi.h"
+#include "aspi_claim.h"
 
 namespace tarnscsi {
 
@@ -41,7 +41,7 @@ public:
     // How it ended is kept in LastResult() and, when tracing, written out.
     bool Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block);
 
-    // Exclusive access (transport/aspi_claim.h), where the manager offers
+    // Exclusive access (aspi/aspi_claim.h), where the manager offers
     // it. kClaimed: this process now holds the target; kHeld: another one
     // does, and `holder` says who; kUnsupported: the manager has no claims,
     // so nothing stops the caller, as before there were any.
