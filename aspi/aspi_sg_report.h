@@ -1,7 +1,8 @@
-/* The extra export of the SCSI generic ASPI manager (libwnaspi32.so built
- * from managers/sg/), besides GetASPI32SupportInfo and SendASPI32Command. Programs
- * look it up with dlsym on the manager they loaded; a manager without it
- * (the simulator, someone else's) simply has no report to give. */
+/* The extra exports of the SCSI generic ASPI manager (libwnaspi32.so built
+ * from managers/sg/), besides GetASPI32SupportInfo and SendASPI32Command.
+ * Programs look them up with dlsym on the manager they loaded; a manager
+ * without them (the simulator, someone else's) simply has no report to give
+ * and no settings of its own. */
 #ifndef TARNSCSI_SG_CONTROL_H
 #define TARNSCSI_SG_CONTROL_H
 
@@ -25,6 +26,16 @@ SG_API uint32_t SgDiagnostics(char* text, uint32_t capacity);
 
 typedef uint32_t (*SgDiagnosticsFn)(char* text, uint32_t capacity);
 #define SG_DIAGNOSTICS_ENTRY "SgDiagnostics"
+
+/* What is wrong with the settings the manager reads from the environment
+ * (TARNSCSI_SG_TIMEOUT), in its own words, on one line without '\n'; ""
+ * when they are fine or unset. The manager goes on with its defaults, so a
+ * program shows this as a warning. The manager alone reads and judges its
+ * settings. Copies as SgDiagnostics does. */
+SG_API uint32_t SgSettingsProblem(char* text, uint32_t capacity);
+
+typedef uint32_t (*SgSettingsProblemFn)(char* text, uint32_t capacity);
+#define SG_SETTINGS_PROBLEM_ENTRY "SgSettingsProblem"
 
 #ifdef __cplusplus
 }

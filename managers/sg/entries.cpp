@@ -1,6 +1,7 @@
 // The SCSI generic manager's exported functions: the two ASPI entry points,
-// the claim entry points (aspi/aspi_claim.h) and SgDiagnostics
-// (sg_control.h).
+// the claim entry points (aspi/aspi_claim.h), SgDiagnostics and
+// SgSettingsProblem (aspi/aspi_sg_report.h).
+#include <cstdlib>
 #include <exception>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include "sg/diagnostics.h"
 #include "aspi_sg_report.h"
 #include "sg/sg_state.h"
+#include "sg/time_limit.h"
 
 // Initiators ask for the support word when they start, so this is where the
 // manager looks at the bus again: devices attached or permitted since the
@@ -43,5 +45,17 @@ uint32_t SgDiagnostics(char* text, uint32_t capacity) {
         return tarnscsi::sg::CopyOut(tarnscsi::sg::JoinLines(tarnscsi::sg::TheSg().bus.Report()), text, capacity);
     } catch (const std::exception&) {
         return tarnscsi::sg::CopyOut({}, text, capacity);  // out of memory: an empty report
+    }
+}
+
+uint32_t SgSettingsProblem(char* text, uint32_t capacity) {
+    // Read afresh, as the manager's state reads it when it is made: a
+    // program may ask before it connects.
+    try {
+        const tarnscsi::sg::TimeLimit limit =
+            tarnscsi::sg::CommandTimeLimit(std::getenv(tarnscsi::sg::kTimeLimitVariable));
+        return tarnscsi::sg::CopyOut(limit.ignored ? limit.note : std::string(), text, capacity);
+    } catch (const std::exception&) {
+        return tarnscsi::sg::CopyOut({}, text, capacity);
     }
 }
