@@ -84,7 +84,7 @@ private:
     std::uint32_t adapterId = 0;
     std::uint32_t targetId = 0;
     bool found = false;
-    bool claimed = false;  // the camera found is claimed for this process
+    bool claimed = false;        // the camera found is claimed for this process
     bool heldElsewhere = false;  // the search skipped a candidate another process holds
     std::string inUseDetail;
     std::uint32_t bytesRead = 0;
