@@ -12,9 +12,9 @@
 #include "camera/window_list.h"
 #include "common/big_endian.h"
 #include <tarnscsi/tarnscsi.h>
-#include "manager/aspi_entry.h"
+#include "core/aspi_entry.h"
 #include "sim/sim_control.h"
-#include "transport/aspi.h"
+#include "aspi.h"
 
 namespace tarnscsi::bench {
 

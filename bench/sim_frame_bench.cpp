@@ -20,9 +20,9 @@
 #include "camera/commands.h"
 #include "camera/window_layout.h"
 #include "common/big_endian.h"
-#include "manager/aspi_entry.h"
+#include "core/aspi_entry.h"
 #include "sim/sim_control.h"
-#include "transport/aspi.h"
+#include "aspi.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 # What a configure builds besides the module. The module, its managers and
-# the example (src/, manager/, sim/, sg/, examples/) need only a compiler and
+# the example (src/, aspi/, managers/, examples/) need only a compiler and
 # CMake; the tool, the INDI driver, the benchmarks and the tests need
 # Debian's packages (scripts/packages/<set>.txt).
 #

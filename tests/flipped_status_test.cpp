@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "manager/aspi_entry.h"
+#include "core/aspi_entry.h"
 #include "support/module_fixture.h"
 
 using namespace tarnscsi::testing_support;

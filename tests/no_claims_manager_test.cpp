@@ -7,7 +7,7 @@
 
 #include "common/dynamic_library.h"
 #include "support/module_fixture.h"
-#include "transport/aspi_claim.h"
+#include "aspi_claim.h"
 
 using namespace tarnscsi::testing_support;
 

@@ -6,11 +6,12 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <new>
 #include <string>
 #include <vector>
 
-#include "manager/aspi_entry.h"
+#include "core/aspi_entry.h"
 #include "support/module_fixture.h"
 
 using namespace tarnscsi::testing_support;
@@ -68,26 +69,91 @@ TEST_F(ConnectTest, ReportsNoEventWhenNoEventCanBeCreated) {
     }
 }
 
-// Allocation failure: the program's operator new (nothrow) stands in for
-// the library's, so the module's allocation of its connection can fail.
+// Allocation failure: the program's operator new stands in for the
+// library's (the module binds to the program's), failing the n-th allocation
+// made on the armed thread after arming. The simulated manager in this
+// process allocates too, so a failure may also land in the manager: the
+// exports must hold whatever comes back through them.
 namespace {
-bool failAllocation = false;
+
+thread_local bool armed = false;
+thread_local std::size_t allocationsLeft = 0;
+thread_local bool failed = false;
+
+// Fails the n-th allocation from now (counted from 1) on this thread.
+void FailAllocationNumber(std::size_t n) {
+    allocationsLeft = n;
+    failed = false;
+    armed = true;
 }
 
-__attribute__((visibility("default"))) void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    if (failAllocation) return nullptr;
-    try {
-        return ::operator new(size);
-    } catch (...) {
-        return nullptr;
-    }
+// Disarms; true when the armed failure happened.
+bool Disarm() {
+    armed = false;
+    return failed;
 }
+
+}  // namespace
+
+__attribute__((visibility("default"))) void* operator new(std::size_t size) {
+    if (armed && --allocationsLeft == 0) {
+        armed = false;
+        failed = true;
+        throw std::bad_alloc();
+    }
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+    throw std::bad_alloc();
+}
+
+__attribute__((visibility("default"))) void operator delete(void* memory) noexcept { std::free(memory); }
+__attribute__((visibility("default"))) void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 TEST_F(ConnectTest, ReportsOutOfMemoryAndKeepsNoConnection) {
-    failAllocation = true;
+    FailAllocationNumber(1);  // the connection itself
     const std::string message = ConnectMessage();
-    failAllocation = false;
+    ASSERT_TRUE(Disarm());
     EXPECT_EQ(message, "Out of memory");
     EXPECT_EQ(SimLogCount(), 0u);
     EXPECT_EQ(Ready(), 0);
+}
+
+TEST_F(ConnectTest, SurvivesEveryAllocationFailingInTurn) {
+    // On a bus where the camera is free and on one where another program
+    // holds it (the search then builds the text that names the holder).
+    for (const bool held : {false, true}) {
+        SCOPED_TRACE(held ? "camera held" : "camera free");
+        char holder[64] = {};
+        bool outOfMemorySeen = false;
+        // Bounded: a Connect makes a few dozen allocations at most.
+        for (std::size_t n = 1; n < 1000; ++n) {
+            SCOPED_TRACE(n);
+            Disconnect();
+            SimReset();
+            if (held) {
+                ASSERT_EQ(AspiClaimTarget(SIM_DEFAULT_ADAPTER, SIM_DEFAULT_TARGET, holder, 64), 1u);
+            }
+            const char* error = "untouched";
+            FailAllocationNumber(n);
+            const int32_t result = Connect(&error);
+            const bool hit = Disarm();
+            if (held) AspiReleaseTarget(SIM_DEFAULT_ADAPTER, SIM_DEFAULT_TARGET);
+            if (!hit) {
+                // Every allocation has now been failed once.
+                EXPECT_EQ(result, held ? 0 : 1);
+                EXPECT_STREQ(error, held ? "Camera in use" : "untouched");
+                break;
+            }
+            ASSERT_LT(n, 999u) << "Connect never got through";
+            if (result == 0 && std::string(error) == "Out of memory") outOfMemorySeen = true;
+            // A failure the manager absorbed may lose the camera, never more.
+            if (result == 0) {
+                EXPECT_EQ(Ready(), 0);
+            }
+            // Whatever failed, nothing was left held: the next Connect works.
+            Disconnect();
+            const char* again = nullptr;
+            EXPECT_EQ(Connect(&again), 1) << (again != nullptr ? again : "");
+        }
+        EXPECT_TRUE(outOfMemorySeen);
+    }
 }

@@ -41,10 +41,11 @@ std::string FindSimulator();
 // go on with another manager.
 std::string UseManager(const ManagerChoice& choice);
 
-// What is wrong with the settings the SCSI generic manager reads from the
-// environment (TARNSCSI_SG_TIMEOUT), in the manager's own words; "" when
-// they are fine or unset. The manager then goes on with its defaults, so
-// programs show this as a warning, whatever manager they use.
+// What is wrong with the settings the manager the module will load reads
+// from the environment (the SCSI generic manager's TARNSCSI_SG_TIMEOUT), in
+// the manager's own words, as it reports them; "" when they are fine or
+// unset, or when the manager has no settings (the simulator). The manager
+// then goes on with its defaults, so programs show this as a warning.
 std::string ManagerSettingsProblem();
 
 // For programs without an option of their own: the simulator when

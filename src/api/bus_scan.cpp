@@ -80,7 +80,7 @@ BusScan ScanBus() {
     BusScan scan;
     AspiTransport transport;
     if (!transport.IsValid()) {
-        scan.error = ConnectErrorFromText(transport.ErrorText());
+        scan.error = transport.Error();
 #if !defined(_WIN32)
         // The loader's own words say which file it looked for and why it failed.
         const DynamicLibrary again(kManagerFile);

@@ -7,7 +7,7 @@
 #include "api/not_found_detail.h"
 #include "camera/scsi_camera.h"
 #include "camera/window_list.h"
-#include "common/scsi_sense.h"
+#include "scsi_sense.h"
 
 namespace tarnscsi {
 
@@ -17,7 +17,7 @@ namespace {
 // not carry this one out.
 bool IsUnitAttention(const CommandResult& result) {
     return result.Outcome() == CommandOutcome::kCheckCondition && result.sense.valid &&
-           result.sense.key == sense::kKeyUnitAttention;
+           static_cast<scsi::SenseKey>(result.sense.key) == scsi::SenseKey::kUnitAttention;
 }
 
 }  // namespace
@@ -37,7 +37,7 @@ std::unique_ptr<Camera> Camera::Open(ConnectError& error, std::string& detail) {
         return nullptr;
     }
     if (!connection->IsValid()) {
-        error = ConnectErrorFromText(connection->ErrorText());
+        error = connection->Error();
         detail = connection->InUseDetail();
         if (error == ConnectError::kCameraNotFound)
             detail = NotFoundDetail(LoadedManagerReport().value_or(std::vector<std::string>{}));

@@ -5,7 +5,7 @@
 #include "camera/commands.h"
 #include "common/dynamic_library.h"
 #if !defined(_WIN32)
-#include "sg/sg_control.h"
+#include "aspi_sg_report.h"
 #endif
 
 namespace tarnscsi {

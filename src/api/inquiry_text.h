@@ -26,7 +26,7 @@ InquiryText ReadInquiryText(const std::uint8_t* reply);
 std::string LoadedManagerPath();
 
 // The report of the manager loaded in this process (the SCSI generic
-// manager's look at the bus, sg/sg_control.h), one line each; nothing when
+// manager's look at the bus, aspi/aspi_sg_report.h), one line each; nothing when
 // none is loaded or it has no report to give.
 std::optional<std::vector<std::string>> LoadedManagerReport();
 

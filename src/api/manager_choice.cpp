@@ -11,7 +11,7 @@
 #if !defined(_WIN32)
 #include <dlfcn.h>
 
-#include "sg/time_limit.h"
+#include "aspi_sg_report.h"
 #endif
 
 #ifndef TARNSCSI_INSTALL_LIBDIR
@@ -148,8 +148,15 @@ std::string ManagerSettingsProblem() {
 #if defined(_WIN32)
     return {};
 #else
-    const sg::TimeLimit limit = sg::CommandTimeLimit(std::getenv(sg::kTimeLimitVariable));
-    return limit.ignored ? limit.note : std::string();
+    // The manager the module will load, found as the module finds it; a
+    // manager without settings of its own (the simulator) has no problem.
+    const DynamicLibrary manager(kManagerFile);
+    if (!manager.IsLoaded()) return {};
+    const auto problem = manager.Symbol<SgSettingsProblemFn>(SG_SETTINGS_PROBLEM_ENTRY);
+    if (problem == nullptr) return {};
+    std::string text(problem(nullptr, 0), '\0');
+    text.resize(problem(text.data(), static_cast<std::uint32_t>(text.size() + 1)));
+    return text;
 #endif
 }
 

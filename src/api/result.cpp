@@ -5,8 +5,8 @@
 #include <iterator>
 
 #include "camera/commands.h"
-#include "common/scsi_sense.h"
-#include "transport/aspi.h"
+#include "scsi_sense.h"
+#include "aspi.h"
 
 namespace tarnscsi {
 
@@ -133,34 +133,34 @@ const char* ConnectAdvice(ConnectError error) {
 }
 
 std::string SenseKeyName(std::uint8_t key) {
-    for (const sense::KeyName& entry : sense::kKeyNames) {
-        if (entry.key == key) return entry.name;
+    for (const scsi::KeyName& entry : scsi::kKeyNames) {
+        if (static_cast<std::uint8_t>(entry.key) == key) return entry.name;
     }
     return "sense key " + Hex(key);
 }
 
 const char* AdditionalSenseText(std::uint8_t asc, std::uint8_t ascq) {
-    for (const sense::AdditionalSenseName& entry : sense::kAdditionalSenseNames) {
-        if (entry.asc == asc && entry.ascq == ascq) return entry.text;
+    for (const scsi::AdditionalSenseName& entry : scsi::kAdditionalSenseNames) {
+        if (entry.code == scsi::AdditionalSense{asc, ascq}) return entry.text;
     }
     return nullptr;
 }
 
 Sense DecodeSense(const std::uint8_t* bytes, std::size_t length) {
     Sense result;
-    if (bytes == nullptr || length <= sense::kResponseOffset) return result;
-    const std::uint8_t response = bytes[sense::kResponseOffset] & sense::kResponseCodeMask;
-    if (response == sense::kFixedCurrent || response == sense::kFixedDeferred) {
-        if (length <= sense::kFixedAscqOffset) return result;
-        result.key = bytes[sense::kFixedKeyOffset] & sense::kKeyMask;
-        result.asc = bytes[sense::kFixedAscOffset];
-        result.ascq = bytes[sense::kFixedAscqOffset];
+    if (bytes == nullptr || length <= scsi::kResponseOffset) return result;
+    const std::uint8_t response = bytes[scsi::kResponseOffset] & scsi::kResponseCodeMask;
+    if (response == scsi::kFixedCurrent || response == scsi::kFixedDeferred) {
+        if (length <= scsi::kFixedAscqOffset) return result;
+        result.key = bytes[scsi::kFixedKeyOffset] & scsi::kKeyMask;
+        result.asc = bytes[scsi::kFixedAscOffset];
+        result.ascq = bytes[scsi::kFixedAscqOffset];
         result.valid = true;
-    } else if (response == sense::kDescriptorCurrent || response == sense::kDescriptorDeferred) {
-        if (length <= sense::kDescriptorAscqOffset) return result;
-        result.key = bytes[sense::kDescriptorKeyOffset] & sense::kKeyMask;
-        result.asc = bytes[sense::kDescriptorAscOffset];
-        result.ascq = bytes[sense::kDescriptorAscqOffset];
+    } else if (response == scsi::kDescriptorCurrent || response == scsi::kDescriptorDeferred) {
+        if (length <= scsi::kDescriptorAscqOffset) return result;
+        result.key = bytes[scsi::kDescriptorKeyOffset] & scsi::kKeyMask;
+        result.asc = bytes[scsi::kDescriptorAscOffset];
+        result.ascq = bytes[scsi::kDescriptorAscqOffset];
         result.valid = true;
     }
     return result;
@@ -242,15 +242,15 @@ std::string CommandResult::Advice() const {
                                                : "try again; if it persists, power-cycle the camera";
         case CommandOutcome::kCheckCondition:
             if (sense.valid) {
-                switch (sense.key) {
-                    case sense::kKeyNotReady: return "the camera is not ready: wait for it and try again";
-                    case sense::kKeyIllegalRequest:
+                switch (static_cast<scsi::SenseKey>(sense.key)) {
+                    case scsi::SenseKey::kNotReady: return "the camera is not ready: wait for it and try again";
+                    case scsi::SenseKey::kIllegalRequest:
                         return "the camera refused the command's parameters: check the frame, binning and "
                                "exposure time";
-                    case sense::kKeyUnitAttention:
+                    case scsi::SenseKey::kUnitAttention:
                         return "the camera was reset or changed state: try again (an exposure under way is lost: "
                                "expose again)";
-                    case sense::kKeyHardwareError: return "the camera reports a fault: power-cycle it";
+                    case scsi::SenseKey::kHardwareError: return "the camera reports a fault: power-cycle it";
                     default: break;
                 }
             }

@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "transport/aspi.h"
+#include "camera/cooling_page.h"
+#include "camera/window_layout.h"
+#include "aspi.h"
 
 namespace tarnscsi::camera {
 
@@ -48,38 +50,61 @@ inline constexpr std::uint8_t kScannerDeviceType = 6;
 using tarnscsi::aspi::SRB_DIR_IN;
 using tarnscsi::aspi::SRB_DIR_OUT;
 
-// INQUIRY, allocation length 32.
-inline constexpr CommandSpec kIdentify{{opcode::kInquiry, 0x00, 0x00, 0x00, 0x20, 0x00}, 6, SRB_DIR_IN, 32};
-// MODE SELECT(6) with the page-format bit, parameter list length 144.
-inline constexpr CommandSpec kWriteCoolingPage{
-    {opcode::kModeSelect6, 0x10, 0x00, 0x00, 0x90, 0x00}, 6, SRB_DIR_OUT, 144};
-// MODE SENSE(6), block descriptors disabled, current values of page 09, allocation length 144.
-inline constexpr CommandSpec kReadCoolingPage{{opcode::kModeSense6, 0x08, 0x09, 0x00, 0x90, 0x00}, 6, SRB_DIR_IN, 144};
-// SET WINDOW, transfer length 78 in bytes 6..8.
-inline constexpr CommandSpec kSetWindow{
-    {opcode::kSetWindow, 0, 0, 0, 0, 0, 0x00, 0x00, 0x4E, 0x00}, 10, SRB_DIR_OUT, 78};
+// The two command shapes the camera uses, each with its one length field
+// filled from the command's data length, so a length is written once.
+// Six bytes: allocation, parameter list or transfer length in byte 4.
+consteval CommandSpec Command6(std::uint8_t code, std::uint8_t byte1, std::uint8_t byte2, std::uint8_t direction,
+                               std::uint32_t dataLength) {
+    if (dataLength > 0xFF) throw "a 6-byte command carries a length of one byte";
+    return {{code, byte1, byte2, 0x00, static_cast<std::uint8_t>(dataLength), 0x00}, 6, direction, dataLength};
+}
+// Ten bytes: transfer length in bytes 6..8, most significant first.
+consteval CommandSpec Command10(std::uint8_t code, std::uint8_t direction, std::uint32_t dataLength) {
+    if (dataLength > 0xFFFFFF) throw "a 10-byte window command carries a length of three bytes";
+    return {{code, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(dataLength >> 16),
+             static_cast<std::uint8_t>(dataLength >> 8), static_cast<std::uint8_t>(dataLength), 0x00},
+            10,
+            direction,
+            dataLength};
+}
+
+// The camera's own identification: the first 32 bytes of INQUIRY data.
+inline constexpr std::uint32_t kIdentifyLength = 32;
+// INQUIRY of the standard 36 bytes, for a look at any device on the bus:
+// vendor, product and revision.
+inline constexpr std::size_t kInquiryStandardLength = 36;
+
+inline constexpr CommandSpec kIdentify = Command6(opcode::kInquiry, 0x00, 0x00, SRB_DIR_IN, kIdentifyLength);
+// MODE SELECT(6) with the page-format bit, the whole cooling list.
+inline constexpr std::uint8_t kPageFormat = 0x10;
+inline constexpr CommandSpec kWriteCoolingPage =
+    Command6(opcode::kModeSelect6, kPageFormat, 0x00, SRB_DIR_OUT, cooling::kLength);
+// MODE SENSE(6), block descriptors disabled, current values of the cooling page.
+inline constexpr std::uint8_t kDisableBlockDescriptors = 0x08;
+inline constexpr CommandSpec kReadCoolingPage =
+    Command6(opcode::kModeSense6, kDisableBlockDescriptors, cooling::kPageCodeValue, SRB_DIR_IN, cooling::kLength);
+// SET WINDOW and GET WINDOW move the whole window list.
+inline constexpr CommandSpec kSetWindow = Command10(opcode::kSetWindow, SRB_DIR_OUT, window::kLength);
+inline constexpr CommandSpec kGetWindow = Command10(opcode::kGetWindow, SRB_DIR_IN, window::kLength);
 // SCAN of one window; the one data byte is the window identifier list.
-inline constexpr CommandSpec kStartScan{{opcode::kScan, 0x00, 0x00, 0x00, 0x01, 0x00}, 6, SRB_DIR_OUT, 1};
-// GET WINDOW, transfer length 78.
-inline constexpr CommandSpec kGetWindow{
-    {opcode::kGetWindow, 0, 0, 0, 0, 0, 0x00, 0x00, 0x4E, 0x00}, 10, SRB_DIR_IN, 78};
+inline constexpr CommandSpec kStartScan = Command6(opcode::kScan, 0x00, 0x00, SRB_DIR_OUT, 1);
 // READ(10); the transfer length of each read goes into bytes 7..8.
 inline constexpr CommandSpec kReadImage{{opcode::kRead10, 0, 0, 0, 0, 0, 0, 0x00, 0x00, 0x00}, 10, SRB_DIR_IN, 0};
 inline constexpr std::size_t kReadLengthOffset = 7;
 inline constexpr std::uint32_t kMaxReadLength = 2048;
-// TEST UNIT READY: byte 4 carries 0x90; flagged as a read although no data move.
-inline constexpr CommandSpec kTestUnitReady{{opcode::kTestUnitReady, 0x00, 0x00, 0x00, 0x90, 0x00}, 6, SRB_DIR_IN, 0};
-
-// INQUIRY of the standard 36 bytes, for a look at any device on the bus:
-// vendor, product and revision.
-inline constexpr CommandSpec kInquireStandard{{opcode::kInquiry, 0x00, 0x00, 0x00, 0x24, 0x00}, 6, SRB_DIR_IN, 36};
+// TEST UNIT READY: byte 4 carries 0x90, which the camera expects there;
+// flagged as a read although no data move.
+inline constexpr std::uint8_t kTestUnitReadyByte4 = 0x90;
+inline constexpr CommandSpec kTestUnitReady{
+    {opcode::kTestUnitReady, 0x00, 0x00, 0x00, kTestUnitReadyByte4, 0x00}, 6, SRB_DIR_IN, 0};
+inline constexpr CommandSpec kInquireStandard =
+    Command6(opcode::kInquiry, 0x00, 0x00, SRB_DIR_IN, kInquiryStandardLength);
 
 // Standard INQUIRY data: peripheral device type in the low five bits of
 // byte 0, then vendor (8..15), product (16..31) and revision (32..35).
 inline constexpr std::uint8_t kDeviceTypeMask = 0x1F;
 inline constexpr std::size_t kInquiryVendorOffset = 8;
 inline constexpr std::size_t kInquiryRevisionOffset = 32;
-inline constexpr std::size_t kInquiryStandardLength = 36;
 
 // INQUIRY identification: the product identification starts at byte 16 and
 // the camera is recognised by its first five characters.

@@ -25,10 +25,10 @@ ScsiCamera::~ScsiCamera() {
 
 bool ScsiCamera::IsValid() const { return AspiTransport::IsValid() && found; }
 
-const char* ScsiCamera::ErrorText() const {
-    if (!AspiTransport::IsValid()) return AspiTransport::ErrorText();
-    if (found) return "";
-    return inUseDetail.empty() ? "Camera not found" : "Camera in use";
+ConnectError ScsiCamera::Error() const {
+    if (!AspiTransport::IsValid()) return AspiTransport::Error();
+    if (found) return ConnectError::kNone;
+    return heldElsewhere ? ConnectError::kCameraInUse : ConnectError::kCameraNotFound;
 }
 
 void ScsiCamera::FindCamera() {
@@ -55,7 +55,10 @@ void ScsiCamera::FindCamera() {
             }
         }
     }
-    if (found) inUseDetail.clear();
+    if (found) {
+        heldElsewhere = false;
+        inUseDetail.clear();
+    }
 }
 
 bool ScsiCamera::TryTarget(std::uint8_t adapter, std::uint8_t target, std::uint8_t deviceType) {
@@ -64,7 +67,8 @@ bool ScsiCamera::TryTarget(std::uint8_t adapter, std::uint8_t target, std::uint8
     std::string holder;
     const Claim claim = ClaimTarget(adapter, target, holder);
     if (claim == Claim::kHeld) {
-        if (inUseDetail.empty()) {
+        if (!heldElsewhere) {
+            heldElsewhere = true;
             inUseDetail = "camera at adapter " + std::to_string(adapter) + ", target " + std::to_string(target) +
                           " is in use by " + holder;
         }

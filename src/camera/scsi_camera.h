@@ -4,6 +4,7 @@
 // sharing one parameter buffer and addressing the camera found.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,18 +19,20 @@ namespace tarnscsi {
 
 class ScsiCamera : public AspiTransport {
 public:
-    static constexpr std::uint32_t kDataBufferSize = 144;
+    // The largest parameter list a command of the table moves.
+    static constexpr std::uint32_t kDataBufferSize =
+        std::max({camera::cooling::kLength, camera::window::kLength, std::size_t{camera::kIdentifyLength}});
 
     ScsiCamera();
     ~ScsiCamera() override;
 
     // The transport is complete and the camera was found.
     bool IsValid() const override;
-    // The transport's message when it is incomplete, else "" when found,
-    // "Camera in use" when the search skipped a candidate another process
-    // holds, else "Camera not found".
-    const char* ErrorText() const override;
-    // For "Camera in use": "camera at adapter 0, target 2 is in use by NAME,
+    // The transport's error when it is incomplete, else kNone when found,
+    // kCameraInUse when the search skipped a candidate another process
+    // holds, else kCameraNotFound.
+    ConnectError Error() const override;
+    // For kCameraInUse: "camera at adapter 0, target 2 is in use by NAME,
     // PID N"; else "".
     const std::string& InUseDetail() const { return inUseDetail; }
 
@@ -81,7 +84,8 @@ private:
     std::uint32_t adapterId = 0;
     std::uint32_t targetId = 0;
     bool found = false;
-    bool claimed = false;  // the camera found is claimed for this process
+    bool claimed = false;        // the camera found is claimed for this process
+    bool heldElsewhere = false;  // the search skipped a candidate another process holds
     std::string inUseDetail;
     std::uint32_t bytesRead = 0;
     std::optional<std::uint64_t> exposedImageBytes;

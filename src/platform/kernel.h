@@ -1,6 +1,8 @@
 // The Win32 kernel services the transport uses. On Windows they are the real
 // ones; elsewhere this declares the small stand-ins of posix_kernel.cpp, with
 // the same names and meanings, so the transport is one source everywhere.
+// The stand-ins live in the module's namespace: code in it calls them by
+// the Win32 names, and the libraries we install define no Win32 name.
 #pragma once
 
 #if defined(_WIN32)
@@ -13,6 +15,8 @@
 #else
 
 #include <cstdint>
+
+namespace tarnscsi {
 
 using BOOL = int;
 using DWORD = std::uint32_t;
@@ -40,5 +44,7 @@ HANDLE CreateEventA(void* securityAttributes, BOOL manualReset, BOOL initialStat
 BOOL ResetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds);
 BOOL CloseHandle(HANDLE event);
+
+}  // namespace tarnscsi
 
 #endif

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <string>
 
+namespace tarnscsi {
+
 namespace {
 
 // Descriptors 0..2 belong to the standard streams: an event must stay clear
@@ -114,3 +116,5 @@ DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds) {
 }
 
 BOOL CloseHandle(HANDLE event) { return Valid(event) && close(DescriptorOf(event)) == 0; }
+
+}  // namespace tarnscsi

@@ -83,11 +83,11 @@ bool AspiTransport::IsValid() const {
     return module != nullptr && getSupportInfo != nullptr && sendCommand != nullptr && completionEvent != nullptr;
 }
 
-const char* AspiTransport::ErrorText() const {
-    if (module == nullptr) return "Missing wnaspi32";
-    if (getSupportInfo == nullptr || sendCommand == nullptr) return "Corrupt wnaspi32";
-    if (completionEvent == nullptr) return "Error (no event)";
-    return "";
+ConnectError AspiTransport::Error() const {
+    if (module == nullptr) return ConnectError::kMissingManager;
+    if (getSupportInfo == nullptr || sendCommand == nullptr) return ConnectError::kCorruptManager;
+    if (completionEvent == nullptr) return ConnectError::kNoEvent;
+    return ConnectError::kNone;
 }
 
 tarnscsi::aspi::DWORD AspiTransport::GetSupportInfo() const { return getSupportInfo != nullptr ? getSupportInfo() : 0; }

@@ -9,14 +9,14 @@
 #include <string>
 
 #include "platform/kernel.h"
-#include "transport/aspi.h"
-#include "transport/aspi_claim.h"
+#include "aspi.h"
+#include "aspi_claim.h"
 
 namespace tarnscsi {
 
 class AspiTransport {
 public:
-    // Never fails as such: what is missing shows in IsValid and ErrorText.
+    // Never fails as such: what is missing shows in IsValid and Error.
     AspiTransport();
     // Releases the library and the event.
     virtual ~AspiTransport();
@@ -25,8 +25,9 @@ public:
 
     // Library, both entry points and the event are all present.
     virtual bool IsValid() const;
-    // Message for the first missing resource, or "".
-    virtual const char* ErrorText() const;
+    // The first missing resource (kMissingManager, kCorruptManager,
+    // kNoEvent), or kNone.
+    virtual ConnectError Error() const;
 
     // The manager's support word; 0 when the entry point is missing.
     tarnscsi::aspi::DWORD GetSupportInfo() const;
@@ -40,7 +41,7 @@ public:
     // How it ended is kept in LastResult() and, when tracing, written out.
     bool Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block);
 
-    // Exclusive access (transport/aspi_claim.h), where the manager offers
+    // Exclusive access (aspi/aspi_claim.h), where the manager offers
     // it. kClaimed: this process now holds the target; kHeld: another one
     // does, and `holder` says who; kUnsupported: the manager has no claims,
     // so nothing stops the caller, as before there were any.

@@ -113,9 +113,16 @@ constinit std::atomic<bool> traceActive{false};
 
 void Emit(const CommandResult& result, long long microseconds) {
     TraceState& state = State();
-    const std::string line = FormatTraceLine(result, microseconds);
-    const std::lock_guard lock(state.lock);
-    if (state.sink) state.sink(line);
+    // The command has already run: a line that cannot be built (no memory)
+    // or written (a sink that throws) is lost, and the command's own result
+    // stands.
+    try {
+        const std::string line = FormatTraceLine(result, microseconds);
+        const std::lock_guard lock(state.lock);
+        if (state.sink) state.sink(line);
+    } catch (...) {
+        return;
+    }
 }
 
 void ConfigureFromEnvironment() {

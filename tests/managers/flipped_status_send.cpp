@@ -4,7 +4,7 @@
 // for one that failed. A module that believes the return value instead of
 // SRB_Status gets every command wrong. Pending requests return SS_PENDING
 // as always.
-#include "manager/aspi_entry.h"
+#include "core/aspi_entry.h"
 #include "sim/sim_state.h"
 
 uint32_t ASPI_CALL SendASPI32Command(void* srb) {

@@ -12,7 +12,7 @@
 
 #include <tarnscsi/camera.h>
 #include "fake_manager/sg_fake_control.h"
-#include "sg/sg_control.h"
+#include "aspi_sg_report.h"
 #include "sim_control.h"
 
 namespace {

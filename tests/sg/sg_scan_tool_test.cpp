@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
@@ -20,10 +21,12 @@ protected:
     void SetUp() override { unsetenv("TARNSCSI_SIMULATOR"); }
     void TearDown() override { unsetenv("TARNSCSI_SIMULATOR"); }
 
-    static ProcessResult Tool(std::vector<std::string> args, const std::string& libraryDir) {
+    static ProcessResult Tool(std::vector<std::string> args, const std::string& libraryDir,
+                              std::vector<std::string> environment = {}) {
         args.insert(args.begin(), TARNSCSI_TOOL_PATH);
         ProcessOptions options;
         options.libraryPath = libraryDir;
+        options.environment = std::move(environment);
         return RunProcess(args, options);
     }
 };
@@ -104,4 +107,24 @@ TEST_F(ScanToolTest, TheSimulatorIsOnlyEverChosenExplicitly) {
         EXPECT_NE(refused.err.find("simulator"), std::string::npos) << refused.err;
         EXPECT_EQ(refused.out.find("Camera:"), std::string::npos) << "went on with another manager: " << refused.out;
     }
+}
+
+// The time limit is the SCSI generic manager's setting, judged by the manager
+// alone: a refused value is told by every command that talks to the camera
+// through it, not by scan alone, and not where another manager is used.
+TEST_F(ScanToolTest, ARefusedCommandTimeLimitIsToldWhereTheManagerUsesIt) {
+    const std::vector<std::string> refused = {"TARNSCSI_SG_TIMEOUT=ten"};
+    const std::string image = ::testing::TempDir() + "sg_time_limit.fits";
+    std::remove(image.c_str());
+    for (const std::vector<std::string>& command :
+         std::vector<std::vector<std::string>>{{"status"}, {"cool", "-5"}, {"expose", "0", "-o", image}}) {
+        const ProcessResult run = Tool(command, SG_FAKE_DIR, refused);
+        EXPECT_EQ(run.exitCode, 0) << command[0] << run.err;
+        EXPECT_NE(run.err.find("warning: TARNSCSI_SG_TIMEOUT=\"ten\" ignored"), std::string::npos)
+            << command[0] << ": " << run.err;
+    }
+    EXPECT_EQ(Tool({"status"}, SG_FAKE_DIR, {"TARNSCSI_SG_TIMEOUT=120"}).err, "");
+    // The simulator has no such setting.
+    EXPECT_EQ(Tool({"--simulate", "status"}, NO_MANAGER_DIR, refused).err, "");
+    std::remove(image.c_str());
 }

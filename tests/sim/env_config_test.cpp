@@ -12,7 +12,7 @@
 #include <vector>
 
 #include <tarnscsi/tarnscsi.h>
-#include "manager/aspi_entry.h"
+#include "core/aspi_entry.h"
 #include "sim_control.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "common/dynamic_library.h"
 #include "sim/sim_control.h"
-#include "transport/aspi.h"
+#include "aspi.h"
 
 namespace {
 

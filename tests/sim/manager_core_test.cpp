@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "manager/aspi_manager.h"
-#include "manager/pinned_singleton.h"
-#include "transport/aspi.h"
+#include "core/aspi_manager.h"
+#include "core/pinned_singleton.h"
+#include "aspi.h"
 
 namespace {
 

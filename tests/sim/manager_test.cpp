@@ -111,8 +111,8 @@ TEST_F(ManagerTest, SenseIsCopiedOnlyUpToTheRequestedLength) {
                 EXPECT_EQ(block.SenseArea[i], 0xEE) << "byte " << i;
             }
         }
-        if (senseLength > tarnscsi::scsi::kSenseAscOffset) {
-            EXPECT_EQ(block.SenseArea[tarnscsi::scsi::kSenseAscOffset], tarnscsi::scsi::kInvalidOpcode.asc);
+        if (senseLength > tarnscsi::scsi::kFixedAscOffset) {
+            EXPECT_EQ(block.SenseArea[tarnscsi::scsi::kFixedAscOffset], tarnscsi::scsi::kInvalidOpcode.asc);
         }
     }
 }

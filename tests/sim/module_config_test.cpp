@@ -3,7 +3,7 @@
 // ignores with a message.
 #include <string>
 
-#include "manager/aspi_entry.h"
+#include "core/aspi_entry.h"
 #include "module_support.h"
 
 namespace tarnscsi::simmodule {

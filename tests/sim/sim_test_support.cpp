@@ -36,11 +36,11 @@ void ExpectCheckCondition(const tarnscsi::aspi::SRB_ExecSCSICmd& block, tarnscsi
     EXPECT_EQ(block.SRB_Status, tarnscsi::aspi::SS_ERR);
     EXPECT_EQ(block.SRB_HaStat, tarnscsi::aspi::HASTAT_OK);
     EXPECT_EQ(block.SRB_TargStat, tarnscsi::aspi::STATUS_CHKCOND);
-    EXPECT_EQ(block.SenseArea[tarnscsi::scsi::kSenseResponseOffset], tarnscsi::scsi::kSenseResponseCurrent);
-    EXPECT_EQ(block.SenseArea[tarnscsi::scsi::kSenseKeyOffset], static_cast<std::uint8_t>(key));
-    EXPECT_EQ(block.SenseArea[tarnscsi::scsi::kSenseAdditionalLengthOffset], tarnscsi::scsi::kSenseAdditionalLength);
-    EXPECT_EQ(block.SenseArea[tarnscsi::scsi::kSenseAscOffset], code.asc);
-    EXPECT_EQ(block.SenseArea[tarnscsi::scsi::kSenseAscqOffset], code.ascq);
+    EXPECT_EQ(block.SenseArea[tarnscsi::scsi::kResponseOffset], tarnscsi::scsi::kFixedCurrent);
+    EXPECT_EQ(block.SenseArea[tarnscsi::scsi::kFixedKeyOffset], static_cast<std::uint8_t>(key));
+    EXPECT_EQ(block.SenseArea[tarnscsi::scsi::kFixedAdditionalLengthOffset], tarnscsi::scsi::kFixedAdditionalLength);
+    EXPECT_EQ(block.SenseArea[tarnscsi::scsi::kFixedAscOffset], code.asc);
+    EXPECT_EQ(block.SenseArea[tarnscsi::scsi::kFixedAscqOffset], code.ascq);
 }
 
 std::vector<std::uint8_t> WindowList(const WindowFields& f) {

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "camera/commands.h"
-#include "manager/aspi_entry.h"
-#include "manager/scsi_sense.h"
+#include "core/aspi_entry.h"
+#include "scsi_sense.h"
 #include "sim/sim_control.h"
-#include "transport/aspi.h"
+#include "aspi.h"
 
 namespace tarnscsi::simtest {
 

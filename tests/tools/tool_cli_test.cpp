@@ -604,21 +604,6 @@ TEST_F(ToolTest, JsonIsPrintedWithItsSchemaEvenWhenTheManagerCannotBeLoaded) {
     EXPECT_NE(full.err.find("cannot write to standard output"), std::string::npos) << full.err;
 }
 
-// The time limit is the SCSI generic manager's setting, but a refused value
-// is told by every command that talks to the camera, not by scan alone.
-TEST_F(ToolTest, ARefusedCommandTimeLimitIsToldByEveryCommand) {
-    options.environment = {"TARNSCSI_SG_TIMEOUT=ten"};
-    for (const std::vector<std::string>& command :
-         std::vector<std::vector<std::string>>{{"status"}, {"cool", "-5"}, {"expose", "0", "-o", "limit.fits"}}) {
-        const ProcessResult run = Tool(command);
-        EXPECT_EQ(run.exitCode, 0) << command[0] << run.err;
-        EXPECT_NE(run.err.find("warning: TARNSCSI_SG_TIMEOUT=\"ten\" ignored"), std::string::npos)
-            << command[0] << ": " << run.err;
-    }
-    options.environment = {"TARNSCSI_SG_TIMEOUT=120"};
-    EXPECT_EQ(Tool({"status"}).err, "");
-}
-
 // stdout and stderr into one log: each saved frame's line comes before the
 // error that ends the sequence later.
 TEST_F(ToolTest, NormalLinesReachALogBeforeLaterErrors) {

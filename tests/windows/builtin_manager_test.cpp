@@ -58,7 +58,7 @@ TEST(WineBuiltinManager, ConnectFindsNoCameraAndEveryExportRefuses) {
 // signals, end without a wait.
 TEST(WineBuiltinManager, RequestsItRefusesFailWithoutAWait) {
     tarnscsi::AspiTransport transport;
-    ASSERT_TRUE(transport.IsValid()) << transport.ErrorText();
+    ASSERT_TRUE(transport.IsValid()) << tarnscsi::ConnectErrorText(transport.Error());
     const tarnscsi::aspi::DWORD support = transport.GetSupportInfo();
     RecordProperty("SupportWord", static_cast<int>(support));
     if ((support & kAdapterCountMask) != 0) {

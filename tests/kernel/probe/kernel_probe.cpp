@@ -117,7 +117,7 @@ int Hold(int seconds) {
 int Read(int adapter, int target) {
     tarnscsi::AspiTransport transport;
     if (!transport.IsValid()) {
-        std::printf("no manager: %s\n", transport.ErrorText());
+        std::printf("no manager: %s\n", tarnscsi::ConnectErrorText(transport.Error()));
         return 1;
     }
     (void)transport.GetSupportInfo();  // the manager looks at the bus here

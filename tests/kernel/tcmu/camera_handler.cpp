@@ -16,7 +16,7 @@
 #include <string>
 
 #include "camera/commands.h"
-#include "manager/backend.h"
+#include "core/backend.h"
 #include "sim/sim_state.h"
 #include "tcmu_ring.h"
 

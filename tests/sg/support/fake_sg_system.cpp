@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "sg/linux_status.h"
-#include "transport/aspi.h"
+#include "aspi.h"
 
 namespace tarnscsi::sg_test {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "manager/backend.h"
+#include "core/backend.h"
 #include "sg/sg_system.h"
 
 namespace tarnscsi::sg_test {

@@ -8,11 +8,11 @@
 #include <optional>
 #include <string>
 
-#include "manager/aspi_manager.h"
+#include "core/aspi_manager.h"
 #include "sg/sg_bus.h"
 #include "support/fake_sg_system.h"
 #include "support/fake_sysfs.h"
-#include "transport/aspi.h"
+#include "aspi.h"
 
 namespace tarnscsi::sg_test {
 

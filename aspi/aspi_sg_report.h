@@ -1,0 +1,44 @@
+/* The extra exports of the SCSI generic ASPI manager (libwnaspi32.so built
+ * from managers/sg/), besides GetASPI32SupportInfo and SendASPI32Command.
+ * Programs look them up with dlsym on the manager they loaded; a manager
+ * without them (the simulator, someone else's) simply has no report to give
+ * and no settings of its own. */
+#ifndef TARNSCSI_SG_CONTROL_H
+#define TARNSCSI_SG_CONTROL_H
+
+#include <stdint.h>
+
+#define SG_API __attribute__((visibility("default")))
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The manager's report on its last look at the bus (made by
+ * GetASPI32SupportInfo): which Linux host and channel each adapter is, each
+ * /dev/sg device with its SCSI address and where it sits, or why it cannot
+ * be used ("cannot open: Permission denied", "cannot open: Device or
+ * resource busy", ...), then notes such as the command time limit. Lines
+ * end with '\n'. Copies at most `capacity` - 1 bytes and a terminating NUL
+ * into `text` (nothing when `capacity` is 0 or `text` is null) and returns
+ * the length of the whole report, so a caller may ask with 0 first. */
+SG_API uint32_t SgDiagnostics(char* text, uint32_t capacity);
+
+typedef uint32_t (*SgDiagnosticsFn)(char* text, uint32_t capacity);
+#define SG_DIAGNOSTICS_ENTRY "SgDiagnostics"
+
+/* What is wrong with the settings the manager reads from the environment
+ * (TARNSCSI_SG_TIMEOUT), in its own words, on one line without '\n'; ""
+ * when they are fine or unset. The manager goes on with its defaults, so a
+ * program shows this as a warning. The manager alone reads and judges its
+ * settings. Copies as SgDiagnostics does. */
+SG_API uint32_t SgSettingsProblem(char* text, uint32_t capacity);
+
+typedef uint32_t (*SgSettingsProblemFn)(char* text, uint32_t capacity);
+#define SG_SETTINGS_PROBLEM_ENTRY "SgSettingsProblem"
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,5 +1,0 @@
-// GetASPI32SupportInfo of the simulator.
-#include "manager/aspi_entry.h"
-#include "sim/sim_state.h"
-
-uint32_t ASPI_CALL GetASPI32SupportInfo(void) { return tarnscsi::sim::TheSim().manager.SupportInfo(); }
