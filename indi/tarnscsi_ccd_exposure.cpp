@@ -66,6 +66,10 @@ bool TarnscsiCcd::StartExposure(float duration) {
                                               session->Scan().Describe() + "); waiting for it all the same.");
     }
     PrimaryCCD.setExposureDuration(duration);
+    // The timer may be set for a whole polling period: look again when the
+    // exposure time is over, not later.
+    if (timerId >= 0) RemoveTimer(timerId);
+    timerId = SetTimer(WholeMilliseconds(duration));
     return true;
 }
 
