@@ -6,7 +6,6 @@
 
 #include <tarnscsi/units.h>
 
-
 namespace tarnscsi::alpaca {
 namespace {
 

@@ -39,8 +39,8 @@ int TarnscsiCcd::SetTemperature(double temperature) {
     if (const OperationResult written = camera->SetTemperature(setpoint); !written) {
         char text[kSetpointTextSize];
         std::snprintf(text, sizeof text, "%.1f C", temperature);
-        Report(INDI::Logger::DBG_ERROR, std::string("The camera did not take the setpoint ") + text + ": " +
-                                            Explained(written.command) + ".");
+        Report(INDI::Logger::DBG_ERROR,
+               std::string("The camera did not take the setpoint ") + text + ": " + Explained(written.command) + ".");
         return -1;
     }
     LOGF_INFO("Cooling to %.1f C.", temperature);

@@ -138,8 +138,7 @@ CoolingReading WaitForSetpoint(Camera& camera, const CoolRequest& request, WaitC
                 case SetpointProgress::kReached:
                     if (request.json) PrintJsonEvent("reached", ReadingFields(*reading, Seconds(elapsed)));
                     return *reading;
-                case SetpointProgress::kOutOfReach:
-                    throw ToolError(watch.OutOfReachText());
+                case SetpointProgress::kOutOfReach: throw ToolError(watch.OutOfReachText());
                 case SetpointProgress::kApproaching: break;
             }
             line.Show("Cooling to " + target + ": " + Describe(*reading) + ", " + Fixed(Seconds(elapsed), 0) + " s");

@@ -78,8 +78,7 @@ CapturedFrame CaptureFrame(Camera& camera, ExposureSession& session, const Expos
             return frame;
         }
         if (Clock::now() >= nextDisplay) {
-            progress.phase =
-                status.phase == ExposurePhase::kExposing ? FramePhase::kExposing : FramePhase::kReadingOut;
+            progress.phase = status.phase == ExposurePhase::kExposing ? FramePhase::kExposing : FramePhase::kReadingOut;
             progress.elapsed = status.elapsed;
             observer.Waiting(progress);
             nextDisplay = Clock::now() + kDisplayInterval;

@@ -36,11 +36,11 @@ std::string ExposureTimeProblem(double seconds);
 std::string UtcTimestamp(std::chrono::system_clock::time_point when);
 
 enum class ExposurePhase {
-    kIdle,       // nothing started, or the last result was handed out
-    kExposing,   // the exposure time is running
-    kReadingOut, // the time is over; the camera is still busy
-    kDone,       // the image is in the buffer
-    kFailed,     // no image: `message` says why
+    kIdle,        // nothing started, or the last result was handed out
+    kExposing,    // the exposure time is running
+    kReadingOut,  // the time is over; the camera is still busy
+    kDone,        // the image is in the buffer
+    kFailed,      // no image: `message` says why
 };
 
 struct ExposureStatus {

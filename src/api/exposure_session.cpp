@@ -94,7 +94,8 @@ ExposureStart ExposureSession::Start(const ExposureSettings& settings, double no
         start.message = WithAdvice(
             "the camera refused the exposure (" + DescribeWindow(settings) + "): " + exposed.command.Describe(),
             exposed.command);
-        if (aborted && now < abandonedUntil) start.message += " (it may still be busy with the exposure abandoned before)";
+        if (aborted && now < abandonedUntil)
+            start.message += " (it may still be busy with the exposure abandoned before)";
         return start;
     }
     active = true;
@@ -166,7 +167,8 @@ ExposureStatus ExposureSession::Poll(double now, std::span<std::uint8_t> buffer)
     if (!download) {
         if (scanFailed) {
             // The download only confirms that no image came; the advice is SCAN's.
-            return Failed(status, scan, WithAdvice(notStarted + " (the download then failed: " + download.message + ")", scan));
+            return Failed(status, scan,
+                          WithAdvice(notStarted + " (the download then failed: " + download.message + ")", scan));
         }
         std::string message = "download failed: " + download.message;
         // A window too large for the buffer is no command's failure: no advice.

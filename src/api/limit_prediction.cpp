@@ -132,8 +132,8 @@ void LimitPrediction::Add(double seconds, std::int32_t temperature) {
     agreeing.push_back(fit->limit);
     if (agreeing.size() > static_cast<std::size_t>(kAgreeingFits)) agreeing.erase(agreeing.begin());
     const auto [lowest, highest] = std::minmax_element(agreeing.begin(), agreeing.end());
-    const bool agree = agreeing.size() == static_cast<std::size_t>(kAgreeingFits) &&
-                       *highest - *lowest <= kAgreementTenths;
+    const bool agree =
+        agreeing.size() == static_cast<std::size_t>(kAgreeingFits) && *highest - *lowest <= kAgreementTenths;
     firm = agree ? std::optional<double>(fit->limit) : std::nullopt;
 }
 

@@ -277,7 +277,9 @@ TEST_F(OurCamera, RefusedWindowNamesSetWindowAndTheNextExposureWorks) {
     std::string error;
     EXPECT_FALSE(session.Expose(0.1, error));
     EXPECT_EQ(session.client.Property(session.Device(), "CCD_EXPOSURE")->state, IPS_ALERT);
-    EXPECT_TRUE(HasMessage("Exposure refused: the camera refused the exposure (768 x 512 at (0, 0), 100 ms): SET WINDOW: CHECK CONDITION"));
+    EXPECT_TRUE(
+        HasMessage("Exposure refused: the camera refused the exposure (768 x 512 at (0, 0), 100 ms): SET WINDOW: CHECK "
+                   "CONDITION"));
 
     const auto image = session.Expose(0.1, error);
     EXPECT_TRUE(image) << error;

@@ -190,9 +190,9 @@ TEST(LogLinesTest, ShortTextIsOneLine) {
 TEST(LogLinesTest, LongTextBreaksAtPausesAndLosesNothing) {
     const CommandResult scan = CheckCondition(kScanOpcode, kIllegalRequest);
     const CommandResult read = CheckCondition(kReadOpcode, kNotReady);
-    const std::string text = "Exposure failed: the exposure did not start: " + Explained(scan) +
-                             " (the download then failed: an image read failed after 0 of 786432 bytes: " +
-                             Explained(read) + ").";
+    const std::string text =
+        "Exposure failed: the exposure did not start: " + Explained(scan) +
+        " (the download then failed: an image read failed after 0 of 786432 bytes: " + Explained(read) + ").";
     ASSERT_GT(text.size(), kLogLineLimit);
 
     const auto lines = LogLines(text);

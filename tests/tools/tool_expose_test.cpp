@@ -123,8 +123,8 @@ TEST_F(ExposeCommandTest, RefusedScanFailsTheFrameWithTheScansAnswer) {
         FAIL() << "an exposure that never started must fail the command";
     } catch (const ToolError& e) {
         const std::string message = e.what();
-        EXPECT_EQ(
-            message.rfind("frame 1: the exposure did not start: SCAN: CHECK CONDITION, sense ABORTED COMMAND", 0), 0u)
+        EXPECT_EQ(message.rfind("frame 1: the exposure did not start: SCAN: CHECK CONDITION, sense ABORTED COMMAND", 0),
+                  0u)
             << message;
     }
     EXPECT_EQ(recorder.saved, 0);
@@ -254,8 +254,8 @@ double SimulatedSecondsOfCoolWait(double celsius, bool expectReached) {
         EXPECT_FALSE(expectReached) << e.what();
         const std::string message = e.what();
         // The limit named is the cooler's, -20.0 C, to a few tenths.
-        const std::string said = "the cooler cannot reach " + Fixed(celsius, 1) +
-                                 " C: at full drive the sensor levels off at about ";
+        const std::string said =
+            "the cooler cannot reach " + Fixed(celsius, 1) + " C: at full drive the sensor levels off at about ";
         const auto at = message.find(said);
         EXPECT_NE(at, std::string::npos) << message;
         if (at != std::string::npos) {
