@@ -3,39 +3,18 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 
 #include <tarnscsi/units.h>
-
-#include "readout_allowance.h"
 
 namespace tarnscsi::alpaca {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// TEST UNIT READY ends with this sense key while the camera exposes or reads
-// out: the exposure is still under way.
-constexpr std::uint8_t kSenseNotReady = 0x02;
-// A setpoint below this is no temperature at all.
-constexpr double kAbsoluteZeroCelsius = -273.15;
 constexpr auto kTickInterval = std::chrono::seconds(1);
 // Frame values beyond this are off any sensor; clamping keeps the
 // arithmetic of the frame checks away from overflow.
 constexpr std::int64_t kFarOff = 1 << 24;
-
-std::string UtcNow() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    char withMillis[40];
-    std::snprintf(withMillis, sizeof withMillis, "%s.%03d", text, static_cast<int>(millis));
-    return withMillis;
-}
 
 int Clamped(std::int64_t value) { return static_cast<int>(std::clamp(value, -kFarOff, kFarOff)); }
 
@@ -80,12 +59,13 @@ Failure CameraDevice::NeedConnection() const {
     return {kNotConnected, "the camera is not connected: set Connected to true (or call Connect) first"};
 }
 
-Failure CameraDevice::CameraFailed(const std::string& what) const {
-    const CommandResult& result = camera->LastResult();
+Failure CameraDevice::CameraFailed(const std::string& what, const CommandResult& result) const {
     std::string message = what + ": " + result.Describe();
     if (const std::string advice = result.Advice(); !advice.empty()) message += ". " + advice;
     return {kCameraFailure, message};
 }
+
+double CameraDevice::Seconds() const { return std::chrono::duration<double>(now().time_since_epoch()).count(); }
 
 Failure CameraDevice::Connect() {
     std::lock_guard lock(mutex);
@@ -104,20 +84,28 @@ Failure CameraDevice::Connect() {
         return {kCameraFailure, message};
     }
     identity = camera->Identity();
-    if (const auto reading = camera->ReadCooling()) coolerOn = reading->coolerDrive > 0;
+    session.emplace(*camera);
+    // The camera has no cooler switch: its cooler is on when it works.
+    if (const auto reading = camera->ReadCooling()) cooler.Connected(*reading);
+    coolerOn = cooler.On();
     connected = true;
     return {};
 }
 
 void CameraDevice::Disconnect() {
     std::lock_guard lock(mutex);
+    if (!camera) return;
     connected = false;
-    exposure.reset();
+    if (session) session->Abort(Seconds());
     state = CameraState::kIdle;
     // A warm-up under way goes on (Tick lets the camera go when it ends): a
-    // client that disconnects and exits must not leave the sensor cold, nor
-    // wait minutes for its answer.
-    if (!warmUp) camera.reset();
+    // client that switches the cooler off, disconnects and exits must not
+    // leave the sensor cold, nor wait minutes for its answer. A cooler left
+    // on keeps its setpoint, as ASCOM clients expect.
+    if (!cooler.WarmingUp()) {
+        session.reset();
+        camera.reset();
+    }
 }
 
 bool CameraDevice::Connected() {
@@ -168,13 +156,11 @@ Failure CameraDevice::StartExposure(double seconds, bool /*light: the camera has
     std::lock_guard lock(mutex);
     if (auto failure = NeedConnection()) return failure;
     Follow();
-    if (state == CameraState::kExposing || state == CameraState::kReading || state == CameraState::kDownload) {
+    if (session->Active()) {
         return {kInvalidOperation, "an exposure is under way: wait for ImageReady or call AbortExposure"};
     }
-    if (!(seconds >= kMinExposureSeconds && seconds <= kMaxExposureSeconds)) {
-        return {kInvalidValue, "Duration " + std::to_string(seconds) + " s is outside " +
-                                   std::to_string(kMinExposureSeconds) + " .. " + std::to_string(kMaxExposureSeconds) +
-                                   " s"};
+    if (const std::string problem = ExposureTimeProblem(seconds); !problem.empty()) {
+        return {kInvalidValue, "Duration: " + problem};
     }
     const Frame frame{Unbinned(startX, bin), Unbinned(startY, bin), Unbinned(numX, bin), Unbinned(numY, bin), bin};
     if (std::string problem = FrameProblem(frame); !problem.empty()) {
@@ -190,56 +176,35 @@ Failure CameraDevice::StartExposure(double seconds, bool /*light: the camera has
                                    std::to_string(height) + " pixels, not NumX " + std::to_string(numX) + " x NumY " +
                                    std::to_string(numY)};
     }
-    if (!camera->Expose(window)) {
+    const ExposureStart start = session->Start(window, Seconds());
+    if (!start) {
         state = CameraState::kError;
-        lastError = CameraFailed("StartExposure").message;
+        lastError = "StartExposure: " + start.message;
         return {kCameraFailure, lastError};
     }
-    exposure = Exposure{now(), seconds, frame};
+    fraction = 0;
     image.reset();
-    lastStart = UtcNow();
+    lastStart = UtcTimestamp(session->StartedAt());
     lastError.clear();
     state = CameraState::kExposing;
     return {};
 }
 
 void CameraDevice::Follow() {
-    if (!exposure || !connected) return;
-    if (!camera->Ready()) {
-        const CommandResult& result = camera->LastResult();
-        const bool busy = (result.Outcome() == CommandOutcome::kCheckCondition && result.sense.valid &&
-                           result.sense.key == kSenseNotReady) ||
-                          result.Outcome() == CommandOutcome::kTargetStatus;
-        const std::chrono::duration<double> elapsed = now() - exposure->start;
-        if (busy && ReadoutOverdue(exposure->seconds, elapsed.count())) {
+    if (!session || !session->Active() || !connected) return;
+    const ExposureStatus status = session->Poll(Seconds(), buffer);
+    fraction = status.fraction;
+    switch (status.phase) {
+        case ExposurePhase::kIdle: return;
+        case ExposurePhase::kExposing: state = CameraState::kExposing; return;
+        case ExposurePhase::kReadingOut: state = CameraState::kReading; return;
+        case ExposurePhase::kFailed:
             state = CameraState::kError;
-            char text[160];
-            std::snprintf(text, sizeof text,
-                          "the camera did not finish the exposure within %.0f s of its start (%.3f s exposure and "
-                          "%.0f s to read out)",
-                          elapsed.count(), exposure->seconds, kReadoutAllowanceSeconds);
-            lastError = std::string(text) + "; it still answers " + result.Describe() +
-                        ". Start a new exposure; if this repeats, check the camera and its cable";
-            exposure.reset();
+            lastError = status.message;
             return;
-        }
-        if (busy) {
-            state = elapsed.count() < exposure->seconds ? CameraState::kExposing : CameraState::kReading;
-            return;
-        }
-        state = CameraState::kError;
-        lastError = CameraFailed("waiting for the exposure").message;
-        exposure.reset();
-        return;
+        case ExposurePhase::kDone: break;
     }
-    state = CameraState::kDownload;
-    const DownloadResult download = camera->Download(buffer);
-    if (!download) {
-        state = CameraState::kError;
-        lastError = "downloading the image: " + download.message;
-        exposure.reset();
-        return;
-    }
+    const DownloadResult& download = status.download;
     const Frame got = FrameOf(download.window);
     auto next = std::make_shared<Image>();
     next->width = BinnedSize(got.width, got.binning);
@@ -253,8 +218,7 @@ void CameraDevice::Follow() {
         for (std::size_t x = 0; x < w; ++x) next->columns[x * h + y] = rows[y * w + x];
     }
     image = std::move(next);
-    lastDuration = exposure->seconds;
-    exposure.reset();
+    lastDuration = session->Seconds();
     state = CameraState::kIdle;
 }
 
@@ -264,8 +228,8 @@ Failure CameraDevice::AbortExposure() {
     Follow();
     // The camera keeps its exposure until the next SET WINDOW abandons it;
     // this frame is dropped either way.
-    if (exposure) {
-        exposure.reset();
+    if (session->Active()) {
+        session->Abort(Seconds());
         image.reset();
         state = CameraState::kIdle;
     }
@@ -284,11 +248,7 @@ Answer<int> CameraDevice::PercentCompleted() {
     if (auto failure = NeedConnection()) return failure;
     Follow();
     switch (state) {
-        case CameraState::kExposing: {
-            if (!exposure || exposure->seconds <= 0) return 100;
-            const std::chrono::duration<double> elapsed = now() - exposure->start;
-            return std::clamp(static_cast<int>(elapsed.count() / exposure->seconds * 100.0), 0, 100);
-        }
+        case CameraState::kExposing: return std::clamp(static_cast<int>(fraction * 100.0), 0, 100);
         case CameraState::kReading:
         case CameraState::kDownload: return 100;
         case CameraState::kError: return Failure{kInvalidOperation, "the last exposure failed: " + lastError};
@@ -330,19 +290,33 @@ Answer<std::shared_ptr<const Image>> CameraDevice::LastImage() {
     return image;
 }
 
+std::optional<CoolingReading> CameraDevice::ReadCooler(CommandResult* failed) {
+    const auto reading = camera->ReadCooling();
+    if (!reading) {
+        if (failed != nullptr) *failed = camera->LastResult();
+        return reading;
+    }
+    const CoolerStep step = cooler.Poll(*reading, Seconds());
+    // A failed warm-up step is tried again at the next reading.
+    if (step.write) camera->SetTemperature(*step.write);
+    return reading;
+}
+
 Answer<double> CameraDevice::CcdTemperature() {
     std::lock_guard lock(mutex);
     if (auto failure = NeedConnection()) return failure;
-    const auto reading = camera->ReadCooling();
-    if (!reading) return CameraFailed("CCDTemperature");
+    CommandResult failed;
+    const auto reading = ReadCooler(&failed);
+    if (!reading) return CameraFailed("CCDTemperature", failed);
     return TenthsToCelsius(reading->temperature);
 }
 
 Answer<double> CameraDevice::CoolerPower() {
     std::lock_guard lock(mutex);
     if (auto failure = NeedConnection()) return failure;
-    const auto reading = camera->ReadCooling();
-    if (!reading) return CameraFailed("CoolerPower");
+    CommandResult failed;
+    const auto reading = ReadCooler(&failed);
+    if (!reading) return CameraFailed("CoolerPower", failed);
     return DriveToPercent(reading->coolerDrive);
 }
 
@@ -353,7 +327,9 @@ Answer<bool> CameraDevice::CoolerOn() {
 }
 
 Failure CameraDevice::SendSetpoint(std::int32_t tenths) {
-    if (!camera->SetTemperature(tenths)) return CameraFailed("SetCCDTemperature");
+    const OperationResult written = camera->SetTemperature(tenths);
+    if (!written) return CameraFailed("SetCCDTemperature", written.command);
+    cooler.SetpointWritten(tenths);
     return {};
 }
 
@@ -361,7 +337,6 @@ Failure CameraDevice::SetCoolerOn(bool on) {
     std::lock_guard lock(mutex);
     if (auto failure = NeedConnection()) return failure;
     if (on) {
-        warmUp.reset();
         coolerOn = true;
         // The camera has no cooler switch: the cooler works once it has a setpoint.
         return setpoint ? SendSetpoint(*setpoint) : Failure{};
@@ -369,10 +344,9 @@ Failure CameraDevice::SetCoolerOn(bool on) {
     if (!coolerOn) return {};
     // Off: the setpoint rises gently to the surroundings, never at once.
     const auto reading = camera->ReadCooling();
-    if (!reading) return CameraFailed("CoolerOn");
+    if (!reading) return CameraFailed("CoolerOn", camera->LastResult());
     coolerOn = false;
-    warmUp.emplace(reading->temperature, kDefaultWarmUpRate);
-    warmUpStart = now();
+    cooler.StartWarmUp(*reading, kDefaultWarmUpRate, Seconds());
     return {};
 }
 
@@ -380,16 +354,17 @@ Answer<double> CameraDevice::SetCcdTemperature() {
     std::lock_guard lock(mutex);
     if (auto failure = NeedConnection()) return failure;
     if (!setpoint) return Failure{kValueNotSet, "no setpoint has been set yet"};
+    // Said where the client looks for the setpoint, until a new one or
+    // the cooler switched off.
+    if (!cooler.OutOfReach().empty()) return Failure{kInvalidValue, cooler.OutOfReach()};
     return TenthsToCelsius(*setpoint);
 }
 
 Failure CameraDevice::SetSetCcdTemperature(double celsius) {
     std::lock_guard lock(mutex);
     if (auto failure = NeedConnection()) return failure;
-    if (!(celsius >= kAbsoluteZeroCelsius && celsius <= kMaxSetpointFieldCelsius)) {
-        return {kInvalidValue, "SetCCDTemperature " + std::to_string(celsius) + " C is outside " +
-                                   std::to_string(kAbsoluteZeroCelsius) + " .. " +
-                                   std::to_string(kMaxSetpointFieldCelsius) + " C"};
+    if (const std::string problem = SetpointProblem(celsius); !problem.empty()) {
+        return {kInvalidValue, "SetCCDTemperature: " + problem};
     }
     setpoint = CelsiusToTenths(celsius);
     if (!coolerOn) return {};  // kept until the cooler is switched on
@@ -398,15 +373,18 @@ Failure CameraDevice::SetSetCcdTemperature(double celsius) {
 
 void CameraDevice::Tick() {
     std::lock_guard lock(mutex);
-    if (!warmUp || !camera) return;
-    const auto reading = camera->ReadCooling();
-    const std::chrono::duration<double> elapsed = now() - warmUpStart;
-    const bool stepped = reading && camera->SetTemperature(warmUp->Setpoint(elapsed.count(), *reading));
-    // A failed step is tried again at the next tick while a client is
-    // connected; with none, the camera is let go as it is.
-    if (stepped ? !warmUp->Done() : connected) return;
-    warmUp.reset();
-    if (!connected) camera.reset();
+    if (!camera) return;
+    // The rules move on with every reading: the warm-up's steps, and a
+    // setpoint the cooler cannot reach, told while no client asks.
+    if (!cooler.WarmingUp() && !cooler.ActiveSetpoint()) return;
+    const bool wasWarming = cooler.WarmingUp();
+    const auto reading = ReadCooler();
+    // With no client connected the camera is let go once warmed up, or as
+    // it is when it cannot be read.
+    if (!connected && wasWarming && (!reading || !cooler.WarmingUp())) {
+        session.reset();
+        camera.reset();
+    }
 }
 
 DeviceStatus CameraDevice::Status() {
@@ -421,7 +399,7 @@ DeviceStatus CameraDevice::Status() {
     status.state = state;
     if (setpoint) status.setpoint = TenthsToCelsius(*setpoint);
     status.coolerOn = coolerOn;
-    status.warmingUp = warmUp.has_value();
+    status.warmingUp = cooler.WarmingUp();
     status.lastDuration = lastDuration;
     status.lastStart = lastStart;
     status.imageReady = image != nullptr;

@@ -24,7 +24,8 @@
 #include <vector>
 
 #include <tarnscsi/camera.h>
-#include <tarnscsi/cooling.h>
+#include <tarnscsi/cooler_control.h>
+#include <tarnscsi/exposure_session.h>
 
 #include "alpaca_errors.h"
 
@@ -115,16 +116,14 @@ public:
     void UseClock(TimeSource now);
 
 private:
-    struct Exposure {
-        std::chrono::steady_clock::time_point start;
-        double seconds = 0;
-        Frame frame;
-    };
-
     Failure NeedConnection() const;
     void Follow();  // the exposure's progress, under the lock
-    Failure CameraFailed(const std::string& what) const;
+    Failure CameraFailed(const std::string& what, const CommandResult& result) const;
     Failure SendSetpoint(std::int32_t tenths);
+    // Reads the camera and moves the cooler's rules along; the reading, or
+    // nothing when it failed (`failed` then says how).
+    std::optional<CoolingReading> ReadCooler(CommandResult* failed = nullptr);
+    double Seconds() const;
     void TickLoop();
 
     std::mutex mutex;
@@ -142,16 +141,17 @@ private:
     std::int64_t startY = 0;
 
     CameraState state = CameraState::kIdle;
-    std::optional<Exposure> exposure;
+    // Over the connected camera; made at connecting.
+    std::optional<ExposureSession> session;
+    double fraction = 0;  // of the exposure time, at the last poll
     std::shared_ptr<const Image> image;
     std::optional<double> lastDuration;
     std::string lastStart;
     std::string lastError;
 
-    bool coolerOn = false;
+    bool coolerOn = false;                 // the switch as clients set it
     std::optional<std::int32_t> setpoint;  // tenths, as last asked for
-    std::optional<WarmUp> warmUp;
-    std::chrono::steady_clock::time_point warmUpStart;
+    CoolerControl cooler;
     std::vector<std::uint8_t> buffer;  // the image as it arrives
     std::vector<std::uint16_t> rows;   // ... as the machine's numbers
 

@@ -18,17 +18,4 @@ std::string ConnectFailure(ConnectError error, const std::string& detail) {
     return WithAdvice(text, ConnectAdvice(error));
 }
 
-std::string ImageFailure(const std::string& what, const CommandResult& scan) {
-    if (scan.Ok()) return what;
-    return what + " (the exposure did not start: " + scan.Describe() + ")";
-}
-
-std::string DownloadFailure(const DownloadResult& download, const CommandResult& scan) {
-    // A window too large for the buffer is no command's failure: no advice.
-    const bool commandFailed =
-        download.status != DownloadStatus::kOk && download.status != DownloadStatus::kBufferTooSmall;
-    return WithAdvice(ImageFailure("download failed: " + download.message, scan),
-                      commandFailed ? download.command.Advice() : std::string());
-}
-
 }  // namespace tarnscsi::indi

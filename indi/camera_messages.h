@@ -18,13 +18,4 @@ std::string Explained(const CommandResult& result);
 // said, and the advice.
 std::string ConnectFailure(ConnectError error, const std::string& detail = "");
 
-// Why an exposure gave no image: `what` went wrong, and when SCAN did not
-// end well, that the exposure did not start, with what the camera said to
-// SCAN.
-std::string ImageFailure(const std::string& what, const CommandResult& scan);
-
-// ImageFailure for a download that failed: the command, the camera's sense
-// and the advice.
-std::string DownloadFailure(const DownloadResult& download, const CommandResult& scan);
-
 }  // namespace tarnscsi::indi

@@ -1,8 +1,5 @@
 #include "exposure_window.h"
 
-#include <iomanip>
-#include <sstream>
-
 #include <tarnscsi/units.h>
 
 namespace tarnscsi::indi {
@@ -12,15 +9,6 @@ Frame FrameOfChip(const ChipFrame& chip) { return Frame{chip.x, chip.y, chip.wid
 std::string ChipFrameProblem(const ChipFrame& chip) {
     if (std::string binning = BinningProblem(chip.binX, chip.binY); !binning.empty()) return binning;
     return FrameProblem(FrameOfChip(chip));
-}
-
-std::string ExposureTimeProblem(double seconds) {
-    // Written so that NaN fails too.
-    if (seconds >= kMinExposureSeconds && seconds <= kMaxExposureSeconds) return {};
-    std::ostringstream text;
-    text << std::fixed << std::setprecision(kExposureDecimals) << "the camera exposes from " << kMinExposureSeconds
-         << " to " << kMaxExposureSeconds << " s, not " << seconds << " s";
-    return text.str();
 }
 
 ExposureSettings ChipWindow(const ChipFrame& chip, double seconds) {

@@ -31,10 +31,6 @@ Frame FrameOfChip(const ChipFrame& chip);
 // (per axis, as INDI has it), then the frame rules.
 std::string ChipFrameProblem(const ChipFrame& chip);
 
-// "" when the camera's time field can carry an exposure of `seconds`, else
-// why not (a negative, too long or not-a-number time).
-std::string ExposureTimeProblem(double seconds);
-
 // The window the camera is sent for a frame ChipFrameProblem takes and a
 // time ExposureTimeProblem takes: rounded to the camera's millisecond, and
 // binned sides rounded down to even.

@@ -66,6 +66,10 @@ bool TarnscsiCcd::initProperties() {
         exposure[0].setFormat(kExposureFormat);
     }
 
+    // The setpoints the camera is useful at.
+    TemperatureN[0].min = TenthsToCelsius(kLowestSetpoint);
+    TemperatureN[0].max = TenthsToCelsius(kHighestSetpoint);
+
     coolerPowerNp[0].fill("CCD_COOLER_VALUE", "Cooling Power (%)", "%.1f", 0, 100, 0, 0);
     coolerPowerNp.fill(getDeviceName(), "CCD_COOLER_POWER", "Cooling Power", MAIN_CONTROL_TAB, IP_RO, 60, IPS_IDLE);
     coolerSp[0].fill("COOLER_ON", "ON", ISS_OFF);
@@ -198,9 +202,9 @@ void TarnscsiCcd::TimerHit() {
     if (!camera) {
         return;
     }
-    const auto now = ExposureClock::Clock::now();
+    const auto now = std::chrono::steady_clock::now();
     std::uint32_t next = getCurrentPollingPeriod();
-    if (exposing) {
+    if (session && session->Active()) {
         next = std::min(next, PollExposure(now));
     }
     if (now >= nextCoolingRead) {

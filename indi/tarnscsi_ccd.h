@@ -9,6 +9,7 @@
 // debug log.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -21,9 +22,8 @@
 #include <indipropertytext.h>
 
 #include <tarnscsi/camera.h>
-
-#include "cooler_control.h"
-#include "exposure_clock.h"
+#include <tarnscsi/cooler_control.h>
+#include <tarnscsi/exposure_session.h>
 
 namespace tarnscsi::indi {
 
@@ -78,8 +78,7 @@ protected:
 private:
     // Exposure (tarnscsi_ccd_exposure.cpp). Returns the milliseconds until
     // the exposure next needs looking at.
-    std::uint32_t PollExposure(ExposureClock::Clock::time_point now);
-    void FinishExposure();
+    std::uint32_t PollExposure(std::chrono::steady_clock::time_point now);
     void FailExposure(const std::string& why);
 
     // Logs `text` at `level`, as several lines when INDI would cut it.
@@ -112,7 +111,7 @@ private:
     void StartWarmUp();
     void ApplyCoolerStep(const CoolerStep& step);
     void ShowCoolerSwitch(bool on, IPState state);
-    // The sensor is held below ambient: the cooler works.
+    // The sensor must be warmed up before the camera is let go.
     bool SensorCold() const;
     // Seconds on the cooler rules' clock (see kSecondsPerPollVariable).
     double CoolerNow() const;
@@ -120,28 +119,24 @@ private:
     std::unique_ptr<tarnscsi::Camera> camera;
     int timerId = -1;
 
-    bool exposing = false;
-    ExposureClock exposureClock;
+    // The exposure under way, over the connected camera.
+    std::optional<ExposureSession> session;
     std::uint32_t expectedBytes = 0;
     // The window of the exposure the image comes from; written under
     // ccdBufferLock, as INDI may still be writing the previous image's FITS.
     ExposureSettings sentWindow;
     // The setpoint the cooler held when it started (SET-TEMP); the same lock.
     std::optional<std::int32_t> exposureSetpoint;
-    // SCAN as the camera ended it for the running exposure.
-    CommandResult scanResult;
-    // An abandoned exposure may keep the camera busy until then.
-    ExposureClock::Clock::time_point abandonedBusyUntil{};
 
     bool coolingUnreadable = false;
     IPState temperatureStateBeforeOutage = IPS_IDLE;
-    ExposureClock::Clock::time_point nextCoolingRead{};
+    std::chrono::steady_clock::time_point nextCoolingRead{};
 
     CoolerControl cooler;
     CoolingReading lastReading;
     // The setpoint a client last asked for (degrees), for the cooler switch.
     std::optional<double> requestedSetpoint;
-    ExposureClock::Clock::time_point coolerClockStart{};
+    std::chrono::steady_clock::time_point coolerClockStart{};
     double secondsPerPoll = 0.0;  // 0: real time
     std::uint64_t coolingPolls = 0;
     bool disconnectAfterWarmUp = false;

@@ -104,7 +104,7 @@ bool TarnscsiCcd::Connect() {
     }
     if (!simulatorLoaded) installedManagerUsed = true;
     LOGF_INFO("Camera found on adapter %d, target %d.", camera->Adapter(), camera->Target());
-    exposing = false;
+    session.emplace(*camera);
     coolingUnreadable = false;
     disconnectAfterWarmUp = false;
     FillCameraInfo();
@@ -121,9 +121,9 @@ bool TarnscsiCcd::Connect() {
     coolerSp[0].setState(cooler.On() ? ISS_ON : ISS_OFF);
     coolerSp[1].setState(cooler.On() ? ISS_OFF : ISS_ON);
     coolerSp.setState(IPS_IDLE);
-    coolerClockStart = ExposureClock::Clock::now();
+    coolerClockStart = std::chrono::steady_clock::now();
     coolingPolls = 0;
-    nextCoolingRead = ExposureClock::Clock::now() + std::chrono::milliseconds(getPollingPeriod());
+    nextCoolingRead = std::chrono::steady_clock::now() + std::chrono::milliseconds(getPollingPeriod());
     timerId = SetTimer(getCurrentPollingPeriod());
     return true;
 }
@@ -133,10 +133,8 @@ bool TarnscsiCcd::Disconnect() {
         RemoveTimer(timerId);
         timerId = -1;
     }
-    if (exposing) {
-        LOG_WARN("Disconnected during an exposure; its image is discarded.");
-        exposing = false;
-    }
+    if (session && session->Active()) LOG_WARN("Disconnected during an exposure; its image is discarded.");
+    session.reset();
     if (SensorCold()) {
         LOGF_WARN(
             "Disconnected with the sensor at %.1f C and the cooler working: it keeps its setpoint. Turn the "

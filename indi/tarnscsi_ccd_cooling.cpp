@@ -3,6 +3,7 @@
 // temperature has reached the setpoint or cannot, and runs the warm-up the
 // cooler switch starts.
 #include <chrono>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -30,19 +31,16 @@ int TarnscsiCcd::SetTemperature(double temperature) {
         LOG_ERROR("Cannot set the temperature: not connected.");
         return -1;
     }
-    // INDI keeps the value within the property's range; the camera's field
-    // is narrower than a double.
-    if (!(temperature >= kMinSetpointFieldCelsius && temperature <= kMaxSetpointFieldCelsius)) {
-        LOGF_ERROR("The camera takes setpoints from %.1f to %.1f C, not %.1f C.", kMinSetpointFieldCelsius,
-                   kMaxSetpointFieldCelsius, temperature);
+    if (const std::string problem = SetpointProblem(temperature); !problem.empty()) {
+        Report(INDI::Logger::DBG_ERROR, "Setpoint refused: " + problem + ".");
         return -1;
     }
     const std::int32_t setpoint = CelsiusToTenths(temperature);
-    if (!camera->SetTemperature(setpoint)) {
+    if (const OperationResult written = camera->SetTemperature(setpoint); !written) {
         char text[kSetpointTextSize];
         std::snprintf(text, sizeof text, "%.1f C", temperature);
-        Report(INDI::Logger::DBG_ERROR, std::string("The camera did not take the setpoint ") + text + ": " +
-                                            Explained(camera->LastResult()) + ".");
+        Report(INDI::Logger::DBG_ERROR,
+               std::string("The camera did not take the setpoint ") + text + ": " + Explained(written.command) + ".");
         return -1;
     }
     LOGF_INFO("Cooling to %.1f C.", temperature);
@@ -62,11 +60,11 @@ bool TarnscsiCcd::WithinTemperatureThreshold(double target) {
     return std::abs(target - TemperatureN[0].value) <= TemperatureRampNP[RAMP_THRESHOLD].getValue();
 }
 
-bool TarnscsiCcd::SensorCold() const { return camera != nullptr && lastReading.coolerDrive > 0; }
+bool TarnscsiCcd::SensorCold() const { return camera != nullptr && cooler.WarmUpBeforeDisconnect(lastReading); }
 
 double TarnscsiCcd::CoolerNow() const {
     if (secondsPerPoll > 0) return static_cast<double>(coolingPolls) * secondsPerPoll;
-    return std::chrono::duration<double>(ExposureClock::Clock::now() - coolerClockStart).count();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - coolerClockStart).count();
 }
 
 void TarnscsiCcd::ShowCoolerSwitch(bool on, IPState state) {
@@ -128,17 +126,17 @@ void TarnscsiCcd::StartWarmUp() {
 }
 
 void TarnscsiCcd::ApplyCoolerStep(const CoolerStep& step) {
-    if (step.write && !camera->SetTemperature(*step.write)) {
-        Report(INDI::Logger::DBG_WARNING,
-               "The camera did not take the warm-up's setpoint: " + Explained(camera->LastResult()) + ".");
+    if (step.write) {
+        if (const OperationResult written = camera->SetTemperature(*step.write); !written) {
+            Report(INDI::Logger::DBG_WARNING,
+                   "The camera did not take the warm-up's setpoint: " + Explained(written.command) + ".");
+        }
     }
     if (step.event == CoolerEvent::kOutOfReach) {
         m_TemperatureCheckTimer.stop();
-        LOGF_WARN(
-            "The cooler cannot reach %.1f C: it holds %.1f C at best (full drive, the temperature no longer "
-            "falls). Choose a setpoint at or above %.1f C.",
-            TenthsToCelsius(cooler.ActiveSetpoint().value_or(0)), TenthsToCelsius(cooler.Coldest()),
-            TenthsToCelsius(cooler.Coldest()));
+        std::string text = cooler.OutOfReach();
+        text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+        Report(INDI::Logger::DBG_WARNING, text + ".");
         TemperatureNP.s = IPS_ALERT;
         IDSetNumber(&TemperatureNP, nullptr);
     } else if (step.event == CoolerEvent::kWarmedUp || step.event == CoolerEvent::kWasIdle) {
@@ -171,7 +169,7 @@ void TarnscsiCcd::ReadCooling() {
     if (!reading) {
         // A camera may not answer while it exposes: keep the last reading
         // then. Otherwise say so once per outage.
-        if (exposing || coolingUnreadable) {
+        if ((session && session->Active()) || coolingUnreadable) {
             return;
         }
         coolingUnreadable = true;

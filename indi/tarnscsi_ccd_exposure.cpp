@@ -1,6 +1,8 @@
-// Exposures: start the camera, watch the clock, ask the camera whether it is
-// ready, download, hand the image to INDI; or abandon the exposure.
+// Exposures: the library's exposure session starts the camera, watches the
+// clock, asks the camera whether it is ready and downloads into the primary
+// chip's buffer; the driver hands the image to INDI, or abandons it.
 #include <algorithm>
+#include <cmath>
 #include <mutex>
 #include <span>
 
@@ -10,26 +12,27 @@
 #include <tarnscsi/frame.h>
 #include <tarnscsi/units.h>
 
-#include "camera_messages.h"
 #include "exposure_window.h"
 #include "tarnscsi_ccd.h"
 
 namespace tarnscsi::indi {
 namespace {
 
-// How often a camera whose exposure time is over is asked whether it is ready.
-constexpr std::uint32_t kReadyPollMs = 100;
 constexpr std::uint32_t kShortestTimerMs = 1;
 
-std::uint32_t WholeMilliseconds(ExposureClock::Clock::duration duration) {
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(duration).count();
-    return static_cast<std::uint32_t>(std::max<decltype(ms)>(ms, kShortestTimerMs));
+double Seconds(std::chrono::steady_clock::time_point when) {
+    return std::chrono::duration<double>(when.time_since_epoch()).count();
+}
+
+std::uint32_t WholeMilliseconds(double seconds) {
+    const auto ms = std::ceil(seconds * kMillisecondsPerSecond);
+    return static_cast<std::uint32_t>(std::max(ms, static_cast<double>(kShortestTimerMs)));
 }
 
 }  // namespace
 
 bool TarnscsiCcd::StartExposure(float duration) {
-    if (!camera) {
+    if (!camera || !session) {
         LOG_ERROR("Cannot expose: not connected.");
         return false;
     }
@@ -42,85 +45,76 @@ bool TarnscsiCcd::StartExposure(float duration) {
         return false;
     }
     const ExposureSettings window = ChipWindow(frame, duration);
-    expectedBytes = ExpectedImageBytes(frame);
     {
         // The previous image may still be on its way out as FITS.
         const std::lock_guard<std::mutex> guard(ccdBufferLock);
+        expectedBytes = ExpectedImageBytes(frame);
         PrimaryCCD.setFrameBufferSize(expectedBytes);
         sentWindow = window;
         exposureSetpoint = cooler.ActiveSetpoint();
     }
-    const auto now = ExposureClock::Clock::now();
-    if (!camera->Expose(window)) {
-        const char* busy = now < abandonedBusyUntil ? " It may still be busy with the exposure abandoned before." : "";
-        Report(INDI::Logger::DBG_ERROR,
-               "The camera refused the exposure: " + Explained(camera->LastResult()) + "." + busy);
+    session->SetReadoutAllowance(readoutAllowanceNp[0].getValue());
+    const ExposureStart start = session->Start(window, Seconds(std::chrono::steady_clock::now()));
+    if (!start) {
+        Report(INDI::Logger::DBG_ERROR, "Exposure refused: " + start.message + ".");
         return false;
     }
-    scanResult = camera->ScanResult();
-    if (!scanResult.Ok()) {
+    if (!session->Scan().Ok()) {
         // The camera may end SCAN so and still expose: Ready and the
         // download tell.
         Report(INDI::Logger::DBG_WARNING, "The camera did not confirm the start of the exposure (" +
-                                              scanResult.Describe() + "); waiting for it all the same.");
+                                              session->Scan().Describe() + "); waiting for it all the same.");
     }
     PrimaryCCD.setExposureDuration(duration);
-    exposureClock.Start(duration, now, readoutAllowanceNp[0].getValue());
-    exposing = true;
+    // The timer may be set for a whole polling period: look again when the
+    // exposure time is over, not later.
+    if (timerId >= 0) RemoveTimer(timerId);
+    timerId = SetTimer(WholeMilliseconds(duration));
     return true;
 }
 
 bool TarnscsiCcd::AbortExposure() {
-    if (exposing) {
+    if (session && session->Active()) {
         // The camera cannot be stopped: stop waiting for it and never read
         // what it makes.
-        exposing = false;
-        abandonedBusyUntil = exposureClock.BusyUntil();
+        session->Abort(Seconds(std::chrono::steady_clock::now()));
         LOG_INFO("Exposure aborted; the camera finishes it on its own and the image is discarded.");
     }
     return true;
 }
 
-std::uint32_t TarnscsiCcd::PollExposure(ExposureClock::Clock::time_point now) {
-    if (!exposureClock.Due(now)) {
-        PrimaryCCD.setExposureLeft(exposureClock.SecondsLeft(now));
-        return WholeMilliseconds(exposureClock.UntilDue(now));
-    }
-    if (camera->Ready()) {
-        FinishExposure();
-        return getCurrentPollingPeriod();
-    }
-    if (exposureClock.Overdue(now)) {
-        FailExposure(ImageFailure("the camera did not become ready after the exposure time", scanResult));
-        return getCurrentPollingPeriod();
-    }
-    return kReadyPollMs;
-}
-
-void TarnscsiCcd::FinishExposure() {
-    exposing = false;
+std::uint32_t TarnscsiCcd::PollExposure(std::chrono::steady_clock::time_point now) {
     std::unique_lock<std::mutex> guard(ccdBufferLock);
     const std::span<std::uint8_t> buffer(PrimaryCCD.getFrameBuffer(),
                                          static_cast<std::size_t>(PrimaryCCD.getFrameBufferSize()));
-    const DownloadResult result = camera->Download(buffer);
-    if (!result) {
-        guard.unlock();
-        FailExposure(DownloadFailure(result, scanResult));
-        return;
+    const ExposureStatus status = session->Poll(Seconds(now), buffer);
+    switch (status.phase) {
+        case ExposurePhase::kExposing:
+            guard.unlock();
+            PrimaryCCD.setExposureLeft(status.secondsLeft);
+            return WholeMilliseconds(status.nextPoll);
+        case ExposurePhase::kReadingOut: return WholeMilliseconds(status.nextPoll);
+        case ExposurePhase::kFailed:
+            guard.unlock();
+            FailExposure(status.message);
+            return getCurrentPollingPeriod();
+        case ExposurePhase::kIdle: return getCurrentPollingPeriod();
+        case ExposurePhase::kDone: break;
     }
-    if (result.bytes != expectedBytes) {
+    if (status.download.bytes != expectedBytes) {
         guard.unlock();
-        FailExposure("the camera returned " + std::to_string(result.bytes) + " bytes, not the " +
+        FailExposure("the camera returned " + std::to_string(status.download.bytes) + " bytes, not the " +
                      std::to_string(expectedBytes) + " of the requested frame");
-        return;
+        return getCurrentPollingPeriod();
     }
-    PixelsFromCameraInPlace(buffer.first(static_cast<std::size_t>(result.bytes)));
+    PixelsFromCameraInPlace(buffer.first(static_cast<std::size_t>(status.download.bytes)));
     guard.unlock();
+    if (!status.warning.empty()) Report(INDI::Logger::DBG_WARNING, "The camera: " + status.warning + ".");
     ExposureComplete(&PrimaryCCD);
+    return getCurrentPollingPeriod();
 }
 
 void TarnscsiCcd::FailExposure(const std::string& why) {
-    exposing = false;
     Report(INDI::Logger::DBG_ERROR, "Exposure failed: " + why + ".");
     PrimaryCCD.setExposureFailed();
 }

@@ -57,9 +57,8 @@ std::optional<CoolingReading> Read(Camera& camera, int& missed) {
 }
 
 void SendSetpoint(Camera& camera, std::int32_t setpoint) {
-    if (!camera.SetTemperature(setpoint)) {
-        throw ToolError(
-            CommandFailure("the camera did not accept the setpoint " + Degrees(setpoint), camera.LastResult()));
+    if (const OperationResult written = camera.SetTemperature(setpoint); !written) {
+        throw ToolError(CommandFailure("the camera did not accept the setpoint " + Degrees(setpoint), written.command));
     }
 }
 
@@ -139,11 +138,7 @@ CoolingReading WaitForSetpoint(Camera& camera, const CoolRequest& request, WaitC
                 case SetpointProgress::kReached:
                     if (request.json) PrintJsonEvent("reached", ReadingFields(*reading, Seconds(elapsed)));
                     return *reading;
-                case SetpointProgress::kOutOfReach:
-                    throw ToolError("the cooler cannot reach " + Degrees(request.setpoint) + ": " + Describe(*reading) +
-                                    ", no colder than " + Degrees(watch.Coldest()) +
-                                    " for a minute at full drive (try a setpoint above " + Degrees(watch.Coldest()) +
-                                    ")");
+                case SetpointProgress::kOutOfReach: throw ToolError(watch.OutOfReachText());
                 case SetpointProgress::kApproaching: break;
             }
             line.Show("Cooling to " + target + ": " + Describe(*reading) + ", " + Fixed(Seconds(elapsed), 0) + " s");

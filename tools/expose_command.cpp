@@ -1,9 +1,12 @@
 #include "expose_command.h"
 
+#include <chrono>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include <tarnscsi/camera.h>
+#include <tarnscsi/exposure_session.h>
 #include <tarnscsi/frame.h>
 #include <tarnscsi/units.h>
 
@@ -11,7 +14,7 @@
 #include "cool_command.h"
 #include "errors.h"
 #include "fits_writer.h"
-#include "frame_capture.h"
+#include "interrupt.h"
 #include "image.h"
 #include "number_format.h"
 #include "output_plan.h"
@@ -27,6 +30,63 @@ constexpr char kStandardOutputName[] = "-";
 
 // How close the sensor must come to --set-temp before --cool-wait is over.
 constexpr double kCoolWaitToleranceCelsius = 0.5;
+// How often the display is redrawn while the tool waits for the camera.
+constexpr auto kDisplayInterval = std::chrono::milliseconds(100);
+
+using Clock = std::chrono::steady_clock;
+
+double Now() { return std::chrono::duration<double>(Clock::now().time_since_epoch()).count(); }
+
+struct CapturedFrame {
+    std::chrono::system_clock::time_point start;  // just before the exposure began
+    std::optional<CoolingReading> cooling;        // read at the start
+    ExposureSettings window;                      // as the camera reported it
+    std::uint64_t bytes = 0;                      // image bytes in the buffer
+};
+
+// One frame through the library's exposure session, blocking: the display
+// moves while the camera exposes and reads out. Throws ToolError when the
+// frame fails (the session's explanation, with the frame's number), and
+// Interrupted when Ctrl-C arrives (the frame is dropped).
+CapturedFrame CaptureFrame(Camera& camera, ExposureSession& session, const ExposeRequest& request, int number,
+                           std::span<std::uint8_t> buffer, ExposeObserver& observer) {
+    ThrowIfInterrupted();
+    const std::string frameName = "frame " + std::to_string(number);
+    CapturedFrame frame;
+    frame.cooling = camera.ReadCooling();
+    if (!frame.cooling) {
+        observer.Warning("could not read the sensor temperature (" + camera.LastResult().Describe() +
+                         "); CCD-TEMP is left out");
+    }
+    FrameProgress progress;
+    progress.number = number;
+    progress.count = request.count;
+    progress.exposure = MillisecondsToSeconds(request.window.exposureTime);
+    const ExposureStart start = session.Start(request.window, Now());
+    if (!start) throw ToolError(frameName + ": " + start.message);
+    frame.start = session.StartedAt();
+    observer.Started(progress);
+    auto nextDisplay = Clock::now();
+    for (;;) {
+        const ExposureStatus status = session.Poll(Now(), buffer);
+        if (status.phase == ExposurePhase::kFailed) throw ToolError(frameName + ": " + status.message);
+        if (status.phase == ExposurePhase::kDone) {
+            if (!status.warning.empty()) observer.Warning(frameName + ": " + status.warning);
+            frame.window = status.download.window;
+            frame.bytes = status.download.bytes;
+            ThrowIfInterrupted();
+            return frame;
+        }
+        if (Clock::now() >= nextDisplay) {
+            progress.phase = status.phase == ExposurePhase::kExposing ? FramePhase::kExposing : FramePhase::kReadingOut;
+            progress.elapsed = status.elapsed;
+            observer.Waiting(progress);
+            nextDisplay = Clock::now() + kDisplayInterval;
+        }
+        const auto wait = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(status.nextPoll));
+        SleepOrThrowIfInterrupted(std::min<Clock::duration>(wait, kDisplayInterval));
+    }
+}
 
 // The header describes the window the camera reported, origin included.
 FitsKeywords KeywordsFor(const ExposeRequest& request, const CapturedFrame& frame) {
@@ -84,10 +144,12 @@ void SaveFrame(const ExposeRequest& request, const CapturedFrame& frame, int num
 void RunExpose(const ExposeRequest& request, ExposeObserver& observer) {
     CheckOutputs(request);
     auto camera = OpenCamera();
-    if (request.setpoint && !camera->SetTemperature(*request.setpoint)) {
-        throw ToolError(CommandFailure("the camera did not accept the setpoint " +
-                                           Fixed(TenthsToCelsius(*request.setpoint), kTemperatureDecimals) + " C",
-                                       camera->LastResult()));
+    if (request.setpoint) {
+        if (const OperationResult written = camera->SetTemperature(*request.setpoint); !written) {
+            throw ToolError(CommandFailure("the camera did not accept the setpoint " +
+                                               Fixed(TenthsToCelsius(*request.setpoint), kTemperatureDecimals) + " C",
+                                           written.command));
+        }
     }
     if (request.setpoint && request.coolWait) {
         CoolRequest cooling;
@@ -105,8 +167,9 @@ void RunExpose(const ExposeRequest& request, ExposeObserver& observer) {
         }
     }
     std::vector<std::uint8_t> buffer(ImageBytes(request.window));
+    ExposureSession session(*camera);
     for (int number = 1; number <= request.count; ++number) {
-        const CapturedFrame frame = CaptureFrame(*camera, request.window, number, request.count, buffer, observer);
+        const CapturedFrame frame = CaptureFrame(*camera, session, request, number, buffer, observer);
         observer.Downloaded(number);
         SaveFrame(request, frame, number, std::span<const std::uint8_t>(buffer.data(), frame.bytes), observer);
     }

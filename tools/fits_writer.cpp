@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <memory>
 
+#include <tarnscsi/exposure_session.h>
 #include <tarnscsi/units.h>
 
 #include "errors.h"
 #include "fits_cards.h"
 #include "pending_file.h"
-#include "timestamp.h"
 
 namespace tarnscsi::tool {
 
@@ -102,7 +102,7 @@ void WriteCard(FitsOutput& out, const HeaderCard& card) {
 
 void WriteKeywords(FitsOutput& out, const FitsKeywords& k) {
     out.Key("EXPTIME", k.exposureSeconds, kExposureDecimals, "[s] exposure time");
-    out.Key("DATE-OBS", IsoUtcMilliseconds(k.start), "UTC start of exposure");
+    out.Key("DATE-OBS", UtcTimestamp(k.start), "UTC start of exposure");
     if (k.ccdTemperature) {
         out.Key("CCD-TEMP", *k.ccdTemperature, kTemperatureDecimals, "[C] sensor at start of exposure");
     }

@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include <tarnscsi/cooler_control.h>
 #include <tarnscsi/cooling.h>
 #include <tarnscsi/exposure_settings.h>
+#include <tarnscsi/units.h>
 
 #include "frame_metadata.h"
 #include "name_pattern.h"
@@ -89,10 +91,9 @@ CoolRequest CheckCoolOptions(const CoolOptions& options);
 // exposure, so the check must stay quick.
 inline constexpr int kMaxFrameCount = 100000;
 
-// Setpoints the tool accepts, in C: wider than any cooler reaches, narrow
-// enough to stay clear of the camera's 16-bit field.
-inline constexpr double kMinSetpointCelsius = -100.0;
-inline constexpr double kMaxSetpointCelsius = 50.0;
+// Setpoints the tool accepts, in C: the camera's useful range.
+inline constexpr double kMinSetpointCelsius = TenthsToCelsius(kLowestSetpoint);
+inline constexpr double kMaxSetpointCelsius = TenthsToCelsius(kHighestSetpoint);
 inline constexpr double kMaxToleranceCelsius = 10.0;
 inline constexpr double kMaxWaitSeconds = 24 * 3600.0;
 // Focal lengths and apertures in mm.

@@ -75,6 +75,29 @@ struct DownloadResult {
     explicit operator bool() const { return status == DownloadStatus::kOk; }
 };
 
+// How a device operation ended: whether it did what was asked, and the
+// command that decided (after a retry, the retry's).
+struct OperationResult {
+    bool ok = false;
+    CommandResult command;
+    explicit operator bool() const { return ok; }
+};
+
+// Expose's outcome: `command` is SET WINDOW's answer (the operation fails
+// only when the camera refused the window); `scan` is SCAN's. The camera may
+// end SCAN with other than good status while its exposure starts, so SCAN
+// does not decide: Ready and Download tell.
+struct ExposeResult : OperationResult {
+    CommandResult scan;
+};
+
+// Ready's outcome. A camera that is not ready is either busy with an
+// exposure (it answers NOT READY, or a status such as BUSY: wait for it) or
+// has failed in a way waiting does not mend (anything else).
+struct ReadyResult : OperationResult {
+    bool Busy() const;
+};
+
 class Camera {
 public:
     // Connects to the camera through the manager in use (see manager.h).
@@ -92,19 +115,16 @@ public:
     int Target() const;
 
     // Programs the window (width and height rounded down to even when
-    // binned) and starts the exposure with SCAN. False when SET WINDOW was
-    // refused (LastResult() says how). SCAN's own outcome is in
-    // ScanResult(): the camera may end SCAN with other than good status
-    // while its exposure starts, so it does not decide the result.
-    bool Expose(const ExposureSettings& settings);
-    const CommandResult& ScanResult() const;
+    // binned) and starts the exposure with SCAN. Fails when SET WINDOW was
+    // refused; SCAN's own outcome is carried beside.
+    ExposeResult Expose(const ExposureSettings& settings);
 
-    // TEST UNIT READY: true when the camera can take the next command.
-    bool Ready();
+    // TEST UNIT READY: succeeds when the camera can take the next command.
+    ReadyResult Ready();
     // Reads the window back, then the image into `buffer`.
     DownloadResult Download(std::span<std::uint8_t> buffer);
     // MODE SELECT of the cooling page with the setpoint in tenths of a degree.
-    bool SetTemperature(std::int32_t setpoint);
+    OperationResult SetTemperature(std::int32_t setpoint);
     // MODE SENSE of the cooling page; nothing when it failed.
     std::optional<CoolingReading> ReadCooling();
 
@@ -124,7 +144,6 @@ private:
     bool NoteUnitAttention();
 
     std::unique_ptr<ScsiCamera> camera;
-    CommandResult scanResult;
     std::optional<CommandResult> resetReport;  // the first UNIT ATTENTION since the last Expose
 };
 

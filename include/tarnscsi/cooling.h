@@ -8,8 +8,10 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include <tarnscsi/camera.h>
+#include <tarnscsi/limit_prediction.h>
 
 namespace tarnscsi {
 
@@ -72,17 +74,26 @@ private:
 enum class SetpointProgress {
     kApproaching,  // on the way
     kReached,      // within the tolerance
-    kOutOfReach,   // drive at full and the temperature no longer falling
+    kOutOfReach,   // the cooler levels off short of the setpoint
 };
 
 // Watches readings after a setpoint was written and tells when the cooler
-// has reached it, or cannot: the drive stays at full while the temperature
-// has not fallen by kStallTenths within kStallSeconds.
+// has reached it, or cannot. While the drive is at full and the sensor is
+// still above the setpoint, the readings foretell where the temperature
+// levels off (LimitPrediction); once that is firm and further than
+// kPredictionMarginTenths beyond the tolerance above the setpoint, the
+// setpoint is out of reach. A cooler whose curve the prediction cannot
+// follow is still told once the drive has stayed at full while the
+// temperature did not fall by kStallTenths within kStallSeconds.
 class SetpointWatch {
 public:
     static constexpr double kStallSeconds = 60.0;
     static constexpr std::int32_t kStallTenths = 2;
     static constexpr std::int32_t kDefaultTolerance = 5;  // 0.5 C
+    // A predicted limit this far beyond the tolerance: out of reach. The
+    // margin keeps a prediction's error from ever calling a setpoint the
+    // cooler reaches out of reach.
+    static constexpr std::int32_t kPredictionMarginTenths = 5;
     // A drive byte at or above this counts as full.
     static constexpr std::int32_t kFullDriveThreshold = 250;
 
@@ -90,9 +101,15 @@ public:
 
     SetpointProgress Observe(double seconds, const CoolingReading& reading);
     std::int32_t Setpoint() const { return setpoint; }
-    // The coldest temperature seen since the watch began: what the cooler
-    // holds at best (tenths of a degree).
+    // The coldest temperature seen since the watch began (tenths of a degree).
     std::int32_t Coldest() const { return coldest; }
+    // Where the cooler levels off: the firm prediction when there is one,
+    // else the coldest temperature seen (tenths of a degree).
+    std::int32_t Limit() const;
+    // "the cooler cannot reach -45.0 C: at full drive the sensor levels off
+    // at about -20.0 C (choose a setpoint of -19.5 C or warmer)": how every
+    // program says it.
+    std::string OutOfReachText() const;
 
 private:
     std::int32_t setpoint;
@@ -102,6 +119,8 @@ private:
     bool stretch = false;  // the drive has been at full since stretchStart
     double stretchStart = 0.0;
     std::int32_t stretchTemperature = 0;
+    LimitPrediction prediction;
+    std::optional<double> predicted;  // the firm prediction that decided
 };
 
 }  // namespace tarnscsi

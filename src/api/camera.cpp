@@ -70,26 +70,40 @@ bool Camera::NoteUnitAttention() {
 int Camera::Adapter() const { return static_cast<int>(camera->AdapterId()); }
 int Camera::Target() const { return static_cast<int>(camera->TargetId()); }
 
-bool Camera::Expose(const ExposureSettings& settings) {
+ExposeResult Camera::Expose(const ExposureSettings& settings) {
     const ExposureSettings window = tarnscsi::camera::EvenForBinning(settings);
+    ExposeResult result;
     // SCAN exposes the window SET WINDOW programmed; after a reset between
     // the two that window may be gone, so both are sent again.
-    const bool accepted = RetriedOnUnitAttention([&] {
-        scanResult = CommandResult{};
-        if (!camera->SetWindow(window)) return false;
+    result.ok = RetriedOnUnitAttention([&] {
+        result.scan = CommandResult{};
+        if (!camera->SetWindow(window)) {
+            result.command = camera->LastResult();
+            return false;
+        }
+        result.command = camera->LastResult();
         camera->StartScan();
-        scanResult = camera->LastResult();
+        result.scan = camera->LastResult();
         return true;
     });
     // The window was programmed after every reset reported so far.
-    if (accepted && !IsUnitAttention(scanResult)) resetReport.reset();
-    return accepted;
+    if (result.ok && !IsUnitAttention(result.scan)) resetReport.reset();
+    return result;
 }
 
-const CommandResult& Camera::ScanResult() const { return scanResult; }
+bool ReadyResult::Busy() const {
+    if (ok) return false;
+    const CommandOutcome outcome = command.Outcome();
+    return outcome == CommandOutcome::kTargetStatus ||
+           (outcome == CommandOutcome::kCheckCondition && command.sense.valid &&
+            command.sense.key == sense::kKeyNotReady);
+}
 
-bool Camera::Ready() {
-    return RetriedOnUnitAttention([this] { return camera->TestUnitReady(); });
+ReadyResult Camera::Ready() {
+    ReadyResult result;
+    result.ok = RetriedOnUnitAttention([this] { return camera->TestUnitReady(); });
+    result.command = camera->LastResult();
+    return result;
 }
 
 DownloadResult Camera::Download(std::span<std::uint8_t> buffer) {
@@ -134,8 +148,11 @@ DownloadResult Camera::Download(std::span<std::uint8_t> buffer) {
     return result;
 }
 
-bool Camera::SetTemperature(std::int32_t setpoint) {
-    return RetriedOnUnitAttention([&] { return camera->WriteSetpoint(setpoint); });
+OperationResult Camera::SetTemperature(std::int32_t setpoint) {
+    OperationResult result;
+    result.ok = RetriedOnUnitAttention([&] { return camera->WriteSetpoint(setpoint); });
+    result.command = camera->LastResult();
+    return result;
 }
 
 std::optional<CoolingReading> Camera::ReadCooling() {

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include <tarnscsi/units.h>
 
@@ -48,16 +50,39 @@ std::int32_t WarmUp::Setpoint(double elapsedSeconds, const CoolingReading& readi
 SetpointWatch::SetpointWatch(std::int32_t target, std::int32_t allowed)
     : setpoint(target), tolerance(std::max(allowed, 0)), coldest(0) {}
 
+std::int32_t SetpointWatch::Limit() const {
+    if (predicted) return static_cast<std::int32_t>(std::lround(*predicted));
+    return coldest;
+}
+
+std::string SetpointWatch::OutOfReachText() const {
+    const auto degrees = [](std::int32_t tenths) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f C", TenthsToCelsius(tenths));
+        return std::string(text);
+    };
+    const std::int32_t limit = Limit();
+    return "the cooler cannot reach " + degrees(setpoint) + ": at full drive the sensor levels off at about " +
+           degrees(limit) + " (choose a setpoint of " + degrees(limit + tolerance) + " or warmer)";
+}
+
 SetpointProgress SetpointWatch::Observe(double seconds, const CoolingReading& reading) {
     coldest = seen ? std::min(coldest, reading.temperature) : reading.temperature;
     seen = true;
     if (std::abs(reading.temperature - setpoint) <= tolerance) {
         stretch = false;
+        prediction.Clear();
         return SetpointProgress::kReached;
     }
     if (reading.coolerDrive < kFullDriveThreshold || reading.temperature < setpoint) {
         stretch = false;
+        prediction.Clear();
         return SetpointProgress::kApproaching;
+    }
+    prediction.Add(seconds, reading.temperature);
+    if (const auto limit = prediction.Firm(); limit && *limit > setpoint + tolerance + kPredictionMarginTenths) {
+        predicted = limit;
+        return SetpointProgress::kOutOfReach;
     }
     if (!stretch) {
         stretch = true;

@@ -18,6 +18,8 @@ using tarnscsi::Camera;
 using tarnscsi::CommandOutcome;
 using tarnscsi::ConnectError;
 using tarnscsi::DownloadStatus;
+using tarnscsi::ExposeResult;
+using tarnscsi::ReadyResult;
 
 class CameraApiTest : public ::testing::Test {
 protected:
@@ -188,8 +190,10 @@ TEST_F(CameraApiTest, TheCamerasOwnSenseIsDecodedInWords) {
     // While the exposure runs the camera is not ready, and says why.
     SimSetManualClock(1);
     ASSERT_TRUE(camera->Expose({5000, 0, 0, 768, 512, 0, 0}));
-    EXPECT_FALSE(camera->Ready());
-    const auto& result = camera->LastResult();
+    const ReadyResult ready = camera->Ready();
+    EXPECT_FALSE(ready);
+    EXPECT_TRUE(ready.Busy()) << "NOT READY while exposing: worth waiting for";
+    const auto& result = ready.command;
     EXPECT_EQ(result.CommandName(), "TEST UNIT READY");
     EXPECT_EQ(result.Outcome(), CommandOutcome::kCheckCondition);
     ASSERT_TRUE(result.sense.valid);
@@ -205,8 +209,10 @@ TEST_F(CameraApiTest, AnEmptyAddressIsAHostAdapterSelectionTimeout) {
     ASSERT_TRUE(moved);
     // The camera goes away under the open connection.
     SimClearBus(1);
-    EXPECT_FALSE(moved->Ready());
-    const auto& result = moved->LastResult();
+    const ReadyResult ready = moved->Ready();
+    EXPECT_FALSE(ready);
+    EXPECT_FALSE(ready.Busy()) << "a camera gone from the bus is not busy: waiting does not help";
+    const auto& result = ready.command;
     EXPECT_EQ(result.target, 3);
     EXPECT_EQ(result.Outcome(), CommandOutcome::kHostAdapter) << result.Describe();
     EXPECT_EQ(result.hostStatus, 0x11);
@@ -216,11 +222,13 @@ TEST_F(CameraApiTest, AnEmptyAddressIsAHostAdapterSelectionTimeout) {
 
 TEST_F(CameraApiTest, ARefusedScanIsKeptApartFromTheWindow) {
     SimAddFault(0x1B, 0, 1, SIM_FAULT_CHECK_CONDITION);
-    EXPECT_TRUE(camera->Expose({0, 0, 0, 64, 64, 0, 0}));
-    EXPECT_EQ(camera->ScanResult().CommandName(), "SCAN");
-    EXPECT_EQ(camera->ScanResult().Outcome(), CommandOutcome::kCheckCondition);
-    EXPECT_TRUE(camera->Expose({0, 0, 0, 64, 64, 0, 0}));
-    EXPECT_TRUE(camera->ScanResult().Ok());
+    const ExposeResult refused = camera->Expose({0, 0, 0, 64, 64, 0, 0});
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(refused.command.CommandName(), "SET WINDOW");
+    EXPECT_TRUE(refused.command.Ok());
+    EXPECT_EQ(refused.scan.CommandName(), "SCAN");
+    EXPECT_EQ(refused.scan.Outcome(), CommandOutcome::kCheckCondition);
+    EXPECT_TRUE(camera->Expose({0, 0, 0, 64, 64, 0, 0}).scan.Ok());
 }
 
 TEST_F(CameraApiTest, CoolingReadingsAndReadiness) {

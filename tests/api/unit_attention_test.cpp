@@ -19,6 +19,8 @@ using namespace tarnscsi::testing_support;
 using tarnscsi::Camera;
 using tarnscsi::ConnectError;
 using tarnscsi::DownloadStatus;
+using tarnscsi::ExposeResult;
+using tarnscsi::ReadyResult;
 
 namespace {
 
@@ -73,9 +75,9 @@ struct Operation {
 };
 
 const Operation kRetried[] = {
-    {"Ready", [](Camera& c) { return c.Ready(); }, {kTestUnitReady}, {0x00, 0x00, 0x00, 0x00, 0x90, 0x00}},
+    {"Ready", [](Camera& c) { return c.Ready().ok; }, {kTestUnitReady}, {0x00, 0x00, 0x00, 0x00, 0x90, 0x00}},
     {"SetTemperature",
-     [](Camera& c) { return c.SetTemperature(-100); },
+     [](Camera& c) { return c.SetTemperature(-100).ok; },
      {kModeSelect},
      {0x15, 0x10, 0x00, 0x00, 0x90, 0x00}},
     {"ReadCooling",
@@ -83,7 +85,7 @@ const Operation kRetried[] = {
      {kModeSense},
      {0x1A, 0x08, 0x09, 0x00, 0x90, 0x00}},
     {"Expose",
-     [](Camera& c) { return c.Expose(kWindow); },
+     [](Camera& c) { return c.Expose(kWindow).ok; },
      {kSetWindow, kScan},
      {0x24, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x4E, 0x00}},
 };
@@ -165,11 +167,12 @@ TEST_F(UnitAttentionTest, TwoReportsInARowAreToldAndNotSentAThirdTime) {
 
 TEST_F(UnitAttentionTest, AScanAnsweredSoIsSentAgainAfterItsWindow) {
     SimAddFault(kScan, 0, 1, SIM_FAULT_UNIT_ATTENTION);
-    ASSERT_TRUE(camera->Expose(kWindow));
+    const ExposeResult exposed = camera->Expose(kWindow);
+    ASSERT_TRUE(exposed);
     const auto sent = ExecRequests();
     ASSERT_EQ(Opcodes(sent), (Bytes{kSetWindow, kScan, kSetWindow, kScan}));
     EXPECT_EQ(DataOut(sent[2]), DataOut(sent[0]));
-    EXPECT_TRUE(camera->ScanResult().Ok()) << camera->ScanResult().Describe();
+    EXPECT_TRUE(exposed.scan.Ok()) << exposed.scan.Describe();
     Bytes image(kImageBytes);
     EXPECT_TRUE(camera->Download(image));
     EXPECT_EQ(image, CameraImage());

@@ -226,7 +226,7 @@ TEST_F(OurCamera, RefusesTimesAndSetpointsThatAreNotNumbers) {
 
     session.client.SendNumbers(session.Device(), "CCD_TEMPERATURE", {{"CCD_TEMPERATURE_VALUE", notANumber}});
     EXPECT_TRUE(session.client.WaitForState(session.Device(), "CCD_TEMPERATURE", IPS_ALERT));
-    EXPECT_TRUE(WaitForMessage("The camera takes setpoints from"));
+    EXPECT_TRUE(WaitForMessage("Setpoint refused: the camera takes setpoints from"));
 
     // Both still work.
     std::string error;
@@ -277,7 +277,9 @@ TEST_F(OurCamera, RefusedWindowNamesSetWindowAndTheNextExposureWorks) {
     std::string error;
     EXPECT_FALSE(session.Expose(0.1, error));
     EXPECT_EQ(session.client.Property(session.Device(), "CCD_EXPOSURE")->state, IPS_ALERT);
-    EXPECT_TRUE(HasMessage("refused the exposure: SET WINDOW: CHECK CONDITION"));
+    EXPECT_TRUE(
+        HasMessage("Exposure refused: the camera refused the exposure (768 x 512 at (0, 0), 100 ms): SET WINDOW: CHECK "
+                   "CONDITION"));
 
     const auto image = session.Expose(0.1, error);
     EXPECT_TRUE(image) << error;
@@ -292,8 +294,8 @@ TEST_F(OurCamera, FailedScanIsWarnedAndNamedWhenNoImageComes) {
     std::string error;
     EXPECT_FALSE(session.Expose(0.1, error));
     EXPECT_TRUE(HasMessage("did not confirm the start of the exposure (SCAN: CHECK CONDITION"));
-    EXPECT_TRUE(HasMessage("Exposure failed: download failed: "));
-    EXPECT_TRUE(HasMessage("(the exposure did not start: SCAN: CHECK CONDITION"));
+    EXPECT_TRUE(HasMessage("Exposure failed: the exposure did not start: SCAN: CHECK CONDITION"));
+    EXPECT_TRUE(HasMessage("(the download then failed: "));
 
     const auto image = session.Expose(0.1, error);
     EXPECT_TRUE(image) << error;

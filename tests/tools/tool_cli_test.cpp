@@ -407,10 +407,10 @@ TEST_F(ToolTest, CameraFailuresNameTheCommandAndWhatTheCameraSaid) {
     const std::vector<Failure> cases = {
         {"fault=set-window:0:1:check",
          {"expose", "0", "-o", "a.fits"},
-         "the camera refused the exposure of frame 1 (768 x 512 at (0, 0), 0 ms): SET WINDOW: CHECK CONDITION"},
+         "frame 1: the camera refused the exposure (768 x 512 at (0, 0), 0 ms): SET WINDOW: CHECK CONDITION"},
         {"fault=get-window:0:1:check",
          {"expose", "0", "-o", "a.fits"},
-         "download of frame 1 failed: the camera did not report its window: GET WINDOW: CHECK CONDITION"},
+         "frame 1: download failed: the camera did not report its window: GET WINDOW: CHECK CONDITION"},
         {"fault=mode-select:0:1:check",
          {"cool", "-5"},
          "the camera did not accept the setpoint -5.0 C: MODE SELECT(6): CHECK CONDITION"},
@@ -426,7 +426,7 @@ TEST_F(ToolTest, CameraFailuresNameTheCommandAndWhatTheCameraSaid) {
         // A refused SCAN is not reported as a failed image read.
         {"fault=scan:0:1:check",
          {"expose", "0", "-o", "a.fits"},
-         "the exposure of frame 1 did not start: SCAN: CHECK CONDITION"},
+         "frame 1: the exposure did not start: SCAN: CHECK CONDITION"},
     };
     for (const Failure& failure : cases) {
         const SimulatorSettings settings(failure.fault);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "exit_codes.h"
 #include "expose_command.h"
 #include "interrupt.h"
+#include "number_format.h"
 #include "sim/sim_control.h"
 #include "support/fits_reader.h"
 #include "support/tool_process.h"
@@ -94,7 +96,7 @@ TEST_F(ExposeCommandTest, FailedDownloadSaysSoAndWritesNothing) {
         FAIL() << "a failed read must fail the command";
     } catch (const ToolError& e) {
         const std::string message = e.what();
-        EXPECT_NE(message.find("download of frame 1 failed: an image read failed"), std::string::npos) << message;
+        EXPECT_NE(message.find("frame 1: download failed: an image read failed"), std::string::npos) << message;
         EXPECT_NE(message.find("READ(10): CHECK CONDITION"), std::string::npos) << "no command named: " << message;
     }
     EXPECT_EQ(recorder.saved, 0);
@@ -121,8 +123,8 @@ TEST_F(ExposeCommandTest, RefusedScanFailsTheFrameWithTheScansAnswer) {
         FAIL() << "an exposure that never started must fail the command";
     } catch (const ToolError& e) {
         const std::string message = e.what();
-        EXPECT_EQ(
-            message.rfind("the exposure of frame 1 did not start: SCAN: CHECK CONDITION, sense ABORTED COMMAND", 0), 0u)
+        EXPECT_EQ(message.rfind("frame 1: the exposure did not start: SCAN: CHECK CONDITION, sense ABORTED COMMAND", 0),
+                  0u)
             << message;
     }
     EXPECT_EQ(recorder.saved, 0);
@@ -141,7 +143,7 @@ TEST_F(ExposeCommandTest, ScanThatFailedButDeliveredAnImageIsAWarning) {
     RunExpose(SmallRequest(), recorder);
     EXPECT_EQ(recorder.saved, 1);
     ASSERT_EQ(recorder.warnings.size(), 1u);
-    EXPECT_NE(recorder.warnings[0].find("SCAN of frame 1 did not complete (SCAN: CHECK CONDITION"), std::string::npos)
+    EXPECT_NE(recorder.warnings[0].find("frame 1: SCAN did not complete (SCAN: CHECK CONDITION"), std::string::npos)
         << recorder.warnings[0];
     const auto fits = tarnscsi::tool_test::ReadFits(dir.Path() / "frame.fits");
     ASSERT_EQ(fits.pixels.size(), 64u);
@@ -220,23 +222,66 @@ CoolRequest Cooling(double celsius, bool wait) {
 
 }  // namespace
 
-// The simulated cooler holds at most 40 C below its 20 C surroundings: a
-// setpoint of -30 C is out of reach, and the wait says so after a minute at
-// full drive, not after its hour.
-TEST_F(ExposeCommandTest, CoolWaitRecognisesASetpointOutOfReach) {
+// The simulated cooler holds at most 40 C below its 20 C surroundings
+// (-20.0 C). From ambient, a setpoint out of reach is told as soon as the
+// approach foretells the limit, naming it, long before the temperature
+// stops falling (that took 150 simulated seconds); a setpoint 1 C above the
+// limit is reached, never called out of reach.
+// The simulated camera keeps its cooler between processes: brought to
+// ambient with the cooler idle before and after.
+void WarmUpFully() {
+    SimulatedWaitClock warming;
+    RunCool(CoolerOff(tarnscsi::kMaxWarmUpRate), warming);
+    // The last degree, with the cooler idle; the camera held open, since its
+    // cooler stands still between connections on the manual clock.
+    tarnscsi::ConnectError error = tarnscsi::ConnectError::kNone;
+    const auto held = tarnscsi::Camera::Open(error);
+    warming.Sleep(std::chrono::minutes(1));
+    const auto reading = held ? held->ReadCooling() : std::nullopt;
+    ASSERT_TRUE(reading);
+    EXPECT_EQ(reading->temperature, 200);
+    EXPECT_EQ(reading->coolerDrive, 0);
+}
+
+double SimulatedSecondsOfCoolWait(double celsius, bool expectReached) {
     SimSetManualClock(1);
+    WarmUpFully();
     SimulatedWaitClock clock;
     try {
-        RunCool(Cooling(-30, true), clock);
-        FAIL() << "an unreachable setpoint must fail the wait";
+        RunCool(Cooling(celsius, true), clock);
+        EXPECT_TRUE(expectReached) << "an unreachable setpoint must fail the wait";
     } catch (const ToolError& e) {
+        EXPECT_FALSE(expectReached) << e.what();
         const std::string message = e.what();
-        EXPECT_NE(message.find("the cooler cannot reach -30.0 C: sensor -20.0 C, cooler drive 100 %"),
-                  std::string::npos)
-            << message;
-        EXPECT_NE(message.find("no colder than -20.0 C"), std::string::npos) << message;
+        // The limit named is the cooler's, -20.0 C, to a few tenths.
+        const std::string said =
+            "the cooler cannot reach " + Fixed(celsius, 1) + " C: at full drive the sensor levels off at about ";
+        const auto at = message.find(said);
+        EXPECT_NE(at, std::string::npos) << message;
+        if (at != std::string::npos) {
+            EXPECT_NEAR(std::stod(message.substr(at + said.size())), -20.0, 0.3) << message;
+        }
     }
-    EXPECT_LT(clock.Elapsed(), std::chrono::minutes(3));
+    const double seconds = std::chrono::duration<double>(clock.Elapsed()).count();
+    std::printf("cool %.1f --wait: %s after %.1f simulated s\n", celsius, expectReached ? "reached" : "out of reach",
+                seconds);
+    WarmUpFully();
+    return seconds;
+}
+
+TEST_F(ExposeCommandTest, CoolWaitTellsAFarSetpointOutOfReachWithinMinutes) {
+    const double seconds = SimulatedSecondsOfCoolWait(-45, false);
+    EXPECT_LE(seconds, 10 * 60.0);
+    // Full drive from -10 C on, 30 s after the start: the limit shows soon after.
+    EXPECT_LE(seconds, 90.0);
+}
+
+TEST_F(ExposeCommandTest, CoolWaitTellsASetpointJustBeyondTheLimitOutOfReach) {
+    EXPECT_LE(SimulatedSecondsOfCoolWait(-21.5, false), 120.0);
+}
+
+TEST_F(ExposeCommandTest, CoolWaitReachesASetpointOneDegreeAboveTheLimit) {
+    EXPECT_LE(SimulatedSecondsOfCoolWait(-19, true), 120.0);
 }
 
 // --off raises the setpoint at the ramp rate from the sensor's temperature,

@@ -15,7 +15,6 @@
 #include "sg_report.h"
 #include "support/fits_reader.h"
 #include "support/tool_process.h"
-#include "timestamp.h"
 
 using namespace tarnscsi::tool;
 using tarnscsi::tool_test::ReadFits;
@@ -155,12 +154,6 @@ TEST(ExposeOptions, ConvertToCameraUnits) {
     EXPECT_EQ(request.window.height, 100);  // whole 2 x 2 cells
     EXPECT_EQ(request.window.binned, 1);
     EXPECT_EQ(request.setpoint, -123);
-}
-
-TEST(Timestamp, IsUtcWithMilliseconds) {
-    using namespace std::chrono;
-    EXPECT_EQ(IsoUtcMilliseconds(system_clock::time_point(milliseconds(0))), "1970-01-01T00:00:00.000");
-    EXPECT_EQ(IsoUtcMilliseconds(system_clock::time_point(milliseconds(1709251199999))), "2024-02-29T23:59:59.999");
 }
 
 // The SG manager's device lines, in one place: node and both addresses as

@@ -1,0 +1,195 @@
+#include <tarnscsi/exposure_session.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include <tarnscsi/units.h>
+
+namespace tarnscsi {
+
+namespace {
+
+// Room for any year gmtime can give, the fraction and the terminator.
+constexpr std::size_t kTimestampSize = 64;
+
+std::string WithAdvice(std::string text, const CommandResult& command) {
+    if (const std::string advice = command.Advice(); !advice.empty()) text += "; " + advice;
+    return text;
+}
+
+std::string Fixed(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+}  // namespace
+
+std::string ExposureTimeProblem(double seconds) {
+    // Written so that NaN fails too.
+    if (seconds >= kMinExposureSeconds && seconds <= kMaxExposureSeconds) return {};
+    return "the camera exposes from " + Fixed(kMinExposureSeconds, kExposureDecimals) + " to " +
+           Fixed(kMaxExposureSeconds, kExposureDecimals) + " s, not " + Fixed(seconds, kExposureDecimals) + " s";
+}
+
+std::string UtcTimestamp(std::chrono::system_clock::time_point when) {
+    using namespace std::chrono;
+    const auto sinceEpoch = duration_cast<milliseconds>(when.time_since_epoch());
+    auto wholeSeconds = duration_cast<seconds>(sinceEpoch);
+    auto millis = sinceEpoch - wholeSeconds;
+    if (millis.count() < 0) {  // before 1970: keep the fraction positive
+        wholeSeconds -= seconds(1);
+        millis += seconds(1);
+    }
+    const auto time = static_cast<std::time_t>(wholeSeconds.count());
+    std::tm utc{};
+#ifdef _WIN32
+    // The runtime's gmtime keeps its result per thread there.
+    if (const std::tm* converted = std::gmtime(&time)) utc = *converted;
+#else
+    gmtime_r(&time, &utc);
+#endif
+    char text[kTimestampSize];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + length, sizeof text - length, ".%03d", static_cast<int>(millis.count()));
+    return text;
+}
+
+ExposureSession::ExposureSession(Camera& connected, double readoutAllowanceSeconds) : camera(connected), allowance(0) {
+    SetReadoutAllowance(readoutAllowanceSeconds);
+}
+
+void ExposureSession::SetReadoutAllowance(double seconds) {
+    if (!std::isfinite(seconds)) seconds = kDefaultReadoutAllowanceSeconds;
+    allowance = std::clamp(seconds, kMinReadoutAllowanceSeconds, kMaxReadoutAllowanceSeconds);
+}
+
+ExposureStart ExposureSession::Start(const Frame& frame, double seconds, double now) {
+    ExposureStart start;
+    if (active) {
+        start.outcome = StartOutcome::kBusy;
+        start.message = "an exposure is under way: wait for its image or abort it";
+        return start;
+    }
+    start.message = ExposureTimeProblem(seconds);
+    if (start.message.empty()) start.message = FrameProblem(frame);
+    if (!start.message.empty()) return start;
+    return Start(WindowFor(frame, SecondsToMilliseconds(seconds)), now);
+}
+
+ExposureStart ExposureSession::Start(const ExposureSettings& settings, double now) {
+    ExposureStart start;
+    if (active) {
+        start.outcome = StartOutcome::kBusy;
+        start.message = "an exposure is under way: wait for its image or abort it";
+        return start;
+    }
+    startedAt = std::chrono::system_clock::now();
+    const ExposeResult exposed = camera.Expose(settings);
+    if (!exposed) {
+        start.outcome = StartOutcome::kRefused;
+        start.command = exposed.command;
+        start.message = WithAdvice(
+            "the camera refused the exposure (" + DescribeWindow(settings) + "): " + exposed.command.Describe(),
+            exposed.command);
+        if (aborted && now < abandonedUntil)
+            start.message += " (it may still be busy with the exposure abandoned before)";
+        return start;
+    }
+    active = true;
+    aborted = false;
+    window = settings;
+    exposureSeconds = MillisecondsToSeconds(settings.exposureTime);
+    started = now;
+    activeAllowance = allowance;
+    scan = exposed.scan;
+    start.outcome = StartOutcome::kStarted;
+    return start;
+}
+
+void ExposureSession::Abort(double now) {
+    if (!active) return;
+    active = false;
+    aborted = true;
+    abandonedUntil = std::max(now, started + exposureSeconds + activeAllowance);
+}
+
+ExposureStatus ExposureSession::Failed(ExposureStatus status, const CommandResult& command, std::string message) {
+    active = false;
+    status.phase = ExposurePhase::kFailed;
+    status.command = command;
+    status.message = std::move(message);
+    return status;
+}
+
+ExposureStatus ExposureSession::Poll(double now, std::span<std::uint8_t> buffer) {
+    ExposureStatus status;
+    if (!active) return status;
+    const double end = started + exposureSeconds;
+    status.fraction = exposureSeconds > 0 ? std::clamp((now - started) / exposureSeconds, 0.0, 1.0) : 1.0;
+    status.secondsLeft = std::max(0.0, end - now);
+    if (now < end) {
+        status.phase = ExposurePhase::kExposing;
+        status.elapsed = std::max(0.0, now - started);
+        status.nextPoll = end - now;
+        return status;
+    }
+    status.elapsed = now - end;
+    // SCAN's status alone does not decide: the camera may end it with other
+    // than good status while its exposure starts. Whether an image follows does.
+    const bool scanFailed = !scan.Ok();
+    const std::string notStarted = "the exposure did not start: " + scan.Describe();
+
+    const ReadyResult ready = camera.Ready();
+    if (!ready) {
+        if (ready.Busy() && now <= end + activeAllowance) {
+            status.phase = ExposurePhase::kReadingOut;
+            status.nextPoll = kReadyPollSeconds;
+            return status;
+        }
+        if (scanFailed) return Failed(status, scan, WithAdvice(notStarted, scan));
+        if (ready.Busy()) {
+            return Failed(status, ready.command,
+                          "the camera did not finish the exposure within " + Fixed(now - started, 0) +
+                              " s of its start (" + Fixed(exposureSeconds, kExposureDecimals) + " s exposure and " +
+                              Fixed(activeAllowance, 0) + " s to read out); it still answers " +
+                              ready.command.Describe() +
+                              "; start a new exposure, and if this repeats, check the camera and its cable");
+        }
+        return Failed(status, ready.command,
+                      WithAdvice("the camera failed during the exposure: " + ready.command.Describe(), ready.command));
+    }
+
+    status.download = camera.Download(buffer);
+    const DownloadResult& download = status.download;
+    if (!download) {
+        if (scanFailed) {
+            // The download only confirms that no image came; the advice is SCAN's.
+            return Failed(status, scan,
+                          WithAdvice(notStarted + " (the download then failed: " + download.message + ")", scan));
+        }
+        std::string message = "download failed: " + download.message;
+        // A window too large for the buffer is no command's failure: no advice.
+        if (download.status != DownloadStatus::kBufferTooSmall) message = WithAdvice(message, download.command);
+        return Failed(status, download.command, std::move(message));
+    }
+    if (const std::string problem = ReportedWindowProblem(download.window); !problem.empty()) {
+        return Failed(status, CommandResult{}, "the camera reported an impossible window: " + problem);
+    }
+    active = false;
+    status.phase = ExposurePhase::kDone;
+    if (scanFailed) {
+        status.warning = "SCAN did not complete (" + scan.Describe() +
+                         "), but the camera then delivered its image; the frame is kept";
+    }
+    if (download.window != window) {
+        if (!status.warning.empty()) status.warning += "; ";
+        status.warning += "the camera reports " + DescribeWindow(download.window) + ", not the requested " +
+                          DescribeWindow(window) + "; the image and its header follow the camera";
+    }
+    return status;
+}
+
+}  // namespace tarnscsi
