@@ -35,6 +35,10 @@ struct FitsKeywords {
 // says what failed.
 void WriteFits(const std::filesystem::path& path, const Image16& image, const FitsKeywords& keywords, bool overwrite);
 
+// The same FITS file as bytes, for a program that sends it rather than
+// saving it. Throws ToolError.
+std::string FitsFile(const Image16& image, const FitsKeywords& keywords);
+
 // Writes the same FITS file to standard output. Throws ToolError when the
 // write fails (a closed pipe, a full disk).
 void WriteFitsToStandardOutput(const Image16& image, const FitsKeywords& keywords);
