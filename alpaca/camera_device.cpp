@@ -24,8 +24,7 @@ constexpr auto kTickInterval = std::chrono::seconds(1);
 // arithmetic of the frame checks away from overflow.
 constexpr std::int64_t kFarOff = 1 << 24;
 
-std::string UtcNow() {
-    const auto now = std::chrono::system_clock::now();
+std::string UtcText(std::chrono::system_clock::time_point now) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     std::tm utc{};
@@ -75,6 +74,21 @@ void CameraDevice::UseClock(TimeSource source) {
     now = std::move(source);
 }
 
+void CameraDevice::ListenToCooling(CoolingListener listener) {
+    std::lock_guard lock(mutex);
+    coolingListener = std::move(listener);
+}
+
+std::optional<CoolingReading> CameraDevice::ReadCooling() {
+    auto reading = camera->ReadCooling();
+    if (reading && coolingListener) {
+        std::optional<double> working;
+        if (coolerOn && setpoint) working = TenthsToCelsius(*setpoint);
+        coolingListener({now(), *reading, working});
+    }
+    return reading;
+}
+
 Failure CameraDevice::NeedConnection() const {
     if (connected) return {};
     return {kNotConnected, "the camera is not connected: set Connected to true (or call Connect) first"};
@@ -104,7 +118,7 @@ Failure CameraDevice::Connect() {
         return {kCameraFailure, message};
     }
     identity = camera->Identity();
-    if (const auto reading = camera->ReadCooling()) coolerOn = reading->coolerDrive > 0;
+    if (const auto reading = ReadCooling()) coolerOn = reading->coolerDrive > 0;
     connected = true;
     return {};
 }
@@ -164,7 +178,8 @@ TARNSCSI_FRAME_MEMBER(StartX, startX)
 TARNSCSI_FRAME_MEMBER(StartY, startY)
 #undef TARNSCSI_FRAME_MEMBER
 
-Failure CameraDevice::StartExposure(double seconds, bool /*light: the camera has no shutter*/) {
+// `light` only labels the frame: the camera has no shutter.
+Failure CameraDevice::StartExposure(double seconds, bool light) {
     std::lock_guard lock(mutex);
     if (auto failure = NeedConnection()) return failure;
     Follow();
@@ -190,14 +205,17 @@ Failure CameraDevice::StartExposure(double seconds, bool /*light: the camera has
                                    std::to_string(height) + " pixels, not NumX " + std::to_string(numX) + " x NumY " +
                                    std::to_string(numY)};
     }
+    // The sensor's temperature as the exposure starts, for the frame's header.
+    const auto coolingAtStart = ReadCooling();
     if (!camera->Expose(window)) {
         state = CameraState::kError;
         lastError = CameraFailed("StartExposure").message;
         return {kCameraFailure, lastError};
     }
-    exposure = Exposure{now(), seconds, frame};
+    const auto started = std::chrono::system_clock::now();
+    exposure = Exposure{now(), seconds, frame, light, coolingAtStart, started};
     image.reset();
-    lastStart = UtcNow();
+    lastStart = UtcText(started);
     lastError.clear();
     state = CameraState::kExposing;
     return {};
@@ -252,6 +270,13 @@ void CameraDevice::Follow() {
     for (std::size_t y = 0; y < h; ++y) {
         for (std::size_t x = 0; x < w; ++x) next->columns[x * h + y] = rows[y * w + x];
     }
+    next->seconds = exposure->seconds;
+    next->started = exposure->started;
+    next->start = lastStart;
+    next->frame = got;
+    next->light = exposure->light;
+    next->cooling = exposure->cooling;
+    if (coolerOn && setpoint) next->setpoint = TenthsToCelsius(*setpoint);
     image = std::move(next);
     lastDuration = exposure->seconds;
     exposure.reset();
@@ -333,7 +358,7 @@ Answer<std::shared_ptr<const Image>> CameraDevice::LastImage() {
 Answer<double> CameraDevice::CcdTemperature() {
     std::lock_guard lock(mutex);
     if (auto failure = NeedConnection()) return failure;
-    const auto reading = camera->ReadCooling();
+    const auto reading = ReadCooling();
     if (!reading) return CameraFailed("CCDTemperature");
     return TenthsToCelsius(reading->temperature);
 }
@@ -341,7 +366,7 @@ Answer<double> CameraDevice::CcdTemperature() {
 Answer<double> CameraDevice::CoolerPower() {
     std::lock_guard lock(mutex);
     if (auto failure = NeedConnection()) return failure;
-    const auto reading = camera->ReadCooling();
+    const auto reading = ReadCooling();
     if (!reading) return CameraFailed("CoolerPower");
     return DriveToPercent(reading->coolerDrive);
 }
@@ -368,7 +393,7 @@ Failure CameraDevice::SetCoolerOn(bool on) {
     }
     if (!coolerOn) return {};
     // Off: the setpoint rises gently to the surroundings, never at once.
-    const auto reading = camera->ReadCooling();
+    const auto reading = ReadCooling();
     if (!reading) return CameraFailed("CoolerOn");
     coolerOn = false;
     warmUp.emplace(reading->temperature, kDefaultWarmUpRate);
@@ -399,7 +424,7 @@ Failure CameraDevice::SetSetCcdTemperature(double celsius) {
 void CameraDevice::Tick() {
     std::lock_guard lock(mutex);
     if (!warmUp || !camera) return;
-    const auto reading = camera->ReadCooling();
+    const auto reading = ReadCooling();
     const std::chrono::duration<double> elapsed = now() - warmUpStart;
     const bool stepped = reading && camera->SetTemperature(warmUp->Setpoint(elapsed.count(), *reading));
     // A failed step is tried again at the next tick while a client is
@@ -416,7 +441,7 @@ DeviceStatus CameraDevice::Status() {
     if (camera) {
         Follow();
         status.identity = identity;
-        status.cooling = camera->ReadCooling();
+        status.cooling = ReadCooling();
     }
     status.state = state;
     if (setpoint) status.setpoint = TenthsToCelsius(*setpoint);

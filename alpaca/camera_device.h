@@ -43,6 +43,22 @@ struct Image {
     int width = 0;
     int height = 0;
     std::vector<std::uint16_t> columns;
+    // How it was taken: for the camera page and its FITS file.
+    double seconds = 0;
+    std::chrono::system_clock::time_point started;
+    std::string start;  // the same, as LastExposureStartTime gives it
+    Frame frame;        // unbinned, as the camera reported it
+    bool light = true;
+    std::optional<CoolingReading> cooling;  // read as the exposure started
+    std::optional<double> setpoint;         // degrees C, when the cooler worked to one
+};
+
+// A cooling reading as the device took it, with the setpoint the cooler
+// was working to (none while it is off).
+struct CoolingSample {
+    std::chrono::steady_clock::time_point time;
+    CoolingReading reading;
+    std::optional<double> setpoint;  // degrees C
 };
 
 // What the status page shows, read in one go.
@@ -114,11 +130,19 @@ public:
     using TimeSource = std::function<std::chrono::steady_clock::time_point()>;
     void UseClock(TimeSource now);
 
+    // Called, under the device's lock, with every cooling reading the
+    // device takes; it must not call back into the device.
+    using CoolingListener = std::function<void(const CoolingSample&)>;
+    void ListenToCooling(CoolingListener listener);
+
 private:
     struct Exposure {
         std::chrono::steady_clock::time_point start;
         double seconds = 0;
         Frame frame;
+        bool light = true;
+        std::optional<CoolingReading> cooling;
+        std::chrono::system_clock::time_point started;
     };
 
     Failure NeedConnection() const;
@@ -126,9 +150,12 @@ private:
     Failure CameraFailed(const std::string& what) const;
     Failure SendSetpoint(std::int32_t tenths);
     void TickLoop();
+    // The camera's cooling reading, told to the listener.
+    std::optional<CoolingReading> ReadCooling();
 
     std::mutex mutex;
     TimeSource now;
+    CoolingListener coolingListener;
     // Held while connected, and after a disconnect until the warm-up ends.
     std::unique_ptr<Camera> camera;
     bool connected = false;
