@@ -37,7 +37,8 @@ FrameSummary Summarise(const Image& image) {
     const std::size_t bins = std::min<std::size_t>(kHistogramBins, static_cast<std::size_t>(span));
     summary.histogram.assign(bins, 0);
     for (std::size_t level = summary.minimum; level <= summary.maximum; ++level) {
-        const auto bin = static_cast<std::size_t>(static_cast<double>(level - summary.minimum) / summary.histogramBinWidth);
+        const auto bin =
+            static_cast<std::size_t>(static_cast<double>(level - summary.minimum) / summary.histogramBinWidth);
         summary.histogram[std::min(bin, bins - 1)] += (*levels)[level];
     }
     return summary;
@@ -57,21 +58,10 @@ tool::Image16 RowsOf(const Image& image) {
 }
 
 tool::FitsKeywords FitsKeywordsFor(const Image& image, tool::ImageType type, const std::string& software) {
-    tool::FitsKeywords keywords;
-    const int binning = image.frame.binning;
-    keywords.exposureSeconds = image.seconds;
-    keywords.start = image.started;
-    if (image.cooling) keywords.ccdTemperature = TenthsToCelsius(image.cooling->temperature);
-    keywords.setpoint = image.setpoint;
-    keywords.binning = binning;
-    keywords.originX = BinnedOrigin(image.frame.x, binning);
-    keywords.originY = BinnedOrigin(image.frame.y, binning);
-    keywords.pixelSizeX = kPixelSizeMicrons * binning;
-    keywords.pixelSizeY = kPixelSizeMicrons * binning;
-    keywords.instrument = CameraModel();
-    keywords.imageType = tool::FitsImageType(type);
-    keywords.software = software;
-    return keywords;
+    std::optional<double> ccdTemperature;
+    if (image.cooling) ccdTemperature = TenthsToCelsius(image.cooling->temperature);
+    return tool::CameraFrameKeywords(image.frame, image.seconds, image.started, ccdTemperature, image.setpoint,
+                                     tool::FitsImageType(type), software);
 }
 
 std::string FitsNameFor(const Image& image) {

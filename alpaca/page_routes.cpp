@@ -72,7 +72,8 @@ void CameraPage::Route(httplib::Server& server) {
         if (!frame) return Refuse(r, kNotFound, why);
         const Image& image = *frame->image;
         const std::string kind = q.matches[1];
-        if (kind == ".png") return r.set_content(reinterpret_cast<const char*>(frame->png.data()), frame->png.size(), kPng);
+        if (kind == ".png")
+            return r.set_content(reinterpret_cast<const char*>(frame->png.data()), frame->png.size(), kPng);
         if (kind == ".fits") {
             const std::string software = "tarnscsi-alpaca " + options.version;
             r.set_header("Content-Disposition", "attachment; filename=\"" + FitsNameFor(image) + "\"");
@@ -116,25 +117,21 @@ std::string CameraPage::StatusJson() {
         cooling["temperature"] = TenthsToCelsius(s.cooling->temperature);
         cooling["power"] = DriveToPercent(s.cooling->coolerDrive);
     }
-    json value = {{"connected", s.connected},
-                  {"simulated", options.simulated},
-                  {"version", options.version},
-                  {"state", StateName(s.state)},
-                  {"percent", nullptr},
-                  {"lastError", s.lastError},
-                  {"lastStart", s.lastStart},
-                  {"cooling", cooling},
-                  {"image", nullptr},
-                  {"frame", nullptr},
-                  {"camera", nullptr},
-                  {"sensor", {{"width", kSensorWidth}, {"height", kSensorHeight}}}};
+    json value = {{"connected", s.connected},   {"simulated", options.simulated},
+                  {"version", options.version}, {"state", StateName(s.state)},
+                  {"percent", nullptr},         {"lastError", s.lastError},
+                  {"lastStart", s.lastStart},   {"cooling", cooling},
+                  {"image", nullptr},           {"frame", nullptr},
+                  {"camera", nullptr},          {"sensor", {{"width", kSensorWidth}, {"height", kSensorHeight}}}};
     if (s.connected) {
-        value["camera"] = {{"vendor", s.identity.vendor},   {"product", s.identity.product},
+        value["camera"] = {{"vendor", s.identity.vendor},     {"product", s.identity.product},
                            {"revision", s.identity.revision}, {"adapter", s.identity.adapter},
                            {"target", s.identity.target},     {"manager", s.identity.managerPath}};
         value["percent"] = ValueOr(device.PercentCompleted());
-        value["frame"] = {{"bin", ValueOr(device.Bin())},       {"startX", ValueOr(device.StartX())},
-                          {"startY", ValueOr(device.StartY())}, {"numX", ValueOr(device.NumX())},
+        value["frame"] = {{"bin", ValueOr(device.Bin())},
+                          {"startX", ValueOr(device.StartX())},
+                          {"startY", ValueOr(device.StartY())},
+                          {"numX", ValueOr(device.NumX())},
                           {"numY", ValueOr(device.NumY())}};
         if (s.imageReady) value["image"] = s.lastStart;
     }
@@ -149,7 +146,7 @@ std::string CameraPage::CoolingJson() {
         // Seconds before the newest reading, so the page needs no clock.
         rows.push_back({p.seconds - newest, p.temperature, p.power, p.setpoint ? json(*p.setpoint) : json()});
     }
-    return json{{"span", CoolingHistory::kSpanSeconds}, {"points", rows}, {"limit", nullptr}}.dump();
+    return json{{"span", CoolingHistory::kSpanSeconds}, {"points", rows}}.dump();
 }
 
 std::shared_ptr<const CameraPage::Prepared> CameraPage::LastFrame(std::string& why) {
@@ -165,7 +162,8 @@ std::shared_ptr<const CameraPage::Prepared> CameraPage::LastFrame(std::string& w
     next->image = image;
     next->summary = Summarise(*image);
     next->png = tool::PngPreview(RowsOf(*image));
-    next->type = image->start == pageStart ? pageType : (image->light ? tool::ImageType::kLight : tool::ImageType::kDark);
+    next->type =
+        image->start == pageStart ? pageType : (image->light ? tool::ImageType::kLight : tool::ImageType::kDark);
     prepared = next;
     return prepared;
 }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include <tarnscsi/camera.h>
 #include <tarnscsi/units.h>
 
 #include "errors.h"
@@ -149,6 +150,26 @@ void WriteContent(fitsfile* raw, FitsOutput& out, const Image16& image, const Fi
 
 }  // namespace
 
+FitsKeywords CameraFrameKeywords(const Frame& frame, double exposureSeconds,
+                                 std::chrono::system_clock::time_point start, std::optional<double> ccdTemperature,
+                                 std::optional<double> setpoint, const std::string& imageType,
+                                 const std::string& software) {
+    FitsKeywords keywords;
+    keywords.exposureSeconds = exposureSeconds;
+    keywords.start = start;
+    keywords.ccdTemperature = ccdTemperature;
+    keywords.setpoint = setpoint;
+    keywords.binning = frame.binning;
+    keywords.originX = BinnedOrigin(frame.x, frame.binning);
+    keywords.originY = BinnedOrigin(frame.y, frame.binning);
+    keywords.pixelSizeX = kPixelSizeMicrons * frame.binning;
+    keywords.pixelSizeY = kPixelSizeMicrons * frame.binning;
+    keywords.instrument = CameraModel();
+    keywords.imageType = imageType;
+    keywords.software = software;
+    return keywords;
+}
+
 std::string FitsFile(const Image16& image, const FitsKeywords& keywords) {
     // cfitsio grows the buffer with realloc as the file grows; `memory`
     // follows it, and is freed here whatever happens.
@@ -161,8 +182,7 @@ std::string FitsFile(const Image16& image, const FitsKeywords& keywords) {
     const std::filesystem::path name("memory");
     int status = 0;
     fitsfile* raw = nullptr;
-    if (memory == nullptr ||
-        fits_create_memfile(&raw, &memory, &size, kFitsBlockBytes, &std::realloc, &status) != 0) {
+    if (memory == nullptr || fits_create_memfile(&raw, &memory, &size, kFitsBlockBytes, &std::realloc, &status) != 0) {
         throw ToolError("cannot make a FITS file in memory: " + Describe(status, ENOMEM));
     }
     FitsHandle handle(raw);

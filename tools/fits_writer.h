@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <tarnscsi/frame.h>
+
 #include "frame_metadata.h"
 #include "image.h"
 
@@ -28,6 +30,15 @@ struct FitsKeywords {
     std::string software;                         // SWCREATE
     FrameMetadata metadata;                       // OBJECT, FILTER, ..., and the extra cards
 };
+
+// The keywords of a frame as the camera took it: its exposure, start,
+// binning and origin (`frame` in unbinned pixels, as the camera reports it),
+// the pixel size after binning, the camera model as the instrument; the
+// observer's metadata stays empty.
+FitsKeywords CameraFrameKeywords(const Frame& frame, double exposureSeconds,
+                                 std::chrono::system_clock::time_point start, std::optional<double> ccdTemperature,
+                                 std::optional<double> setpoint, const std::string& imageType,
+                                 const std::string& software);
 
 // Writes `image` to `path` through a temporary file that is renamed into
 // place only once cfitsio closed it successfully; on any failure nothing is

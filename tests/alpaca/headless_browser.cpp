@@ -80,8 +80,7 @@ std::string HeadlessBrowser::Start(const std::string& chromium, const std::files
     fromBrowser = out[0];
     const json target = Call("Target.createTarget", {{"url", "about:blank"}}, true);
     if (!target.contains("targetId")) return "no page: " + target.dump();
-    const json attached =
-        Call("Target.attachToTarget", {{"targetId", target["targetId"]}, {"flatten", true}}, true);
+    const json attached = Call("Target.attachToTarget", {{"targetId", target["targetId"]}, {"flatten", true}}, true);
     if (!attached.contains("sessionId")) return "cannot attach to the page: " + attached.dump();
     session = attached["sessionId"];
     for (const char* domain : {"Page.enable", "Network.enable", "Runtime.enable"}) {
@@ -173,8 +172,8 @@ std::string HeadlessBrowser::Screenshot(int width, bool mobile) {
     // The layout at this width, then the whole page's height.
     Evaluate("new Promise((done) => requestAnimationFrame(() => requestAnimationFrame(done)))");
     const json layout = Call("Page.getLayoutMetrics");
-    const int height = layout.contains("cssContentSize") ? static_cast<int>(layout["cssContentSize"].value("height", 800.0))
-                                                         : 800;
+    const int height =
+        layout.contains("cssContentSize") ? static_cast<int>(layout["cssContentSize"].value("height", 800.0)) : 800;
     json full = metrics;
     full["height"] = height;
     Call("Emulation.setDeviceMetricsOverride", full);
