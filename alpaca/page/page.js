@@ -59,7 +59,7 @@
   function drawCooling(history, limit) {
     const plot = $('cooling-plot');
     plot.replaceChildren();
-    const [left, right, top, bottom] = [44, 560, 10, 230];
+    const [left, right, top, bottom] = [52, 540, 12, 222];
     const points = history.points;
     const values = points.flatMap((p) => (p[3] === null ? [p[1]] : [p[1], p[3]]));
     if (limit !== null) values.push(limit);
@@ -76,10 +76,10 @@
     for (let minutes = 60; minutes >= 0; minutes -= 15) {
       const at = x(-minutes * 60);
       svgElement('line', { class: 'grid', x1: at, x2: at, y1: top, y2: bottom }, plot);
-      svgElement('text', { x: at, y: bottom + 16, 'text-anchor': 'middle' }, plot).textContent = minutes ? `-${minutes} min` : 'now';
+      svgElement('text', { x: at, y: bottom + 26, 'text-anchor': 'middle' }, plot).textContent = minutes ? `-${minutes} min` : 'now';
     }
-    svgElement('text', { x: right + 6, y: top + 8 }, plot).textContent = '100%';
-    svgElement('text', { x: right + 6, y: bottom }, plot).textContent = '0%';
+    svgElement('text', { x: right + 5, y: top + 8 }, plot).textContent = '100%';
+    svgElement('text', { x: right + 5, y: bottom }, plot).textContent = '0%';
     const line = (cls, pick, scale) => {
       let path = '';
       let pen = 'M';

@@ -361,6 +361,7 @@ TEST_F(CameraPageBrowserTest, ExposureFromThePageShowsItsFrame) {
         client->Get(browser->Evaluate("document.getElementById('preview').getAttribute('src')").get<std::string>());
     ASSERT_TRUE(png);
     std::ofstream(Artefacts() / "page-frame-laptop.png", std::ios::binary) << browser->Screenshot(1280, false);
+    std::ofstream(Artefacts() / "page-frame-phone.png", std::ios::binary) << browser->Screenshot(390, true);
 
     int width = 0;
     int height = 0;
