@@ -182,8 +182,8 @@ void AlpacaServer::Route() {
         r.set_content(SetupPage(device.Status(), options, port, discovery.Port()), kHtml);
     };
     http->Get("/setup", setup);
-    page->Route(*http);
     http->Get("/setup/v1/camera/0/setup", setup);
+    page->Route(*http);
     // A fault of ours still gets an answer that says so.
     http->set_exception_handler([](const httplib::Request&, httplib::Response& r, std::exception_ptr fault) {
         std::string what = "unknown";

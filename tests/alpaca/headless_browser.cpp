@@ -59,6 +59,11 @@ std::string HeadlessBrowser::Start(const std::string& chromium, const std::files
                                           "--remote-debugging-pipe",
                                           profileOption,
                                           "about:blank"};
+    // Everything the child needs is made before the fork: the server's
+    // threads run on, so the child may only call what is safe after one.
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
     pid = fork();
     if (pid < 0) return "fork failed";
     if (pid == 0) {
@@ -68,10 +73,7 @@ std::string HeadlessBrowser::Start(const std::string& chromium, const std::files
         const int quiet = open("/dev/null", O_WRONLY);
         dup2(quiet, STDOUT_FILENO);
         dup2(quiet, STDERR_FILENO);
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        execv(chromium.c_str(), argv.data());
+        execv(argv[0], argv.data());
         _exit(127);
     }
     close(in[0]);
