@@ -147,7 +147,7 @@
 
   // One round: status, the frame when it changed, the cooling plot every
   // ten seconds (or when `all`).
-  async function refresh(all = true) {
+  async function round(all) {
     try {
       status = await getJson('/page/status');
       showStatus(status);
@@ -165,6 +165,15 @@
       $('link').textContent = 'no answer';
       $('link').classList.add('down');
     }
+  }
+
+  // Rounds run one after another, never two at once: the page's own poll,
+  // a control's and a caller's each see the page as the one before left it.
+  let rounds = Promise.resolve();
+  function refresh(all = true) {
+    const next = rounds.then(() => round(all));
+    rounds = next;
+    return next;
   }
 
   async function control(what, fields, done) {
