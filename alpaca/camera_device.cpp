@@ -54,6 +54,21 @@ void CameraDevice::UseClock(TimeSource source) {
     now = std::move(source);
 }
 
+void CameraDevice::ListenToCooling(CoolingListener listener) {
+    std::lock_guard lock(mutex);
+    coolingListener = std::move(listener);
+}
+
+std::optional<CoolingReading> CameraDevice::ReadCooling() {
+    auto reading = camera->ReadCooling();
+    if (reading && coolingListener) {
+        std::optional<double> working;
+        if (coolerOn && setpoint) working = TenthsToCelsius(*setpoint);
+        coolingListener({now(), *reading, working});
+    }
+    return reading;
+}
+
 Failure CameraDevice::NeedConnection() const {
     if (connected) return {};
     return {kNotConnected, "the camera is not connected: set Connected to true (or call Connect) first"};
@@ -86,7 +101,7 @@ Failure CameraDevice::Connect() {
     identity = camera->Identity();
     session.emplace(*camera);
     // The camera has no cooler switch: its cooler is on when it works.
-    if (const auto reading = camera->ReadCooling()) cooler.Connected(*reading);
+    if (const auto reading = ReadCooling()) cooler.Connected(*reading);
     coolerOn = cooler.On();
     connected = true;
     return {};
@@ -152,7 +167,8 @@ TARNSCSI_FRAME_MEMBER(StartX, startX)
 TARNSCSI_FRAME_MEMBER(StartY, startY)
 #undef TARNSCSI_FRAME_MEMBER
 
-Failure CameraDevice::StartExposure(double seconds, bool /*light: the camera has no shutter*/) {
+// `light` only labels the frame: the camera has no shutter.
+Failure CameraDevice::StartExposure(double seconds, bool light) {
     std::lock_guard lock(mutex);
     if (auto failure = NeedConnection()) return failure;
     Follow();
@@ -176,12 +192,15 @@ Failure CameraDevice::StartExposure(double seconds, bool /*light: the camera has
                                    std::to_string(height) + " pixels, not NumX " + std::to_string(numX) + " x NumY " +
                                    std::to_string(numY)};
     }
+    // The sensor's temperature as the exposure starts, for the frame's header.
+    const auto coolingAtStart = ReadCooling();
     const ExposureStart start = session->Start(window, Seconds());
     if (!start) {
         state = CameraState::kError;
         lastError = "StartExposure: " + start.message;
         return {kCameraFailure, lastError};
     }
+    exposure = ExposureRecord{seconds, frame, light, coolingAtStart};
     fraction = 0;
     image.reset();
     lastStart = UtcTimestamp(session->StartedAt());
@@ -217,6 +236,13 @@ void CameraDevice::Follow() {
     for (std::size_t y = 0; y < h; ++y) {
         for (std::size_t x = 0; x < w; ++x) next->columns[x * h + y] = rows[y * w + x];
     }
+    next->seconds = exposure.seconds;
+    next->started = session->StartedAt();
+    next->start = lastStart;
+    next->frame = got;
+    next->light = exposure.light;
+    next->cooling = exposure.cooling;
+    if (coolerOn && setpoint) next->setpoint = TenthsToCelsius(*setpoint);
     image = std::move(next);
     lastDuration = session->Seconds();
     state = CameraState::kIdle;
@@ -291,7 +317,7 @@ Answer<std::shared_ptr<const Image>> CameraDevice::LastImage() {
 }
 
 std::optional<CoolingReading> CameraDevice::ReadCooler(CommandResult* failed) {
-    const auto reading = camera->ReadCooling();
+    const auto reading = ReadCooling();
     if (!reading) {
         if (failed != nullptr) *failed = camera->LastResult();
         return reading;
@@ -343,7 +369,7 @@ Failure CameraDevice::SetCoolerOn(bool on) {
     }
     if (!coolerOn) return {};
     // Off: the setpoint rises gently to the surroundings, never at once.
-    const auto reading = camera->ReadCooling();
+    const auto reading = ReadCooling();
     if (!reading) return CameraFailed("CoolerOn", camera->LastResult());
     coolerOn = false;
     cooler.StartWarmUp(*reading, kDefaultWarmUpRate, Seconds());
@@ -394,12 +420,13 @@ DeviceStatus CameraDevice::Status() {
     if (camera) {
         Follow();
         status.identity = identity;
-        status.cooling = camera->ReadCooling();
+        status.cooling = ReadCooling();
     }
     status.state = state;
     if (setpoint) status.setpoint = TenthsToCelsius(*setpoint);
     status.coolerOn = coolerOn;
     status.warmingUp = cooler.WarmingUp();
+    if (const auto limit = cooler.OutOfReachLimit()) status.limit = TenthsToCelsius(*limit);
     status.lastDuration = lastDuration;
     status.lastStart = lastStart;
     status.imageReady = image != nullptr;

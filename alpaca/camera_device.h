@@ -44,6 +44,22 @@ struct Image {
     int width = 0;
     int height = 0;
     std::vector<std::uint16_t> columns;
+    // How it was taken: for the camera page and its FITS file.
+    double seconds = 0;
+    std::chrono::system_clock::time_point started;
+    std::string start;  // the same, as LastExposureStartTime gives it
+    Frame frame;        // unbinned, as the camera reported it
+    bool light = true;
+    std::optional<CoolingReading> cooling;  // read as the exposure started
+    std::optional<double> setpoint;         // degrees C, when the cooler worked to one
+};
+
+// A cooling reading as the device took it, with the setpoint the cooler
+// was working to (none while it is off).
+struct CoolingSample {
+    std::chrono::steady_clock::time_point time;
+    CoolingReading reading;
+    std::optional<double> setpoint;  // degrees C
 };
 
 // What the status page shows, read in one go.
@@ -55,6 +71,8 @@ struct DeviceStatus {
     std::optional<double> setpoint;  // degrees C
     bool coolerOn = false;
     bool warmingUp = false;
+    // Where the sensor levels off when the setpoint is out of reach (C).
+    std::optional<double> limit;
     std::optional<double> lastDuration;
     std::string lastStart;
     bool imageReady = false;
@@ -115,7 +133,20 @@ public:
     using TimeSource = std::function<std::chrono::steady_clock::time_point()>;
     void UseClock(TimeSource now);
 
+    // Called, under the device's lock, with every cooling reading the
+    // device takes; it must not call back into the device.
+    using CoolingListener = std::function<void(const CoolingSample&)>;
+    void ListenToCooling(CoolingListener listener);
+
 private:
+    // How the exposure under way was asked for, for its image.
+    struct ExposureRecord {
+        double seconds = 0;
+        Frame frame;
+        bool light = true;
+        std::optional<CoolingReading> cooling;
+    };
+
     Failure NeedConnection() const;
     void Follow();  // the exposure's progress, under the lock
     Failure CameraFailed(const std::string& what, const CommandResult& result) const;
@@ -125,9 +156,12 @@ private:
     std::optional<CoolingReading> ReadCooler(CommandResult* failed = nullptr);
     double Seconds() const;
     void TickLoop();
+    // The camera's cooling reading, told to the listener.
+    std::optional<CoolingReading> ReadCooling();
 
     std::mutex mutex;
     TimeSource now;
+    CoolingListener coolingListener;
     // Held while connected, and after a disconnect until the warm-up ends.
     std::unique_ptr<Camera> camera;
     bool connected = false;
@@ -144,6 +178,7 @@ private:
     // Over the connected camera; made at connecting.
     std::optional<ExposureSession> session;
     double fraction = 0;  // of the exposure time, at the last poll
+    ExposureRecord exposure;  // the last one started
     std::shared_ptr<const Image> image;
     std::optional<double> lastDuration;
     std::string lastStart;

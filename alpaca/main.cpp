@@ -63,8 +63,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tarnscsi-alpaca: %s\n", failed.c_str());
         return 1;
     }
-    std::printf("tarnscsi-alpaca: Alpaca API on http://%s:%d/ (setup page /setup)", options.listen.c_str(),
-                server.Port());
+    std::printf("tarnscsi-alpaca: Alpaca API on http://%s:%d/ (camera page /, setup page /setup)",
+                options.listen.c_str(), server.Port());
     if (options.discovery) std::printf(", discovery on UDP %d", server.DiscoveryPort());
     std::printf("\n");
     std::fflush(stdout);

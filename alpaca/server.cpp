@@ -12,6 +12,7 @@
 #include "http_connections.h"
 #include "image_encoding.h"
 #include "listen_address.h"
+#include "page_routes.h"
 #include "request_parameters.h"
 #include "setup_page.h"
 
@@ -106,12 +107,18 @@ std::string UniqueIdFor(const ServerOptions& options) {
 
 AlpacaServer::AlpacaServer(ServerOptions given)
     : options(std::move(given)),
+      page(std::make_unique<CameraPage>(device, options)),
       gate(options.listen, options.allowedHosts),
       http(std::make_unique<ConnectionServer>()) {
+    device.ListenToCooling([history = &page->History()](const CoolingSample& sample) { history->Add(sample); });
     Route();
 }
 
-AlpacaServer::~AlpacaServer() { Stop(); }
+AlpacaServer::~AlpacaServer() {
+    Stop();
+    // The device's ticker outlives the page: it must stop telling it.
+    device.ListenToCooling({});
+}
 
 std::string AlpacaServer::Start() {
     std::string problem;
@@ -176,6 +183,7 @@ void AlpacaServer::Route() {
     };
     http->Get("/setup", setup);
     http->Get("/setup/v1/camera/0/setup", setup);
+    page->Route(*http);
     // A fault of ours still gets an answer that says so.
     http->set_exception_handler([](const httplib::Request&, httplib::Response& r, std::exception_ptr fault) {
         std::string what = "unknown";
@@ -225,6 +233,7 @@ void AlpacaServer::Put(const httplib::Request& request, httplib::Response& respo
         }
         if (!read) return Malformed(response, kBadRequest, "the request's body could not be read whole");
     }
+    if (request.path.starts_with(kPageControlPrefix)) return page->Control(request.path, form, response);
     static const std::regex memberPath(kMemberPath);
     std::smatch path;
     if (!std::regex_match(request.path, path, memberPath)) {

@@ -1,5 +1,6 @@
 // The Alpaca server: the device API for camera 0, the management API, the
-// setup page and the discovery responder, over one CameraDevice.
+// setup page, the camera page and the discovery responder, over one
+// CameraDevice.
 #pragma once
 
 #include <memory>
@@ -21,6 +22,7 @@ struct Response;
 
 namespace tarnscsi::alpaca {
 
+class CameraPage;
 class ConnectionServer;
 
 class AlpacaServer {
@@ -50,6 +52,7 @@ private:
 
     ServerOptions options;
     CameraDevice device;
+    std::unique_ptr<CameraPage> page;
     TransactionCounter transactions;
     RequestGate gate;
     std::unique_ptr<ConnectionServer> http;

@@ -31,6 +31,8 @@ std::string Fixed(double value, int decimals) {
     return text;
 }
 
+}  // namespace
+
 const char* StateName(CameraState state) {
     switch (state) {
         case CameraState::kIdle: return "idle";
@@ -42,8 +44,6 @@ const char* StateName(CameraState state) {
     }
     return "unknown";
 }
-
-}  // namespace
 
 std::string SetupPage(const DeviceStatus& s, const ServerOptions& options, int port, int discoveryPort) {
     std::string page =

@@ -10,6 +10,9 @@
 
 namespace tarnscsi::alpaca {
 
+// The exposure's state in a word or two: "idle", "reading out".
+const char* StateName(CameraState state);
+
 std::string SetupPage(const DeviceStatus& status, const ServerOptions& options, int port, int discoveryPort);
 
 }  // namespace tarnscsi::alpaca

@@ -131,7 +131,7 @@ if(NOT EXISTS ${PROJECT_SOURCE_DIR}/indi/CMakeLists.txt)
   set(TARNSCSI_WITH_INDI OFF)
 endif()
 
-# The Alpaca server: cpp-httplib, CLI11 and nlohmann-json.
+# The Alpaca server: cpp-httplib, CLI11, nlohmann-json and the tool's writers.
 set(missing)
 set(remedy "run scripts/install-deps.sh alpaca")
 if(TARNSCSI_BUILD_ALPACA)  # AUTO or ON
@@ -144,6 +144,10 @@ if(TARNSCSI_BUILD_ALPACA)  # AUTO or ON
       list(APPEND missing "cpp-httplib through pkg-config (libcpp-httplib-dev, pkg-config)")
     endif()
     tarnscsi_missing_cli_json(missing)
+    # The camera page writes the tool's FITS files and PNG previews.
+    if(NOT TARNSCSI_WITH_TOOLS)
+      list(APPEND missing "the tool's FITS and PNG writers (TARNSCSI_BUILD_TOOLS; scripts/install-deps.sh tools)")
+    endif()
   endif()
 endif()
 tarnscsi_decide(ALPACA "the Alpaca server (alpaca/)" "${remedy}" ${missing})

@@ -90,20 +90,13 @@ CapturedFrame CaptureFrame(Camera& camera, ExposureSession& session, const Expos
 
 // The header describes the window the camera reported, origin included.
 FitsKeywords KeywordsFor(const ExposeRequest& request, const CapturedFrame& frame) {
-    FitsKeywords keywords;
-    const int binning = FrameOf(frame.window).binning;
-    keywords.exposureSeconds = MillisecondsToSeconds(frame.window.exposureTime);
-    keywords.start = frame.start;
-    if (frame.cooling) keywords.ccdTemperature = TenthsToCelsius(frame.cooling->temperature);
-    if (request.setpoint) keywords.setpoint = TenthsToCelsius(*request.setpoint);
-    keywords.binning = binning;
-    keywords.originX = BinnedOrigin(frame.window.originX, binning);
-    keywords.originY = BinnedOrigin(frame.window.originY, binning);
-    keywords.pixelSizeX = kPixelSizeMicrons * binning;
-    keywords.pixelSizeY = kPixelSizeMicrons * binning;
-    keywords.instrument = CameraModel();
-    keywords.imageType = FitsImageType(request.type);
-    keywords.software = kSoftwareName;
+    std::optional<double> ccdTemperature;
+    if (frame.cooling) ccdTemperature = TenthsToCelsius(frame.cooling->temperature);
+    std::optional<double> setpoint;
+    if (request.setpoint) setpoint = TenthsToCelsius(*request.setpoint);
+    FitsKeywords keywords =
+        CameraFrameKeywords(FrameOf(frame.window), MillisecondsToSeconds(frame.window.exposureTime), frame.start,
+                            ccdTemperature, setpoint, FitsImageType(request.type), kSoftwareName);
     keywords.metadata = request.metadata;
     return keywords;
 }

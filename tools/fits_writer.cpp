@@ -4,8 +4,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
+#include <tarnscsi/camera.h>
 #include <tarnscsi/exposure_session.h>
 #include <tarnscsi/units.h>
 
@@ -18,6 +20,8 @@ namespace tarnscsi::tool {
 namespace {
 
 constexpr int kImageAxes = 2;
+// FITS files come in blocks of this many bytes.
+constexpr std::size_t kFitsBlockBytes = 2880;
 constexpr int kPixelSizeDecimals = 2;
 constexpr int kOpticsDecimals = 1;
 constexpr int kGainDecimals = 3;
@@ -145,6 +149,55 @@ void WriteContent(fitsfile* raw, FitsOutput& out, const Image16& image, const Fi
 }
 
 }  // namespace
+
+FitsKeywords CameraFrameKeywords(const Frame& frame, double exposureSeconds,
+                                 std::chrono::system_clock::time_point start, std::optional<double> ccdTemperature,
+                                 std::optional<double> setpoint, const std::string& imageType,
+                                 const std::string& software) {
+    FitsKeywords keywords;
+    keywords.exposureSeconds = exposureSeconds;
+    keywords.start = start;
+    keywords.ccdTemperature = ccdTemperature;
+    keywords.setpoint = setpoint;
+    keywords.binning = frame.binning;
+    keywords.originX = BinnedOrigin(frame.x, frame.binning);
+    keywords.originY = BinnedOrigin(frame.y, frame.binning);
+    keywords.pixelSizeX = kPixelSizeMicrons * frame.binning;
+    keywords.pixelSizeY = kPixelSizeMicrons * frame.binning;
+    keywords.instrument = CameraModel();
+    keywords.imageType = imageType;
+    keywords.software = software;
+    return keywords;
+}
+
+std::string FitsFile(const Image16& image, const FitsKeywords& keywords) {
+    // cfitsio grows the buffer with realloc as the file grows; `memory`
+    // follows it, and is freed here whatever happens.
+    std::size_t size = kFitsBlockBytes;
+    void* memory = std::malloc(size);
+    struct FreeOnExit {
+        void*& memory;
+        ~FreeOnExit() { std::free(memory); }
+    } freeOnExit{memory};
+    const std::filesystem::path name("memory");
+    int status = 0;
+    fitsfile* raw = nullptr;
+    if (memory == nullptr || fits_create_memfile(&raw, &memory, &size, kFitsBlockBytes, &std::realloc, &status) != 0) {
+        throw ToolError("cannot make a FITS file in memory: " + Describe(status, ENOMEM));
+    }
+    FitsHandle handle(raw);
+    FitsOutput out(name, raw);
+    WriteContent(raw, out, image, keywords);
+    // The file ends where its one HDU's padded data ends.
+    LONGLONG headerStart = 0;
+    LONGLONG dataStart = 0;
+    LONGLONG dataEnd = 0;
+    fits_get_hduaddrll(raw, &headerStart, &dataStart, &dataEnd, &out.Status());
+    out.Check("measuring the file");
+    fits_close_file(handle.release(), &out.Status());
+    out.Check("closing the file");
+    return {static_cast<const char*>(memory), static_cast<std::size_t>(dataEnd)};
+}
 
 void WriteFitsToStandardOutput(const Image16& image, const FitsKeywords& keywords) {
     int status = 0;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <tarnscsi/frame.h>
+
 #include "frame_metadata.h"
 #include "image.h"
 
@@ -29,11 +31,24 @@ struct FitsKeywords {
     FrameMetadata metadata;                       // OBJECT, FILTER, ..., and the extra cards
 };
 
+// The keywords of a frame as the camera took it: its exposure, start,
+// binning and origin (`frame` in unbinned pixels, as the camera reports it),
+// the pixel size after binning, the camera model as the instrument; the
+// observer's metadata stays empty.
+FitsKeywords CameraFrameKeywords(const Frame& frame, double exposureSeconds,
+                                 std::chrono::system_clock::time_point start, std::optional<double> ccdTemperature,
+                                 std::optional<double> setpoint, const std::string& imageType,
+                                 const std::string& software);
+
 // Writes `image` to `path` through a temporary file that is renamed into
 // place only once cfitsio closed it successfully; on any failure nothing is
 // left at `path` (or the old file stays, with `overwrite`) and ToolError
 // says what failed.
 void WriteFits(const std::filesystem::path& path, const Image16& image, const FitsKeywords& keywords, bool overwrite);
+
+// The same FITS file as bytes, for a program that sends it rather than
+// saving it. Throws ToolError.
+std::string FitsFile(const Image16& image, const FitsKeywords& keywords);
 
 // Writes the same FITS file to standard output. Throws ToolError when the
 // write fails (a closed pipe, a full disk).

@@ -86,6 +86,28 @@ std::vector<std::uint8_t> AutoStretch(const Image16& image) {
     return out;
 }
 
+std::vector<std::uint8_t> PngPreview(const Image16& image) {
+    const std::vector<std::uint8_t> grey = AutoStretch(image);
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(image.width);
+    png.height = static_cast<png_uint_32>(image.height);
+    png.format = PNG_FORMAT_GRAY;
+    // The first call measures, the second writes.
+    png_alloc_size_t size = 0;
+    std::vector<std::uint8_t> bytes;
+    if (png_image_write_to_memory(&png, nullptr, &size, 0, grey.data(), 0, nullptr)) {
+        bytes.resize(size);
+        if (!png_image_write_to_memory(&png, bytes.data(), &size, 0, grey.data(), 0, nullptr)) bytes.clear();
+        bytes.resize(size);
+    }
+    const bool failed = bytes.empty() || PNG_IMAGE_FAILED(png);
+    const std::string reason = png.message[0] != '\0' ? png.message : "libpng failed";
+    png_image_free(&png);
+    if (failed) throw ToolError("cannot make the PNG preview: " + reason);
+    return bytes;
+}
+
 void WritePngPreview(const std::filesystem::path& path, const Image16& image, bool overwrite) {
     const std::vector<std::uint8_t> grey = AutoStretch(image);
     PendingFile pending(path, overwrite);

@@ -17,6 +17,10 @@ namespace tarnscsi::tool {
 // monotonic: brighter input never gives darker output.
 std::vector<std::uint8_t> AutoStretch(const Image16& image);
 
+// The stretched image as the bytes of an 8-bit greyscale PNG file, for a
+// program that sends the preview rather than saving it. Throws ToolError.
+std::vector<std::uint8_t> PngPreview(const Image16& image);
+
 // Writes the stretched image as an 8-bit greyscale PNG, complete or not at
 // all (as WriteFits). Throws ToolError saying what failed.
 void WritePngPreview(const std::filesystem::path& path, const Image16& image, bool overwrite);

@@ -62,6 +62,9 @@ public:
     // The setpoint cannot be reached: why, in the words every program uses;
     // "" while it can (or no setpoint is watched).
     const std::string& OutOfReach() const { return outOfReach; }
+    // Where the sensor levels off when the setpoint is out of reach (tenths
+    // of a degree); nothing while it can be reached.
+    std::optional<std::int32_t> OutOfReachLimit() const;
 
     // Whether a program must warm the sensor up before it lets the camera
     // go: the cooler is on, or working, or a warm-up is under way.

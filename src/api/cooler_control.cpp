@@ -76,4 +76,9 @@ CoolerStep CoolerControl::Poll(const CoolingReading& reading, double now) {
     return step;
 }
 
+std::optional<std::int32_t> CoolerControl::OutOfReachLimit() const {
+    if (outOfReach.empty() || !watch) return std::nullopt;
+    return watch->Limit();
+}
+
 }  // namespace tarnscsi

@@ -11,6 +11,8 @@
 #include <cctype>
 #include <cerrno>
 
+#include <tarnscsi/camera.h>
+
 #include "sim/sim_control.h"
 
 namespace tarnscsi::alpaca_test {
@@ -102,6 +104,28 @@ void AlpacaFixture::Advance(double seconds) {
 
 void AlpacaFixture::AdvanceServerClock(double seconds) {
     serverMicroseconds += static_cast<std::int64_t>(seconds * 1e6);
+}
+
+std::vector<std::uint16_t> AlpacaFixture::ApiFrame(const Frame& frame, double seconds, std::uint64_t seed, int& width,
+                                                   int& height) {
+    // Far more polls than any exposure of these tests needs.
+    constexpr int kMaxPolls = 100;
+    SimSetSeed(seed);
+    ConnectError error = ConnectError::kNone;
+    auto camera = Camera::Open(error);
+    EXPECT_TRUE(camera) << ConnectErrorText(error);
+    if (!camera) return {};
+    EXPECT_TRUE(camera->Expose(WindowFor(frame, SecondsToMilliseconds(seconds))));
+    for (int poll = 0; poll < kMaxPolls && !camera->Ready(); ++poll) Advance(0.25);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(kSensorWidth) * kSensorHeight * kBytesPerPixel);
+    const DownloadResult download = camera->Download(bytes);
+    EXPECT_TRUE(download) << download.message;
+    const Frame got = FrameOf(download.window);
+    width = BinnedSize(got.width, got.binning);
+    height = BinnedSize(got.height, got.binning);
+    std::vector<std::uint16_t> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    PixelsFromCamera(std::span<const std::uint8_t>(bytes.data(), download.received), pixels);
+    return pixels;
 }
 
 RawConnection::RawConnection(int port) {

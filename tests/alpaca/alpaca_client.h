@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <tarnscsi/frame.h>
+
 #include "server.h"
 
 namespace tarnscsi::alpaca_test {
@@ -52,6 +54,10 @@ protected:
     static void Advance(double seconds);
     // Moves the server's clock alone: the camera stands still meanwhile.
     static void AdvanceServerClock(double seconds);
+    // The same frame through the C++ API, with the server disconnected: the
+    // simulator's noise and stars repeat for the same seed. Row by row.
+    static std::vector<std::uint16_t> ApiFrame(const Frame& frame, double seconds, std::uint64_t seed, int& width,
+                                               int& height);
 
     std::unique_ptr<alpaca::AlpacaServer> server;
     std::unique_ptr<httplib::Client> client;

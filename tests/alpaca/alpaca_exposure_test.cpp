@@ -53,26 +53,6 @@ protected:
         return states;
     }
 
-    // The same frame through the C++ API, with the server disconnected.
-    static std::vector<std::uint16_t> ApiFrame(const Frame& frame, double seconds, int& width, int& height) {
-        SimSetSeed(kSeed);
-        ConnectError error = ConnectError::kNone;
-        auto camera = Camera::Open(error);
-        EXPECT_TRUE(camera) << ConnectErrorText(error);
-        if (!camera) return {};
-        EXPECT_TRUE(camera->Expose(WindowFor(frame, SecondsToMilliseconds(seconds))));
-        for (int poll = 0; poll < kMaxPolls && !camera->Ready(); ++poll) Advance(0.25);
-        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(kSensorWidth) * kSensorHeight * kBytesPerPixel);
-        const DownloadResult download = camera->Download(bytes);
-        EXPECT_TRUE(download) << download.message;
-        const Frame got = FrameOf(download.window);
-        width = BinnedSize(got.width, got.binning);
-        height = BinnedSize(got.height, got.binning);
-        std::vector<std::uint16_t> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-        PixelsFromCamera(std::span<const std::uint8_t>(bytes.data(), download.received), pixels);
-        return pixels;
-    }
-
     // The ImageBytes answer's pixels, row by row.
     static std::vector<std::uint16_t> BytesRows(const std::string& body, int width, int height) {
         std::vector<std::uint16_t> rows(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
@@ -145,7 +125,7 @@ TEST_F(AlpacaExposureTest, WholeExposureMatchesTheCppApi) {
     Set("disconnect", "");
     int apiWidth = 0;
     int apiHeight = 0;
-    const auto fromApi = ApiFrame(Frame{}, 1.0, apiWidth, apiHeight);
+    const auto fromApi = ApiFrame(Frame{}, 1.0, kSeed, apiWidth, apiHeight);
     ASSERT_EQ(apiWidth, 768);
     ASSERT_EQ(apiHeight, 512);
     EXPECT_EQ(fromJson, fromApi);
@@ -175,7 +155,7 @@ TEST_F(AlpacaExposureTest, BinnedSubframeIsThePartOfTheFullFrame) {
     Set("disconnect", "");
     int fullWidth = 0;
     int fullHeight = 0;
-    const auto full = ApiFrame(Frame{0, 0, kSensorWidth, kSensorHeight, kBinned}, 0.5, fullWidth, fullHeight);
+    const auto full = ApiFrame(Frame{0, 0, kSensorWidth, kSensorHeight, kBinned}, 0.5, kSeed, fullWidth, fullHeight);
     ASSERT_EQ(fullWidth, 384);
     for (int y = 0; y < 50; ++y) {
         for (int x = 0; x < 100; ++x) {

@@ -1,0 +1,225 @@
+#include "page_routes.h"
+
+#include <fits_writer.h>
+#include <png_preview.h>
+
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+#include <tarnscsi/frame.h>
+#include <tarnscsi/units.h>
+
+#include "page_assets.h"
+#include "request_parameters.h"
+#include "setup_page.h"
+
+namespace tarnscsi::alpaca {
+namespace {
+
+constexpr char kJson[] = "application/json";
+constexpr char kPng[] = "image/png";
+constexpr char kFits[] = "application/fits";
+constexpr int kBadRequest = 400;
+constexpr int kNotFound = 404;
+constexpr int kConflict = 409;
+
+using nlohmann::json;
+
+template <typename T>
+json ValueOr(const Answer<T>& answer, json otherwise = nullptr) {
+    if (const T* value = std::get_if<T>(&answer)) return *value;
+    return otherwise;
+}
+
+void Refuse(httplib::Response& response, int status, const std::string& message) {
+    response.status = status;
+    response.set_content(json{{"ok", false}, {"message", message}}.dump(), kJson);
+}
+
+// light, dark, bias, flat: the tool's words for the frame types.
+std::optional<tool::ImageType> TypeNamed(const std::string& name) {
+    if (name == "light") return tool::ImageType::kLight;
+    if (name == "dark") return tool::ImageType::kDark;
+    if (name == "bias") return tool::ImageType::kBias;
+    if (name == "flat") return tool::ImageType::kFlat;
+    return std::nullopt;
+}
+
+}  // namespace
+
+CameraPage::CameraPage(CameraDevice& camera, const ServerOptions& serverOptions)
+    : device(camera), options(serverOptions) {}
+
+void CameraPage::Route(httplib::Server& server) {
+    for (std::size_t i = 0; i < kPageAssetCount; ++i) {
+        const PageAsset& asset = kPageAssets[i];
+        server.Get(asset.path, [&asset](const httplib::Request&, httplib::Response& r) {
+            r.set_content(asset.bytes.data(), asset.bytes.size(), asset.type);
+        });
+    }
+    server.Get("/page/status", [this](const httplib::Request&, httplib::Response& r) {
+        r.set_header("Cache-Control", "no-store");
+        r.set_content(StatusJson(), kJson);
+    });
+    server.Get("/page/cooling", [this](const httplib::Request&, httplib::Response& r) {
+        r.set_header("Cache-Control", "no-store");
+        r.set_content(CoolingJson(), kJson);
+    });
+    server.Get(R"(/page/frame(\.png|\.fits)?)", [this](const httplib::Request& q, httplib::Response& r) {
+        r.set_header("Cache-Control", "no-store");
+        std::string why;
+        const auto frame = LastFrame(why);
+        if (!frame) return Refuse(r, kNotFound, why);
+        const Image& image = *frame->image;
+        const std::string kind = q.matches[1];
+        if (kind == ".png")
+            return r.set_content(reinterpret_cast<const char*>(frame->png.data()), frame->png.size(), kPng);
+        if (kind == ".fits") {
+            const std::string software = "tarnscsi-alpaca " + options.version;
+            r.set_header("Content-Disposition", "attachment; filename=\"" + FitsNameFor(image) + "\"");
+            return r.set_content(tool::FitsFile(RowsOf(image), FitsKeywordsFor(image, frame->type, software)), kFits);
+        }
+        const FrameSummary& s = frame->summary;
+        const tool::FitsKeywords header = FitsKeywordsFor(image, frame->type, "");
+        json value = {{"id", image.start},
+                      {"width", image.width},
+                      {"height", image.height},
+                      {"exposure", image.seconds},
+                      {"start", image.start},
+                      {"binning", header.binning},
+                      {"x", header.originX},
+                      {"y", header.originY},
+                      {"type", header.imageType},
+                      {"temperature", header.ccdTemperature ? json(*header.ccdTemperature) : json()},
+                      {"setpoint", header.setpoint ? json(*header.setpoint) : json()},
+                      {"minimum", s.minimum},
+                      {"median", s.median},
+                      {"maximum", s.maximum},
+                      {"saturated", s.saturated},
+                      {"histogram", s.histogram},
+                      {"binWidth", s.histogramBinWidth},
+                      {"fitsName", FitsNameFor(image)}};
+        r.set_content(value.dump(), kJson);
+    });
+}
+
+std::string CameraPage::StatusJson() {
+    const DeviceStatus s = device.Status();
+    json cooling = {{"coolerOn", s.coolerOn},
+                    {"warmingUp", s.warmingUp},
+                    {"setpoint", s.setpoint ? json(*s.setpoint) : json()},
+                    // Where the cooler control foretells the sensor levels
+                    // off when the setpoint is out of reach.
+                    {"limit", s.limit ? json(*s.limit) : json()},
+                    {"temperature", nullptr},
+                    {"power", nullptr}};
+    if (s.cooling) {
+        cooling["temperature"] = TenthsToCelsius(s.cooling->temperature);
+        cooling["power"] = DriveToPercent(s.cooling->coolerDrive);
+    }
+    json value = {{"connected", s.connected},   {"simulated", options.simulated},
+                  {"version", options.version}, {"state", StateName(s.state)},
+                  {"percent", nullptr},         {"lastError", s.lastError},
+                  {"lastStart", s.lastStart},   {"cooling", cooling},
+                  {"image", nullptr},           {"frame", nullptr},
+                  {"camera", nullptr},          {"sensor", {{"width", kSensorWidth}, {"height", kSensorHeight}}}};
+    if (s.connected) {
+        value["camera"] = {{"vendor", s.identity.vendor},     {"product", s.identity.product},
+                           {"revision", s.identity.revision}, {"adapter", s.identity.adapter},
+                           {"target", s.identity.target},     {"manager", s.identity.managerPath}};
+        value["percent"] = ValueOr(device.PercentCompleted());
+        value["frame"] = {{"bin", ValueOr(device.Bin())},
+                          {"startX", ValueOr(device.StartX())},
+                          {"startY", ValueOr(device.StartY())},
+                          {"numX", ValueOr(device.NumX())},
+                          {"numY", ValueOr(device.NumY())}};
+        if (s.imageReady) value["image"] = s.lastStart;
+    }
+    return value.dump();
+}
+
+std::string CameraPage::CoolingJson() {
+    const std::vector<CoolingPoint> points = history.Points();
+    json rows = json::array();
+    const double newest = points.empty() ? 0 : points.back().seconds;
+    for (const CoolingPoint& p : points) {
+        // Seconds before the newest reading, so the page needs no clock.
+        rows.push_back({p.seconds - newest, p.temperature, p.power, p.setpoint ? json(*p.setpoint) : json()});
+    }
+    return json{{"span", CoolingHistory::kSpanSeconds}, {"points", rows}}.dump();
+}
+
+std::shared_ptr<const CameraPage::Prepared> CameraPage::LastFrame(std::string& why) {
+    auto answer = device.LastImage();
+    if (const Failure* failure = std::get_if<Failure>(&answer)) {
+        why = failure->message;
+        return nullptr;
+    }
+    auto image = std::get<std::shared_ptr<const Image>>(answer);
+    std::lock_guard lock(mutex);
+    if (prepared && prepared->image == image) return prepared;
+    auto next = std::make_shared<Prepared>();
+    next->image = image;
+    next->summary = Summarise(*image);
+    next->png = tool::PngPreview(RowsOf(*image));
+    next->type =
+        image->start == pageStart ? pageType : (image->light ? tool::ImageType::kLight : tool::ImageType::kDark);
+    prepared = next;
+    return prepared;
+}
+
+void CameraPage::Control(const std::string& path, const std::string& body, httplib::Response& response) {
+    const RequestParameters form = RequestParameters::FromForm(body);
+    const std::string what = path.substr(std::string(kPageControlPrefix).size());
+    Failure failure;
+    try {
+        if (what == "connect") {
+            if (form.Bool("Connected")) {
+                failure = device.Connect();
+            } else {
+                device.Disconnect();
+            }
+        } else if (what == "cooler") {
+            failure = Cooler(form);
+        } else if (what == "expose") {
+            failure = Expose(form);
+        } else if (what == "abort") {
+            failure = device.AbortExposure();
+        } else {
+            return Refuse(response, kNotFound, "the page has no control '" + what + "'");
+        }
+    } catch (const BadRequest& bad) {
+        return Refuse(response, kBadRequest, what + ": " + bad.message);
+    }
+    if (failure) return Refuse(response, kConflict, failure.message);
+    response.set_content(json{{"ok", true}, {"message", ""}}.dump(), kJson);
+}
+
+Failure CameraPage::Cooler(const RequestParameters& form) {
+    if (form.Find("Setpoint")) {
+        if (Failure failure = device.SetSetCcdTemperature(form.Number("Setpoint"))) return failure;
+    }
+    // Off is the device's gentle warm-up, never a sudden stop.
+    if (form.Find("CoolerOn")) return device.SetCoolerOn(form.Bool("CoolerOn"));
+    return {};
+}
+
+Failure CameraPage::Expose(const RequestParameters& form) {
+    const auto type = TypeNamed(form.Text("Type"));
+    if (!type) throw BadRequest{"Type '" + form.Text("Type") + "' is none of light, dark, bias, flat"};
+    const double seconds = form.Number("Duration");
+    // The binning first: the frame is in binned pixels.
+    if (Failure failure = device.SetBin(form.Integer("Bin"))) return failure;
+    if (Failure failure = device.SetStartX(form.Integer("StartX"))) return failure;
+    if (Failure failure = device.SetStartY(form.Integer("StartY"))) return failure;
+    if (Failure failure = device.SetNumX(form.Integer("NumX"))) return failure;
+    if (Failure failure = device.SetNumY(form.Integer("NumY"))) return failure;
+    const bool light = *type == tool::ImageType::kLight || *type == tool::ImageType::kFlat;
+    if (Failure failure = device.StartExposure(seconds, light)) return failure;
+    std::lock_guard lock(mutex);
+    pageStart = ValueOr(device.LastExposureStartTime(), "").get<std::string>();
+    pageType = *type;
+    return {};
+}
+
+}  // namespace tarnscsi::alpaca

@@ -1,0 +1,72 @@
+// The camera page at / : a live view of the camera for a browser at the
+// telescope. The page itself (alpaca/page/) is built into the program; it
+// asks the server for
+//   GET /page/status    connection, identity, exposure, cooler (polled)
+//   GET /page/cooling   the cooler's last hour
+//   GET /page/frame     the last frame's statistics and histogram
+//   GET /page/frame.png the tool's stretched preview of it
+//   GET /page/frame.fits the tool's FITS file of it
+// and acts through PUT /page/{connect,cooler,expose,abort} with a form body.
+// Every value comes from the server's one CameraDevice and every control is
+// one of its public operations, so the page and Alpaca clients see one
+// camera, and the page can do nothing an Alpaca client could not. Its
+// controls are PUTs so that another site's page cannot send them without
+// the browser first asking this server, which never agrees (no CORS).
+#pragma once
+
+#include <httplib.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "camera_device.h"
+#include "cooling_history.h"
+#include "frame_preview.h"
+#include "server_options.h"
+
+namespace tarnscsi::alpaca {
+
+inline constexpr char kPageControlPrefix[] = "/page/";
+
+class CameraPage {
+public:
+    CameraPage(CameraDevice& device, const ServerOptions& options);
+
+    // The GET routes, on the server the Alpaca API uses.
+    void Route(httplib::Server& server);
+    // A PUT under kPageControlPrefix, its form already read.
+    void Control(const std::string& path, const std::string& form, httplib::Response& response);
+
+    // Where the device's readings go.
+    CoolingHistory& History() { return history; }
+
+    // Statistics, preview and type of the last frame, made once per frame.
+    struct Prepared {
+        std::shared_ptr<const Image> image;
+        FrameSummary summary;
+        std::vector<std::uint8_t> png;
+        tool::ImageType type = tool::ImageType::kLight;
+    };
+
+private:
+    std::string StatusJson();
+    std::string CoolingJson();
+    // Null when there is no frame; `why` then says why not.
+    std::shared_ptr<const Prepared> LastFrame(std::string& why);
+    Failure Expose(const class RequestParameters& form);
+    Failure Cooler(const class RequestParameters& form);
+
+    CameraDevice& device;
+    const ServerOptions& options;
+    CoolingHistory history;
+
+    std::mutex mutex;  // guards what follows
+    std::shared_ptr<const Prepared> prepared;
+    // The type the page asked for with the exposure that started at
+    // `pageStart` (an Alpaca client's exposure is light or dark).
+    std::string pageStart;
+    tool::ImageType pageType = tool::ImageType::kLight;
+};
+
+}  // namespace tarnscsi::alpaca

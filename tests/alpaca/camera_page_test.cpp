@@ -1,0 +1,448 @@
+// The camera page at / : what the server gives it (no browser needed), and
+// the page itself in headless Chromium against the simulated camera on
+// 127.0.0.1 and its manual clock.
+#include <fitsio.h>
+#include <png.h>
+#include <png_preview.h>
+
+#include <algorithm>
+#include <fstream>
+#include <tarnscsi/camera.h>
+
+#include "alpaca_client.h"
+#include "cooling_history.h"
+#include "frame_preview.h"
+#include "headless_browser.h"
+#include "sim/sim_control.h"
+
+using nlohmann::json;
+using namespace tarnscsi;
+using namespace tarnscsi::alpaca_test;
+
+namespace {
+
+constexpr std::uint64_t kSeed = 4242;
+constexpr char kForm[] = "application/x-www-form-urlencoded";
+
+bool Configured(const std::string& program) {
+    return !program.empty() && program.find("NOTFOUND") == std::string::npos;
+}
+
+std::filesystem::path Artefacts() {
+    const std::filesystem::path folder = TARNSCSI_PAGE_ARTEFACTS;
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
+// The minimum, median (lower middle), maximum and saturated count of the
+// pixels, the plain way.
+struct Statistics {
+    std::uint16_t minimum = 0;
+    std::uint16_t median = 0;
+    std::uint16_t maximum = 0;
+    std::uint64_t saturated = 0;
+};
+
+Statistics StatisticsOf(std::vector<std::uint16_t> pixels) {
+    std::sort(pixels.begin(), pixels.end());
+    Statistics s;
+    s.minimum = pixels.front();
+    s.maximum = pixels.back();
+    s.median = pixels[(pixels.size() - 1) / 2];
+    s.saturated = static_cast<std::uint64_t>(std::count(pixels.begin(), pixels.end(), kMaxPixelValue));
+    return s;
+}
+
+class CameraPageTest : public AlpacaFixture {
+protected:
+    void SetUp() override {
+        AlpacaFixture::SetUp();
+        SimSetImageKind(SIM_IMAGE_SKY);
+        SimSetSeed(kSeed);
+    }
+
+    // A PUT to one of the page's controls, as the page sends it.
+    Answer Control(const std::string& what, const std::string& form) {
+        const auto result = client->Put("/page/" + what, form, kForm);
+        Answer answer;
+        if (!result) return answer;
+        answer.status = result->status;
+        answer.body = result->body;
+        answer.json = json::parse(result->body, nullptr, false);
+        return answer;
+    }
+
+    // Advances the clock until the frame is in (bounded).
+    void FinishExposure() {
+        for (int poll = 0; poll < 200 && Get("imageready").Value() != true; ++poll) Advance(0.25);
+        ASSERT_EQ(Get("imageready").Value(), true);
+    }
+};
+
+// Each test in the browser starts it with a profile of its own, or is
+// skipped where the build found no Chromium (never in the presets' builds:
+// there its absence stops the configure).
+class CameraPageBrowserTest : public CameraPageTest {
+protected:
+    void SetUp() override {
+        CameraPageTest::SetUp();
+        const std::string chromium = TARNSCSI_CHROMIUM;
+        if (!Configured(chromium)) {
+            GTEST_SKIP() << "Chromium was not found when the build was configured (scripts/install-deps.sh alpaca): "
+                            "the camera page is not tried in a browser";
+        }
+        char folder[] = "/tmp/tarnscsi-page-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        profile = folder;
+        ASSERT_EQ(browser->Start(chromium, profile), "");
+        base = "http://127.0.0.1:" + std::to_string(server->Port());
+    }
+    void TearDown() override {
+        browser.reset();
+        if (!profile.empty()) std::filesystem::remove_all(profile);
+        CameraPageTest::TearDown();
+    }
+
+    void OpenPage() {
+        ASSERT_EQ(browser->Open(base + "/"), "");
+        // One round at once, rather than waiting for the page's own poll.
+        ASSERT_EQ(browser->Evaluate("tarnscsiPage.refresh().then(() => true)"), true);
+    }
+    std::string Text(const std::string& id) {
+        const json value = browser->Evaluate("document.getElementById('" + id + "').textContent");
+        return value.is_string() ? value.get<std::string>() : value.dump();
+    }
+    void Fill(const std::string& id, const std::string& value) {
+        browser->Evaluate("document.getElementById('" + id + "').value = '" + value + "'");
+    }
+    void Click(const std::string& id) { browser->Evaluate("document.getElementById('" + id + "').click()"); }
+    // Presses a control and waits for the server's answer on the page.
+    std::string Press(const std::string& id) {
+        browser->Evaluate("document.getElementById('message').textContent = ''");
+        browser->Evaluate("document.getElementById('" + id + "').click()");
+        EXPECT_TRUE(browser->WaitFor("document.getElementById('message').textContent !== ''")) << id;
+        return Text("message");
+    }
+    bool MessageIsError() { return browser->Evaluate("document.getElementById('message').className") == "error"; }
+
+    std::unique_ptr<HeadlessBrowser> browser = std::make_unique<HeadlessBrowser>();
+    std::filesystem::path profile;
+    std::string base;
+};
+
+}  // namespace
+
+// The statistics and histogram of a frame, on frames whose answers are
+// known: an even count (the lower middle is the median), saturated pixels,
+// one level only.
+TEST(FrameSummaryTest, StatisticsAndHistogramOfKnownFrames) {
+    alpaca::Image image;
+    image.width = 2;
+    image.height = 3;
+    image.columns = {7, 65535, 100, 3, 65535, 50};
+    const alpaca::FrameSummary s = alpaca::Summarise(image);
+    EXPECT_EQ(s.minimum, 3);
+    EXPECT_EQ(s.median, 50);
+    EXPECT_EQ(s.maximum, 65535);
+    EXPECT_EQ(s.saturated, 2U);
+    ASSERT_EQ(s.histogram.size(), alpaca::kHistogramBins);
+    EXPECT_EQ(s.histogram.front(), 4U);  // 3, 7, 50, 100 are in the lowest 512 levels
+    EXPECT_EQ(s.histogram.back(), 2U);
+    std::uint64_t total = 0;
+    for (const std::uint64_t count : s.histogram) total += count;
+    EXPECT_EQ(total, 6U);
+
+    image.columns.assign(6, 1234);
+    const alpaca::FrameSummary flat = alpaca::Summarise(image);
+    EXPECT_EQ(flat.minimum, 1234);
+    EXPECT_EQ(flat.median, 1234);
+    EXPECT_EQ(flat.maximum, 1234);
+    EXPECT_EQ(flat.saturated, 0U);
+    EXPECT_EQ(flat.histogram, std::vector<std::uint64_t>{6});
+
+    // Columns become rows for the writers: (x, y) of a 2 x 3 image.
+    image.columns = {0, 1, 2, 10, 11, 12};
+    EXPECT_EQ(alpaca::RowsOf(image).pixels, (std::vector<std::uint16_t>{0, 10, 1, 11, 2, 12}));
+}
+
+// An hour of readings, whatever the polling rate: one point per interval,
+// the newest always the latest reading, nothing older than an hour, and a
+// clock that went back starts again.
+TEST(CoolingHistoryTest, ThinsToAnHourOfPoints) {
+    alpaca::CoolingHistory history;
+    const auto at = [](double seconds) {
+        return std::chrono::steady_clock::time_point(std::chrono::milliseconds(static_cast<long long>(seconds * 1000)));
+    };
+    // Two hours of readings twice a second.
+    for (int i = 0; i <= 2 * 3600 * 2; ++i) {
+        const std::int32_t tenths = 200 - i / 100;
+        history.Add({at(i / 2.0), {tenths, 128}, -10.0});
+    }
+    const auto points = history.Points();
+    ASSERT_GE(points.size(), 300U);
+    EXPECT_LE(points.size(), 3600 / alpaca::CoolingHistory::kIntervalSeconds + 2);
+    EXPECT_DOUBLE_EQ(points.back().seconds, 3600 * 2);
+    EXPECT_DOUBLE_EQ(points.back().temperature, (200 - 2 * 3600 * 2 / 100) / 10.0);
+    EXPECT_LE(points.back().seconds - points.front().seconds, alpaca::CoolingHistory::kSpanSeconds);
+    for (std::size_t i = 1; i + 1 < points.size(); ++i) {
+        EXPECT_GE(points[i].seconds - points[i - 1].seconds, alpaca::CoolingHistory::kIntervalSeconds) << i;
+    }
+    EXPECT_EQ(points.back().setpoint, -10.0);
+    history.Add({at(5), {150, 0}, std::nullopt});
+    ASSERT_EQ(history.Points().size(), 1U);
+    EXPECT_FALSE(history.Points().front().setpoint);
+}
+
+// The page's controls are PUTs through the Host check; other methods and
+// unknown controls are refused, and the page's values need the right Host.
+TEST_F(CameraPageTest, ControlsAreGuardedLikeTheApi) {
+    EXPECT_EQ(Raw("/").status, 200);
+    EXPECT_NE(Raw("/").body.find("tarnscsi camera"), std::string::npos);
+    EXPECT_EQ(Raw("/setup").status, 200);
+    const auto post = client->Post("/page/expose", "Duration=1", kForm);
+    ASSERT_TRUE(post);
+    EXPECT_NE(post->status, 200);
+    EXPECT_EQ(Control("nothing", "").status, 404);
+    EXPECT_EQ(Control("expose", "Duration=1&Type=sky").status, 400);
+    httplib::Headers elsewhere = {{"Host", "camera.example.net"}};
+    const auto foreign = client->Get("/page/status", elsewhere);
+    ASSERT_TRUE(foreign);
+    EXPECT_EQ(foreign->status, 403);
+    const auto control = client->Put("/page/connect", elsewhere, "Connected=true", kForm);
+    ASSERT_TRUE(control);
+    EXPECT_EQ(control->status, 403);
+    EXPECT_EQ(Get("connected").Value(), false);
+}
+
+// The FITS file the page offers: fitsverify accepts it, it has the header
+// keywords the tool writes (with the page's frame type), and its pixels are
+// the frame's.
+TEST_F(CameraPageTest, FitsDownloadIsTheToolsFile) {
+    const std::string fitsverify = TARNSCSI_FITSVERIFY;
+    if (!Configured(fitsverify)) GTEST_SKIP() << "fitsverify was not found when the build was configured";
+    ASSERT_EQ(Control("connect", "Connected=true").json.value("ok", false), true);
+    ASSERT_EQ(Control("cooler", "Setpoint=-5&CoolerOn=true").json.value("ok", false), true);
+    Advance(60);
+    const std::string frame = "Duration=1.5&Bin=2&StartX=10&StartY=20&NumX=100&NumY=60&Type=bias";
+    const Answer started = Control("expose", frame);
+    ASSERT_EQ(started.json.value("ok", false), true) << started.body;
+    FinishExposure();
+    const auto fits = client->Get("/page/frame.fits");
+    ASSERT_TRUE(fits);
+    ASSERT_EQ(fits->status, 200) << fits->body;
+    EXPECT_NE(fits->get_header_value("Content-Disposition").find(".fits\""), std::string::npos);
+    const std::filesystem::path file = Artefacts() / "page-frame.fits";
+    std::ofstream(file, std::ios::binary) << fits->body;
+    const std::string command = fitsverify + " -q " + file.string() + " 2>&1";
+    std::string verdict;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char chunk[512];
+        while (fgets(chunk, sizeof chunk, pipe)) verdict += chunk;
+        EXPECT_EQ(pclose(pipe), 0) << verdict;
+    }
+    EXPECT_NE(verdict.find("verification OK"), std::string::npos) << verdict;
+
+    int status = 0;
+    fitsfile* in = nullptr;
+    ASSERT_EQ(fits_open_diskfile(&in, file.c_str(), READONLY, &status), 0);
+    const auto text = [&](const char* key) {
+        char value[FLEN_VALUE] = {};
+        int missing = 0;
+        fits_read_key(in, TSTRING, key, value, nullptr, &missing);
+        EXPECT_EQ(missing, 0) << key;
+        return std::string(value);
+    };
+    const auto number = [&](const char* key) {
+        double value = 0;
+        int missing = 0;
+        fits_read_key(in, TDOUBLE, key, &value, nullptr, &missing);
+        EXPECT_EQ(missing, 0) << key;
+        return value;
+    };
+    EXPECT_DOUBLE_EQ(number("EXPTIME"), 1.5);
+    EXPECT_EQ(text("DATE-OBS"), Get("lastexposurestarttime").Value().get<std::string>());
+    EXPECT_DOUBLE_EQ(number("CCD-TEMP"), -5.0);
+    EXPECT_DOUBLE_EQ(number("SET-TEMP"), -5.0);
+    EXPECT_EQ(number("XBINNING"), 2);
+    EXPECT_EQ(number("YBINNING"), 2);
+    EXPECT_EQ(number("XORGSUBF"), 10);
+    EXPECT_EQ(number("YORGSUBF"), 20);
+    EXPECT_DOUBLE_EQ(number("XPIXSZ"), 18.0);
+    EXPECT_DOUBLE_EQ(number("YPIXSZ"), 18.0);
+    EXPECT_EQ(text("INSTRUME"), "Nebrix");
+    EXPECT_EQ(text("IMAGETYP"), "Bias Frame");
+    EXPECT_EQ(text("ROWORDER"), "TOP-DOWN");
+    EXPECT_EQ(text("SWCREATE"), "tarnscsi-alpaca test");
+    text("DATE");
+    long axes[2] = {};
+    fits_get_img_size(in, 2, axes, &status);
+    ASSERT_EQ(axes[0], 100);
+    ASSERT_EQ(axes[1], 60);
+    std::vector<std::uint16_t> pixels(100 * 60);
+    fits_read_img(in, TUSHORT, 1, static_cast<LONGLONG>(pixels.size()), nullptr, pixels.data(), nullptr, &status);
+    fits_close_file(in, &status);
+    EXPECT_EQ(status, 0);
+    auto image = std::get<std::shared_ptr<const alpaca::Image>>(server->Device().LastImage());
+    EXPECT_EQ(pixels, alpaca::RowsOf(*image).pixels);
+}
+
+// The page as a browser loads it: nothing but this server is asked for
+// anything; it shows the camera; its weight is told; the theme is
+// remembered; it fits a phone's width. Screenshots at a phone's and a
+// laptop's width are left in the build tree.
+TEST_F(CameraPageBrowserTest, LoadsFromTheServerAloneAndFitsAPhone) {
+    Connect();
+    OpenPage();
+    const std::string origin = base + "/";
+    std::uint64_t weight = 0;
+    int requests = 0;
+    for (const json& event : browser->Events()) {
+        const std::string method = event.value("method", "");
+        if (method == "Network.requestWillBeSent") {
+            const std::string url = event["params"]["request"]["url"];
+            ++requests;
+            EXPECT_TRUE(url.starts_with(origin) || url.starts_with("data:")) << url;
+        }
+        if (method == "Network.loadingFinished") {
+            weight += static_cast<std::uint64_t>(event["params"].value("encodedDataLength", 0.0));
+        }
+    }
+    EXPECT_GE(requests, 5);  // the page, its script and style, status, cooling
+    std::printf("camera page: %d requests, %llu bytes for a full load\n", requests,
+                static_cast<unsigned long long>(weight));
+    EXPECT_EQ(Text("connected"), "connected");
+    EXPECT_NE(Text("identity").find("Nebrix"), std::string::npos);
+    EXPECT_EQ(Text("address"), "adapter 0, target 2");
+    EXPECT_EQ(Text("state"), "idle");
+
+    std::ofstream(Artefacts() / "page-laptop.png", std::ios::binary) << browser->Screenshot(1280, false);
+    std::ofstream(Artefacts() / "page-phone.png", std::ios::binary) << browser->Screenshot(390, true);
+    // At a phone's width nothing runs off the side.
+    EXPECT_EQ(browser->Evaluate("document.documentElement.scrollWidth <= 390"), true);
+
+    // The night theme, chosen once, is there on the next visit.
+    Click("theme");
+    ASSERT_EQ(browser->Open(base + "/"), "");
+    EXPECT_EQ(browser->Evaluate("document.documentElement.classList.contains('night')"), true);
+    std::ofstream(Artefacts() / "page-phone-night.png", std::ios::binary) << browser->Screenshot(390, true);
+}
+
+// An exposure started on the page: an Alpaca client sees it under way; once
+// in, the page shows its preview (the tool's stretch of it), histogram and
+// statistics, which match the same frame taken through the C++ API.
+TEST_F(CameraPageBrowserTest, ExposureFromThePageShowsItsFrame) {
+    Connect();
+    OpenPage();
+    // A slow cooler, cooled for a while first: the screenshot this test
+    // leaves is the one docs/camera-page.png shows.
+    SimSetCoolerLimits(400, 1);
+    Fill("cooler-setpoint", "-15");
+    EXPECT_EQ(Press("cooler-set"), "Cooling to the setpoint.");
+    for (int step = 0; step < 60; ++step) {
+        Advance(10);
+        Get("ccdtemperature");
+    }
+    Fill("expose-duration", "2");
+    Fill("expose-bin", "2");
+    Click("full-frame");
+    Fill("expose-type", "dark");
+    // The clock stands still until the exposure has started: the sensor's
+    // temperature now is the one at its start.
+    const double sensor = Get("ccdtemperature").Value();
+    EXPECT_EQ(Press("expose"), "Exposure started.");
+    EXPECT_FALSE(MessageIsError());
+    EXPECT_EQ(Get("camerastate").Value(), 2);  // exposing
+    EXPECT_EQ(Get("binx").Value(), 2);
+    FinishExposure();
+    ASSERT_EQ(browser->Evaluate("tarnscsiPage.refresh().then(() => true)"), true);
+    ASSERT_TRUE(browser->WaitFor("!document.getElementById('frame').hidden"));
+
+    const auto png =
+        client->Get(browser->Evaluate("document.getElementById('preview').getAttribute('src')").get<std::string>());
+    ASSERT_TRUE(png);
+    std::ofstream(Artefacts() / "page-frame-laptop.png", std::ios::binary) << browser->Screenshot(1280, false);
+    std::ofstream(Artefacts() / "page-frame-phone.png", std::ios::binary) << browser->Screenshot(390, true);
+
+    int width = 0;
+    int height = 0;
+    server->Device().Disconnect();
+    const auto pixels = ApiFrame(Frame{0, 0, kSensorWidth, kSensorHeight, kBinned}, 2, kSeed, width, height);
+    ASSERT_EQ(width, 384);
+    ASSERT_EQ(height, 256);
+    const Statistics expected = StatisticsOf(pixels);
+    EXPECT_EQ(Text("frame-minimum"), std::to_string(expected.minimum));
+    EXPECT_EQ(Text("frame-median"), std::to_string(expected.median));
+    EXPECT_EQ(Text("frame-maximum"), std::to_string(expected.maximum));
+    EXPECT_EQ(Text("frame-saturated"), std::to_string(expected.saturated));
+    EXPECT_EQ(Text("frame-binning"), "2 x 2");
+    EXPECT_EQ(Text("frame-window"), "384 x 256 at (0, 0)");
+    EXPECT_EQ(Text("frame-exposure"), "2.000 s");
+    EXPECT_EQ(Text("frame-type"), "Dark Frame");
+    char shown[32];
+    std::snprintf(shown, sizeof shown, "%.1f °C", sensor);
+    EXPECT_EQ(Text("frame-temperature"), shown);
+    EXPECT_FALSE(Text("frame-start").empty());
+    EXPECT_EQ(browser->Evaluate("document.getElementById('preview').naturalWidth"), 384);
+    EXPECT_EQ(browser->Evaluate("document.getElementById('histogram').dataset.bins"), "128");
+    EXPECT_EQ(browser->Evaluate("document.querySelector('#histogram path').getAttribute('d').length > 100"), true);
+
+    // The preview is the tool's stretch of exactly these pixels.
+    png_image decoded{};
+    decoded.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_memory(&decoded, png->body.data(), png->body.size()));
+    decoded.format = PNG_FORMAT_GRAY;
+    std::vector<std::uint8_t> grey(PNG_IMAGE_SIZE(decoded));
+    ASSERT_TRUE(png_image_finish_read(&decoded, nullptr, grey.data(), 0, nullptr));
+    EXPECT_EQ(grey, tool::AutoStretch(tool::Image16{width, height, pixels}));
+}
+
+// The cooler set from the page: an Alpaca client reads the setpoint back;
+// after a cool-down on the manual clock the plot has its points.
+TEST_F(CameraPageBrowserTest, CoolerFromThePageAndItsPlot) {
+    Connect();
+    OpenPage();
+    Fill("cooler-setpoint", "-12.5");
+    EXPECT_EQ(Press("cooler-set"), "Cooling to the setpoint.");
+    EXPECT_EQ(Get("setccdtemperature").Value(), -12.5);
+    EXPECT_EQ(Get("cooleron").Value(), true);
+    // Twenty minutes, read every 15 s as a client would.
+    for (int step = 0; step < 80; ++step) {
+        Advance(15);
+        Get("ccdtemperature");
+    }
+    ASSERT_EQ(browser->Evaluate("tarnscsiPage.refresh().then(() => true)"), true);
+    const int points =
+        std::stoi(browser->Evaluate("document.getElementById('cooling-plot').dataset.points").get<std::string>());
+    EXPECT_GE(points, 80);
+    EXPECT_EQ(browser->Evaluate("document.querySelectorAll('#cooling-plot path.temperature').length"), 1);
+    EXPECT_EQ(browser->Evaluate("document.querySelectorAll('#cooling-plot path.setpoint').length"), 1);
+    EXPECT_EQ(Text("temperature"), "-12.5 °C");
+    EXPECT_EQ(Text("cooler"), "on");
+
+    EXPECT_EQ(Press("cooler-off"), "Warming up gently.");
+    EXPECT_EQ(Get("cooleron").Value(), false);
+    EXPECT_EQ(Text("cooler"), "warming up");
+    std::ofstream(Artefacts() / "page-cooling-laptop.png", std::ios::binary) << browser->Screenshot(1280, false);
+}
+
+// A control the camera refuses shows the server's own message: an exposure
+// while an Alpaca client's is under way, a setpoint out of range.
+TEST_F(CameraPageBrowserTest, RefusedControlShowsTheServersMessage) {
+    Connect();
+    OpenPage();
+    ASSERT_EQ(Put("startexposure", "Duration=30&Light=true").Error(), 0);
+    const Answer second = Put("startexposure", "Duration=1&Light=true");
+    const std::string refusal = second.json.value("ErrorMessage", "");
+    ASSERT_FALSE(refusal.empty());
+    EXPECT_EQ(Press("expose"), refusal);
+    EXPECT_TRUE(MessageIsError());
+    EXPECT_EQ(Text("state"), "exposing");
+
+    EXPECT_EQ(Press("abort"), "Exposure aborted.");
+    EXPECT_EQ(Get("camerastate").Value(), 0);
+
+    Fill("cooler-setpoint", "9999");
+    EXPECT_EQ(Press("cooler-set"), Put("setccdtemperature", "SetCCDTemperature=9999").json.value("ErrorMessage", "-"));
+    EXPECT_TRUE(MessageIsError());
+    EXPECT_EQ(Get("setccdtemperature").Error(), 0x402);  // still not set
+}
