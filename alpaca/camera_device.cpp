@@ -75,9 +75,7 @@ Failure CameraDevice::NeedConnection() const {
 }
 
 Failure CameraDevice::CameraFailed(const std::string& what, const CommandResult& result) const {
-    std::string message = what + ": " + result.Describe();
-    if (const std::string advice = result.Advice(); !advice.empty()) message += ". " + advice;
-    return {kCameraFailure, message};
+    return {kCameraFailure, what + ": " + result.Explained()};
 }
 
 double CameraDevice::Seconds() const { return std::chrono::duration<double>(now().time_since_epoch()).count(); }
@@ -93,10 +91,7 @@ Failure CameraDevice::Connect() {
     std::string detail;
     camera = Camera::Open(error, detail);
     if (!camera) {
-        std::string message = std::string("Connect: ") + ConnectErrorText(error);
-        if (!detail.empty()) message += " (" + detail + ")";
-        if (const char* advice = ConnectAdvice(error); advice && *advice) message += ". " + std::string(advice);
-        return {kCameraFailure, message};
+        return {kCameraFailure, "Connect: " + ConnectFailureExplained(error, detail)};
     }
     identity = camera->Identity();
     session.emplace(*camera);

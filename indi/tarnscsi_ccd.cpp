@@ -16,7 +16,6 @@
 #include <tarnscsi/trace.h>
 #include <tarnscsi/units.h>
 
-#include "camera_messages.h"
 #include "exposure_window.h"
 #include "log_lines.h"
 #include "switch_message.h"

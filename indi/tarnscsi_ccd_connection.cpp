@@ -10,7 +10,6 @@
 #include <tarnscsi/manager.h>
 #include <tarnscsi/units.h>
 
-#include "camera_messages.h"
 #include "tarnscsi_ccd.h"
 
 namespace tarnscsi::indi {
@@ -65,7 +64,7 @@ bool TarnscsiCcd::ChooseManager() {
 }
 
 void TarnscsiCcd::ReportConnectFailure(ConnectError error, const std::string& detail) {
-    std::string text = "Cannot connect to the camera: " + ConnectFailure(error, detail);
+    std::string text = "Cannot connect to the camera: " + ConnectFailureExplained(error, detail);
     if (error == ConnectError::kMissingManager && !isSimulation()) {
         text += " (switch SIMULATION on for the simulated camera)";
     }
@@ -89,7 +88,7 @@ void TarnscsiCcd::FillCameraInfo() {
     cameraInfoTp.setState(identity.vendor.empty() ? IPS_ALERT : IPS_OK);
     if (identity.vendor.empty()) {
         Report(INDI::Logger::DBG_WARNING,
-               "The camera did not identify itself: " + Explained(camera->LastResult()) + ".");
+               "The camera did not identify itself: " + camera->LastResult().Explained() + ".");
     }
 }
 

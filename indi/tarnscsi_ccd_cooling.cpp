@@ -11,7 +11,6 @@
 
 #include <tarnscsi/units.h>
 
-#include "camera_messages.h"
 #include "tarnscsi_ccd.h"
 
 namespace tarnscsi::indi {
@@ -40,7 +39,7 @@ int TarnscsiCcd::SetTemperature(double temperature) {
         char text[kSetpointTextSize];
         std::snprintf(text, sizeof text, "%.1f C", temperature);
         Report(INDI::Logger::DBG_ERROR,
-               std::string("The camera did not take the setpoint ") + text + ": " + Explained(written.command) + ".");
+               std::string("The camera did not take the setpoint ") + text + ": " + written.command.Explained() + ".");
         return -1;
     }
     LOGF_INFO("Cooling to %.1f C.", temperature);
@@ -129,7 +128,7 @@ void TarnscsiCcd::ApplyCoolerStep(const CoolerStep& step) {
     if (step.write) {
         if (const OperationResult written = camera->SetTemperature(*step.write); !written) {
             Report(INDI::Logger::DBG_WARNING,
-                   "The camera did not take the warm-up's setpoint: " + Explained(written.command) + ".");
+                   "The camera did not take the warm-up's setpoint: " + written.command.Explained() + ".");
         }
     }
     if (step.event == CoolerEvent::kOutOfReach) {
@@ -175,7 +174,7 @@ void TarnscsiCcd::ReadCooling() {
         coolingUnreadable = true;
         temperatureStateBeforeOutage = TemperatureNP.s;
         Report(INDI::Logger::DBG_WARNING,
-               "Cannot read the camera's temperature: " + Explained(camera->LastResult()) + ".");
+               "Cannot read the camera's temperature: " + camera->LastResult().Explained() + ".");
         TemperatureNP.s = IPS_ALERT;
         IDSetNumber(&TemperatureNP, nullptr);
         coolerPowerNp.setState(IPS_ALERT);

@@ -30,17 +30,13 @@ std::string ConnectAdviceText(ConnectError error) {
 }
 
 std::string ConnectFailureText(ConnectError error, const std::string& detail) {
-    std::string text = std::string("cannot connect to the camera: ") + ConnectErrorText(error);
-    if (!detail.empty()) text += ": " + detail;
-    if (const std::string advice = ConnectAdviceText(error); !advice.empty()) text += " (" + advice + ")";
+    std::string text = "cannot connect to the camera: " + ConnectFailureExplained(error, detail);
+    if (error == ConnectError::kMissingManager) text += " (tarnscsi --simulate ...)";
     return text;
 }
 
-std::string CommandFailure(const std::string& what, const CommandResult& result, const std::string& detail) {
-    std::string text = what + ": " + result.Describe();
-    if (!detail.empty()) text += " (" + detail + ")";
-    if (const std::string advice = result.Advice(); !advice.empty()) text += "; " + advice;
-    return text;
+std::string CommandFailure(const std::string& what, const CommandResult& result) {
+    return what + ": " + result.Explained();
 }
 
 }  // namespace tarnscsi::tool

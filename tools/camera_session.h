@@ -17,15 +17,14 @@ std::unique_ptr<Camera> OpenCamera();
 // Warns on stderr when the manager refused one of its settings.
 void WarnAboutManagerSettings();
 
-// "cannot connect to the camera: Missing wnaspi32 (what to try)". Where the
-// tool itself offers a way out (--simulate), the advice names it.
-// `detail` (who holds the camera, ...) follows the error when not empty.
+// "cannot connect to the camera: " and the library's wording of Connect's
+// failure; where the tool itself offers a way out (--simulate), it is named.
 std::string ConnectFailureText(ConnectError error, const std::string& detail = {});
 
 // The library's advice for `error`, with the tool's own option where one helps.
 std::string ConnectAdviceText(ConnectError error);
 
-// "<what>: <the command and what the camera said> (<detail>); <what to try>".
-std::string CommandFailure(const std::string& what, const CommandResult& result, const std::string& detail = {});
+// "<what>: <the command and what the camera said>; <what to try>".
+std::string CommandFailure(const std::string& what, const CommandResult& result);
 
 }  // namespace tarnscsi::tool

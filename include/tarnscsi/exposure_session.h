@@ -26,6 +26,10 @@ inline constexpr double kMaxReadoutAllowanceSeconds = 3600;
 // ready: TEST UNIT READY is cheap, and every poll missed is time lost
 // between frames.
 inline constexpr double kReadyPollSeconds = 0.01;
+// How often the camera is asked during the exposure time: the camera, not
+// the program's clock, says when its image is ready, and a camera may end
+// sooner than asked (the simulated camera on a fast clock does).
+inline constexpr double kExposingPollSeconds = 0.1;
 
 // "" when the camera's time field can carry an exposure of `seconds`, else
 // why not (negative, too long, not a number).

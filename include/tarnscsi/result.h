@@ -26,6 +26,10 @@ const char* ConnectErrorText(ConnectError error);
 ConnectError ConnectErrorFromText(const std::string& text);
 // What a person can try next, in one sentence; "" when nothing helps.
 const char* ConnectAdvice(ConnectError error);
+// Connect's failure as every program words it: "Camera in use (in use by
+// tarnscsi, PID 4242); another program is connected ...", with the detail
+// and the advice each left out when there is none.
+std::string ConnectFailureExplained(ConnectError error, const std::string& detail);
 
 // Sense data the camera returned with CHECK CONDITION, decoded.
 struct Sense {
@@ -87,6 +91,9 @@ struct CommandResult {
     std::string Describe() const;
     // What a person can try next, in one sentence; "" when it went well.
     std::string Advice() const;
+    // Describe() and Advice() as every program words a failure:
+    // "SET WINDOW: CHECK CONDITION, ...; check the camera's ...".
+    std::string Explained() const;
 };
 
 // "completed", "error", "invalid host adapter", ... for a request status.

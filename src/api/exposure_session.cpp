@@ -130,13 +130,8 @@ ExposureStatus ExposureSession::Poll(double now, std::span<std::uint8_t> buffer)
     const double end = started + exposureSeconds;
     status.fraction = exposureSeconds > 0 ? std::clamp((now - started) / exposureSeconds, 0.0, 1.0) : 1.0;
     status.secondsLeft = std::max(0.0, end - now);
-    if (now < end) {
-        status.phase = ExposurePhase::kExposing;
-        status.elapsed = std::max(0.0, now - started);
-        status.nextPoll = end - now;
-        return status;
-    }
-    status.elapsed = now - end;
+    const bool exposing = now < end;
+    status.elapsed = exposing ? std::max(0.0, now - started) : now - end;
     // SCAN's status alone does not decide: the camera may end it with other
     // than good status while its exposure starts. Whether an image follows does.
     const bool scanFailed = !scan.Ok();
@@ -144,6 +139,11 @@ ExposureStatus ExposureSession::Poll(double now, std::span<std::uint8_t> buffer)
 
     const ReadyResult ready = camera.Ready();
     if (!ready) {
+        if (ready.Busy() && exposing) {
+            status.phase = ExposurePhase::kExposing;
+            status.nextPoll = std::min(end - now, kExposingPollSeconds);
+            return status;
+        }
         if (ready.Busy() && now <= end + activeAllowance) {
             status.phase = ExposurePhase::kReadingOut;
             status.nextPoll = kReadyPollSeconds;
@@ -159,7 +159,7 @@ ExposureStatus ExposureSession::Poll(double now, std::span<std::uint8_t> buffer)
                               "; start a new exposure, and if this repeats, check the camera and its cable");
         }
         return Failed(status, ready.command,
-                      WithAdvice("the camera failed during the exposure: " + ready.command.Describe(), ready.command));
+                      "the camera failed during the exposure: " + ready.command.Explained());
     }
 
     status.download = camera.Download(buffer);

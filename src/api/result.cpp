@@ -224,6 +224,19 @@ std::string CommandResult::Describe() const {
            "), host adapter status " + Hex(hostStatus) + ", target status " + Hex(targetStatus);
 }
 
+std::string ConnectFailureExplained(ConnectError error, const std::string& detail) {
+    std::string text = ConnectErrorText(error);
+    if (!detail.empty()) text += " (" + detail + ")";
+    if (const char* advice = ConnectAdvice(error); advice != nullptr && *advice != '\0') text += "; " + std::string(advice);
+    return text;
+}
+
+std::string CommandResult::Explained() const {
+    std::string text = Describe();
+    if (const std::string advice = Advice(); !advice.empty()) text += "; " + advice;
+    return text;
+}
+
 std::string CommandResult::Advice() const {
     switch (Outcome()) {
         case CommandOutcome::kCompleted: return {};

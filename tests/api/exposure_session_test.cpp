@@ -61,8 +61,8 @@ TEST_F(ExposureSessionTest, ExposesReadsOutAndDownloadsOnce) {
     EXPECT_EQ(status.phase, ExposurePhase::kExposing);
     EXPECT_DOUBLE_EQ(status.fraction, 0.25);
     EXPECT_DOUBLE_EQ(status.secondsLeft, 1.5);
-    EXPECT_DOUBLE_EQ(status.nextPoll, 1.5);
-    EXPECT_EQ(SimLogCount(), 0u) << "the camera is not asked before the exposure time is over";
+    EXPECT_DOUBLE_EQ(status.nextPoll, kExposingPollSeconds);
+    EXPECT_EQ(SimLogCount(), 1u) << "the camera, asked once, says it is still exposing";
 
     Wait(1.5);
     status = Poll(session);
@@ -82,6 +82,23 @@ TEST_F(ExposureSessionTest, ExposesReadsOutAndDownloadsOnce) {
 // A camera that stays NOT READY (its clock stands still) is given up once
 // the readout allowance is over, and not before; the allowance is kept
 // within its limits.
+// The camera, not the program's clock, says when the image is ready: a
+// camera whose clock runs ahead (the simulated camera on a fast clock) is
+// followed before the exposure time is over here.
+TEST_F(ExposureSessionTest, ACameraThatEndsSoonerIsFollowed) {
+    ExposureSession session(*camera);
+    ASSERT_TRUE(session.Start(kSmall, 120.0, now));
+    SimAdvanceClock(static_cast<std::uint64_t>(130 * kMicrosecondsPerSecond));
+    ExposureStatus status = Poll(session);
+    for (int poll = 0; poll < 1000 && status.phase != ExposurePhase::kDone; ++poll) {
+        ASSERT_NE(status.phase, ExposurePhase::kFailed) << status.message;
+        SimAdvanceClock(static_cast<std::uint64_t>(status.nextPoll * kMicrosecondsPerSecond));
+        status = Poll(session);
+    }
+    ASSERT_EQ(status.phase, ExposurePhase::kDone);
+    EXPECT_EQ(FrameOf(status.download.window), kSmall);
+}
+
 TEST_F(ExposureSessionTest, TheReadoutAllowanceEndsTheWait) {
     const struct {
         double asked;

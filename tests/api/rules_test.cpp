@@ -28,6 +28,35 @@ TEST(ConnectErrorTest, TextsAreTheModulesMessagesBothWays) {
     EXPECT_EQ(ConnectErrorFromText("camera not found"), ConnectError::kNone);
 }
 
+// One wording of a failure for every program: the command, how it ended
+// and what to try; Connect's message, what more the library said, then the
+// advice.
+TEST(FailureTextTest, NamesTheCommandTheSenseAndTheAdvice) {
+    constexpr std::uint8_t kModeSenseOpcode = 0x1A;
+    constexpr std::uint8_t kRequestError = 0x04;
+    constexpr std::uint8_t kCheckCondition = 0x02;
+    constexpr std::uint8_t kNotReady = 0x02;
+    CommandResult failed;
+    failed.cdb[0] = kModeSenseOpcode;
+    failed.cdbLength = 6;
+    failed.sent = true;
+    failed.srbStatus = kRequestError;
+    failed.targetStatus = kCheckCondition;
+    failed.sense = {true, kNotReady, 0, 0};
+    const std::string text = failed.Explained();
+    EXPECT_EQ(text.rfind("MODE SENSE(6): ", 0), 0u) << text;
+    EXPECT_NE(text.find("NOT READY"), std::string::npos) << text;
+    ASSERT_FALSE(failed.Advice().empty());
+    EXPECT_EQ(text, failed.Describe() + "; " + failed.Advice());
+
+    const std::string connect = ConnectFailureExplained(ConnectError::kMissingManager, "");
+    EXPECT_EQ(connect, std::string("Missing wnaspi32; ") + ConnectAdvice(ConnectError::kMissingManager));
+    // Who holds the camera, between the message and the advice.
+    const std::string inUse = ConnectFailureExplained(ConnectError::kCameraInUse, "in use by tarnscsi, PID 4242");
+    EXPECT_EQ(inUse, std::string("Camera in use (in use by tarnscsi, PID 4242); ") +
+                         ConnectAdvice(ConnectError::kCameraInUse));
+}
+
 TEST(SenseTest, FixedAndDescriptorFormatsDecodeAlike) {
     std::uint8_t fixed[18] = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x00};
     const Sense a = DecodeSense(fixed, 14);

@@ -11,7 +11,6 @@
 #include <tarnscsi/frame.h>
 #include <tarnscsi/result.h>
 
-#include "camera_messages.h"
 #include "exposure_window.h"
 #include "log_lines.h"
 #include "switch_message.h"
@@ -116,8 +115,7 @@ TEST(SwitchMessage, NamesMembersOnceAndKeepsTheRule) {
     }
 }
 
-// Commands as the camera ends them, for the wording of the driver's log.// Commands as the camera ends them, for the
-// wording of the driver's log.
+// Commands as the camera ends them, for the wording of the driver's log.
 constexpr std::uint8_t kScanOpcode = 0x1B;
 constexpr std::uint8_t kModeSenseOpcode = 0x1A;
 constexpr std::uint8_t kReadOpcode = 0x28;
@@ -142,24 +140,6 @@ CommandResult CheckCondition(std::uint8_t opcode, std::uint8_t key) {
     result.targetStatus = kCheckCondition;
     result.sense = {true, key, 0, 0};
     return result;
-}
-
-TEST(CameraMessages, NameTheCommandTheSenseAndTheAdvice) {
-    const CommandResult failed = CheckCondition(kModeSenseOpcode, kNotReady);
-    const std::string text = Explained(failed);
-    EXPECT_NE(text.find("MODE SENSE(6)"), std::string::npos) << text;
-    EXPECT_NE(text.find("NOT READY"), std::string::npos) << text;
-    EXPECT_NE(text.find(failed.Advice()), std::string::npos) << text;
-    EXPECT_FALSE(failed.Advice().empty());
-
-    const std::string connect = ConnectFailure(ConnectError::kMissingManager);
-    EXPECT_EQ(connect.rfind("Missing wnaspi32; ", 0), 0u) << connect;
-    EXPECT_NE(connect.find(ConnectAdvice(ConnectError::kMissingManager)), std::string::npos) << connect;
-
-    // Who holds the camera, between the message and the advice.
-    const std::string inUse = ConnectFailure(ConnectError::kCameraInUse, "in use by tarnscsi, PID 4242");
-    EXPECT_EQ(inUse, std::string("Camera in use (in use by tarnscsi, PID 4242); ") +
-                         ConnectAdvice(ConnectError::kCameraInUse));
 }
 
 // Joins lines as a reader would: a continued line follows the one before
@@ -191,8 +171,8 @@ TEST(LogLinesTest, LongTextBreaksAtPausesAndLosesNothing) {
     const CommandResult scan = CheckCondition(kScanOpcode, kIllegalRequest);
     const CommandResult read = CheckCondition(kReadOpcode, kNotReady);
     const std::string text =
-        "Exposure failed: the exposure did not start: " + Explained(scan) +
-        " (the download then failed: an image read failed after 0 of 786432 bytes: " + Explained(read) + ").";
+        "Exposure failed: the exposure did not start: " + scan.Explained() +
+        " (the download then failed: an image read failed after 0 of 786432 bytes: " + read.Explained() + ").";
     ASSERT_GT(text.size(), kLogLineLimit);
 
     const auto lines = LogLines(text);
