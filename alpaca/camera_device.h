@@ -177,7 +177,7 @@ private:
     CameraState state = CameraState::kIdle;
     // Over the connected camera; made at connecting.
     std::optional<ExposureSession> session;
-    double fraction = 0;  // of the exposure time, at the last poll
+    double fraction = 0;      // of the exposure time, at the last poll
     ExposureRecord exposure;  // the last one started
     std::shared_ptr<const Image> image;
     std::optional<double> lastDuration;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "image_encoding.h"
+#include "loopback_server.h"
 #include "server.h"
 #include "sim/sim_control.h"
 
@@ -19,7 +20,7 @@ namespace {
 
 constexpr int kRuns = 31;
 constexpr int kMaxPolls = 1000;
-constexpr char kLoopback[] = "127.0.0.1";
+using tarnscsi::bench::kLoopback;
 constexpr char kForm[] = "application/x-www-form-urlencoded";
 constexpr std::size_t kImageBytesLength = 44 + 768 * 512 * 2;
 
@@ -63,12 +64,7 @@ int main() {
     SimSetTimeScale(0);
     SimSetImageKind(SIM_IMAGE_SKY);
 
-    tarnscsi::alpaca::ServerOptions options;
-    options.listen = kLoopback;
-    options.port = 0;
-    options.discovery = false;
-    options.version = "bench";
-    tarnscsi::alpaca::AlpacaServer server(options);
+    tarnscsi::alpaca::AlpacaServer server(tarnscsi::bench::LoopbackServerOptions());
     if (const std::string problem = server.Start(); !problem.empty()) {
         std::fprintf(stderr, "alpaca_download_bench: %s\n", problem.c_str());
         return 1;

@@ -22,6 +22,7 @@
 #include <tarnscsi/camera.h>
 #include <tarnscsi/frame.h>
 
+#include "loopback_server.h"
 #include "server.h"
 #include "sim/sim_control.h"
 #ifdef TARNSCSI_CADENCE_INDI
@@ -34,7 +35,7 @@ namespace {
 
 constexpr int kFrames = 20;
 constexpr double kExposureSeconds = 0.1;
-constexpr char kLoopback[] = "127.0.0.1";
+using tarnscsi::bench::kLoopback;
 constexpr char kForm[] = "application/x-www-form-urlencoded";
 constexpr auto kClientPoll = std::chrono::milliseconds(100);
 constexpr int kMaxPolls = 10000;
@@ -62,12 +63,7 @@ double FloorSeconds() {
 }
 
 double AlpacaSeconds() {
-    tarnscsi::alpaca::ServerOptions options;
-    options.listen = kLoopback;
-    options.port = 0;
-    options.discovery = false;
-    options.version = "bench";
-    tarnscsi::alpaca::AlpacaServer server(options);
+    tarnscsi::alpaca::AlpacaServer server(tarnscsi::bench::LoopbackServerOptions());
     if (!server.Start().empty()) return -1;
     httplib::Client client(kLoopback, server.Port());
     client.Put("/api/v1/camera/0/connected", "Connected=True", kForm);

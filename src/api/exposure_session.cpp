@@ -158,8 +158,7 @@ ExposureStatus ExposureSession::Poll(double now, std::span<std::uint8_t> buffer)
                               ready.command.Describe() +
                               "; start a new exposure, and if this repeats, check the camera and its cable");
         }
-        return Failed(status, ready.command,
-                      "the camera failed during the exposure: " + ready.command.Explained());
+        return Failed(status, ready.command, "the camera failed during the exposure: " + ready.command.Explained());
     }
 
     status.download = camera.Download(buffer);

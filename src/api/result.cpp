@@ -227,7 +227,8 @@ std::string CommandResult::Describe() const {
 std::string ConnectFailureExplained(ConnectError error, const std::string& detail) {
     std::string text = ConnectErrorText(error);
     if (!detail.empty()) text += " (" + detail + ")";
-    if (const char* advice = ConnectAdvice(error); advice != nullptr && *advice != '\0') text += "; " + std::string(advice);
+    if (const char* advice = ConnectAdvice(error); advice != nullptr && *advice != '\0')
+        text += "; " + std::string(advice);
     return text;
 }
 
