@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 
 #include <tarnscsi/units.h>
 
@@ -11,7 +10,7 @@ namespace tarnscsi {
 
 namespace {
 
-// Room for any year gmtime can give, the fraction and the terminator.
+// Room for any year the calendar can give, the fraction and the terminator.
 constexpr std::size_t kTimestampSize = 64;
 
 std::string WithAdvice(std::string text, const CommandResult& command) {
@@ -35,25 +34,19 @@ std::string ExposureTimeProblem(double seconds) {
 }
 
 std::string UtcTimestamp(std::chrono::system_clock::time_point when) {
+    // The calendar of <chrono>, not the C runtime's gmtime: Windows' gives
+    // nothing for a time before 1970, and this gives the same text on every
+    // system.
     using namespace std::chrono;
-    const auto sinceEpoch = duration_cast<milliseconds>(when.time_since_epoch());
-    auto wholeSeconds = duration_cast<seconds>(sinceEpoch);
-    auto millis = sinceEpoch - wholeSeconds;
-    if (millis.count() < 0) {  // before 1970: keep the fraction positive
-        wholeSeconds -= seconds(1);
-        millis += seconds(1);
-    }
-    const auto time = static_cast<std::time_t>(wholeSeconds.count());
-    std::tm utc{};
-#ifdef _WIN32
-    // The runtime's gmtime keeps its result per thread there.
-    if (const std::tm* converted = std::gmtime(&time)) utc = *converted;
-#else
-    gmtime_r(&time, &utc);
-#endif
+    const auto millis = floor<milliseconds>(when);
+    const auto day = floor<days>(millis);
+    const year_month_day date{day};
+    const hh_mm_ss clock{millis - day};
     char text[kTimestampSize];
-    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(text + length, sizeof text - length, ".%03d", static_cast<int>(millis.count()));
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03d", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                  static_cast<int>(clock.seconds().count()), static_cast<int>(clock.subseconds().count()));
     return text;
 }
 
