@@ -36,10 +36,10 @@ void Stop(int) { stopping = 1; }
 // carry data (INQUIRY of other pages, MODE SENSE, ...) all read.
 std::uint8_t DirectionOf(std::uint8_t opcode, std::size_t length) {
     namespace camera = tarnscsi::camera;
-    for (const camera::CommandSpec* spec :
+    for (const camera::CommandSpec* command :
          {&camera::kIdentify, &camera::kWriteCoolingPage, &camera::kReadCoolingPage, &camera::kSetWindow,
           &camera::kStartScan, &camera::kGetWindow, &camera::kReadImage, &camera::kTestUnitReady}) {
-        if (spec->cdb[0] == opcode) return spec->direction;
+        if (command->cdb[0] == opcode) return command->direction;
     }
     return length > 0 ? tarnscsi::aspi::SRB_DIR_IN : 0;
 }
