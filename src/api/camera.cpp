@@ -96,7 +96,7 @@ bool ReadyResult::Busy() const {
     const CommandOutcome outcome = command.Outcome();
     return outcome == CommandOutcome::kTargetStatus ||
            (outcome == CommandOutcome::kCheckCondition && command.sense.valid &&
-            command.sense.key == sense::kKeyNotReady);
+            static_cast<scsi::SenseKey>(command.sense.key) == scsi::SenseKey::kNotReady);
 }
 
 ReadyResult Camera::Ready() {
