@@ -139,6 +139,7 @@ TEST_F(SgModuleTest, TheScanShowsTheManagersRecordsAsTheReportTellsThem) {
         EXPECT_EQ(node.type, record.type);
         EXPECT_EQ(node.usable, record.usable != 0);
         EXPECT_EQ(node.reason, record.reason);
+        EXPECT_EQ(node.lastError, record.lastError);
         // The same device, the same words, in the report.
         const std::string line = node.node + " [" + std::to_string(*node.host) + ":" + std::to_string(*node.channel) +
                                  ":" + std::to_string(*node.scsiTarget) + ":" + std::to_string(*node.lun) +
