@@ -36,13 +36,6 @@ nlohmann::json OptionalNumber(const std::optional<Number>& value) {
     return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
 }
 
-// "usable", or why not, and how the last command it could not carry failed.
-std::string NodeState(const ManagerNode& node) {
-    std::string state = node.usable ? std::string("usable") : node.reason;
-    if (!node.lastError.empty()) state += "; last command failed: " + node.lastError;
-    return state;
-}
-
 // The device nodes the manager names, each address a field of its own.
 nlohmann::json NodesJson(const std::vector<ManagerNode>& nodes) {
     nlohmann::json out = nlohmann::json::array();
@@ -138,6 +131,12 @@ void PrintText(const BusScan& scan) {
 }
 
 }  // namespace
+
+std::string NodeState(const ManagerNode& node) {
+    std::string state = node.usable ? std::string("usable") : node.reason;
+    if (!node.lastError.empty()) state += "; last command failed: " + node.lastError;
+    return state;
+}
 
 int RunScan(bool json) {
     const BusScan scan = ScanBus();

@@ -12,6 +12,7 @@
 #include "name_pattern.h"
 #include "options.h"
 #include "png_preview.h"
+#include "scan_command.h"
 #include "support/fits_reader.h"
 #include "support/tool_process.h"
 
@@ -153,6 +154,20 @@ TEST(ExposeOptions, ConvertToCameraUnits) {
     EXPECT_EQ(request.window.height, 100);  // whole 2 x 2 cells
     EXPECT_EQ(request.window.binned, 1);
     EXPECT_EQ(request.setpoint, -123);
+}
+
+// A node's state in scan --json reads as the manager's report line ends:
+// the reason only when it cannot be used, a failed command either way.
+TEST(ScanNodes, StateSaysUsableOrWhyNotAndTheLastFailure) {
+    tarnscsi::ManagerNode node;
+    node.usable = true;
+    EXPECT_EQ(NodeState(node), "usable");
+    node.lastError = "No such device";
+    EXPECT_EQ(NodeState(node), "usable; last command failed: No such device");
+    node.usable = false;
+    node.reason = "cannot open: Permission denied";
+    node.lastError.clear();
+    EXPECT_EQ(NodeState(node), "cannot open: Permission denied");
 }
 
 // Everything --key could put into a header is judged before the first
