@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <tarnscsi/bus.h>
 #include <tarnscsi/result.h>
@@ -10,7 +12,6 @@
 #include "camera_session.h"
 #include "exit_codes.h"
 #include "json_events.h"
-#include "sg_report.h"
 
 namespace tarnscsi::tool {
 
@@ -30,33 +31,26 @@ std::string LoadFailure(const BusScan& scan) {
     return text;
 }
 
-nlohmann::json OptionalNumber(const std::optional<int>& value) {
+template <typename Number>
+nlohmann::json OptionalNumber(const std::optional<Number>& value) {
     return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
 }
 
-// The device nodes the SG manager reports, each address a field of its own.
-nlohmann::json NodesJson(const std::vector<SgDeviceLine>& lines) {
-    nlohmann::json nodes = nlohmann::json::array();
-    for (const SgDeviceLine& line : lines) {
-        nodes.push_back({{"node", line.node},
-                         {"host", OptionalNumber(line.host)},
-                         {"channel", OptionalNumber(line.channel)},
-                         {"scsi_target", OptionalNumber(line.target)},
-                         {"lun", OptionalNumber(line.lun)},
-                         {"adapter", OptionalNumber(line.aspiAdapter)},
-                         {"target", OptionalNumber(line.aspiTarget)},
-                         {"aspi_lun", OptionalNumber(line.aspiLun)},
-                         {"state", line.state}});
+// The device nodes the manager names, each address a field of its own.
+nlohmann::json NodesJson(const std::vector<ManagerNode>& nodes) {
+    nlohmann::json out = nlohmann::json::array();
+    for (const ManagerNode& node : nodes) {
+        out.push_back({{"node", node.node},
+                       {"host", OptionalNumber(node.host)},
+                       {"channel", OptionalNumber(node.channel)},
+                       {"scsi_target", OptionalNumber(node.scsiTarget)},
+                       {"lun", OptionalNumber(node.lun)},
+                       {"adapter", OptionalNumber(node.adapter)},
+                       {"target", OptionalNumber(node.target)},
+                       {"aspi_lun", OptionalNumber(node.aspiLun)},
+                       {"state", NodeState(node)}});
     }
-    return nodes;
-}
-
-// The node at an ASPI address (logical unit 0), if the manager names one.
-const SgDeviceLine* NodeAt(const std::vector<SgDeviceLine>& lines, int adapter, int target) {
-    for (const SgDeviceLine& line : lines) {
-        if (line.aspiAdapter == adapter && line.aspiTarget == target && line.aspiLun.value_or(0) == 0) return &line;
-    }
-    return nullptr;
+    return out;
 }
 
 void PrintJson(const BusScan& scan) {
@@ -70,7 +64,6 @@ void PrintJson(const BusScan& scan) {
     out["status"] = StatusText(scan);
     out["adapters"] = scan.adapters;
     out["devices"] = nlohmann::json::array();
-    const std::vector<SgDeviceLine> nodes = scan.report ? SgDeviceLines(*scan.report) : std::vector<SgDeviceLine>();
     const BusDevice* const camera = scan.Camera();
     out["camera"] = camera != nullptr ? nlohmann::json{{"adapter", camera->adapter}, {"target", camera->target}}
                                       : nlohmann::json(nullptr);
@@ -87,16 +80,16 @@ void PrintJson(const BusScan& scan) {
         } else {
             entry["error"] = device.inquiry.Describe();
         }
-        if (const SgDeviceLine* node = NodeAt(nodes, device.adapter, device.target)) {
+        if (const ManagerNode* node = scan.NodeAt(device.adapter, device.target)) {
             entry["node"] = node->node;
             entry["host"] = OptionalNumber(node->host);
             entry["channel"] = OptionalNumber(node->channel);
-            entry["scsi_target"] = OptionalNumber(node->target);
+            entry["scsi_target"] = OptionalNumber(node->scsiTarget);
             entry["lun"] = OptionalNumber(node->lun);
         }
         out["devices"].push_back(std::move(entry));
     }
-    out["nodes"] = NodesJson(nodes);
+    out["nodes"] = NodesJson(scan.nodes);
     out["report"] = scan.report ? nlohmann::json(*scan.report) : nlohmann::json(nullptr);
     std::printf("%s\n", JsonText(out, kJsonIndent).c_str());
 }
@@ -138,6 +131,12 @@ void PrintText(const BusScan& scan) {
 }
 
 }  // namespace
+
+std::string NodeState(const ManagerNode& node) {
+    std::string state = node.usable ? std::string("usable") : node.reason;
+    if (!node.lastError.empty()) state += "; last command failed: " + node.lastError;
+    return state;
+}
 
 int RunScan(bool json) {
     const BusScan scan = ScanBus();

@@ -4,7 +4,15 @@
 // could not use. As text or as one JSON object.
 #pragma once
 
+#include <string>
+
+#include <tarnscsi/bus.h>
+
 namespace tarnscsi::tool {
+
+// A manager's node as its state reads in `scan --json`: "usable" or why not,
+// then "; last command failed: ..." when a command could not be carried.
+std::string NodeState(const ManagerNode& node);
 
 // Returns the exit code: success whenever the manager could be asked, camera
 // or not; failure when no manager could be loaded.

@@ -2,7 +2,8 @@
 // the manager's support word, every target the module searches with its
 // device type and INQUIRY identification, which device the module takes for
 // the camera (by the module's own rule), and the manager's own report where
-// it offers one. Nothing is left open afterwards.
+// it offers one, with the device nodes it names as fields. Nothing is left
+// open afterwards.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +33,21 @@ struct BusDevice {
     std::string heldBy;
 };
 
+// A device node the manager itself reports (the SCSI generic manager: one
+// /dev/sg device each), whether or not the module can reach it.
+struct ManagerNode {
+    std::string node;  // "/dev/sg3"
+    // The Linux address [host:channel:target:lun], when the manager read one.
+    std::optional<std::uint32_t> host, channel, scsiTarget;
+    std::optional<std::uint64_t> lun;
+    // Where ASPI sees it (adapter, target, logical unit), when it has a place.
+    std::optional<int> adapter, target, aspiLun;
+    std::optional<std::uint8_t> type;  // peripheral device type, when known
+    bool usable = false;
+    std::string reason;     // why it cannot be used; "" when it can
+    std::string lastError;  // why the last command it could not carry failed; "" when none
+};
+
 struct BusScan {
     bool loaded = false;
     ConnectError error = ConnectError::kNone;  // why the manager could not be used
@@ -41,11 +57,14 @@ struct BusScan {
     int adapters = 0;
     std::vector<BusDevice> devices;                  // adapter by adapter, target by target
     std::optional<std::vector<std::string>> report;  // nothing: the manager has none
+    std::vector<ManagerNode> nodes;                  // empty: the manager names none
 
     // The manager answered the support query (the module then scans).
     bool SupportCompleted() const;
     // The first device the module would connect to, if any.
     const BusDevice* Camera() const;
+    // The node the manager names at an ASPI address (logical unit 0), if any.
+    const ManagerNode* NodeAt(int adapter, int target) const;
 };
 
 BusScan ScanBus();

@@ -1,6 +1,6 @@
 // The SCSI generic manager's exported functions: the two ASPI entry points,
-// the claim entry points (aspi/aspi_claim.h), SgDiagnostics and
-// SgSettingsProblem (aspi/aspi_sg_report.h).
+// the claim entry points (aspi/aspi_claim.h), SgDiagnostics,
+// SgDeviceRecords and SgSettingsProblem (aspi/aspi_sg_report.h).
 #include <cstdlib>
 #include <exception>
 #include <string>
@@ -45,6 +45,14 @@ uint32_t SgDiagnostics(char* text, uint32_t capacity) {
         return tarnscsi::sg::CopyOut(tarnscsi::sg::JoinLines(tarnscsi::sg::TheSg().bus.Report()), text, capacity);
     } catch (const std::exception&) {
         return tarnscsi::sg::CopyOut({}, text, capacity);  // out of memory: an empty report
+    }
+}
+
+uint32_t SgDeviceRecords(SgDeviceRecord* records, uint32_t capacity) {
+    try {
+        return tarnscsi::sg::CopyRecords(tarnscsi::sg::TheSg().bus.Devices(), records, capacity);
+    } catch (const std::exception&) {
+        return 0;  // out of memory: no records
     }
 }
 

@@ -33,16 +33,8 @@ std::string ErrorText(int error) { return std::generic_category().message(error)
 
 }  // namespace
 
-struct SgBus::Device {
-    explicit Device(std::string nodePath) : node(std::move(nodePath)) {}
-
-    const std::string node;
-    std::optional<LinuxAddress> linuxAddress;
-    std::optional<AspiAddress> place;
-    std::optional<std::uint8_t> type;
-    bool usable = false;    // opened and passed the driver checks at the last look
-    std::string problem;    // why it cannot be used; "" when it can
-    std::string lastError;  // of the last command SG_IO could not carry
+struct SgBus::Device : SgDeviceState {
+    explicit Device(std::string nodePath) { node = std::move(nodePath); }
 };
 
 SgBus::SgBus(SgSystem& sgSystem, std::chrono::milliseconds limit) : system(sgSystem), timeLimit(limit) {}
@@ -135,28 +127,43 @@ void SgBus::AddNote(std::string note) {
     notes.push_back(std::move(note));
 }
 
+std::vector<SgDeviceState> SgBus::DevicesLocked() {
+    EnsureScannedLocked();
+    std::vector<SgDeviceState> states;
+    states.reserve(devices.size());
+    for (const DevicePtr& device : devices) {
+        states.push_back(*device);
+    }
+    return states;
+}
+
+std::vector<SgDeviceState> SgBus::Devices() {
+    std::lock_guard lock(mutex);
+    return DevicesLocked();
+}
+
 std::vector<std::string> SgBus::Report() {
     std::lock_guard lock(mutex);
-    EnsureScannedLocked();
+    const std::vector<SgDeviceState> states = DevicesLocked();
     std::vector<std::string> lines;
     if (!driverPresent) {
         lines.emplace_back("no /sys/class/scsi_generic: the sg driver is not loaded (modprobe sg)");
-    } else if (devices.empty()) {
+    } else if (states.empty()) {
         lines.emplace_back("no SCSI generic devices in /sys/class/scsi_generic");
     }
     lines.insert(lines.end(), adapterLines.begin(), adapterLines.end());
-    for (const DevicePtr& device : devices) {
-        std::string line = device->node;
-        if (device->linuxAddress) {
-            line += " [" + ToString(*device->linuxAddress) + "]";
+    for (const SgDeviceState& device : states) {
+        std::string line = device.node;
+        if (device.linuxAddress) {
+            line += " [" + ToString(*device.linuxAddress) + "]";
         }
-        if (device->place) {
-            line += " adapter " + std::to_string(device->place->adapter) + ", target " +
-                    std::to_string(device->place->target) + ", lun " + std::to_string(device->place->lun);
+        if (device.place) {
+            line += " adapter " + std::to_string(device.place->adapter) + ", target " +
+                    std::to_string(device.place->target) + ", lun " + std::to_string(device.place->lun);
         }
-        line += device->problem.empty() ? ": usable" : ": " + device->problem;
-        if (!device->lastError.empty()) {
-            line += "; last command failed: " + device->lastError;
+        line += device.problem.empty() ? ": usable" : ": " + device.problem;
+        if (!device.lastError.empty()) {
+            line += "; last command failed: " + device.lastError;
         }
         lines.push_back(std::move(line));
     }

@@ -17,9 +17,22 @@
 #include <vector>
 
 #include "core/backend.h"
+#include "sg/bus_layout.h"
+#include "sg/linux_address.h"
 #include "sg/sg_system.h"
 
 namespace tarnscsi::sg {
+
+// One /dev/sg device as the last look at the bus found it.
+struct SgDeviceState {
+    std::string node;  // "/dev/sg3"
+    std::optional<LinuxAddress> linuxAddress;
+    std::optional<AspiAddress> place;  // nothing: ASPI cannot reach it
+    std::optional<std::uint8_t> type;
+    bool usable = false;    // opened and passed the driver checks
+    std::string problem;    // why it cannot be used; "" when it can
+    std::string lastError;  // of the last command SG_IO could not carry
+};
 
 class SgBus final : public tarnscsi::manager::Backend {
 public:
@@ -42,6 +55,9 @@ public:
     // it sits, or why it cannot be used), then the notes.
     std::vector<std::string> Report();
 
+    // Every device of the last look at the bus, in node order.
+    std::vector<SgDeviceState> Devices();
+
     std::uint8_t AdapterCount() override;
     // From sysfs (or the driver, when sysfs has no type): no bus command.
     std::optional<std::uint8_t> DeviceType(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) override;
@@ -60,6 +76,7 @@ private:
 
     void ScanLocked();
     void EnsureScannedLocked();
+    std::vector<SgDeviceState> DevicesLocked();
     DevicePtr Find(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun);
     // The claimed descriptor of the device's node, or -1.
     int ClaimedDescriptor(const std::string& node);

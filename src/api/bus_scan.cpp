@@ -48,13 +48,14 @@ void IdentifyClaimed(AspiTransport& transport, BusDevice& device) {
     device.camera = tarnscsi::camera::IsCamera(device.type, data.data());
 }
 
-// The manager's path and report, from the library the transport loaded.
+// The manager's path, report and nodes, from the library the transport loaded.
 void DescribeManager(BusScan& scan) {
 #if defined(_WIN32)
     (void)scan;
 #else
     scan.managerPath = LoadedManagerPath();
     scan.report = LoadedManagerReport();
+    scan.nodes = LoadedManagerNodes();
 #endif
 }
 
@@ -65,6 +66,13 @@ bool BusScan::SupportCompleted() const { return supportStatus == tarnscsi::aspi:
 const BusDevice* BusScan::Camera() const {
     for (const BusDevice& device : devices) {
         if (device.camera) return &device;
+    }
+    return nullptr;
+}
+
+const ManagerNode* BusScan::NodeAt(int adapter, int target) const {
+    for (const ManagerNode& node : nodes) {
+        if (node.adapter == adapter && node.target == target && node.aspiLun.value_or(0) == 0) return &node;
     }
     return nullptr;
 }

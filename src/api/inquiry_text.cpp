@@ -1,5 +1,8 @@
 #include "api/inquiry_text.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include <tarnscsi/manager.h>
 
 #include "camera/commands.h"
@@ -37,6 +40,28 @@ std::vector<std::string> Lines(const std::string& text) {
     }
     return lines;
 }
+
+ManagerNode ReadRecord(const SgDeviceRecord& record) {
+    ManagerNode node;
+    // The manager ends every text; a record cut short still stays in bounds.
+    node.node.assign(record.node, strnlen(record.node, sizeof record.node));
+    if (record.hasLinuxAddress != 0) {
+        node.host = record.host;
+        node.channel = record.channel;
+        node.scsiTarget = record.target;
+        node.lun = record.lun;
+    }
+    if (record.placed != 0) {
+        node.adapter = record.adapter;
+        node.target = record.aspiTarget;
+        node.aspiLun = record.aspiLun;
+    }
+    if (record.hasType != 0) node.type = record.type;
+    node.usable = record.usable != 0;
+    node.reason.assign(record.reason, strnlen(record.reason, sizeof record.reason));
+    node.lastError.assign(record.lastError, strnlen(record.lastError, sizeof record.lastError));
+    return node;
+}
 #endif
 
 }  // namespace
@@ -68,6 +93,24 @@ std::optional<std::vector<std::string>> LoadedManagerReport() {
     std::string text(diagnostics(nullptr, 0), '\0');
     text.resize(diagnostics(text.data(), static_cast<std::uint32_t>(text.size() + 1)));
     return Lines(text);
+#endif
+}
+
+std::vector<ManagerNode> LoadedManagerNodes() {
+#if defined(_WIN32)
+    return {};
+#else
+    const DynamicLibrary manager(kManagerFile, true);
+    if (!manager.IsLoaded()) return {};
+    auto records = manager.Symbol<SgDeviceRecordsFn>(SG_DEVICE_RECORDS_ENTRY);
+    if (!records) return {};
+    std::vector<SgDeviceRecord> found(records(nullptr, 0));
+    // A look at the bus in between may have found fewer devices.
+    found.resize(std::min<std::size_t>(found.size(), records(found.data(), static_cast<std::uint32_t>(found.size()))));
+    std::vector<ManagerNode> nodes;
+    nodes.reserve(found.size());
+    for (const SgDeviceRecord& record : found) nodes.push_back(ReadRecord(record));
+    return nodes;
 #endif
 }
 

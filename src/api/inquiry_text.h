@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <tarnscsi/bus.h>
+
 namespace tarnscsi {
 
 struct InquiryText {
@@ -29,5 +31,10 @@ std::string LoadedManagerPath();
 // manager's look at the bus, aspi/aspi_sg_report.h), one line each; nothing when
 // none is loaded or it has no report to give.
 std::optional<std::vector<std::string>> LoadedManagerReport();
+
+// The device nodes the manager loaded in this process names (the SCSI
+// generic manager's records, aspi/aspi_sg_report.h); none when none is
+// loaded or it names none.
+std::vector<ManagerNode> LoadedManagerNodes();
 
 }  // namespace tarnscsi

@@ -6,6 +6,9 @@
 
 #include <cerrno>
 
+#include <cstring>
+
+#include "sg/diagnostics.h"
 #include "sg/linux_address.h"
 #include "sg/lock_holder.h"
 #include "support/sg_bench.h"
@@ -114,6 +117,65 @@ TEST(SgBusTest, ReportsDevicesBeyondAspiAndUnreadableEntries) {
         << report;
     EXPECT_NE(report.find("/dev/sg2: no SCSI address (H:C:T:L)"), std::string::npos) << report;
     EXPECT_NE(report.find("/dev/sg4 [2:0:1:0]: same SCSI address as sg3"), std::string::npos) << report;
+}
+
+// The records say as fields what the report's lines say: only the parts a
+// device has are marked present, the largest logical unit survives, a
+// failed command is kept apart from the reason, and a name too long for
+// its field is cut and still ended.
+TEST(SgBusTest, RecordsCarryTheReportsFieldsAndOnlyThoseADeviceHas) {
+    SgBench bench;
+    const std::string longName = "sg" + std::string(2 * SG_NODE_CAPACITY, '9');
+    bench.AddDevice("sg0", "1:0:2:18446744073709551615", 6, Answering);
+    bench.AddDevice("sg1", "host-only", {}, Answering);
+    bench.AddDevice("sg2", "2:3:1:0", 6);  // every command fails with EIO
+    bench.AddDevice(longName, "4:0:0:0", 0, Answering);
+    bench.bus.Rescan();
+    auto block = ExecBlock(1, 1, {0x00, 0, 0, 0, 0, 0}, tarnscsi::aspi::SRB_DIR_IN, nullptr, 0);
+    bench.manager.Send(&block);
+
+    std::vector<SgDeviceRecord> records(4);
+    ASSERT_EQ(tarnscsi::sg::CopyRecords(bench.bus.Devices(), records.data(), 4), 4u);
+    const std::string report = bench.Report();
+
+    const SgDeviceRecord& beyond = records[0];
+    EXPECT_STREQ(beyond.node, "/dev/sg0");
+    ASSERT_TRUE(beyond.hasLinuxAddress);
+    EXPECT_EQ(beyond.host, 1u);
+    EXPECT_EQ(beyond.target, 2u);
+    EXPECT_EQ(beyond.lun, UINT64_MAX);
+    EXPECT_FALSE(beyond.placed);
+    EXPECT_FALSE(beyond.usable);
+    EXPECT_NE(report.find(std::string("/dev/sg0 [1:0:2:18446744073709551615]: ") + beyond.reason + "\n"),
+              std::string::npos)
+        << report;
+
+    const SgDeviceRecord& unread = records[1];
+    EXPECT_FALSE(unread.hasLinuxAddress);
+    EXPECT_FALSE(unread.placed);
+    EXPECT_FALSE(unread.hasType);
+    EXPECT_EQ(std::string(unread.reason).rfind("no SCSI address (H:C:T:L)", 0), 0u) << unread.reason;
+
+    const SgDeviceRecord& failing = records[2];
+    ASSERT_TRUE(failing.placed);
+    EXPECT_EQ(failing.adapter, 1);
+    EXPECT_EQ(failing.aspiTarget, 1);
+    EXPECT_EQ(failing.aspiLun, 0);
+    EXPECT_EQ(failing.channel, 3u);
+    EXPECT_TRUE(failing.hasType);
+    EXPECT_EQ(failing.type, 6);
+    EXPECT_TRUE(failing.usable);
+    EXPECT_STREQ(failing.reason, "");
+    EXPECT_STRNE(failing.lastError, "");
+    EXPECT_NE(report.find(std::string("/dev/sg2 [2:3:1:0] adapter 1, target 1, lun 0: usable; last command failed: ") +
+                          failing.lastError + "\n"),
+              std::string::npos)
+        << report;
+
+    const SgDeviceRecord& cut = records[3];
+    EXPECT_EQ(std::strlen(cut.node), SG_NODE_CAPACITY - 1u);
+    EXPECT_EQ(std::string(cut.node), ("/dev/" + longName).substr(0, SG_NODE_CAPACITY - 1));
+    EXPECT_TRUE(cut.usable);
 }
 
 TEST(SgBusTest, TypeComesFromTheDriverWhenSysfsHasNone) {

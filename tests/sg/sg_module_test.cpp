@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 #include <scsi/sg.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
 
+#include <tarnscsi/bus.h>
 #include <tarnscsi/camera.h>
 #include "fake_manager/sg_fake_control.h"
 #include "aspi_sg_report.h"
@@ -99,6 +101,70 @@ TEST_F(SgModuleTest, SearchPassesAnUnopenableScannerAndTheReportSaysWhy) {
         << report;
     EXPECT_NE(report.find("/dev/sg2 [2:1:2:0] adapter 2, target 2, lun 0: usable\n"), std::string::npos) << report;
     EXPECT_NE(report.find("command time limit: 45 s (TARNSCSI_SG_TIMEOUT)\n"), std::string::npos) << report;
+}
+
+// The manager's records, asked for as a program does (fewer than there
+// are, then all), and what the library's bus scan makes of them: the same
+// nodes, each where its report line puts it, the unopenable scanner with
+// its reason.
+TEST_F(SgModuleTest, TheScanShowsTheManagersRecordsAsTheReportTellsThem) {
+    constexpr std::uint32_t kDevices = 4;
+    SgDeviceRecord sentinel{};
+    sentinel.node[0] = 'X';
+    std::vector<SgDeviceRecord> few(3, sentinel);
+    ASSERT_EQ(SgDeviceRecords(few.data(), 2), kDevices);
+    EXPECT_STREQ(few[0].node, "/dev/sg0");
+    EXPECT_STREQ(few[1].node, "/dev/sg1");
+    EXPECT_STREQ(few[2].node, "X") << "written beyond the capacity given";
+    EXPECT_EQ(SgDeviceRecords(nullptr, kDevices), kDevices);
+
+    const tarnscsi::BusScan scan = tarnscsi::ScanBus();
+    ASSERT_TRUE(scan.loaded);
+    ASSERT_TRUE(scan.report);
+    std::vector<SgDeviceRecord> all(kDevices);
+    ASSERT_EQ(SgDeviceRecords(all.data(), kDevices), kDevices);
+    ASSERT_EQ(scan.nodes.size(), kDevices);
+    for (std::uint32_t i = 0; i < kDevices; ++i) {
+        const SgDeviceRecord& record = all[i];
+        const tarnscsi::ManagerNode& node = scan.nodes[i];
+        SCOPED_TRACE(record.node);
+        EXPECT_EQ(node.node, record.node);
+        EXPECT_EQ(node.host, record.host);
+        EXPECT_EQ(node.channel, record.channel);
+        EXPECT_EQ(node.scsiTarget, record.target);
+        EXPECT_EQ(node.lun, record.lun);
+        EXPECT_EQ(node.adapter, record.adapter);
+        EXPECT_EQ(node.target, record.aspiTarget);
+        EXPECT_EQ(node.aspiLun, record.aspiLun);
+        EXPECT_EQ(node.type, record.type);
+        EXPECT_EQ(node.usable, record.usable != 0);
+        EXPECT_EQ(node.reason, record.reason);
+        EXPECT_EQ(node.lastError, record.lastError);
+        // The same device, the same words, in the report.
+        const std::string line = node.node + " [" + std::to_string(*node.host) + ":" + std::to_string(*node.channel) +
+                                 ":" + std::to_string(*node.scsiTarget) + ":" + std::to_string(*node.lun) +
+                                 "] adapter " + std::to_string(*node.adapter) + ", target " +
+                                 std::to_string(*node.target) + ", lun " + std::to_string(*node.aspiLun) + ": " +
+                                 (node.usable ? std::string("usable") : node.reason);
+        EXPECT_NE(std::find(scan.report->begin(), scan.report->end(), line), scan.report->end()) << line;
+    }
+
+    const tarnscsi::ManagerNode* scanner = scan.NodeAt(0, 5);
+    ASSERT_NE(scanner, nullptr);
+    EXPECT_EQ(scanner->node, "/dev/sg1");
+    EXPECT_FALSE(scanner->usable);
+    EXPECT_EQ(scanner->reason, "cannot open: Permission denied");
+    EXPECT_EQ(scanner->type, 6);
+    const tarnscsi::ManagerNode* camera = scan.NodeAt(2, 2);
+    ASSERT_NE(camera, nullptr);
+    EXPECT_EQ(camera->node, "/dev/sg2");
+    EXPECT_EQ(camera->host, 2u);
+    EXPECT_EQ(camera->channel, 1u);
+    EXPECT_TRUE(camera->usable);
+    EXPECT_EQ(camera->reason, "");
+    ASSERT_NE(scan.Camera(), nullptr);
+    EXPECT_EQ(scan.NodeAt(scan.Camera()->adapter, scan.Camera()->target), camera);
+    EXPECT_EQ(scan.NodeAt(0, 1), nullptr);
 }
 
 // A camera that ends commands with CHECK CONDITION while it exposes: not

@@ -73,6 +73,26 @@ TEST_F(ScanToolTest, ListsTheSgBusAndSaysWhyADeviceCannotBeOpened) {
               report.end())
         << run.out;
 
+    // The manager's nodes, each address a field of its own, and the node
+    // of each device the scan lists.
+    ASSERT_EQ(out["nodes"].size(), 4u) << run.out;
+    EXPECT_EQ(out["nodes"][1], (nlohmann::json{{"node", "/dev/sg1"},
+                                               {"host", 0},
+                                               {"channel", 0},
+                                               {"scsi_target", 5},
+                                               {"lun", 0},
+                                               {"adapter", 0},
+                                               {"target", 5},
+                                               {"aspi_lun", 0},
+                                               {"state", "cannot open: Permission denied"}}));
+    EXPECT_EQ(out["nodes"][2]["state"], "usable");
+    EXPECT_EQ(locked["node"], "/dev/sg1");
+    EXPECT_EQ(locked["scsi_target"], 5);
+    const auto& camera = out["devices"][3];
+    EXPECT_EQ(camera["node"], "/dev/sg2");
+    EXPECT_EQ(camera["host"], 2);
+    EXPECT_EQ(camera["channel"], 1);
+
     const ProcessResult text = Tool({"scan"}, SG_FAKE_DIR);
     EXPECT_NE(text.out.find("cannot open: Permission denied"), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("2        2       6 scanner         TARN      Nebrix"), std::string::npos) << text.out;

@@ -12,7 +12,7 @@
 #include "name_pattern.h"
 #include "options.h"
 #include "png_preview.h"
-#include "sg_report.h"
+#include "scan_command.h"
 #include "support/fits_reader.h"
 #include "support/tool_process.h"
 
@@ -156,37 +156,18 @@ TEST(ExposeOptions, ConvertToCameraUnits) {
     EXPECT_EQ(request.setpoint, -123);
 }
 
-// The SG manager's device lines, in one place: node and both addresses as
-// fields; other lines are no devices.
-TEST(SgReport, ReadsDeviceLinesIntoFields) {
-    const auto usable = ParseSgDeviceLine("/dev/sg3 [2:0:4:0] adapter 0, target 4, lun 0: usable");
-    ASSERT_TRUE(usable);
-    EXPECT_EQ(usable->node, "/dev/sg3");
-    EXPECT_EQ(usable->host, 2);
-    EXPECT_EQ(usable->channel, 0);
-    EXPECT_EQ(usable->target, 4);
-    EXPECT_EQ(usable->lun, 0);
-    EXPECT_EQ(usable->aspiAdapter, 0);
-    EXPECT_EQ(usable->aspiTarget, 4);
-    EXPECT_EQ(usable->state, "usable");
-
-    // A node whose address could not be read, and one ASPI cannot place.
-    const auto unread = ParseSgDeviceLine("/dev/sg7: cannot open: Permission denied");
-    ASSERT_TRUE(unread);
-    EXPECT_FALSE(unread->host);
-    EXPECT_FALSE(unread->aspiAdapter);
-    EXPECT_EQ(unread->state, "cannot open: Permission denied");
-    const auto unplaced = ParseSgDeviceLine("/dev/sg1 [3:0:0:300]: logical unit 300 is beyond what ASPI can address");
-    ASSERT_TRUE(unplaced);
-    EXPECT_EQ(unplaced->lun, 300);
-    EXPECT_FALSE(unplaced->aspiTarget);
-
-    for (const char* other : {"adapter 0 = host 2, channel 0", "command time limit: 60 s", ""}) {
-        EXPECT_FALSE(ParseSgDeviceLine(other)) << other;
-    }
-    EXPECT_EQ(SgDeviceLines({"adapter 0 = host 2, channel 0", "/dev/sg0 [0:0:2:0] adapter 0, target 2, lun 0: usable"})
-                  .size(),
-              1u);
+// A node's state in scan --json reads as the manager's report line ends:
+// the reason only when it cannot be used, a failed command either way.
+TEST(ScanNodes, StateSaysUsableOrWhyNotAndTheLastFailure) {
+    tarnscsi::ManagerNode node;
+    node.usable = true;
+    EXPECT_EQ(NodeState(node), "usable");
+    node.lastError = "No such device";
+    EXPECT_EQ(NodeState(node), "usable; last command failed: No such device");
+    node.usable = false;
+    node.reason = "cannot open: Permission denied";
+    node.lastError.clear();
+    EXPECT_EQ(NodeState(node), "cannot open: Permission denied");
 }
 
 // Everything --key could put into a header is judged before the first
