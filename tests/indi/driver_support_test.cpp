@@ -117,7 +117,6 @@ TEST(SwitchMessage, NamesMembersOnceAndKeepsTheRule) {
 
 // Commands as the camera ends them, for the wording of the driver's log.
 constexpr std::uint8_t kScanOpcode = 0x1B;
-constexpr std::uint8_t kModeSenseOpcode = 0x1A;
 constexpr std::uint8_t kReadOpcode = 0x28;
 constexpr std::uint8_t kRequestCompleted = 0x01;
 constexpr std::uint8_t kRequestError = 0x04;
