@@ -29,7 +29,11 @@ foreach(line IN LISTS lines)
   endif()
   set(type ${CMAKE_MATCH_1})
   set(name "${CMAKE_MATCH_2}")
-  if(name MATCHES "^(${win32_pattern})(\\(|$)")
+  if(name MATCHES "^__(odr_asan|asan_|tsan_|ubsan_|sancov_)")
+    # Written by the sanitizers' instrumentation beside each global of an
+    # instrumented build, not names of the library.
+    continue()
+  elseif(name MATCHES "^(${win32_pattern})(\\(|$)")
     string(APPEND problems "  a Win32 name, defined globally: ${type} ${name}\n")
   elseif(type MATCHES "^[TDBR]$")
     math(EXPR strong "${strong} + 1")
