@@ -9,19 +9,13 @@
 #include <tarnscsi/frame.h>
 #include <tarnscsi/units.h>
 
+#include "http_status.h"
 #include "page_assets.h"
 #include "request_parameters.h"
 #include "setup_page.h"
 
 namespace tarnscsi::alpaca {
 namespace {
-
-constexpr char kJson[] = "application/json";
-constexpr char kPng[] = "image/png";
-constexpr char kFits[] = "application/fits";
-constexpr int kBadRequest = 400;
-constexpr int kNotFound = 404;
-constexpr int kConflict = 409;
 
 using nlohmann::json;
 

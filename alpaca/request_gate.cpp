@@ -12,8 +12,6 @@
 namespace tarnscsi::alpaca {
 namespace {
 
-constexpr int kBadRequest = 400;
-constexpr int kUnsupportedMediaType = 415;
 constexpr char kLocalhost[] = "localhost";
 // More digits than any length this server could take.
 constexpr std::size_t kMostLengthDigits = 18;

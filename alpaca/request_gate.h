@@ -19,13 +19,12 @@
 #include <string>
 #include <vector>
 
+#include "http_status.h"
+
 namespace tarnscsi::alpaca {
 
 // Alpaca's requests are short forms.
 inline constexpr std::size_t kMaxBodyBytes = 4096;
-
-inline constexpr int kForbidden = 403;
-inline constexpr int kPayloadTooLarge = 413;
 
 struct Refusal {
     int status = 0;

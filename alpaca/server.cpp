@@ -10,6 +10,7 @@
 
 #include "camera_members.h"
 #include "http_connections.h"
+#include "http_status.h"
 #include "image_encoding.h"
 #include "listen_address.h"
 #include "page_routes.h"
@@ -19,19 +20,11 @@
 namespace tarnscsi::alpaca {
 namespace {
 
-constexpr char kJson[] = "application/json";
-constexpr char kText[] = "text/plain";
-constexpr char kHtml[] = "text/html; charset=utf-8";
 constexpr char kDeviceType[] = "camera";
 constexpr char kDeviceNumber[] = "0";
 // /api/v1/<device type>/<device number>/<member>
 constexpr char kMemberPath[] = R"(/api/v1/([^/]+)/([^/]+)/([^/]+))";
 constexpr int kSupportedApiVersion = 1;
-constexpr int kBadRequest = 400;
-constexpr int kNotFound = 404;
-constexpr int kMethodNotAllowed = 405;
-constexpr int kInternalError = 500;
-constexpr int kContinue = 100;
 // How long Start waits for the listening thread to take over (it does at once).
 constexpr auto kListenerStartLimit = std::chrono::seconds(10);
 

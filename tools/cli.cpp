@@ -36,9 +36,9 @@ namespace tarnscsi::tool {
 
 namespace {
 
-constexpr int kOpticsDecimals = 0;
-constexpr int kGainDecimals = 0;
-constexpr int kRateDecimals = 1;
+constexpr int kOpticsLimitDecimals = 0;
+constexpr int kGainLimitDecimals = 0;
+constexpr int kRateLimitDecimals = 1;
 
 CLI::App* AddExpose(CLI::App& app, ExposeOptions& o) {
     auto* cmd = app.add_subcommand("expose", "Take an exposure (or a sequence) and save it as FITS");
@@ -85,11 +85,11 @@ CLI::App* AddExpose(CLI::App& app, ExposeOptions& o) {
     cmd->add_option("--observer", m.observer, "OBSERVER: who observed")->check(FitsText());
     cmd->add_option("--telescope", m.telescope, "TELESCOP: the telescope")->check(FitsText());
     cmd->add_option("--focal-length", m.focalLength, "FOCALLEN: focal length in mm")
-        ->check(PositiveUpTo(kMaxOpticsMillimetres, kOpticsDecimals, "mm"));
+        ->check(PositiveUpTo(kMaxOpticsMillimetres, kOpticsLimitDecimals, "mm"));
     cmd->add_option("--aperture", m.aperture, "APTDIA: aperture diameter in mm")
-        ->check(PositiveUpTo(kMaxOpticsMillimetres, kOpticsDecimals, "mm"));
+        ->check(PositiveUpTo(kMaxOpticsMillimetres, kOpticsLimitDecimals, "mm"));
     cmd->add_option("--egain", m.electronsPerAdu, "EGAIN: electrons per count (e-/ADU)")
-        ->check(PositiveUpTo(kMaxElectronsPerAdu, kGainDecimals, "e-/ADU"));
+        ->check(PositiveUpTo(kMaxElectronsPerAdu, kGainLimitDecimals, "e-/ADU"));
     cmd->add_option("--key", m.extraCards,
                     "Another FITS keyword, KEY=VALUE (repeatable); a number is written as a number")
         ->check(FitsCard());
@@ -115,7 +115,7 @@ CLI::App* AddCool(CLI::App& app, CoolOptions& o) {
     cmd->add_option("--ramp", o.ramp, "Warm-up rate in C per minute")
         ->capture_default_str()
         ->needs(off)
-        ->check(NumberFrom(kMinWarmUpRate, kMaxWarmUpRate, kRateDecimals, "C/min"));
+        ->check(NumberFrom(kMinWarmUpRate, kMaxWarmUpRate, kRateLimitDecimals, "C/min"));
     auto* wait = cmd->add_flag("-w,--wait", o.wait,
                                "Wait until the sensor is within the tolerance; stop at once when the cooler "
                                "cannot get there");

@@ -26,8 +26,6 @@ namespace tarnscsi::tool {
 
 namespace {
 
-constexpr char kStandardOutputName[] = "-";
-
 // How close the sensor must come to --set-temp before --cool-wait is over.
 constexpr double kCoolWaitToleranceCelsius = 0.5;
 // How often the display is redrawn while the tool waits for the camera.

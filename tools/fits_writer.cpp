@@ -13,6 +13,7 @@
 
 #include "errors.h"
 #include "fits_cards.h"
+#include "options.h"
 #include "pending_file.h"
 
 namespace tarnscsi::tool {
@@ -26,7 +27,6 @@ constexpr int kPixelSizeDecimals = 2;
 constexpr int kOpticsDecimals = 1;
 constexpr int kGainDecimals = 3;
 // cfitsio's name for standard output.
-constexpr char kStandardOutputName[] = "-";
 
 // Closes the file on the error path; the status of that close is of no
 // interest there because the temporary file is discarded anyway.

@@ -14,6 +14,9 @@ namespace tarnscsi::tool {
 // Raised when the meaning of a field changes or one is removed.
 inline constexpr int kJsonSchema = 1;
 
+// The indent of the documents `scan --json` and `status --json` print.
+inline constexpr int kJsonIndent = 2;
+
 // `document` with "schema" first, on one line (indent < 0) or indented.
 std::string JsonText(nlohmann::json document, int indent = -1);
 

@@ -19,6 +19,9 @@
 
 namespace tarnscsi::tool {
 
+// The output name that stands for standard output (-o -), as for cfitsio.
+inline constexpr char kStandardOutputName[] = "-";
+
 enum class ImageType { kLight, kDark, kBias, kFlat };
 // The IMAGETYP value imaging software recognises, e.g. "Dark Frame".
 const char* FitsImageType(ImageType type);

@@ -17,8 +17,6 @@ namespace tarnscsi::tool {
 
 namespace {
 
-constexpr int kJsonIndent = 2;
-
 // The support word's status: "ok" when the manager answered, else its name.
 std::string StatusText(const BusScan& scan) {
     return scan.SupportCompleted() ? std::string("ok") : RequestStatusName(scan.supportStatus);

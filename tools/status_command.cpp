@@ -18,7 +18,6 @@ namespace tarnscsi::tool {
 
 namespace {
 
-constexpr int kJsonIndent = 2;
 constexpr double kPercentRounding = 10.0;  // one decimal
 
 struct Status {

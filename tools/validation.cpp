@@ -18,7 +18,6 @@ namespace tarnscsi::tool {
 namespace {
 
 // Standard output as a FITS destination.
-constexpr char kStandardOutput[] = "-";
 
 UsageError Bad(const std::string& option, const std::string& value, const std::string& why) {
     return UsageError(option + " " + value + ": " + why);
@@ -97,7 +96,7 @@ const char* FitsImageType(ImageType type) {
     return "Light Frame";
 }
 
-bool FitsToStandardOutput(const ExposeOptions& options) { return options.output == kStandardOutput; }
+bool FitsToStandardOutput(const ExposeOptions& options) { return options.output == kStandardOutputName; }
 
 ExposeRequest CheckExposeOptions(const ExposeOptions& options) {
     ExposeRequest request;

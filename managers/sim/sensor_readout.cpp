@@ -14,7 +14,6 @@ namespace s = sensor;
 
 constexpr double kMillisecondsPerSecond = 1000.0;
 constexpr float kRounding = 0.5f;
-constexpr std::int32_t kBinFactor = 2;
 constexpr auto kPixelWell = static_cast<float>(s::kFullWellElectrons);
 // Binned reads draw their noise under a key of their own, apart from the
 // unbinned pixels' noise.

@@ -16,8 +16,8 @@
 namespace tarnscsi::sim {
 namespace {
 
-constexpr unsigned kAdapterShift = 16;
-constexpr unsigned kTargetShift = 8;
+constexpr unsigned kAddressAdapterShift = 16;
+constexpr unsigned kAddressTargetShift = 8;
 
 }  // namespace
 
@@ -46,8 +46,8 @@ std::optional<SimBus::Address> SimBus::AddressOf(int adapter, int target, int lu
     if (adapter < 0 || adapter >= adapterCount || target < 0 || target >= kMaxTargets || lun < 0 || lun >= kMaxLuns) {
         return std::nullopt;
     }
-    return (static_cast<Address>(adapter) << kAdapterShift) | (static_cast<Address>(target) << kTargetShift) |
-           static_cast<Address>(lun);
+    return (static_cast<Address>(adapter) << kAddressAdapterShift) |
+           (static_cast<Address>(target) << kAddressTargetShift) | static_cast<Address>(lun);
 }
 
 bool SimBus::Place(int adapter, int target, int lun, std::unique_ptr<SimDevice> device) {
@@ -148,8 +148,8 @@ void SimBus::ShareThrough(const std::filesystem::path& directory) {
 }
 
 std::filesystem::path SimBus::CoolerFile(Address address) const {
-    return *sharedDirectory / CoolerFileName(static_cast<int>(address >> kAdapterShift),
-                                             static_cast<int>((address >> kTargetShift) & 0xFF),
+    return *sharedDirectory / CoolerFileName(static_cast<int>(address >> kAddressAdapterShift),
+                                             static_cast<int>((address >> kAddressTargetShift) & 0xFF),
                                              static_cast<int>(address & 0xFF));
 }
 

@@ -18,7 +18,7 @@
 namespace tarnscsi::sim {
 namespace {
 
-constexpr unsigned kAdapterShift = 8;
+constexpr unsigned kKeyAdapterShift = 8;
 constexpr std::size_t kHolderTextLimit = 128;
 
 #if !defined(_WIN32)
@@ -76,7 +76,7 @@ bool TargetClaims::AnyHeld() {
 }
 
 TargetClaims::Key TargetClaims::KeyOf(std::uint8_t adapter, std::uint8_t target) {
-    return static_cast<Key>((adapter << kAdapterShift) | target);
+    return static_cast<Key>((adapter << kKeyAdapterShift) | target);
 }
 
 std::string TargetClaims::LockFileName(std::uint8_t adapter, std::uint8_t target) {

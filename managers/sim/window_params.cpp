@@ -7,8 +7,6 @@ namespace w = tarnscsi::camera::window;
 
 namespace {
 
-constexpr std::int32_t kBinFactor = 2;
-
 std::int32_t GetSigned32(const WindowList& list, std::size_t offset) {
     return static_cast<std::int32_t>(GetBE32(list.data() + offset));
 }

@@ -14,6 +14,8 @@ namespace tarnscsi::sim {
 // The sensor, in unbinned pixels.
 inline constexpr std::int32_t kSensorWidth = 768;
 inline constexpr std::int32_t kSensorHeight = 512;
+// A binned pixel sums this many sensor pixels along each side.
+inline constexpr std::int32_t kBinFactor = 2;
 
 using WindowList = std::array<std::uint8_t, tarnscsi::camera::window::kLength>;
 

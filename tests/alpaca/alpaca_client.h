@@ -22,6 +22,14 @@ namespace tarnscsi::alpaca_test {
 inline constexpr char kLoopback[] = "127.0.0.1";
 inline constexpr char kApi[] = "/api/v1/camera/0/";
 
+// ASCOM's error numbers, as a client reads them in ErrorNumber.
+inline constexpr int kNotImplemented = 0x400;
+inline constexpr int kInvalidValue = 0x401;
+inline constexpr int kValueNotSet = 0x402;
+inline constexpr int kNotConnected = 0x407;
+inline constexpr int kInvalidOperation = 0x40B;
+inline constexpr int kActionNotImplemented = 0x40C;
+
 struct Answer {
     int status = 0;
     std::string body;

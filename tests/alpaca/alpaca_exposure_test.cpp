@@ -15,9 +15,6 @@ using namespace tarnscsi::alpaca_test;
 namespace {
 
 constexpr std::uint64_t kSeed = 77;
-constexpr int kInvalidValue = 0x401;
-constexpr int kNotConnected = 0x407;
-constexpr int kInvalidOperation = 0x40B;
 constexpr int kStateReading = 3;
 constexpr int kStateError = 5;
 constexpr std::int32_t kAmbientTenths = 200;

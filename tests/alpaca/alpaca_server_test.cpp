@@ -19,13 +19,6 @@ using namespace tarnscsi::alpaca_test;
 
 namespace {
 
-constexpr int kNotImplemented = 0x400;
-constexpr int kInvalidValue = 0x401;
-constexpr int kValueNotSet = 0x402;
-constexpr int kNotConnected = 0x407;
-constexpr int kInvalidOperation = 0x40B;
-constexpr int kActionNotImplemented = 0x40C;
-
 struct MemberCase {
     const char* member;
     json value;     // expected Value when error is 0
