@@ -69,10 +69,22 @@ manager=(--simulate)
 setpoint=-10
 
 # The tool, and the INDI driver and Alpaca server beside it, so that every
-# way of using the camera works from the build tree right after this.
-scripts/install-deps.sh core tools release
+# way of using the camera works from the build tree right after this. The
+# lists hold what these programs need, not what the tests need: their
+# tests are configured where their tools are installed (AUTO) and left out
+# where not, so that nothing else stops this configure. scripts/test.sh
+# configures the same build tree with every test required (the preset's
+# ON), and either may come first.
+lists=(core tools release)
+configure=(cmake --preset linux -DTARNSCSI_BUILD_TESTS=AUTO)
+# For the script's tests: configure a scratch build tree as below, install
+# nothing, and stop.
+if [ -n "${TARNSCSI_RUN_CONFIGURE_ONLY:-}" ]; then
+  exec "${configure[@]}" -B "$TARNSCSI_RUN_CONFIGURE_ONLY"
+fi
+scripts/install-deps.sh "${lists[@]}"
 echo "Building the tool, the INDI driver and the Alpaca server (the first time takes a few minutes)..."
-cmake --preset linux >/dev/null
+"${configure[@]}" >/dev/null
 cmake --build --preset linux -j "$(nproc)" \
   --target tarnscsi_tool indi_tarnscsi_ccd tarnscsi_alpaca wnaspi32_sim wnaspi32_sg >/dev/null
 

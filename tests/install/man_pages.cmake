@@ -31,7 +31,7 @@ endif()
 foreach(page IN LISTS PAGES)
   set(file ${PREFIX}/share/man/man1/${page}.1)
   set(program ${PREFIX}/bin/${page})
-  execute_process(COMMAND ${CMAKE_COMMAND} -E env MANWIDTH=200 man --warnings -E ascii -l ${file}
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env MANWIDTH=200 ${MAN} --warnings -E ascii -l ${file}
                   RESULT_VARIABLE code OUTPUT_VARIABLE text ERROR_VARIABLE warnings)
   if(NOT code EQUAL 0 OR NOT warnings STREQUAL "" OR text STREQUAL "")
     message(SEND_ERROR "${page}(1): man -l exits ${code}:\n${warnings}")

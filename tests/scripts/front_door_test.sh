@@ -3,7 +3,78 @@
 # (exit 2 with its usage on stderr), and run.sh's settings for the simulated
 # camera. run.sh stops after reading its command line (TARNSCSI_RUN_DRY), so
 # nothing is built or installed here.
+#
+#   front_door_test.sh SCRIPTS
+#   front_door_test.sh --run-configure SCRIPTS
+#
+# --run-configure: run.sh's configure, into a scratch build tree, needs
+# nothing beyond the package lists run.sh installs. The programs that only
+# the other lists bring (chromium, QEMU, clang, ...) are hidden from CMake:
+# it searches a folder that links every other program on the machine and
+# none of the system's own. Libraries cannot be hidden this way, and are
+# not: the check is against a test tool the configure comes to require.
 set -uo pipefail
+if [ "$1" = --run-configure ]; then
+  scripts=$2
+  command -v dpkg-query >/dev/null || { echo "SKIP: no dpkg here to say which package has which program"; exit 77; }
+  read -ra run_lists < <(sed -n 's/^lists=(\(.*\))$/\1/p' "$scripts/run.sh")
+  [ ${#run_lists[@]} -gt 0 ] || { echo "FAIL: no lists=(...) in $scripts/run.sh" >&2; exit 1; }
+  work=$(mktemp -d "${TMPDIR:-/tmp}/run-configure.XXXXXX")
+  trap 'rm -rf "$work"' EXIT
+
+  packages_of() { grep -hv '^\s*\(#\|$\)' "$@"; }
+  wanted=" $(for list in "${run_lists[@]}"; do packages_of "$scripts/packages/$list.txt"; done | tr '\n' ' ') "
+  declare -A hidden=()
+  hidden_names=()
+  for list in "$scripts"/packages/*.txt; do
+    for package in $(packages_of "$list"); do
+      [[ "$wanted" == *" $package "* ]] && continue
+      while IFS= read -r program; do
+        [ -e "$program" ] || continue
+        hidden[$(realpath -e "$program")]=1
+        hidden_names+=("${program##*/}")
+      done < <(dpkg -L "$package" 2>/dev/null | grep -E '/s?bin/[^/]+$')
+    done
+  done
+  # Every other program, by the first folder of the search path that has it.
+  mkdir "$work/bin"
+  declare -A linked=()
+  folders=()
+  IFS=: read -ra folders <<<"$PATH"
+  folders+=(/usr/local/sbin /usr/local/bin /usr/sbin /usr/bin /sbin /bin)
+  for folder in "${folders[@]}"; do
+    [ -d "$folder" ] || continue
+    programs=("$folder"/*)
+    [ -e "${programs[0]}" ] || continue
+    mapfile -t real < <(realpath -m -- "${programs[@]}")
+    links=()
+    for i in "${!programs[@]}"; do
+      program=${programs[$i]}
+      [ -f "$program" ] && [ -x "$program" ] || continue
+      [ -z "${linked[${program##*/}]:-}" ] && [ -z "${hidden[${real[$i]}]:-}" ] || continue
+      linked[${program##*/}]=1
+      links+=("$program")
+    done
+    [ ${#links[@]} -eq 0 ] || ln -s -t "$work/bin" -- "${links[@]}"
+  done
+  ignored=$(printf '%s;' "${folders[@]}")
+  cat >"$work/hide.cmake" <<HIDE
+set(CMAKE_IGNORE_PATH "${ignored%;}")
+set(CMAKE_PROGRAM_PATH "$work/bin")
+HIDE
+  echo "Hidden (only in lists run.sh does not install): $(printf '%s\n' "${hidden_names[@]}" | sort -u | tr '\n' ' ')"
+  output=$(CMAKE_TOOLCHAIN_FILE="$work/hide.cmake" TARNSCSI_RUN_CONFIGURE_ONLY="$work/build" \
+           bash "$scripts/run.sh" 2>&1)
+  status=$?
+  built="Building the module and its ASPI managers, the tarnscsi tool, the INDI driver, the Alpaca server"
+  if [ "$status" -ne 0 ] || ! grep -qF -- "$built" <<<"$output"; then
+    echo "$output" >&2
+    echo "FAIL: run.sh's configure (lists ${run_lists[*]}) exits $status; want 0 and \"$built\"" >&2
+    exit 1
+  fi
+  echo "run.sh's configure needs only the lists ${run_lists[*]}"
+  exit 0
+fi
 scripts="$1"
 failures=0
 
