@@ -124,7 +124,8 @@ camera_held_elsewhere() {
   local node
   node=$(sg_node_of "$debug_vendor")
   chown root:plugdev "$node" && chmod 0660 "$node"
-  must_fail setpriv --reuid=nobody --regid=nogroup --groups=plugdev "$tool" status
+  users_copy
+  must_fail setpriv --reuid=nobody --regid=nogroup --groups=plugdev "$users_tool" status
   says "Camera in use" "PID $holder"
   kill "$holder"
 }
@@ -134,7 +135,8 @@ no_access_to_node() {
   local node
   node=$(sg_node_of "$debug_vendor")
   chown root:disk /dev/sg* && chmod 0660 /dev/sg*
-  must_fail setpriv --reuid=nobody --regid=nogroup --clear-groups "$tool" status
+  users_copy
+  must_fail setpriv --reuid=nobody --regid=nogroup --clear-groups "$users_tool" status
   says "Permission denied" "plugdev" "60-tarnscsi.rules"
 }
 
@@ -165,6 +167,7 @@ udev_rule_matches() {
   run $udevadm test --action=add "/sys/class/scsi_generic/${disk#/dev/}"
   says_not "60-tarnscsi.rules:"
   chown root:plugdev "$node" && chmod 0660 "$node"
-  must setpriv --reuid=nobody --regid=nogroup --groups=plugdev "$tool" scan
+  users_copy
+  must setpriv --reuid=nobody --regid=nogroup --groups=plugdev "$users_tool" scan
   says "<- the camera"
 }

@@ -16,6 +16,15 @@ udev_rule=$GUEST_INSTALL/lib/udev/rules.d/60-tarnscsi.rules
 sg_manager_dir=$GUEST_BUILD/sg
 work=/tmp/checks
 
+# The tool as another user runs it. The installation lies in the build
+# tree, which may be in a folder that only its owner may enter (a clone in
+# /root), and the guest sees the host's files with their owners and modes:
+# another user could not start the tool there. So the checks that run as
+# another user run a copy of the installed tool and its libraries, made in
+# the guest's memory and readable by everyone (users_copy).
+users_install=/run/tarnscsi-users
+users_tool=$users_install/bin/tarnscsi
+
 modprobe() { "$GUEST_TOOLS/busybox" modprobe "$@"; }
 rmmod() { "$GUEST_TOOLS/busybox" rmmod "$@"; }
 
@@ -24,6 +33,17 @@ verdict() { echo "$*" >"$GUEST_RESULTS"; echo "$*"; }
 fail() {
   echo "FAILED: $*"
   exit 1
+}
+
+# Makes the copy of the installed tool for other users, once per guest.
+users_copy() {
+  [ -x "$users_tool" ] && return 0
+  rm -rf "$users_install"
+  mkdir -p "$users_install/bin" && cp "$tool" "$users_install/bin/" && cp -a "$GUEST_INSTALL/lib" "$users_install/" &&
+    chmod -R a+rX,go-w "$users_install" ||
+    fail "cannot copy the installed tool to $users_install, where other users may run it"
+  setpriv --reuid=nobody --regid=nogroup --clear-groups "$users_tool" --version >/dev/null ||
+    fail "the user nobody cannot run $users_tool"
 }
 
 # Shows a command and runs it; its output is kept in $work/out.
@@ -89,6 +109,7 @@ scsi_address_of() { basename "$(readlink -f "/sys/class/scsi_generic/${1#/dev/}/
 # running for the next one.)
 leftovers() {
   pkill -KILL -f "$GUEST_INSTALL/bin/" 2>/dev/null
+  pkill -KILL -f "$users_install/bin/" 2>/dev/null
   pkill -KILL -f "$probe" 2>/dev/null
   pkill -KILL indiserver 2>/dev/null
   return 0
