@@ -6,7 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh style core
+# The formatter and the naming check, and what the linux preset's configure
+# requires (every program, and the tools of their tests).
+scripts/install-deps.sh style core tools alpaca indi
 
 mapfile -t sources < <(git ls-files '*.h' '*.cpp' | grep -E '^(src|include|aspi|managers|tools|indi|alpaca|tests|bench|fuzz|examples)/')
 echo "Formatting: ${#sources[@]} files"
