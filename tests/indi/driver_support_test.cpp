@@ -31,6 +31,10 @@ TEST(ExposureWindow, TakesWhatTheFrameRulesTake) {
     EXPECT_NE(ChipFrameProblem({0, 0, 1, 10, 2, 2}), "") << "no whole binned pixel";
     EXPECT_NE(ChipFrameProblem({0, 0, 10, 10, 3, 3}), "");
     EXPECT_NE(ChipFrameProblem({std::numeric_limits<int>::max(), 0, 10, 10, 1, 1}), "");
+    // A binned origin on the binned grid only: the header records it so.
+    EXPECT_EQ(ChipFrameProblem({101, 51, 100, 100, 1, 1}), "");
+    EXPECT_NE(ChipFrameProblem({101, 50, 100, 100, 2, 2}), "");
+    EXPECT_NE(ChipFrameProblem({100, 51, 100, 100, 2, 2}), "");
 }
 
 // INDI keeps a binning per axis; the library's frame has one. A frame the
@@ -71,7 +75,7 @@ TEST(ExposureWindow, ExpectedImageIsWhatTheCameraSends) {
 }
 
 TEST(ExposureWindow, HeaderOriginIsTheSentOriginInBinnedPixels) {
-    EXPECT_EQ(HeaderOrigin(ChipWindow({101, 51, 300, 200, 2, 2}, 1)), (BinnedPoint{50, 25}));
+    EXPECT_EQ(HeaderOrigin(ChipWindow({100, 50, 300, 200, 2, 2}, 1)), (BinnedPoint{50, 25}));
     EXPECT_EQ(HeaderOrigin(ChipWindow({101, 51, 300, 200, 1, 1}, 1)), (BinnedPoint{101, 51}));
     EXPECT_EQ(HeaderOrigin(ChipWindow({0, 0, 768, 512, 2, 2}, 1)), (BinnedPoint{0, 0}));
 }
