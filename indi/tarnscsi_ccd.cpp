@@ -55,6 +55,9 @@ bool TarnscsiCcd::initProperties() {
     // abandoned (it has no abort command of its own).
     SetCCDCapability(CCD_CAN_ABORT | CCD_CAN_BIN | CCD_CAN_SUBFRAME | CCD_HAS_COOLER);
     addCaptureFormat({"INDI_MONO", "Mono", kBitsPerPixel, true});
+    // Off whatever a saved configuration says (FastExposureRefused).
+    FastExposureToggleS[INDI_ENABLED].s = ISS_OFF;
+    FastExposureToggleS[INDI_DISABLED].s = ISS_ON;
 
     PrimaryCCD.setMinMaxStep("CCD_BINNING", "HOR_BIN", kUnbinned, kBinned, 1, false);
     PrimaryCCD.setMinMaxStep("CCD_BINNING", "VER_BIN", kUnbinned, kBinned, 1, false);
@@ -152,6 +155,7 @@ bool TarnscsiCcd::ISNewSwitch(const char* dev, const char* name, ISState* states
         if (!SwitchMessageAccepted(name, states, names, n)) return true;
         if (coolerSp.isNameMatch(name)) return CoolerSwitch(states, names, n);
         if (std::strcmp(name, "SIMULATION") == 0) return SimulationSwitch(states, names, n);
+        if (std::strcmp(name, FastExposureToggleSP.name) == 0 && FastExposureRefused(states, names, n)) return true;
         if (std::strcmp(name, "CONNECTION") == 0 && DisconnectRequested(states, names, n)) return true;
         if (warmUpOnDisconnectSp.isNameMatch(name)) {
             warmUpOnDisconnectSp.update(states, names, n);
@@ -162,6 +166,21 @@ bool TarnscsiCcd::ISNewSwitch(const char* dev, const char* name, ISState* states
         }
     }
     return INDI::CCD::ISNewSwitch(dev, name, states, names, n);
+}
+
+// INDI's fast exposure starts the next exposure from the thread that is
+// still writing the image before it, before that image's frame is read: the
+// two would share the camera and the chip's frame. Each exposure starts when
+// a client asks for it instead.
+bool TarnscsiCcd::FastExposureRefused(ISState* states, char* names[], int n) {
+    const char* chosen = SwitchedOn(states, names, n);
+    if (chosen == nullptr || std::strcmp(chosen, FastExposureToggleS[INDI_ENABLED].name) != 0) return false;
+    Report(INDI::Logger::DBG_ERROR,
+           "Fast exposure unchanged: this driver starts each exposure when a client asks for it, not while the image "
+           "before it is still being written; Ekos's sequences work without it.");
+    FastExposureToggleSP.s = IPS_ALERT;
+    IDSetSwitch(&FastExposureToggleSP, nullptr);
+    return true;
 }
 
 bool TarnscsiCcd::NumberMessageAccepted(const char* name, double values[], char* names[], int n) {

@@ -99,6 +99,8 @@ private:
     // the camera's limits or the property's range. Refused values are shown
     // as given.
     bool NumberMessageAccepted(const char* name, double values[], char* names[], int n);
+    // True when the message would turn INDI's fast exposure on: refused.
+    bool FastExposureRefused(ISState* states, char* names[], int n);
 
     // Frame and binning (tarnscsi_ccd.cpp). The chip holds the frame of the
     // last exposure started, which INDI builds its image from; a client's

@@ -153,7 +153,9 @@ TEST_F(OurCamera, RefusesWhatTheCameraCannotTake) {
 // A malformed switch message changes nothing, whichever switch it is for:
 // an unknown element, two elements On (or none) in a one-of-many switch, an
 // element named twice. The property turns Alert with its elements as they
-// were; the cooler, on at a setpoint, does not start to warm up.
+// were; the cooler, on at a setpoint, does not start to warm up. INDI's fast
+// exposure is refused the same way: it would start the next exposure while
+// the image before it is still being written, with the next one's frame.
 TEST_F(OurCamera, MalformedSwitchMessagesAreRefusedAndChangeNothing) {
     Connect();
     session.client.SendNumbers(session.Device(), "CCD_TEMPERATURE", {{"CCD_TEMPERATURE_VALUE", 10}});
@@ -171,6 +173,7 @@ TEST_F(OurCamera, MalformedSwitchMessagesAreRefusedAndChangeNothing) {
         {"CCD_COOLER", {{"COOLER_OFF", true}, {"COOLER_PAUSE", true}}},
         {"SIMULATION", {{"ENABLE", true}, {"DISABLE", true}}},
         {"CCD_FRAME_TYPE", {{"FRAME_SKY", true}}},
+        {"CCD_FAST_TOGGLE", {{"INDI_ENABLED", true}, {"INDI_DISABLED", false}}},
     };
     for (const auto& message : messages) {
         const std::string& property = message.first;
@@ -192,6 +195,7 @@ TEST_F(OurCamera, MalformedSwitchMessagesAreRefusedAndChangeNothing) {
     }
     EXPECT_FALSE(HasMessage("warming the sensor up"));
     EXPECT_TRUE(HasMessage("unchanged: 'BOGUS' is not one of its elements"));
+    EXPECT_TRUE(HasMessage("Fast exposure unchanged: this driver starts each exposure when a client asks for it"));
 }
 
 // The header records the origin in binned pixels: with 2 x 2 binning an odd
