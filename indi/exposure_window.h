@@ -21,6 +21,8 @@ struct ChipFrame {
     int height = 0;
     int binX = kUnbinned;
     int binY = kUnbinned;
+
+    friend bool operator==(const ChipFrame&, const ChipFrame&) = default;
 };
 
 // The library's frame for a chip frame whose binning is the same on both

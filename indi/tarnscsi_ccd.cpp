@@ -313,7 +313,7 @@ void TarnscsiCcd::KeepForNextExposure(const ChipFrame& frame, const char* what) 
     // INDI's frame reset changes both through here and shows neither itself.
     ShowNumbers("CCD_FRAME", {{"X", frame.x}, {"Y", frame.y}, {"WIDTH", frame.width}, {"HEIGHT", frame.height}});
     ShowNumbers("CCD_BINNING", {{"HOR_BIN", frame.binX}, {"VER_BIN", frame.binY}});
-    if (session && session->Active()) {
+    if (session && session->Active() && frame != ChipNow()) {
         Report(INDI::Logger::DBG_SESSION, std::string(what) + " changed during the exposure: the next exposure takes " +
                                               DescribeChipFrame(frame) + "; the one under way keeps " +
                                               DescribeChipFrame(ChipNow()) + ".");
