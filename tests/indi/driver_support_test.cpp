@@ -13,6 +13,7 @@
 
 #include "exposure_window.h"
 #include "log_lines.h"
+#include "number_message.h"
 #include "switch_message.h"
 
 namespace tarnscsi::indi {
@@ -117,6 +118,19 @@ TEST(SwitchMessage, NamesMembersOnceAndKeepsTheRule) {
                   c.problem)
             << c.rule << " " << (names.empty() ? std::string() : names.front());
     }
+}
+
+// The driver's run with a server shows the messages; here, what INDI's cast
+// to int would make undefined, and values shown exactly as given.
+TEST(NumberMessage, WholeNumbersFitAnIntAndValuesAreShownAsGiven) {
+    char x[] = "X";
+    char* names[] = {x};
+    const double tooLarge[] = {1e10};
+    const double largest[] = {2147483647};
+    EXPECT_EQ(NumberMessageProblem(tooLarge, names, 1, true), "X is 1e+10, not a whole number");
+    EXPECT_EQ(NumberMessageProblem(tooLarge, names, 1, false), "");
+    EXPECT_EQ(NumberMessageProblem(largest, names, 1, true), "");
+    EXPECT_EQ(NumberRangeProblem("SETPOINT", -100.01, -100, 50), "SETPOINT must be from -100 to 50, not -100.01");
 }
 
 // Commands as the camera ends them, for the wording of the driver's log.
