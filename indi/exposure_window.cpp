@@ -8,7 +8,19 @@ Frame FrameOfChip(const ChipFrame& chip) { return Frame{chip.x, chip.y, chip.wid
 
 std::string ChipFrameProblem(const ChipFrame& chip) {
     if (std::string binning = BinningProblem(chip.binX, chip.binY); !binning.empty()) return binning;
-    return FrameProblem(FrameOfChip(chip));
+    if (std::string frame = FrameProblem(FrameOfChip(chip)); !frame.empty()) return frame;
+    if (chip.x % chip.binX != 0 || chip.y % chip.binY != 0) {
+        return "with " + std::to_string(chip.binX) + "x" + std::to_string(chip.binY) + " binning the origin (" +
+               std::to_string(chip.x) + ", " + std::to_string(chip.y) + ") must be a multiple of " +
+               std::to_string(chip.binX) + ", so that the FITS header (XORGSUBF, YORGSUBF in binned pixels) can " +
+               "record it exactly";
+    }
+    return {};
+}
+
+std::string DescribeChipFrame(const ChipFrame& chip) {
+    return std::to_string(chip.width) + " x " + std::to_string(chip.height) + " at (" + std::to_string(chip.x) + ", " +
+           std::to_string(chip.y) + "), " + std::to_string(chip.binX) + "x" + std::to_string(chip.binY) + " binning";
 }
 
 ExposureSettings ChipWindow(const ChipFrame& chip, double seconds) {

@@ -21,6 +21,8 @@ struct ChipFrame {
     int height = 0;
     int binX = kUnbinned;
     int binY = kUnbinned;
+
+    friend bool operator==(const ChipFrame&, const ChipFrame&) = default;
 };
 
 // The library's frame for a chip frame whose binning is the same on both
@@ -28,8 +30,15 @@ struct ChipFrame {
 Frame FrameOfChip(const ChipFrame& chip);
 
 // "" when the camera can take the frame, else why not: first its binning
-// (per axis, as INDI has it), then the frame rules.
+// (per axis, as INDI has it), then the frame rules, then the origin: a
+// binned frame's origin must lie on the binned grid, since the FITS header
+// records it in binned pixels (XORGSUBF, YORGSUBF) and could only record an
+// origin between two binned pixels rounded. The tarnscsi tool refuses such
+// an origin too, and an Alpaca client cannot give one.
 std::string ChipFrameProblem(const ChipFrame& chip);
+
+// "768 x 512 at (0, 0), 1x1 binning", for messages.
+std::string DescribeChipFrame(const ChipFrame& chip);
 
 // The window the camera is sent for a frame ChipFrameProblem takes and a
 // time ExposureTimeProblem takes: rounded to the camera's millisecond, and

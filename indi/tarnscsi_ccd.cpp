@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <tarnscsi/bus.h>
@@ -18,6 +19,7 @@
 
 #include "exposure_window.h"
 #include "log_lines.h"
+#include "number_message.h"
 #include "switch_message.h"
 
 namespace tarnscsi::indi {
@@ -53,6 +55,9 @@ bool TarnscsiCcd::initProperties() {
     // abandoned (it has no abort command of its own).
     SetCCDCapability(CCD_CAN_ABORT | CCD_CAN_BIN | CCD_CAN_SUBFRAME | CCD_HAS_COOLER);
     addCaptureFormat({"INDI_MONO", "Mono", kBitsPerPixel, true});
+    // Off whatever a saved configuration says (FastExposureRefused).
+    FastExposureToggleS[INDI_ENABLED].s = ISS_OFF;
+    FastExposureToggleS[INDI_DISABLED].s = ISS_ON;
 
     PrimaryCCD.setMinMaxStep("CCD_BINNING", "HOR_BIN", kUnbinned, kBinned, 1, false);
     PrimaryCCD.setMinMaxStep("CCD_BINNING", "VER_BIN", kUnbinned, kBinned, 1, false);
@@ -112,6 +117,8 @@ bool TarnscsiCcd::updateProperties() {
         // base class has just defined.
         SetCCDParams(kSensorWidth, kSensorHeight, kBitsPerPixel, static_cast<float>(kPixelSizeMicrons),
                      static_cast<float>(kPixelSizeMicrons));
+        // The chip and its properties start from the whole sensor again.
+        nextFrame.reset();
         defineProperty(coolerPowerNp);
         defineProperty(coolerSp);
         defineProperty(cameraInfoTp);
@@ -148,6 +155,7 @@ bool TarnscsiCcd::ISNewSwitch(const char* dev, const char* name, ISState* states
         if (!SwitchMessageAccepted(name, states, names, n)) return true;
         if (coolerSp.isNameMatch(name)) return CoolerSwitch(states, names, n);
         if (std::strcmp(name, "SIMULATION") == 0) return SimulationSwitch(states, names, n);
+        if (std::strcmp(name, FastExposureToggleSP.name) == 0 && FastExposureRefused(states, names, n)) return true;
         if (std::strcmp(name, "CONNECTION") == 0 && DisconnectRequested(states, names, n)) return true;
         if (warmUpOnDisconnectSp.isNameMatch(name)) {
             warmUpOnDisconnectSp.update(states, names, n);
@@ -160,30 +168,75 @@ bool TarnscsiCcd::ISNewSwitch(const char* dev, const char* name, ISState* states
     return INDI::CCD::ISNewSwitch(dev, name, states, names, n);
 }
 
+// INDI's fast exposure starts the next exposure from the thread that is
+// still writing the image before it, before that image's frame is read: the
+// two would share the camera and the chip's frame. Each exposure starts when
+// a client asks for it instead.
+bool TarnscsiCcd::FastExposureRefused(ISState* states, char* names[], int n) {
+    const char* chosen = SwitchedOn(states, names, n);
+    if (chosen == nullptr || std::strcmp(chosen, FastExposureToggleS[INDI_ENABLED].name) != 0) return false;
+    Report(INDI::Logger::DBG_ERROR,
+           "Fast exposure unchanged: this driver starts each exposure when a client asks for it, not while the image "
+           "before it is still being written; Ekos's sequences work without it.");
+    FastExposureToggleSP.s = IPS_ALERT;
+    IDSetSwitch(&FastExposureToggleSP, nullptr);
+    return true;
+}
+
+bool TarnscsiCcd::NumberMessageAccepted(const char* name, double values[], char* names[], int n) {
+    // The readout allowance is ours; every other number property the base
+    // class keeps.
+    INDI::PropertyNumber property = readoutAllowanceNp.isNameMatch(name) ? readoutAllowanceNp : getNumber(name);
+    if (!property.isValid()) return true;  // not this device's: INDI says so
+    // Pixels and binning factors: INDI makes integers of them.
+    const bool whole = property.isNameMatch("CCD_FRAME") || property.isNameMatch("CCD_BINNING");
+    std::string problem = NumberMessageProblem(values, names, n, whole);
+    // INDI's own range check of these reports the refused value rounded, and
+    // the ramp's then shows the property OK.
+    if (problem.empty() &&
+        (property.isNameMatch(readoutAllowanceNp.getName()) || property.isNameMatch(TemperatureRampNP.getName()))) {
+        for (int i = 0; i < n && problem.empty(); ++i) {
+            if (const auto* element = property.findWidgetByName(names[i]); element != nullptr) {
+                problem = NumberRangeProblem(names[i], values[i], element->getMin(), element->getMax());
+            }
+        }
+    }
+    if (!problem.empty()) {
+        Report(INDI::Logger::DBG_ERROR,
+               std::string(property.getLabel()) + " (" + property.getName() + ") unchanged: " + problem + ".");
+        property.setState(IPS_ALERT);
+        property.apply();
+        return false;
+    }
+    // The camera's own limits, before INDI's check, which would show the
+    // value rounded. A bias frame's time is INDI's shortest, whatever is sent.
+    if (property.isNameMatch("CCD_EXPOSURE") && PrimaryCCD.getFrameType() != INDI::CCDChip::BIAS_FRAME) {
+        problem = ExposureTimeProblem(values[0]);
+        if (!problem.empty()) problem = "Exposure refused: " + problem + ".";
+    } else if (property.isNameMatch(TemperatureNP.name)) {
+        problem = SetpointProblem(values[0]);
+        if (!problem.empty()) problem = "Setpoint refused: " + problem + ".";
+    }
+    if (problem.empty()) return true;
+    Report(INDI::Logger::DBG_ERROR, problem);
+    property.setState(IPS_ALERT);
+    property.apply();
+    return false;
+}
+
 bool TarnscsiCcd::ISNewNumber(const char* dev, const char* name, double values[], char* names[], int n) {
     if (dev != nullptr && std::strcmp(dev, getDeviceName()) == 0 && n >= 1) {
+        if (!NumberMessageAccepted(name, values, names, n)) return true;
         if (readoutAllowanceNp.isNameMatch(name)) {
-            // INDI's range check lets a non-number through.
-            if (!std::isfinite(values[0]) || values[0] < kMinReadoutAllowanceSeconds ||
-                values[0] > kMaxReadoutAllowanceSeconds) {
-                LOGF_ERROR("The readout allowance is from %.0f to %.0f s.", kMinReadoutAllowanceSeconds,
-                           kMaxReadoutAllowanceSeconds);
-                readoutAllowanceNp.setState(IPS_ALERT);
-                readoutAllowanceNp.apply();
-                return true;
-            }
             readoutAllowanceNp.update(values, names, n);
             readoutAllowanceNp.setState(IPS_OK);
             readoutAllowanceNp.apply();
             saveConfig(true, readoutAllowanceNp.getName());
             return true;
         }
-        // What INDI takes (a number within the property's range) is what the
-        // cooler switch returns to.
-        if (std::strcmp(name, TemperatureNP.name) == 0 && values[0] >= TemperatureN[0].min &&
-            values[0] <= TemperatureN[0].max) {
-            requestedSetpoint = values[0];
-        }
+        // What INDI takes (a setpoint the camera takes) is what the cooler
+        // switch returns to.
+        if (std::strcmp(name, TemperatureNP.name) == 0) requestedSetpoint = values[0];
     }
     return INDI::CCD::ISNewNumber(dev, name, values, names, n);
 }
@@ -230,13 +283,62 @@ void TarnscsiCcd::Report(INDI::Logger::VerbosityLevel level, const std::string& 
     for (const std::string& line : LogLines(text)) DEBUGF(level, "%s", line.c_str());
 }
 
+ChipFrame TarnscsiCcd::ChipNow() const {
+    return {PrimaryCCD.getSubX(), PrimaryCCD.getSubY(), PrimaryCCD.getSubW(),
+            PrimaryCCD.getSubH(), PrimaryCCD.getBinX(), PrimaryCCD.getBinY()};
+}
+
+ChipFrame TarnscsiCcd::RequestedFrame() const { return nextFrame ? *nextFrame : ChipNow(); }
+
+void TarnscsiCcd::ShowNumbers(const char* name, const std::vector<std::pair<const char*, int>>& values) {
+    INDI::PropertyNumber property = getNumber(name);
+    if (!property.isValid()) return;
+    bool changed = false;
+    for (const auto& [element, value] : values) {
+        if (auto* widget = property.findWidgetByName(element); widget != nullptr && widget->getValue() != value) {
+            widget->setValue(value);
+            changed = true;
+        }
+    }
+    if (changed) property.apply();
+}
+
+// INDI builds an image's FITS from the chip's frame and binning, on a thread
+// of its own, after the exposure: a change applied to the chip at once could
+// be mixed into an image taken with the frame before. So the chip keeps the
+// frame of the last exposure started; the properties show what the client
+// asked for, and the next exposure takes it (StartExposure).
+void TarnscsiCcd::KeepForNextExposure(const ChipFrame& frame, const char* what) {
+    nextFrame = frame;
+    // INDI's frame reset changes both through here and shows neither itself.
+    ShowNumbers("CCD_FRAME", {{"X", frame.x}, {"Y", frame.y}, {"WIDTH", frame.width}, {"HEIGHT", frame.height}});
+    ShowNumbers("CCD_BINNING", {{"HOR_BIN", frame.binX}, {"VER_BIN", frame.binY}});
+    if (session && session->Active() && frame != ChipNow()) {
+        Report(INDI::Logger::DBG_SESSION, std::string(what) + " changed during the exposure: the next exposure takes " +
+                                              DescribeChipFrame(frame) + "; the one under way keeps " +
+                                              DescribeChipFrame(ChipNow()) + ".");
+    }
+}
+
+void TarnscsiCcd::ApplyNextFrame() {
+    if (!nextFrame) return;
+    PrimaryCCD.setFrame(nextFrame->x, nextFrame->y, nextFrame->width, nextFrame->height);
+    PrimaryCCD.setBin(nextFrame->binX, nextFrame->binY);
+    nextFrame.reset();
+}
+
 bool TarnscsiCcd::UpdateCCDFrame(int x, int y, int w, int h) {
-    const ChipFrame frame{x, y, w, h, PrimaryCCD.getBinX(), PrimaryCCD.getBinY()};
+    ChipFrame frame = RequestedFrame();
+    frame.x = x;
+    frame.y = y;
+    frame.width = w;
+    frame.height = h;
     if (const auto problem = ChipFrameProblem(frame); !problem.empty()) {
         Report(INDI::Logger::DBG_ERROR, "Frame refused: " + problem + ".");
         return false;
     }
-    return INDI::CCD::UpdateCCDFrame(x, y, w, h);
+    KeepForNextExposure(frame, "Frame");
+    return true;
 }
 
 bool TarnscsiCcd::UpdateCCDBin(int hor, int ver) {
@@ -244,7 +346,11 @@ bool TarnscsiCcd::UpdateCCDBin(int hor, int ver) {
         Report(INDI::Logger::DBG_ERROR, "Binning refused: " + problem + ".");
         return false;
     }
-    return INDI::CCD::UpdateCCDBin(hor, ver);
+    ChipFrame frame = RequestedFrame();
+    frame.binX = hor;
+    frame.binY = ver;
+    KeepForNextExposure(frame, "Binning");
+    return true;
 }
 
 }  // namespace tarnscsi::indi

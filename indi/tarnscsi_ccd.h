@@ -15,6 +15,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <indiccd.h>
 #include <indipropertynumber.h>
@@ -24,6 +26,8 @@
 #include <tarnscsi/camera.h>
 #include <tarnscsi/cooler_control.h>
 #include <tarnscsi/exposure_session.h>
+
+#include "exposure_window.h"
 
 namespace tarnscsi::indi {
 
@@ -89,6 +93,24 @@ private:
     // it was, when it is malformed.
     bool SwitchMessageAccepted(const char* name, ISState* states, char* names[], int n);
     INDI::PropertySwitch SwitchNamed(const char* name);
+    // Every number message for this device is checked first: false, with
+    // the property turned Alert and left as it was, when a value is not a
+    // number (or not a whole one for pixels and binning), or lies outside
+    // the camera's limits or the property's range. Refused values are shown
+    // as given.
+    bool NumberMessageAccepted(const char* name, double values[], char* names[], int n);
+    // True when the message would turn INDI's fast exposure on: refused.
+    bool FastExposureRefused(ISState* states, char* names[], int n);
+
+    // Frame and binning (tarnscsi_ccd.cpp). The chip holds the frame of the
+    // last exposure started, which INDI builds its image from; a client's
+    // change waits in nextFrame, shown in the properties, until the next
+    // exposure starts.
+    ChipFrame ChipNow() const;
+    ChipFrame RequestedFrame() const;
+    void KeepForNextExposure(const ChipFrame& frame, const char* what);
+    void ApplyNextFrame();
+    void ShowNumbers(const char* name, const std::vector<std::pair<const char*, int>>& values);
 
     // Connecting (tarnscsi_ccd.cpp): the manager the SIMULATION switch
     // chooses, what the camera says it is, why connecting failed.
@@ -127,6 +149,9 @@ private:
     ExposureSettings sentWindow;
     // The setpoint the cooler held when it started (SET-TEMP); the same lock.
     std::optional<std::int32_t> exposureSetpoint;
+    // The frame and binning a client asked for since the last exposure
+    // started.
+    std::optional<ChipFrame> nextFrame;
 
     bool coolingUnreadable = false;
     IPState temperatureStateBeforeOutage = IPS_IDLE;

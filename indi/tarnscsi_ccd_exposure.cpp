@@ -36,8 +36,13 @@ bool TarnscsiCcd::StartExposure(float duration) {
         LOG_ERROR("Cannot expose: not connected.");
         return false;
     }
-    const ChipFrame frame{PrimaryCCD.getSubX(), PrimaryCCD.getSubY(), PrimaryCCD.getSubW(),
-                          PrimaryCCD.getSubH(), PrimaryCCD.getBinX(), PrimaryCCD.getBinY()};
+    {
+        // The frame asked for since the last exposure started; the previous
+        // image may still be on its way out as FITS.
+        const std::lock_guard<std::mutex> guard(ccdBufferLock);
+        ApplyNextFrame();
+    }
+    const ChipFrame frame = ChipNow();
     std::string problem = ChipFrameProblem(frame);
     if (problem.empty()) problem = ExposureTimeProblem(duration);
     if (!problem.empty()) {

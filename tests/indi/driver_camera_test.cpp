@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <tuple>
 
 #include "session.h"
 
@@ -77,6 +78,46 @@ protected:
         return session.client.Snapshot().CountMessagesContaining(session.Device(), text);
     }
 
+    // The session asks the simulated camera for its test pattern: the
+    // unbinned pixel at sensor position (x, y) is ((y * 768 + x) * 40503 +
+    // 12345) mod 16384, a binned one the sum of its 2 x 2 cell. Each pixel of
+    // the image must hold exactly that for the frame given (origin in
+    // unbinned pixels, size in image pixels): the driver put the camera's
+    // bytes in the right order and the right place, and the FITS describes
+    // the frame they came from.
+    static void ExpectPattern(const std::optional<Image>& image, const std::string& error, long originX, long originY,
+                              long width, long height, long step) {
+        constexpr std::uint32_t kPatternStep = 40503;
+        constexpr std::uint32_t kPatternStart = 12345;
+        constexpr std::uint32_t kPatternValues = 16384;
+        const auto patternAt = [&](long x, long y) {
+            return (static_cast<std::uint32_t>(y * 768 + x) * kPatternStep + kPatternStart) % kPatternValues;
+        };
+        ASSERT_TRUE(image) << error;
+        ASSERT_EQ(image->fits.width, width);
+        ASSERT_EQ(image->fits.height, height);
+        ASSERT_EQ(image->fits.pixels.size(), static_cast<std::size_t>(width * height));
+        EXPECT_EQ(image->fits.Number("XBINNING"), step);
+        EXPECT_EQ(image->fits.Number("XORGSUBF"), originX / step);
+        EXPECT_EQ(image->fits.Number("YORGSUBF"), originY / step);
+        std::size_t wrong = 0;
+        for (std::size_t n = 0; n < image->fits.pixels.size(); ++n) {
+            const long x = originX + step * (static_cast<long>(n) % width);
+            const long y = originY + step * (static_cast<long>(n) / width);
+            std::uint32_t sum = 0;
+            for (long dy = 0; dy < step; ++dy) {
+                for (long dx = 0; dx < step; ++dx) {
+                    sum += patternAt(x + dx, y + dy);
+                }
+            }
+            const auto expected = static_cast<std::uint16_t>(sum);
+            if (image->fits.pixels[n] != expected && wrong++ == 0) {
+                ADD_FAILURE() << "pixel " << n << " is " << image->fits.pixels[n] << ", not " << expected;
+            }
+        }
+        EXPECT_EQ(wrong, 0u);
+    }
+
     Session session;
 };
 
@@ -112,7 +153,9 @@ TEST_F(OurCamera, RefusesWhatTheCameraCannotTake) {
 // A malformed switch message changes nothing, whichever switch it is for:
 // an unknown element, two elements On (or none) in a one-of-many switch, an
 // element named twice. The property turns Alert with its elements as they
-// were; the cooler, on at a setpoint, does not start to warm up.
+// were; the cooler, on at a setpoint, does not start to warm up. INDI's fast
+// exposure is refused the same way: it would start the next exposure while
+// the image before it is still being written, with the next one's frame.
 TEST_F(OurCamera, MalformedSwitchMessagesAreRefusedAndChangeNothing) {
     Connect();
     session.client.SendNumbers(session.Device(), "CCD_TEMPERATURE", {{"CCD_TEMPERATURE_VALUE", 10}});
@@ -130,6 +173,7 @@ TEST_F(OurCamera, MalformedSwitchMessagesAreRefusedAndChangeNothing) {
         {"CCD_COOLER", {{"COOLER_OFF", true}, {"COOLER_PAUSE", true}}},
         {"SIMULATION", {{"ENABLE", true}, {"DISABLE", true}}},
         {"CCD_FRAME_TYPE", {{"FRAME_SKY", true}}},
+        {"CCD_FAST_TOGGLE", {{"INDI_ENABLED", true}, {"INDI_DISABLED", false}}},
     };
     for (const auto& message : messages) {
         const std::string& property = message.first;
@@ -151,12 +195,17 @@ TEST_F(OurCamera, MalformedSwitchMessagesAreRefusedAndChangeNothing) {
     }
     EXPECT_FALSE(HasMessage("warming the sensor up"));
     EXPECT_TRUE(HasMessage("unchanged: 'BOGUS' is not one of its elements"));
+    EXPECT_TRUE(HasMessage("Fast exposure unchanged: this driver starts each exposure when a client asks for it"));
 }
 
-TEST_F(OurCamera, OddBinnedFrameLosesItsLastColumnAndRowAndKeepsItsOrigin) {
+// The header records the origin in binned pixels: with 2 x 2 binning an odd
+// origin is refused, whichever comes first, frame or binning.
+TEST_F(OurCamera, OddBinnedFrameLosesItsLastColumnAndRowAndAnOddOriginIsRefused) {
     Connect();
     ASSERT_TRUE(Accepted("CCD_BINNING", {{"HOR_BIN", 2}, {"VER_BIN", 2}}));
-    ASSERT_TRUE(Accepted("CCD_FRAME", {{"X", 101}, {"Y", 51}, {"WIDTH", 301}, {"HEIGHT", 201}}));
+    EXPECT_TRUE(Refused("CCD_FRAME", {{"X", 101}, {"Y", 50}, {"WIDTH", 301}, {"HEIGHT", 201}}));
+    EXPECT_TRUE(HasMessage("Frame refused: with 2x2 binning the origin (101, 50) must be a multiple of 2"));
+    ASSERT_TRUE(Accepted("CCD_FRAME", {{"X", 100}, {"Y", 50}, {"WIDTH", 301}, {"HEIGHT", 201}}));
     std::string error;
     const auto image = session.Expose(1.0, error);
     ASSERT_TRUE(image) << error;
@@ -164,71 +213,73 @@ TEST_F(OurCamera, OddBinnedFrameLosesItsLastColumnAndRowAndKeepsItsOrigin) {
     EXPECT_EQ(image->fits.height, 100);
     EXPECT_EQ(image->fits.Number("XORGSUBF"), 50.0);
     EXPECT_EQ(image->fits.Number("YORGSUBF"), 25.0);
-}
 
-// The session asks the simulated camera for its test pattern: the unbinned
-// pixel at sensor position (x, y) is ((y * 768 + x) * 40503 + 12345) mod
-// 16384, a binned one the sum of its 2 x 2 cell. Each pixel of the FITS image
-// must hold exactly that: the driver put the camera's bytes in the right
-// order and the right place.
-TEST_F(OurCamera, PixelsArriveAsTheCameraReadsThemOut) {
-    constexpr std::uint32_t kPatternStep = 40503;
-    constexpr std::uint32_t kPatternStart = 12345;
-    constexpr std::uint32_t kPatternValues = 16384;
-    constexpr long kOriginX = 10;
-    constexpr long kOriginY = 20;
-    const auto patternAt = [&](long x, long y) {
-        return (static_cast<std::uint32_t>(y * 768 + x) * kPatternStep + kPatternStart) % kPatternValues;
-    };
-    Connect();
-    const auto expectPattern = [&](long width, long height, long step) {
-        std::string error;
-        const auto image = session.Expose(0.1, error);
-        ASSERT_TRUE(image) << error;
-        ASSERT_EQ(image->fits.pixels.size(), static_cast<std::size_t>(width * height));
-        std::size_t wrong = 0;
-        for (std::size_t n = 0; n < image->fits.pixels.size(); ++n) {
-            const long x = kOriginX + step * (static_cast<long>(n) % width);
-            const long y = kOriginY + step * (static_cast<long>(n) / width);
-            std::uint32_t sum = 0;
-            for (long dy = 0; dy < step; ++dy) {
-                for (long dx = 0; dx < step; ++dx) {
-                    sum += patternAt(x + dx, y + dy);
-                }
-            }
-            const auto expected = static_cast<std::uint16_t>(sum);
-            if (image->fits.pixels[n] != expected && wrong++ == 0) {
-                ADD_FAILURE() << "pixel " << n << " is " << image->fits.pixels[n] << ", not " << expected;
-            }
-        }
-        EXPECT_EQ(wrong, 0u);
-    };
-    ASSERT_TRUE(Accepted("CCD_FRAME", {{"X", kOriginX}, {"Y", kOriginY}, {"WIDTH", 64}, {"HEIGHT", 48}}));
-    expectPattern(64, 48, 1);
-    std::string error;
-    const auto unbinned = session.Expose(0.1, error);
-    ASSERT_TRUE(unbinned) << error;
-    EXPECT_EQ(unbinned->fits.Number("XORGSUBF"), 10.0);
-    EXPECT_EQ(unbinned->fits.Number("YORGSUBF"), 20.0);
+    ASSERT_TRUE(Accepted("CCD_BINNING", {{"HOR_BIN", 1}, {"VER_BIN", 1}}));
+    ASSERT_TRUE(Accepted("CCD_FRAME", {{"X", 100}, {"Y", 51}, {"WIDTH", 301}, {"HEIGHT", 201}}));
     ASSERT_TRUE(Accepted("CCD_BINNING", {{"HOR_BIN", 2}, {"VER_BIN", 2}}));
-    expectPattern(32, 24, 2);
+    EXPECT_FALSE(session.Expose(1.0, error));
+    EXPECT_TRUE(HasMessage("Exposure refused: with 2x2 binning the origin (100, 51) must be a multiple of 2"));
 }
 
-// A client may send "nan", which passes INDI's own range checks: the camera
-// is sent nothing then.
-TEST_F(OurCamera, RefusesTimesAndSetpointsThatAreNotNumbers) {
+TEST_F(OurCamera, PixelsArriveAsTheCameraReadsThemOut) {
+    Connect();
+    std::string error;
+    ASSERT_TRUE(Accepted("CCD_FRAME", {{"X", 10}, {"Y", 20}, {"WIDTH", 64}, {"HEIGHT", 48}}));
+    ExpectPattern(session.Expose(0.1, error), error, 10, 20, 64, 48, 1);
+    ASSERT_TRUE(Accepted("CCD_BINNING", {{"HOR_BIN", 2}, {"VER_BIN", 2}}));
+    ExpectPattern(session.Expose(0.1, error), error, 10, 20, 32, 24, 2);
+}
+
+// INDI builds the FITS after the exposure: a frame or binning a client
+// changes meanwhile is for the next exposure, and the image is the frame
+// the camera read, header and pixels. Both ways: to a smaller frame (the
+// image would be cut from the wrong place) and to a larger one with 2 x 2
+// binning (the image would be read past the end of what the camera sent).
+TEST_F(OurCamera, FrameAndBinningChangedDuringAnExposureAreForTheNextOne) {
+    Connect();
+    std::string error;
+    ASSERT_TRUE(session.BeginExposure(1.0));
+    ASSERT_TRUE(Accepted("CCD_FRAME", {{"X", 10}, {"Y", 20}, {"WIDTH", 100}, {"HEIGHT", 100}}));
+    EXPECT_TRUE(
+        WaitForMessage("Frame changed during the exposure: the next exposure takes 100 x 100 at (10, 20), "
+                       "1x1 binning; the one under way keeps 768 x 512 at (0, 0), 1x1 binning."));
+    ExpectPattern(session.FinishExposure(error), error, 0, 0, 768, 512, 1);
+
+    ASSERT_TRUE(session.BeginExposure(1.0));
+    ASSERT_TRUE(Accepted("CCD_FRAME", {{"X", 0}, {"Y", 0}, {"WIDTH", 768}, {"HEIGHT", 512}}));
+    ASSERT_TRUE(Accepted("CCD_BINNING", {{"HOR_BIN", 2}, {"VER_BIN", 2}}));
+    EXPECT_TRUE(WaitForMessage("Binning changed during the exposure"));
+    ExpectPattern(session.FinishExposure(error), error, 10, 20, 100, 100, 1);
+
+    ExpectPattern(session.Expose(0.1, error), error, 0, 0, 384, 256, 2);
+}
+
+// A client may send "nan", which passes INDI's own range checks, or a value
+// INDI would show rounded. Each is refused as given, the property an alert
+// with its values as they were; the camera is sent nothing.
+TEST_F(OurCamera, RefusesNumbersThatAreNotNumbersAndShowsThemAsGiven) {
     Connect();
     const double notANumber = std::numeric_limits<double>::quiet_NaN();
-    session.client.ForgetStates(session.Device(), "CCD_EXPOSURE");
-    session.client.SendNumbers(session.Device(), "CCD_EXPOSURE", {{"CCD_EXPOSURE_VALUE", notANumber}});
-    EXPECT_TRUE(session.client.WaitForState(session.Device(), "CCD_EXPOSURE", IPS_ALERT));
-    EXPECT_TRUE(WaitForMessage("Exposure refused: the camera exposes from 0.000 to 2147483.647 s"));
-
-    session.client.SendNumbers(session.Device(), "CCD_TEMPERATURE", {{"CCD_TEMPERATURE_VALUE", notANumber}});
-    EXPECT_TRUE(session.client.WaitForState(session.Device(), "CCD_TEMPERATURE", IPS_ALERT));
-    EXPECT_TRUE(WaitForMessage("Setpoint refused: the camera takes setpoints from"));
-
-    // Both still work.
+    const double infinity = std::numeric_limits<double>::infinity();
+    const std::vector<std::tuple<std::string, Values, std::string>> cases = {
+        {"CCD_EXPOSURE", {{"CCD_EXPOSURE_VALUE", notANumber}}, "CCD_EXPOSURE_VALUE is nan, not a number."},
+        {"CCD_TEMPERATURE", {{"CCD_TEMPERATURE_VALUE", notANumber}}, "CCD_TEMPERATURE_VALUE is nan, not a number."},
+        {"CCD_TEMP_RAMP", {{"RAMP_SLOPE", notANumber}, {"RAMP_THRESHOLD", 1}}, "RAMP_SLOPE is nan, not a number."},
+        {"CCD_TEMP_RAMP",
+         {{"RAMP_SLOPE", 30.0000001}, {"RAMP_THRESHOLD", 1}},
+         "RAMP_SLOPE must be from 0 to 30, not 30.0000001."},
+        {"CCD_FRAME", {{"X", 0}, {"Y", notANumber}, {"WIDTH", 10}, {"HEIGHT", 10}}, "Y is nan, not a number."},
+        {"CCD_FRAME", {{"X", 10.5}, {"Y", 0}, {"WIDTH", 10}, {"HEIGHT", 10}}, "X is 10.5, not a whole number."},
+        {"CCD_BINNING", {{"HOR_BIN", infinity}, {"VER_BIN", 1}}, "HOR_BIN is inf, not a finite number."},
+        {"READOUT_ALLOWANCE", {{"SECONDS", 0.99}}, "SECONDS must be from 1 to 3600, not 0.99."},
+    };
+    for (const auto& [property, values, message] : cases) {
+        SCOPED_TRACE(message);
+        EXPECT_TRUE(Refused(property, values));
+        EXPECT_TRUE(WaitForMessage("(" + property + ") unchanged: " + message));
+    }
+    // Each still works.
+    EXPECT_TRUE(Accepted("CCD_TEMP_RAMP", {{"RAMP_SLOPE", 3}, {"RAMP_THRESHOLD", 1}}));
     std::string error;
     EXPECT_TRUE(session.Expose(0.1, error)) << error;
 }

@@ -13,6 +13,7 @@
 
 #include "exposure_window.h"
 #include "log_lines.h"
+#include "number_message.h"
 #include "switch_message.h"
 
 namespace tarnscsi::indi {
@@ -31,6 +32,10 @@ TEST(ExposureWindow, TakesWhatTheFrameRulesTake) {
     EXPECT_NE(ChipFrameProblem({0, 0, 1, 10, 2, 2}), "") << "no whole binned pixel";
     EXPECT_NE(ChipFrameProblem({0, 0, 10, 10, 3, 3}), "");
     EXPECT_NE(ChipFrameProblem({std::numeric_limits<int>::max(), 0, 10, 10, 1, 1}), "");
+    // A binned origin on the binned grid only: the header records it so.
+    EXPECT_EQ(ChipFrameProblem({101, 51, 100, 100, 1, 1}), "");
+    EXPECT_NE(ChipFrameProblem({101, 50, 100, 100, 2, 2}), "");
+    EXPECT_NE(ChipFrameProblem({100, 51, 100, 100, 2, 2}), "");
 }
 
 // INDI keeps a binning per axis; the library's frame has one. A frame the
@@ -71,7 +76,7 @@ TEST(ExposureWindow, ExpectedImageIsWhatTheCameraSends) {
 }
 
 TEST(ExposureWindow, HeaderOriginIsTheSentOriginInBinnedPixels) {
-    EXPECT_EQ(HeaderOrigin(ChipWindow({101, 51, 300, 200, 2, 2}, 1)), (BinnedPoint{50, 25}));
+    EXPECT_EQ(HeaderOrigin(ChipWindow({100, 50, 300, 200, 2, 2}, 1)), (BinnedPoint{50, 25}));
     EXPECT_EQ(HeaderOrigin(ChipWindow({101, 51, 300, 200, 1, 1}, 1)), (BinnedPoint{101, 51}));
     EXPECT_EQ(HeaderOrigin(ChipWindow({0, 0, 768, 512, 2, 2}, 1)), (BinnedPoint{0, 0}));
 }
@@ -113,6 +118,19 @@ TEST(SwitchMessage, NamesMembersOnceAndKeepsTheRule) {
                   c.problem)
             << c.rule << " " << (names.empty() ? std::string() : names.front());
     }
+}
+
+// The driver's run with a server shows the messages; here, what INDI's cast
+// to int would make undefined, and values shown exactly as given.
+TEST(NumberMessage, WholeNumbersFitAnIntAndValuesAreShownAsGiven) {
+    char x[] = "X";
+    char* names[] = {x};
+    const double tooLarge[] = {1e10};
+    const double largest[] = {2147483647};
+    EXPECT_EQ(NumberMessageProblem(tooLarge, names, 1, true), "X is 1e+10, not a whole number");
+    EXPECT_EQ(NumberMessageProblem(tooLarge, names, 1, false), "");
+    EXPECT_EQ(NumberMessageProblem(largest, names, 1, true), "");
+    EXPECT_EQ(NumberRangeProblem("SETPOINT", -100.01, -100, 50), "SETPOINT must be from -100 to 50, not -100.01");
 }
 
 // Commands as the camera ends them, for the wording of the driver's log.

@@ -111,23 +111,37 @@ bool Session::ConnectDevice(const std::string& device, std::string& error) {
     return sized;
 }
 
+void Session::SendExposure(double seconds) {
+    imagesBefore = client.Snapshot().BlobCount(Device());
+    exposureSeconds = seconds;
+    client.ForgetStates(Device(), "CCD_EXPOSURE");
+    client.SendNumbers(Device(), "CCD_EXPOSURE", {{"CCD_EXPOSURE_VALUE", seconds}});
+}
+
 std::optional<Image> Session::Expose(double seconds, std::string& error) {
+    SendExposure(seconds);
+    return FinishExposure(error);
+}
+
+bool Session::BeginExposure(double seconds) {
+    SendExposure(seconds);
+    return client.WaitForState(Device(), "CCD_EXPOSURE", IPS_BUSY);
+}
+
+std::optional<Image> Session::FinishExposure(std::string& error) {
     const std::string& device = Device();
-    const std::size_t before = client.Snapshot().BlobCount(device);
-    client.ForgetStates(device, "CCD_EXPOSURE");
-    client.SendNumbers(device, "CCD_EXPOSURE", {{"CCD_EXPOSURE_VALUE", seconds}});
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::duration<double>(seconds * Driver().realSecondsPerExposureSecond) + kImageAllowance);
+        std::chrono::duration<double>(exposureSeconds * Driver().realSecondsPerExposureSecond) + kImageAllowance);
     const bool arrived = client.WaitUntil(
         [&](const Received& r) {
             const PropertyCopy* exposure = r.Find(device, "CCD_EXPOSURE");
             const bool failed = exposure != nullptr && std::find(exposure->states.begin(), exposure->states.end(),
                                                                  IPS_ALERT) != exposure->states.end();
-            return r.BlobCount(device) > before || failed;
+            return r.BlobCount(device) > imagesBefore || failed;
         },
         wait);
     const Received received = client.Snapshot();
-    if (!arrived || received.BlobCount(device) <= before) {
+    if (!arrived || received.BlobCount(device) <= imagesBefore) {
         error = arrived ? "the exposure failed" : "no image arrived";
         return std::nullopt;
     }

@@ -72,6 +72,10 @@ public:
 
     // Exposes the primary chip and waits for the image.
     std::optional<Image> Expose(double seconds, std::string& error);
+    // The same in two steps: starts the exposure and waits until it is under
+    // way (false if it is not), then waits for its image.
+    bool BeginExposure(double seconds);
+    std::optional<Image> FinishExposure(std::string& error);
 
     // The server's log and the device messages, for a failing test's output.
     std::string Diagnostics() const;
@@ -84,7 +88,12 @@ public:
     IndiTestClient client;
 
 private:
+    void SendExposure(double seconds);
+
     std::vector<DriverUnderTest> drivers;
+    // The exposure begun: its time and the images received before it.
+    double exposureSeconds = 0;
+    std::size_t imagesBefore = 0;
 };
 
 }  // namespace tarnscsi::indi_test
