@@ -6,6 +6,7 @@
 #include <string>
 
 #include <tarnscsi/manager.h>
+#include <tarnscsi/standard_descriptors.h>
 #include <tarnscsi/units.h>
 
 #include "server.h"
@@ -13,6 +14,7 @@
 using namespace tarnscsi;
 
 int main(int argc, char** argv) {
+    OpenClosedStandardDescriptors();  // before anything is opened
     alpaca::ServerOptions options;
     options.version = TARNSCSI_VERSION;
     bool noDiscovery = false;

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <memory>
 
+#include <tarnscsi/standard_descriptors.h>
+
 #include "signal_exit.h"
 #include "tarnscsi_ccd.h"
 
@@ -43,6 +45,7 @@ using MainFunction = int (*)(int, char**);
 }  // namespace
 
 int main(int argc, char** argv) {
+    tarnscsi::OpenClosedStandardDescriptors();  // before anything is opened
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
         std::fputs(kHelp, stdout);
         return 0;

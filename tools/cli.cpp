@@ -227,7 +227,11 @@ int CheckStandardOutput(int code) {
     return kExitFailure;
 }
 
-int RunParsed(std::vector<std::string> args) {
+// The command succeeded, but the trace it was asked for lost lines (the
+// library has said why on stderr): the exit code says so too.
+int CheckTrace(int code) { return code == kExitOk && !TraceProblem().empty() ? kExitTraceLost : code; }
+
+int RunParsed(std::vector<std::string> args, ClosedStandardDescriptors closed) {
     CLI::App app{"Drive the cooled SCSI camera: expose frames to FITS, cool, ask its status.", "tarnscsi"};
     app.set_version_flag("--version", kSoftwareName);
     app.require_subcommand(1);
@@ -272,8 +276,18 @@ int RunParsed(std::vector<std::string> args) {
         return UsageFailure(e.what());
     }
 
+    // A descriptor closed at the start is /dev/null now: what was meant for
+    // it would be lost without a word.
+    if (closed.output && exposeCmd->parsed() && FitsToStandardOutput(expose)) {
+        return UsageFailure(
+            "-o -: standard output is closed; give the FITS a file name (-o frame.fits), or somewhere to go "
+            "(-o - > frame.fits)");
+    }
     if (trace) {
         const std::string file = trace->empty() ? std::string(kTraceToStandardError) : *trace;
+        if (closed.error && TraceFileIsStandardError(file)) {
+            return UsageFailure("--trace: standard error is closed; give the trace a file: --trace=FILE");
+        }
         if (const std::string problem = TraceToFile(file); !problem.empty()) {
             PrintError("--trace: " + problem);
             return kExitFailure;
@@ -311,9 +325,9 @@ int RunParsed(std::vector<std::string> args) {
 
 }  // namespace
 
-int Run(int argc, char** argv) {
+int Run(int argc, char** argv, ClosedStandardDescriptors closed) {
     std::vector<std::string> args(argv, argv + argc);
-    return CheckStandardOutput(RunParsed(RewriteHelpCommand(std::move(args))));
+    return CheckTrace(CheckStandardOutput(RunParsed(RewriteHelpCommand(std::move(args)), closed)));
 }
 
 }  // namespace tarnscsi::tool

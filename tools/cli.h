@@ -2,8 +2,12 @@
 // every outcome to an exit code (exit_codes.h).
 #pragma once
 
+#include <tarnscsi/standard_descriptors.h>
+
 namespace tarnscsi::tool {
 
-int Run(int argc, char** argv);
+// `closed`: the standard descriptors the program found closed at its start
+// (now /dev/null); what needs one of them is refused.
+int Run(int argc, char** argv, ClosedStandardDescriptors closed = {});
 
 }  // namespace tarnscsi::tool

@@ -22,6 +22,11 @@ constexpr auto kSleepSlice = std::chrono::milliseconds(20);
 // The shell's code for a process ended by a signal.
 constexpr int kSignalExitBase = 128;
 constexpr std::size_t kTemporarySlots = 4;
+// Every signal that would end the tool by default and may come from outside:
+// Ctrl-C, kill, a closed terminal (SIGHUP), Ctrl-\ (SIGQUIT). Each stops the
+// tool the same way, so none leaves a temporary file behind. (SIGPIPE is
+// ignored: a closed pipe is a failed write.)
+constexpr std::array kStopSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // Paths the signal handler may unlink: written before `used` is set, and
 // only read by the handler while it is set.
@@ -58,10 +63,8 @@ void InstallInterruptHandler() {
     struct sigaction action {};
     action.sa_handler = OnInterruptSignal;
     sigemptyset(&action.sa_mask);
-    sigaddset(&action.sa_mask, SIGINT);
-    sigaddset(&action.sa_mask, SIGTERM);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : kStopSignals) sigaddset(&action.sa_mask, signal);
+    for (const int signal : kStopSignals) sigaction(signal, &action, nullptr);
     // A file-size limit makes the write fail (EFBIG), so the temporary file
     // is removed as after any failed write, instead of the process dying.
     std::signal(SIGXFSZ, SIG_IGN);

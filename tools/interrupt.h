@@ -1,6 +1,6 @@
-// Ctrl-C handling: SIGINT and SIGTERM only set a flag, which every wait of
-// the tool checks, so a command stops at a safe point, drops its frame and
-// disconnects through the normal destructors. A second signal (a camera
+// Ctrl-C handling: SIGINT, SIGTERM, SIGHUP and SIGQUIT only set a flag,
+// which every wait of the tool checks, so a command stops at a safe point,
+// drops its frame and disconnects through the normal destructors. A second signal (a camera
 // call that never returns, or an impatient user) removes the temporary
 // files still open and ends the process at once.
 #pragma once

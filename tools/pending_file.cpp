@@ -9,7 +9,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <climits>
 #include <cstring>
+#include <limits>
 #include <regex>
 #include <system_error>
 
@@ -49,18 +51,34 @@ void KeepModeAndOwner(const fs::path& temp, const fs::path& target) {
     }
 }
 
-// Hidden, and unique to this process and call; a stale file of the same name
-// (from a process that crashed with the same id) is stepped over.
+// The longest file name the folder takes.
+std::size_t NameLimit(const fs::path& folder) {
+    const long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<std::size_t>(limit) : NAME_MAX;
+}
+
+// ".NAME.part-PID-N", hidden. NAME is cut short where the whole would be
+// longer than the folder takes, so that any name the target may have, its
+// temporary may have too.
+fs::path TempNameFor(const fs::path& target, unsigned counter) {
+    // Appended piece by piece: "..." + std::string&& trips GCC 12's -Wrestrict at -O2 (a false positive).
+    std::string suffix = kTempMarker;
+    suffix += std::to_string(getpid());
+    suffix += '-';
+    suffix += std::to_string(counter);
+    std::string name = target.filename().string();
+    const fs::path folder = FolderOf(target);
+    const std::size_t limit = NameLimit(folder);
+    const std::size_t room = limit > suffix.size() + 2 ? limit - suffix.size() - 1 : 1;
+    if (name.size() > room) name.resize(room);
+    return folder / ("." + name + suffix);
+}
+
+// Unique to this process and call; a stale file of the same name (from a
+// process that crashed with the same id) is stepped over.
 fs::path ChooseTempName(const fs::path& target) {
     for (;;) {
-        // Appended piece by piece: "..." + std::string&& trips GCC 12's -Wrestrict at -O2 (a false positive).
-        std::string name = ".";
-        name += target.filename().string();
-        name += kTempMarker;
-        name += std::to_string(getpid());
-        name += '-';
-        name += std::to_string(tempCounter++);
-        const fs::path candidate = FolderOf(target) / name;
+        const fs::path candidate = TempNameFor(target, tempCounter++);
         std::error_code ignored;
         if (!fs::exists(fs::symlink_status(candidate, ignored))) return candidate;
     }
@@ -136,6 +154,15 @@ void CheckWritable(const fs::path& target, bool overwrite) {
         throw UsageError("folder " + folder.string() + " is not writable: " + ErrnoText(errno));
     }
     const auto targetStatus = fs::symlink_status(target, error);
+    if (error.value() == ENAMETOOLONG) {
+        throw UsageError(target.string() + ": the name is too long (a file name takes at most " +
+                         std::to_string(NameLimit(folder)) + " bytes, a path " + std::to_string(PATH_MAX - 1) + ")");
+    }
+    // The temporary file's path is longer than the target's by its marker.
+    if (TempNameFor(target, std::numeric_limits<unsigned>::max()).native().size() >= PATH_MAX) {
+        throw UsageError(target.string() + ": the path is too long to be written safely (at most " +
+                         std::to_string(PATH_MAX - 1) + " bytes with its temporary file's marker)");
+    }
     if (!fs::exists(targetStatus)) return;
     if (fs::is_directory(fs::status(target, error))) throw UsageError(target.string() + " is a folder");
     if (!overwrite) throw UsageError(target.string() + " already exists; use --overwrite to replace it");

@@ -23,7 +23,14 @@ void SetTraceSink(TraceSink sink);
 // Appends the trace to a file ("-" or "stderr": standard error). Returns ""
 // on success, else why the file cannot be opened (the trace is then off).
 std::string TraceToFile(const std::string& path);
+// Whether TraceToFile takes `path` for standard error.
+bool TraceFileIsStandardError(const std::string& path);
 void StopTrace();
+// "" while every line since the trace was last set has been written to its
+// file; else why one could not be (a full disk, a closed descriptor). That
+// is said once on standard error when it happens, and the lines after it
+// are dropped; a program can let its exit code show the lost trace.
+std::string TraceProblem();
 bool TraceEnabled();
 
 // One trace line for a command that took `microseconds`:

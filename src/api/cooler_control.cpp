@@ -4,6 +4,8 @@
 
 #include <tarnscsi/units.h>
 
+#include "api/value_as_given.h"
+
 namespace tarnscsi {
 
 std::string SetpointProblem(double celsius) {
@@ -11,10 +13,9 @@ std::string SetpointProblem(double celsius) {
     const double highest = TenthsToCelsius(kHighestSetpoint);
     // Written so that NaN fails too.
     if (celsius >= lowest && celsius <= highest) return {};
-    char text[128];
-    std::snprintf(text, sizeof text, "the camera takes setpoints from %.1f to %.1f C, not %.1f C", lowest, highest,
-                  celsius);
-    return text;
+    char range[64];
+    std::snprintf(range, sizeof range, "%.1f to %.1f C", lowest, highest);
+    return std::string("the camera takes setpoints from ") + range + ", not " + ValueAsGiven(celsius) + " C";
 }
 
 void CoolerControl::Connected(const CoolingReading& reading) {

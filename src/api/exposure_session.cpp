@@ -6,6 +6,8 @@
 
 #include <tarnscsi/units.h>
 
+#include "api/value_as_given.h"
+
 namespace tarnscsi {
 
 namespace {
@@ -30,7 +32,7 @@ std::string ExposureTimeProblem(double seconds) {
     // Written so that NaN fails too.
     if (seconds >= kMinExposureSeconds && seconds <= kMaxExposureSeconds) return {};
     return "the camera exposes from " + Fixed(kMinExposureSeconds, kExposureDecimals) + " to " +
-           Fixed(kMaxExposureSeconds, kExposureDecimals) + " s, not " + Fixed(seconds, kExposureDecimals) + " s";
+           Fixed(kMaxExposureSeconds, kExposureDecimals) + " s, not " + ValueAsGiven(seconds) + " s";
 }
 
 std::string UtcTimestamp(std::chrono::system_clock::time_point when) {

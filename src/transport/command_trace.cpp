@@ -28,6 +28,10 @@ struct TraceState {
     TraceSink sink;
     ModuleLock environmentLock;
     bool environmentRead = false;
+    // Why the current sink lost a line; its own lock, since the sink that
+    // records it runs under `lock`.
+    ModuleLock problemLock;
+    std::string problem;
 };
 
 TraceState& State() {
@@ -44,14 +48,41 @@ std::string Hex(std::uint8_t value) {
 
 std::string Status(const char* name, std::uint8_t value) { return std::string(name) + " 0x" + Hex(value); }
 
-// A file the trace appends to, closed when the sink is replaced.
-TraceSink FileSink(std::FILE* file, bool owned) {
-    std::shared_ptr<std::FILE> handle(file, [owned](std::FILE* f) {
-        if (owned) std::fclose(f);
-    });
-    return [handle](const std::string& line) {
-        std::fprintf(handle.get(), "%s\n", line.c_str());
-        std::fflush(handle.get());
+// The first line a file sink cannot write: said once on standard error (the
+// program may have nowhere else to say it) and kept for TraceProblem.
+void LineLost(const std::string& name, int error) {
+    TraceState& state = State();
+    const std::string problem = "cannot write the command trace to " + name + ": " + std::strerror(error);
+    {
+        const std::lock_guard lock(state.problemLock);
+        if (!state.problem.empty()) return;
+        state.problem = problem;
+    }
+    std::fprintf(stderr, "tarnscsi: %s; the lines after this one are lost\n", problem.c_str());
+}
+
+// A file the trace appends to, closed when the sink is replaced. After a
+// line that cannot be written (a full disk, /dev/full, a closed pipe) the
+// rest are dropped: a trace with a hole in it would mislead.
+TraceSink FileSink(std::FILE* file, bool owned, std::string name) {
+    struct Target {
+        Target(std::FILE* f, bool o, std::string n) : file(f), owned(o), name(std::move(n)) {}
+        ~Target() {
+            if (owned) std::fclose(file);
+        }
+        Target(const Target&) = delete;
+        Target& operator=(const Target&) = delete;
+        std::FILE* file;
+        bool owned;
+        std::string name;
+        bool failed = false;
+    };
+    auto target = std::make_shared<Target>(file, owned, std::move(name));
+    return [target](const std::string& line) {
+        if (target->failed) return;
+        if (std::fprintf(target->file, "%s\n", line.c_str()) >= 0 && std::fflush(target->file) == 0) return;
+        target->failed = true;
+        LineLost(target->name, errno);
     };
 }
 
@@ -86,11 +117,15 @@ void SetTraceSink(TraceSink sink) {
     const std::lock_guard lock(state.lock);
     state.sink = std::move(sink);
     trace::traceActive.store(static_cast<bool>(state.sink), std::memory_order_relaxed);
+    const std::lock_guard problemLock(state.problemLock);
+    state.problem.clear();
 }
 
+bool TraceFileIsStandardError(const std::string& path) { return path == "-" || path == "stderr" || path == "1"; }
+
 std::string TraceToFile(const std::string& path) {
-    if (path == "-" || path == "stderr" || path == "1") {
-        SetTraceSink(FileSink(stderr, false));
+    if (TraceFileIsStandardError(path)) {
+        SetTraceSink(FileSink(stderr, false, "standard error"));
         return {};
     }
     std::FILE* file = std::fopen(path.c_str(), "a");
@@ -99,11 +134,17 @@ std::string TraceToFile(const std::string& path) {
         StopTrace();
         return "cannot open the trace file " + path + ": " + why;
     }
-    SetTraceSink(FileSink(file, true));
+    SetTraceSink(FileSink(file, true, path));
     return {};
 }
 
 void StopTrace() { SetTraceSink({}); }
+
+std::string TraceProblem() {
+    TraceState& state = State();
+    const std::lock_guard lock(state.problemLock);
+    return state.problem;
+}
 
 bool TraceEnabled() { return trace::Active(); }
 
@@ -133,7 +174,11 @@ void ConfigureFromEnvironment() {
     const char* value = std::getenv(kTraceVariable);
     if (value == nullptr || *value == '\0' || std::strcmp(value, "0") == 0 || TraceEnabled()) return;
     const std::string error = TraceToFile(value);
-    if (!error.empty()) std::fprintf(stderr, "%s: %s\n", kTraceVariable, error.c_str());
+    if (error.empty()) return;
+    std::fprintf(stderr, "%s: %s\n", kTraceVariable, error.c_str());
+    // The trace asked for is lost as surely as one whose lines fail.
+    const std::lock_guard problemLock(state.problemLock);
+    state.problem = std::string(kTraceVariable) + ": " + error;
 }
 
 }  // namespace trace

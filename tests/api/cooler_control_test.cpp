@@ -94,6 +94,8 @@ TEST(CoolerControlTest, SetpointsOutsideTheUsefulRangeAreRefused) {
     EXPECT_EQ(SetpointProblem(TenthsToCelsius(kHighestSetpoint)), "");
     EXPECT_EQ(SetpointProblem(-20), "");
     EXPECT_EQ(SetpointProblem(-100.1), "the camera takes setpoints from -100.0 to 50.0 C, not -100.1 C");
+    // The refused value as given, not rounded into the range.
+    EXPECT_EQ(SetpointProblem(-100.01), "the camera takes setpoints from -100.0 to 50.0 C, not -100.01 C");
     EXPECT_NE(SetpointProblem(50.1), "");
     EXPECT_NE(SetpointProblem(-273.15), "");
     EXPECT_NE(SetpointProblem(std::nan("")), "");

@@ -202,6 +202,7 @@ TEST_F(ExposureSessionTest, StartRefusesWhatCannotBeTakenAndSaysWhy) {
         {kSmall, -0.001, "the camera exposes from 0.000 to"},
         {kSmall, std::nan(""), "not nan s"},
         {kSmall, kMaxExposureSeconds + 1, "the camera exposes from"},
+        {kSmall, -0.0004, "s, not -0.0004 s"},  // as given, not rounded to "-0.000"
         {Frame{700, 0, 100, 100, kUnbinned}, 1, ""},
     };
     for (const auto& c : kInvalid) {

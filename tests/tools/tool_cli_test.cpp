@@ -2,14 +2,17 @@
 // camera (or no manager at all), its exit codes, messages and files.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -27,6 +30,7 @@ namespace {
 
 constexpr int kUsage = 2;
 constexpr int kFailure = 1;
+constexpr int kTraceLost = 3;
 constexpr int kSensorWidth = 768;
 constexpr int kSensorHeight = 512;
 
@@ -144,6 +148,10 @@ TEST_F(ToolTest, RefusesBadInputNamingTheValueBeforeTouchingTheCamera) {
         {{"expose", "1", "-o", "f_%9d.fits", "-n", "2"}, "pads with zeros only"},
         {{"expose", "1", "-o", "a.fits", "--type", "grey"}, "grey"},
         {{"expose", "1", "-o", "a.fits", "--set-temp", "200"}, "200 is not within -100.0 to 50.0 C"},
+        {{"expose", "1", "-o", "a.fits", "--set-temp", "-100.01"}, "-100.01 is not within"},
+        {{"expose", "1", "-o", "a.fits", "--set-temp", "-10", "--cool-wait", "NaN"}, "'NaN' is not a plain"},
+        // Longer than a file name can be: refused now, not after the exposure.
+        {{"expose", "1", "-o", std::string(256, 'n')}, "the name is too long"},
         {{"expose", "1", "-o", "a.fits", "--frobnicate"}, "--frobnicate"},
         {{"expose", "1"}, "--output"},
         {{"expose", "1", "-o", "-", "-n", "2"}, "standard output takes one frame"},
@@ -169,6 +177,7 @@ TEST_F(ToolTest, RefusesBadInputNamingTheValueBeforeTouchingTheCamera) {
         {{"cool", "-10", "--off"}, "--off"},
         {{"cool", "--ramp", "1"}, "--off"},
         {{"cool", "--off", "--ramp", "50"}, "50 is not within 0.1 to 20.0 C/min"},
+        {{"cool", "--off", "--ramp", "nan"}, "'nan' is not a plain decimal"},
         {{"cool"}, "needs a setpoint in C, or --off"},
         {{"focus"}, "unknown command 'focus'"},
         {{"--simulate", "bogus"}, "unknown command 'bogus'"},
@@ -313,6 +322,33 @@ TEST_F(ToolTest, UnusableFoldersAreReportedBeforeTheExposure) {
     EXPECT_EQ(run.exitCode, kUsage);
     EXPECT_NE(run.err.find("plain is not a folder"), std::string::npos) << run.err;
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"plain"});
+}
+
+// The longest name a folder takes is written (its temporary name is cut to
+// fit); a path whose temporary name cannot fit is refused before the
+// exposure, not lost after it.
+TEST_F(ToolTest, TheLongestNamesAreWrittenAndLongerOnesRefusedFirst) {
+    const std::string longest = std::string(NAME_MAX - 5, 'n') + ".fits";
+    ProcessResult run = Tool({"expose", "0", "-o", longest, "-q"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{longest});
+
+    // 16 folders deep: the name fits a path, its temporary name does not.
+    std::string deep;
+    for (int level = 0; level < 16; ++level) deep += std::string(NAME_MAX - 5, 'd') + "/";
+    int folder = open(dir.Path().c_str(), O_DIRECTORY);
+    for (std::size_t start = 0; start < deep.size(); start += NAME_MAX - 4) {
+        const std::string level = deep.substr(start, NAME_MAX - 5);
+        ASSERT_EQ(mkdirat(folder, level.c_str(), S_IRWXU), 0);
+        const int next = openat(folder, level.c_str(), O_DIRECTORY);
+        close(folder);
+        folder = next;
+    }
+    close(folder);
+    deep += std::string(PATH_MAX - 1 - deep.size(), 'f');
+    run = Tool({"expose", "0", "-o", deep});
+    EXPECT_EQ(run.exitCode, kUsage) << run.err;
+    EXPECT_NE(run.err.find("the path is too long"), std::string::npos) << run.err;
 }
 
 // A write that fails half way (here: a file-size limit, as a full disk would)
@@ -476,6 +512,42 @@ TEST_F(ToolTest, TraceShowsEveryCommandOnStandardErrorOrInAFile) {
     run = Tool({"--trace=no/such/folder/x.log", "status"});
     EXPECT_EQ(run.exitCode, kFailure);
     EXPECT_NE(run.err.find("--trace"), std::string::npos) << run.err;
+
+    // A trace that cannot be written is said once, and the exit code shows
+    // it although the frame was saved.
+    run = Tool({"--trace=/dev/full", "expose", "0", "-o", "full.fits", "-q"});
+    EXPECT_EQ(run.exitCode, kTraceLost) << run.err;
+    EXPECT_EQ(run.err,
+              "tarnscsi: cannot write the command trace to /dev/full: No space left on device; the lines "
+              "after this one are lost\n");
+    EXPECT_EQ(ReadFits(At("full.fits")).width, kSensorWidth);
+    options.environment = {"TARNSCSI_TRACE=no/such/folder/x.log"};
+    run = Tool({"status"});
+    EXPECT_EQ(run.exitCode, kTraceLost) << run.err;
+    EXPECT_TRUE(AnyLineStartsWith(run.err, "TARNSCSI_TRACE: cannot open the trace file no/such/folder/x.log"))
+        << run.err;
+}
+
+// Started with standard output or error closed (">&-"), the tool never
+// writes what was meant for them into a file it opens later (here the trace
+// file; it could be a camera's /dev/sgN). What needs the closed one is
+// refused.
+TEST_F(ToolTest, ClosedStandardDescriptorsNeverBecomeAnotherFile) {
+    options.closedDescriptors = {STDOUT_FILENO};
+    const ProcessResult run = Tool({"expose", "0", "-o", "-"});
+    EXPECT_EQ(run.exitCode, kUsage) << run.err;
+    EXPECT_NE(run.err.find("-o -: standard output is closed"), std::string::npos) << run.err;
+    EXPECT_EQ(Tool({"--trace=t.log", "status"}).exitCode, 0);  // the report goes nowhere
+
+    options.closedDescriptors = {STDERR_FILENO};
+    EXPECT_EQ(Tool({"--trace", "status"}).exitCode, kUsage);
+    { std::ofstream(At("taken.fits")) << "kept"; }
+    EXPECT_EQ(Tool({"--trace=t.log", "expose", "0", "-o", "taken.fits"}).exitCode, kUsage);
+
+    const std::string log = ContentOf("t.log");
+    EXPECT_TRUE(AnyLineStartsWith(log, "INQUIRY")) << log;
+    EXPECT_EQ(log.find("Camera:"), std::string::npos) << log;
+    EXPECT_EQ(log.find("already exists"), std::string::npos) << log;
 }
 
 // No output may replace another, however the names are spelt: each clash is
@@ -576,6 +648,28 @@ TEST_F(ToolTest, SecondCtrlCEndsACallThatNeverCompletes) {
     EXPECT_TRUE(noted) << run.err;
     EXPECT_EQ(run.exitCode, 130) << "signal " << run.signal << "\n" << run.err;
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+}
+
+// A closed terminal (SIGHUP) or Ctrl-\\ (SIGQUIT) during an exposure ends
+// the tool as Ctrl-C does: the frame dropped, nothing left behind.
+TEST_F(ToolTest, HangUpOrQuitDuringAnExposureEndsLikeCtrlC) {
+    const SimulatorSettings settings("time-scale=1");
+    constexpr int kMaxPolls = 500;
+    options.mergeOutput = true;
+    for (const int signal : {SIGHUP, SIGQUIT}) {
+        options.whileRunning = [signal](pid_t pid, const fs::path& out) {
+            for (int poll = 0; poll < kMaxPolls; ++poll) {
+                std::ifstream in(out);
+                if (std::string(std::istreambuf_iterator<char>(in), {}).find("\"started\"") != std::string::npos) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            kill(pid, signal);
+        };
+        const ProcessResult run = Tool({"expose", "3600", "-o", "long.fits", "--json"});
+        EXPECT_EQ(run.exitCode, 130) << strsignal(signal) << ": signal " << run.signal << "\n" << run.out;
+        EXPECT_NE(run.out.find("the frame in progress was discarded"), std::string::npos) << run.out;
+        EXPECT_TRUE(dir.Entries().empty());
+    }
 }
 
 TEST_F(ToolTest, JsonIsPrintedWithItsSchemaEvenWhenTheManagerCannotBeLoaded) {

@@ -1,16 +1,23 @@
 // The tool's pieces as functions: the FITS and PNG writers, the stretch,
 // output names, the command-line checks and the timestamp.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
+#include <cstring>
 #include <fstream>
 
 #include "command_words.h"
 #include "errors.h"
 #include "fits_cards.h"
 #include "fits_writer.h"
+#include "interrupt.h"
 #include "name_pattern.h"
 #include "options.h"
+#include "pending_file.h"
 #include "png_preview.h"
 #include "scan_command.h"
 #include "support/fits_reader.h"
@@ -78,6 +85,29 @@ TEST(FitsWriter, NeverReplacesAFileWithoutOverwriteAndCleansUp) {
     WriteFits(path, Ramp(4, 4, 1), SomeKeywords(), true);
     EXPECT_EQ(ReadFits(path).pixels, Ramp(4, 4, 1).pixels);
     EXPECT_THROW(WriteFits(dir.Path() / "missing" / "x.fits", Ramp(4, 4, 1), SomeKeywords(), false), ToolError);
+}
+
+// A second signal of any kind that stops the tool (a write that does not
+// return) removes the temporary file being written before the process ends.
+TEST(PendingFile, ASecondStopSignalOfAnyKindRemovesTheTemporary) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        TempFolder dir;
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            dup2(open("/dev/null", O_WRONLY), STDERR_FILENO);  // the first signal's note
+            InstallInterruptHandler();
+            const PendingFile pending(dir.Path() / "frame.fits", false);
+            close(open(pending.TempPath().c_str(), O_CREAT | O_WRONLY, S_IRUSR | S_IWUSR));
+            raise(signal);
+            raise(signal);
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signal) << strsignal(signal);
+        EXPECT_TRUE(dir.Entries().empty()) << strsignal(signal);
+    }
 }
 
 TEST(AutoStretch, IsMonotonicClipsShadowsAndLiftsTheBackground) {

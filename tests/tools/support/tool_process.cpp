@@ -80,6 +80,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
         const int devNull = open("/dev/null", O_RDONLY);
         if (devNull >= 0) dup2(devNull, STDIN_FILENO);
         if (chdir(workDir.c_str()) != 0) _exit(kExecFailed);
+        for (const int descriptor : options.closedDescriptors) close(descriptor);
         if (options.fileSizeLimit) {
             if (!options.fileSizeSignal) signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};

@@ -30,6 +30,7 @@ struct ProcessOptions {
     std::optional<std::string> stdoutPath;  // stdout to this file instead (e.g. /dev/full)
     bool stdoutPipeClosed = false;          // stdout a pipe whose reader has gone (as after "| head -c 0")
     bool ignoreInterrupts = false;          // SIGINT ignored until the program sets its own handler
+    std::vector<int> closedDescriptors;     // closed when the program starts (as by ">&-")
     std::vector<std::string> environment;   // NAME=VALUE added to (or replacing in) the child's
     // Called in this process while the child runs, with its id and the path
     // its stderr is written to.
