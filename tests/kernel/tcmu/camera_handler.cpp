@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
         if (shortenRead != 0) {
             shortenRead = 0;
             tarnscsi::sim::TheSim().hooks.faults.Add(tarnscsi::camera::opcode::kRead10, 0, 1,
-                                                      tarnscsi::manager::FaultKind::kShortTransfer);
+                                                     tarnscsi::manager::FaultKind::kShortTransfer);
             std::fprintf(stderr, "tarnscsi-tcmu-camera: the next READ(10) ends short\n");
         }
         if (RingServe(&ring, kPollMs, Serve, nullptr) < 0) {
