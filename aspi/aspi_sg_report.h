@@ -55,7 +55,9 @@ typedef struct SgDeviceRecord {
      * `reason` says why not ("cannot open: Permission denied", ...). */
     uint8_t usable;
     char reason[SG_REASON_CAPACITY];
-    /* Why the last command SG_IO could not carry failed; "" when none did. */
+    /* Why the last command SG_IO could not carry failed, or how many bytes
+     * the last command that ended short moved ("data underrun: command 0x28
+     * moved 1024 of 2048 bytes"); "" when none did. */
     char lastError[SG_REASON_CAPACITY];
 } SgDeviceRecord;
 

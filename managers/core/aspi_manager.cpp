@@ -161,8 +161,18 @@ ScsiOutcome AspiManager::Complete(tarnscsi::aspi::SRB_ExecSCSICmd& block, FaultK
         outcome = CheckConditionOutcome(tarnscsi::scsi::SenseKey::kAbortedCommand, tarnscsi::scsi::kNoAdditionalSense);
     } else if (present && fault == FaultKind::kUnitAttention) {
         outcome = CheckConditionOutcome(tarnscsi::scsi::SenseKey::kUnitAttention, tarnscsi::scsi::kPowerOnOrReset);
+    } else if (present && fault == FaultKind::kShortTransfer) {
+        outcome = ExecutedShort(backend, command);
     } else {
         outcome = backend.Execute(command);
+    }
+    bool judged = true;
+    {
+        std::lock_guard lock(settingsMutex);
+        judged = shortTransfersReported;
+    }
+    if (judged) {
+        outcome = Judged(command, outcome);
     }
     ApplyOutcome(block, outcome);
     return outcome;
@@ -197,6 +207,11 @@ void AspiManager::OverrideSupportWord(std::optional<std::uint32_t> word) {
     supportWord = word;
 }
 
+void AspiManager::ReportShortTransfers(bool on) {
+    std::lock_guard lock(settingsMutex);
+    shortTransfersReported = on;
+}
+
 void AspiManager::WaitIdle() {
     std::unique_lock lock(idleMutex);
     idle.wait(lock, [this] { return pending == 0; });
@@ -206,6 +221,7 @@ void AspiManager::Reset() {
     WaitIdle();
     SetCompletion(CompletionMode::kImmediate, std::chrono::microseconds{0});
     OverrideSupportWord(std::nullopt);
+    ReportShortTransfers(true);
 }
 
 RequestHooks::RequestId AspiManager::NoteArrival(const void* block) {

@@ -48,6 +48,10 @@ public:
 
     void SetCompletion(CompletionMode mode, std::chrono::microseconds delay);
     void OverrideSupportWord(std::optional<std::uint32_t> word);
+    // Off: a transfer shorter than asked passes as complete, as with a
+    // manager that ignores the residual; for tests of what the module does
+    // with such a manager. On (the default): it is an error (srb_io.h).
+    void ReportShortTransfers(bool on);
     // Installs the hooks told about every request (null: none, the
     // default). Set before the first request; they must outlive this object.
     void SetHooks(RequestHooks* installed) { hooks = installed; }
@@ -56,7 +60,7 @@ public:
     void WaitIdle();
 
     // Waits until idle, then: immediate completion, the support word derived
-    // from the bus. Hooks keep their state: their owner resets it.
+    // from the bus, short transfers reported. Hooks keep their state: their owner resets it.
     void Reset();
 
     // The worker runs, so the library is pinned and this object must never
@@ -90,6 +94,7 @@ private:
     CompletionMode mode = CompletionMode::kImmediate;
     std::chrono::microseconds delay{0};
     std::optional<std::uint32_t> supportWord;
+    bool shortTransfersReported = true;
 
     std::mutex idleMutex;
     std::condition_variable idle;

@@ -1,5 +1,9 @@
 #include "core/scsi_outcome.h"
 
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
 #include "aspi.h"
 
 namespace tarnscsi::manager {
@@ -32,6 +36,22 @@ ScsiOutcome SelectionTimeoutOutcome() {
     outcome.srbStatus = tarnscsi::aspi::SS_ERR;
     outcome.hostStatus = tarnscsi::aspi::HASTAT_SEL_TO;
     outcome.targetStatus = tarnscsi::aspi::STATUS_GOOD;
+    return outcome;
+}
+
+ScsiOutcome ExecutedShort(Backend& backend, const ScsiCommand& command) {
+    if (command.direction != tarnscsi::aspi::SRB_DIR_IN || command.buffer == nullptr || command.bufferLength == 0) {
+        return backend.Execute(command);
+    }
+    // The target fills a buffer of its own; only what "arrived" is copied.
+    std::vector<std::uint8_t> sent(command.bufferLength);
+    ScsiCommand diverted = command;
+    diverted.buffer = sent.data();
+    ScsiOutcome outcome = backend.Execute(diverted);
+    if (outcome.srbStatus == tarnscsi::aspi::SS_COMP) {
+        outcome.transferred /= 2;
+    }
+    std::memcpy(command.buffer, sent.data(), std::min<std::size_t>(outcome.transferred, sent.size()));
     return outcome;
 }
 

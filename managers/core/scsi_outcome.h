@@ -18,4 +18,10 @@ ScsiOutcome CheckConditionOutcome(tarnscsi::scsi::SenseKey key, tarnscsi::scsi::
 // Nothing answered the selection.
 ScsiOutcome SelectionTimeoutOutcome();
 
+// The command carried out by `backend`, but for a data-in command that ends
+// well only the first half of the bytes the target sent reach the buffer
+// (the rest of it stays as it was), as when an adapter or cable loses the
+// end of a data phase. Other commands are carried out as usual.
+ScsiOutcome ExecutedShort(Backend& backend, const ScsiCommand& command);
+
 }  // namespace tarnscsi::manager

@@ -20,6 +20,18 @@ ScsiCommand CommandOf(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
     return command;
 }
 
+bool EndedShort(const ScsiCommand& command, const ScsiOutcome& outcome) {
+    return outcome.srbStatus == tarnscsi::aspi::SS_COMP && outcome.transferred < command.bufferLength;
+}
+
+ScsiOutcome Judged(const ScsiCommand& command, ScsiOutcome outcome) {
+    if (EndedShort(command, outcome)) {
+        outcome.srbStatus = tarnscsi::aspi::SS_ERR;
+        outcome.hostStatus = tarnscsi::aspi::HASTAT_DO_DU;
+    }
+    return outcome;
+}
+
 void ApplyOutcome(tarnscsi::aspi::SRB_ExecSCSICmd& block, const ScsiOutcome& outcome) {
     block.SRB_HaStat = outcome.hostStatus;
     block.SRB_TargStat = outcome.targetStatus;

@@ -14,6 +14,17 @@ inline constexpr tarnscsi::aspi::BYTE kMaxCdbLength = 16;
 // The command a well-formed execute block asks for.
 ScsiCommand CommandOf(tarnscsi::aspi::SRB_ExecSCSICmd& block);
 
+// A command that ended well on the bus but moved fewer bytes than the block
+// asked for (a residual): the rest of the buffer holds no data of this
+// command, so it must not pass as complete.
+bool EndedShort(const ScsiCommand& command, const ScsiOutcome& outcome);
+
+// The outcome the block reports: as the bus ended the command, except that
+// one which ended short is an error with host status HASTAT_DO_DU (data
+// over/underrun), as ASPI managers report it; `transferred` keeps the bytes
+// that did move.
+ScsiOutcome Judged(const ScsiCommand& command, ScsiOutcome outcome);
+
 // Fills host status, target status and (on CHECK CONDITION) sense data up to
 // SRB_SenseLen, then SRB_Status last, so that whoever sees the final status
 // also sees everything else.

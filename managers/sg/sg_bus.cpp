@@ -4,11 +4,13 @@
 #include <scsi/sg.h>
 #include <sys/file.h>
 
+#include <cstdio>
 #include <exception>
 #include <system_error>
 #include <utility>
 
 #include "core/scsi_outcome.h"
+#include "core/srb_io.h"
 #include "sg/bus_layout.h"
 #include "sg/linux_status.h"
 #include "sg/sg_carrier.h"
@@ -30,6 +32,13 @@ std::uint32_t Key(std::uint8_t adapter, std::uint8_t target, std::uint8_t lun) {
 }
 
 std::string ErrorText(int error) { return std::generic_category().message(error); }
+
+std::string ShortTransferText(const tarnscsi::manager::ScsiCommand& command, std::uint32_t moved) {
+    char opcode[8];
+    std::snprintf(opcode, sizeof opcode, "0x%02X", command.cdb[0]);
+    return std::string("data underrun: command ") + opcode + " moved " + std::to_string(moved) + " of " +
+           std::to_string(command.bufferLength) + " bytes";
+}
 
 }  // namespace
 
@@ -235,6 +244,10 @@ tarnscsi::manager::ScsiOutcome SgBus::Execute(const tarnscsi::manager::ScsiComma
     if (carried.error != 0) {
         std::lock_guard lock(mutex);
         device->lastError = ErrorText(carried.error);
+    } else if (tarnscsi::manager::EndedShort(command, carried.outcome)) {
+        // The block can only say "data over/underrun"; the count is told here.
+        std::lock_guard lock(mutex);
+        device->lastError = ShortTransferText(command, carried.outcome.transferred);
     }
     return carried.outcome;
 }

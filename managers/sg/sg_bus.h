@@ -31,7 +31,7 @@ struct SgDeviceState {
     std::optional<std::uint8_t> type;
     bool usable = false;    // opened and passed the driver checks
     std::string problem;    // why it cannot be used; "" when it can
-    std::string lastError;  // of the last command SG_IO could not carry
+    std::string lastError;  // of the last command SG_IO could not carry, or that ended short
 };
 
 class SgBus final : public tarnscsi::manager::Backend {

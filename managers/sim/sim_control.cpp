@@ -57,6 +57,8 @@ void SimClearBus(int adapterCount) {
 
 void SimSetSupportWord(uint32_t word) { Sim().manager.OverrideSupportWord(word); }
 
+void SimPassShortTransfers(int on) { Sim().manager.ReportShortTransfers(on == 0); }
+
 int SimAddDevice(int adapter, int target, int lun, uint8_t deviceType, const uint8_t* inquiry, uint32_t inquiryLength) {
     std::vector<uint8_t> data;
     if (inquiry != nullptr) {

@@ -67,6 +67,13 @@ SIM_API void SimClearBus(int adapterCount);
 // SimClearBus go back to the word derived from the bus.
 SIM_API void SimSetSupportWord(uint32_t word);
 
+// With `on` not 0 the manager reports a transfer shorter than the block asked
+// for as complete (SS_COMP), as an ASPI manager that ignores the residual
+// would, so that tests can show what the module does with such a manager;
+// with 0 (the start and SimReset) it reports it as an error: SS_ERR with
+// SRB_HaStat HASTAT_DO_DU.
+SIM_API void SimPassShortTransfers(int on);
+
 // Places a plain device that reports `deviceType` to the get-device-type
 // request and answers INQUIRY with exactly `inquiryLength` bytes of
 // `inquiry` (any length, also shorter than a standard answer: the rest of the
@@ -117,6 +124,13 @@ enum SimFaultKind {
     // Only the answer: the device keeps its state (SimConfigure's
     // unit-attention item resets the cameras themselves).
     SIM_FAULT_UNIT_ATTENTION = 3,
+    // A data-in command is carried out, but only the first half of the bytes
+    // the target sends reach the buffer (the rest of it stays as it was) and
+    // the target ends it with good status, as when an adapter or a cable
+    // loses the end of the data phase. The manager reports it as every short
+    // transfer: SRB_Status SS_ERR, SRB_HaStat HASTAT_DO_DU (data over/underrun).
+    // Commands that move no data to the initiator are carried out as usual.
+    SIM_FAULT_SHORT_TRANSFER = 4,
 };
 enum { SIM_ANY_OPCODE = -1 };
 
@@ -134,8 +148,10 @@ SIM_API void SimAddFault(int opcode, uint32_t skip, uint32_t count, int kind);
 
 // The next `times` data-in commands with this opcode addressed to a camera
 // answer with exactly these bytes (at most the allocation/buffer length is
-// transferred; a shorter reply leaves the rest of the buffer as it was) and
-// good status, instead of what the camera model would answer. Used for GET
+// transferred) and good status, instead of what the camera model would
+// answer. A reply shorter than SRB_BufLen leaves the rest of the buffer as it
+// was, and the manager reports it as every short transfer: SS_ERR with
+// HASTAT_DO_DU. Used for GET
 // WINDOW, MODE SENSE and INQUIRY replies that a well-behaved camera would
 // never give. At most 256 bytes. Cleared by SimReset.
 // Applies to requests flagged SRB_DIR_IN only, whatever else their command

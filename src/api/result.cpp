@@ -217,7 +217,13 @@ std::string CommandResult::Describe() const {
             what = "CHECK CONDITION, sense " + (sense.valid ? sense.Describe() : std::string("not available"));
             break;
         case CommandOutcome::kTargetStatus: what = "the camera answered " + TargetStatusName(targetStatus); break;
-        case CommandOutcome::kHostAdapter: what = "host adapter: " + HostStatusName(hostStatus); break;
+        case CommandOutcome::kHostAdapter:
+            what = "host adapter: " + HostStatusName(hostStatus);
+            if (hostStatus == tarnscsi::aspi::HASTAT_DO_DU) {
+                what += " (the transfer ended without moving the " + std::to_string(length) + " bytes asked for" +
+                        (dataIn ? ": what arrived is incomplete and was not used)" : ")");
+            }
+            break;
         case CommandOutcome::kFailed: what = "failed"; break;
     }
     return name + ": " + what + "; request status " + Hex(srbStatus) + " (" + RequestStatusName(srbStatus) +
@@ -249,6 +255,10 @@ std::string CommandResult::Advice() const {
             if (hostStatus == kHostSelectionTimeout) {
                 return "the camera does not answer on the bus: check its power, cable and termination, then "
                        "'tarnscsi scan'";
+            }
+            if (hostStatus == tarnscsi::aspi::HASTAT_DO_DU) {
+                return "data were lost on the way: check the SCSI cable, its termination and the host adapter "
+                       "(its transfer settings), then try again";
             }
             return "check the SCSI cable and termination, then try again";
         case CommandOutcome::kTargetStatus:

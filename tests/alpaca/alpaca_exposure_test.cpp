@@ -179,6 +179,24 @@ TEST_F(AlpacaExposureTest, ACameraJustPoweredOnConnectsAndExposes) {
     EXPECT_EQ(array.json.at("Value").size(), static_cast<std::size_t>(kSensorWidth));
 }
 
+// An image read whose data arrive short ends the exposure in error: no
+// image is ready, and the one before is not served in its place.
+TEST_F(AlpacaExposureTest, AShortImageReadEndsTheExposureInError) {
+    Connect();
+    ASSERT_EQ(Put("startexposure", "Duration=0&Light=true").Error(), 0);
+    WaitForImage();
+    ASSERT_EQ(Get("imageready").Value(), true);
+    SimAddFault(0x28, 10, 1, SIM_FAULT_SHORT_TRANSFER);  // READ(10)
+    ASSERT_EQ(Put("startexposure", "Duration=0&Light=true").Error(), 0);
+    for (int poll = 0; poll < kMaxPolls && Get("camerastate").Value() != kStateError; ++poll) Advance(0.25);
+    EXPECT_EQ(Get("camerastate").Value(), kStateError);
+    EXPECT_EQ(Get("imageready").Value(), false);
+    const Answer failed = Get("imagearray");
+    EXPECT_EQ(failed.Error(), kInvalidOperation);
+    const std::string message = failed.json.value("ErrorMessage", "");
+    EXPECT_NE(message.find("READ(10): host adapter: data overrun or underrun"), std::string::npos) << message;
+}
+
 // Frames the camera cannot take are refused at StartExposure, and nothing is
 // started.
 TEST_F(AlpacaExposureTest, InvalidFramesAreRefusedAtStartExposure) {

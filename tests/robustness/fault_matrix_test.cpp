@@ -42,6 +42,11 @@ constexpr std::uint32_t kReadLength = 2048;
 constexpr std::uint32_t kImageBytes = kWidth * kHeight * 2;
 constexpr std::uint32_t kReads = (kImageBytes + kReadLength - 1) / kReadLength;
 
+// Data lengths of GET WINDOW and MODE SENSE; the request status of a failure.
+constexpr std::uint32_t kWindowListLength = 78;
+constexpr std::uint32_t kCoolingPageLength = 144;
+constexpr std::uint8_t kRequestError = 0x04;
+
 constexpr std::uint8_t kUntouched = 0xA5;
 constexpr int32_t kUntouchedCooling = 0x5A5A;
 constexpr int32_t kSetpoint = -100;
@@ -72,16 +77,9 @@ Bytes CameraImage() {
 
 }  // namespace
 
-class FaultMatrix : public ModuleTest, public ::testing::WithParamInterface<Failure> {
+// A whole session and its parts, to run after a failure.
+class SessionTest : public ModuleTest {
 protected:
-    void SetUp() override {
-        ModuleTest::SetUp();
-        SimSetCompletion(GetParam().completion, kPendingDelayMicroseconds);
-    }
-
-    // The next command with this opcode, after `skip` others, fails.
-    void FailNext(std::uint8_t opcode, std::uint32_t skip = 0) { SimAddFault(opcode, skip, 1, GetParam().kind); }
-
     static void ExposeWindow() { ASSERT_EQ(Expose(0, 0, 0, kWidth, kHeight, kOriginX, kOriginY), 1); }
 
     static void WaitReady() {
@@ -113,6 +111,17 @@ protected:
         ASSERT_NO_FATAL_FAILURE(ConnectOk());
         ExpectWholeSession();
     }
+};
+
+class FaultMatrix : public SessionTest, public ::testing::WithParamInterface<Failure> {
+protected:
+    void SetUp() override {
+        SessionTest::SetUp();
+        SimSetCompletion(GetParam().completion, kPendingDelayMicroseconds);
+    }
+
+    // The next command with this opcode, after `skip` others, fails.
+    void FailNext(std::uint8_t opcode, std::uint32_t skip = 0) { SimAddFault(opcode, skip, 1, GetParam().kind); }
 };
 
 TEST_P(FaultMatrix, AFailedInquiryLeavesTheCameraUnfound) {
@@ -230,6 +239,49 @@ TEST_P(FaultMatrix, AFailedCoolingReadGivesNoReadingAndLeavesTheCoolingByte) {
 
 INSTANTIATE_TEST_SUITE_P(Failures, FaultMatrix, ::testing::ValuesIn(kFailures),
                          [](const ::testing::TestParamInfo<Failure>& failure) { return failure.param.name; });
+
+// A data phase that ends short with good status (half the bytes arrive) is
+// a failure of the command, whatever it read: the export fails as for any
+// failed command and leaves what it reports untouched; then all works again.
+TEST_F(SessionTest, AShortTransferFailsTheExportItBelongsTo) {
+    ConnectOk();
+    struct Case {
+        const char* name;
+        std::uint8_t opcode;
+        std::uint32_t skip;
+        std::uint32_t asked;
+    };
+    const Case cases[] = {
+        {"first image read", kRead, 0, kReadLength},
+        {"middle image read", kRead, kReads / 2, kReadLength},
+        {"last image read", kRead, kReads - 1, kImageBytes - (kReads - 1) * kReadLength},
+        {"window read", kGetWindow, 0, kWindowListLength},
+        {"cooling read", kModeSense, 0, kCoolingPageLength},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(ExposeWindow());
+        ASSERT_NO_FATAL_FAILURE(WaitReady());
+        SimLogClear();
+        SimAddFault(c.opcode, c.skip, 1, SIM_FAULT_SHORT_TRANSFER);
+        if (c.opcode == kModeSense) {
+            int32_t cooling = kUntouchedCooling;
+            EXPECT_EQ(GetCoolingInfo(&cooling), TARNSCSI_NO_READING);
+            EXPECT_EQ(cooling, kUntouchedCooling);
+        } else {
+            Bytes image(kImageBytes, kUntouched);
+            EXPECT_EQ(Download(image.data()), 0);
+            EXPECT_EQ(ExecRequests(kRead).size(), c.opcode == kRead ? c.skip + 1 : 0u) << "read on after the failure";
+        }
+        const auto sent = ExecRequests(c.opcode);
+        ASSERT_EQ(sent.size(), c.skip + 1);
+        EXPECT_EQ(sent.back().bufferLength, c.asked);
+        EXPECT_EQ(sent.back().transferred, c.asked / 2);
+        EXPECT_EQ(sent.back().finalStatus, kRequestError) << "a short transfer passed as complete";
+        EXPECT_EQ(sent.back().targetStatus, 0x00);
+    }
+    ExpectWholeSession();
+}
 
 // A camera reset under a connection: each device export's command is
 // answered with UNIT ATTENTION, and the export reports it as the failure it

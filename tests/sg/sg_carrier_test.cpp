@@ -207,18 +207,31 @@ TEST_F(CarrierTest, CopiesSenseUpToTheBlocksSenseLength) {
     }
 }
 
-TEST_F(CarrierTest, DataArrivesAndTheResidueIsNotCountedAsTransferred) {
+// Good status with a residual is a short transfer: the bytes that came stay
+// in the buffer, but the block reports a data underrun, and the manager's
+// report says how many arrived.
+TEST_F(CarrierTest, AResidualEndsTheCommandAsADataUnderrun) {
     reply.data = {0x06, 0x00, 0x02, 0x02, 0x1F, 'A', 'B', 'C'};
     reply.resid = 28;
     LastOutcome last;
     bench.manager.SetHooks(&last);
     std::array<std::uint8_t, 36> data{};
     auto block = ExecBlock(0, 0, {0x12, 0, 0, 0, 36, 0}, tarnscsi::aspi::SRB_DIR_IN, data.data(), data.size());
-    ASSERT_EQ(bench.manager.Send(&block), tarnscsi::aspi::SS_COMP);
+    EXPECT_EQ(bench.manager.Send(&block), tarnscsi::aspi::SS_ERR);
     bench.manager.SetHooks(nullptr);
+    EXPECT_EQ(block.SRB_HaStat, tarnscsi::aspi::HASTAT_DO_DU);
+    EXPECT_EQ(block.SRB_TargStat, tarnscsi::aspi::STATUS_GOOD);
     EXPECT_TRUE(std::equal(reply.data.begin(), reply.data.end(), data.begin()));
     ASSERT_TRUE(last.outcome);
     EXPECT_EQ(last.outcome->transferred, 8u);
+    EXPECT_NE(bench.Report().find("last command failed: data underrun: command 0x12 moved 8 of 36 bytes"),
+              std::string::npos)
+        << bench.Report();
+
+    // All of it: complete.
+    reply.resid = 0;
+    EXPECT_EQ(bench.manager.Send(&block), tarnscsi::aspi::SS_COMP);
+    EXPECT_EQ(block.SRB_HaStat, tarnscsi::aspi::HASTAT_OK);
 }
 
 // As installed, the manager completes execute requests from its worker and

@@ -14,6 +14,7 @@
 #include <tarnscsi/bus.h>
 #include <tarnscsi/camera.h>
 #include "fake_manager/sg_fake_control.h"
+#include "aspi.h"
 #include "aspi_sg_report.h"
 #include "sim_control.h"
 
@@ -188,4 +189,50 @@ TEST_F(SgModuleTest, CheckConditionFromTheCameraFailsTheOperation) {
     EXPECT_EQ(result.command.CommandName(), "READ(10)");
     EXPECT_EQ(result.command.sense.Describe(), "NOT READY, logical unit is in process of becoming ready (2/04/01)")
         << result.message;
+}
+
+// Data that reach SG_IO short (the kernel's residual) fail the command that
+// asked for them, with the count asked in the C++ API's explanation and the
+// count that arrived in the manager's report: no cooling reading, window or
+// image passes on part of its bytes.
+TEST_F(SgModuleTest, DataThatArriveShortFailTheirCommandAndTheReportCountsThem) {
+    tarnscsi::ConnectError error = tarnscsi::ConnectError::kNone;
+    auto camera = tarnscsi::Camera::Open(error);
+    ASSERT_TRUE(camera) << tarnscsi::ConnectErrorText(error);
+    const std::vector<std::uint8_t> reply(200, 0x11);
+    SimScriptReply(0x1A, reply.data(), 10, 1);  // MODE SENSE
+    EXPECT_FALSE(camera->ReadCooling());
+    EXPECT_EQ(camera->LastResult().hostStatus, tarnscsi::aspi::HASTAT_DO_DU);
+    EXPECT_NE(camera->LastResult().Explained().find(
+                  "MODE SENSE(6): host adapter: data overrun or underrun (the transfer ended without moving the 144 "
+                  "bytes asked for"),
+              std::string::npos)
+        << camera->LastResult().Explained();
+    EXPECT_NE(Diagnostics().find("/dev/sg2 [2:1:2:0] adapter 2, target 2, lun 0: usable; last command failed: data "
+                                 "underrun: command 0x1A moved 10 of 144 bytes\n"),
+              std::string::npos)
+        << Diagnostics();
+
+    tarnscsi::ExposureSettings window{};
+    window.width = 64;
+    window.height = 32;
+    std::vector<std::uint8_t> image(tarnscsi::ImageBytes(window));
+    struct Case {
+        std::uint8_t opcode;
+        std::uint32_t length;
+        tarnscsi::DownloadStatus status;
+        const char* report;
+    };
+    const Case cases[] = {
+        {0x25, 40, tarnscsi::DownloadStatus::kWindowUnreadable, "command 0x25 moved 40 of 78 bytes"},
+        {0x28, 200, tarnscsi::DownloadStatus::kReadFailed, "command 0x28 moved 200 of 2048 bytes"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(camera->Expose(window));
+        SimScriptReply(c.opcode, reply.data(), c.length, 1);
+        const tarnscsi::DownloadResult result = camera->Download(image);
+        EXPECT_EQ(result.status, c.status) << result.message;
+        EXPECT_NE(result.message.find("data overrun or underrun"), std::string::npos) << result.message;
+        EXPECT_NE(Diagnostics().find(c.report), std::string::npos) << Diagnostics();
+    }
 }

@@ -133,7 +133,8 @@ TEST_F(CoolingTest, ModeSenseMovesNoMoreThanTheBufferOrAllocation) {
     Bytes list(c::kLength, 0xEE);
     auto block = Block(tarnscsi::camera::kReadCoolingPage, list.data(), c::kLength);
     block.CDBByte[4] = 8;
-    ASSERT_EQ(Send(block), tarnscsi::aspi::SS_COMP);
+    ASSERT_EQ(Send(block), tarnscsi::aspi::SS_ERR) << "8 bytes of a larger buffer are a short transfer";
+    EXPECT_EQ(block.SRB_HaStat, tarnscsi::aspi::HASTAT_DO_DU);
     EXPECT_EQ(list[c::kSignature + 1], c::kSignatureValue[1]);
     EXPECT_EQ(list[8], 0xEE);
 

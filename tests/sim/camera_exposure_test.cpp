@@ -100,7 +100,8 @@ TEST_F(ExposureTest, ImageIsOneOrderedStreamAndEndsExactly) {
     Bytes one(1);
     auto afterEnd = ReadBlock(one, 1);
     EXPECT_EQ(Send(afterEnd), tarnscsi::aspi::SS_ERR);
-    auto empty = ReadBlock(one, 0);
+    Bytes none;
+    auto empty = ReadBlock(none, 0);
     EXPECT_EQ(Send(empty), tarnscsi::aspi::SS_COMP);
     EXPECT_EQ(empty.SRB_TargStat, tarnscsi::aspi::STATUS_GOOD);
 }

@@ -67,11 +67,11 @@ tarnscsi::aspi::SRB_ExecSCSICmd Inquiry(std::uint8_t adapter, std::uint8_t* buff
     block.SRB_HaId = adapter;
     block.SRB_Flags = tarnscsi::aspi::SRB_DIR_IN;
     block.SRB_BufPointer = buffer;
-    block.SRB_BufLen = 36;
+    block.SRB_BufLen = kTransferred;
     block.SRB_SenseLen = tarnscsi::aspi::SENSE_LEN;
     block.SRB_CDBLen = 6;
     block.CDBByte[0] = kInquiry;
-    block.CDBByte[4] = 36;
+    block.CDBByte[4] = kTransferred;
     return block;
 }
 

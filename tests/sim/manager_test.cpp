@@ -127,7 +127,8 @@ TEST_F(ManagerTest, PlainDeviceGivesExactlyItsInquiryBytes) {
     Bytes data(32, 0xEE);
     auto identify = Block(tarnscsi::camera::kIdentify, data.data(), 32);
     identify.SRB_Target = 4;
-    ASSERT_EQ(Send(identify), tarnscsi::aspi::SS_COMP);
+    ASSERT_EQ(Send(identify), tarnscsi::aspi::SS_ERR) << "10 bytes of 32 are a short transfer";
+    EXPECT_EQ(identify.SRB_HaStat, tarnscsi::aspi::HASTAT_DO_DU);
     EXPECT_TRUE(std::equal(std::begin(inquiry), std::end(inquiry), data.begin()));
     EXPECT_EQ(data[sizeof inquiry], 0xEE);
 
@@ -142,13 +143,17 @@ TEST_F(ManagerTest, PlainDeviceGivesExactlyItsInquiryBytes) {
     ExpectCheckCondition(getWindow, tarnscsi::scsi::SenseKey::kIllegalRequest, tarnscsi::scsi::kInvalidOpcode);
 }
 
+// A scripted reply shorter than the block asks for arrives as far as it
+// goes, and the block reports the short transfer (data over/underrun).
 TEST_F(ManagerTest, ScriptedRepliesReplaceTheModelForTheirCount) {
     const std::uint8_t reply[] = {1, 2, 3, 4, 5};
     SimScriptReply(tarnscsi::camera::opcode::kGetWindow, reply, sizeof reply, 2);
     for (int i = 0; i < 2; ++i) {
         Bytes list(tarnscsi::camera::window::kLength, 0xEE);
         auto block = Block(tarnscsi::camera::kGetWindow, list.data(), tarnscsi::camera::window::kLength);
-        ASSERT_EQ(Send(block), tarnscsi::aspi::SS_COMP);
+        ASSERT_EQ(Send(block), tarnscsi::aspi::SS_ERR);
+        EXPECT_EQ(block.SRB_HaStat, tarnscsi::aspi::HASTAT_DO_DU);
+        EXPECT_EQ(block.SRB_TargStat, tarnscsi::aspi::STATUS_GOOD);
         EXPECT_TRUE(std::equal(std::begin(reply), std::end(reply), list.begin()));
         EXPECT_EQ(list[sizeof reply], 0xEE);
     }

@@ -433,7 +433,8 @@ TEST_F(ToolTest, EverySubcommandHasHelpWithTheExitCodes) {
 }
 
 // Every command failure names the command and what the camera said (here
-// the simulator's injected CHECK CONDITION), and says what to try.
+// the simulator's injected CHECK CONDITION, or what the host adapter said
+// of a transfer that ended short), and says what to try.
 TEST_F(ToolTest, CameraFailuresNameTheCommandAndWhatTheCameraSaid) {
     struct Failure {
         std::string fault;
@@ -463,6 +464,18 @@ TEST_F(ToolTest, CameraFailuresNameTheCommandAndWhatTheCameraSaid) {
         {"fault=scan:0:1:check",
          {"expose", "0", "-o", "a.fits"},
          "frame 1: the exposure did not start: SCAN: CHECK CONDITION"},
+        // Data that arrive short are no image, window or reading.
+        {"fault=read:100:1:short",
+         {"expose", "0", "-o", "a.fits"},
+         "frame 1: download failed: an image read failed after 204800 of 786432 bytes: READ(10): host adapter: data "
+         "overrun or underrun (the transfer ended without moving the 2048 bytes asked for"},
+        {"fault=get-window:0:1:short",
+         {"expose", "0", "-o", "a.fits"},
+         "frame 1: download failed: the camera did not report its window: GET WINDOW: host adapter: data overrun or "
+         "underrun (the transfer ended without moving the 78 bytes asked for"},
+        {"fault=mode-sense:0:1:short",
+         {"status"},
+         "the camera did not report its temperature: MODE SENSE(6): host adapter: data overrun or underrun"},
     };
     for (const Failure& failure : cases) {
         const SimulatorSettings settings(failure.fault);
@@ -470,8 +483,12 @@ TEST_F(ToolTest, CameraFailuresNameTheCommandAndWhatTheCameraSaid) {
         EXPECT_EQ(run.exitCode, kFailure) << failure.fault << "\n" << run.err;
         EXPECT_NE(run.err.find("tarnscsi: error: " + failure.said), std::string::npos) << failure.fault << "\n"
                                                                                        << run.err;
-        EXPECT_NE(run.err.find("sense ABORTED COMMAND"), std::string::npos) << run.err;
-        EXPECT_NE(run.err.find("; try again"), std::string::npos) << "no advice: " << run.err;
+        const bool lostData = failure.fault.ends_with(":short");
+        EXPECT_NE(run.err.find(lostData ? "host adapter status 0x12" : "sense ABORTED COMMAND"), std::string::npos)
+            << run.err;
+        EXPECT_NE(run.err.find(lostData ? "; data were lost on the way: check the SCSI cable" : "; try again"),
+                  std::string::npos)
+            << "no advice: " << run.err;
         EXPECT_TRUE(dir.Entries().empty()) << failure.fault;
     }
 }

@@ -39,6 +39,7 @@ check_chosen scan_names_camera 60
 check_chosen cooling 60
 check_chosen frames_match_simulator 120
 check_chosen tool_frame 60
+check_chosen tool_short_read 60
 check_chosen indi_frame 120
 check_chosen camera_returns_indi 120
 check_chosen alpaca_frame 120

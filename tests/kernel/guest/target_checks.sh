@@ -68,6 +68,18 @@ tool_frame() {
     fail "the tool's frame through the kernel differs from the simulator's"
 }
 
+# The handler ends the next READ(10) short (half its data, good status): the
+# kernel reports the residual, and the frame fails there, named, with no FITS
+# written; the next frame is whole.
+tool_short_read() {
+  kill -USR1 "$(cat "$work/handler.pid")" || fail "cannot signal the handler"
+  wait_for 10 grep -q "the next READ(10) ends short" "$work/handler.log" || fail "the handler did not take the signal"
+  must_fail "$tool" expose 0 -o "$work/short.fits"
+  says "READ(10): host adapter: data overrun or underrun" "data were lost on the way"
+  [ ! -e "$work/short.fits" ] || fail "a FITS was written from a short READ"
+  must "$tool" expose 0 -o "$work/after-short.fits"
+}
+
 indi_frame() {
   indi_start
   indi_connect

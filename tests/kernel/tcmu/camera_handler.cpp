@@ -9,6 +9,12 @@
 // DEVICE is the backstore's configfs name (core/user_0/DEVICE). READY_FILE,
 // when given, is created once the ring is mapped: the LUN may be linked then.
 // Runs until SIGTERM or SIGINT.
+//
+// A faulty data phase on demand: TARNSCSI_SIM's short faults
+// (fault=read:SKIP:COUNT:short) apply here as in the simulated manager, and
+// SIGUSR1 makes the next READ(10) end so: half its data reach the initiator,
+// with good status, and the kernel reports the residual. The other fault
+// kinds belong to the manager and are not applied here.
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -17,6 +23,7 @@
 
 #include "camera/commands.h"
 #include "core/backend.h"
+#include "core/scsi_outcome.h"
 #include "sim/sim_state.h"
 #include "tcmu_ring.h"
 
@@ -28,8 +35,10 @@ constexpr std::uint8_t kCameraTarget = 2;
 constexpr int kPollMs = 200;
 
 volatile std::sig_atomic_t stopping = 0;
+volatile std::sig_atomic_t shortenRead = 0;
 
 void Stop(int) { stopping = 1; }
+void ShortenNextRead(int) { shortenRead = 1; }
 
 // The ring does not say which way data move; the camera's command table
 // does, for every command the camera knows. The kernel's own probes that
@@ -53,7 +62,10 @@ void Serve(RingCommand* ring, void*) {
     command.direction = DirectionOf(ring->cdb[0], ring->dataLength);
     command.buffer = ring->dataLength > 0 ? ring->data : nullptr;
     command.bufferLength = static_cast<std::uint32_t>(ring->dataLength);
-    const tarnscsi::manager::ScsiOutcome outcome = tarnscsi::sim::TheSim().bus.Execute(command);
+    tarnscsi::sim::SimState& sim = tarnscsi::sim::TheSim();
+    const bool cutShort = sim.hooks.faults.Next(ring->cdb[0]) == tarnscsi::manager::FaultKind::kShortTransfer;
+    const tarnscsi::manager::ScsiOutcome outcome =
+        cutShort ? tarnscsi::manager::ExecutedShort(sim.bus, command) : sim.bus.Execute(command);
 
     ring->status = outcome.targetStatus;
     ring->senseLength = std::min<std::size_t>(outcome.senseLength, sizeof ring->sense);
@@ -80,7 +92,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tarnscsi-tcmu-camera: serving %s on %s\n", argv[1], ring.node);
     if (argc == 3) std::ofstream(argv[2]) << ring.node << '\n';
     int status = 0;
+    std::signal(SIGUSR1, ShortenNextRead);
     while (stopping == 0) {
+        if (shortenRead != 0) {
+            shortenRead = 0;
+            tarnscsi::sim::TheSim().hooks.faults.Add(tarnscsi::camera::opcode::kRead10, 0, 1,
+                                                     tarnscsi::manager::FaultKind::kShortTransfer);
+            std::fprintf(stderr, "tarnscsi-tcmu-camera: the next READ(10) ends short\n");
+        }
         if (RingServe(&ring, kPollMs, Serve, nullptr) < 0) {
             std::fprintf(stderr, "tarnscsi-tcmu-camera: %s went away\n", ring.node);
             status = 1;

@@ -42,6 +42,10 @@ void SimAdvanceClock(uint64_t microseconds) {
         static_cast<tarnscsi::sim::SimClock::Time::rep>(std::min(microseconds, kLargest))});
 }
 
+void SimScriptReply(uint8_t opcode, const uint8_t* data, uint32_t length, uint32_t times) {
+    Bench().bus.AddScript(opcode, data, length, times);
+}
+
 uint32_t SimLastImage(uint8_t* out, uint32_t capacity) { return Bench().bus.CopyLastImage(out, capacity); }
 
 int32_t SimTemperature(void) { return Bench().bus.Temperature().value_or(0); }

@@ -2,6 +2,7 @@
  * (build/<preset>/sg-fake/libwnaspi32.so): the SG_IO requests its fake
  * kernel carried. The build also exports the simulator's SimReset,
  * SimSetCompletion, SimSetTimeScale, SimSetManualClock, SimAdvanceClock,
+ * SimScriptReply (a reply shorter than asked reaches SG_IO as a residual),
  * SimLastImage, SimTemperature and SimCoolerDrive (sim_control.h) for the camera behind its bus, so that the
  * module's tests written for the simulator run through it unchanged. */
 #ifndef TARNSCSI_SG_FAKE_CONTROL_H
