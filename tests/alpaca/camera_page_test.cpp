@@ -212,6 +212,19 @@ TEST_F(CameraPageTest, ControlsAreGuardedLikeTheApi) {
     ASSERT_TRUE(control);
     EXPECT_EQ(control->status, 403);
     EXPECT_EQ(Get("connected").Value(), false);
+    // No other site may show the page in a frame of its own (where a click
+    // meant for that site would press a control here): not its files, not
+    // its answers, nor a refusal.
+    for (const auto& [path, headers] : {std::pair{"/", httplib::Headers{}},
+                                        {"/page/page.js", {}},
+                                        {"/page/status", {}},
+                                        {"/setup", {}},
+                                        {"/page/status", elsewhere}}) {
+        const auto answer = client->Get(path, headers);
+        ASSERT_TRUE(answer) << path;
+        EXPECT_EQ(answer->get_header_value("Content-Security-Policy"), "frame-ancestors 'none'") << path;
+        EXPECT_EQ(answer->get_header_value("X-Frame-Options"), "DENY") << path;
+    }
 }
 
 // The FITS file the page offers: fitsverify accepts it, it has the header
