@@ -12,7 +12,6 @@
 
 #include "alpaca_client.h"
 #include "discovery.h"
-#include "listen_address.h"
 #include "sim/sim_control.h"
 
 using nlohmann::json;
@@ -27,6 +26,31 @@ struct MemberCase {
 };
 
 class AlpacaServerTest : public AlpacaFixture {};
+
+// localhost as Debian's hosts file gives it: ::1 first, then 127.0.0.1.
+std::vector<tarnscsi::alpaca::SocketAddress> BothLoopbacks(const std::string& name, std::string& problem) {
+    if (name != "localhost") {
+        problem = "unknown name";
+        return {};
+    }
+    std::vector<tarnscsi::alpaca::SocketAddress> addresses(2);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&addresses[0].address);
+    v6->sin6_family = AF_INET6;
+    v6->sin6_addr = in6addr_loopback;
+    addresses[0].length = sizeof *v6;
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&addresses[1].address);
+    v4->sin_family = AF_INET;
+    v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addresses[1].length = sizeof *v4;
+    return addresses;
+}
+
+// Whether an HTTP GET of the camera's name at address:port is answered.
+bool Answers(const std::string& address, int port) {
+    httplib::Client http(address, port);
+    const auto answer = http.Get("/api/v1/camera/0/name");
+    return answer && answer->status == 200;
+}
 
 }  // namespace
 
@@ -234,6 +258,8 @@ TEST_F(AlpacaServerTest, MalformedRequestsAreRefusedAndTheServerGoesOn) {
         {"startexposure", "Duration=1&Light=maybe"},
         {"startexposure", "Light=true"},
         {"startexposure", "Duration=1e999&Light=true"},
+        {"startexposure", "Duration=-inf&Light=true"},
+        {"setccdtemperature", "SetCCDTemperature=nan"},
         {"connected", "Connected="},
         {"connected", "Connected=123456"},
         {"connected", "Connected=asdqwe"},
@@ -323,31 +349,6 @@ bool HasIpv6Loopback() {
     const bool bound = bind(probe, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
     close(probe);
     return bound;
-}
-
-// localhost as Debian's hosts file gives it: ::1 first, then 127.0.0.1.
-std::vector<tarnscsi::alpaca::SocketAddress> BothLoopbacks(const std::string& name, std::string& problem) {
-    if (name != "localhost") {
-        problem = "unknown name";
-        return {};
-    }
-    std::vector<tarnscsi::alpaca::SocketAddress> addresses(2);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&addresses[0].address);
-    v6->sin6_family = AF_INET6;
-    v6->sin6_addr = in6addr_loopback;
-    addresses[0].length = sizeof *v6;
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&addresses[1].address);
-    v4->sin_family = AF_INET;
-    v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addresses[1].length = sizeof *v4;
-    return addresses;
-}
-
-// Whether an HTTP GET of the camera's name at address:port is answered.
-bool Answers(const std::string& address, int port) {
-    httplib::Client http(address, port);
-    const auto answer = http.Get("/api/v1/camera/0/name");
-    return answer && answer->status == 200;
 }
 
 }  // namespace
