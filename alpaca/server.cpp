@@ -166,8 +166,8 @@ std::string AlpacaServer::Bind(const std::vector<SocketAddress>& addresses, int 
             continue;
         }
         error = errno;
-        // Where a name stands for several addresses, the one it names the
-        // failing address; one the machine lacks (::1 without IPv6) is left
+        // Where a name stands for several addresses, the message names the
+        // one that failed. One the machine lacks (::1 without IPv6) is left
         // to the others, but a busy port on any of them refuses the start.
         const std::string named = addresses.size() > 1 ? host : options.listen;
         const std::string problem = BindProblem(named, port, error);
