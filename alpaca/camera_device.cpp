@@ -162,30 +162,42 @@ TARNSCSI_FRAME_MEMBER(StartX, startX)
 TARNSCSI_FRAME_MEMBER(StartY, startY)
 #undef TARNSCSI_FRAME_MEMBER
 
-// `light` only labels the frame: the camera has no shutter.
 Failure CameraDevice::StartExposure(double seconds, bool light) {
     std::lock_guard lock(mutex);
     if (auto failure = NeedConnection()) return failure;
+    return Start(seconds, light ? tool::ImageType::kLight : tool::ImageType::kDark, {bin, startX, startY, numX, numY});
+}
+
+Failure CameraDevice::StartExposure(double seconds, tool::ImageType type, const FrameSettings& frame) {
+    std::lock_guard lock(mutex);
+    if (auto failure = NeedConnection()) return failure;
+    return Start(seconds, type, frame);
+}
+
+Failure CameraDevice::Start(double seconds, tool::ImageType type, const FrameSettings& asked) {
     Follow();
     if (session->Active()) {
         return {kInvalidOperation, "an exposure is under way: wait for ImageReady or call AbortExposure"};
     }
+    const int binning = Clamped(asked.bin);
+    if (std::string problem = BinningProblem(binning, binning); !problem.empty()) return {kInvalidValue, problem};
     if (const std::string problem = ExposureTimeProblem(seconds); !problem.empty()) {
         return {kInvalidValue, "Duration: " + problem};
     }
-    const Frame frame{Unbinned(startX, bin), Unbinned(startY, bin), Unbinned(numX, bin), Unbinned(numY, bin), bin};
+    const Frame frame{Unbinned(asked.startX, binning), Unbinned(asked.startY, binning), Unbinned(asked.numX, binning),
+                      Unbinned(asked.numY, binning), binning};
     if (std::string problem = FrameProblem(frame); !problem.empty()) {
-        return {kInvalidValue, "StartX " + std::to_string(startX) + ", StartY " + std::to_string(startY) + ", NumX " +
-                                   std::to_string(numX) + ", NumY " + std::to_string(numY) + " at binning " +
-                                   std::to_string(bin) + ": " + problem};
+        return {kInvalidValue, "StartX " + std::to_string(asked.startX) + ", StartY " + std::to_string(asked.startY) +
+                                   ", NumX " + std::to_string(asked.numX) + ", NumY " + std::to_string(asked.numY) +
+                                   " at binning " + std::to_string(binning) + ": " + problem};
     }
     const ExposureSettings window = WindowFor(frame, SecondsToMilliseconds(seconds));
-    const int width = BinnedSize(window.width, bin);
-    const int height = BinnedSize(window.height, bin);
-    if (width != numX || height != numY) {
+    const int width = BinnedSize(window.width, binning);
+    const int height = BinnedSize(window.height, binning);
+    if (width != asked.numX || height != asked.numY) {
         return {kInvalidValue, "for this frame the camera gives " + std::to_string(width) + " x " +
-                                   std::to_string(height) + " pixels, not NumX " + std::to_string(numX) + " x NumY " +
-                                   std::to_string(numY)};
+                                   std::to_string(height) + " pixels, not NumX " + std::to_string(asked.numX) +
+                                   " x NumY " + std::to_string(asked.numY)};
     }
     // The sensor's temperature as the exposure starts, for the frame's header.
     const auto coolingAtStart = ReadCooling();
@@ -195,7 +207,12 @@ Failure CameraDevice::StartExposure(double seconds, bool light) {
         lastError = "StartExposure: " + start.message;
         return {kCameraFailure, lastError};
     }
-    exposure = ExposureRecord{seconds, frame, light, coolingAtStart};
+    bin = binning;
+    startX = asked.startX;
+    startY = asked.startY;
+    numX = asked.numX;
+    numY = asked.numY;
+    exposure = ExposureRecord{seconds, frame, type, coolingAtStart};
     fraction = 0;
     image.reset();
     lastStart = UtcTimestamp(session->StartedAt());
@@ -235,7 +252,8 @@ void CameraDevice::Follow() {
     next->started = session->StartedAt();
     next->start = lastStart;
     next->frame = got;
-    next->light = exposure.light;
+    next->type = exposure.type;
+    next->number = ++frames;
     next->cooling = exposure.cooling;
     if (coolerOn && setpoint) next->setpoint = TenthsToCelsius(*setpoint);
     image = std::move(next);

@@ -27,6 +27,8 @@
 #include <tarnscsi/cooler_control.h>
 #include <tarnscsi/exposure_session.h>
 
+#include <options.h>
+
 #include "alpaca_errors.h"
 
 namespace tarnscsi::alpaca {
@@ -49,9 +51,19 @@ struct Image {
     std::chrono::system_clock::time_point started;
     std::string start;  // the same, as LastExposureStartTime gives it
     Frame frame;        // unbinned, as the camera reported it
-    bool light = true;
+    tool::ImageType type = tool::ImageType::kLight;
+    std::uint64_t number = 0;               // counts the frames since the server started: 1, 2, ...
     std::optional<CoolingReading> cooling;  // read as the exposure started
     std::optional<double> setpoint;         // degrees C, when the cooler worked to one
+};
+
+// The frame in binned pixels, as clients set it.
+struct FrameSettings {
+    std::int64_t bin = kUnbinned;
+    std::int64_t startX = 0;
+    std::int64_t startY = 0;
+    std::int64_t numX = kSensorWidth;
+    std::int64_t numY = kSensorHeight;
 };
 
 // A cooling reading as the device took it, with the setpoint the cooler
@@ -104,8 +116,12 @@ public:
     Failure SetStartX(std::int64_t value);
     Failure SetStartY(std::int64_t value);
 
-    // Exposure.
+    // Exposure. `light` only labels the frame (light or dark): the camera
+    // has no shutter.
     Failure StartExposure(double seconds, bool light);
+    // Sets the frame and starts an exposure of it, labelled `type`, in one
+    // step: when anything is refused, nothing changes.
+    Failure StartExposure(double seconds, tool::ImageType type, const FrameSettings& frame);
     Failure AbortExposure();
     Answer<CameraState> State();
     Answer<int> PercentCompleted();
@@ -143,10 +159,12 @@ private:
     struct ExposureRecord {
         double seconds = 0;
         Frame frame;
-        bool light = true;
+        tool::ImageType type = tool::ImageType::kLight;
         std::optional<CoolingReading> cooling;
     };
 
+    // Checks everything, then sets the frame and starts: under the lock.
+    Failure Start(double seconds, tool::ImageType type, const FrameSettings& asked);
     Failure NeedConnection() const;
     void Follow();  // the exposure's progress, under the lock
     Failure CameraFailed(const std::string& what, const CommandResult& result) const;
@@ -180,6 +198,7 @@ private:
     double fraction = 0;      // of the exposure time, at the last poll
     ExposureRecord exposure;  // the last one started
     std::shared_ptr<const Image> image;
+    std::uint64_t frames = 0;  // the last image's number
     std::optional<double> lastDuration;
     std::string lastStart;
     std::string lastError;

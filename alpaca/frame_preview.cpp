@@ -65,12 +65,13 @@ tool::FitsKeywords FitsKeywordsFor(const Image& image, tool::ImageType type, con
 }
 
 std::string FitsNameFor(const Image& image) {
-    // 2026-12-09T18:30:12.345 -> 20261209T183012
+    // 2026-12-09T18:30:12.345, frame 7 -> 20261209T183012.345-7: frames of one
+    // second, or of one millisecond, get names of their own.
     std::string stamp;
-    for (const char c : image.start.substr(0, image.start.find('.'))) {
+    for (const char c : image.start) {
         if (c != '-' && c != ':') stamp += c;
     }
-    return "tarnscsi-" + (stamp.empty() ? std::string("frame") : stamp) + ".fits";
+    return "tarnscsi-" + (stamp.empty() ? std::string("frame") : stamp) + "-" + std::to_string(image.number) + ".fits";
 }
 
 }  // namespace tarnscsi::alpaca

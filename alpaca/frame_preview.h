@@ -36,7 +36,7 @@ tool::Image16 RowsOf(const Image& image);
 // The header the tool writes for a frame of this type; `software` signs it.
 tool::FitsKeywords FitsKeywordsFor(const Image& image, tool::ImageType type, const std::string& software);
 
-// A file name for the frame: tarnscsi-20261209T183012.fits
+// A file name for the frame, its own among the server's: tarnscsi-20261209T183012.345-7.fits
 std::string FitsNameFor(const Image& image);
 
 }  // namespace tarnscsi::alpaca

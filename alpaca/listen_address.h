@@ -6,6 +6,7 @@
 
 #include <sys/socket.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,11 +27,20 @@ std::string Unbracketed(const std::string& listen);
 // dotted decimal, or an IPv6 address.
 bool IsIpAddress(const std::string& text);
 
-// The addresses `listen` stands for, with `port`. Something made of digits
-// and dots, or holding a colon, must be an IP address and is never looked
-// up; a name is looked up as the system does (/etc/hosts first). Empty, with
-// `problem` set, when it stands for none.
-std::vector<SocketAddress> ResolveListen(const std::string& listen, int port, std::string& problem);
+// The addresses a name stands for, in the order the resolver gives them;
+// empty, with `problem` set, when it stands for none.
+using NameLookup = std::function<std::vector<SocketAddress>(const std::string& name, std::string& problem)>;
+
+// The system's resolver (/etc/hosts first): localhost may stand for both
+// 127.0.0.1 and ::1.
+std::vector<SocketAddress> SystemLookup(const std::string& name, std::string& problem);
+
+// Every address `listen` stands for, with `port`, each once. Something made
+// of digits and dots, or holding a colon, must be an IP address and is never
+// looked up; a name is looked up with `lookup` (SystemLookup when empty).
+// Empty, with `problem` set, when it stands for none.
+std::vector<SocketAddress> ResolveListen(const std::string& listen, int port, std::string& problem,
+                                         const NameLookup& lookup = {});
 
 // What a failed bind of `listen`:`port` means for the user, from its errno.
 std::string BindProblem(const std::string& listen, int port, int error);

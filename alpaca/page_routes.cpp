@@ -62,7 +62,7 @@ void CameraPage::Route(httplib::Server& server) {
     server.Get(R"(/page/frame(\.png|\.fits)?)", [this](const httplib::Request& q, httplib::Response& r) {
         r.set_header("Cache-Control", "no-store");
         std::string why;
-        const auto frame = LastFrame(why);
+        const auto frame = FrameNamed(q.get_param_value("frame"), why);
         if (!frame) return Refuse(r, kNotFound, why);
         const Image& image = *frame->image;
         const std::string kind = q.matches[1];
@@ -71,11 +71,11 @@ void CameraPage::Route(httplib::Server& server) {
         if (kind == ".fits") {
             const std::string software = "tarnscsi-alpaca " + options.version;
             r.set_header("Content-Disposition", "attachment; filename=\"" + FitsNameFor(image) + "\"");
-            return r.set_content(tool::FitsFile(RowsOf(image), FitsKeywordsFor(image, frame->type, software)), kFits);
+            return r.set_content(tool::FitsFile(RowsOf(image), FitsKeywordsFor(image, image.type, software)), kFits);
         }
         const FrameSummary& s = frame->summary;
-        const tool::FitsKeywords header = FitsKeywordsFor(image, frame->type, "");
-        json value = {{"id", image.start},
+        const tool::FitsKeywords header = FitsKeywordsFor(image, image.type, "");
+        json value = {{"id", image.number},
                       {"width", image.width},
                       {"height", image.height},
                       {"exposure", image.seconds},
@@ -127,7 +127,11 @@ std::string CameraPage::StatusJson() {
                           {"startY", ValueOr(device.StartY())},
                           {"numX", ValueOr(device.NumX())},
                           {"numY", ValueOr(device.NumY())}};
-        if (s.imageReady) value["image"] = s.lastStart;
+        if (s.imageReady) {
+            const auto newest = device.LastImage();
+            if (const auto* image = std::get_if<std::shared_ptr<const Image>>(&newest))
+                value["image"] = (*image)->number;
+        }
     }
     return value.dump();
 }
@@ -156,10 +160,20 @@ std::shared_ptr<const CameraPage::Prepared> CameraPage::LastFrame(std::string& w
     next->image = image;
     next->summary = Summarise(*image);
     next->png = tool::PngPreview(RowsOf(*image));
-    next->type =
-        image->start == pageStart ? pageType : (image->light ? tool::ImageType::kLight : tool::ImageType::kDark);
     prepared = next;
     return prepared;
+}
+
+std::shared_ptr<const CameraPage::Prepared> CameraPage::FrameNamed(const std::string& id, std::string& why) {
+    if (!id.empty()) {
+        std::lock_guard lock(mutex);
+        if (prepared && std::to_string(prepared->image->number) == id) return prepared;
+    }
+    auto newest = LastFrame(why);
+    if (id.empty() || (newest && std::to_string(newest->image->number) == id)) return newest;
+    why = "there is no frame " + id + ": the server keeps the newest frame only" +
+          (newest ? " (" + std::to_string(newest->image->number) + "; reload the page)" : "");
+    return nullptr;
 }
 
 void CameraPage::Control(const std::string& path, const std::string& body, httplib::Response& response) {
@@ -190,11 +204,16 @@ void CameraPage::Control(const std::string& path, const std::string& body, httpl
 }
 
 Failure CameraPage::Cooler(const RequestParameters& form) {
-    if (form.Find("Setpoint")) {
-        if (Failure failure = device.SetSetCcdTemperature(form.Number("Setpoint"))) return failure;
+    // Both read before either acts: a malformed one changes nothing.
+    std::optional<double> setpoint;
+    std::optional<bool> on;
+    if (form.Find("Setpoint")) setpoint = form.Number("Setpoint");
+    if (form.Find("CoolerOn")) on = form.Bool("CoolerOn");
+    if (setpoint) {
+        if (Failure failure = device.SetSetCcdTemperature(*setpoint)) return failure;
     }
     // Off is the device's gentle warm-up, never a sudden stop.
-    if (form.Find("CoolerOn")) return device.SetCoolerOn(form.Bool("CoolerOn"));
+    if (on) return device.SetCoolerOn(*on);
     return {};
 }
 
@@ -202,18 +221,10 @@ Failure CameraPage::Expose(const RequestParameters& form) {
     const auto type = TypeNamed(form.Text("Type"));
     if (!type) throw BadRequest{"Type '" + form.Text("Type") + "' is none of light, dark, bias, flat"};
     const double seconds = form.Number("Duration");
-    // The binning first: the frame is in binned pixels.
-    if (Failure failure = device.SetBin(form.Integer("Bin"))) return failure;
-    if (Failure failure = device.SetStartX(form.Integer("StartX"))) return failure;
-    if (Failure failure = device.SetStartY(form.Integer("StartY"))) return failure;
-    if (Failure failure = device.SetNumX(form.Integer("NumX"))) return failure;
-    if (Failure failure = device.SetNumY(form.Integer("NumY"))) return failure;
-    const bool light = *type == tool::ImageType::kLight || *type == tool::ImageType::kFlat;
-    if (Failure failure = device.StartExposure(seconds, light)) return failure;
-    std::lock_guard lock(mutex);
-    pageStart = ValueOr(device.LastExposureStartTime(), "").get<std::string>();
-    pageType = *type;
-    return {};
+    const FrameSettings frame{form.Integer("Bin"), form.Integer("StartX"), form.Integer("StartY"), form.Integer("NumX"),
+                              form.Integer("NumY")};
+    // The frame is set with the start, or not at all.
+    return device.StartExposure(seconds, *type, frame);
 }
 
 }  // namespace tarnscsi::alpaca

@@ -6,6 +6,7 @@
 //   GET /page/frame     the last frame's statistics and histogram
 //   GET /page/frame.png the tool's stretched preview of it
 //   GET /page/frame.fits the tool's FITS file of it
+// (each of the frame ?frame=N names, while the server keeps it)
 // and acts through PUT /page/{connect,cooler,expose,abort} with a form body.
 // Every value comes from the server's one CameraDevice and every control is
 // one of its public operations, so the page and Alpaca clients see one
@@ -41,12 +42,11 @@ public:
     // Where the device's readings go.
     CoolingHistory& History() { return history; }
 
-    // Statistics, preview and type of the last frame, made once per frame.
+    // Statistics and preview of the last frame, made once per frame.
     struct Prepared {
         std::shared_ptr<const Image> image;
         FrameSummary summary;
         std::vector<std::uint8_t> png;
-        tool::ImageType type = tool::ImageType::kLight;
     };
 
 private:
@@ -54,6 +54,8 @@ private:
     std::string CoolingJson();
     // Null when there is no frame; `why` then says why not.
     std::shared_ptr<const Prepared> LastFrame(std::string& why);
+    // The frame numbered `id` ("": the newest), or null with `why`.
+    std::shared_ptr<const Prepared> FrameNamed(const std::string& id, std::string& why);
     Failure Expose(const class RequestParameters& form);
     Failure Cooler(const class RequestParameters& form);
 
@@ -62,11 +64,8 @@ private:
     CoolingHistory history;
 
     std::mutex mutex;  // guards what follows
+    // The newest frame prepared, kept while the next exposure runs.
     std::shared_ptr<const Prepared> prepared;
-    // The type the page asked for with the exposure that started at
-    // `pageStart` (an Alpaca client's exposure is light or dark).
-    std::string pageStart;
-    tool::ImageType pageType = tool::ImageType::kLight;
 };
 
 }  // namespace tarnscsi::alpaca

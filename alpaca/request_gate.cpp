@@ -13,6 +13,10 @@ namespace tarnscsi::alpaca {
 namespace {
 
 constexpr char kLocalhost[] = "localhost";
+// What a Host may be made of: a name (letters, digits, hyphens and dots; in
+// lower case once compared), an IPv4 address, or an IPv6 one in brackets.
+constexpr char kNameCharacters[] = "abcdefghijklmnopqrstuvwxyz0123456789-.";
+constexpr char kIpv6Characters[] = "0123456789abcdefABCDEF:.";
 // More digits than any length this server could take.
 constexpr std::size_t kMostLengthDigits = 18;
 
@@ -34,7 +38,8 @@ std::optional<Refusal> HostRefusal(const RequestGate& gate, const httplib::Reque
     const std::size_t count = request.get_header_value_count("Host");
     if (count > 1) return Refusal{kBadRequest, "the request names more than one Host"};
     if (count == 0) return std::nullopt;
-    const std::string host = request.get_header_value("Host");
+    // Whole, from the headers themselves: get_header_value ends it at a NUL.
+    const std::string host = request.headers.find("Host")->second;
     if (gate.HostAllowed(host)) return std::nullopt;
     return Refusal{kForbidden, "Host '" + host +
                                    "' is not allowed: name this machine by its IP address or as localhost, or "
@@ -82,16 +87,21 @@ RequestGate::RequestGate(const std::string& listen, const std::vector<std::strin
 
 bool RequestGate::HostAllowed(const std::string& value) const {
     if (value.empty()) return true;  // no authority to name, as HTTP allows
+    // Each part is checked byte by byte before it is read as an address: the
+    // address functions stop at a NUL, which would let
+    // "127.0.0.1\0.attacker.example" pass for 127.0.0.1.
     in6_addr address{};
     if (value[0] == '[') {
         const std::size_t close = value.find(']');
         if (close == std::string::npos || !PortPart(value.substr(close + 1))) return false;
-        return inet_pton(AF_INET6, value.substr(1, close - 1).c_str(), &address) == 1;
+        const std::string literal = value.substr(1, close - 1);
+        if (literal.empty() || literal.find_first_not_of(kIpv6Characters) != std::string::npos) return false;
+        return inet_pton(AF_INET6, literal.c_str(), &address) == 1;
     }
     const std::size_t colon = value.find(':');
     if (colon != std::string::npos && !PortPart(value.substr(colon))) return false;
     const std::string host = NameKey(value.substr(0, colon));
-    if (host.empty()) return false;
+    if (host.empty() || host.find_first_not_of(kNameCharacters) != std::string::npos) return false;
     if (inet_pton(AF_INET, host.c_str(), &address) == 1) return true;
     return std::find(names.begin(), names.end(), host) != names.end();
 }

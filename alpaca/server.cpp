@@ -25,8 +25,16 @@ constexpr char kDeviceNumber[] = "0";
 // /api/v1/<device type>/<device number>/<member>
 constexpr char kMemberPath[] = R"(/api/v1/([^/]+)/([^/]+)/([^/]+))";
 constexpr int kSupportedApiVersion = 1;
-// How long Start waits for the listening thread to take over (it does at once).
+// How long Start waits for the listening threads to take over (they do at once).
 constexpr auto kListenerStartLimit = std::chrono::seconds(10);
+// How often Start seeks a free port that is free on every address (--port 0
+// with a name that stands for several): another program may hold on one
+// address the port the first one got.
+constexpr int kFreePortTries = 8;
+// Every answer forbids other sites to show it in a frame of theirs, where
+// a click meant for their page would press the camera page's controls.
+const httplib::Headers kNoFraming = {{"Content-Security-Policy", "frame-ancestors 'none'"},
+                                     {"X-Frame-Options", "DENY"}};
 
 bool WantsImageBytes(const httplib::Request& request) {
     return request.get_header_value("Accept").find(image_bytes::kMediaType) != std::string::npos;
@@ -101,10 +109,8 @@ std::string UniqueIdFor(const ServerOptions& options) {
 AlpacaServer::AlpacaServer(ServerOptions given)
     : options(std::move(given)),
       page(std::make_unique<CameraPage>(device, options)),
-      gate(options.listen, options.allowedHosts),
-      http(std::make_unique<ConnectionServer>()) {
+      gate(options.listen, options.allowedHosts) {
     device.ListenToCooling([history = &page->History()](const CoolingSample& sample) { history->Add(sample); });
-    Route();
 }
 
 AlpacaServer::~AlpacaServer() {
@@ -115,45 +121,87 @@ AlpacaServer::~AlpacaServer() {
 
 std::string AlpacaServer::Start() {
     std::string problem;
-    if (ResolveListen(options.listen, options.port, problem).empty()) return "cannot listen: " + problem;
-    const std::string host = Unbracketed(options.listen);
-    errno = 0;
-    if (options.port == 0) {
-        port = http->bind_to_any_port(host);
-    } else {
-        port = http->bind_to_port(host, options.port) ? options.port : -1;
+    const std::vector<SocketAddress> addresses = ResolveListen(options.listen, options.port, problem, options.lookup);
+    if (addresses.empty()) return "cannot listen: " + problem;
+    for (int tries = 1;; ++tries) {
+        int error = 0;
+        problem = Bind(addresses, options.port, error);
+        if (problem.empty()) break;
+        if (options.port != 0 || error != EADDRINUSE || tries == kFreePortTries) return problem;
     }
-    if (port <= 0) return BindProblem(options.listen, options.port, errno);
     if (options.discovery) {
         if (problem = discovery.Start(options.listen, options.discoveryPort, port); !problem.empty()) {
-            http->CloseUnused();
+            for (const auto& server : http) server->CloseUnused();
+            http.clear();
             return problem;
         }
     }
-    listener = std::thread([this] { http->listen_after_bind(); });
-    // The socket listens from the bind on: clients may connect at once. Stop
-    // needs the listening thread under way.
+    for (const auto& server : http) listeners.emplace_back([one = server.get()] { one->listen_after_bind(); });
+    // The sockets listen from the bind on: clients may connect at once. Stop
+    // needs the listening threads under way.
     const auto limit = std::chrono::steady_clock::now() + kListenerStartLimit;
-    while (!http->is_running() && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+    for (const auto& server : http) {
+        while (!server->is_running() && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+    }
     return {};
 }
 
+std::string AlpacaServer::Bind(const std::vector<SocketAddress>& addresses, int wanted, int& error) {
+    port = wanted;
+    std::string skipped;
+    for (const SocketAddress& address : addresses) {
+        auto server = std::make_unique<ConnectionServer>();
+        Route(*server);
+        const std::string host = address.Text();
+        errno = 0;
+        int bound = -1;
+        if (port == 0) {
+            bound = server->bind_to_any_port(host);
+        } else if (server->bind_to_port(host, port)) {
+            bound = port;
+        }
+        if (bound > 0) {
+            port = bound;
+            http.push_back(std::move(server));
+            continue;
+        }
+        error = errno;
+        // Where a name stands for several addresses, the message names the
+        // one that failed. One the machine lacks (::1 without IPv6) is left
+        // to the others, but a busy port on any of them refuses the start.
+        const std::string named = addresses.size() > 1 ? host : options.listen;
+        const std::string problem = BindProblem(named, port, error);
+        const bool lacking = error == EADDRNOTAVAIL || error == EAFNOSUPPORT;
+        if (addresses.size() > 1 && lacking) {
+            if (skipped.empty()) skipped = problem;
+            continue;
+        }
+        for (const auto& unused : http) unused->CloseUnused();
+        http.clear();
+        return problem;
+    }
+    return http.empty() ? skipped : std::string();
+}
+
 void AlpacaServer::Wait() {
-    if (listener.joinable()) listener.join();
+    for (std::thread& listener : listeners) {
+        if (listener.joinable()) listener.join();
+    }
 }
 
 void AlpacaServer::Stop() {
-    http->StopAll();
-    if (listener.joinable()) listener.join();
+    for (const auto& server : http) server->StopAll();
+    Wait();
     discovery.Stop();
 }
 
-void AlpacaServer::Route() {
-    http->Get(kMemberPath,
-              [this](const httplib::Request& q, httplib::Response& r) { DeviceRequest(q, r, q.matches, nullptr); });
+void AlpacaServer::Route(ConnectionServer& server) {
+    server.set_default_headers(kNoFraming);
+    server.Get(kMemberPath,
+               [this](const httplib::Request& q, httplib::Response& r) { DeviceRequest(q, r, q.matches, nullptr); });
     // PUT bodies are read here, where their length is counted: a chunked
     // one is refused as soon as it is too long.
-    http->Put(".*", [this](const httplib::Request& q, httplib::Response& r, const httplib::ContentReader& reader) {
+    server.Put(".*", [this](const httplib::Request& q, httplib::Response& r, const httplib::ContentReader& reader) {
         Put(q, r, reader);
     });
     // The Host and the announced body are checked before anything is read.
@@ -162,23 +210,23 @@ void AlpacaServer::Route() {
         if (refusal) Malformed(r, refusal->status, refusal->message);
         return refusal.has_value();
     };
-    http->set_pre_routing_handler([refused](const httplib::Request& q, httplib::Response& r) {
+    server.set_pre_routing_handler([refused](const httplib::Request& q, httplib::Response& r) {
         return refused(q, r) ? httplib::Server::HandlerResponse::Handled : httplib::Server::HandlerResponse::Unhandled;
     });
-    http->set_expect_100_continue_handler(
+    server.set_expect_100_continue_handler(
         [refused](const httplib::Request& q, httplib::Response& r) { return refused(q, r) ? r.status : kContinue; });
-    http->Get("/management/apiversions",
-              [this](const httplib::Request& q, httplib::Response& r) { Management(q, r, "apiversions"); });
-    http->Get(R"(/management/v1/(description|configureddevices))",
-              [this](const httplib::Request& q, httplib::Response& r) { Management(q, r, q.matches[1]); });
+    server.Get("/management/apiversions",
+               [this](const httplib::Request& q, httplib::Response& r) { Management(q, r, "apiversions"); });
+    server.Get(R"(/management/v1/(description|configureddevices))",
+               [this](const httplib::Request& q, httplib::Response& r) { Management(q, r, q.matches[1]); });
     const auto setup = [this](const httplib::Request&, httplib::Response& r) {
         r.set_content(SetupPage(device.Status(), options, port, discovery.Port()), kHtml);
     };
-    http->Get("/setup", setup);
-    http->Get("/setup/v1/camera/0/setup", setup);
-    page->Route(*http);
+    server.Get("/setup", setup);
+    server.Get("/setup/v1/camera/0/setup", setup);
+    page->Route(server);
     // A fault of ours still gets an answer that says so.
-    http->set_exception_handler([](const httplib::Request&, httplib::Response& r, std::exception_ptr fault) {
+    server.set_exception_handler([](const httplib::Request&, httplib::Response& r, std::exception_ptr fault) {
         std::string what = "unknown";
         try {
             std::rethrow_exception(fault);

@@ -7,6 +7,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "camera_device.h"
 #include "discovery.h"
@@ -32,7 +33,8 @@ public:
     AlpacaServer(const AlpacaServer&) = delete;
     AlpacaServer& operator=(const AlpacaServer&) = delete;
 
-    // Binds and serves on a thread of its own. "" on success, else why not.
+    // Binds every address the listen option stands for and serves each on a
+    // thread of its own. "" on success, else why not (then nothing is bound).
     std::string Start();
     // Serves until Stop (from another thread or a signal handler's helper).
     void Wait();
@@ -43,7 +45,10 @@ public:
     CameraDevice& Device() { return device; }
 
 private:
-    void Route();
+    // Binds one server per address on `port` (0: any free port, the same
+    // for all); "" on success, else why not, with nothing left bound.
+    std::string Bind(const std::vector<SocketAddress>& addresses, int port, int& error);
+    void Route(ConnectionServer& server);
     void Put(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader);
     // `form`: the body of a PUT; null for a GET.
     void DeviceRequest(const httplib::Request& request, httplib::Response& response, const std::smatch& path,
@@ -55,9 +60,10 @@ private:
     std::unique_ptr<CameraPage> page;
     TransactionCounter transactions;
     RequestGate gate;
-    std::unique_ptr<ConnectionServer> http;
+    // One per address the server listens on, with its listening thread.
+    std::vector<std::unique_ptr<ConnectionServer>> http;
     DiscoveryResponder discovery;
-    std::thread listener;
+    std::vector<std::thread> listeners;
     int port = 0;
 };
 

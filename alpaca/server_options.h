@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "listen_address.h"
+
 namespace tarnscsi::alpaca {
 
 inline constexpr char kDefaultListen[] = "127.0.0.1";
@@ -22,6 +24,9 @@ struct ServerOptions {
     std::string uniqueId;       // "" for the one derived from the host name
     std::string version;
     bool simulated = false;
+    // How the listen name is looked up: the system's resolver unless tests
+    // give another.
+    NameLookup lookup;
 };
 
 }  // namespace tarnscsi::alpaca

@@ -122,7 +122,9 @@
       $('no-frame').hidden = false;
       return;
     }
-    const frame = await getJson('/page/frame');
+    // The frame the status names, with its preview and file: never a newer
+    // one that came meanwhile.
+    const frame = await getJson(`/page/frame?frame=${encodeURIComponent(id)}`);
     const preview = $('preview');
     await new Promise((done) => {
       preview.onload = preview.onerror = done;

@@ -235,6 +235,13 @@ TEST_F(AlpacaHttpTest, TheHostHeaderMustNameThisServer) {
         {"[::1", 403},
         {"[attacker.example]", 403},
         {"localhost:80x", 403},
+        // Only a name, an address and a port: no byte an address ends at
+        // (the server decodes %00), no user, no path, no space.
+        {"127.0.0.1%00.attacker.example", 403},
+        {"[::1%00]:" + port, 403},
+        {"user@127.0.0.1", 403},
+        {"127.0.0.1/x", 403},
+        {"local host", 403},
     };
     for (const auto& c : cases) {
         for (const char* path : {"/api/v1/camera/0/name", "/management/v1/description", "/setup"}) {
@@ -258,6 +265,15 @@ TEST_F(AlpacaHttpTest, TheHostHeaderMustNameThisServer) {
     const auto answers = ParseAnswers(old.ReceiveAll());
     ASSERT_EQ(answers.size(), 1U);
     EXPECT_EQ(answers[0].status, 200);
+    // Nor a NUL as it is.
+    RawConnection nul(server->Port());
+    nul.Send(
+        std::string("GET /api/v1/camera/0/name HTTP/1.1\r\nHost: 127.0.0.1\0.attacker.example\r\n"
+                    "Connection: close\r\n\r\n",
+                    92));
+    const auto cut = ParseAnswers(nul.ReceiveAll());
+    ASSERT_EQ(cut.size(), 1U);
+    EXPECT_EQ(cut[0].status, 403);
     // Two Hosts are one too many.
     RawConnection twice(server->Port());
     twice.Send("GET /api/v1/camera/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");

@@ -27,6 +27,31 @@ struct MemberCase {
 
 class AlpacaServerTest : public AlpacaFixture {};
 
+// localhost as Debian's hosts file gives it: ::1 first, then 127.0.0.1.
+std::vector<tarnscsi::alpaca::SocketAddress> BothLoopbacks(const std::string& name, std::string& problem) {
+    if (name != "localhost") {
+        problem = "unknown name";
+        return {};
+    }
+    std::vector<tarnscsi::alpaca::SocketAddress> addresses(2);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&addresses[0].address);
+    v6->sin6_family = AF_INET6;
+    v6->sin6_addr = in6addr_loopback;
+    addresses[0].length = sizeof *v6;
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&addresses[1].address);
+    v4->sin_family = AF_INET;
+    v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addresses[1].length = sizeof *v4;
+    return addresses;
+}
+
+// Whether an HTTP GET of the camera's name at address:port is answered.
+bool Answers(const std::string& address, int port) {
+    httplib::Client http(address, port);
+    const auto answer = http.Get("/api/v1/camera/0/name");
+    return answer && answer->status == 200;
+}
+
 }  // namespace
 
 // Every GET member of a connected camera that has no exposure yet: its value
@@ -233,6 +258,8 @@ TEST_F(AlpacaServerTest, MalformedRequestsAreRefusedAndTheServerGoesOn) {
         {"startexposure", "Duration=1&Light=maybe"},
         {"startexposure", "Light=true"},
         {"startexposure", "Duration=1e999&Light=true"},
+        {"startexposure", "Duration=-inf&Light=true"},
+        {"setccdtemperature", "SetCCDTemperature=nan"},
         {"connected", "Connected="},
         {"connected", "Connected=123456"},
         {"connected", "Connected=asdqwe"},
@@ -354,21 +381,48 @@ TEST_F(AlpacaServerTest, ListenAddressesAndABusyPort) {
         EXPECT_EQ(problem.find("another server"), std::string::npos) << mistyped << ": " << problem;
     }
 
-    std::vector<std::pair<const char*, const char*>> listens = {{"localhost", kLoopback}};
-    if (HasIpv6Loopback()) listens.emplace_back("::1", "::1");
-    for (const auto& [listen, address] : listens) {
+    // localhost serves on every address this machine's resolver gives it.
+    std::string problem;
+    std::vector<std::string> listens = {"::1"};
+    for (const auto& address : tarnscsi::alpaca::SystemLookup("localhost", problem)) {
+        listens.push_back("localhost " + address.Text());
+    }
+    if (!HasIpv6Loopback()) listens.erase(listens.begin());
+    for (const std::string& listen : listens) {
+        const std::string address = listen.substr(listen.find(' ') + 1);
         options = TestOptions();
-        options.listen = listen;
+        options.listen = listen.substr(0, listen.find(' '));
         tarnscsi::alpaca::AlpacaServer named(options);
         ASSERT_EQ(named.Start(), "") << listen;
-        httplib::Client http(address, named.Port());
-        const auto answer = http.Get("/api/v1/camera/0/name");
-        ASSERT_TRUE(answer) << listen;
-        EXPECT_EQ(answer->status, 200) << listen;
-        const std::string found = AskDiscovery(address, named.DiscoveryPort(), tarnscsi::alpaca::kDiscoveryMessage);
+        EXPECT_TRUE(Answers(address, named.Port())) << listen;
+        const std::string found =
+            AskDiscovery(address.c_str(), named.DiscoveryPort(), tarnscsi::alpaca::kDiscoveryMessage);
         ASSERT_FALSE(found.empty()) << listen;
         EXPECT_EQ(json::parse(found), json({{"AlpacaPort", named.Port()}})) << listen;
     }
+
+    // Where localhost stands for both loopbacks, both serve; a port busy on
+    // either refuses the start and leaves the other unbound.
+    if (!HasIpv6Loopback()) return;
+    options = TestOptions();
+    options.listen = "localhost";
+    options.discovery = false;
+    options.lookup = BothLoopbacks;
+    {
+        tarnscsi::alpaca::AlpacaServer both(options);
+        ASSERT_EQ(both.Start(), "");
+        EXPECT_TRUE(Answers(kLoopback, both.Port()));
+        EXPECT_TRUE(Answers("::1", both.Port()));
+    }
+    options.port = server->Port();  // busy on 127.0.0.1
+    tarnscsi::alpaca::AlpacaServer refused(options);
+    const std::string half = refused.Start();
+    EXPECT_NE(half.find("cannot listen on 127.0.0.1:" + std::to_string(options.port) + ": the port is in use"),
+              std::string::npos)
+        << half;
+    options.listen = "::1";
+    tarnscsi::alpaca::AlpacaServer after(options);
+    EXPECT_EQ(after.Start(), "");
 }
 
 // A second client sees what the first did, and cannot start a second

@@ -212,6 +212,98 @@ TEST_F(CameraPageTest, ControlsAreGuardedLikeTheApi) {
     ASSERT_TRUE(control);
     EXPECT_EQ(control->status, 403);
     EXPECT_EQ(Get("connected").Value(), false);
+    // No other site may show the page in a frame of its own (where a click
+    // meant for that site would press a control here): not its files, not
+    // its answers, nor a refusal.
+    for (const auto& [path, headers] : {std::pair{"/", httplib::Headers{}},
+                                        {"/page/page.js", {}},
+                                        {"/page/status", {}},
+                                        {"/setup", {}},
+                                        {"/page/status", elsewhere}}) {
+        const auto answer = client->Get(path, headers);
+        ASSERT_TRUE(answer) << path;
+        EXPECT_EQ(answer->get_header_value("Content-Security-Policy"), "frame-ancestors 'none'") << path;
+        EXPECT_EQ(answer->get_header_value("X-Frame-Options"), "DENY") << path;
+    }
+}
+
+// A refused control changes nothing: every value is read and checked before
+// any is set, and an exposure under way keeps its frame.
+TEST_F(CameraPageTest, RefusedControlsChangeNothing) {
+    Connect();
+    const std::string type = "Duration=1&Type=light&";
+    const std::string frame = "Bin=2&StartX=4&StartY=6&NumX=100&NumY=";
+    const struct {
+        const char* control;
+        std::string form;
+        int status;
+        const char* shown;  // in the message: the value as given
+    } refused[] = {
+        {"expose", type + frame, 400, "NumY ''"},
+        {"expose", type + frame.substr(0, frame.find("&NumY")), 400, "NumY"},
+        {"expose", "Duration=nan&Type=light&" + frame + "50", 400, "'nan'"},
+        {"expose", "Duration=-inf&Type=light&" + frame + "50", 400, "'-inf'"},
+        {"expose", type + "Bin=3&StartX=4&StartY=6&NumX=100&NumY=50", 409, "not 3x3"},
+        {"expose", type + "Bin=2&StartX=4&StartY=6&NumX=1000&NumY=50", 409, "NumX 1000"},
+        {"cooler", "Setpoint=-5&CoolerOn=maybe", 400, "'maybe'"},
+        {"cooler", "Setpoint=infinity&CoolerOn=true", 400, "'infinity'"},
+    };
+    const auto unchanged = [this](const std::string& what) {
+        EXPECT_EQ(Get("binx").Value(), 1) << what;
+        EXPECT_EQ(Get("startx").Value(), 0) << what;
+        EXPECT_EQ(Get("starty").Value(), 0) << what;
+        EXPECT_EQ(Get("numx").Value(), kSensorWidth) << what;
+        EXPECT_EQ(Get("numy").Value(), kSensorHeight) << what;
+        EXPECT_EQ(Get("setccdtemperature").Error(), kValueNotSet) << what;
+    };
+    for (const auto& c : refused) {
+        const Answer answer = Control(c.control, c.form);
+        EXPECT_EQ(answer.status, c.status) << c.form << ": " << answer.body;
+        EXPECT_NE(answer.json.value("message", "").find(c.shown), std::string::npos) << answer.body;
+        unchanged(c.form);
+    }
+    // Under an Alpaca client's exposure the page's is refused, frame and all.
+    ASSERT_EQ(Put("startexposure", "Duration=30&Light=true").Error(), 0);
+    const Answer busy = Control("expose", type + frame + "50");
+    EXPECT_EQ(busy.status, 409);
+    EXPECT_NE(busy.json.value("message", "").find("under way"), std::string::npos) << busy.body;
+    unchanged("during an exposure");
+}
+
+// Each frame is served by its number while the server keeps it (the
+// newest, and the one before while the next is taken), with its own type
+// and file name; another number is told as such.
+TEST_F(CameraPageTest, FramesAreServedByTheirNumberWithTheirOwnTypeAndName) {
+    Connect();
+    ASSERT_EQ(Control("expose", "Duration=0&Type=bias&Bin=1&StartX=0&StartY=0&NumX=20&NumY=10").status, 200);
+    FinishExposure();
+    const json first = json::parse(client->Get("/page/frame")->body);
+    EXPECT_EQ(first.at("type"), "Bias Frame");
+    const std::string firstFits = "/page/frame.fits?frame=" + first.at("id").dump();
+    const std::string firstFile = client->Get(firstFits)->body;
+
+    // An Alpaca client's light frame, taken within the same second.
+    ASSERT_EQ(Put("startexposure", "Duration=0&Light=true").Error(), 0);
+    FinishExposure();
+    const auto kept = client->Get(firstFits);
+    ASSERT_EQ(kept->status, 200);
+    EXPECT_TRUE(kept->body == firstFile);
+    const json status = json::parse(client->Get("/page/status")->body);
+    const json second = json::parse(client->Get("/page/frame?frame=" + status.at("image").dump())->body);
+    EXPECT_NE(second.at("id"), first.at("id"));
+    EXPECT_EQ(second.at("type"), "Light Frame");
+    EXPECT_NE(second.at("fitsName"), first.at("fitsName"));
+    const auto secondFits = client->Get("/page/frame.fits?frame=" + second.at("id").dump());
+    EXPECT_FALSE(secondFits->body == firstFile);
+    EXPECT_NE(secondFits->get_header_value("Content-Disposition").find(second.at("fitsName").get<std::string>()),
+              std::string::npos);
+    // The first is no longer kept; a number never given is unknown.
+    for (const std::string& gone :
+         {firstFits, std::string("/page/frame.png?frame=99"), std::string("/page/frame?frame=x")}) {
+        const auto answer = client->Get(gone);
+        EXPECT_EQ(answer->status, 404) << gone;
+        EXPECT_NE(answer->body.find("there is no frame"), std::string::npos) << answer->body;
+    }
 }
 
 // The FITS file the page offers: fitsverify accepts it, it has the header
