@@ -9,12 +9,6 @@ Frame FrameOfChip(const ChipFrame& chip) { return Frame{chip.x, chip.y, chip.wid
 std::string ChipFrameProblem(const ChipFrame& chip) {
     if (std::string binning = BinningProblem(chip.binX, chip.binY); !binning.empty()) return binning;
     if (std::string frame = FrameProblem(FrameOfChip(chip)); !frame.empty()) return frame;
-    if (chip.x % chip.binX != 0 || chip.y % chip.binY != 0) {
-        return "with " + std::to_string(chip.binX) + "x" + std::to_string(chip.binY) + " binning the origin (" +
-               std::to_string(chip.x) + ", " + std::to_string(chip.y) + ") must be a multiple of " +
-               std::to_string(chip.binX) + ", so that the FITS header (XORGSUBF, YORGSUBF in binned pixels) can " +
-               "record it exactly";
-    }
     return {};
 }
 

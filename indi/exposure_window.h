@@ -30,11 +30,8 @@ struct ChipFrame {
 Frame FrameOfChip(const ChipFrame& chip);
 
 // "" when the camera can take the frame, else why not: first its binning
-// (per axis, as INDI has it), then the frame rules, then the origin: a
-// binned frame's origin must lie on the binned grid, since the FITS header
-// records it in binned pixels (XORGSUBF, YORGSUBF) and could only record an
-// origin between two binned pixels rounded. The tarnscsi tool refuses such
-// an origin too, and an Alpaca client cannot give one.
+// (per axis, as INDI has it), then the library's frame rules (an origin on
+// the binned grid among them).
 std::string ChipFrameProblem(const ChipFrame& chip);
 
 // "768 x 512 at (0, 0), 1x1 binning", for messages.

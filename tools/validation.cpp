@@ -49,18 +49,6 @@ void CheckFrame(const Frame& frame) {
     throw UsageError("subframe: " + problem);
 }
 
-// The header records the origin in binned pixels; an origin between two
-// binned pixels could only be recorded rounded, so it is refused.
-void CheckOriginOnBinnedGrid(const char* option, int origin, int binning) {
-    if (origin % binning != 0) {
-        throw Bad(option, std::to_string(origin),
-                  "with --bin " + std::to_string(binning) + " the origin must be a multiple of " +
-                      std::to_string(binning) +
-                      ", so that the FITS header (XORGSUBF, YORGSUBF in binned pixels) "
-                      "can record it exactly");
-    }
-}
-
 // Each --key card was checked alone while parsing; together, a keyword may
 // appear once (commentary may repeat).
 void CheckExtraCardsTogether(const std::vector<std::string>& cards) {
@@ -106,8 +94,6 @@ ExposeRequest CheckExposeOptions(const ExposeOptions& options) {
     const Frame frame{options.x, options.y, options.width.value_or(RestOfSensor(options.x, kSensorWidth)),
                       options.height.value_or(RestOfSensor(options.y, kSensorHeight)), options.binning};
     CheckFrame(frame);
-    CheckOriginOnBinnedGrid("--x", options.x, options.binning);
-    CheckOriginOnBinnedGrid("--y", options.y, options.binning);
     if (options.count < 1) throw Bad("--count", std::to_string(options.count), "must be at least 1");
 
     // The camera bins whole 2 x 2 cells; the request says so as it will.

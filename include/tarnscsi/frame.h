@@ -41,7 +41,8 @@ struct Frame {
 std::string BinningProblem(int binX, int binY);
 
 // "" when the frame lies wholly on the sensor, its binning is one the
-// camera has and it gives an image of at least one pixel; else why not.
+// camera has, it gives an image of at least one pixel and its origin lies on
+// the binned grid (a multiple of the binning); else why not.
 // Never overflows, whatever the values.
 std::string FrameProblem(const Frame& frame);
 

@@ -38,6 +38,14 @@ std::string FrameProblem(const Frame& frame) {
                " is smaller than one " + std::to_string(frame.binning) + "x" + std::to_string(frame.binning) +
                " binned pixel";
     }
+    // Image headers record the origin in binned pixels; an origin between
+    // two binned pixels could only be recorded rounded.
+    if (frame.x % frame.binning != 0 || frame.y % frame.binning != 0) {
+        return "with " + std::to_string(frame.binning) + "x" + std::to_string(frame.binning) + " binning the origin (" +
+               std::to_string(frame.x) + ", " + std::to_string(frame.y) + ") must be a multiple of " +
+               std::to_string(frame.binning) +
+               ", so that the image header (XORGSUBF, YORGSUBF in binned pixels) can record it exactly";
+    }
     return {};
 }
 

@@ -91,6 +91,9 @@ TEST(FrameTest, FramesOnTheSensorPassAndOthersSayWhy) {
     EXPECT_EQ(FrameProblem(Frame{767, 511, 1, 1, 1}), "");
     EXPECT_EQ(FrameProblem(Frame{766, 510, 2, 2, 2}), "");
     EXPECT_NE(FrameProblem(Frame{767, 511, 1, 1, 2}), "");  // smaller than one binned pixel
+    EXPECT_EQ(FrameProblem(Frame{100, 51, 200, 100, 2}),
+              "with 2x2 binning the origin (100, 51) must be a multiple of 2, so that the image header (XORGSUBF, "
+              "YORGSUBF in binned pixels) can record it exactly");
     EXPECT_NE(FrameProblem(Frame{0, 0, 769, 512, 1}), "");
     EXPECT_NE(FrameProblem(Frame{-1, 0, 10, 10, 1}), "");
     EXPECT_NE(FrameProblem(Frame{0, 0, 0, 10, 1}), "");
