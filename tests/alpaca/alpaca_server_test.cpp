@@ -2,13 +2,17 @@
 // IDs, parameter names and malformed requests, the management API,
 // discovery and the setup page.
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <sched.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
 
 #include "alpaca_client.h"
 #include "discovery.h"
@@ -57,6 +61,7 @@ TEST_F(AlpacaServerTest, EveryGetMemberAnswersWithItsValueOrError) {
         {"sensortype", 0},
         {"readoutmode", 0},
         {"readoutmodes", json::array({"Normal"})},
+        {"sensorname", ""},
         {"exposuremin", 0.0},
         {"exposuremax", 2147483.647},
         {"exposureresolution", 0.001},
@@ -73,7 +78,7 @@ TEST_F(AlpacaServerTest, EveryGetMemberAnswersWithItsValueOrError) {
         {"cooleron", false},
         {"ccdtemperature", 20.0},
         {"coolerpower", 0.0},
-        {"setccdtemperature", nullptr, kValueNotSet},
+        {"setccdtemperature", 50.0},  // none asked yet: the setpoint the cooler idles at
         {"lastexposureduration", nullptr, kValueNotSet},
         {"lastexposurestarttime", nullptr, kValueNotSet},
         {"imagearray", nullptr, kInvalidOperation},
@@ -93,7 +98,6 @@ TEST_F(AlpacaServerTest, EveryGetMemberAnswersWithItsValueOrError) {
         {"fastreadout", nullptr, kNotImplemented},
         {"heatsinktemperature", nullptr, kNotImplemented},
         {"ispulseguiding", nullptr, kNotImplemented},
-        {"sensorname", nullptr, kNotImplemented},
         {"subexposureduration", nullptr, kNotImplemented},
     };
     for (const MemberCase& c : cases) {
@@ -300,6 +304,8 @@ std::string AskDiscovery(const char* address, int port, const std::string& messa
     }
     const int probe = socket(to.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (probe < 0) return "";
+    const int on = 1;
+    setsockopt(probe, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     sendto(probe, message.data(), message.size(), 0, reinterpret_cast<const sockaddr*>(&to), length);
     pollfd waiting{probe, POLLIN, 0};
     std::string answer;
@@ -326,13 +332,116 @@ bool HasIpv6Loopback() {
 
 }  // namespace
 
-// The discovery datagram to 127.0.0.1 gets the HTTP port back; other
-// datagrams get nothing.
+// The discovery datagram gets the HTTP port back where ASCOM's clients send
+// it on this machine, the loopback broadcast included, whatever loopback or
+// wildcard address the server listens on; other datagrams get nothing, nor
+// does a datagram for a loopback address the server does not listen on.
 TEST_F(AlpacaServerTest, DiscoveryAnswersWithTheAlpacaPort) {
     EXPECT_EQ(AskDiscovery(kLoopback, server->DiscoveryPort(), "hello"), "");
-    const std::string answer = AskDiscovery(kLoopback, server->DiscoveryPort(), tarnscsi::alpaca::kDiscoveryMessage);
+    struct Case {
+        const char* listen;
+        const char* to;
+        bool answered;
+    };
+    const std::string byDefault = tarnscsi::alpaca::ServerOptions{}.listen;
+    const Case cases[] = {
+        {byDefault.c_str(), "127.255.255.255", true},
+        {kLoopback, "127.255.255.255", true},
+        {kLoopback, kLoopback, true},
+        {kLoopback, "127.0.0.2", false},
+        {"localhost", "127.255.255.255", true},
+        {"0.0.0.0", "127.255.255.255", true},
+        {"0.0.0.0", "127.0.0.2", true},
+    };
+    for (const Case& c : cases) {
+        auto options = TestOptions();
+        options.listen = c.listen;
+        StartServer(options);
+        const std::string answer = AskDiscovery(c.to, server->DiscoveryPort(), tarnscsi::alpaca::kDiscoveryMessage);
+        if (!c.answered) {
+            EXPECT_EQ(answer, "") << c.listen << " <- " << c.to;
+            continue;
+        }
+        ASSERT_FALSE(answer.empty()) << c.listen << " <- " << c.to;
+        EXPECT_EQ(json::parse(answer), json({{"AlpacaPort", server->Port()}})) << c.listen << " <- " << c.to;
+    }
+}
+
+namespace {
+
+// Two network namespaces of the test's own joined by a veth pair: the
+// server's (10.231.0.1/24) and a client's (10.231.0.2/24). Both go with it.
+class VethPair {
+public:
+    static constexpr char kServerAddress[] = "10.231.0.1";
+    static constexpr char kBroadcast[] = "10.231.0.255";
+
+    VethPair() : tag(std::to_string(getpid())), server("tarnscsi-s" + tag), client("tarnscsi-c" + tag) {
+        const std::string a = "tvs" + tag;
+        const std::string b = "tvc" + tag;
+        made = Run("ip netns add " + server) && Run("ip netns add " + client) &&
+               Run("ip link add " + a + " netns " + server + " type veth peer name " + b + " netns " + client) &&
+               Run("ip -n " + server + " addr add 10.231.0.1/24 broadcast 10.231.0.255 dev " + a) &&
+               Run("ip -n " + client + " addr add 10.231.0.2/24 broadcast 10.231.0.255 dev " + b) &&
+               Run("ip -n " + server + " link set " + a + " up") && Run("ip -n " + client + " link set " + b + " up");
+    }
+    ~VethPair() {
+        Run("ip netns del " + server);
+        Run("ip netns del " + client);
+    }
+    VethPair(const VethPair&) = delete;
+    VethPair& operator=(const VethPair&) = delete;
+
+    bool Made() const { return made; }
+    // Runs `what` with this thread in the namespace (sockets made meanwhile
+    // stay in it), then back in the test's own.
+    bool InServer(const std::function<void()>& what) const { return In(server, what); }
+    bool InClient(const std::function<void()>& what) const { return In(client, what); }
+
+private:
+    static bool Run(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()) == 0; }
+    static bool In(const std::string& name, const std::function<void()>& what) {
+        const int own = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+        const int other = open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+        const bool entered = own >= 0 && other >= 0 && setns(other, CLONE_NEWNET) == 0;
+        if (entered) {
+            what();
+            setns(own, CLONE_NEWNET);
+        }
+        if (own >= 0) close(own);
+        if (other >= 0) close(other);
+        return entered;
+    }
+
+    std::string tag;
+    std::string server;
+    std::string client;
+    bool made = false;
+};
+
+}  // namespace
+
+// A client on the LAN broadcasts to its network: a server listening on its
+// address there answers.
+TEST_F(AlpacaServerTest, DiscoveryAnswersALanBroadcast) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, to make network namespaces and a veth pair";
+    VethPair lan;
+    if (!lan.Made()) GTEST_SKIP() << "could not make network namespaces with a veth pair (ip netns, ip link)";
+    auto options = TestOptions();
+    options.listen = VethPair::kServerAddress;
+    std::unique_ptr<tarnscsi::alpaca::AlpacaServer> there;
+    ASSERT_TRUE(lan.InServer([&] {
+        there = std::make_unique<tarnscsi::alpaca::AlpacaServer>(options);
+        EXPECT_EQ(there->Start(), "");
+    }));
+    std::string answer;
+    ASSERT_TRUE(lan.InClient([&] {
+        answer = AskDiscovery(VethPair::kBroadcast, there->DiscoveryPort(), tarnscsi::alpaca::kDiscoveryMessage);
+    }));
+    const int port = there->Port();
+    there.reset();
     ASSERT_FALSE(answer.empty());
-    EXPECT_EQ(json::parse(answer), json({{"AlpacaPort", server->Port()}}));
+    EXPECT_EQ(json::parse(answer), json({{"AlpacaPort", port}}));
 }
 
 // Where the server listens: a name or an IPv6 address serves HTTP and
