@@ -64,10 +64,11 @@ void CameraDevice::ListenToCooling(CoolingListener listener) {
 bool CameraDevice::LockUnlessDownloading(std::unique_lock<std::timed_mutex>& lock) {
     // A short hold (another client's read, the ticker) is waited out; a
     // download is not.
-    while (!lock.try_lock_for(kLockPoll)) {
+    for (;;) {
+        if (lock.try_lock()) return true;
         if (downloading) return false;
+        if (lock.try_lock_for(kLockPoll)) return true;
     }
-    return true;
 }
 
 CameraDevice::Latest CameraDevice::LatestState() const {
