@@ -3,6 +3,7 @@
 // discovery and the setup page.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <net/if.h>
 #include <sched.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 #include "alpaca_client.h"
 #include "discovery.h"
@@ -287,8 +289,8 @@ TEST_F(AlpacaServerTest, ManagementApiDescribesTheServerAndItsOneCamera) {
 namespace {
 
 // The answer to `message` sent to the discovery port at `address` (IPv4 or
-// IPv6); "" when none comes.
-std::string AskDiscovery(const char* address, int port, const std::string& message) {
+// IPv6; an IPv6 group through interface `through`); "" when none comes.
+std::string AskDiscovery(const char* address, int port, const std::string& message, unsigned through = 0) {
     sockaddr_storage to{};
     socklen_t length = 0;
     if (auto* v4 = reinterpret_cast<sockaddr_in*>(&to); inet_pton(AF_INET, address, &v4->sin_addr) == 1) {
@@ -306,6 +308,7 @@ std::string AskDiscovery(const char* address, int port, const std::string& messa
     if (probe < 0) return "";
     const int on = 1;
     setsockopt(probe, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    if (through != 0) setsockopt(probe, IPPROTO_IPV6, IPV6_MULTICAST_IF, &through, sizeof through);
     sendto(probe, message.data(), message.size(), 0, reinterpret_cast<const sockaddr*>(&to), length);
     pollfd waiting{probe, POLLIN, 0};
     std::string answer;
@@ -365,26 +368,40 @@ TEST_F(AlpacaServerTest, DiscoveryAnswersWithTheAlpacaPort) {
         ASSERT_FALSE(answer.empty()) << c.listen << " <- " << c.to;
         EXPECT_EQ(json::parse(answer), json({{"AlpacaPort", server->Port()}})) << c.listen << " <- " << c.to;
     }
+    // Another Alpaca server of the machine shares the discovery port.
+    auto neighbour = TestOptions();
+    neighbour.discoveryPort = server->DiscoveryPort();
+    EXPECT_EQ(tarnscsi::alpaca::AlpacaServer(neighbour).Start(), "");
 }
 
 namespace {
 
 // Two network namespaces of the test's own joined by a veth pair: the
-// server's (10.231.0.1/24) and a client's (10.231.0.2/24). Both go with it.
+// server's (10.231.0.1/24, fd31::1/64) and a client's (10.231.0.2/24,
+// fd31::2/64). Both go with it.
 class VethPair {
 public:
     static constexpr char kServerAddress[] = "10.231.0.1";
     static constexpr char kBroadcast[] = "10.231.0.255";
+    static constexpr char kServerAddress6[] = "fd31::1";
 
     VethPair() : tag(std::to_string(getpid())), server("tarnscsi-s" + tag), client("tarnscsi-c" + tag) {
         const std::string a = "tvs" + tag;
-        const std::string b = "tvc" + tag;
+        const std::string b = ClientInterface();
         made = Run("ip netns add " + server) && Run("ip netns add " + client) &&
+               // Addresses usable at once: no duplicate address detection.
+               Run("ip netns exec " + server + " sysctl -qw net.ipv6.conf.default.accept_dad=0") &&
+               Run("ip netns exec " + client + " sysctl -qw net.ipv6.conf.default.accept_dad=0") &&
                Run("ip link add " + a + " netns " + server + " type veth peer name " + b + " netns " + client) &&
                Run("ip -n " + server + " addr add 10.231.0.1/24 broadcast 10.231.0.255 dev " + a) &&
                Run("ip -n " + client + " addr add 10.231.0.2/24 broadcast 10.231.0.255 dev " + b) &&
-               Run("ip -n " + server + " link set " + a + " up") && Run("ip -n " + client + " link set " + b + " up");
+               Run("ip -n " + server + " addr add fd31::1/64 nodad dev " + a) &&
+               Run("ip -n " + client + " addr add fd31::2/64 nodad dev " + b) &&
+               Run("ip -n " + server + " link set " + a + " up") && Run("ip -n " + client + " link set " + b + " up") &&
+               // The kernel adds the client's IPv6 multicast route shortly after the link is up.
+               Eventually("ip -n " + client + " -6 route show table local | grep -q ff00::/8");
     }
+    std::string ClientInterface() const { return "tvc" + tag; }
     ~VethPair() {
         Run("ip netns del " + server);
         Run("ip netns del " + client);
@@ -400,6 +417,15 @@ public:
 
 private:
     static bool Run(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()) == 0; }
+    static bool Eventually(const std::string& command) {
+        constexpr int kTries = 50;
+        constexpr auto kPause = std::chrono::milliseconds(100);
+        for (int i = 0; i < kTries; ++i) {
+            if (Run(command)) return true;
+            std::this_thread::sleep_for(kPause);
+        }
+        return false;
+    }
     static bool In(const std::string& name, const std::function<void()>& what) {
         const int own = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
         const int other = open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
@@ -422,26 +448,38 @@ private:
 }  // namespace
 
 // A client on the LAN broadcasts to its network: a server listening on its
-// address there answers.
+// address there answers; over IPv6, to the discovery group.
 TEST_F(AlpacaServerTest, DiscoveryAnswersALanBroadcast) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root, to make network namespaces and a veth pair";
     VethPair lan;
     if (!lan.Made()) GTEST_SKIP() << "could not make network namespaces with a veth pair (ip netns, ip link)";
     auto options = TestOptions();
     options.listen = VethPair::kServerAddress;
+    auto options6 = TestOptions();
+    options6.listen = VethPair::kServerAddress6;
     std::unique_ptr<tarnscsi::alpaca::AlpacaServer> there;
+    std::unique_ptr<tarnscsi::alpaca::AlpacaServer> there6;
     ASSERT_TRUE(lan.InServer([&] {
         there = std::make_unique<tarnscsi::alpaca::AlpacaServer>(options);
         EXPECT_EQ(there->Start(), "");
+        there6 = std::make_unique<tarnscsi::alpaca::AlpacaServer>(options6);
+        EXPECT_EQ(there6->Start(), "");
     }));
     std::string answer;
+    std::string answer6;
     ASSERT_TRUE(lan.InClient([&] {
         answer = AskDiscovery(VethPair::kBroadcast, there->DiscoveryPort(), tarnscsi::alpaca::kDiscoveryMessage);
+        answer6 = AskDiscovery(tarnscsi::alpaca::kDiscoveryGroup, there6->DiscoveryPort(),
+                               tarnscsi::alpaca::kDiscoveryMessage, if_nametoindex(lan.ClientInterface().c_str()));
     }));
     const int port = there->Port();
+    const int port6 = there6->Port();
     there.reset();
+    there6.reset();
     ASSERT_FALSE(answer.empty());
     EXPECT_EQ(json::parse(answer), json({{"AlpacaPort", port}}));
+    ASSERT_FALSE(answer6.empty());
+    EXPECT_EQ(json::parse(answer6), json({{"AlpacaPort", port6}}));
 }
 
 // Where the server listens: a name or an IPv6 address serves HTTP and
