@@ -18,6 +18,10 @@ constexpr auto kLockPoll = std::chrono::milliseconds(1);
 // arithmetic of the frame checks away from overflow.
 constexpr std::int64_t kFarOff = 1 << 24;
 
+Failure NotConnected() {
+    return {kNotConnected, "the camera is not connected: set Connected to true (or call Connect) first"};
+}
+
 int Clamped(std::int64_t value) { return static_cast<int>(std::clamp(value, -kFarOff, kFarOff)); }
 
 // A binned count in unbinned pixels, without overflow.
@@ -101,7 +105,7 @@ std::optional<CoolingReading> CameraDevice::ReadCooling() {
 
 Failure CameraDevice::NeedConnection() const {
     if (connected) return {};
-    return {kNotConnected, "the camera is not connected: set Connected to true (or call Connect) first"};
+    return NotConnected();
 }
 
 Failure CameraDevice::CameraFailed(const std::string& what, const CommandResult& result) const {
@@ -314,7 +318,7 @@ Answer<CameraState> CameraDevice::State() {
     std::unique_lock lock(mutex, std::defer_lock);
     if (!LockUnlessDownloading(lock)) {
         const Latest last = LatestState();
-        if (!last.connected) return NeedConnection();
+        if (!last.connected) return NotConnected();
         return last.state;
     }
     if (auto failure = NeedConnection()) return failure;
@@ -326,7 +330,7 @@ Answer<int> CameraDevice::PercentCompleted() {
     std::unique_lock lock(mutex, std::defer_lock);
     if (!LockUnlessDownloading(lock)) {
         const Latest last = LatestState();
-        if (!last.connected) return NeedConnection();
+        if (!last.connected) return NotConnected();
         return last.percent;
     }
     if (auto failure = NeedConnection()) return failure;
@@ -350,7 +354,7 @@ Answer<bool> CameraDevice::ImageReady() {
     std::unique_lock lock(mutex, std::defer_lock);
     if (!LockUnlessDownloading(lock)) {
         const Latest last = LatestState();
-        if (!last.connected) return NeedConnection();
+        if (!last.connected) return NotConnected();
         return last.imageReady;
     }
     if (auto failure = NeedConnection()) return failure;
@@ -400,7 +404,7 @@ Answer<CoolingReading> CameraDevice::Cooling(const char* member) {
     const bool locked = LockUnlessDownloading(lock);
     const Latest last = LatestState();
     if (!locked) {
-        if (!last.connected) return NeedConnection();
+        if (!last.connected) return NotConnected();
         // Taken before the download, which no reading can pass.
         if (last.cooling) return *last.cooling;
         lock.lock();
