@@ -12,9 +12,15 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kTickInterval = std::chrono::seconds(1);
+// How often a reader waiting for the lock looks whether a download took it.
+constexpr auto kLockPoll = std::chrono::milliseconds(1);
 // Frame values beyond this are off any sensor; clamping keeps the
 // arithmetic of the frame checks away from overflow.
 constexpr std::int64_t kFarOff = 1 << 24;
+
+Failure NotConnected() {
+    return {kNotConnected, "the camera is not connected: set Connected to true (or call Connect) first"};
+}
 
 int Clamped(std::int64_t value) { return static_cast<int>(std::clamp(value, -kFarOff, kFarOff)); }
 
@@ -59,8 +65,36 @@ void CameraDevice::ListenToCooling(CoolingListener listener) {
     coolingListener = std::move(listener);
 }
 
+bool CameraDevice::LockUnlessDownloading(std::unique_lock<std::timed_mutex>& lock) {
+    // A short hold (another client's read, the ticker) is waited out; a
+    // download is not.
+    for (;;) {
+        if (lock.try_lock()) return true;
+        if (downloading) return false;
+        if (lock.try_lock_for(kLockPoll)) return true;
+    }
+}
+
+CameraDevice::Latest CameraDevice::LatestState() const {
+    std::lock_guard hold(latestMutex);
+    return latest;
+}
+
+void CameraDevice::Publish() {
+    std::lock_guard hold(latestMutex);
+    latest.connected = connected;
+    latest.state = state;
+    latest.percent = PercentNow();
+    latest.imageReady = image != nullptr;
+}
+
 std::optional<CoolingReading> CameraDevice::ReadCooling() {
     auto reading = camera->ReadCooling();
+    if (reading) {
+        std::lock_guard hold(latestMutex);
+        latest.cooling = reading;
+        latest.coolingTime = now();
+    }
     if (reading && coolingListener) {
         std::optional<double> working;
         if (coolerOn && setpoint) working = TenthsToCelsius(*setpoint);
@@ -71,7 +105,7 @@ std::optional<CoolingReading> CameraDevice::ReadCooling() {
 
 Failure CameraDevice::NeedConnection() const {
     if (connected) return {};
-    return {kNotConnected, "the camera is not connected: set Connected to true (or call Connect) first"};
+    return NotConnected();
 }
 
 Failure CameraDevice::CameraFailed(const std::string& what, const CommandResult& result) const {
@@ -85,6 +119,7 @@ Failure CameraDevice::Connect() {
     if (connected) return {};
     if (camera) {  // kept for its warm-up, which goes on
         connected = true;
+        Publish();
         return {};
     }
     ConnectError error = ConnectError::kNone;
@@ -93,12 +128,19 @@ Failure CameraDevice::Connect() {
     if (!camera) {
         return {kCameraFailure, "Connect: " + ConnectFailureExplained(error, detail)};
     }
-    identity = camera->Identity();
+    // A setpoint asked of another camera is not this one's.
+    const CameraIdentity found = camera->Identity();
+    if (found.vendor != identity.vendor || found.product != identity.product || found.adapter != identity.adapter ||
+        found.target != identity.target) {
+        setpoint.reset();
+    }
+    identity = found;
     session.emplace(*camera);
     // The camera has no cooler switch: its cooler is on when it works.
     if (const auto reading = ReadCooling()) cooler.Connected(*reading);
     coolerOn = cooler.On();
     connected = true;
+    Publish();
     return {};
 }
 
@@ -108,6 +150,7 @@ void CameraDevice::Disconnect() {
     connected = false;
     if (session) session->Abort(Seconds());
     state = CameraState::kIdle;
+    Publish();
     // A warm-up under way goes on (Tick lets the camera go when it ends): a
     // client that switches the cooler off, disconnects and exits must not
     // leave the sensor cold, nor wait minutes for its answer. A cooler left
@@ -119,7 +162,8 @@ void CameraDevice::Disconnect() {
 }
 
 bool CameraDevice::Connected() {
-    std::lock_guard lock(mutex);
+    std::unique_lock lock(mutex, std::defer_lock);
+    if (!LockUnlessDownloading(lock)) return LatestState().connected;
     return connected;
 }
 
@@ -218,11 +262,23 @@ Failure CameraDevice::Start(double seconds, tool::ImageType type, const FrameSet
     lastStart = UtcTimestamp(session->StartedAt());
     lastError.clear();
     state = CameraState::kExposing;
+    exposureEnd = Seconds() + seconds;
+    Publish();
     return {};
 }
 
 void CameraDevice::Follow() {
     if (!session || !session->Active() || !connected) return;
+    // Once the time is over a poll may download: readers meanwhile get
+    // the state as it was.
+    struct Downloading {
+        CameraDevice& device;
+        explicit Downloading(CameraDevice& d, bool may) : device(d) { device.downloading = may; }
+        ~Downloading() {
+            device.Publish();
+            device.downloading = false;
+        }
+    } during(*this, Seconds() >= exposureEnd);
     const ExposureStatus status = session->Poll(Seconds(), buffer);
     fraction = status.fraction;
     switch (status.phase) {
@@ -271,21 +327,36 @@ Failure CameraDevice::AbortExposure() {
         session->Abort(Seconds());
         image.reset();
         state = CameraState::kIdle;
+        Publish();
     }
     return {};
 }
 
 Answer<CameraState> CameraDevice::State() {
-    std::lock_guard lock(mutex);
+    std::unique_lock lock(mutex, std::defer_lock);
+    if (!LockUnlessDownloading(lock)) {
+        const Latest last = LatestState();
+        if (!last.connected) return NotConnected();
+        return last.state;
+    }
     if (auto failure = NeedConnection()) return failure;
     Follow();
     return state;
 }
 
 Answer<int> CameraDevice::PercentCompleted() {
-    std::lock_guard lock(mutex);
+    std::unique_lock lock(mutex, std::defer_lock);
+    if (!LockUnlessDownloading(lock)) {
+        const Latest last = LatestState();
+        if (!last.connected) return NotConnected();
+        return last.percent;
+    }
     if (auto failure = NeedConnection()) return failure;
     Follow();
+    return PercentNow();
+}
+
+Answer<int> CameraDevice::PercentNow() const {
     switch (state) {
         case CameraState::kExposing: return std::clamp(static_cast<int>(fraction * 100.0), 0, 100);
         case CameraState::kReading:
@@ -298,7 +369,12 @@ Answer<int> CameraDevice::PercentCompleted() {
 }
 
 Answer<bool> CameraDevice::ImageReady() {
-    std::lock_guard lock(mutex);
+    std::unique_lock lock(mutex, std::defer_lock);
+    if (!LockUnlessDownloading(lock)) {
+        const Latest last = LatestState();
+        if (!last.connected) return NotConnected();
+        return last.imageReady;
+    }
     if (auto failure = NeedConnection()) return failure;
     Follow();
     return image != nullptr;
@@ -341,22 +417,34 @@ std::optional<CoolingReading> CameraDevice::ReadCooler(CommandResult* failed) {
     return reading;
 }
 
-Answer<double> CameraDevice::CcdTemperature() {
-    std::lock_guard lock(mutex);
+Answer<CoolingReading> CameraDevice::Cooling(const char* member) {
+    std::unique_lock lock(mutex, std::defer_lock);
+    const bool locked = LockUnlessDownloading(lock);
+    const Latest last = LatestState();
+    if (!locked) {
+        if (!last.connected) return NotConnected();
+        // Taken before the download, which no reading can pass.
+        if (last.cooling) return *last.cooling;
+        lock.lock();
+    }
     if (auto failure = NeedConnection()) return failure;
+    if (last.cooling && now() - last.coolingTime < kReadingLifetime) return *last.cooling;
     CommandResult failed;
     const auto reading = ReadCooler(&failed);
-    if (!reading) return CameraFailed("CCDTemperature", failed);
-    return TenthsToCelsius(reading->temperature);
+    if (!reading) return CameraFailed(member, failed);
+    return *reading;
+}
+
+Answer<double> CameraDevice::CcdTemperature() {
+    auto reading = Cooling("CCDTemperature");
+    if (auto* failure = std::get_if<Failure>(&reading)) return *failure;
+    return TenthsToCelsius(std::get<CoolingReading>(reading).temperature);
 }
 
 Answer<double> CameraDevice::CoolerPower() {
-    std::lock_guard lock(mutex);
-    if (auto failure = NeedConnection()) return failure;
-    CommandResult failed;
-    const auto reading = ReadCooler(&failed);
-    if (!reading) return CameraFailed("CoolerPower", failed);
-    return DriveToPercent(reading->coolerDrive);
+    auto reading = Cooling("CoolerPower");
+    if (auto* failure = std::get_if<Failure>(&reading)) return *failure;
+    return DriveToPercent(std::get<CoolingReading>(reading).coolerDrive);
 }
 
 Answer<bool> CameraDevice::CoolerOn() {
@@ -392,11 +480,11 @@ Failure CameraDevice::SetCoolerOn(bool on) {
 Answer<double> CameraDevice::SetCcdTemperature() {
     std::lock_guard lock(mutex);
     if (auto failure = NeedConnection()) return failure;
-    if (!setpoint) return Failure{kValueNotSet, "no setpoint has been set yet"};
-    // Said where the client looks for the setpoint, until a new one or
-    // the cooler switched off.
-    if (!cooler.OutOfReach().empty()) return Failure{kInvalidValue, cooler.OutOfReach()};
-    return TenthsToCelsius(*setpoint);
+    // Readable at any time (clients read it to restore it later): the
+    // setpoint last asked of this camera, else the one its cooler idles at,
+    // since the camera cannot tell its own. One it cannot reach is still
+    // this value; the status says where the sensor levels off.
+    return TenthsToCelsius(setpoint.value_or(kIdleSetpoint));
 }
 
 Failure CameraDevice::SetSetCcdTemperature(double celsius) {

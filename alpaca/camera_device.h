@@ -5,6 +5,12 @@
 // camera (TEST UNIT READY) whenever a client asks; a small ticker moves a
 // warm-up along while no one asks.
 //
+// Reads never queue behind a download: while one is under way, Connected,
+// CameraState, ImageReady, PercentCompleted, CCDTemperature and CoolerPower
+// answer from the latest state and reading the device has. The cooler's
+// reading is taken at most once per kReadingLifetime; reads within it get
+// the last one.
+//
 // A disconnect during a warm-up answers at once and the warm-up goes on: the
 // server keeps the camera (Connected reads false) until the sensor is at
 // ambient, then lets it go. A client that reconnects meanwhile gets the
@@ -12,6 +18,7 @@
 #pragma once
 
 #include <chrono>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -32,6 +39,9 @@
 #include "alpaca_errors.h"
 
 namespace tarnscsi::alpaca {
+
+// How long a cooler reading answers CCDTemperature and CoolerPower.
+inline constexpr std::chrono::seconds kReadingLifetime{1};
 
 enum class CameraState { kIdle = 0, kWaiting = 1, kExposing = 2, kReading = 3, kDownload = 4, kError = 5 };
 
@@ -165,6 +175,27 @@ private:
 
     // Checks everything, then sets the frame and starts: under the lock.
     Failure Start(double seconds, tool::ImageType type, const FrameSettings& asked);
+
+    // What readers get while a download holds the lock.
+    struct Latest {
+        bool connected = false;
+        CameraState state = CameraState::kIdle;
+        Answer<int> percent = 0;
+        bool imageReady = false;
+        std::optional<CoolingReading> cooling;
+        std::chrono::steady_clock::time_point coolingTime;
+    };
+
+    // Takes the lock, unless a download holds it: false then, and the
+    // caller answers from `latest`.
+    bool LockUnlessDownloading(std::unique_lock<std::timed_mutex>& lock);
+    Latest LatestState() const;
+    // Under the lock: `latest` as the device stands now.
+    void Publish();
+    Answer<int> PercentNow() const;
+    // The cooler's reading: the latest if young enough, else the camera's.
+    Answer<CoolingReading> Cooling(const char* member);
+
     Failure NeedConnection() const;
     void Follow();  // the exposure's progress, under the lock
     Failure CameraFailed(const std::string& what, const CommandResult& result) const;
@@ -177,8 +208,11 @@ private:
     // The camera's cooling reading, told to the listener.
     std::optional<CoolingReading> ReadCooling();
 
-    std::mutex mutex;
+    std::timed_mutex mutex;
     TimeSource now;
+    std::atomic<bool> downloading{false};
+    mutable std::mutex latestMutex;
+    Latest latest;  // under latestMutex
     CoolingListener coolingListener;
     // Held while connected, and after a disconnect until the warm-up ends.
     std::unique_ptr<Camera> camera;
@@ -196,6 +230,7 @@ private:
     // Over the connected camera; made at connecting.
     std::optional<ExposureSession> session;
     double fraction = 0;      // of the exposure time, at the last poll
+    double exposureEnd = 0;   // Seconds() when its time is over
     ExposureRecord exposure;  // the last one started
     std::shared_ptr<const Image> image;
     std::uint64_t frames = 0;  // the last image's number
@@ -209,7 +244,7 @@ private:
     std::vector<std::uint8_t> buffer;  // the image as it arrives
     std::vector<std::uint16_t> rows;   // ... as the machine's numbers
 
-    std::condition_variable stopSignal;
+    std::condition_variable_any stopSignal;
     bool stopping = false;
     std::thread ticker;
 };

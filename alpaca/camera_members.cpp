@@ -128,6 +128,8 @@ void AddGeometry(Table& t) {
     t[{"sensortype", Verb::kGet}] = Fixed(kSensorMonochrome);
     t[{"readoutmodes", Verb::kGet}] = Fixed(json::array({kReadoutModeName}));
     t[{"readoutmode", Verb::kGet}] = Fixed(0);
+    // The camera does not name its sensor: ASCOM's empty name for that.
+    t[{"sensorname", Verb::kGet}] = Fixed(std::string());
     t[{"readoutmode", Verb::kPut}] = [](CameraDevice& d, const Params& p) {
         const auto mode = p.Integer("ReadoutMode");
         if (!d.Connected()) return Reply::Error({kNotConnected, "the camera is not connected"});
@@ -216,7 +218,7 @@ void AddCooling(Table& t) {
 void AddMissing(Table& t) {
     for (const char* name : {"bayeroffsetx", "bayeroffsety", "electronsperadu", "fullwellcapacity", "gain", "gainmax",
                              "gainmin", "gains", "offset", "offsetmax", "offsetmin", "offsets", "fastreadout",
-                             "heatsinktemperature", "ispulseguiding", "sensorname", "subexposureduration"}) {
+                             "heatsinktemperature", "ispulseguiding", "subexposureduration"}) {
         t[{name, Verb::kGet}] = Missing(name);
     }
     t[{"gain", Verb::kPut}] = MissingPut("Gain", [](const Params& p) { p.Integer("Gain"); });

@@ -1,7 +1,14 @@
 // The Alpaca discovery responder: answers the datagram "alpacadiscovery1"
-// on UDP (port 32227 unless told otherwise) with {"AlpacaPort": N}, on every
-// address the server listens on that it can bind (localhost may stand for
-// 127.0.0.1 and ::1; :: takes IPv4 datagrams too).
+// on UDP (port 32227 unless told otherwise) with {"AlpacaPort": N}.
+//
+// It receives on every address of the machine (0.0.0.0, and [::] with the
+// group ff12::a1:9aca joined), since a socket bound to one address gets
+// neither a LAN broadcast nor the loopback broadcast 127.255.255.255, where
+// ASCOM's clients look. It answers only the datagrams that arrived for an
+// address the server listens on: sent to that address, or broadcast (or
+// sent to the IPv6 group) on its interface; the loopback broadcast counts
+// for a loopback address. The port is shared (SO_REUSEADDR) with the other
+// Alpaca servers of the machine.
 #pragma once
 
 #include <atomic>
@@ -9,10 +16,13 @@
 #include <thread>
 #include <vector>
 
+#include "listen_address.h"
+
 namespace tarnscsi::alpaca {
 
 inline constexpr int kDiscoveryPort = 32227;
 inline constexpr char kDiscoveryMessage[] = "alpacadiscovery1";
+inline constexpr char kDiscoveryGroup[] = "ff12::a1:9aca";
 
 class DiscoveryResponder {
 public:
@@ -21,15 +31,19 @@ public:
     DiscoveryResponder(const DiscoveryResponder&) = delete;
     DiscoveryResponder& operator=(const DiscoveryResponder&) = delete;
 
-    // Binds the addresses `listen` stands for on `port` (0: any free port,
-    // the same for all) and answers with `alpacaPort` until Stop. "" when at
-    // least one is bound, else why none is.
+    // Serves the addresses `listen` stands for on `port` (0: any free port,
+    // the same for IPv4 and IPv6) and answers with `alpacaPort` until Stop.
+    // "" when it receives, else why not.
     std::string Start(const std::string& listen, int port, int alpacaPort);
     void Stop();
     int Port() const { return boundPort; }
 
 private:
     void Serve();
+    // Answers the datagram waiting on `socket`, if it is one for us.
+    void AnswerOne(int socket);
+
+    std::vector<SocketAddress> served;
     std::vector<int> sockets;
     int boundPort = 0;
     int alpacaPort = 0;

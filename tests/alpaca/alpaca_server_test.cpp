@@ -2,13 +2,21 @@
 // IDs, parameter names and malformed requests, the management API,
 // discovery and the setup page.
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <thread>
 
 #include "alpaca_client.h"
 #include "discovery.h"
@@ -82,6 +90,7 @@ TEST_F(AlpacaServerTest, EveryGetMemberAnswersWithItsValueOrError) {
         {"sensortype", 0},
         {"readoutmode", 0},
         {"readoutmodes", json::array({"Normal"})},
+        {"sensorname", ""},
         {"exposuremin", 0.0},
         {"exposuremax", 2147483.647},
         {"exposureresolution", 0.001},
@@ -98,7 +107,7 @@ TEST_F(AlpacaServerTest, EveryGetMemberAnswersWithItsValueOrError) {
         {"cooleron", false},
         {"ccdtemperature", 20.0},
         {"coolerpower", 0.0},
-        {"setccdtemperature", nullptr, kValueNotSet},
+        {"setccdtemperature", 50.0},  // none asked yet: the setpoint the cooler idles at
         {"lastexposureduration", nullptr, kValueNotSet},
         {"lastexposurestarttime", nullptr, kValueNotSet},
         {"imagearray", nullptr, kInvalidOperation},
@@ -118,7 +127,6 @@ TEST_F(AlpacaServerTest, EveryGetMemberAnswersWithItsValueOrError) {
         {"fastreadout", nullptr, kNotImplemented},
         {"heatsinktemperature", nullptr, kNotImplemented},
         {"ispulseguiding", nullptr, kNotImplemented},
-        {"sensorname", nullptr, kNotImplemented},
         {"subexposureduration", nullptr, kNotImplemented},
     };
     for (const MemberCase& c : cases) {
@@ -310,8 +318,8 @@ TEST_F(AlpacaServerTest, ManagementApiDescribesTheServerAndItsOneCamera) {
 namespace {
 
 // The answer to `message` sent to the discovery port at `address` (IPv4 or
-// IPv6); "" when none comes.
-std::string AskDiscovery(const char* address, int port, const std::string& message) {
+// IPv6; an IPv6 group through interface `through`); "" when none comes.
+std::string AskDiscovery(const char* address, int port, const std::string& message, unsigned through = 0) {
     sockaddr_storage to{};
     socklen_t length = 0;
     if (auto* v4 = reinterpret_cast<sockaddr_in*>(&to); inet_pton(AF_INET, address, &v4->sin_addr) == 1) {
@@ -327,6 +335,9 @@ std::string AskDiscovery(const char* address, int port, const std::string& messa
     }
     const int probe = socket(to.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (probe < 0) return "";
+    const int on = 1;
+    setsockopt(probe, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    if (through != 0) setsockopt(probe, IPPROTO_IPV6, IPV6_MULTICAST_IF, &through, sizeof through);
     sendto(probe, message.data(), message.size(), 0, reinterpret_cast<const sockaddr*>(&to), length);
     pollfd waiting{probe, POLLIN, 0};
     std::string answer;
@@ -353,13 +364,151 @@ bool HasIpv6Loopback() {
 
 }  // namespace
 
-// The discovery datagram to 127.0.0.1 gets the HTTP port back; other
-// datagrams get nothing.
+// The discovery datagram gets the HTTP port back where ASCOM's clients send
+// it on this machine, the loopback broadcast included, whatever loopback or
+// wildcard address the server listens on; other datagrams get nothing, nor
+// does a datagram for a loopback address the server does not listen on.
 TEST_F(AlpacaServerTest, DiscoveryAnswersWithTheAlpacaPort) {
     EXPECT_EQ(AskDiscovery(kLoopback, server->DiscoveryPort(), "hello"), "");
-    const std::string answer = AskDiscovery(kLoopback, server->DiscoveryPort(), tarnscsi::alpaca::kDiscoveryMessage);
+    struct Case {
+        const char* listen;
+        const char* to;
+        bool answered;
+    };
+    const std::string byDefault = tarnscsi::alpaca::ServerOptions{}.listen;
+    const Case cases[] = {
+        {byDefault.c_str(), "127.255.255.255", true},
+        {kLoopback, "127.255.255.255", true},
+        {kLoopback, kLoopback, true},
+        {kLoopback, "127.0.0.2", false},
+        {"localhost", "127.255.255.255", true},
+        {"0.0.0.0", "127.255.255.255", true},
+        {"0.0.0.0", "127.0.0.2", true},
+    };
+    for (const Case& c : cases) {
+        auto options = TestOptions();
+        options.listen = c.listen;
+        StartServer(options);
+        const std::string answer = AskDiscovery(c.to, server->DiscoveryPort(), tarnscsi::alpaca::kDiscoveryMessage);
+        if (!c.answered) {
+            EXPECT_EQ(answer, "") << c.listen << " <- " << c.to;
+            continue;
+        }
+        ASSERT_FALSE(answer.empty()) << c.listen << " <- " << c.to;
+        EXPECT_EQ(json::parse(answer), json({{"AlpacaPort", server->Port()}})) << c.listen << " <- " << c.to;
+    }
+    // Another Alpaca server of the machine shares the discovery port.
+    auto neighbour = TestOptions();
+    neighbour.discoveryPort = server->DiscoveryPort();
+    EXPECT_EQ(tarnscsi::alpaca::AlpacaServer(neighbour).Start(), "");
+}
+
+namespace {
+
+// Two network namespaces of the test's own joined by a veth pair: the
+// server's (10.231.0.1/24, fd31::1/64) and a client's (10.231.0.2/24,
+// fd31::2/64). Both go with it.
+class VethPair {
+public:
+    static constexpr char kServerAddress[] = "10.231.0.1";
+    static constexpr char kBroadcast[] = "10.231.0.255";
+    static constexpr char kServerAddress6[] = "fd31::1";
+
+    VethPair() : tag(std::to_string(getpid())), server("tarnscsi-s" + tag), client("tarnscsi-c" + tag) {
+        const std::string a = "tvs" + tag;
+        const std::string b = ClientInterface();
+        made = Run("ip netns add " + server) && Run("ip netns add " + client) &&
+               // Addresses usable at once: no duplicate address detection.
+               Run("ip netns exec " + server + " sysctl -qw net.ipv6.conf.default.accept_dad=0") &&
+               Run("ip netns exec " + client + " sysctl -qw net.ipv6.conf.default.accept_dad=0") &&
+               Run("ip link add " + a + " netns " + server + " type veth peer name " + b + " netns " + client) &&
+               Run("ip -n " + server + " addr add 10.231.0.1/24 broadcast 10.231.0.255 dev " + a) &&
+               Run("ip -n " + client + " addr add 10.231.0.2/24 broadcast 10.231.0.255 dev " + b) &&
+               Run("ip -n " + server + " addr add fd31::1/64 nodad dev " + a) &&
+               Run("ip -n " + client + " addr add fd31::2/64 nodad dev " + b) &&
+               Run("ip -n " + server + " link set " + a + " up") && Run("ip -n " + client + " link set " + b + " up") &&
+               // The kernel adds the client's IPv6 multicast route shortly after the link is up.
+               Eventually("ip -n " + client + " -6 route show table local | grep -q ff00::/8");
+    }
+    std::string ClientInterface() const { return "tvc" + tag; }
+    ~VethPair() {
+        Run("ip netns del " + server);
+        Run("ip netns del " + client);
+    }
+    VethPair(const VethPair&) = delete;
+    VethPair& operator=(const VethPair&) = delete;
+
+    bool Made() const { return made; }
+    // Runs `what` with this thread in the namespace (sockets made meanwhile
+    // stay in it), then back in the test's own.
+    bool InServer(const std::function<void()>& what) const { return In(server, what); }
+    bool InClient(const std::function<void()>& what) const { return In(client, what); }
+
+private:
+    static bool Run(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()) == 0; }
+    static bool Eventually(const std::string& command) {
+        constexpr int kTries = 50;
+        constexpr auto kPause = std::chrono::milliseconds(100);
+        for (int i = 0; i < kTries; ++i) {
+            if (Run(command)) return true;
+            std::this_thread::sleep_for(kPause);
+        }
+        return false;
+    }
+    static bool In(const std::string& name, const std::function<void()>& what) {
+        const int own = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+        const int other = open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+        const bool entered = own >= 0 && other >= 0 && setns(other, CLONE_NEWNET) == 0;
+        if (entered) {
+            what();
+            setns(own, CLONE_NEWNET);
+        }
+        if (own >= 0) close(own);
+        if (other >= 0) close(other);
+        return entered;
+    }
+
+    std::string tag;
+    std::string server;
+    std::string client;
+    bool made = false;
+};
+
+}  // namespace
+
+// A client on the LAN broadcasts to its network: a server listening on its
+// address there answers; over IPv6, to the discovery group.
+TEST_F(AlpacaServerTest, DiscoveryAnswersALanBroadcast) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, to make network namespaces and a veth pair";
+    VethPair lan;
+    if (!lan.Made()) GTEST_SKIP() << "could not make network namespaces with a veth pair (ip netns, ip link)";
+    auto options = TestOptions();
+    options.listen = VethPair::kServerAddress;
+    auto options6 = TestOptions();
+    options6.listen = VethPair::kServerAddress6;
+    std::unique_ptr<tarnscsi::alpaca::AlpacaServer> there;
+    std::unique_ptr<tarnscsi::alpaca::AlpacaServer> there6;
+    ASSERT_TRUE(lan.InServer([&] {
+        there = std::make_unique<tarnscsi::alpaca::AlpacaServer>(options);
+        EXPECT_EQ(there->Start(), "");
+        there6 = std::make_unique<tarnscsi::alpaca::AlpacaServer>(options6);
+        EXPECT_EQ(there6->Start(), "");
+    }));
+    std::string answer;
+    std::string answer6;
+    ASSERT_TRUE(lan.InClient([&] {
+        answer = AskDiscovery(VethPair::kBroadcast, there->DiscoveryPort(), tarnscsi::alpaca::kDiscoveryMessage);
+        answer6 = AskDiscovery(tarnscsi::alpaca::kDiscoveryGroup, there6->DiscoveryPort(),
+                               tarnscsi::alpaca::kDiscoveryMessage, if_nametoindex(lan.ClientInterface().c_str()));
+    }));
+    const int port = there->Port();
+    const int port6 = there6->Port();
+    there.reset();
+    there6.reset();
     ASSERT_FALSE(answer.empty());
-    EXPECT_EQ(json::parse(answer), json({{"AlpacaPort", server->Port()}}));
+    EXPECT_EQ(json::parse(answer), json({{"AlpacaPort", port}}));
+    ASSERT_FALSE(answer6.empty());
+    EXPECT_EQ(json::parse(answer6), json({{"AlpacaPort", port6}}));
 }
 
 // Where the server listens: a name or an IPv6 address serves HTTP and
@@ -438,6 +587,41 @@ TEST_F(AlpacaServerTest, ASecondClientSeesTheStateTheFirstCaused) {
         other.Put("/api/v1/camera/0/startexposure", "Duration=1&Light=true", "application/x-www-form-urlencoded");
     ASSERT_TRUE(second);
     EXPECT_EQ(json::parse(second->body).at("ErrorNumber"), kInvalidOperation);
+}
+
+// While one client's read downloads the image (the bus busy with it), another
+// client's reads answer from the latest state and reading, not after the
+// download. The camera's commands are held for kHeld, so the download cannot
+// end before those reads are answered unless they waited for it.
+TEST_F(AlpacaServerTest, ReadsDoNotWaitForAnotherClientsDownload) {
+    constexpr auto kHeld = std::chrono::seconds(3);
+    constexpr int kMaxWaits = 2000;  // of 1 ms, for the held command to arrive
+    Connect();
+    const double temperature = Get("ccdtemperature").Value();
+    Set("startexposure", "Duration=0&Light=true");
+    Advance(5);  // past the readout, on the camera's clock and the server's
+    const std::uint32_t before = SimLogCount();
+    SimSetCompletion(SIM_PENDING, static_cast<std::uint32_t>(std::chrono::microseconds(kHeld).count()));
+    std::atomic<bool> downloaded{false};
+    std::thread downloader([this, &downloaded] {
+        httplib::Client other(kLoopback, server->Port());
+        other.set_read_timeout(std::chrono::seconds(60));
+        const auto ready = other.Get("/api/v1/camera/0/imageready");
+        downloaded = true;
+        EXPECT_TRUE(ready && json::parse(ready->body).at("Value") == true);
+    });
+    for (int wait = 0; wait < kMaxWaits && SimLogCount() == before; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_NE(SimLogCount(), before);  // the downloader's first command is held
+    const Answer state = Get("camerastate");
+    const Answer cooling = Get("ccdtemperature");
+    EXPECT_FALSE(downloaded);
+    SimSetCompletion(SIM_IMMEDIATE, 0);
+    downloader.join();
+    EXPECT_EQ(state.Error(), 0) << state.body;
+    EXPECT_EQ(cooling.Error(), 0) << cooling.body;
+    EXPECT_EQ(cooling.Value(), temperature);  // the latest reading
 }
 
 // The setup page as a browser shows it: identity, cooling, exposure and

@@ -1,0 +1,206 @@
+// The Alpaca server's answer time as ASCOM's clients meet it:
+// - typical property reads (ccdtemperature, camerastate, imageready,
+//   percentcompleted, coolerpower) on one kept-alive connection, as every
+//   client holds one, against the same reads on a fresh connection each
+//   (median, p90, their ratio; goal: kept-alive no slower, median under
+//   1 ms);
+// - a full frame as ImageBytes on the kept-alive connection;
+// - a second client's reads while full frames are read out and downloaded
+//   with the simulated camera at its real speed (1 s readout), and with
+//   every command slowed as on a slow adapter: the cooler's readings
+//   (ccdtemperature, coolerpower), and camerastate, whose read may be the
+//   one that finds the image ready and downloads it.
+// Prints; never fails on time.
+#include <httplib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "loopback_server.h"
+#include "server.h"
+#include "sim/sim_control.h"
+
+namespace {
+
+using tarnscsi::bench::kLoopback;
+using Clock = std::chrono::steady_clock;
+
+constexpr char kForm[] = "application/x-www-form-urlencoded";
+constexpr char kApi[] = "/api/v1/camera/0/";
+constexpr const char* kReads[] = {"ccdtemperature", "camerastate", "imageready", "percentcompleted", "coolerpower"};
+constexpr int kRounds = 40;         // of the five reads, per kind of connection
+constexpr int kImageRuns = 11;      // full frames as ImageBytes
+constexpr int kDownloadFrames = 3;  // full frames read out at real speed
+constexpr int kMaxPolls = 100000;   // ImageReady polls per frame, far more than needed
+constexpr double kPercentile90 = 0.9;
+constexpr double kPercentile99 = 0.99;
+// Every SCSI command ends 2 ms after it is sent, as on a slow adapter: a
+// full frame's download then takes about a second.
+constexpr char kSlowAdapter[] = "completion=pending:2000";
+constexpr char kFastAdapter[] = "completion=immediate";
+
+double Milliseconds(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double Quantile(std::vector<double> values, double q) {
+    std::sort(values.begin(), values.end());
+    return values[static_cast<std::size_t>(q * static_cast<double>(values.size() - 1))];
+}
+
+bool Ok(const httplib::Result& answer) {
+    return answer && answer->status == 200 && answer->body.find("\"ErrorNumber\":0") != std::string::npos;
+}
+
+// One timed GET of each typical read per round; -1 marks a failure.
+std::vector<double> TimedReads(int port, bool keptAlive) {
+    std::vector<double> times;
+    httplib::Client kept(kLoopback, port);
+    kept.set_keep_alive(true);
+    for (int round = 0; round < kRounds; ++round) {
+        for (const char* member : kReads) {
+            const auto start = Clock::now();
+            if (keptAlive) {
+                times.push_back(Ok(kept.Get(std::string(kApi) + member)) ? Milliseconds(start) : -1);
+            } else {
+                httplib::Client fresh(kLoopback, port);
+                times.push_back(Ok(fresh.Get(std::string(kApi) + member)) ? Milliseconds(start) : -1);
+            }
+        }
+    }
+    return times;
+}
+
+bool WaitForImage(httplib::Client& client) {
+    for (int poll = 0; poll < kMaxPolls; ++poll) {
+        auto ready = client.Get(std::string(kApi) + "imageready");
+        if (!ready) return false;
+        if (ready->body.find("\"Value\":true") != std::string::npos) return true;
+    }
+    return false;
+}
+
+struct During {
+    std::vector<double> cooling;  // ccdtemperature and coolerpower
+    std::vector<double> state;    // camerastate
+};
+
+void PrintDuring(const char* what, const std::vector<double>& times) {
+    std::printf("    %-32s %5zu reads: median %7.3f ms, p90 %7.3f ms, p99 %7.3f ms, worst %8.3f ms\n", what,
+                times.size(), Quantile(times, 0.5), Quantile(times, kPercentile90), Quantile(times, kPercentile99),
+                Quantile(times, 1.0));
+}
+
+bool AllOk(const std::vector<double>& times) {
+    return !times.empty() && *std::min_element(times.begin(), times.end()) >= 0;
+}
+
+// The times of a second client's reads while `client` takes kDownloadFrames
+// full frames with the simulator at its real speed and configured with
+// `bus`; empty when something failed.
+During ReadsDuringDownloads(int port, httplib::Client& client, const char* bus) {
+    SimSetTimeScale(1);
+    SimConfigure(bus);
+    std::atomic<bool> done{false};
+    During during;
+    std::thread reader([&] {
+        httplib::Client other(kLoopback, port);
+        other.set_keep_alive(true);
+        constexpr const char* kTurns[] = {"ccdtemperature", "camerastate", "coolerpower", "camerastate"};
+        for (std::size_t i = 0; !done; ++i) {
+            const char* member = kTurns[i % std::size(kTurns)];
+            const auto start = Clock::now();
+            const bool ok = Ok(other.Get(std::string(kApi) + member));
+            (member == kTurns[1] ? during.state : during.cooling).push_back(ok ? Milliseconds(start) : -1);
+        }
+    });
+    bool exposed = true;
+    for (int frame = 0; frame < kDownloadFrames && exposed; ++frame) {
+        exposed =
+            Ok(client.Put(std::string(kApi) + "startexposure", "Duration=0&Light=true", kForm)) && WaitForImage(client);
+    }
+    done = true;
+    reader.join();
+    SimConfigure(kFastAdapter);
+    SimSetTimeScale(0);
+    if (!exposed || !AllOk(during.cooling) || !AllOk(during.state)) return {};
+    return during;
+}
+
+}  // namespace
+
+int main() {
+    SimReset();
+    SimSetTimeScale(0);
+    SimSetImageKind(SIM_IMAGE_SKY);
+
+    tarnscsi::alpaca::AlpacaServer server(tarnscsi::bench::LoopbackServerOptions());
+    if (const std::string problem = server.Start(); !problem.empty()) {
+        std::fprintf(stderr, "alpaca_latency_bench: %s\n", problem.c_str());
+        return 1;
+    }
+    const int port = server.Port();
+    httplib::Client client(kLoopback, port);
+    client.set_keep_alive(true);
+    client.Put(std::string(kApi) + "connected", "Connected=True", kForm);
+
+    const std::vector<double> kept = TimedReads(port, true);
+    const std::vector<double> fresh = TimedReads(port, false);
+    if (*std::min_element(kept.begin(), kept.end()) < 0 || *std::min_element(fresh.begin(), fresh.end()) < 0) {
+        std::fprintf(stderr, "alpaca_latency_bench: a read failed\n");
+        return 1;
+    }
+
+    std::vector<double> image;
+    httplib::Headers bytes{{"Accept", "application/imagebytes"}};
+    for (int run = 0; run < kImageRuns; ++run) {
+        if (!Ok(client.Put(std::string(kApi) + "startexposure", "Duration=0&Light=true", kForm)) ||
+            !WaitForImage(client)) {
+            std::fprintf(stderr, "alpaca_latency_bench: an exposure failed\n");
+            return 1;
+        }
+        const auto start = Clock::now();
+        auto answer = client.Get(std::string(kApi) + "imagearray", bytes);
+        if (!answer || answer->status != 200) {
+            std::fprintf(stderr, "alpaca_latency_bench: an image failed\n");
+            return 1;
+        }
+        image.push_back(Milliseconds(start));
+    }
+
+    // Readout and download at the camera's own speed, then with every
+    // command taking as long as on a slow adapter.
+    const During atSpeed = ReadsDuringDownloads(port, client, "");
+    const During slowBus = ReadsDuringDownloads(port, client, kSlowAdapter);
+    server.Stop();
+    if (atSpeed.state.empty() || slowBus.state.empty()) {
+        std::fprintf(stderr, "alpaca_latency_bench: the reads during downloads failed\n");
+        return 1;
+    }
+
+    const double keptMedian = Quantile(kept, 0.5);
+    const double freshMedian = Quantile(fresh, 0.5);
+    std::printf("Typical reads over 127.0.0.1 (%s), %zu each:\n",
+                "ccdtemperature, camerastate, imageready, "
+                "percentcompleted, coolerpower",
+                kept.size());
+    std::printf("  kept-alive connection: median %7.3f ms, p90 %7.3f ms\n", keptMedian, Quantile(kept, kPercentile90));
+    std::printf("  fresh connection each: median %7.3f ms, p90 %7.3f ms\n", freshMedian,
+                Quantile(fresh, kPercentile90));
+    std::printf("  kept-alive / fresh (median): %.2f (goal <= 1, kept-alive median under 1 ms)\n",
+                keptMedian / freshMedian);
+    std::printf("Full frame as ImageBytes, kept-alive, median of %d: %.2f ms\n", kImageRuns, Quantile(image, 0.5));
+    std::printf("Reads by a second client during %d full-frame readouts and downloads:\n", kDownloadFrames);
+    std::printf("  at the camera's speed (1 s readout):\n");
+    PrintDuring("ccdtemperature, coolerpower", atSpeed.cooling);
+    PrintDuring("camerastate", atSpeed.state);
+    std::printf("  every command 2 ms (a slow adapter; a download about 0.8 s):\n");
+    PrintDuring("ccdtemperature, coolerpower", slowBus.cooling);
+    PrintDuring("camerastate", slowBus.state);
+    return 0;
+}
