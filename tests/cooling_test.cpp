@@ -97,11 +97,18 @@ TEST_F(CoolingTest, DecodesTemperatureAndCoolingByteFromTheReply) {
     }
 }
 
-TEST_F(CoolingTest, AShortReplyReadsAsZerosNotAsAnEarlierPage) {
+// Our managers report a short page as a data underrun: no reading. A
+// manager that lets it pass as complete still never shows an earlier page.
+TEST_F(CoolingTest, AShortReplyIsNoReadingAndNeverAnEarlierPage) {
     ReplyCoolingPage({{134, 0x01}, {135, 0x02}, {131, 0x40}});
     int32_t cooling = 0;
     ASSERT_EQ(GetCoolingInfo(&cooling), 0x0102);
     const Bytes headerOnly(8, 0);
+    SimScriptReply(0x1A, headerOnly.data(), 8, 1);
+    cooling = 1234;
+    EXPECT_EQ(GetCoolingInfo(&cooling), TARNSCSI_NO_READING);
+    EXPECT_EQ(cooling, 1234);
+    SimPassShortTransfers(1);
     SimScriptReply(0x1A, headerOnly.data(), 8, 1);
     EXPECT_EQ(GetCoolingInfo(&cooling), 0);
     EXPECT_EQ(cooling, 0);
