@@ -150,6 +150,15 @@ DownloadResult Camera::Download(std::span<std::uint8_t> buffer) {
 
 OperationResult Camera::SetTemperature(std::int32_t setpoint) {
     OperationResult result;
+    using tarnscsi::camera::cooling::kSetpointMax;
+    using tarnscsi::camera::cooling::kSetpointMin;
+    if (setpoint < kSetpointMin || setpoint > kSetpointMax) {
+        // Told here, not by the last command: nothing reaches the camera.
+        result.refusal = "the setpoint of " + std::to_string(setpoint) +
+                         " tenths of a degree is outside what the camera's cooling page can hold (" +
+                         std::to_string(kSetpointMin) + " to " + std::to_string(kSetpointMax) + "); nothing was sent";
+        return result;
+    }
     result.ok = RetriedOnUnitAttention([&] { return camera->WriteSetpoint(setpoint); });
     result.command = camera->LastResult();
     return result;

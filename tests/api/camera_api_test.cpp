@@ -170,6 +170,17 @@ TEST_F(CameraApiTest, ARequestRefusedAtOnceIsTold) {
     EXPECT_FALSE(result.Advice().empty());
 }
 
+TEST_F(CameraApiTest, ASetpointThePageCannotHoldIsRefusedUnsentNamingNoCommand) {
+    ASSERT_TRUE(camera->Ready());
+    SimLogClear();
+    const auto refused = camera->SetTemperature(40000);
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(refused.command.CommandName(), "no command") << "not the TEST UNIT READY before it";
+    EXPECT_NE(refused.refusal.find("setpoint of 40000 tenths"), std::string::npos) << refused.refusal;
+    EXPECT_TRUE(ExecRequests().empty());
+    EXPECT_TRUE(camera->SetTemperature(-100).refusal.empty());
+}
+
 TEST_F(CameraApiTest, ACheckConditionAfterAWaitCarriesTheSense) {
     SimSetCompletion(SIM_PENDING, 100);
     SimAddFault(0x15, 0, 1, SIM_FAULT_CHECK_CONDITION);
