@@ -1,5 +1,6 @@
 #include "transport/aspi_transport.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "common/monotonic_clock.h"
@@ -51,6 +52,27 @@ void RecordOutcome(const tarnscsi::aspi::SRB_ExecSCSICmd& block, tarnscsi::aspi:
     result.targetStatus = block.SRB_TargStat;
     if (result.targetStatus == tarnscsi::aspi::STATUS_CHKCOND) {
         result.sense = DecodeSense(block.SenseArea, block.SRB_SenseLen);
+    }
+}
+
+// The manager writes SRB_Status last, from its own thread, and lets go of
+// the block and the data buffer with it.
+tarnscsi::aspi::BYTE StatusOf(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
+    return std::atomic_ref<tarnscsi::aspi::BYTE>(block.SRB_Status).load(std::memory_order_acquire);
+}
+
+// Once the event is signalled the status is final. A wait that failed (the
+// event closed or otherwise unusable) or that a stray signal ended leaves
+// the request with the manager, which will still write into the block and
+// the buffer: both belong to the caller, who may reuse or free them the
+// moment this returns. So the status is polled, as ASPI's polling mode
+// does, until the manager has finished: first yielding, then a millisecond
+// at a time. This waits as long as the wait on the event would have (the
+// kernel's time limit ends any command).
+void AwaitFinalStatus(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
+    constexpr unsigned kYieldRounds = 16;
+    for (unsigned round = 0; StatusOf(block) == tarnscsi::aspi::SS_PENDING; ++round) {
+        Sleep(round < kYieldRounds ? 0 : 1);
     }
 }
 
@@ -129,9 +151,11 @@ bool AspiTransport::Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
     const std::int64_t started = tracing ? MonotonicMicroseconds() : 0;
     ResetEvent(completionEvent);
     const tarnscsi::aspi::DWORD returned = sendCommand(&block);
-    if (returned == tarnscsi::aspi::SS_PENDING) WaitForSingleObject(completionEvent, INFINITE);
-    // The manager writes SRB_Status from another thread before it signals.
-    const tarnscsi::aspi::BYTE status = *static_cast<volatile tarnscsi::aspi::BYTE*>(&block.SRB_Status);
+    if (returned == tarnscsi::aspi::SS_PENDING) {
+        WaitForSingleObject(completionEvent, INFINITE);
+        AwaitFinalStatus(block);
+    }
+    const tarnscsi::aspi::BYTE status = StatusOf(block);
     lastResult.sent = true;
     lastResult.pending = returned == tarnscsi::aspi::SS_PENDING;
     lastResult.returned = static_cast<std::uint8_t>(returned);
