@@ -161,6 +161,8 @@ ScsiOutcome AspiManager::Complete(tarnscsi::aspi::SRB_ExecSCSICmd& block, FaultK
         outcome = CheckConditionOutcome(tarnscsi::scsi::SenseKey::kAbortedCommand, tarnscsi::scsi::kNoAdditionalSense);
     } else if (present && fault == FaultKind::kUnitAttention) {
         outcome = CheckConditionOutcome(tarnscsi::scsi::SenseKey::kUnitAttention, tarnscsi::scsi::kPowerOnOrReset);
+    } else if (present && fault == FaultKind::kCommandTimeout) {
+        outcome = CommandTimeoutOutcome();
     } else {
         outcome = backend.Execute(command);
     }

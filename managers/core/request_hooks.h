@@ -16,6 +16,7 @@ enum class FaultKind {
     kRefuse,          // the manager rejects the block at once
     kCheckCondition,  // the target ends the command with CHECK CONDITION
     kUnitAttention,   // ... with UNIT ATTENTION, as after a reset
+    kCommandTimeout,  // the target never answers: the adapter ends the command when its time is up
 };
 
 // Called by AspiManager, from the caller's thread and (for pending

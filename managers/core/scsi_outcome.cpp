@@ -35,4 +35,10 @@ ScsiOutcome SelectionTimeoutOutcome() {
     return outcome;
 }
 
+ScsiOutcome CommandTimeoutOutcome() {
+    ScsiOutcome outcome = SelectionTimeoutOutcome();
+    outcome.hostStatus = tarnscsi::aspi::HASTAT_COMMAND_TIMEOUT;
+    return outcome;
+}
+
 }  // namespace tarnscsi::manager

@@ -18,4 +18,7 @@ ScsiOutcome CheckConditionOutcome(tarnscsi::scsi::SenseKey key, tarnscsi::scsi::
 // Nothing answered the selection.
 ScsiOutcome SelectionTimeoutOutcome();
 
+// The target was selected but did not finish within the time limit.
+ScsiOutcome CommandTimeoutOutcome();
+
 }  // namespace tarnscsi::manager

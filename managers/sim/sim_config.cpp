@@ -133,6 +133,7 @@ constexpr Named kFaultKindNames[] = {
     {"refuse", SIM_FAULT_REFUSE},
     {"check", SIM_FAULT_CHECK_CONDITION},
     {"unit-attention", SIM_FAULT_UNIT_ATTENTION},
+    {"timeout", SIM_FAULT_COMMAND_TIMEOUT},
 };
 
 std::optional<int> DeviceType(std::string_view text) {

@@ -117,6 +117,10 @@ enum SimFaultKind {
     // Only the answer: the device keeps its state (SimConfigure's
     // unit-attention item resets the cameras themselves).
     SIM_FAULT_UNIT_ATTENTION = 3,
+    // The target never answers: the request ends as the host adapter ends
+    // one whose time limit ran out (SRB_Status SS_ERR, SRB_HaStat 0x0B,
+    // command timeout), without the wait; nothing is carried out.
+    SIM_FAULT_COMMAND_TIMEOUT = 4,
 };
 enum { SIM_ANY_OPCODE = -1 };
 

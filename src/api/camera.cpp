@@ -39,8 +39,15 @@ std::unique_ptr<Camera> Camera::Open(ConnectError& error, std::string& detail) {
     if (!connection->IsValid()) {
         error = connection->Error();
         detail = connection->InUseDetail();
-        if (error == ConnectError::kCameraNotFound)
-            detail = NotFoundDetail(LoadedManagerReport().value_or(std::vector<std::string>{}));
+        if (error == ConnectError::kCameraNotFound) {
+            const auto report = LoadedManagerReport();
+            detail = NotFoundDetail(report.value_or(std::vector<std::string>{}));
+            if (const auto silent = connection->Unanswered()) {
+                const std::string unanswered =
+                    UnansweredDetail(silent->adapter, silent->target, LoadedManagerNodes(), report);
+                detail = detail.empty() ? unanswered : unanswered + "; " + detail;
+            }
+        }
         return nullptr;
     }
     error = ConnectError::kNone;

@@ -45,6 +45,19 @@ TEST_F(CameraApiTest, OpensWhereTheCameraIsOrSaysWhyNot) {
     EXPECT_FALSE(Camera::Open(error));
     EXPECT_EQ(error, ConnectError::kCameraNotFound);
     EXPECT_STREQ(tarnscsi::ConnectErrorText(error), "Camera not found");
+
+    // The camera is there but never answers INQUIRY: the failure names it.
+    SimReset();
+    camera.reset();
+    SimAddFault(0x12, 0, 1, SIM_FAULT_COMMAND_TIMEOUT);
+    std::string detail;
+    EXPECT_FALSE(Camera::Open(error, detail));
+    EXPECT_EQ(error, ConnectError::kCameraNotFound);
+    EXPECT_EQ(detail.rfind("the device at adapter " + std::to_string(SIM_DEFAULT_ADAPTER) + ", target " +
+                               std::to_string(SIM_DEFAULT_TARGET) + " did not answer INQUIRY within the time limit",
+                           0),
+              0u)
+        << detail;
 }
 
 TEST_F(CameraApiTest, ASecondConnectionToTheCameraIsRefusedNamingTheHolder) {
