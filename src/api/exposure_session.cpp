@@ -145,7 +145,7 @@ ExposureStatus ExposureSession::Poll(double now, std::span<std::uint8_t> buffer)
             status.nextPoll = kReadyPollSeconds;
             return status;
         }
-        if (scanFailed) return Failed(status, scan, WithAdvice(notStarted, scan));
+        if (scanFailed && !seenBusy) return Failed(status, scan, WithAdvice(notStarted, scan));
         if (ready.Busy()) {
             return Failed(status, ready.command,
                           "the camera did not finish the exposure within " + Fixed(now - started, 0) +
@@ -171,12 +171,8 @@ ExposureStatus ExposureSession::Poll(double now, std::span<std::uint8_t> buffer)
     status.download = camera.Download(buffer);
     const DownloadResult& download = status.download;
     if (!download) {
-        if (scanFailed) {
-            // The download only confirms that no image came; the advice is SCAN's.
-            return Failed(status, scan,
-                          WithAdvice(notStarted + " (the download then failed: " + download.message + ")", scan));
-        }
         std::string message = "download failed: " + download.message;
+        if (scanFailed) message += " (SCAN had not completed: " + scan.Describe() + ")";
         // A window too large for the buffer is no command's failure: no advice.
         if (download.status != DownloadStatus::kBufferTooSmall) message = WithAdvice(message, download.command);
         return Failed(status, download.command, std::move(message));
