@@ -68,13 +68,19 @@ tarnscsi::aspi::BYTE StatusOf(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
 // moment this returns. So the status is polled, as ASPI's polling mode
 // does, until the manager has finished: first yielding, then a millisecond
 // at a time. This waits as long as the wait on the event would have (the
-// kernel's time limit ends any command).
-void AwaitFinalStatus(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
+// kernel's time limit ends any command). True when it had to poll.
+bool AwaitFinalStatus(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
     constexpr unsigned kYieldRounds = 16;
-    for (unsigned round = 0; StatusOf(block) == tarnscsi::aspi::SS_PENDING; ++round) {
+    unsigned round = 0;
+    for (; StatusOf(block) == tarnscsi::aspi::SS_PENDING; ++round) {
         Sleep(round < kYieldRounds ? 0 : 1);
     }
+    return round > 0;
 }
+
+// The manager signals the event just after it publishes the status; how
+// long a signal still to come is waited for before the event is closed.
+constexpr DWORD kLateSignalMilliseconds = 1000;
 
 }  // namespace
 
@@ -97,7 +103,10 @@ AspiTransport::AspiTransport() {
 }
 
 AspiTransport::~AspiTransport() {
-    if (completionEvent != nullptr) CloseHandle(completionEvent);
+    // An event the manager may still signal is not closed: its handle (on
+    // Linux a descriptor number) could by then name something else, which
+    // the signal would write to. Kept open instead, deliberately.
+    if (completionEvent != nullptr && !AbsorbLateSignal()) CloseHandle(completionEvent);
     if (module != nullptr) FreeLibrary(module);
 }
 
@@ -110,6 +119,12 @@ ConnectError AspiTransport::Error() const {
     if (getSupportInfo == nullptr || sendCommand == nullptr) return ConnectError::kCorruptManager;
     if (completionEvent == nullptr) return ConnectError::kNoEvent;
     return ConnectError::kNone;
+}
+
+bool AspiTransport::AbsorbLateSignal() {
+    if (signalOutstanding)
+        signalOutstanding = WaitForSingleObject(completionEvent, kLateSignalMilliseconds) != WAIT_OBJECT_0;
+    return signalOutstanding;
 }
 
 tarnscsi::aspi::DWORD AspiTransport::GetSupportInfo() const { return getSupportInfo != nullptr ? getSupportInfo() : 0; }
@@ -149,11 +164,13 @@ bool AspiTransport::Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
     // nothing more than before.
     const bool tracing = trace::Active();
     const std::int64_t started = tracing ? MonotonicMicroseconds() : 0;
+    AbsorbLateSignal();
     ResetEvent(completionEvent);
     const tarnscsi::aspi::DWORD returned = sendCommand(&block);
     if (returned == tarnscsi::aspi::SS_PENDING) {
-        WaitForSingleObject(completionEvent, INFINITE);
-        AwaitFinalStatus(block);
+        const bool signalled = WaitForSingleObject(completionEvent, INFINITE) == WAIT_OBJECT_0;
+        // Polled for: the manager's signal of this request is still to come.
+        if (AwaitFinalStatus(block) || !signalled) signalOutstanding = true;
     }
     const tarnscsi::aspi::BYTE status = StatusOf(block);
     lastResult.sent = true;
