@@ -46,6 +46,7 @@ inline constexpr BYTE SRB_EVENT_NOTIFY = 0x40;
 
 // SRB_HaStat and SRB_TargStat values a manager may report.
 inline constexpr BYTE HASTAT_OK = 0x00;
+inline constexpr BYTE HASTAT_COMMAND_TIMEOUT = 0x0B;  // the target did not answer within the time limit
 inline constexpr BYTE HASTAT_SEL_TO = 0x11;
 inline constexpr BYTE HASTAT_DO_DU = 0x12;
 inline constexpr BYTE STATUS_GOOD = 0x00;

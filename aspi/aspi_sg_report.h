@@ -69,6 +69,10 @@ SG_API uint32_t SgDeviceRecords(SgDeviceRecord* records, uint32_t capacity);
 typedef uint32_t (*SgDeviceRecordsFn)(SgDeviceRecord* records, uint32_t capacity);
 #define SG_DEVICE_RECORDS_ENTRY "SgDeviceRecords"
 
+/* The environment variable that sets the kernel's time limit on each
+ * command, in whole seconds. */
+#define SG_TIME_LIMIT_VARIABLE "TARNSCSI_SG_TIMEOUT"
+
 /* What is wrong with the settings the manager reads from the environment
  * (TARNSCSI_SG_TIMEOUT), in its own words, on one line without '\n'; ""
  * when they are fine or unset. The manager goes on with its defaults, so a

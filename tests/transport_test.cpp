@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <set>
 #include <vector>
 
@@ -14,14 +15,23 @@ using namespace tarnscsi::testing_support;
 
 // Every wait on the completion event is a poll() without time limit; this
 // definition counts them and hands them on to the C library.
+// With `failWaits` set they fail at once, as a wait on a closed or
+// unusable event does.
 namespace {
 std::atomic<int> infiniteWaits{0};
-}
+std::atomic<bool> failWaits{false};
+}  // namespace
 
 extern "C" __attribute__((visibility("default"))) int poll(struct pollfd* fds, nfds_t count, int timeout) {
     using PollFn = int (*)(struct pollfd*, nfds_t, int);
     static PollFn real = reinterpret_cast<PollFn>(dlsym(RTLD_NEXT, "poll"));
-    if (timeout < 0) ++infiniteWaits;
+    if (timeout < 0) {
+        ++infiniteWaits;
+        if (failWaits) {
+            errno = ENOMEM;
+            return -1;
+        }
+    }
     return real(fds, count, timeout);
 }
 
@@ -82,6 +92,22 @@ TEST_F(TransportTest, APendingFailureIsReportedAfterTheWait) {
     infiniteWaits = 0;
     EXPECT_EQ(Ready(), 0);
     EXPECT_EQ(infiniteWaits.load(), 1);
+}
+
+// A failed wait leaves the request with the manager: the module waits for
+// its final status before the block and the buffer are used again, so every
+// command still ends as the camera ended it and the image is whole.
+TEST_F(TransportTest, AFailedWaitStillWaitsForTheManagerToFinish) {
+    constexpr std::uint32_t kLateMicroseconds = 20000;
+    ConnectOk();
+    SimSetCompletion(SIM_PENDING, kLateMicroseconds);
+    infiniteWaits = 0;
+    failWaits = true;
+    struct Restore {
+        ~Restore() { failWaits = false; }
+    } restore;
+    TakeACheckedImage();
+    EXPECT_GT(infiniteWaits.load(), 0);
 }
 
 TEST_F(TransportTest, TheEventStaysClearOfTheStandardStreams) {

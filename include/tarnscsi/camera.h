@@ -76,10 +76,13 @@ struct DownloadResult {
 };
 
 // How a device operation ended: whether it did what was asked, and the
-// command that decided (after a retry, the retry's).
+// command that decided (after a retry, the retry's). An operation refused
+// before anything was sent says why in `refusal`, and its `command` is
+// empty ("no command").
 struct OperationResult {
     bool ok = false;
     CommandResult command;
+    std::string refusal;
     explicit operator bool() const { return ok; }
 };
 
@@ -124,6 +127,7 @@ public:
     // Reads the window back, then the image into `buffer`.
     DownloadResult Download(std::span<std::uint8_t> buffer);
     // MODE SELECT of the cooling page with the setpoint in tenths of a degree.
+    // A setpoint the page's 16-bit field cannot hold is refused unsent.
     OperationResult SetTemperature(std::int32_t setpoint);
     // MODE SENSE of the cooling page; nothing when it failed.
     std::optional<CoolingReading> ReadCooling();

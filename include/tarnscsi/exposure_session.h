@@ -94,8 +94,10 @@ public:
 
     // Where the exposure is. Once the time is over it asks the camera; when
     // the camera is ready it downloads into `buffer`, which must hold the
-    // window's image. kDone and kFailed are told once; the session is then
-    // idle.
+    // window's image. After a SCAN that did not complete, the image is read
+    // only if the camera was seen busy since the start; otherwise the
+    // exposure fails as not started and `buffer` is untouched. kDone and
+    // kFailed are told once; the session is then idle.
     ExposureStatus Poll(double now, std::span<std::uint8_t> buffer);
 
     // Stops waiting; the image, should the camera still make it, is never
@@ -123,6 +125,7 @@ private:
     double activeAllowance = 0;
     double abandonedUntil = 0;  // the camera may be busy with an aborted exposure till then
     bool aborted = false;
+    bool seenBusy = false;  // the camera answered busy since the start
     std::chrono::system_clock::time_point startedAt;
     CommandResult scan;
 };

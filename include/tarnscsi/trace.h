@@ -15,10 +15,13 @@ namespace tarnscsi {
 inline constexpr char kTraceVariable[] = "TARNSCSI_TRACE";
 
 // Receives each line, without a line end. Called on the thread that ran the
-// command; calls are serialised.
+// command; calls are serialised. A sink may itself replace or stop the trace
+// (SetTraceSink, TraceToFile, StopTrace); commands it runs are not traced.
 using TraceSink = std::function<void(const std::string& line)>;
 
-// Sends the trace to `sink`; an empty sink switches it off.
+// Sends the trace to `sink`; an empty sink switches it off. Once it returns,
+// the sink replaced is not called again (unless this is called from within
+// that sink's own call, which then ends first).
 void SetTraceSink(TraceSink sink);
 // Appends the trace to a file ("-" or "stderr": standard error). Returns ""
 // on success, else why the file cannot be opened (the trace is then off).

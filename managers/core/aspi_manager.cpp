@@ -163,6 +163,8 @@ ScsiOutcome AspiManager::Complete(tarnscsi::aspi::SRB_ExecSCSICmd& block, FaultK
         outcome = CheckConditionOutcome(tarnscsi::scsi::SenseKey::kUnitAttention, tarnscsi::scsi::kPowerOnOrReset);
     } else if (present && fault == FaultKind::kShortTransfer) {
         outcome = ExecutedShort(backend, command);
+    } else if (present && fault == FaultKind::kCommandTimeout) {
+        outcome = CommandTimeoutOutcome();
     } else {
         outcome = backend.Execute(command);
     }

@@ -17,6 +17,7 @@ enum class FaultKind {
     kCheckCondition,  // the target ends the command with CHECK CONDITION
     kUnitAttention,   // ... with UNIT ATTENTION, as after a reset
     kShortTransfer,   // a data-in command ends GOOD with half its data moved
+    kCommandTimeout,  // the target never answers: the adapter ends the command when its time is up
 };
 
 // Called by AspiManager, from the caller's thread and (for pending

@@ -55,4 +55,10 @@ ScsiOutcome ExecutedShort(Backend& backend, const ScsiCommand& command) {
     return outcome;
 }
 
+ScsiOutcome CommandTimeoutOutcome() {
+    ScsiOutcome outcome = SelectionTimeoutOutcome();
+    outcome.hostStatus = tarnscsi::aspi::HASTAT_COMMAND_TIMEOUT;
+    return outcome;
+}
+
 }  // namespace tarnscsi::manager

@@ -23,5 +23,7 @@ ScsiOutcome SelectionTimeoutOutcome();
 // (the rest of it stays as it was), as when an adapter or cable loses the
 // end of a data phase. Other commands are carried out as usual.
 ScsiOutcome ExecutedShort(Backend& backend, const ScsiCommand& command);
+// The target was selected but did not finish within the time limit.
+ScsiOutcome CommandTimeoutOutcome();
 
 }  // namespace tarnscsi::manager

@@ -33,8 +33,8 @@ inline constexpr std::uint16_t kDriverClassMask = 0x07;
 inline constexpr int kFirstSgIoVersion = 30000;
 
 // SRB_HaStat codes of the ASPI for Win32 interface.
-inline constexpr tarnscsi::aspi::BYTE kHaStatWaitTimeout = 0x09;     // timed out waiting to be processed
-inline constexpr tarnscsi::aspi::BYTE kHaStatCommandTimeout = 0x0B;  // timed out while being processed
+inline constexpr tarnscsi::aspi::BYTE kHaStatWaitTimeout = 0x09;  // timed out waiting to be processed
+inline constexpr tarnscsi::aspi::BYTE kHaStatCommandTimeout = tarnscsi::aspi::HASTAT_COMMAND_TIMEOUT;
 inline constexpr tarnscsi::aspi::BYTE kHaStatBusReset = 0x0E;
 inline constexpr tarnscsi::aspi::BYTE kHaStatParityError = 0x0F;
 inline constexpr tarnscsi::aspi::BYTE kHaStatPhaseError = 0x14;  // the adapter failed the command otherwise

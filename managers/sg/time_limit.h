@@ -5,9 +5,11 @@
 #include <chrono>
 #include <string>
 
+#include "aspi_sg_report.h"
+
 namespace tarnscsi::sg {
 
-inline constexpr char kTimeLimitVariable[] = "TARNSCSI_SG_TIMEOUT";
+inline constexpr char kTimeLimitVariable[] = SG_TIME_LIMIT_VARIABLE;
 inline constexpr std::chrono::seconds kDefaultTimeLimit{60};
 inline constexpr std::chrono::seconds kLongestTimeLimit{86400};
 

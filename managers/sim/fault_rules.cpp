@@ -10,6 +10,7 @@ FaultKind FaultKindOf(int simKind) {
         case SIM_FAULT_CHECK_CONDITION: return FaultKind::kCheckCondition;
         case SIM_FAULT_UNIT_ATTENTION: return FaultKind::kUnitAttention;
         case SIM_FAULT_SHORT_TRANSFER: return FaultKind::kShortTransfer;
+        case SIM_FAULT_COMMAND_TIMEOUT: return FaultKind::kCommandTimeout;
         default: return FaultKind::kNone;
     }
 }

@@ -134,6 +134,7 @@ constexpr Named kFaultKindNames[] = {
     {"check", SIM_FAULT_CHECK_CONDITION},
     {"unit-attention", SIM_FAULT_UNIT_ATTENTION},
     {"short", SIM_FAULT_SHORT_TRANSFER},
+    {"timeout", SIM_FAULT_COMMAND_TIMEOUT},
 };
 
 std::optional<int> DeviceType(std::string_view text) {

@@ -131,6 +131,10 @@ enum SimFaultKind {
     // transfer: SRB_Status SS_ERR, SRB_HaStat HASTAT_DO_DU (data over/underrun).
     // Commands that move no data to the initiator are carried out as usual.
     SIM_FAULT_SHORT_TRANSFER = 4,
+    // The target never answers: the request ends as the host adapter ends
+    // one whose time limit ran out (SRB_Status SS_ERR, SRB_HaStat 0x0B,
+    // command timeout), without the wait; nothing is carried out.
+    SIM_FAULT_COMMAND_TIMEOUT = 5,
 };
 enum { SIM_ANY_OPCODE = -1 };
 

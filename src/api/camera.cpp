@@ -39,8 +39,15 @@ std::unique_ptr<Camera> Camera::Open(ConnectError& error, std::string& detail) {
     if (!connection->IsValid()) {
         error = connection->Error();
         detail = connection->InUseDetail();
-        if (error == ConnectError::kCameraNotFound)
-            detail = NotFoundDetail(LoadedManagerReport().value_or(std::vector<std::string>{}));
+        if (error == ConnectError::kCameraNotFound) {
+            const auto report = LoadedManagerReport();
+            detail = NotFoundDetail(report.value_or(std::vector<std::string>{}));
+            if (const auto silent = connection->Unanswered()) {
+                const std::string unanswered =
+                    UnansweredDetail(silent->adapter, silent->target, LoadedManagerNodes(), report);
+                detail = detail.empty() ? unanswered : unanswered + "; " + detail;
+            }
+        }
         return nullptr;
     }
     error = ConnectError::kNone;
@@ -150,6 +157,15 @@ DownloadResult Camera::Download(std::span<std::uint8_t> buffer) {
 
 OperationResult Camera::SetTemperature(std::int32_t setpoint) {
     OperationResult result;
+    using tarnscsi::camera::cooling::kSetpointMax;
+    using tarnscsi::camera::cooling::kSetpointMin;
+    if (setpoint < kSetpointMin || setpoint > kSetpointMax) {
+        // Told here, not by the last command: nothing reaches the camera.
+        result.refusal = "the setpoint of " + std::to_string(setpoint) +
+                         " tenths of a degree is outside what the camera's cooling page can hold (" +
+                         std::to_string(kSetpointMin) + " to " + std::to_string(kSetpointMax) + "); nothing was sent";
+        return result;
+    }
     result.ok = RetriedOnUnitAttention([&] { return camera->WriteSetpoint(setpoint); });
     result.command = camera->LastResult();
     return result;

@@ -100,6 +100,7 @@ ExposureStart ExposureSession::Start(const ExposureSettings& settings, double no
     started = now;
     activeAllowance = allowance;
     scan = exposed.scan;
+    seenBusy = false;
     start.outcome = StartOutcome::kStarted;
     return start;
 }
@@ -128,11 +129,13 @@ ExposureStatus ExposureSession::Poll(double now, std::span<std::uint8_t> buffer)
     const bool exposing = now < end;
     status.elapsed = exposing ? std::max(0.0, now - started) : now - end;
     // SCAN's status alone does not decide: the camera may end it with other
-    // than good status while its exposure starts. Whether an image follows does.
+    // than good status while its exposure starts. Whether the camera then
+    // gets busy and an image follows does.
     const bool scanFailed = !scan.Ok();
     const std::string notStarted = "the exposure did not start: " + scan.Describe();
 
     const ReadyResult ready = camera.Ready();
+    if (ready.Busy()) seenBusy = true;
     if (!ready) {
         if (ready.Busy() && exposing) {
             status.phase = ExposurePhase::kExposing;
@@ -144,7 +147,7 @@ ExposureStatus ExposureSession::Poll(double now, std::span<std::uint8_t> buffer)
             status.nextPoll = kReadyPollSeconds;
             return status;
         }
-        if (scanFailed) return Failed(status, scan, WithAdvice(notStarted, scan));
+        if (scanFailed && !seenBusy) return Failed(status, scan, WithAdvice(notStarted, scan));
         if (ready.Busy()) {
             return Failed(status, ready.command,
                           "the camera did not finish the exposure within " + Fixed(now - started, 0) +
@@ -156,15 +159,22 @@ ExposureStatus ExposureSession::Poll(double now, std::span<std::uint8_t> buffer)
         return Failed(status, ready.command, "the camera failed during the exposure: " + ready.command.Explained());
     }
 
+    // After a failed SCAN only a camera seen busy since has exposed: one
+    // ready at once still holds whatever image it had before (or none), and
+    // reading that would hand out an earlier frame as this one.
+    if (scanFailed && !seenBusy) {
+        return Failed(
+            status, scan,
+            WithAdvice(notStarted + "; the camera was ready without having been busy, so any image it holds is "
+                                    "from an earlier exposure and none was read",
+                       scan));
+    }
+
     status.download = camera.Download(buffer);
     const DownloadResult& download = status.download;
     if (!download) {
-        if (scanFailed) {
-            // The download only confirms that no image came; the advice is SCAN's.
-            return Failed(status, scan,
-                          WithAdvice(notStarted + " (the download then failed: " + download.message + ")", scan));
-        }
         std::string message = "download failed: " + download.message;
+        if (scanFailed) message += " (SCAN had not completed: " + scan.Describe() + ")";
         // A window too large for the buffer is no command's failure: no advice.
         if (download.status != DownloadStatus::kBufferTooSmall) message = WithAdvice(message, download.command);
         return Failed(status, download.command, std::move(message));
@@ -176,7 +186,7 @@ ExposureStatus ExposureSession::Poll(double now, std::span<std::uint8_t> buffer)
     status.phase = ExposurePhase::kDone;
     if (scanFailed) {
         status.warning = "SCAN did not complete (" + scan.Describe() +
-                         "), but the camera then delivered its image; the frame is kept";
+                         "), but the camera was busy after it and then delivered its image; the frame is kept";
     }
     if (download.window != window) {
         if (!status.warning.empty()) status.warning += "; ";

@@ -78,6 +78,8 @@ bool ScsiCamera::TryTarget(std::uint8_t adapter, std::uint8_t target, std::uint8
         claimed = claim == Claim::kClaimed;
         return true;
     }
+    if (!unanswered && LastResult().sent && LastResult().hostStatus == tarnscsi::aspi::HASTAT_COMMAND_TIMEOUT)
+        unanswered = Address{adapter, target};
     if (claim == Claim::kClaimed) ReleaseTarget(adapter, target);
     return false;
 }

@@ -35,6 +35,14 @@ public:
     // For kCameraInUse: "camera at adapter 0, target 2 is in use by NAME,
     // PID N"; else "".
     const std::string& InUseDetail() const { return inUseDetail; }
+    // The first scanner-type target the search asked and that did not answer
+    // INQUIRY within the time limit (the host adapter ended it: command
+    // timeout); nothing when every one answered.
+    struct Address {
+        std::uint8_t adapter = 0;
+        std::uint8_t target = 0;
+    };
+    std::optional<Address> Unanswered() const { return unanswered; }
 
     std::uint32_t AdapterId() const { return adapterId; }
     std::uint32_t TargetId() const { return targetId; }
@@ -87,6 +95,7 @@ private:
     bool claimed = false;        // the camera found is claimed for this process
     bool heldElsewhere = false;  // the search skipped a candidate another process holds
     std::string inUseDetail;
+    std::optional<Address> unanswered;
     std::uint32_t bytesRead = 0;
     std::optional<std::uint64_t> exposedImageBytes;
 };

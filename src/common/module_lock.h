@@ -2,14 +2,21 @@
 // sink), safe to use from the first call: constant-initialised, it creates
 // nothing, neither when the module loads nor later, so it cannot fail.
 //
-// On Windows it is a ticket lock on two Interlocked counters, which every
+// On Windows it is a test-and-set lock on Interlocked words, which every
 // Windows from XP on has (no slim reader/writer lock: that came with Vista;
-// no compiler thread library either). Tickets are served in the order they
-// were drawn, so a thread that keeps calling Ready cannot starve another
-// that waits for GetCoolingInfo. A waiter first yields its time slice a few
-// times, then sleeps a millisecond at a time: a call held up by a Download
-// of several seconds costs the machine next to nothing while it waits, and
-// starts within a timer tick of that Download's end.
+// no compiler thread library either). A waiter owns nothing while it waits:
+// a thread killed then (TerminateThread) leaves the lock as it was, and the
+// next caller goes on. It first yields its time slice a few times, then
+// sleeps a millisecond at a time: a call held up by a Download of several
+// seconds costs the machine next to nothing while it waits, and starts
+// within a timer tick of that Download's end.
+//
+// Waiters are not queued, so a thread that keeps calling Ready would take
+// the lock again the moment it let go, and another waiting for
+// GetCoolingInfo would starve. So waiters mark the time they last tried,
+// and a thread that was the last to hold the lock lets them in first, for a
+// few rounds at most. A mark no waiter renews (its thread was killed)
+// counts for kWaiterMarkMilliseconds only.
 #pragma once
 
 #if defined(_WIN32)
@@ -33,19 +40,37 @@ public:
 #if defined(_WIN32)
     // NOLINTBEGIN(readability-identifier-naming)
     void lock() {
-        // The counters wrap together; only equality matters.
-        const LONG ticket = InterlockedExchangeAdd(&nextTicket, 1);
-        for (unsigned round = 0; InterlockedCompareExchange(&nowServing, 0, 0) != ticket; ++round) {
+        const LONG me = static_cast<LONG>(GetCurrentThreadId());
+        for (unsigned round = 0;; ++round) {
+            const bool givingWay = round < kGiveWayRounds && Read(lastHolder) == me && OthersWaiting();
+            if (!givingWay) {
+                if (InterlockedCompareExchange(&held, 1, 0) == 0) {
+                    InterlockedExchange(&lastHolder, me);
+                    InterlockedExchange(&waiterMark, 0);  // the others renew theirs
+                    return;
+                }
+                InterlockedExchange(&waiterMark, static_cast<LONG>(GetTickCount() | 1));
+            }
             Sleep(round < kYieldRounds ? 0 : 1);
         }
     }
-    void unlock() { InterlockedExchangeAdd(&nowServing, 1); }
+    void unlock() { InterlockedExchange(&held, 0); }
     // NOLINTEND(readability-identifier-naming)
 
 private:
     static constexpr unsigned kYieldRounds = 16;
-    volatile LONG nextTicket = 0;
-    volatile LONG nowServing = 0;
+    static constexpr unsigned kGiveWayRounds = kYieldRounds + 4;
+    static constexpr DWORD kWaiterMarkMilliseconds = 100;
+
+    static LONG Read(volatile LONG& word) { return InterlockedCompareExchange(&word, 0, 0); }
+    bool OthersWaiting() {
+        const LONG mark = Read(waiterMark);
+        return mark != 0 && GetTickCount() - static_cast<DWORD>(mark) < kWaiterMarkMilliseconds;
+    }
+
+    volatile LONG held = 0;
+    volatile LONG lastHolder = 0;  // thread id of the last to take the lock
+    volatile LONG waiterMark = 0;  // tick count (odd) when a waiter last tried; 0: none since the last taking
 #else
     // NOLINTBEGIN(readability-identifier-naming)
     void lock() { mutex.lock(); }

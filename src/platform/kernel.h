@@ -45,6 +45,11 @@ BOOL ResetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds);
 BOOL CloseHandle(HANDLE event);
 
+// The calling thread's id (the kernel's thread id); never 0.
+DWORD GetCurrentThreadId();
+// Gives up the rest of the time slice (0) or sleeps that many milliseconds.
+void Sleep(DWORD milliseconds);
+
 }  // namespace tarnscsi
 
 #endif

@@ -4,13 +4,16 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace tarnscsi {
 
@@ -116,5 +119,15 @@ DWORD WaitForSingleObject(HANDLE event, DWORD milliseconds) {
 }
 
 BOOL CloseHandle(HANDLE event) { return Valid(event) && close(DescriptorOf(event)) == 0; }
+
+DWORD GetCurrentThreadId() { return static_cast<DWORD>(gettid()); }
+
+void Sleep(DWORD milliseconds) {
+    if (milliseconds == 0) {
+        sched_yield();
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 
 }  // namespace tarnscsi

@@ -1,5 +1,6 @@
 #include "transport/aspi_transport.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "common/monotonic_clock.h"
@@ -54,6 +55,33 @@ void RecordOutcome(const tarnscsi::aspi::SRB_ExecSCSICmd& block, tarnscsi::aspi:
     }
 }
 
+// The manager writes SRB_Status last, from its own thread, and lets go of
+// the block and the data buffer with it.
+tarnscsi::aspi::BYTE StatusOf(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
+    return std::atomic_ref<tarnscsi::aspi::BYTE>(block.SRB_Status).load(std::memory_order_acquire);
+}
+
+// Once the event is signalled the status is final. A wait that failed (the
+// event closed or otherwise unusable) or that a stray signal ended leaves
+// the request with the manager, which will still write into the block and
+// the buffer: both belong to the caller, who may reuse or free them the
+// moment this returns. So the status is polled, as ASPI's polling mode
+// does, until the manager has finished: first yielding, then a millisecond
+// at a time. This waits as long as the wait on the event would have (the
+// kernel's time limit ends any command). True when it had to poll.
+bool AwaitFinalStatus(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
+    constexpr unsigned kYieldRounds = 16;
+    unsigned round = 0;
+    for (; StatusOf(block) == tarnscsi::aspi::SS_PENDING; ++round) {
+        Sleep(round < kYieldRounds ? 0 : 1);
+    }
+    return round > 0;
+}
+
+// The manager signals the event just after it publishes the status; how
+// long a signal still to come is waited for before the event is closed.
+constexpr DWORD kLateSignalMilliseconds = 1000;
+
 }  // namespace
 
 AspiTransport::AspiTransport() {
@@ -75,7 +103,10 @@ AspiTransport::AspiTransport() {
 }
 
 AspiTransport::~AspiTransport() {
-    if (completionEvent != nullptr) CloseHandle(completionEvent);
+    // An event the manager may still signal is not closed: its handle (on
+    // Linux a descriptor number) could by then name something else, which
+    // the signal would write to. Kept open instead, deliberately.
+    if (completionEvent != nullptr && !AbsorbLateSignal()) CloseHandle(completionEvent);
     if (module != nullptr) FreeLibrary(module);
 }
 
@@ -88,6 +119,12 @@ ConnectError AspiTransport::Error() const {
     if (getSupportInfo == nullptr || sendCommand == nullptr) return ConnectError::kCorruptManager;
     if (completionEvent == nullptr) return ConnectError::kNoEvent;
     return ConnectError::kNone;
+}
+
+bool AspiTransport::AbsorbLateSignal() {
+    if (signalOutstanding)
+        signalOutstanding = WaitForSingleObject(completionEvent, kLateSignalMilliseconds) != WAIT_OBJECT_0;
+    return signalOutstanding;
 }
 
 tarnscsi::aspi::DWORD AspiTransport::GetSupportInfo() const { return getSupportInfo != nullptr ? getSupportInfo() : 0; }
@@ -127,11 +164,15 @@ bool AspiTransport::Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
     // nothing more than before.
     const bool tracing = trace::Active();
     const std::int64_t started = tracing ? MonotonicMicroseconds() : 0;
+    AbsorbLateSignal();
     ResetEvent(completionEvent);
     const tarnscsi::aspi::DWORD returned = sendCommand(&block);
-    if (returned == tarnscsi::aspi::SS_PENDING) WaitForSingleObject(completionEvent, INFINITE);
-    // The manager writes SRB_Status from another thread before it signals.
-    const tarnscsi::aspi::BYTE status = *static_cast<volatile tarnscsi::aspi::BYTE*>(&block.SRB_Status);
+    if (returned == tarnscsi::aspi::SS_PENDING) {
+        const bool signalled = WaitForSingleObject(completionEvent, INFINITE) == WAIT_OBJECT_0;
+        // Polled for: the manager's signal of this request is still to come.
+        if (AwaitFinalStatus(block) || !signalled) signalOutstanding = true;
+    }
+    const tarnscsi::aspi::BYTE status = StatusOf(block);
     lastResult.sent = true;
     lastResult.pending = returned == tarnscsi::aspi::SS_PENDING;
     lastResult.returned = static_cast<std::uint8_t>(returned);

@@ -54,6 +54,10 @@ public:
     const CommandResult& LastResult() const { return lastResult; }
 
 private:
+    // Waits a little for a signal still to come (signalOutstanding); true
+    // when it may come yet.
+    bool AbsorbLateSignal();
+
     using SupportInfoFn = tarnscsi::aspi::DWORD(ASPI_CALL*)();
     using SendCommandFn = tarnscsi::aspi::DWORD(ASPI_CALL*)(void*);
 
@@ -64,6 +68,9 @@ private:
     AspiClaimTargetFn claimTarget = nullptr;
     AspiReleaseTargetFn releaseTarget = nullptr;
     CommandResult lastResult;
+    // A request's completion was polled for (its wait failed or ended early),
+    // so the manager may signal the event still.
+    bool signalOutstanding = false;
 };
 
 }  // namespace tarnscsi

@@ -12,6 +12,7 @@
 #include <tarnscsi/trace.h>
 
 #include "common/module_lock.h"
+#include "platform/kernel.h"
 
 namespace tarnscsi {
 
@@ -20,12 +21,18 @@ namespace {
 constexpr double kMicrosecondsPerMillisecond = 1000.0;
 
 // The sink and whether there is one. `active` is read on every command
-// without the lock; the sink itself only under it. The environment is read
-// under a lock of its own, held until its sink is set, so that a connection
-// made meanwhile in another thread waits for it.
+// without the lock; the sink itself only under it, and it is called under
+// it, so that calls are serialised and a sink replaced from another thread
+// is never called again once the replacement returns. The sink is shared
+// with the call under way, so a sink may replace or stop the trace from
+// within its own call: `callingThread` tells that the lock is already this
+// thread's, and the running sink lives on until its call ends. The
+// environment is read under a lock of its own, held until its sink is set,
+// so that a connection made meanwhile in another thread waits for it.
 struct TraceState {
     ModuleLock lock;
-    TraceSink sink;
+    std::shared_ptr<const TraceSink> sink;
+    std::atomic<DWORD> callingThread{0};  // the thread inside the sink; 0: none
     ModuleLock environmentLock;
     bool environmentRead = false;
     // Why the current sink lost a line; its own lock, since the sink that
@@ -33,6 +40,25 @@ struct TraceState {
     ModuleLock problemLock;
     std::string problem;
 };
+
+// Marks the current thread as the one calling the sink, for as long as it lives.
+class SinkCall {
+public:
+    explicit SinkCall(std::atomic<DWORD>& slot) : thread(slot) {
+        thread.store(GetCurrentThreadId(), std::memory_order_relaxed);
+    }
+    ~SinkCall() { thread.store(0, std::memory_order_relaxed); }
+    SinkCall(const SinkCall&) = delete;
+    SinkCall& operator=(const SinkCall&) = delete;
+
+private:
+    std::atomic<DWORD>& thread;
+};
+
+// Only the thread that set it can see its own id there.
+bool InSinkCall(const TraceState& state) {
+    return state.callingThread.load(std::memory_order_relaxed) == GetCurrentThreadId();
+}
 
 TraceState& State() {
     // Never destroyed: a command may still be traced while the process exits.
@@ -114,11 +140,22 @@ std::string FormatTraceLine(const CommandResult& result, long long microseconds)
 
 void SetTraceSink(TraceSink sink) {
     TraceState& state = State();
+    std::shared_ptr<const TraceSink> replacement;
+    if (sink) replacement = std::make_shared<const TraceSink>(std::move(sink));
+    // Released after the lock: closing a trace file needs no lock.
+    std::shared_ptr<const TraceSink> replaced;
+    const auto swap = [&] {
+        replaced = std::exchange(state.sink, std::move(replacement));
+        trace::traceActive.store(static_cast<bool>(state.sink), std::memory_order_relaxed);
+        const std::lock_guard problemLock(state.problemLock);
+        state.problem.clear();
+    };
+    if (InSinkCall(state)) {
+        swap();  // the lock is this thread's already, held for the sink's call
+        return;
+    }
     const std::lock_guard lock(state.lock);
-    state.sink = std::move(sink);
-    trace::traceActive.store(static_cast<bool>(state.sink), std::memory_order_relaxed);
-    const std::lock_guard problemLock(state.problemLock);
-    state.problem.clear();
+    swap();
 }
 
 bool TraceFileIsStandardError(const std::string& path) { return path == "-" || path == "stderr" || path == "1"; }
@@ -158,9 +195,17 @@ void Emit(const CommandResult& result, long long microseconds) {
     // or written (a sink that throws) is lost, and the command's own result
     // stands.
     try {
+        // A command the sink itself runs is not traced: its line would have
+        // to wait for the call it is part of.
+        if (InSinkCall(state)) return;
         const std::string line = FormatTraceLine(result, microseconds);
+        // Outlives the lock: a sink that replaced itself is released after its call.
+        std::shared_ptr<const TraceSink> running;
         const std::lock_guard lock(state.lock);
-        if (state.sink) state.sink(line);
+        running = state.sink;
+        if (!running) return;
+        const SinkCall call(state.callingThread);
+        (*running)(line);
     } catch (...) {
         return;
     }

@@ -45,6 +45,19 @@ TEST_F(CameraApiTest, OpensWhereTheCameraIsOrSaysWhyNot) {
     EXPECT_FALSE(Camera::Open(error));
     EXPECT_EQ(error, ConnectError::kCameraNotFound);
     EXPECT_STREQ(tarnscsi::ConnectErrorText(error), "Camera not found");
+
+    // The camera is there but never answers INQUIRY: the failure names it.
+    SimReset();
+    camera.reset();
+    SimAddFault(0x12, 0, 1, SIM_FAULT_COMMAND_TIMEOUT);
+    std::string detail;
+    EXPECT_FALSE(Camera::Open(error, detail));
+    EXPECT_EQ(error, ConnectError::kCameraNotFound);
+    EXPECT_EQ(detail.rfind("the device at adapter " + std::to_string(SIM_DEFAULT_ADAPTER) + ", target " +
+                               std::to_string(SIM_DEFAULT_TARGET) + " did not answer INQUIRY within the time limit",
+                           0),
+              0u)
+        << detail;
 }
 
 TEST_F(CameraApiTest, ASecondConnectionToTheCameraIsRefusedNamingTheHolder) {
@@ -168,6 +181,17 @@ TEST_F(CameraApiTest, ARequestRefusedAtOnceIsTold) {
               "MODE SENSE(6): refused by the ASPI manager; request status 0x04 (error), host adapter status 0x00, "
               "target status 0x00");
     EXPECT_FALSE(result.Advice().empty());
+}
+
+TEST_F(CameraApiTest, ASetpointThePageCannotHoldIsRefusedUnsentNamingNoCommand) {
+    ASSERT_TRUE(camera->Ready());
+    SimLogClear();
+    const auto refused = camera->SetTemperature(40000);
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(refused.command.CommandName(), "no command") << "not the TEST UNIT READY before it";
+    EXPECT_NE(refused.refusal.find("setpoint of 40000 tenths"), std::string::npos) << refused.refusal;
+    EXPECT_TRUE(ExecRequests().empty());
+    EXPECT_TRUE(camera->SetTemperature(-100).refusal.empty());
 }
 
 TEST_F(CameraApiTest, ACheckConditionAfterAWaitCarriesTheSense) {

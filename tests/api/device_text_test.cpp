@@ -42,6 +42,26 @@ TEST(NotFoundDetail, NamesTheNodesTheGroupAndTheRuleWhenPermissionIsDenied) {
     EXPECT_EQ(NotFoundDetail({}), "");
 }
 
+// A device that never answered INQUIRY: its node and address, the limit it
+// ran out of, and the setting that gives more time (the SCSI generic
+// manager's; one without a report has none).
+TEST(NotFoundDetail, NamesTheDeviceThatDidNotAnswerInTimeAndWhatGivesMoreTime) {
+    ManagerNode node;
+    node.node = "/dev/sg3";
+    node.adapter = 0;
+    node.target = 4;
+    EXPECT_EQ(UnansweredDetail(0, 4, {node},
+                               std::vector<std::string>{"/dev/sg3 [2:0:4:0] adapter 0, target 4, lun 0: "
+                                                        "usable",
+                                                        "command time limit: 60 s"}),
+              "/dev/sg3 (adapter 0, target 4) did not answer INQUIRY within the time limit (command time limit: 60 s); "
+              "if it is the camera and needs longer to answer, set TARNSCSI_SG_TIMEOUT to more seconds");
+    const std::string windows = UnansweredDetail(1, 5, {node}, std::nullopt);
+    EXPECT_EQ(windows.rfind("the device at adapter 1, target 5 did not answer INQUIRY within the time limit", 0), 0u)
+        << windows;
+    EXPECT_EQ(windows.find("TARNSCSI_SG_TIMEOUT"), std::string::npos) << windows;
+}
+
 // The names the message gives are the installed rule's own.
 TEST(NotFoundDetail, GroupIsTheOneTheInstalledRuleGives) {
     std::ifstream rule(TARNSCSI_UDEV_RULE);

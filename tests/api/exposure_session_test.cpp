@@ -3,6 +3,7 @@
 // readout allowance, the busy rule, abort, and the checks before a start.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -20,6 +21,7 @@ using namespace tarnscsi;
 namespace {
 
 constexpr int kTestUnitReady = 0x00;
+constexpr int kScan = 0x1B;
 constexpr int kSetWindow = 0x24;
 constexpr double kMicrosecondsPerSecond = 1e6;
 
@@ -170,6 +172,40 @@ TEST_F(ExposureSessionTest, AFailureThatWaitingCannotMendEndsTheExposureAtOnce) 
     EXPECT_NE(failed.message.find("TEST UNIT READY: CHECK CONDITION, sense ABORTED COMMAND"), std::string::npos)
         << failed.message;
     EXPECT_NE(failed.message.find(failed.command.Advice()), std::string::npos) << failed.message;
+}
+
+// After a SCAN that did not complete, an image counts only if the camera
+// was busy since: one ready at once holds an earlier, undownloaded frame,
+// which must not come back as this one. The simulated camera starts
+// nothing when SCAN fails; a second exposure sent beside the session plays
+// a camera that exposes all the same.
+TEST_F(ExposureSessionTest, AFailedScanKeepsAFrameOnlyIfTheCameraWasBusyAfterIt) {
+    constexpr std::uint8_t kUntouched = 0xA5;
+    ExposureSession session(*camera);
+    ASSERT_TRUE(camera->Expose(WindowFor(kSmall, 0)));
+    Wait(10);
+    SimAddFault(kScan, 0, 1, SIM_FAULT_CHECK_CONDITION);
+    ASSERT_TRUE(session.Start(kSmall, 1.0, now));
+    std::fill(buffer.begin(), buffer.end(), kUntouched);
+    const ExposureStatus failed = Poll(session);
+    ASSERT_EQ(failed.phase, ExposurePhase::kFailed) << "the earlier frame was taken for this one";
+    EXPECT_EQ(failed.command.CommandName(), "SCAN");
+    EXPECT_EQ(failed.message.rfind("the exposure did not start: SCAN: CHECK CONDITION, sense ABORTED COMMAND", 0), 0u)
+        << failed.message;
+    EXPECT_NE(failed.message.find("none was read; " + failed.command.Advice()), std::string::npos) << failed.message;
+    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == kUntouched; }));
+
+    SimAddFault(kScan, 0, 1, SIM_FAULT_CHECK_CONDITION);
+    ASSERT_TRUE(session.Start(kSmall, 1.0, now));
+    ASSERT_TRUE(camera->Expose(session.Window()).scan.Ok());
+    ExposureStatus status = Poll(session);
+    EXPECT_EQ(status.phase, ExposurePhase::kExposing);
+    for (int poll = 0; poll < 1000 && status.phase != ExposurePhase::kDone; ++poll) {
+        ASSERT_NE(status.phase, ExposurePhase::kFailed) << status.message;
+        Wait(status.nextPoll);
+        status = Poll(session);
+    }
+    EXPECT_EQ(status.warning.rfind("SCAN did not complete (SCAN: CHECK CONDITION", 0), 0u) << status.warning;
 }
 
 // Abort: no more waiting and no image; the next exposure is the camera's.

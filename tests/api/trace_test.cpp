@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
@@ -84,6 +85,33 @@ TEST_F(TraceTest, NothingIsWrittenWhenOff) {
     ASSERT_TRUE(camera);
     EXPECT_TRUE(camera->Ready());
     EXPECT_TRUE(lines.empty());
+}
+
+// A sink may hand the trace on or stop it from within its own call; the
+// sink replaced is not called again, and its captures stay alive until its
+// call ends.
+TEST_F(TraceTest, ASinkMayReplaceOrStopTheTraceFromItsOwnCall) {
+    ConnectError error = ConnectError::kNone;
+    auto camera = Camera::Open(error);
+    ASSERT_TRUE(camera);
+    lines.clear();
+    std::vector<std::string> second;
+    auto marker = std::make_shared<int>(0);
+    tarnscsi::SetTraceSink([this, &second, marker](const std::string& line) {
+        tarnscsi::SetTraceSink([&second](const std::string& next) {
+            second.push_back(next);
+            tarnscsi::StopTrace();
+        });
+        lines.push_back(line + " " + std::to_string(*marker));
+    });
+    marker.reset();
+    EXPECT_TRUE(camera->Ready());
+    EXPECT_TRUE(camera->Ready());
+    EXPECT_TRUE(camera->Ready());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("TEST UNIT READY", 0), 0u) << lines[0];
+    EXPECT_EQ(second.size(), 1u);
+    EXPECT_FALSE(tarnscsi::TraceEnabled());
 }
 
 TEST_F(TraceTest, AFileThatCannotBeOpenedIsReportedAndLeavesTheTraceOff) {

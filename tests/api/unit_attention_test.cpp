@@ -177,6 +177,19 @@ TEST_F(UnitAttentionTest, AScanAnsweredSoIsSentAgainAfterItsWindow) {
     EXPECT_TRUE(camera->Download(image));
     EXPECT_EQ(image, CameraImage());
 
+    // Told twice, SCAN is not sent a third time, and the exposure is lost:
+    // Download sends nothing, whatever the camera might still hold.
+    SimAddFault(kScan, 0, 2, SIM_FAULT_UNIT_ATTENTION);
+    SimLogClear();
+    const ExposeResult twice = camera->Expose(kWindow);
+    EXPECT_TRUE(twice) << "the window was taken";
+    EXPECT_EQ(twice.scan.sense.key, kUnitAttention);
+    EXPECT_EQ(Opcodes(ExecRequests()), (Bytes{kSetWindow, kScan, kSetWindow, kScan}));
+    SimLogClear();
+    EXPECT_EQ(camera->Download(image).status, DownloadStatus::kExposureLost);
+    EXPECT_TRUE(ExecRequests().empty());
+    ExpectGoodFrame();
+
     // INQUIRY never reports a reset on a real camera, but one that did
     // would be asked again too.
     SimAddFault(kInquiry, 0, 1, SIM_FAULT_UNIT_ATTENTION);

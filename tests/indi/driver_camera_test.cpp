@@ -351,7 +351,7 @@ TEST_F(OurCamera, FailedScanIsWarnedAndNamedWhenNoImageComes) {
     EXPECT_FALSE(session.Expose(0.1, error));
     EXPECT_TRUE(HasMessage("did not confirm the start of the exposure (SCAN: CHECK CONDITION"));
     EXPECT_TRUE(HasMessage("Exposure failed: the exposure did not start: SCAN: CHECK CONDITION"));
-    EXPECT_TRUE(HasMessage("(the download then failed: "));
+    EXPECT_TRUE(HasMessage("from an earlier exposure and none was read"));
 
     const auto image = session.Expose(0.1, error);
     EXPECT_TRUE(image) << error;

@@ -132,23 +132,23 @@ TEST_F(ExposeCommandTest, RefusedScanFailsTheFrameWithTheScansAnswer) {
 }
 
 // A camera may end SCAN with other than good status while its exposure
-// starts: when it then gets ready and delivers the image (here the READ is
-// scripted, as such a camera would answer), the frame is kept with a warning.
-TEST_F(ExposeCommandTest, ScanThatFailedButDeliveredAnImageIsAWarning) {
+// starts, but one that is ready at once without having been busy holds an
+// earlier image, if any: here a READ scripted to deliver bytes stands for
+// one. The frame fails and nothing is written.
+TEST_F(ExposeCommandTest, ScanThatFailedWithTheCameraNeverBusyKeepsNoFrame) {
     SimAddFault(kScan, 0, 1, SIM_FAULT_CHECK_CONDITION);
-    std::vector<std::uint8_t> image(8 * 8 * 2);
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i);
+    std::vector<std::uint8_t> image(8 * 8 * 2, 0x5A);
     SimScriptReply(kRead10, image.data(), static_cast<std::uint32_t>(image.size()), 1);
     Recorder recorder;
-    RunExpose(SmallRequest(), recorder);
-    EXPECT_EQ(recorder.saved, 1);
-    ASSERT_EQ(recorder.warnings.size(), 1u);
-    EXPECT_NE(recorder.warnings[0].find("frame 1: SCAN did not complete (SCAN: CHECK CONDITION"), std::string::npos)
-        << recorder.warnings[0];
-    const auto fits = tarnscsi::tool_test::ReadFits(dir.Path() / "frame.fits");
-    ASSERT_EQ(fits.pixels.size(), 64u);
-    EXPECT_EQ(fits.pixels[0], 0x0001);  // most significant byte first
-    EXPECT_EQ(fits.pixels[63], 0x7E7F);
+    try {
+        RunExpose(SmallRequest(), recorder);
+        FAIL() << "a frame the camera never started was saved";
+    } catch (const ToolError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("frame 1: the exposure did not start: SCAN: CHECK CONDITION", 0), 0u)
+            << e.what();
+    }
+    EXPECT_EQ(recorder.saved, 0);
+    EXPECT_TRUE(dir.Entries().empty());
 }
 
 // The image and its header follow the window the camera reports: the

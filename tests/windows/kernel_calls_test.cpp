@@ -1,8 +1,9 @@
 // The Win32 kernel calls the module makes, seen through its import table:
 // the manager loaded by its plain name, one manual-reset event per
 // connection handed to the manager in SRB_PostProc, a wait exactly for each
-// pending request, and what Connect says when the event or the memory for
-// the connection cannot be had.
+// pending request, what Connect says when the event or the memory for the
+// connection cannot be had, a wait that fails, and a thread killed while it
+// waits for the module's lock.
 #include <atomic>
 #include <cstddef>
 #include <string>
@@ -66,6 +67,41 @@ std::atomic<int> infiniteWaits{0};
 DWORD WINAPI CountingWaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     if (milliseconds == INFINITE) ++infiniteWaits;
     return realWait(handle, milliseconds);
+}
+
+// The same call made to fail at once, as a wait on a closed handle does.
+DWORD WINAPI FailingWaitForSingleObject(HANDLE, DWORD) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+}
+
+// The same call holding its command (and with it the module's lock) until
+// `release` is set, once `holdNext` is; `holding` tells that it does.
+std::atomic<bool> holdNext{false};
+HANDLE holding = nullptr;
+HANDLE release = nullptr;
+
+DWORD WINAPI HoldingWaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    if (holdNext.exchange(false)) {
+        SetEvent(holding);
+        realWait(release, INFINITE);
+    }
+    return realWait(handle, milliseconds);
+}
+
+// Sleep: the module's lock sleeps while it waits for it; `sleeping` tells.
+using SleepFn = VOID(WINAPI*)(DWORD);
+SleepFn realSleep = nullptr;
+HANDLE sleeping = nullptr;
+
+VOID WINAPI SignallingSleep(DWORD milliseconds) {
+    SetEvent(sleeping);
+    realSleep(milliseconds);
+}
+
+DWORD WINAPI CallReady(LPVOID result) {
+    *static_cast<int32_t*>(result) = Ready();
+    return 0;
 }
 
 // malloc: the next request fails, later ones are passed on (throwing and
@@ -204,4 +240,53 @@ TEST_F(KernelCallsTest, ReportsOutOfMemoryAndKeepsNoConnection) {
     EXPECT_EQ(message, "Out of memory");
     EXPECT_EQ(SimLogCount(), 0u);
     EXPECT_EQ(Ready(), 0);
+}
+
+// The wait failed, but the manager still owns the request: the module polls
+// until it has finished, and every command ends as the camera ended it.
+TEST_F(KernelCallsTest, AFailedWaitStillWaitsForTheManagerToFinish) {
+    ConnectOk();
+    ImportPatch patch(Module(), kKernel, "WaitForSingleObject", Address(&FailingWaitForSingleObject));
+    ASSERT_TRUE(patch.Applied());
+    SimSetCompletion(SIM_PENDING, kPendingDelayMicroseconds);
+    TakeACheckedImage();
+}
+
+// A thread killed while it waits for the module's lock holds nothing: the
+// call after it goes through. Bounded, so that a hang fails here.
+TEST_F(KernelCallsTest, AThreadKilledWhileWaitingForTheLockStopsNoLaterCall) {
+    constexpr DWORD kHangMilliseconds = 60000;
+    ConnectOk();
+    SimSetCompletion(SIM_PENDING, kPendingDelayMicroseconds);
+    ImportPatch wait(Module(), kKernel, "WaitForSingleObject", Address(&HoldingWaitForSingleObject));
+    ImportPatch sleep(Module(), kKernel, "Sleep", Address(&SignallingSleep));
+    ASSERT_TRUE(wait.Applied());
+    ASSERT_TRUE(sleep.Applied());
+    realWait = wait.Original<WaitFn>();
+    realSleep = sleep.Original<SleepFn>();
+    holding = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    sleeping = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+
+    int32_t held = -1;
+    int32_t killed = -1;
+    int32_t later = -1;
+    holdNext = true;
+    HANDLE holder = CreateThread(nullptr, 0, CallReady, &held, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(holding, INFINITE), WAIT_OBJECT_0);
+    HANDLE waiter = CreateThread(nullptr, 0, CallReady, &killed, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(sleeping, INFINITE), WAIT_OBJECT_0);
+    ASSERT_TRUE(TerminateThread(waiter, 1));
+    WaitForSingleObject(waiter, INFINITE);
+    SetEvent(release);
+    WaitForSingleObject(holder, INFINITE);
+    EXPECT_EQ(held, 1);
+
+    HANDLE after = CreateThread(nullptr, 0, CallReady, &later, 0, nullptr);
+    const DWORD ended = WaitForSingleObject(after, kHangMilliseconds);
+    if (ended != WAIT_OBJECT_0) TerminateThread(after, 1);
+    EXPECT_EQ(ended, WAIT_OBJECT_0) << "the call after the killed waiter never got the lock";
+    EXPECT_EQ(later, 1);
+    EXPECT_EQ(killed, -1);
+    for (HANDLE handle : {holder, waiter, after, holding, release, sleeping}) CloseHandle(handle);
 }
