@@ -140,7 +140,8 @@ TEST_F(ToolTest, RefusesBadInputNamingTheValueBeforeTouchingTheCamera) {
         {{"expose", "1", "-o", "a.fits", "--y", "2147483647", "--height", "2"}, "--y: Value 2147483647"},
         {{"expose", "1", "-o", "a.fits", "--x", "-2147483648"}, "--x: Value -2147483648"},
         // A binned origin between two binned pixels could only be recorded rounded.
-        {{"expose", "1", "-o", "a.fits", "--bin", "2", "--x", "3"}, "--x 3: with 2x2 binning the origin (3, 0) must be a multiple of 2"},
+        {{"expose", "1", "-o", "a.fits", "--bin", "2", "--x", "3"},
+         "--x 3: with 2x2 binning the origin (3, 0) must be a multiple of 2"},
         {{"expose", "1", "-o", "a.fits", "--count", "0"}, "--count: Value 0"},
         {{"expose", "1", "-o", "f_%d.fits", "--count", "2147483647"}, "--count: Value 2147483647"},
         {{"expose", "1", "-o", "one.fits", "--count", "3"}, "one.fits"},
