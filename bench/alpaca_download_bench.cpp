@@ -60,16 +60,9 @@ double TimedDownload(httplib::Client& client, const char* accept, std::size_t& b
 }  // namespace
 
 int main() {
-    SimReset();
-    SimSetTimeScale(0);
-    SimSetImageKind(SIM_IMAGE_SKY);
-
-    tarnscsi::alpaca::AlpacaServer server(tarnscsi::bench::LoopbackServerOptions());
-    if (const std::string problem = server.Start(); !problem.empty()) {
-        std::fprintf(stderr, "alpaca_download_bench: %s\n", problem.c_str());
-        return 1;
-    }
-    httplib::Client client(kLoopback, server.Port());
+    const auto server = tarnscsi::bench::StartLoopbackServer("alpaca_download_bench");
+    if (!server) return 1;
+    httplib::Client client(kLoopback, server->Port());
     client.Put("/api/v1/camera/0/connected", "Connected=True", kForm);
 
     // The floor: the same number of bytes from a bare handler.
@@ -96,7 +89,7 @@ int main() {
     }
     bare.stop();
     bareThread.join();
-    server.Stop();
+    server->Stop();
 
     if (*std::min_element(imageBytes.begin(), imageBytes.end()) < 0 ||
         *std::min_element(json.begin(), json.end()) < 0) {

@@ -135,16 +135,9 @@ During ReadsDuringDownloads(int port, httplib::Client& client, const char* bus) 
 }  // namespace
 
 int main() {
-    SimReset();
-    SimSetTimeScale(0);
-    SimSetImageKind(SIM_IMAGE_SKY);
-
-    tarnscsi::alpaca::AlpacaServer server(tarnscsi::bench::LoopbackServerOptions());
-    if (const std::string problem = server.Start(); !problem.empty()) {
-        std::fprintf(stderr, "alpaca_latency_bench: %s\n", problem.c_str());
-        return 1;
-    }
-    const int port = server.Port();
+    const auto server = tarnscsi::bench::StartLoopbackServer("alpaca_latency_bench");
+    if (!server) return 1;
+    const int port = server->Port();
     httplib::Client client(kLoopback, port);
     client.set_keep_alive(true);
     client.Put(std::string(kApi) + "connected", "Connected=True", kForm);
@@ -177,7 +170,7 @@ int main() {
     // command taking as long as on a slow adapter.
     const During atSpeed = ReadsDuringDownloads(port, client, "");
     const During slowBus = ReadsDuringDownloads(port, client, kSlowAdapter);
-    server.Stop();
+    server->Stop();
     if (atSpeed.state.empty() || slowBus.state.empty()) {
         std::fprintf(stderr, "alpaca_latency_bench: the reads during downloads failed\n");
         return 1;

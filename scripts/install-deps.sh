@@ -69,15 +69,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/tarnscsi-apt.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 log=$work/apt.log
 
-loud() {
-  {
-    echo
-    echo "!!! ================================================================="
-    printf '!!! %s\n' "$@"
-    echo "!!! ================================================================="
-    echo
-  } >&2
-}
+source "$(dirname "${BASH_SOURCE[0]}")/loud.sh"
 
 # The indexes an `apt-get update` could not fetch, from its log: one line
 # "URL<TAB>apt's reason" each. A mirror in the middle of a sync serves a

@@ -21,13 +21,7 @@ fi
 scripts/install-windows-deps.sh
 scripts/build.sh win32
 
-loud() {
-  echo
-  echo "!!! ================================================================="
-  printf '!!! %s\n' "$@"
-  echo "!!! ================================================================="
-  echo
-}
+source "$(dirname "${BASH_SOURCE[0]}")/loud.sh"
 
 case "$(scripts/windows-way.sh)" in
   host)
