@@ -30,6 +30,12 @@ inline constexpr int kNotConnected = 0x407;
 inline constexpr int kInvalidOperation = 0x40B;
 inline constexpr int kActionNotImplemented = 0x40C;
 
+// CameraState values.
+inline constexpr int kStateIdle = 0;
+inline constexpr int kStateExposing = 2;
+inline constexpr int kStateReading = 3;
+inline constexpr int kStateError = 5;
+
 struct Answer {
     int status = 0;
     std::string body;

@@ -20,9 +20,6 @@ using namespace tarnscsi::alpaca_test;
 
 namespace {
 
-constexpr int kStateIdle = 0;
-constexpr int kStateExposing = 2;
-constexpr int kStateError = 5;
 constexpr double kAbsoluteZero = -273.15;
 constexpr double kExposureSeconds = 2;
 // The checker waits 10 s for each step of an exposure; the camera's clock is

@@ -15,8 +15,6 @@ using namespace tarnscsi::alpaca_test;
 namespace {
 
 constexpr std::uint64_t kSeed = 77;
-constexpr int kStateReading = 3;
-constexpr int kStateError = 5;
 constexpr std::int32_t kAmbientTenths = 200;
 constexpr char kImageBytes[] = "application/imagebytes";
 // Polls in the tests are bounded: far more than any exposure here needs.
