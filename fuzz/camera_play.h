@@ -17,8 +17,9 @@ inline constexpr std::size_t kMaxReply = 256;
 // How one command is made to fail, if at all.
 enum class Fault { kNone, kRefused, kCheckCondition };
 
-// The simulator back at its test baseline, with the completion mode (and
-// for pending, a delay of 0) chosen by the input.
+// The simulator back at its test baseline, passing short replies as
+// complete, with the completion mode (and for pending, a delay of 0) chosen
+// by the input.
 void ResetSimulator(FuzzedDataProvider& input);
 
 // Chooses a fault for the command `opcode` (after `skip` others of the same
