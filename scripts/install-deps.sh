@@ -11,6 +11,10 @@
 # fails, the packages come from every other source, its own left out of
 # this install. No package is ever left out: one that cannot be had fails
 # the script.
+#
+# TARNSCSI_APT_UPDATE=1 refreshes the package lists (as above) even when no
+# package is missing: for a source just added (install-windows-deps.sh adds
+# Debian 12's source packages).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 
@@ -57,9 +61,15 @@ for set in "${sets[@]}"; do
     fi
   done < <(grep -v '^\s*\(#\|$\)' "$here/packages/$set.txt")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ] && [ "${TARNSCSI_APT_UPDATE:-0}" = 0 ]; then
+  exit 0
+fi
 
-echo "Installing: ${missing[*]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+else
+  echo "Refreshing the package lists (TARNSCSI_APT_UPDATE=$TARNSCSI_APT_UPDATE)"
+fi
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 apt_get=("${sudo_cmd[@]}" env DEBIAN_FRONTEND=noninteractive apt-get)
@@ -199,6 +209,7 @@ while :; do
   break
 done
 
+[ ${#missing[@]} -gt 0 ] || exit 0
 if ! "${apt_get[@]}" "${source_options[@]}" install -y -q --no-install-recommends "${missing[@]}" >>"$log" 2>&1; then
   cat "$log" >&2
   if [ ${#source_options[@]} -gt 0 ]; then
