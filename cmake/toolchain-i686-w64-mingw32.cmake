@@ -6,7 +6,8 @@
 #   ctest --preset win32
 #
 # Packages: g++-mingw-w64-i686-posix, g++-mingw-w64-i686-win32, wine,
-# wine32:i386.
+# wine32:i386; install-windows-deps.sh also builds the imaging libraries
+# (scripts/build-windows-libs.sh).
 
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
@@ -33,9 +34,20 @@ find_program(CMAKE_C_COMPILER   NAMES ${MINGW_TRIPLET}-gcc-${TARNSCSI_MINGW_THRE
 find_program(CMAKE_CXX_COMPILER NAMES ${MINGW_TRIPLET}-g++-${TARNSCSI_MINGW_THREADS} REQUIRED)
 find_program(CMAKE_RC_COMPILER  NAMES ${MINGW_TRIPLET}-windres)
 
-# Headers and libraries come only from the mingw sysroot, build tools from
-# the host.
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLET})
+# The imaging libraries (zlib, libpng, cfitsio) cross-built by
+# scripts/build-windows-libs.sh, in its prefix.
+get_filename_component(tarnscsi_source_dir "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+set(TARNSCSI_WIN32_LIBS "${tarnscsi_source_dir}/build/win32-libs/prefix"
+    CACHE PATH "Prefix of the imaging libraries cross-built for Windows (scripts/build-windows-libs.sh)")
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES TARNSCSI_WIN32_LIBS)
+
+# Headers and libraries come only from the mingw sysroot and that prefix,
+# build tools from the host. pkg-config reads only the prefix's .pc files,
+# never the host's Linux ones.
+set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLET} ${TARNSCSI_WIN32_LIBS})
+set(ENV{PKG_CONFIG_LIBDIR} "${TARNSCSI_WIN32_LIBS}/lib/pkgconfig")
+unset(ENV{PKG_CONFIG_PATH})
+unset(ENV{PKG_CONFIG_SYSROOT_DIR})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
