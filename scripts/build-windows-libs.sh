@@ -71,12 +71,13 @@ checked() { [ -f "$sources/$1" ] && [ "$(sha256sum "$sources/$1" | cut -d' ' -f1
 fetch=()
 for entry in "${libraries[@]}"; do
   IFS='|' read -r name package tarball sha256 _ _ <<<"$entry"
-  checked "$tarball" "$sha256" || fetch+=("$package")
+  checked "$tarball" "$sha256" || fetch+=("$package/bookworm")
 done
 if [ ${#fetch[@]} -gt 0 ]; then
   echo "Fetching the sources of ${fetch[*]} (apt-get source --download-only)"
-  # apt also fetches each package's Debian part, which is not needed; a
-  # failure there does not matter once the tarball is here and checked.
+  # From bookworm's entry, whatever other releases apt knows. apt also
+  # fetches each package's Debian part, which is not needed; a failure there
+  # does not matter once the tarball is here and checked.
   (cd "$sources" && apt-get source --download-only -q "${fetch[@]}") >"$logs/sources.log" 2>&1 || true
   for entry in "${libraries[@]}"; do
     IFS='|' read -r name package tarball sha256 _ _ <<<"$entry"
