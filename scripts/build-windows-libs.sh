@@ -165,14 +165,20 @@ cmake_build() {
 rm -f "$logs"/{zlib,libpng,cfitsio}.log
 start=$SECONDS
 echo "Building the imaging libraries for Windows ($cc, $jobs jobs): zlib, libpng, cfitsio"
-build_zlib
+times=()
+timed() {
+  local begin=$SECONDS
+  "$@"
+  times+=("$2 $((SECONDS - begin)) s")
+}
+timed build_zlib zlib
 # Static only, no programs or tests; the SSE2 filters are for reading only,
 # and would need -msse2.
-cmake_build libpng -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_EXECUTABLES=OFF -DPNG_TESTS=OFF \
+timed cmake_build libpng -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_EXECUTABLES=OFF -DPNG_TESTS=OFF \
   -DPNG_HARDWARE_OPTIMIZATIONS=OFF
 # Static, no remote files over curl, no threads (our programs call cfitsio
 # from one thread at a time).
-cmake_build cfitsio -DBUILD_SHARED_LIBS=OFF -DUSE_CURL=OFF -DUSE_PTHREADS=OFF -DTESTS=OFF -DUTILS=OFF
+timed cmake_build cfitsio -DBUILD_SHARED_LIBS=OFF -DUSE_CURL=OFF -DUSE_PTHREADS=OFF -DTESTS=OFF -DUTILS=OFF
 
 # The paths the .pc, CMake and config files name are the prefix's, not the
 # stage's.
@@ -181,7 +187,7 @@ wanted >"$stage/BUILT"
 rm -rf "$prefix"
 mv "$stage" "$prefix"
 rm -rf "$work"
-echo "Built in $((SECONDS - start)) s into $prefix:"
+echo "Built in $((SECONDS - start)) s ($(printf '%s, ' "${times[@]}" | sed 's/, $//')) into $prefix:"
 for library in "$prefix"/lib/*.a; do
   [ -L "$library" ] || echo "  $(basename "$library"): $(($(stat -c %s "$library") / 1024)) KiB"
 done
