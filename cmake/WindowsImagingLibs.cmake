@@ -12,9 +12,13 @@ if(NOT EXISTS ${TARNSCSI_WIN32_LIBS}/BUILT)
                       "scripts/install-windows-deps.sh builds them (scripts/build-windows-libs.sh "
                       "once Debian 12's source packages are known to apt).")
 endif()
+# Global targets: the file is read once (the tool's folder, the tests'), and
+# every folder links them.
+set(CMAKE_FIND_PACKAGE_TARGETS_GLOBAL ON)
 find_package(ZLIB REQUIRED)
 find_package(PNG REQUIRED)
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(TARNSCSI_WIN32_CFITSIO REQUIRED IMPORTED_TARGET cfitsio)
+pkg_check_modules(TARNSCSI_WIN32_CFITSIO REQUIRED IMPORTED_TARGET GLOBAL cfitsio)
+unset(CMAKE_FIND_PACKAGE_TARGETS_GLOBAL)
 # cfitsio is a static library here: it needs zlib after it on the link line.
 target_link_libraries(PkgConfig::TARNSCSI_WIN32_CFITSIO INTERFACE ZLIB::ZLIB)

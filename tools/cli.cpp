@@ -1,7 +1,5 @@
 #include "cli.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
@@ -30,6 +28,7 @@
 #include "pending_file.h"
 #include "scan_command.h"
 #include "status_command.h"
+#include "terminal.h"
 #include "version.h"
 
 namespace tarnscsi::tool {
@@ -199,7 +198,7 @@ int Guarded(const char* onInterrupt, std::FILE* events, const std::function<int(
 // A dark or bias frame needs the telescope covered: this camera has no
 // shutter. Said once, to a person at a terminal.
 void RemindToCover(const ExposeRequest& request) {
-    if (request.quiet || request.json || isatty(STDERR_FILENO) != 1) return;
+    if (request.quiet || request.json || !IsTerminal(stderr)) return;
     if (request.type != ImageType::kDark && request.type != ImageType::kBias) return;
     std::fprintf(stderr, "tarnscsi: note: this camera has no shutter; cover the telescope for %s frames.\n",
                  request.type == ImageType::kDark ? "dark" : "bias");
@@ -287,6 +286,9 @@ int RunParsed(std::vector<std::string> args, ClosedStandardDescriptors closed) {
         const std::string file = trace->empty() ? std::string(kTraceToStandardError) : *trace;
         if (closed.error && TraceFileIsStandardError(file)) {
             return UsageFailure("--trace: standard error is closed; give the trace a file: --trace=FILE");
+        }
+        if (const std::string problem = UnsupportedPathName(file); !problem.empty()) {
+            return UsageFailure("--trace " + file + ": " + problem);
         }
         if (const std::string problem = TraceToFile(file); !problem.empty()) {
             PrintError("--trace: " + problem);

@@ -226,7 +226,7 @@ void WriteFits(const std::filesystem::path& path, const Image16& image, const Fi
     errno = 0;  // so that a failure's reason is not an older call's
     // The disk-file variant takes the name literally: no extended filename
     // syntax, so brackets or a leading '!' in a user's path mean nothing.
-    if (fits_create_diskfile(&raw, pending.TempPath().c_str(), &status) != 0) {
+    if (fits_create_diskfile(&raw, pending.TempName().c_str(), &status) != 0) {
         const int savedErrno = errno;
         throw ToolError("cannot create FITS file in " + pending.TempPath().parent_path().string() + ": " +
                         Describe(status, savedErrno));

@@ -1,15 +1,8 @@
 #include "pending_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
-#include <csignal>
-#include <cstdio>
 #include <cstdlib>
-#include <climits>
 #include <cstring>
 #include <limits>
 #include <regex>
@@ -17,10 +10,12 @@
 
 #include "errors.h"
 #include "interrupt.h"
+#include "pending_file_system.h"
 
 namespace tarnscsi::tool {
 
 namespace fs = std::filesystem;
+using namespace pending_detail;
 
 namespace {
 
@@ -35,35 +30,13 @@ const std::regex& TempNamePattern() {
     return pattern;
 }
 
-// Gives the temporary file the mode (and, when root, the owner) of the file
-// it replaces, so that replacing a file changes nothing but its content.
-void KeepModeAndOwner(const fs::path& temp, const fs::path& target) {
-    struct stat existing {};
-    if (lstat(target.c_str(), &existing) != 0) return;  // nothing to replace
-    if (!S_ISREG(existing.st_mode)) {
-        throw ToolError(target.string() + " is not a regular file; it is never replaced");
-    }
-    if (chmod(temp.c_str(), existing.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO)) != 0) {
-        throw ToolError("cannot give " + temp.string() + " the mode of " + target.string() + ": " + ErrnoText(errno));
-    }
-    if (geteuid() == 0 && chown(temp.c_str(), existing.st_uid, existing.st_gid) != 0) {
-        throw ToolError("cannot give " + temp.string() + " the owner of " + target.string() + ": " + ErrnoText(errno));
-    }
-}
-
-// The longest file name the folder takes.
-std::size_t NameLimit(const fs::path& folder) {
-    const long limit = pathconf(folder.c_str(), _PC_NAME_MAX);
-    return limit > 0 ? static_cast<std::size_t>(limit) : NAME_MAX;
-}
-
 // ".NAME.part-PID-N", hidden. NAME is cut short where the whole would be
 // longer than the folder takes, so that any name the target may have, its
 // temporary may have too.
 fs::path TempNameFor(const fs::path& target, unsigned counter) {
     // Appended piece by piece: "..." + std::string&& trips GCC 12's -Wrestrict at -O2 (a false positive).
     std::string suffix = kTempMarker;
-    suffix += std::to_string(getpid());
+    suffix += std::to_string(CurrentProcessId());
     suffix += '-';
     suffix += std::to_string(counter);
     std::string name = target.filename().string();
@@ -84,27 +57,6 @@ fs::path ChooseTempName(const fs::path& target) {
     }
 }
 
-void SyncPath(const fs::path& path, int flags, const char* what) {
-    const int fd = open(path.c_str(), flags | O_CLOEXEC);
-    if (fd < 0) throw ToolError(std::string("cannot open ") + what + " " + path.string() + ": " + ErrnoText(errno));
-    const int result = fsync(fd);
-    const int error = errno;
-    close(fd);
-    if (result != 0) {
-        throw ToolError(std::string("cannot flush ") + what + " " + path.string() + " to disk: " + ErrnoText(error));
-    }
-}
-
-// rename(2) that fails with EEXIST instead of replacing the target. Falls
-// back to link + unlink where the filesystem lacks RENAME_NOREPLACE.
-int RenameNoReplace(const fs::path& from, const fs::path& to) {
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return -1;
-    if (link(from.c_str(), to.c_str()) != 0) return -1;
-    unlink(from.c_str());
-    return 0;
-}
-
 }  // namespace
 
 std::string ErrnoText(int error) {
@@ -117,31 +69,21 @@ std::string ErrnoText(int error) {
 PendingFile::PendingFile(fs::path finalPath, bool replace)
     : target(std::move(finalPath)),
       temp(ChooseTempName(target)),
+      tempName(temp.string()),
       overwrite(replace),
       signalSlot(RememberTemporary(temp)) {}
 
 PendingFile::~PendingFile() {
-    if (!committed) unlink(temp.c_str());
+    if (!committed) RemoveFile(temp);
     ForgetTemporary(signalSlot);
 }
 
 void PendingFile::Commit() {
-    SyncPath(temp, O_RDONLY, "file");
-    if (overwrite) KeepModeAndOwner(temp, target);
-    const int result = overwrite ? std::rename(temp.c_str(), target.c_str()) : RenameNoReplace(temp, target);
-    if (result != 0) {
-        const int error = errno;
-        if (error == EEXIST) {
-            throw ToolError(target.string() + " already exists; use --overwrite to replace it");
-        }
-        throw ToolError("cannot rename " + temp.string() + " to " + target.string() + ": " + ErrnoText(error));
-    }
+    FlushToDisk(temp);
+    if (overwrite) KeepAttributes(temp, target);
+    Publish(temp, target, overwrite);
     committed = true;
-    // Makes the new name itself durable. The file is in place either way, and
-    // some filesystems refuse to sync a folder, so a failure here is ignored.
-    try {
-        SyncPath(FolderOf(target), O_RDONLY | O_DIRECTORY, "folder");
-    } catch (const ToolError&) {}
+    FlushFolder(FolderOf(target));
 }
 
 void CheckWritable(const fs::path& target, bool overwrite) {
@@ -150,18 +92,19 @@ void CheckWritable(const fs::path& target, bool overwrite) {
     const auto folderStatus = fs::status(folder, error);
     if (!fs::exists(folderStatus)) throw UsageError("folder " + folder.string() + " does not exist");
     if (!fs::is_directory(folderStatus)) throw UsageError(folder.string() + " is not a folder");
-    if (access(folder.c_str(), W_OK | X_OK) != 0) {
-        throw UsageError("folder " + folder.string() + " is not writable: " + ErrnoText(errno));
+    if (const std::string problem = FolderNotWritable(folder); !problem.empty()) {
+        throw UsageError("folder " + folder.string() + " is not writable: " + problem);
     }
     const auto targetStatus = fs::symlink_status(target, error);
-    if (error.value() == ENAMETOOLONG) {
+    if (IsNameTooLong(error)) {
         throw UsageError(target.string() + ": the name is too long (a file name takes at most " +
-                         std::to_string(NameLimit(folder)) + " bytes, a path " + std::to_string(PATH_MAX - 1) + ")");
+                         std::to_string(NameLimit(folder)) + " bytes, a path " + std::to_string(PathLimit() - 1) +
+                         ")");
     }
     // The temporary file's path is longer than the target's by its marker.
-    if (TempNameFor(target, std::numeric_limits<unsigned>::max()).native().size() >= PATH_MAX) {
+    if (TempNameFor(target, std::numeric_limits<unsigned>::max()).native().size() >= PathLimit()) {
         throw UsageError(target.string() + ": the path is too long to be written safely (at most " +
-                         std::to_string(PATH_MAX - 1) + " bytes with its temporary file's marker)");
+                         std::to_string(PathLimit() - 1) + " bytes with its temporary file's marker)");
     }
     if (!fs::exists(targetStatus)) return;
     if (fs::is_directory(fs::status(target, error))) throw UsageError(target.string() + " is a folder");
@@ -169,22 +112,26 @@ void CheckWritable(const fs::path& target, bool overwrite) {
     if (!fs::is_regular_file(targetStatus)) {
         throw UsageError(target.string() + " is not a regular file (a device, link or pipe); it is never replaced");
     }
-    if (access(target.c_str(), W_OK) != 0) {
-        throw UsageError(target.string() + " is not writable for you (" + ErrnoText(errno) + "); it is not replaced");
+    if (const std::string problem = TargetNotWritable(target); !problem.empty()) {
+        throw UsageError(target.string() + " is not writable for you (" + problem + "); it is not replaced");
     }
 }
+
+std::string UnsupportedPathName(const std::string& path) { return UnsupportedName(path); }
 
 int RemoveStaleTemporaries(const fs::path& folder) {
     int removed = 0;
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        const std::string name = it->path().filename().string();
+        // Any name may be in the folder: read as UTF-8, which never fails.
+        const std::u8string text = it->path().filename().u8string();
+        const std::string name(text.begin(), text.end());
         std::smatch match;
         if (!std::regex_match(name, match, TempNamePattern())) continue;
         const long pid = std::strtol(match[1].str().c_str(), nullptr, 10);
         // Only when the process is surely gone, and only regular files.
-        if (pid <= 0 || pid == getpid() || kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
-        if (!it->is_symlink() && it->is_regular_file() && unlink(it->path().c_str()) == 0) ++removed;
+        if (pid <= 0 || static_cast<unsigned long>(pid) == CurrentProcessId() || !ProcessIsGone(pid)) continue;
+        if (!it->is_symlink() && it->is_regular_file() && RemoveFile(it->path())) ++removed;
     }
     return removed;
 }

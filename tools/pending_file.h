@@ -21,6 +21,9 @@ public:
     PendingFile& operator=(const PendingFile&) = delete;
 
     const std::filesystem::path& TempPath() const { return temp; }
+    // The temporary file's path as fopen() and cfitsio take it (a narrow
+    // string; on Windows only ASCII paths get this far, UnsupportedPathName).
+    const std::string& TempName() const { return tempName; }
     const std::filesystem::path& Target() const { return target; }
 
     // Flushes the temporary file to disk and renames it to the target. Without
@@ -31,6 +34,7 @@ public:
 private:
     std::filesystem::path target;
     std::filesystem::path temp;
+    std::string tempName;
     bool overwrite;
     bool committed = false;
     int signalSlot = -1;  // for the second-signal clean-up (interrupt.h)
@@ -41,6 +45,11 @@ private:
 // `overwrite`, is a regular file the user may write. Throws UsageError
 // naming the path: nothing has been done yet.
 void CheckWritable(const std::filesystem::path& target, bool overwrite);
+
+// "" when the writers can open files named `path` (UTF-8, as given on the
+// command line) on this system; else why not and what to do (on Windows:
+// letters outside ASCII).
+std::string UnsupportedPathName(const std::string& path);
 
 // Removes the temporary files of earlier runs in `folder` whose process is
 // gone (killed before it could clean up). Returns how many it removed.

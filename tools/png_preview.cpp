@@ -115,7 +115,7 @@ void WritePngPreview(const std::filesystem::path& path, const Image16& image, bo
         return ToolError("cannot write PNG preview " + path.string() + ": " + why);
     };
 
-    std::FILE* file = std::fopen(pending.TempPath().c_str(), "wbx");
+    std::FILE* file = std::fopen(pending.TempName().c_str(), "wbx");
     if (file == nullptr) throw fail(ErrnoText(errno));
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(file, &std::fclose);
 

@@ -1,31 +1,28 @@
 #include "progress.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 
+#include "terminal.h"
+
 namespace tarnscsi::tool {
 
-namespace {
-constexpr char kClearLine[] = "\r\033[K";
-}
-
-ProgressLine::ProgressLine(std::FILE* out, bool quiet) : stream(out), enabled(!quiet && isatty(fileno(out)) == 1) {}
+ProgressLine::ProgressLine(std::FILE* out, bool quiet) : stream(out), enabled(!quiet && IsTerminal(out)) {}
 
 ProgressLine::~ProgressLine() { Clear(); }
 
 void ProgressLine::Show(const std::string& text) {
     if (!enabled) return;
-    std::fputs(kClearLine, stream);
+    EraseLine(stream, width);
     std::fputs(text.c_str(), stream);
+    width = text.size();
     std::fflush(stream);
     shown = true;
 }
 
 void ProgressLine::Clear() {
     if (!shown) return;
-    std::fputs(kClearLine, stream);
+    EraseLine(stream, width);
     std::fflush(stream);
     shown = false;
 }

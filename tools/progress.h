@@ -26,6 +26,7 @@ private:
     std::FILE* stream;
     bool enabled;
     bool shown = false;
+    std::size_t width = 0;  // of the text shown
 };
 
 // "[#######.............]" for a fraction 0..1 (clamped).

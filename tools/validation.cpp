@@ -12,6 +12,7 @@
 #include "errors.h"
 #include "fits_cards.h"
 #include "options.h"
+#include "pending_file.h"
 
 namespace tarnscsi::tool {
 
@@ -108,13 +109,21 @@ ExposeRequest CheckExposeOptions(const ExposeOptions& options) {
         }
         if (options.preview) throw Bad("--preview", *options.preview, "is not written when the FITS goes to stdout");
     } else {
+        if (const std::string problem = UnsupportedPathName(options.output); !problem.empty()) {
+            throw Bad("--output", options.output, problem);
+        }
         request.output = NamePattern::Parse(options.output);
     }
     if (options.count > 1 && !request.output.HasCounter()) {
         throw Bad("--output", options.output,
                   "--count " + std::to_string(options.count) + " needs a counter in the name, such as frame_%04d.fits");
     }
-    if (options.preview) request.preview = NamePattern::Parse(*options.preview);
+    if (options.preview) {
+        if (const std::string problem = UnsupportedPathName(*options.preview); !problem.empty()) {
+            throw Bad("--preview", *options.preview, problem);
+        }
+        request.preview = NamePattern::Parse(*options.preview);
+    }
     if (options.setTemp) request.setpoint = CelsiusToTenths(*options.setTemp);
     if (options.coolWait) request.coolWait = WaitSeconds(*options.coolWait);
     request.type = ParseImageType(options.type);
