@@ -16,7 +16,11 @@ namespace tarnscsi {
 // Names the simulator's library; wins over every other way of choosing it.
 inline constexpr char kSimulatorVariable[] = "TARNSCSI_SIMULATOR";
 // The file name the module loads the manager by.
+#if defined(_WIN32)
+inline constexpr char kManagerFile[] = "wnaspi32.dll";
+#else
 inline constexpr char kManagerFile[] = "libwnaspi32.so";
+#endif
 
 enum class ManagerKind {
     kInstalled,  // the library search decides (real cameras)

@@ -34,9 +34,18 @@ constexpr char kBuildTreeFolder[] = "sim";
 
 // The folder of the running program.
 fs::path ProgramFolder() {
+#if defined(_WIN32)
+    constexpr DWORD kLongestPath = 32768;  // in UTF-16 units, with the terminating zero
+    std::wstring path(kLongestPath, L'\0');
+    const DWORD size = GetModuleFileNameW(nullptr, path.data(), kLongestPath);
+    if (size == 0 || size >= kLongestPath) return {};
+    path.resize(size);
+    return fs::path(path).parent_path();
+#else
     std::error_code error;
     const fs::path program = fs::read_symlink("/proc/self/exe", error);
     return error ? fs::path() : program.parent_path();
+#endif
 }
 
 // The folder of the file that holds this code: the program itself when the
@@ -70,13 +79,18 @@ void AddCandidatesBeside(const fs::path& folder, std::vector<std::string>& candi
     add(folder / ".." / kBuildTreeFolder / kManagerFile);
 }
 
-#if !defined(_WIN32)
 std::string LoadManager(const std::string& path) {
     // A bare name would go through the library search, which is exactly
     // what may find another manager instead.
+#if defined(_WIN32)
+    if (path.find_first_of("/\\") == std::string::npos) {
+        return "the manager must be given by its path (with a '\\'), not \"" + path + "\"";
+    }
+#else
     if (path.find('/') == std::string::npos) {
         return "the manager must be given by its path (with a '/'), not \"" + path + "\"";
     }
+#endif
     DynamicLibrary manager(path);
     if (!manager.IsLoaded()) return "cannot load " + path + ": " + manager.Error();
     if (!manager.Has(kSupportEntry) || !manager.Has(kSendEntry)) {
@@ -90,7 +104,6 @@ std::string LoadManager(const std::string& path) {
     manager.Keep();  // loaded until the process ends
     return {};
 }
-#endif
 
 }  // namespace
 
@@ -112,11 +125,10 @@ std::string FindSimulator() {
     return {};
 }
 
+// On Windows as elsewhere: a manager loaded by its path first is the one the
+// module's load by name finds (Windows takes a DLL of the same name already
+// in the process, whatever its folder).
 std::string UseManager(const ManagerChoice& choice) {
-#if defined(_WIN32)
-    if (choice.kind == ManagerKind::kInstalled) return {};
-    return "choosing the ASPI manager is not supported on Windows: put the manager beside the program";
-#else
     switch (choice.kind) {
         case ManagerKind::kInstalled: return {};
         case ManagerKind::kPath: return LoadManager(choice.path);
@@ -135,7 +147,6 @@ std::string UseManager(const ManagerChoice& choice) {
         }
     }
     return {};
-#endif
 }
 
 std::string UseManagerFromEnvironment() {
