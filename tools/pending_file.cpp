@@ -98,8 +98,7 @@ void CheckWritable(const fs::path& target, bool overwrite) {
     const auto targetStatus = fs::symlink_status(target, error);
     if (IsNameTooLong(error)) {
         throw UsageError(target.string() + ": the name is too long (a file name takes at most " +
-                         std::to_string(NameLimit(folder)) + " bytes, a path " + std::to_string(PathLimit() - 1) +
-                         ")");
+                         std::to_string(NameLimit(folder)) + " bytes, a path " + std::to_string(PathLimit() - 1) + ")");
     }
     // The temporary file's path is longer than the target's by its marker.
     if (TempNameFor(target, std::numeric_limits<unsigned>::max()).native().size() >= PathLimit()) {
