@@ -97,8 +97,8 @@ bool IndiDriverPipe::Expose(double seconds, std::string& error) {
     const std::string expose = "<newNumberVector device=\"" + device +
                                "\" name=\"CCD_EXPOSURE\"><oneNumber name=\"CCD_EXPOSURE_VALUE\">" +
                                std::to_string(seconds) + "</oneNumber></newNumberVector>\n";
-    const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::duration<double>(seconds) + kImageAllowance);
+    const auto limit =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::duration<double>(seconds) + kImageAllowance);
     if (!Send(expose) || !WaitFor("</setBLOBVector>", limit)) {
         error = "no image arrived";
         return false;
@@ -137,8 +137,8 @@ bool IndiDriverPipe::WaitFor(const std::string& text, std::chrono::milliseconds 
         // Only what came since needs a look next time, with room for a
         // text split between two reads.
         searched = pending.size() >= text.size() ? pending.size() - text.size() + 1 : 0;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                  std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
         pollfd readable{fromDriver, POLLIN, 0};
         if (poll(&readable, 1, static_cast<int>(left.count())) <= 0) continue;

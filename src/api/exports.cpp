@@ -96,8 +96,7 @@ int32_t TARNSCSI_API Download(uint8_t* image) {
         // for the window its own Expose programmed: a larger window reported
         // now (another program's, a camera that lost ours) would not fit.
         // Before any Expose nothing bounds it but the camera's 32-bit count.
-        const std::uint64_t capacity =
-            camera->ExposedImageBytes().value_or(std::numeric_limits<std::uint64_t>::max());
+        const std::uint64_t capacity = camera->ExposedImageBytes().value_or(std::numeric_limits<std::uint64_t>::max());
         if (!tarnscsi::camera::WindowFits(window, capacity)) return 0;
         return camera->ReadImage(window, image) ? 1 : 0;
     } catch (...) {

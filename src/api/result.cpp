@@ -267,7 +267,7 @@ std::string CommandResult::Advice() const {
             return "check the SCSI cable and termination, then try again";
         case CommandOutcome::kTargetStatus:
             return targetStatus == aspi::STATUS_BUSY ? "the camera is busy: wait for it and try again"
-                                               : "try again; if it persists, power-cycle the camera";
+                                                     : "try again; if it persists, power-cycle the camera";
         case CommandOutcome::kCheckCondition:
             if (sense.valid) {
                 switch (static_cast<scsi::SenseKey>(sense.key)) {

@@ -70,8 +70,7 @@ TEST_F(CameraApiTest, TheSearchAndTheScanReadTheQualifierAlike) {
     SimClearBus(1);
     const auto add = [](int target, std::uint8_t firstByte) {
         const auto inquiry = InquiryData(firstByte, "Nebrix");
-        ASSERT_EQ(SimAddDevice(0, target, 0, firstByte, inquiry.data(), static_cast<std::uint32_t>(inquiry.size())),
-                  0);
+        ASSERT_EQ(SimAddDevice(0, target, 0, firstByte, inquiry.data(), static_cast<std::uint32_t>(inquiry.size())), 0);
     };
     add(1, 0x26);  // a scanner, not connected
     add(2, 0x7F);  // no device can be here
