@@ -133,7 +133,7 @@ DownloadResult Camera::Download(std::span<std::uint8_t> buffer) {
     // Sized without the camera's 32-bit wrap: a window whose true size
     // wraps to something small would otherwise pass and read garbage.
     result.bytes = ImageBytes(result.window);
-    if (result.bytes > buffer.size() || tarnscsi::camera::ImageSizeWraps(result.window)) {
+    if (!tarnscsi::camera::WindowFits(result.window, buffer.size())) {
         result.status = DownloadStatus::kBufferTooSmall;
         result.message = "the camera reports a " + std::to_string(result.window.width) + " x " +
                          std::to_string(result.window.height) + (result.window.binned ? " binned" : "") +

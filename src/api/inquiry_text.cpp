@@ -75,7 +75,7 @@ InquiryText ReadInquiryText(const std::uint8_t* reply) {
 
 std::string LoadedManagerPath() {
 #if defined(_WIN32)
-    const DynamicLibrary manager("wnaspi32", true);  // the name the module loads it by
+    const DynamicLibrary manager(tarnscsi::aspi::kManagerLibrary, true);  // the name the module loads it by
 #else
     const DynamicLibrary manager(kManagerFile, true);
 #endif

@@ -62,6 +62,10 @@ bool ImageSizeWraps(const ExposureSettings& settings) {
     return ExactImageByteCount(settings) != ImageByteCount(settings);
 }
 
+bool WindowFits(const ExposureSettings& window, std::uint64_t capacity) {
+    return !ImageSizeWraps(window) && ExactImageByteCount(window) <= capacity;
+}
+
 ExposureSettings EvenForBinning(ExposureSettings settings) {
     if (settings.binned) {
         settings.width = Signed(Bits(settings.width) & ~1u);

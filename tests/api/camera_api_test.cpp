@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include <tarnscsi/bus.h>
 #include <tarnscsi/camera.h>
 
 #include "sim_control.h"
@@ -58,6 +59,37 @@ TEST_F(CameraApiTest, OpensWhereTheCameraIsOrSaysWhyNot) {
                            0),
               0u)
         << detail;
+}
+
+// A manager may answer a device's type with INQUIRY's whole first byte,
+// the peripheral qualifier in its top bits. The search and the scan read it
+// alike: a vendor-specific qualifier leaves the camera a camera, "not
+// connected" and "no device" leave nothing at the address.
+TEST_F(CameraApiTest, TheSearchAndTheScanReadTheQualifierAlike) {
+    camera.reset();
+    SimClearBus(1);
+    const auto add = [](int target, std::uint8_t firstByte) {
+        const auto inquiry = InquiryData(firstByte, "Nebrix");
+        ASSERT_EQ(SimAddDevice(0, target, 0, firstByte, inquiry.data(), static_cast<std::uint32_t>(inquiry.size())), 0);
+    };
+    add(1, 0x26);  // a scanner, not connected
+    add(2, 0x7F);  // no device can be here
+    add(4, 0x86);  // a scanner with a vendor-specific qualifier
+    SimLogClear();
+    ConnectError error = ConnectError::kNone;
+    camera = Camera::Open(error);
+    ASSERT_TRUE(camera) << tarnscsi::ConnectErrorText(error);
+    EXPECT_EQ(camera->Target(), 4);
+    const auto inquiries = ExecRequests(0x12);
+    ASSERT_EQ(inquiries.size(), 1u);
+    EXPECT_EQ(inquiries[0].target, 4);
+
+    camera.reset();
+    const tarnscsi::BusScan scan = tarnscsi::ScanBus();
+    ASSERT_EQ(scan.devices.size(), 1u);
+    EXPECT_EQ(scan.devices[0].target, 4);
+    EXPECT_EQ(scan.devices[0].type, 6);
+    EXPECT_TRUE(scan.devices[0].camera);
 }
 
 TEST_F(CameraApiTest, ASecondConnectionToTheCameraIsRefusedNamingTheHolder) {

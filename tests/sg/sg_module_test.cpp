@@ -15,7 +15,7 @@
 #include <tarnscsi/camera.h>
 #include "fake_manager/sg_fake_control.h"
 #include "aspi.h"
-#include "aspi_sg_report.h"
+#include "sg/sg_exports.h"
 #include "sim_control.h"
 
 namespace {
