@@ -209,16 +209,17 @@ TARNSCSI_FRAME_MEMBER(StartY, startY)
 Failure CameraDevice::StartExposure(double seconds, bool light) {
     std::lock_guard lock(mutex);
     if (auto failure = NeedConnection()) return failure;
-    return Start(seconds, light ? tool::ImageType::kLight : tool::ImageType::kDark, {bin, startX, startY, numX, numY});
+    return Start(seconds, light ? imaging::ImageType::kLight : imaging::ImageType::kDark,
+                 {bin, startX, startY, numX, numY});
 }
 
-Failure CameraDevice::StartExposure(double seconds, tool::ImageType type, const FrameSettings& frame) {
+Failure CameraDevice::StartExposure(double seconds, imaging::ImageType type, const FrameSettings& frame) {
     std::lock_guard lock(mutex);
     if (auto failure = NeedConnection()) return failure;
     return Start(seconds, type, frame);
 }
 
-Failure CameraDevice::Start(double seconds, tool::ImageType type, const FrameSettings& asked) {
+Failure CameraDevice::Start(double seconds, imaging::ImageType type, const FrameSettings& asked) {
     Follow();
     if (session->Active()) {
         return {kInvalidOperation, "an exposure is under way: wait for ImageReady or call AbortExposure"};

@@ -34,7 +34,7 @@
 #include <tarnscsi/cooler_control.h>
 #include <tarnscsi/exposure_session.h>
 
-#include <options.h>
+#include "imaging/frame_type.h"
 
 #include "alpaca_errors.h"
 
@@ -61,7 +61,7 @@ struct Image {
     std::chrono::system_clock::time_point started;
     std::string start;  // the same, as LastExposureStartTime gives it
     Frame frame;        // unbinned, as the camera reported it
-    tool::ImageType type = tool::ImageType::kLight;
+    imaging::ImageType type = imaging::ImageType::kLight;
     std::uint64_t number = 0;               // counts the frames since the server started: 1, 2, ...
     std::optional<CoolingReading> cooling;  // read as the exposure started
     std::optional<double> setpoint;         // degrees C, when the cooler worked to one
@@ -131,7 +131,7 @@ public:
     Failure StartExposure(double seconds, bool light);
     // Sets the frame and starts an exposure of it, labelled `type`, in one
     // step: when anything is refused, nothing changes.
-    Failure StartExposure(double seconds, tool::ImageType type, const FrameSettings& frame);
+    Failure StartExposure(double seconds, imaging::ImageType type, const FrameSettings& frame);
     Failure AbortExposure();
     Answer<CameraState> State();
     Answer<int> PercentCompleted();
@@ -169,12 +169,12 @@ private:
     struct ExposureRecord {
         double seconds = 0;
         Frame frame;
-        tool::ImageType type = tool::ImageType::kLight;
+        imaging::ImageType type = imaging::ImageType::kLight;
         std::optional<CoolingReading> cooling;
     };
 
     // Checks everything, then sets the frame and starts: under the lock.
-    Failure Start(double seconds, tool::ImageType type, const FrameSettings& asked);
+    Failure Start(double seconds, imaging::ImageType type, const FrameSettings& asked);
 
     // What readers get while a download holds the lock.
     struct Latest {

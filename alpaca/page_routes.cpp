@@ -1,8 +1,5 @@
 #include "page_routes.h"
 
-#include <fits_writer.h>
-#include <png_preview.h>
-
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
@@ -10,6 +7,7 @@
 #include <tarnscsi/units.h>
 
 #include "http_status.h"
+#include "imaging/png_preview.h"
 #include "page_assets.h"
 #include "request_parameters.h"
 #include "setup_page.h"
@@ -28,15 +26,6 @@ json ValueOr(const Answer<T>& answer, json otherwise = nullptr) {
 void Refuse(httplib::Response& response, int status, const std::string& message) {
     response.status = status;
     response.set_content(json{{"ok", false}, {"message", message}}.dump(), kJson);
-}
-
-// light, dark, bias, flat: the tool's words for the frame types.
-std::optional<tool::ImageType> TypeNamed(const std::string& name) {
-    if (name == "light") return tool::ImageType::kLight;
-    if (name == "dark") return tool::ImageType::kDark;
-    if (name == "bias") return tool::ImageType::kBias;
-    if (name == "flat") return tool::ImageType::kFlat;
-    return std::nullopt;
 }
 
 }  // namespace
@@ -71,10 +60,10 @@ void CameraPage::Route(httplib::Server& server) {
         if (kind == ".fits") {
             const std::string software = "tarnscsi-alpaca " + options.version;
             r.set_header("Content-Disposition", "attachment; filename=\"" + FitsNameFor(image) + "\"");
-            return r.set_content(tool::FitsFile(RowsOf(image), FitsKeywordsFor(image, image.type, software)), kFits);
+            return r.set_content(imaging::FitsFile(RowsOf(image), FitsKeywordsFor(image, image.type, software)), kFits);
         }
-        const FrameSummary& s = frame->summary;
-        const tool::FitsKeywords header = FitsKeywordsFor(image, image.type, "");
+        const imaging::FrameSummary& s = frame->summary;
+        const imaging::FitsKeywords header = FitsKeywordsFor(image, image.type, "");
         json value = {{"id", image.number},
                       {"width", image.width},
                       {"height", image.height},
@@ -158,8 +147,8 @@ std::shared_ptr<const CameraPage::Prepared> CameraPage::LastFrame(std::string& w
     if (prepared && prepared->image == image) return prepared;
     auto next = std::make_shared<Prepared>();
     next->image = image;
-    next->summary = Summarise(*image);
-    next->png = tool::PngPreview(RowsOf(*image));
+    next->summary = imaging::Summarise(image->columns);
+    next->png = imaging::PngPreview(RowsOf(*image));
     prepared = next;
     return prepared;
 }
@@ -218,7 +207,7 @@ Failure CameraPage::Cooler(const RequestParameters& form) {
 }
 
 Failure CameraPage::Expose(const RequestParameters& form) {
-    const auto type = TypeNamed(form.Text("Type"));
+    const auto type = imaging::ImageTypeNamed(form.Text("Type"));
     if (!type) throw BadRequest{"Type '" + form.Text("Type") + "' is none of light, dark, bias, flat"};
     const double seconds = form.Number("Duration");
     const FrameSettings frame{form.Integer("Bin"), form.Integer("StartX"), form.Integer("StartY"), form.Integer("NumX"),

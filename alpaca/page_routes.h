@@ -4,8 +4,8 @@
 //   GET /page/status    connection, identity, exposure, cooler (polled)
 //   GET /page/cooling   the cooler's last hour
 //   GET /page/frame     the last frame's statistics and histogram
-//   GET /page/frame.png the tool's stretched preview of it
-//   GET /page/frame.fits the tool's FITS file of it
+//   GET /page/frame.png the stretched preview of it
+//   GET /page/frame.fits the FITS file of it
 // (each of the frame ?frame=N names, while the server keeps it)
 // and acts through PUT /page/{connect,cooler,expose,abort} with a form body.
 // Every value comes from the server's one CameraDevice and every control is
@@ -45,7 +45,7 @@ public:
     // Statistics and preview of the last frame, made once per frame.
     struct Prepared {
         std::shared_ptr<const Image> image;
-        FrameSummary summary;
+        imaging::FrameSummary summary;
         std::vector<std::uint8_t> png;
     };
 

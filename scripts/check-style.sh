@@ -10,14 +10,14 @@ cd "$(dirname "$0")/.."
 # requires (every program, and the tools of their tests).
 scripts/install-deps.sh style core tools alpaca indi
 
-mapfile -t sources < <(git ls-files '*.h' '*.cpp' | grep -E '^(src|include|aspi|managers|tools|indi|alpaca|tests|bench|fuzz|examples)/')
+mapfile -t sources < <(git ls-files '*.h' '*.cpp' | grep -E '^(src|include|aspi|managers|imaging|tools|indi|alpaca|tests|bench|fuzz|examples)/')
 echo "Formatting: ${#sources[@]} files"
 clang-format --dry-run --Werror "${sources[@]}"
 
 cmake --preset linux >/dev/null
 echo "Naming: every translation unit of build/linux"
 run-clang-tidy -p build/linux -quiet -j "$(nproc)" \
-  "$PWD/(src|aspi|managers|tools|indi|alpaca|tests|bench|examples)/" > build/linux/clang-tidy.log 2>&1 || {
+  "$PWD/(src|aspi|managers|imaging|tools|indi|alpaca|tests|bench|examples)/" > build/linux/clang-tidy.log 2>&1 || {
   grep -E 'error:' build/linux/clang-tidy.log | sed 's/\x1b\[[0-9;]*m//g' | sort -u >&2
   echo "The naming check failed (full output: build/linux/clang-tidy.log)." >&2
   exit 1

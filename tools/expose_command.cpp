@@ -13,13 +13,11 @@
 #include "camera_session.h"
 #include "cool_command.h"
 #include "errors.h"
-#include "fits_writer.h"
+#include "frame_files.h"
 #include "interrupt.h"
-#include "image.h"
 #include "number_format.h"
 #include "output_plan.h"
 #include "pending_file.h"
-#include "png_preview.h"
 #include "version.h"
 
 namespace tarnscsi::tool {

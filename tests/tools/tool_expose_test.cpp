@@ -166,7 +166,7 @@ TEST_F(ExposeCommandTest, FitsOriginIsTheWindowTheCameraReported) {
     ASSERT_EQ(recorder.warnings.size(), 1u);
     EXPECT_NE(recorder.warnings[0].find("the camera reports 8 x 8 at (0, 0)"), std::string::npos)
         << recorder.warnings[0];
-    const auto fits = tarnscsi::tool_test::ReadFits(dir.Path() / "frame.fits");
+    const auto fits = tarnscsi::imaging_test::ReadFits(dir.Path() / "frame.fits");
     EXPECT_EQ(fits.Number("XORGSUBF"), 0.0);
     EXPECT_EQ(fits.Number("YORGSUBF"), 0.0);
 }
