@@ -86,7 +86,9 @@ BusScan ScanBus() {
             device.vendor = std::move(text.vendor);
             device.product = std::move(text.product);
             device.revision = std::move(text.revision);
-            device.camera = tarnscsi::camera::IsCamera(device.type, answer.data());
+            // By the search's own reading, so that a device marked as the
+            // camera here is the one Connect takes.
+            device.camera = tarnscsi::camera::IsCamera(walked.typeByte, answer.data());
         }
         scan.devices.push_back(std::move(device));
         return WalkStep::kNext;

@@ -13,13 +13,25 @@ std::optional<WalkedTarget> ProbeTarget(AspiTransport& transport, const WalkPlan
     query.SRB_HaId = adapter;
     query.SRB_Target = target;
     const tarnscsi::aspi::DWORD status = transport.SendRequest(&query);
-    const std::optional<std::uint8_t> type = tarnscsi::aspi::DeviceTypeAnswered(status, query.SRB_DeviceType);
-    if (!type || (plan.onlyType && *type != *plan.onlyType)) return std::nullopt;
+    const std::uint8_t typeByte = query.SRB_DeviceType;
+    std::optional<std::uint8_t> type;
+    if (plan.onlyType) {
+        // The search for one type reads the byte as the module always has:
+        // whole, whatever status the request returned. The INQUIRY that
+        // follows decides, so a manager that reports a status of its own
+        // for a present device still has its camera found.
+        if (typeByte != *plan.onlyType) return std::nullopt;
+        type = typeByte;
+    } else {
+        type = tarnscsi::aspi::DeviceTypeAnswered(status, typeByte);
+        if (!type) return std::nullopt;
+    }
 
     WalkedTarget device;
     device.adapter = adapter;
     device.target = target;
     device.type = *type;
+    device.typeByte = typeByte;
     // Claimed before anything is sent to it, so that a device another
     // program drives never sees a command of ours.
     device.claim = transport.ClaimTarget(adapter, target, device.holder);

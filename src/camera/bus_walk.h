@@ -19,7 +19,9 @@ namespace tarnscsi {
 
 // Which devices are asked, and how.
 struct WalkPlan {
-    // Only devices of this type are asked; every device when empty.
+    // Only targets whose device-type byte is this, whatever the request's
+    // status (the search for the camera); when empty, every device the
+    // manager says is there (aspi.h's reading of status and qualifier).
     std::optional<std::uint8_t> onlyType;
     // The INQUIRY each is sent, and where its answer goes: the command's
     // data length, cleared before each, so that a short answer is never
@@ -32,7 +34,8 @@ struct WalkPlan {
 struct WalkedTarget {
     std::uint8_t adapter = 0;
     std::uint8_t target = 0;
-    std::uint8_t type = 0;  // peripheral device type
+    std::uint8_t type = 0;      // peripheral device type
+    std::uint8_t typeByte = 0;  // the device-type byte as the manager answered it
     AspiTransport::Claim claim = AspiTransport::Claim::kUnsupported;
     std::string holder;     // for kHeld: who holds it ("NAME, PID N"); no INQUIRY went to it
     bool answered = false;  // the INQUIRY completed; its answer is in the plan's buffer

@@ -65,7 +65,10 @@ TEST_F(CameraApiTest, OpensWhereTheCameraIsOrSaysWhyNot) {
 // the peripheral qualifier in its top bits. The search and the scan read it
 // alike: a vendor-specific qualifier leaves the camera a camera, "not
 // connected" and "no device" leave nothing at the address.
-TEST_F(CameraApiTest, TheSearchAndTheScanReadTheQualifierAlike) {
+TEST_F(CameraApiTest, TheSearchTakesOnlyAPlainScannerAndTheScanListsWhatIsThere) {
+    // The search asks only targets whose device-type byte is 6 as a whole;
+    // the scan lists every device present by its qualifier and marks as the
+    // camera only what the search would take.
     camera.reset();
     SimClearBus(1);
     const auto add = [](int target, std::uint8_t firstByte) {
@@ -77,19 +80,23 @@ TEST_F(CameraApiTest, TheSearchAndTheScanReadTheQualifierAlike) {
     add(4, 0x86);  // a scanner with a vendor-specific qualifier
     SimLogClear();
     ConnectError error = ConnectError::kNone;
+    EXPECT_FALSE(Camera::Open(error));
+    EXPECT_EQ(error, ConnectError::kCameraNotFound);
+    EXPECT_TRUE(ExecRequests(0x12).empty());
+
+    add(5, 0x06);
     camera = Camera::Open(error);
     ASSERT_TRUE(camera) << tarnscsi::ConnectErrorText(error);
-    EXPECT_EQ(camera->Target(), 4);
-    const auto inquiries = ExecRequests(0x12);
-    ASSERT_EQ(inquiries.size(), 1u);
-    EXPECT_EQ(inquiries[0].target, 4);
+    EXPECT_EQ(camera->Target(), 5);
 
     camera.reset();
     const tarnscsi::BusScan scan = tarnscsi::ScanBus();
-    ASSERT_EQ(scan.devices.size(), 1u);
+    ASSERT_EQ(scan.devices.size(), 2u);
     EXPECT_EQ(scan.devices[0].target, 4);
     EXPECT_EQ(scan.devices[0].type, 6);
-    EXPECT_TRUE(scan.devices[0].camera);
+    EXPECT_FALSE(scan.devices[0].camera);
+    EXPECT_EQ(scan.devices[1].target, 5);
+    EXPECT_TRUE(scan.devices[1].camera);
 }
 
 TEST_F(CameraApiTest, ASecondConnectionToTheCameraIsRefusedNamingTheHolder) {
