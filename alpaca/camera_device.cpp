@@ -112,7 +112,7 @@ Failure CameraDevice::CameraFailed(const std::string& what, const CommandResult&
     return {kCameraFailure, what + ": " + result.Explained()};
 }
 
-double CameraDevice::Seconds() const { return std::chrono::duration<double>(now().time_since_epoch()).count(); }
+double CameraDevice::Seconds() const { return SteadySeconds(now()); }
 
 Failure CameraDevice::Connect() {
     std::lock_guard lock(mutex);

@@ -9,6 +9,7 @@
 #include <fitsio.h>
 
 #include <tarnscsi/camera.h>
+#include <tarnscsi/exposure_session.h>
 #include <tarnscsi/frame.h>
 #include <tarnscsi/units.h>
 
@@ -19,10 +20,6 @@ namespace tarnscsi::indi {
 namespace {
 
 constexpr std::uint32_t kShortestTimerMs = 1;
-
-double Seconds(std::chrono::steady_clock::time_point when) {
-    return std::chrono::duration<double>(when.time_since_epoch()).count();
-}
 
 std::uint32_t WholeMilliseconds(double seconds) {
     const auto ms = std::ceil(seconds * kMillisecondsPerSecond);
@@ -59,7 +56,7 @@ bool TarnscsiCcd::StartExposure(float duration) {
         exposureSetpoint = cooler.ActiveSetpoint();
     }
     session->SetReadoutAllowance(readoutAllowanceNp[0].getValue());
-    const ExposureStart start = session->Start(window, Seconds(std::chrono::steady_clock::now()));
+    const ExposureStart start = session->Start(window, SteadySeconds(std::chrono::steady_clock::now()));
     if (!start) {
         Report(INDI::Logger::DBG_ERROR, "Exposure refused: " + start.message + ".");
         return false;
@@ -82,7 +79,7 @@ bool TarnscsiCcd::AbortExposure() {
     if (session && session->Active()) {
         // The camera cannot be stopped: stop waiting for it and never read
         // what it makes.
-        session->Abort(Seconds(std::chrono::steady_clock::now()));
+        session->Abort(SteadySeconds(std::chrono::steady_clock::now()));
         LOG_INFO("Exposure aborted; the camera finishes it on its own and the image is discarded.");
     }
     return true;
@@ -92,7 +89,7 @@ std::uint32_t TarnscsiCcd::PollExposure(std::chrono::steady_clock::time_point no
     std::unique_lock<std::mutex> guard(ccdBufferLock);
     const std::span<std::uint8_t> buffer(PrimaryCCD.getFrameBuffer(),
                                          static_cast<std::size_t>(PrimaryCCD.getFrameBufferSize()));
-    const ExposureStatus status = session->Poll(Seconds(now), buffer);
+    const ExposureStatus status = session->Poll(SteadySeconds(now), buffer);
     switch (status.phase) {
         case ExposurePhase::kExposing:
             guard.unlock();

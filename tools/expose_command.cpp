@@ -33,7 +33,7 @@ constexpr auto kDisplayInterval = std::chrono::milliseconds(100);
 
 using Clock = std::chrono::steady_clock;
 
-double Now() { return std::chrono::duration<double>(Clock::now().time_since_epoch()).count(); }
+double Now() { return SteadySeconds(Clock::now()); }
 
 struct CapturedFrame {
     std::chrono::system_clock::time_point start;  // just before the exposure began

@@ -35,6 +35,11 @@ inline constexpr double kExposingPollSeconds = 0.1;
 // why not (negative, too long, not a number).
 std::string ExposureTimeProblem(double seconds);
 
+// A steady clock's time point as the seconds the session counts in.
+inline double SteadySeconds(std::chrono::steady_clock::time_point when) {
+    return std::chrono::duration<double>(when.time_since_epoch()).count();
+}
+
 // ISO 8601 UTC with milliseconds, as FITS DATE-OBS and Alpaca want it:
 // "2024-05-01T21:13:05.123".
 std::string UtcTimestamp(std::chrono::system_clock::time_point when);
