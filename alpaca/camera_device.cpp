@@ -88,19 +88,19 @@ void CameraDevice::Publish() {
     latest.imageReady = image != nullptr;
 }
 
-std::optional<CoolingReading> CameraDevice::ReadCooling() {
-    auto reading = camera->ReadCooling();
-    if (reading) {
+CoolingResult CameraDevice::ReadCooling() {
+    CoolingResult read = camera->ReadCooling();
+    if (read) {
         std::lock_guard hold(latestMutex);
-        latest.cooling = reading;
+        latest.cooling = read.reading;
         latest.coolingTime = now();
     }
-    if (reading && coolingListener) {
+    if (read && coolingListener) {
         std::optional<double> working;
-        if (coolerOn && setpoint) working = TenthsToCelsius(*setpoint);
-        coolingListener({now(), *reading, working});
+        if (const auto asked = cooler.AskedSetpoint(); coolerOn && asked) working = TenthsToCelsius(*asked);
+        coolingListener({now(), read.reading, working});
     }
-    return reading;
+    return read;
 }
 
 Failure CameraDevice::NeedConnection() const {
@@ -132,12 +132,12 @@ Failure CameraDevice::Connect() {
     const CameraIdentity found = camera->Identity();
     if (found.vendor != identity.vendor || found.product != identity.product || found.adapter != identity.adapter ||
         found.target != identity.target) {
-        setpoint.reset();
+        cooler = CoolerControl{};
     }
     identity = found;
     session.emplace(*camera);
     // The camera has no cooler switch: its cooler is on when it works.
-    if (const auto reading = ReadCooling()) cooler.Connected(*reading);
+    if (const CoolingResult read = ReadCooling()) cooler.Connected(read.reading);
     coolerOn = cooler.On();
     connected = true;
     Publish();
@@ -244,7 +244,8 @@ Failure CameraDevice::Start(double seconds, tool::ImageType type, const FrameSet
                                    " x NumY " + std::to_string(asked.numY)};
     }
     // The sensor's temperature as the exposure starts, for the frame's header.
-    const auto coolingAtStart = ReadCooling();
+    std::optional<CoolingReading> coolingAtStart;
+    if (const CoolingResult read = ReadCooling()) coolingAtStart = read.reading;
     const ExposureStart start = session->Start(window, Seconds());
     if (!start) {
         state = CameraState::kError;
@@ -311,7 +312,7 @@ void CameraDevice::Follow() {
     next->type = exposure.type;
     next->number = ++frames;
     next->cooling = exposure.cooling;
-    if (coolerOn && setpoint) next->setpoint = TenthsToCelsius(*setpoint);
+    if (const auto asked = cooler.AskedSetpoint(); coolerOn && asked) next->setpoint = TenthsToCelsius(*asked);
     image = std::move(next);
     lastDuration = session->Seconds();
     state = CameraState::kIdle;
@@ -405,16 +406,13 @@ Answer<std::shared_ptr<const Image>> CameraDevice::LastImage() {
     return image;
 }
 
-std::optional<CoolingReading> CameraDevice::ReadCooler(CommandResult* failed) {
-    const auto reading = ReadCooling();
-    if (!reading) {
-        if (failed != nullptr) *failed = camera->LastResult();
-        return reading;
-    }
-    const CoolerStep step = cooler.Poll(*reading, Seconds());
+CoolingResult CameraDevice::ReadCooler() {
+    const CoolingResult read = ReadCooling();
+    if (!read) return read;
+    const CoolerStep step = cooler.Poll(read.reading, Seconds());
     // A failed warm-up step is tried again at the next reading.
     if (step.write) camera->SetTemperature(*step.write);
-    return reading;
+    return read;
 }
 
 Answer<CoolingReading> CameraDevice::Cooling(const char* member) {
@@ -429,10 +427,9 @@ Answer<CoolingReading> CameraDevice::Cooling(const char* member) {
     }
     if (auto failure = NeedConnection()) return failure;
     if (last.cooling && now() - last.coolingTime < kReadingLifetime) return *last.cooling;
-    CommandResult failed;
-    const auto reading = ReadCooler(&failed);
-    if (!reading) return CameraFailed(member, failed);
-    return *reading;
+    const CoolingResult read = ReadCooler();
+    if (!read) return CameraFailed(member, read.command);
+    return read.reading;
 }
 
 Answer<double> CameraDevice::CcdTemperature() {
@@ -466,14 +463,15 @@ Failure CameraDevice::SetCoolerOn(bool on) {
     if (on) {
         coolerOn = true;
         // The camera has no cooler switch: the cooler works once it has a setpoint.
-        return setpoint ? SendSetpoint(*setpoint) : Failure{};
+        const auto asked = cooler.AskedSetpoint();
+        return asked ? SendSetpoint(*asked) : Failure{};
     }
     if (!coolerOn) return {};
     // Off: the setpoint rises gently to the surroundings, never at once.
-    const auto reading = ReadCooling();
-    if (!reading) return CameraFailed("CoolerOn", camera->LastResult());
+    const CoolingResult read = ReadCooling();
+    if (!read) return CameraFailed("CoolerOn", read.command);
     coolerOn = false;
-    cooler.StartWarmUp(*reading, kDefaultWarmUpRate, Seconds());
+    cooler.StartWarmUp(read.reading, kDefaultWarmUpRate, Seconds());
     return {};
 }
 
@@ -484,7 +482,7 @@ Answer<double> CameraDevice::SetCcdTemperature() {
     // setpoint last asked of this camera, else the one its cooler idles at,
     // since the camera cannot tell its own. One it cannot reach is still
     // this value; the status says where the sensor levels off.
-    return TenthsToCelsius(setpoint.value_or(kIdleSetpoint));
+    return TenthsToCelsius(cooler.AskedSetpoint().value_or(kIdleSetpoint));
 }
 
 Failure CameraDevice::SetSetCcdTemperature(double celsius) {
@@ -493,9 +491,10 @@ Failure CameraDevice::SetSetCcdTemperature(double celsius) {
     if (const std::string problem = SetpointProblem(celsius); !problem.empty()) {
         return {kInvalidValue, "SetCCDTemperature: " + problem};
     }
-    setpoint = CelsiusToTenths(celsius);
+    const std::int32_t tenths = CelsiusToTenths(celsius);
+    cooler.SetpointAsked(tenths);
     if (!coolerOn) return {};  // kept until the cooler is switched on
-    return SendSetpoint(*setpoint);
+    return SendSetpoint(tenths);
 }
 
 void CameraDevice::Tick() {
@@ -505,10 +504,10 @@ void CameraDevice::Tick() {
     // setpoint the cooler cannot reach, told while no client asks.
     if (!cooler.WarmingUp() && !cooler.ActiveSetpoint()) return;
     const bool wasWarming = cooler.WarmingUp();
-    const auto reading = ReadCooler();
+    const CoolingResult read = ReadCooler();
     // With no client connected the camera is let go once warmed up, or as
     // it is when it cannot be read.
-    if (!connected && wasWarming && (!reading || !cooler.WarmingUp())) {
+    if (!connected && wasWarming && (!read || !cooler.WarmingUp())) {
         session.reset();
         camera.reset();
     }
@@ -521,10 +520,10 @@ DeviceStatus CameraDevice::Status() {
     if (camera) {
         Follow();
         status.identity = identity;
-        status.cooling = ReadCooling();
+        if (const CoolingResult read = ReadCooling()) status.cooling = read.reading;
     }
     status.state = state;
-    if (setpoint) status.setpoint = TenthsToCelsius(*setpoint);
+    if (const auto asked = cooler.AskedSetpoint()) status.setpoint = TenthsToCelsius(*asked);
     status.coolerOn = coolerOn;
     status.warmingUp = cooler.WarmingUp();
     if (const auto limit = cooler.OutOfReachLimit()) status.limit = TenthsToCelsius(*limit);

@@ -51,9 +51,10 @@ CapturedFrame CaptureFrame(Camera& camera, ExposureSession& session, const Expos
     ThrowIfInterrupted();
     const std::string frameName = "frame " + std::to_string(number);
     CapturedFrame frame;
-    frame.cooling = camera.ReadCooling();
-    if (!frame.cooling) {
-        observer.Warning("could not read the sensor temperature (" + camera.LastResult().Describe() +
+    if (const CoolingResult read = camera.ReadCooling()) {
+        frame.cooling = read.reading;
+    } else {
+        observer.Warning("could not read the sensor temperature (" + read.command.Describe() +
                          "); CCD-TEMP is left out");
     }
     FrameProgress progress;
