@@ -88,8 +88,9 @@ void CameraDevice::Publish() {
     latest.imageReady = image != nullptr;
 }
 
-CoolingResult CameraDevice::ReadCooling() {
-    CoolingResult read = camera->ReadCooling();
+CoolingResult CameraDevice::ReadCooling() { return Noted(camera->ReadCooling()); }
+
+const CoolingResult& CameraDevice::Noted(const CoolingResult& read) {
     if (read) {
         std::lock_guard hold(latestMutex);
         latest.cooling = read.reading;
@@ -225,28 +226,20 @@ Failure CameraDevice::Start(double seconds, tool::ImageType type, const FrameSet
     }
     const int binning = Clamped(asked.bin);
     if (std::string problem = BinningProblem(binning, binning); !problem.empty()) return {kInvalidValue, problem};
-    if (const std::string problem = ExposureTimeProblem(seconds); !problem.empty()) {
-        return {kInvalidValue, "Duration: " + problem};
-    }
+    // In unbinned pixels each side is a whole number of binned pixels, so
+    // the image is NumX x NumY whenever the frame is taken.
     const Frame frame{Unbinned(asked.startX, binning), Unbinned(asked.startY, binning), Unbinned(asked.numX, binning),
                       Unbinned(asked.numY, binning), binning};
-    if (std::string problem = FrameProblem(frame); !problem.empty()) {
+    // The sensor's temperature as the exposure starts, for the frame's header.
+    const ExposureStart start = session->Start(frame, seconds, Seconds(), StartReading::kCooling);
+    if (start.outcome == StartOutcome::kInvalidTime) return {kInvalidValue, "Duration: " + start.message};
+    if (start.outcome == StartOutcome::kInvalidFrame) {
         return {kInvalidValue, "StartX " + std::to_string(asked.startX) + ", StartY " + std::to_string(asked.startY) +
                                    ", NumX " + std::to_string(asked.numX) + ", NumY " + std::to_string(asked.numY) +
-                                   " at binning " + std::to_string(binning) + ": " + problem};
+                                   " at binning " + std::to_string(binning) + ": " + start.message};
     }
-    const ExposureSettings window = WindowFor(frame, SecondsToMilliseconds(seconds));
-    const int width = BinnedSize(window.width, binning);
-    const int height = BinnedSize(window.height, binning);
-    if (width != asked.numX || height != asked.numY) {
-        return {kInvalidValue, "for this frame the camera gives " + std::to_string(width) + " x " +
-                                   std::to_string(height) + " pixels, not NumX " + std::to_string(asked.numX) +
-                                   " x NumY " + std::to_string(asked.numY)};
-    }
-    // The sensor's temperature as the exposure starts, for the frame's header.
     std::optional<CoolingReading> coolingAtStart;
-    if (const CoolingResult read = ReadCooling()) coolingAtStart = read.reading;
-    const ExposureStart start = session->Start(window, Seconds());
+    if (start.cooling && Noted(*start.cooling)) coolingAtStart = start.cooling->reading;
     if (!start) {
         state = CameraState::kError;
         lastError = "StartExposure: " + start.message;

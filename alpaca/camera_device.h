@@ -206,6 +206,8 @@ private:
     void TickLoop();
     // The camera's cooling reading, told to the listener.
     CoolingResult ReadCooling();
+    // A reading taken (as an exposure starts), kept and told alike.
+    const CoolingResult& Noted(const CoolingResult& read);
 
     std::timed_mutex mutex;
     TimeSource now;

@@ -40,26 +40,26 @@ bool TarnscsiCcd::StartExposure(float duration) {
         ApplyNextFrame();
     }
     const ChipFrame frame = ChipNow();
-    std::string problem = ChipFrameProblem(frame);
-    if (problem.empty()) problem = ExposureTimeProblem(duration);
+    // INDI keeps a binning per axis, the library's frame one for both.
+    std::string problem = BinningProblem(frame.binX, frame.binY);
+    if (problem.empty()) {
+        session->SetReadoutAllowance(readoutAllowanceNp[0].getValue());
+        const ExposureStart start =
+            session->Start(FrameOfChip(frame), duration, SteadySeconds(std::chrono::steady_clock::now()));
+        problem = start.message;
+    }
     if (!problem.empty()) {
         Report(INDI::Logger::DBG_ERROR, "Exposure refused: " + problem + ".");
         return false;
     }
-    const ExposureSettings window = ChipWindow(frame, duration);
     {
-        // The previous image may still be on its way out as FITS.
+        // The previous image may still be on its way out as FITS; the
+        // timer reads the camera only after this returns.
         const std::lock_guard<std::mutex> guard(ccdBufferLock);
         expectedBytes = ExpectedImageBytes(frame);
         PrimaryCCD.setFrameBufferSize(expectedBytes);
-        sentWindow = window;
+        sentWindow = session->Window();
         exposureSetpoint = cooler.ActiveSetpoint();
-    }
-    session->SetReadoutAllowance(readoutAllowanceNp[0].getValue());
-    const ExposureStart start = session->Start(window, SteadySeconds(std::chrono::steady_clock::now()));
-    if (!start) {
-        Report(INDI::Logger::DBG_ERROR, "Exposure refused: " + start.message + ".");
-        return false;
     }
     if (!session->Scan().Ok()) {
         // The camera may end SCAN so and still expose: Ready and the

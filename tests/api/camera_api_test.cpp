@@ -16,9 +16,12 @@
 using namespace tarnscsi::testing_support;
 using tarnscsi::Camera;
 using tarnscsi::CommandOutcome;
+using tarnscsi::CommandResult;
 using tarnscsi::ConnectError;
+using tarnscsi::CoolingResult;
 using tarnscsi::DownloadStatus;
 using tarnscsi::ExposeResult;
+using tarnscsi::OperationResult;
 using tarnscsi::ReadyResult;
 
 class CameraApiTest : public ::testing::Test {
