@@ -239,8 +239,8 @@ private:
     std::string lastStart;
     std::string lastError;
 
-    bool coolerOn = false;  // the switch as clients set it
-    CoolerControl cooler;   // with the setpoint last asked of this camera
+    bool coolerOn = false;             // the switch as clients set it
+    CoolerControl cooler;              // with the setpoint last asked of this camera
     std::vector<std::uint8_t> buffer;  // the image as it arrives
     std::vector<std::uint16_t> rows;   // ... as the machine's numbers
 

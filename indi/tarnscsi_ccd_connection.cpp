@@ -87,8 +87,7 @@ void TarnscsiCcd::FillCameraInfo() {
     cameraInfoTp[kManager].setText(orUnknown(identity.managerPath));
     cameraInfoTp.setState(identity.vendor.empty() ? IPS_ALERT : IPS_OK);
     if (identity.vendor.empty()) {
-        Report(INDI::Logger::DBG_WARNING,
-               "The camera did not identify itself: " + identity.inquiry.Explained() + ".");
+        Report(INDI::Logger::DBG_WARNING, "The camera did not identify itself: " + identity.inquiry.Explained() + ".");
     }
 }
 

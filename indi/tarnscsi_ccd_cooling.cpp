@@ -173,8 +173,7 @@ void TarnscsiCcd::ReadCooling() {
         }
         coolingUnreadable = true;
         temperatureStateBeforeOutage = TemperatureNP.s;
-        Report(INDI::Logger::DBG_WARNING,
-               "Cannot read the camera's temperature: " + read.command.Explained() + ".");
+        Report(INDI::Logger::DBG_WARNING, "Cannot read the camera's temperature: " + read.command.Explained() + ".");
         TemperatureNP.s = IPS_ALERT;
         IDSetNumber(&TemperatureNP, nullptr);
         coolerPowerNp.setState(IPS_ALERT);

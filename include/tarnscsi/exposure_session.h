@@ -107,8 +107,7 @@ public:
     // checks the time (ExposureTimeProblem), then the frame (FrameProblem),
     // reads what `reading` asks for, then sends the frame's window
     // (WindowFor) and starts.
-    ExposureStart Start(const Frame& frame, double seconds, double now,
-                        StartReading reading = StartReading::kNothing);
+    ExposureStart Start(const Frame& frame, double seconds, double now, StartReading reading = StartReading::kNothing);
 
     // Where the exposure is. Once the time is over it asks the camera; when
     // the camera is ready it downloads into `buffer`, which must hold the

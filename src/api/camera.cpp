@@ -174,7 +174,8 @@ OperationResult Camera::SetTemperature(std::int32_t setpoint) {
 CoolingResult Camera::ReadCooling() {
     CoolingResult result;
     CoolingReading reading;
-    result.ok = RetriedOnUnitAttention([&] { return camera->ReadCoolingPage(reading.temperature, reading.coolerDrive); });
+    result.ok =
+        RetriedOnUnitAttention([&] { return camera->ReadCoolingPage(reading.temperature, reading.coolerDrive); });
     result.command = camera->LastResult();
     if (result.ok) result.reading = reading;
     return result;

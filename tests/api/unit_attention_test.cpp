@@ -78,7 +78,10 @@ struct Operation {
 };
 
 const Operation kRetried[] = {
-    {"Ready", [](Camera& c) -> OperationResult { return c.Ready(); }, {kTestUnitReady}, {0x00, 0x00, 0x00, 0x00, 0x90, 0x00}},
+    {"Ready",
+     [](Camera& c) -> OperationResult { return c.Ready(); },
+     {kTestUnitReady},
+     {0x00, 0x00, 0x00, 0x00, 0x90, 0x00}},
     {"SetTemperature",
      [](Camera& c) { return c.SetTemperature(-100); },
      {kModeSelect},
