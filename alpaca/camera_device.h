@@ -200,13 +200,14 @@ private:
     void Follow();  // the exposure's progress, under the lock
     Failure CameraFailed(const std::string& what, const CommandResult& result) const;
     Failure SendSetpoint(std::int32_t tenths);
-    // Reads the camera and moves the cooler's rules along; the reading, or
-    // nothing when it failed (`failed` then says how).
-    std::optional<CoolingReading> ReadCooler(CommandResult* failed = nullptr);
+    // Reads the camera and moves the cooler's rules along.
+    CoolingResult ReadCooler();
     double Seconds() const;
     void TickLoop();
     // The camera's cooling reading, told to the listener.
-    std::optional<CoolingReading> ReadCooling();
+    CoolingResult ReadCooling();
+    // A reading taken (as an exposure starts), kept and told alike.
+    const CoolingResult& Noted(const CoolingResult& read);
 
     std::timed_mutex mutex;
     TimeSource now;
@@ -238,9 +239,8 @@ private:
     std::string lastStart;
     std::string lastError;
 
-    bool coolerOn = false;                 // the switch as clients set it
-    std::optional<std::int32_t> setpoint;  // tenths, as last asked for
-    CoolerControl cooler;
+    bool coolerOn = false;             // the switch as clients set it
+    CoolerControl cooler;              // with the setpoint last asked of this camera
     std::vector<std::uint8_t> buffer;  // the image as it arrives
     std::vector<std::uint16_t> rows;   // ... as the machine's numbers
 

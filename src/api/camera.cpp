@@ -171,12 +171,14 @@ OperationResult Camera::SetTemperature(std::int32_t setpoint) {
     return result;
 }
 
-std::optional<CoolingReading> Camera::ReadCooling() {
+CoolingResult Camera::ReadCooling() {
+    CoolingResult result;
     CoolingReading reading;
-    if (!RetriedOnUnitAttention([&] { return camera->ReadCoolingPage(reading.temperature, reading.coolerDrive); })) {
-        return std::nullopt;
-    }
-    return reading;
+    result.ok =
+        RetriedOnUnitAttention([&] { return camera->ReadCoolingPage(reading.temperature, reading.coolerDrive); });
+    result.command = camera->LastResult();
+    if (result.ok) result.reading = reading;
+    return result;
 }
 
 CameraIdentity Camera::Identity() {
@@ -191,6 +193,7 @@ CameraIdentity Camera::Identity() {
             static_cast<std::uint8_t>(camera->AdapterId()), static_cast<std::uint8_t>(camera->TargetId()));
         return camera->Execute(block);
     });
+    identity.inquiry = camera->LastResult();
     if (answered) {
         InquiryText text = ReadInquiryText(reply);
         identity.vendor = std::move(text.vendor);
@@ -199,7 +202,5 @@ CameraIdentity Camera::Identity() {
     }
     return identity;
 }
-
-const CommandResult& Camera::LastResult() const { return camera->LastResult(); }
 
 }  // namespace tarnscsi

@@ -122,13 +122,6 @@ const char* ConnectErrorText(ConnectError error) {
     return "";
 }
 
-ConnectError ConnectErrorFromText(const std::string& text) {
-    for (const ConnectErrorName& entry : kConnectErrors) {
-        if (text == entry.text) return entry.error;
-    }
-    return ConnectError::kNone;
-}
-
 const char* ConnectAdvice(ConnectError error) {
     for (const ConnectErrorName& entry : kConnectErrors) {
         if (entry.error == error) return entry.advice;

@@ -17,9 +17,12 @@
 using namespace tarnscsi::testing_support;
 using tarnscsi::Camera;
 using tarnscsi::CommandOutcome;
+using tarnscsi::CommandResult;
 using tarnscsi::ConnectError;
+using tarnscsi::CoolingResult;
 using tarnscsi::DownloadStatus;
 using tarnscsi::ExposeResult;
+using tarnscsi::OperationResult;
 using tarnscsi::ReadyResult;
 
 class CameraApiTest : public ::testing::Test {
@@ -207,8 +210,9 @@ TEST_F(CameraApiTest, SaysWhichStepOfADownloadFailed) {
 TEST_F(CameraApiTest, ARequestRefusedAtOnceIsTold) {
     SimSetCompletion(SIM_PENDING, 100);
     SimAddFault(0x1A, 0, 1, SIM_FAULT_REFUSE);
-    EXPECT_FALSE(camera->ReadCooling());
-    const auto& result = camera->LastResult();
+    const CoolingResult read = camera->ReadCooling();
+    EXPECT_FALSE(read);
+    const CommandResult& result = read.command;
     EXPECT_EQ(result.CommandName(), "MODE SENSE(6)");
     EXPECT_TRUE(result.sent);
     EXPECT_FALSE(result.pending);
@@ -236,8 +240,9 @@ TEST_F(CameraApiTest, ASetpointThePageCannotHoldIsRefusedUnsentNamingNoCommand) 
 TEST_F(CameraApiTest, ACheckConditionAfterAWaitCarriesTheSense) {
     SimSetCompletion(SIM_PENDING, 100);
     SimAddFault(0x15, 0, 1, SIM_FAULT_CHECK_CONDITION);
-    EXPECT_FALSE(camera->SetTemperature(-100));
-    const auto& result = camera->LastResult();
+    const OperationResult written = camera->SetTemperature(-100);
+    EXPECT_FALSE(written);
+    const CommandResult& result = written.command;
     EXPECT_EQ(result.CommandName(), "MODE SELECT(6)");
     EXPECT_TRUE(result.pending);
     EXPECT_EQ(result.returned, 0x00);
@@ -296,9 +301,9 @@ TEST_F(CameraApiTest, ARefusedScanIsKeptApartFromTheWindow) {
 
 TEST_F(CameraApiTest, CoolingReadingsAndReadiness) {
     ASSERT_TRUE(camera->SetTemperature(-50));
-    const auto reading = camera->ReadCooling();
-    ASSERT_TRUE(reading);
-    EXPECT_EQ(reading->temperature, -50);
+    const CoolingResult read = camera->ReadCooling();
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read.reading.temperature, -50);
     EXPECT_TRUE(camera->Ready());
     SimAddFault(0x1A, 0, 1, SIM_FAULT_REFUSE);
     EXPECT_FALSE(camera->ReadCooling());

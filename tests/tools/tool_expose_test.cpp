@@ -237,10 +237,11 @@ void WarmUpFully() {
     tarnscsi::ConnectError error = tarnscsi::ConnectError::kNone;
     const auto held = tarnscsi::Camera::Open(error);
     warming.Sleep(std::chrono::minutes(1));
-    const auto reading = held ? held->ReadCooling() : std::nullopt;
-    ASSERT_TRUE(reading);
-    EXPECT_EQ(reading->temperature, 200);
-    EXPECT_EQ(reading->coolerDrive, 0);
+    ASSERT_TRUE(held);
+    const tarnscsi::CoolingResult read = held->ReadCooling();
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read.reading.temperature, 200);
+    EXPECT_EQ(read.reading.coolerDrive, 0);
 }
 
 double SimulatedSecondsOfCoolWait(double celsius, bool expectReached) {
