@@ -4,7 +4,7 @@
 #include <cstring>
 #include <random>
 
-#include "camera/commands.h"
+#include "camera_commands.h"
 #include "core/scsi_outcome.h"
 #include "sim/camera_inquiry.h"
 #include "sim/cdb.h"

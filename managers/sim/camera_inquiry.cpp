@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "camera/commands.h"
+#include "camera_commands.h"
 
 namespace tarnscsi::sim {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "camera/commands.h"
+#include "camera_commands.h"
 #include "core/scsi_outcome.h"
 #include "sim/cdb.h"
 #include "sim/target_rules.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "camera/commands.h"
+#include "camera_commands.h"
 #include "core/scsi_outcome.h"
 #include "sim/camera.h"
 #include "sim/cooler_store.h"

@@ -8,9 +8,10 @@
 #include <tarnscsi/manager.h>
 
 #include "api/inquiry_text.h"
-#include "camera/commands.h"
+#include "camera/request_block.h"
+#include "camera_identity.h"
 #include "common/dynamic_library.h"
-#include "common/peripheral_types.h"
+#include "peripheral_types.h"
 #include "transport/aspi_transport.h"
 
 namespace tarnscsi {
@@ -102,7 +103,7 @@ BusScan ScanBus() {
     if (scan.supportStatus == tarnscsi::aspi::SS_COMP) scan.adapters = tarnscsi::aspi::SupportAdapterCount(word);
 
     for (int adapter = 0; adapter < scan.adapters; ++adapter) {
-        for (int target = 0; target < kTargetsPerAdapter; ++target) {
+        for (int target = 0; target < tarnscsi::aspi::kTargetsPerAdapter; ++target) {
             tarnscsi::aspi::SRB_GDEVBlock query{};
             query.SRB_Cmd = tarnscsi::aspi::SC_GET_DEV_TYPE;
             query.SRB_HaId = static_cast<tarnscsi::aspi::BYTE>(adapter);

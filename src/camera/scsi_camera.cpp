@@ -4,16 +4,6 @@
 
 namespace tarnscsi {
 
-namespace camera {
-
-bool IsCamera(std::uint8_t deviceType, const std::uint8_t* inquiry) {
-    return deviceType == kScannerDeviceType &&
-           std::strncmp(reinterpret_cast<const char*>(inquiry + kInquiryProductOffset), kProductName,
-                        kProductMatchLength) == 0;
-}
-
-}  // namespace camera
-
 using namespace tarnscsi::camera;
 
 ScsiCamera::ScsiCamera() { FindCamera(); }
@@ -39,7 +29,7 @@ void ScsiCamera::FindCamera() {
     // Adapters outside, targets inside, both ascending: the first match in
     // (adapter, target) order is the camera. Logical unit is always 0.
     for (std::uint32_t adapter = 0; adapter < adapterCount && !found; ++adapter) {
-        for (std::uint8_t target = 0; target < kTargetsPerAdapter && !found; ++target) {
+        for (std::uint8_t target = 0; target < tarnscsi::aspi::kTargetsPerAdapter && !found; ++target) {
             tarnscsi::aspi::SRB_GDEVBlock query{};
             query.SRB_Cmd = tarnscsi::aspi::SC_GET_DEV_TYPE;
             query.SRB_HaId = static_cast<std::uint8_t>(adapter);
