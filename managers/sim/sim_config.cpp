@@ -8,9 +8,9 @@
 #include <span>
 
 #include "aspi.h"
-#include "camera_commands.h"
 #include "peripheral_types.h"
 #include "sim/cooling_model.h"
+#include "sim/firmware_rules.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_control.h"
 
@@ -119,14 +119,14 @@ constexpr Named kCoveredNames[] = {
 
 constexpr Named kOpcodeNames[] = {
     {"any", SIM_ANY_OPCODE},
-    {"tur", tarnscsi::camera::opcode::kTestUnitReady},
-    {"inquiry", tarnscsi::camera::opcode::kInquiry},
-    {"mode-select", tarnscsi::camera::opcode::kModeSelect6},
-    {"mode-sense", tarnscsi::camera::opcode::kModeSense6},
-    {"scan", tarnscsi::camera::opcode::kScan},
-    {"set-window", tarnscsi::camera::opcode::kSetWindow},
-    {"get-window", tarnscsi::camera::opcode::kGetWindow},
-    {"read", tarnscsi::camera::opcode::kRead10},
+    {"tur", opcode::kTestUnitReady},
+    {"inquiry", opcode::kInquiry},
+    {"mode-select", opcode::kModeSelect6},
+    {"mode-sense", opcode::kModeSense6},
+    {"scan", opcode::kScan},
+    {"set-window", opcode::kSetWindow},
+    {"get-window", opcode::kGetWindow},
+    {"read", opcode::kRead10},
 };
 
 constexpr Named kFaultKindNames[] = {
