@@ -27,6 +27,10 @@ inline constexpr BYTE SC_HA_INQUIRY = 0x00;
 inline constexpr BYTE SC_GET_DEV_TYPE = 0x01;
 inline constexpr BYTE SC_EXEC_SCSI_CMD = 0x02;
 
+// Targets on each host adapter (narrow SCSI: IDs 0 to 7). A program that
+// looks for a device asks each of them at logical unit 0.
+inline constexpr int kTargetsPerAdapter = 8;
+
 // SRB_Status, and the status byte of the support word.
 inline constexpr BYTE SS_PENDING = 0x00;
 inline constexpr BYTE SS_COMP = 0x01;

@@ -9,9 +9,10 @@
 
 #include "api/inquiry_text.h"
 #include "camera/bus_walk.h"
-#include "camera/commands.h"
+#include "camera_commands.h"
+#include "camera_identity.h"
 #include "common/dynamic_library.h"
-#include "common/peripheral_types.h"
+#include "peripheral_types.h"
 #include "transport/aspi_transport.h"
 
 namespace tarnscsi {

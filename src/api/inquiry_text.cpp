@@ -5,7 +5,7 @@
 
 #include <tarnscsi/manager.h>
 
-#include "camera/commands.h"
+#include "camera_identity.h"
 #include "common/dynamic_library.h"
 #if !defined(_WIN32)
 #include "aspi_sg_report.h"

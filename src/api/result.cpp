@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <iterator>
 
-#include "camera/commands.h"
+#include "camera_commands.h"
 #include "scsi_sense.h"
 #include "aspi.h"
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "camera/request_block.h"
+
 namespace tarnscsi {
 
 std::optional<WalkedTarget> ProbeTarget(AspiTransport& transport, const WalkPlan& plan, std::uint8_t adapter,

@@ -10,9 +10,7 @@
 #include <optional>
 #include <string>
 
-#include <tarnscsi/bus.h>
-
-#include "camera/commands.h"
+#include "camera_commands.h"
 #include "transport/aspi_transport.h"
 
 namespace tarnscsi {
@@ -60,7 +58,7 @@ tarnscsi::aspi::DWORD WalkBus(AspiTransport& transport, const WalkPlan& plan, Vi
     if (tarnscsi::aspi::SupportStatus(support) != tarnscsi::aspi::SS_COMP) return support;
     const unsigned adapters = tarnscsi::aspi::SupportAdapterCount(support);
     for (unsigned adapter = 0; adapter < adapters; ++adapter) {
-        for (int target = 0; target < kTargetsPerAdapter; ++target) {
+        for (int target = 0; target < tarnscsi::aspi::kTargetsPerAdapter; ++target) {
             const auto a = static_cast<std::uint8_t>(adapter);
             const auto t = static_cast<std::uint8_t>(target);
             const std::optional<WalkedTarget> device = ProbeTarget(transport, plan, a, t);

@@ -6,16 +6,6 @@
 
 namespace tarnscsi {
 
-namespace camera {
-
-bool IsCamera(std::uint8_t deviceType, const std::uint8_t* inquiry) {
-    return deviceType == kScannerDeviceType &&
-           std::strncmp(reinterpret_cast<const char*>(inquiry + kInquiryProductOffset), kProductName,
-                        kProductMatchLength) == 0;
-}
-
-}  // namespace camera
-
 using namespace tarnscsi::camera;
 
 ScsiCamera::ScsiCamera() { FindCamera(); }

@@ -11,7 +11,8 @@
 
 #include <tarnscsi/bus.h>
 
-#include "camera/commands.h"
+#include "camera/request_block.h"
+#include "camera_identity.h"
 #include <tarnscsi/exposure_settings.h>
 #include "transport/aspi_transport.h"
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "camera/window_layout.h"
+#include "window_layout.h"
 #include "camera/window_list.h"
 #include "cli.h"
 #include "cool_command.h"

@@ -22,8 +22,8 @@
 
 #include <tarnscsi/camera.h>
 
-#include "camera/commands.h"
-#include "common/big_endian.h"
+#include "camera/request_block.h"
+#include "big_endian.h"
 #include "transport/aspi_transport.h"
 
 namespace {
