@@ -4,7 +4,12 @@
 // the same way by both and never as a busy port.
 #pragma once
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <sys/socket.h>
+#endif
 
 #include <functional>
 #include <string>

@@ -23,9 +23,9 @@ json ValueOr(const Answer<T>& answer, json otherwise = nullptr) {
     return otherwise;
 }
 
-void Refuse(httplib::Response& response, int status, const std::string& message) {
+void Refuse(HttpResponse& response, int status, const std::string& message) {
     response.status = status;
-    response.set_content(json{{"ok", false}, {"message", message}}.dump(), kJson);
+    response.SetContent(json{{"ok", false}, {"message", message}}.dump(), kJson);
 }
 
 }  // namespace
@@ -33,34 +33,34 @@ void Refuse(httplib::Response& response, int status, const std::string& message)
 CameraPage::CameraPage(CameraDevice& camera, const ServerOptions& serverOptions)
     : device(camera), options(serverOptions) {}
 
-void CameraPage::Route(httplib::Server& server) {
+void CameraPage::Route(HttpRoutes& server) {
     for (std::size_t i = 0; i < kPageAssetCount; ++i) {
         const PageAsset& asset = kPageAssets[i];
-        server.Get(asset.path, [&asset](const httplib::Request&, httplib::Response& r) {
-            r.set_content(asset.bytes.data(), asset.bytes.size(), asset.type);
+        server.Get(asset.path, [&asset](const HttpRequest&, HttpResponse& r) {
+            r.SetContent(asset.bytes.data(), asset.bytes.size(), asset.type);
         });
     }
-    server.Get("/page/status", [this](const httplib::Request&, httplib::Response& r) {
-        r.set_header("Cache-Control", "no-store");
-        r.set_content(StatusJson(), kJson);
+    server.Get("/page/status", [this](const HttpRequest&, HttpResponse& r) {
+        r.SetHeader("Cache-Control", "no-store");
+        r.SetContent(StatusJson(), kJson);
     });
-    server.Get("/page/cooling", [this](const httplib::Request&, httplib::Response& r) {
-        r.set_header("Cache-Control", "no-store");
-        r.set_content(CoolingJson(), kJson);
+    server.Get("/page/cooling", [this](const HttpRequest&, HttpResponse& r) {
+        r.SetHeader("Cache-Control", "no-store");
+        r.SetContent(CoolingJson(), kJson);
     });
-    server.Get(R"(/page/frame(\.png|\.fits)?)", [this](const httplib::Request& q, httplib::Response& r) {
-        r.set_header("Cache-Control", "no-store");
+    server.Get(R"(/page/frame(\.png|\.fits)?)", [this](const HttpRequest& q, HttpResponse& r) {
+        r.SetHeader("Cache-Control", "no-store");
         std::string why;
-        const auto frame = FrameNamed(q.get_param_value("frame"), why);
+        const auto frame = FrameNamed(q.Param("frame"), why);
         if (!frame) return Refuse(r, kNotFound, why);
         const Image& image = *frame->image;
         const std::string kind = q.matches[1];
         if (kind == ".png")
-            return r.set_content(reinterpret_cast<const char*>(frame->png.data()), frame->png.size(), kPng);
+            return r.SetContent(reinterpret_cast<const char*>(frame->png.data()), frame->png.size(), kPng);
         if (kind == ".fits") {
             const std::string software = "tarnscsi-alpaca " + options.version;
-            r.set_header("Content-Disposition", "attachment; filename=\"" + FitsNameFor(image) + "\"");
-            return r.set_content(imaging::FitsFile(RowsOf(image), FitsKeywordsFor(image, image.type, software)), kFits);
+            r.SetHeader("Content-Disposition", "attachment; filename=\"" + FitsNameFor(image) + "\"");
+            return r.SetContent(imaging::FitsFile(RowsOf(image), FitsKeywordsFor(image, image.type, software)), kFits);
         }
         const imaging::FrameSummary& s = frame->summary;
         const imaging::FitsKeywords header = FitsKeywordsFor(image, image.type, "");
@@ -82,7 +82,7 @@ void CameraPage::Route(httplib::Server& server) {
                       {"histogram", s.histogram},
                       {"binWidth", s.histogramBinWidth},
                       {"fitsName", FitsNameFor(image)}};
-        r.set_content(value.dump(), kJson);
+        r.SetContent(value.dump(), kJson);
     });
 }
 
@@ -165,7 +165,7 @@ std::shared_ptr<const CameraPage::Prepared> CameraPage::FrameNamed(const std::st
     return nullptr;
 }
 
-void CameraPage::Control(const std::string& path, const std::string& body, httplib::Response& response) {
+void CameraPage::Control(const std::string& path, const std::string& body, HttpResponse& response) {
     const RequestParameters form = RequestParameters::FromForm(body);
     const std::string what = path.substr(std::string(kPageControlPrefix).size());
     Failure failure;
@@ -189,7 +189,7 @@ void CameraPage::Control(const std::string& path, const std::string& body, httpl
         return Refuse(response, kBadRequest, what + ": " + bad.message);
     }
     if (failure) return Refuse(response, kConflict, failure.message);
-    response.set_content(json{{"ok", true}, {"message", ""}}.dump(), kJson);
+    response.SetContent(json{{"ok", true}, {"message", ""}}.dump(), kJson);
 }
 
 Failure CameraPage::Cooler(const RequestParameters& form) {

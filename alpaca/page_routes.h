@@ -15,8 +15,6 @@
 // the browser first asking this server, which never agrees (no CORS).
 #pragma once
 
-#include <httplib.h>
-
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,6 +22,7 @@
 #include "camera_device.h"
 #include "cooling_history.h"
 #include "frame_preview.h"
+#include "http_routes.h"
 #include "server_options.h"
 
 namespace tarnscsi::alpaca {
@@ -35,9 +34,9 @@ public:
     CameraPage(CameraDevice& device, const ServerOptions& options);
 
     // The GET routes, on the server the Alpaca API uses.
-    void Route(httplib::Server& server);
+    void Route(HttpRoutes& routes);
     // A PUT under kPageControlPrefix, its form already read.
-    void Control(const std::string& path, const std::string& form, httplib::Response& response);
+    void Control(const std::string& path, const std::string& form, HttpResponse& response);
 
     // Where the device's readings go.
     CoolingHistory& History() { return history; }

@@ -141,7 +141,8 @@ if(NOT EXISTS ${PROJECT_SOURCE_DIR}/indi/CMakeLists.txt)
   set(TARNSCSI_WITH_INDI OFF)
 endif()
 
-# The Alpaca server: cpp-httplib, CLI11, nlohmann-json, libpng and cfitsio.
+# The Alpaca server: Boost's headers (Beast and Asio), CLI11, nlohmann-json,
+# libpng and cfitsio; cpp-httplib is its tests' and benchmarks' client.
 set(missing)
 set(remedy "run scripts/install-deps.sh alpaca")
 if(TARNSCSI_BUILD_ALPACA)  # AUTO or ON
@@ -149,9 +150,16 @@ if(TARNSCSI_BUILD_ALPACA)  # AUTO or ON
     list(APPEND missing "a Linux build")
     set(remedy "the Windows build is the DLL and its tests")
   else()
-    tarnscsi_pkg_config_found(cpp-httplib httplib_found)
-    if(NOT httplib_found)
-      list(APPEND missing "cpp-httplib through pkg-config (libcpp-httplib-dev, pkg-config)")
+    find_package(Boost 1.74 QUIET)
+    if(NOT Boost_FOUND)
+      list(APPEND missing "Boost's headers, 1.74 or later (libboost1.74-dev)")
+    endif()
+    # Only the tests and the benchmarks need the client.
+    if(TARNSCSI_BUILD_TESTS OR TARNSCSI_BUILD_BENCH)
+      tarnscsi_pkg_config_found(cpp-httplib httplib_found)
+      if(NOT httplib_found)
+        list(APPEND missing "cpp-httplib through pkg-config (libcpp-httplib-dev, pkg-config)")
+      endif()
     endif()
     tarnscsi_missing_cli_json(missing)
     # The camera page's FITS files and PNG previews.
