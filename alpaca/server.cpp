@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <nlohmann/json.hpp>
@@ -115,7 +114,7 @@ std::string AlpacaServer::Start() {
         int error = 0;
         problem = Bind(addresses, options.port, error);
         if (problem.empty()) break;
-        if (options.port != 0 || error != EADDRINUSE || tries == kFreePortTries) return problem;
+        if (options.port != 0 || error != kAddressInUse || tries == kFreePortTries) return problem;
     }
     if (options.discovery) {
         if (problem = discovery.Start(options.listen, options.discoveryPort, port); !problem.empty()) {
@@ -151,7 +150,7 @@ std::string AlpacaServer::Bind(const std::vector<SocketAddress>& addresses, int 
         const std::string host = address.Text();
         const std::string named = addresses.size() > 1 ? host : options.listen;
         const std::string problem = BindProblem(named, port, error);
-        const bool lacking = error == EADDRNOTAVAIL || error == EAFNOSUPPORT;
+        const bool lacking = error == kAddressNotAvailable || error == kFamilyNotSupported;
         if (addresses.size() > 1 && lacking) {
             if (skipped.empty()) skipped = problem;
             continue;
