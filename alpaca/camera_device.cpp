@@ -88,19 +88,20 @@ void CameraDevice::Publish() {
     latest.imageReady = image != nullptr;
 }
 
-std::optional<CoolingReading> CameraDevice::ReadCooling() {
-    auto reading = camera->ReadCooling();
-    if (reading) {
+CoolingResult CameraDevice::ReadCooling() { return Noted(camera->ReadCooling()); }
+
+const CoolingResult& CameraDevice::Noted(const CoolingResult& read) {
+    if (read) {
         std::lock_guard hold(latestMutex);
-        latest.cooling = reading;
+        latest.cooling = read.reading;
         latest.coolingTime = now();
     }
-    if (reading && coolingListener) {
+    if (read && coolingListener) {
         std::optional<double> working;
-        if (coolerOn && setpoint) working = TenthsToCelsius(*setpoint);
-        coolingListener({now(), *reading, working});
+        if (const auto asked = cooler.AskedSetpoint(); coolerOn && asked) working = TenthsToCelsius(*asked);
+        coolingListener({now(), read.reading, working});
     }
-    return reading;
+    return read;
 }
 
 Failure CameraDevice::NeedConnection() const {
@@ -112,7 +113,7 @@ Failure CameraDevice::CameraFailed(const std::string& what, const CommandResult&
     return {kCameraFailure, what + ": " + result.Explained()};
 }
 
-double CameraDevice::Seconds() const { return std::chrono::duration<double>(now().time_since_epoch()).count(); }
+double CameraDevice::Seconds() const { return SteadySeconds(now()); }
 
 Failure CameraDevice::Connect() {
     std::lock_guard lock(mutex);
@@ -132,12 +133,12 @@ Failure CameraDevice::Connect() {
     const CameraIdentity found = camera->Identity();
     if (found.vendor != identity.vendor || found.product != identity.product || found.adapter != identity.adapter ||
         found.target != identity.target) {
-        setpoint.reset();
+        cooler = CoolerControl{};
     }
     identity = found;
     session.emplace(*camera);
     // The camera has no cooler switch: its cooler is on when it works.
-    if (const auto reading = ReadCooling()) cooler.Connected(*reading);
+    if (const CoolingResult read = ReadCooling()) cooler.Connected(read.reading);
     coolerOn = cooler.On();
     connected = true;
     Publish();
@@ -209,43 +210,37 @@ TARNSCSI_FRAME_MEMBER(StartY, startY)
 Failure CameraDevice::StartExposure(double seconds, bool light) {
     std::lock_guard lock(mutex);
     if (auto failure = NeedConnection()) return failure;
-    return Start(seconds, light ? tool::ImageType::kLight : tool::ImageType::kDark, {bin, startX, startY, numX, numY});
+    return Start(seconds, light ? imaging::ImageType::kLight : imaging::ImageType::kDark,
+                 {bin, startX, startY, numX, numY});
 }
 
-Failure CameraDevice::StartExposure(double seconds, tool::ImageType type, const FrameSettings& frame) {
+Failure CameraDevice::StartExposure(double seconds, imaging::ImageType type, const FrameSettings& frame) {
     std::lock_guard lock(mutex);
     if (auto failure = NeedConnection()) return failure;
     return Start(seconds, type, frame);
 }
 
-Failure CameraDevice::Start(double seconds, tool::ImageType type, const FrameSettings& asked) {
+Failure CameraDevice::Start(double seconds, imaging::ImageType type, const FrameSettings& asked) {
     Follow();
     if (session->Active()) {
         return {kInvalidOperation, "an exposure is under way: wait for ImageReady or call AbortExposure"};
     }
     const int binning = Clamped(asked.bin);
     if (std::string problem = BinningProblem(binning, binning); !problem.empty()) return {kInvalidValue, problem};
-    if (const std::string problem = ExposureTimeProblem(seconds); !problem.empty()) {
-        return {kInvalidValue, "Duration: " + problem};
-    }
+    // In unbinned pixels each side is a whole number of binned pixels, so
+    // the image is NumX x NumY whenever the frame is taken.
     const Frame frame{Unbinned(asked.startX, binning), Unbinned(asked.startY, binning), Unbinned(asked.numX, binning),
                       Unbinned(asked.numY, binning), binning};
-    if (std::string problem = FrameProblem(frame); !problem.empty()) {
+    // The sensor's temperature as the exposure starts, for the frame's header.
+    const ExposureStart start = session->Start(frame, seconds, Seconds(), StartReading::kCooling);
+    if (start.outcome == StartOutcome::kInvalidTime) return {kInvalidValue, "Duration: " + start.message};
+    if (start.outcome == StartOutcome::kInvalidFrame) {
         return {kInvalidValue, "StartX " + std::to_string(asked.startX) + ", StartY " + std::to_string(asked.startY) +
                                    ", NumX " + std::to_string(asked.numX) + ", NumY " + std::to_string(asked.numY) +
-                                   " at binning " + std::to_string(binning) + ": " + problem};
+                                   " at binning " + std::to_string(binning) + ": " + start.message};
     }
-    const ExposureSettings window = WindowFor(frame, SecondsToMilliseconds(seconds));
-    const int width = BinnedSize(window.width, binning);
-    const int height = BinnedSize(window.height, binning);
-    if (width != asked.numX || height != asked.numY) {
-        return {kInvalidValue, "for this frame the camera gives " + std::to_string(width) + " x " +
-                                   std::to_string(height) + " pixels, not NumX " + std::to_string(asked.numX) +
-                                   " x NumY " + std::to_string(asked.numY)};
-    }
-    // The sensor's temperature as the exposure starts, for the frame's header.
-    const auto coolingAtStart = ReadCooling();
-    const ExposureStart start = session->Start(window, Seconds());
+    std::optional<CoolingReading> coolingAtStart;
+    if (start.cooling && Noted(*start.cooling)) coolingAtStart = start.cooling->reading;
     if (!start) {
         state = CameraState::kError;
         lastError = "StartExposure: " + start.message;
@@ -311,7 +306,7 @@ void CameraDevice::Follow() {
     next->type = exposure.type;
     next->number = ++frames;
     next->cooling = exposure.cooling;
-    if (coolerOn && setpoint) next->setpoint = TenthsToCelsius(*setpoint);
+    if (const auto asked = cooler.AskedSetpoint(); coolerOn && asked) next->setpoint = TenthsToCelsius(*asked);
     image = std::move(next);
     lastDuration = session->Seconds();
     state = CameraState::kIdle;
@@ -405,16 +400,13 @@ Answer<std::shared_ptr<const Image>> CameraDevice::LastImage() {
     return image;
 }
 
-std::optional<CoolingReading> CameraDevice::ReadCooler(CommandResult* failed) {
-    const auto reading = ReadCooling();
-    if (!reading) {
-        if (failed != nullptr) *failed = camera->LastResult();
-        return reading;
-    }
-    const CoolerStep step = cooler.Poll(*reading, Seconds());
+CoolingResult CameraDevice::ReadCooler() {
+    const CoolingResult read = ReadCooling();
+    if (!read) return read;
+    const CoolerStep step = cooler.Poll(read.reading, Seconds());
     // A failed warm-up step is tried again at the next reading.
     if (step.write) camera->SetTemperature(*step.write);
-    return reading;
+    return read;
 }
 
 Answer<CoolingReading> CameraDevice::Cooling(const char* member) {
@@ -429,10 +421,9 @@ Answer<CoolingReading> CameraDevice::Cooling(const char* member) {
     }
     if (auto failure = NeedConnection()) return failure;
     if (last.cooling && now() - last.coolingTime < kReadingLifetime) return *last.cooling;
-    CommandResult failed;
-    const auto reading = ReadCooler(&failed);
-    if (!reading) return CameraFailed(member, failed);
-    return *reading;
+    const CoolingResult read = ReadCooler();
+    if (!read) return CameraFailed(member, read.command);
+    return read.reading;
 }
 
 Answer<double> CameraDevice::CcdTemperature() {
@@ -466,14 +457,15 @@ Failure CameraDevice::SetCoolerOn(bool on) {
     if (on) {
         coolerOn = true;
         // The camera has no cooler switch: the cooler works once it has a setpoint.
-        return setpoint ? SendSetpoint(*setpoint) : Failure{};
+        const auto asked = cooler.AskedSetpoint();
+        return asked ? SendSetpoint(*asked) : Failure{};
     }
     if (!coolerOn) return {};
     // Off: the setpoint rises gently to the surroundings, never at once.
-    const auto reading = ReadCooling();
-    if (!reading) return CameraFailed("CoolerOn", camera->LastResult());
+    const CoolingResult read = ReadCooling();
+    if (!read) return CameraFailed("CoolerOn", read.command);
     coolerOn = false;
-    cooler.StartWarmUp(*reading, kDefaultWarmUpRate, Seconds());
+    cooler.StartWarmUp(read.reading, kDefaultWarmUpRate, Seconds());
     return {};
 }
 
@@ -484,7 +476,7 @@ Answer<double> CameraDevice::SetCcdTemperature() {
     // setpoint last asked of this camera, else the one its cooler idles at,
     // since the camera cannot tell its own. One it cannot reach is still
     // this value; the status says where the sensor levels off.
-    return TenthsToCelsius(setpoint.value_or(kIdleSetpoint));
+    return TenthsToCelsius(cooler.AskedSetpoint().value_or(kIdleSetpoint));
 }
 
 Failure CameraDevice::SetSetCcdTemperature(double celsius) {
@@ -493,9 +485,10 @@ Failure CameraDevice::SetSetCcdTemperature(double celsius) {
     if (const std::string problem = SetpointProblem(celsius); !problem.empty()) {
         return {kInvalidValue, "SetCCDTemperature: " + problem};
     }
-    setpoint = CelsiusToTenths(celsius);
+    const std::int32_t tenths = CelsiusToTenths(celsius);
+    cooler.SetpointAsked(tenths);
     if (!coolerOn) return {};  // kept until the cooler is switched on
-    return SendSetpoint(*setpoint);
+    return SendSetpoint(tenths);
 }
 
 void CameraDevice::Tick() {
@@ -505,10 +498,10 @@ void CameraDevice::Tick() {
     // setpoint the cooler cannot reach, told while no client asks.
     if (!cooler.WarmingUp() && !cooler.ActiveSetpoint()) return;
     const bool wasWarming = cooler.WarmingUp();
-    const auto reading = ReadCooler();
+    const CoolingResult read = ReadCooler();
     // With no client connected the camera is let go once warmed up, or as
     // it is when it cannot be read.
-    if (!connected && wasWarming && (!reading || !cooler.WarmingUp())) {
+    if (!connected && wasWarming && (!read || !cooler.WarmingUp())) {
         session.reset();
         camera.reset();
     }
@@ -521,10 +514,10 @@ DeviceStatus CameraDevice::Status() {
     if (camera) {
         Follow();
         status.identity = identity;
-        status.cooling = ReadCooling();
+        if (const CoolingResult read = ReadCooling()) status.cooling = read.reading;
     }
     status.state = state;
-    if (setpoint) status.setpoint = TenthsToCelsius(*setpoint);
+    if (const auto asked = cooler.AskedSetpoint()) status.setpoint = TenthsToCelsius(*asked);
     status.coolerOn = coolerOn;
     status.warmingUp = cooler.WarmingUp();
     if (const auto limit = cooler.OutOfReachLimit()) status.limit = TenthsToCelsius(*limit);

@@ -34,7 +34,7 @@
 #include <tarnscsi/cooler_control.h>
 #include <tarnscsi/exposure_session.h>
 
-#include <options.h>
+#include "imaging/frame_type.h"
 
 #include "alpaca_errors.h"
 
@@ -61,7 +61,7 @@ struct Image {
     std::chrono::system_clock::time_point started;
     std::string start;  // the same, as LastExposureStartTime gives it
     Frame frame;        // unbinned, as the camera reported it
-    tool::ImageType type = tool::ImageType::kLight;
+    imaging::ImageType type = imaging::ImageType::kLight;
     std::uint64_t number = 0;               // counts the frames since the server started: 1, 2, ...
     std::optional<CoolingReading> cooling;  // read as the exposure started
     std::optional<double> setpoint;         // degrees C, when the cooler worked to one
@@ -131,7 +131,7 @@ public:
     Failure StartExposure(double seconds, bool light);
     // Sets the frame and starts an exposure of it, labelled `type`, in one
     // step: when anything is refused, nothing changes.
-    Failure StartExposure(double seconds, tool::ImageType type, const FrameSettings& frame);
+    Failure StartExposure(double seconds, imaging::ImageType type, const FrameSettings& frame);
     Failure AbortExposure();
     Answer<CameraState> State();
     Answer<int> PercentCompleted();
@@ -169,12 +169,12 @@ private:
     struct ExposureRecord {
         double seconds = 0;
         Frame frame;
-        tool::ImageType type = tool::ImageType::kLight;
+        imaging::ImageType type = imaging::ImageType::kLight;
         std::optional<CoolingReading> cooling;
     };
 
     // Checks everything, then sets the frame and starts: under the lock.
-    Failure Start(double seconds, tool::ImageType type, const FrameSettings& asked);
+    Failure Start(double seconds, imaging::ImageType type, const FrameSettings& asked);
 
     // What readers get while a download holds the lock.
     struct Latest {
@@ -200,13 +200,14 @@ private:
     void Follow();  // the exposure's progress, under the lock
     Failure CameraFailed(const std::string& what, const CommandResult& result) const;
     Failure SendSetpoint(std::int32_t tenths);
-    // Reads the camera and moves the cooler's rules along; the reading, or
-    // nothing when it failed (`failed` then says how).
-    std::optional<CoolingReading> ReadCooler(CommandResult* failed = nullptr);
+    // Reads the camera and moves the cooler's rules along.
+    CoolingResult ReadCooler();
     double Seconds() const;
     void TickLoop();
     // The camera's cooling reading, told to the listener.
-    std::optional<CoolingReading> ReadCooling();
+    CoolingResult ReadCooling();
+    // A reading taken (as an exposure starts), kept and told alike.
+    const CoolingResult& Noted(const CoolingResult& read);
 
     std::timed_mutex mutex;
     TimeSource now;
@@ -238,9 +239,8 @@ private:
     std::string lastStart;
     std::string lastError;
 
-    bool coolerOn = false;                 // the switch as clients set it
-    std::optional<std::int32_t> setpoint;  // tenths, as last asked for
-    CoolerControl cooler;
+    bool coolerOn = false;             // the switch as clients set it
+    CoolerControl cooler;              // with the setpoint last asked of this camera
     std::vector<std::uint8_t> buffer;  // the image as it arrives
     std::vector<std::uint16_t> rows;   // ... as the machine's numbers
 

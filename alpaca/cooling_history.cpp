@@ -1,12 +1,12 @@
 #include "cooling_history.h"
 
+#include <tarnscsi/exposure_session.h>
 #include <tarnscsi/units.h>
 
 namespace tarnscsi::alpaca {
 
 void CoolingHistory::Add(const CoolingSample& sample) {
-    const std::chrono::duration<double> since = sample.time.time_since_epoch();
-    const CoolingPoint point{since.count(), TenthsToCelsius(sample.reading.temperature),
+    const CoolingPoint point{SteadySeconds(sample.time), TenthsToCelsius(sample.reading.temperature),
                              DriveToPercent(sample.reading.coolerDrive), sample.setpoint};
     std::lock_guard lock(mutex);
     // The newest point stands for its interval: a later reading within the

@@ -1,17 +1,7 @@
 #include "discovery.h"
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <optional>
 #include <nlohmann/json.hpp>
 
 namespace tarnscsi::alpaca {
@@ -21,9 +11,9 @@ namespace {
 constexpr int kPollMilliseconds = 200;
 constexpr std::size_t kMaxDatagram = 512;
 // The loopback network's broadcast address (127.255.255.255).
-constexpr in_addr_t kLoopbackBroadcast = 0x7FFFFFFF;
-constexpr in_addr_t kLoopbackNetwork = 0x7F000000;
-constexpr in_addr_t kLoopbackMask = 0xFF000000;
+constexpr std::uint32_t kLoopbackBroadcast = 0x7FFFFFFF;
+constexpr std::uint32_t kLoopbackNetwork = 0x7F000000;
+constexpr std::uint32_t kLoopbackMask = 0xFF000000;
 
 const in_addr& V4(const SocketAddress& address) {
     return reinterpret_cast<const sockaddr_in*>(&address.address)->sin_addr;
@@ -32,42 +22,14 @@ const in6_addr& V6(const SocketAddress& address) {
     return reinterpret_cast<const sockaddr_in6*>(&address.address)->sin6_addr;
 }
 
+bool Same(const in6_addr& a, const in6_addr& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
 bool IsWildcard(const SocketAddress& address) {
     if (address.Family() == AF_INET6) return IN6_IS_ADDR_UNSPECIFIED(&V6(address));
     return V4(address).s_addr == htonl(INADDR_ANY);
 }
 
 bool IsLoopback4(in_addr address) { return (ntohl(address.s_addr) & kLoopbackMask) == kLoopbackNetwork; }
-
-// Where a local address lives: its interface and (IPv4) the interface's
-// broadcast address. Looked up at each datagram: interfaces come and go.
-struct Interface {
-    unsigned index = 0;
-    in_addr broadcast{};
-    bool hasBroadcast = false;
-};
-
-Interface InterfaceOf(const SocketAddress& address) {
-    Interface found;
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) return found;
-    for (const ifaddrs* at = list; at; at = at->ifa_next) {
-        if (!at->ifa_addr || at->ifa_addr->sa_family != address.Family()) continue;
-        const bool same =
-            address.Family() == AF_INET6
-                ? IN6_ARE_ADDR_EQUAL(&reinterpret_cast<const sockaddr_in6*>(at->ifa_addr)->sin6_addr, &V6(address))
-                : reinterpret_cast<const sockaddr_in*>(at->ifa_addr)->sin_addr.s_addr == V4(address).s_addr;
-        if (!same) continue;
-        found.index = if_nametoindex(at->ifa_name);
-        if ((at->ifa_flags & IFF_BROADCAST) && at->ifa_broadaddr && at->ifa_broadaddr->sa_family == AF_INET) {
-            found.broadcast = reinterpret_cast<const sockaddr_in*>(at->ifa_broadaddr)->sin_addr;
-            found.hasBroadcast = true;
-        }
-        break;
-    }
-    freeifaddrs(list);
-    return found;
-}
 
 // Whether an IPv4 datagram sent to `to` that arrived on interface `index`
 // is for `served`.
@@ -83,57 +45,10 @@ bool ServesV4(const SocketAddress& served, in_addr to, unsigned index) {
 
 bool ServesV6(const SocketAddress& served, const in6_addr& to, unsigned index, const in6_addr& group) {
     if (IsWildcard(served)) return true;
-    if (IN6_ARE_ADDR_EQUAL(&to, &V6(served))) return true;
-    if (!IN6_ARE_ADDR_EQUAL(&to, &group)) return false;
-    const unsigned where = IN6_IS_ADDR_LOOPBACK(&V6(served)) ? if_nametoindex("lo") : InterfaceOf(served).index;
+    if (Same(to, V6(served))) return true;
+    if (!Same(to, group)) return false;
+    const unsigned where = IN6_IS_ADDR_LOOPBACK(&V6(served)) ? LoopbackInterface6() : InterfaceOf(served).index;
     return where != 0 && where == index;
-}
-
-// A UDP socket on the wildcard address of `family` and `port`, told each
-// datagram's destination; -1 with `problem` set.
-int Bind(int family, int port, std::string& problem) {
-    const int socket = ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (socket < 0) {
-        problem = std::string("cannot open a UDP socket: ") + std::strerror(errno);
-        return -1;
-    }
-    // Several Alpaca servers on one machine share the discovery port.
-    const int on = 1;
-    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_storage any{};
-    socklen_t length = 0;
-    if (family == AF_INET6) {
-        // IPv4 datagrams come to the IPv4 socket.
-        setsockopt(socket, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-        setsockopt(socket, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on);
-        auto* v6 = reinterpret_cast<sockaddr_in6*>(&any);
-        v6->sin6_family = AF_INET6;
-        v6->sin6_addr = in6addr_any;
-        v6->sin6_port = htons(static_cast<std::uint16_t>(port));
-        length = sizeof *v6;
-    } else {
-        setsockopt(socket, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
-        auto* v4 = reinterpret_cast<sockaddr_in*>(&any);
-        v4->sin_family = AF_INET;
-        v4->sin_addr.s_addr = htonl(INADDR_ANY);
-        v4->sin_port = htons(static_cast<std::uint16_t>(port));
-        length = sizeof *v4;
-    }
-    if (bind(socket, reinterpret_cast<const sockaddr*>(&any), length) != 0) {
-        problem = std::string(family == AF_INET6 ? "[::]" : "0.0.0.0") + ":" + std::to_string(port) + ": " +
-                  std::strerror(errno);
-        close(socket);
-        return -1;
-    }
-    return socket;
-}
-
-int BoundPort(int socket) {
-    sockaddr_storage bound{};
-    socklen_t length = sizeof bound;
-    if (getsockname(socket, reinterpret_cast<sockaddr*>(&bound), &length) != 0) return 0;
-    return ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port
-                                             : reinterpret_cast<const sockaddr_in*>(&bound)->sin_port);
 }
 
 in6_addr Group() {
@@ -146,26 +61,17 @@ in6_addr Group() {
 // loopback interface for ::1, on its interface for another address, on
 // every interface that takes multicast for [::]. A join that fails leaves
 // unicast discovery working.
-void JoinGroup(int socket, const SocketAddress& served) {
+void JoinGroup(DiscoverySocket& socket, const SocketAddress& served) {
     std::vector<unsigned> indexes;
     if (IN6_IS_ADDR_LOOPBACK(&V6(served))) {
-        indexes.push_back(if_nametoindex("lo"));
+        indexes.push_back(LoopbackInterface6());
     } else if (!IsWildcard(served)) {
         indexes.push_back(InterfaceOf(served).index);
-    } else if (ifaddrs* list = nullptr; getifaddrs(&list) == 0) {
-        for (const ifaddrs* at = list; at; at = at->ifa_next) {
-            if (!(at->ifa_flags & (IFF_MULTICAST | IFF_LOOPBACK))) continue;
-            const unsigned index = if_nametoindex(at->ifa_name);
-            if (std::find(indexes.begin(), indexes.end(), index) == indexes.end()) indexes.push_back(index);
-        }
-        freeifaddrs(list);
+    } else {
+        indexes = MulticastInterfaces6();
     }
     for (const unsigned index : indexes) {
-        if (index == 0) continue;
-        ipv6_mreq join{};
-        join.ipv6mr_multiaddr = Group();
-        join.ipv6mr_interface = index;
-        setsockopt(socket, IPPROTO_IPV6, IPV6_JOIN_GROUP, &join, sizeof join);
+        if (index != 0) socket.JoinGroup(Group(), index);
     }
 }
 
@@ -187,18 +93,18 @@ std::string DiscoveryResponder::Start(const std::string& listen, int port, int a
     for (const int family : {AF_INET, AF_INET6}) {
         if ((family == AF_INET && !v4) || (family == AF_INET6 && !v6)) continue;
         // Port 0 picks a free port for the first socket; the other follows it.
-        const int socket = Bind(family, boundPort != 0 ? boundPort : port, problem);
-        if (socket < 0) {
+        auto socket = std::make_unique<DiscoverySocket>(family, boundPort != 0 ? boundPort : port, problem);
+        if (!socket->IsOpen()) {
             problems += (problems.empty() ? "" : "; ") + problem;
             continue;
         }
         if (family == AF_INET6) {
             for (const SocketAddress& address : served) {
-                if (address.Family() == AF_INET6) JoinGroup(socket, address);
+                if (address.Family() == AF_INET6) JoinGroup(*socket, address);
             }
         }
-        sockets.push_back(socket);
-        if (boundPort == 0) boundPort = BoundPort(socket);
+        if (boundPort == 0) boundPort = socket->Port();
+        sockets.push_back(std::move(socket));
     }
     if (sockets.empty()) {
         return "discovery: cannot bind UDP port " + std::to_string(port) + " (" + problems +
@@ -212,58 +118,36 @@ std::string DiscoveryResponder::Start(const std::string& listen, int port, int a
 void DiscoveryResponder::Stop() {
     stopping = true;
     if (worker.joinable()) worker.join();
-    for (const int socket : sockets) close(socket);
     sockets.clear();
 }
 
 void DiscoveryResponder::Serve() {
-    std::vector<pollfd> waiting;
-    for (const int socket : sockets) waiting.push_back({socket, POLLIN, 0});
+    std::vector<DiscoverySocket*> waiting;
+    for (const auto& socket : sockets) waiting.push_back(socket.get());
     while (!stopping) {
-        if (poll(waiting.data(), waiting.size(), kPollMilliseconds) <= 0) continue;
-        for (const pollfd& one : waiting) {
-            if (one.revents & POLLIN) AnswerOne(one.fd);
+        const std::vector<bool> ready = DiscoverySocket::Wait(waiting, kPollMilliseconds);
+        for (std::size_t i = 0; i < waiting.size(); ++i) {
+            if (ready[i]) AnswerOne(*waiting[i]);
         }
     }
 }
 
-void DiscoveryResponder::AnswerOne(int socket) {
+void DiscoveryResponder::AnswerOne(DiscoverySocket& socket) {
     char datagram[kMaxDatagram];
-    sockaddr_storage from{};
-    iovec part{datagram, sizeof datagram};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in6_pktinfo)) + CMSG_SPACE(sizeof(in_pktinfo))];
-    msghdr message{};
-    message.msg_name = &from;
-    message.msg_namelen = sizeof from;
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t got = recvmsg(socket, &message, 0);
-    if (got <= 0) return;
+    Arrival arrival;
+    const std::size_t got = socket.Receive(datagram, sizeof datagram, arrival);
     // The message may carry more after its name (later versions of the protocol).
     const std::size_t name = std::strlen(kDiscoveryMessage);
-    if (static_cast<std::size_t>(got) < name || std::memcmp(datagram, kDiscoveryMessage, name) != 0) return;
+    if (got < name || std::memcmp(datagram, kDiscoveryMessage, name) != 0 || !arrival.told) return;
 
-    // Where it was sent, and the source the answer goes out from.
+    const bool v4 = socket.Family() == AF_INET;
     const in6_addr group = Group();
-    std::optional<in_pktinfo> v4;
-    std::optional<in6_pktinfo> v6;
-    for (cmsghdr* at = CMSG_FIRSTHDR(&message); at; at = CMSG_NXTHDR(&message, at)) {
-        if (at->cmsg_level == IPPROTO_IP && at->cmsg_type == IP_PKTINFO) {
-            v4.emplace();
-            std::memcpy(&*v4, CMSG_DATA(at), sizeof *v4);
-        } else if (at->cmsg_level == IPPROTO_IPV6 && at->cmsg_type == IPV6_PKTINFO) {
-            v6.emplace();
-            std::memcpy(&*v6, CMSG_DATA(at), sizeof *v6);
-        }
-    }
     const SocketAddress* answering = nullptr;
     for (const SocketAddress& address : served) {
         const bool ours =
             v4 ? (address.Family() == AF_INET || IsWildcard(address)) &&
-                     ServesV4(address, v4->ipi_addr, static_cast<unsigned>(v4->ipi_ifindex))
-               : v6 && address.Family() == AF_INET6 && ServesV6(address, v6->ipi6_addr, v6->ipi6_ifindex, group);
+                     ServesV4(address, arrival.to4, arrival.interfaceIndex)
+               : address.Family() == AF_INET6 && ServesV6(address, arrival.to6, arrival.interfaceIndex, group);
         if (ours) {
             answering = &address;
             break;
@@ -271,42 +155,18 @@ void DiscoveryResponder::AnswerOne(int socket) {
     }
     if (!answering) return;
 
-    // The answer leaves from the served address (the kernel's choice for a
+    // The answer leaves from the served address (the system's choice for a
     // wildcard), so that the client's next request goes where we listen.
-    alignas(cmsghdr) char source[CMSG_SPACE(sizeof(in6_pktinfo))] = {};
-    const std::string answer = nlohmann::json{{"AlpacaPort", alpacaPort}}.dump();
-    iovec out{const_cast<char*>(answer.data()), answer.size()};
-    msghdr reply{};
-    reply.msg_name = &from;
-    reply.msg_namelen = message.msg_namelen;
-    reply.msg_iov = &out;
-    reply.msg_iovlen = 1;
-    reply.msg_control = source;
-    cmsghdr* header = reinterpret_cast<cmsghdr*>(source);
+    in_addr source4{};
+    in6_addr source6{};
     if (v4) {
-        in_pktinfo info{};
-        info.ipi_spec_dst =
-            IsWildcard(*answering) || answering->Family() != AF_INET ? v4->ipi_spec_dst : V4(*answering);
-        header->cmsg_level = IPPROTO_IP;
-        header->cmsg_type = IP_PKTINFO;
-        header->cmsg_len = CMSG_LEN(sizeof info);
-        std::memcpy(CMSG_DATA(header), &info, sizeof info);
-        reply.msg_controllen = CMSG_SPACE(sizeof info);
-    } else {
-        in6_pktinfo info{};
-        info.ipi6_ifindex = v6->ipi6_ifindex;
-        if (!IsWildcard(*answering)) {
-            info.ipi6_addr = V6(*answering);
-        } else if (!IN6_IS_ADDR_MULTICAST(&v6->ipi6_addr)) {
-            info.ipi6_addr = v6->ipi6_addr;
-        }
-        header->cmsg_level = IPPROTO_IPV6;
-        header->cmsg_type = IPV6_PKTINFO;
-        header->cmsg_len = CMSG_LEN(sizeof info);
-        std::memcpy(CMSG_DATA(header), &info, sizeof info);
-        reply.msg_controllen = CMSG_SPACE(sizeof info);
+        source4 = IsWildcard(*answering) || answering->Family() != AF_INET ? arrival.local4 : V4(*answering);
+    } else if (!IsWildcard(*answering)) {
+        source6 = V6(*answering);
+    } else if (!IN6_IS_ADDR_MULTICAST(&arrival.to6)) {
+        source6 = arrival.to6;
     }
-    sendmsg(socket, &reply, MSG_NOSIGNAL);
+    socket.Answer(nlohmann::json{{"AlpacaPort", alpacaPort}}.dump(), arrival, source4, source6);
 }
 
 }  // namespace tarnscsi::alpaca

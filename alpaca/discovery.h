@@ -12,10 +12,12 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "discovery_socket.h"
 #include "listen_address.h"
 
 namespace tarnscsi::alpaca {
@@ -41,10 +43,10 @@ public:
 private:
     void Serve();
     // Answers the datagram waiting on `socket`, if it is one for us.
-    void AnswerOne(int socket);
+    void AnswerOne(DiscoverySocket& socket);
 
     std::vector<SocketAddress> served;
-    std::vector<int> sockets;
+    std::vector<std::unique_ptr<DiscoverySocket>> sockets;
     int boundPort = 0;
     int alpacaPort = 0;
     std::atomic<bool> stopping{false};

@@ -1,51 +1,14 @@
 #include "frame_preview.h"
 
-#include <algorithm>
-#include <array>
-#include <cmath>
-#include <memory>
+#include <cstddef>
+#include <optional>
 
-#include <tarnscsi/camera.h>
-#include <tarnscsi/frame.h>
 #include <tarnscsi/units.h>
 
 namespace tarnscsi::alpaca {
 
-FrameSummary Summarise(const Image& image) {
-    FrameSummary summary;
-    const std::vector<std::uint16_t>& pixels = image.columns;
-    if (pixels.empty()) return summary;
-    // One count per level: the median without sorting a copy.
-    constexpr std::size_t kLevels = std::size_t{kMaxPixelValue} + 1;
-    auto levels = std::make_unique<std::array<std::uint32_t, kLevels>>();
-    for (const std::uint16_t value : pixels) ++(*levels)[value];
-    const auto [low, high] = std::minmax_element(pixels.begin(), pixels.end());
-    summary.minimum = *low;
-    summary.maximum = *high;
-    summary.saturated = (*levels)[kMaxPixelValue];
-    const std::size_t half = (pixels.size() + 1) / 2;
-    std::size_t seen = 0;
-    for (std::size_t level = summary.minimum; level <= summary.maximum; ++level) {
-        seen += (*levels)[level];
-        if (seen >= half) {
-            summary.median = static_cast<std::uint16_t>(level);
-            break;
-        }
-    }
-    const double span = static_cast<double>(summary.maximum - summary.minimum) + 1;
-    summary.histogramBinWidth = std::max(1.0, span / kHistogramBins);
-    const std::size_t bins = std::min<std::size_t>(kHistogramBins, static_cast<std::size_t>(span));
-    summary.histogram.assign(bins, 0);
-    for (std::size_t level = summary.minimum; level <= summary.maximum; ++level) {
-        const auto bin =
-            static_cast<std::size_t>(static_cast<double>(level - summary.minimum) / summary.histogramBinWidth);
-        summary.histogram[std::min(bin, bins - 1)] += (*levels)[level];
-    }
-    return summary;
-}
-
-tool::Image16 RowsOf(const Image& image) {
-    tool::Image16 rows;
+imaging::Image16 RowsOf(const Image& image) {
+    imaging::Image16 rows;
     rows.width = image.width;
     rows.height = image.height;
     const auto w = static_cast<std::size_t>(image.width);
@@ -57,11 +20,11 @@ tool::Image16 RowsOf(const Image& image) {
     return rows;
 }
 
-tool::FitsKeywords FitsKeywordsFor(const Image& image, tool::ImageType type, const std::string& software) {
+imaging::FitsKeywords FitsKeywordsFor(const Image& image, imaging::ImageType type, const std::string& software) {
     std::optional<double> ccdTemperature;
     if (image.cooling) ccdTemperature = TenthsToCelsius(image.cooling->temperature);
-    return tool::CameraFrameKeywords(image.frame, image.seconds, image.started, ccdTemperature, image.setpoint,
-                                     tool::FitsImageType(type), software);
+    return imaging::CameraFrameKeywords(image.frame, image.seconds, image.started, ccdTemperature, image.setpoint,
+                                        imaging::FitsImageType(type), software);
 }
 
 std::string FitsNameFor(const Image& image) {

@@ -1,212 +1,306 @@
 #include "http_connections.h"
 
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <array>
-#include <cerrno>
-#include <cstring>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string_view>
+
+#include "http_status.h"
 
 namespace tarnscsi::alpaca {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using boost::system::error_code;
 
 // How long a connection that ends after a refused request still takes in
 // what its client sends (then discarded), so that the client reads the
 // answer before the connection is reset.
 constexpr auto kLingerTime = std::chrono::seconds(1);
-constexpr std::size_t kReadBufferSize = 4096;
+// How long one write of an answer (or of one part of a long one) may take.
+constexpr auto kWriteAllowance = std::chrono::seconds(5);
+// How long the server waits before it accepts again after a failed accept
+// (out of file descriptors: a connection must close first).
+constexpr auto kAcceptRetryTime = std::chrono::milliseconds(100);
+constexpr std::size_t kReadSize = 4096;
+// The request line and headers together: far more than any client of ours sends.
+constexpr std::size_t kHeaderLimit = 8192;
+constexpr std::string_view kHeaderEnd = "\r\n\r\n";
+constexpr std::string_view kContinueLine = "HTTP/1.1 100 Continue\r\n\r\n";
 constexpr int kFirstErrorStatus = 400;
+constexpr unsigned kHttp10 = 10;
+constexpr unsigned kHttp11 = 11;
 
-struct ConnectionState {
-    bool ending = false;
-};
-
-// The connection this thread serves.
-thread_local ConnectionState* current = nullptr;
-
-int MillisecondsUntil(Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return static_cast<int>(std::clamp<decltype(left)>(left, 0, 1 << 30));
-}
-
-void AddressText(const sockaddr_storage& address, socklen_t length, std::string& ip, int& port) {
-    char host[NI_MAXHOST] = {};
-    char service[NI_MAXSERV] = {};
-    if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), length, host, sizeof host, service, sizeof service,
-                    NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
-        return;
-    }
-    ip = host;
-    port = std::atoi(service);
-}
-
-// One connection's socket, read through a buffer (the parser reads a byte
-// at a time) and waited on together with the server's stop event.
-class ConnectionStream final : public httplib::Stream {
+// The listening socket's guard against a second server on its port. On
+// Linux SO_REUSEADDR lets the server restart at once while connections of
+// its last run linger, yet another socket cannot bind the port while it
+// listens; on Windows SO_REUSEADDR would let another program take the port
+// silently, and SO_EXCLUSIVEADDRUSE is the guard.
+#ifdef _WIN32
+class ExclusiveAddressUse {
 public:
-    ConnectionStream(int connection, int stop, Clock::duration writeLimit)
-        : fd(connection), stopEvent(stop), writeTimeout(writeLimit) {}
-
-    using httplib::Stream::write;
-
-    // Waits for the next request: true once something has come.
-    bool WaitForRequest(Clock::time_point deadline) { return bufferStart < bufferEnd || Wait(POLLIN, deadline); }
-    void ReadUntil(Clock::time_point deadline) { readDeadline = deadline; }
-
-    // Discards what the client still sends, for a short while.
-    void Linger() {
-        shutdown(fd, SHUT_WR);
-        const auto until = Clock::now() + kLingerTime;
-        std::array<char, kReadBufferSize> discard{};
-        while (Wait(POLLIN, until) && recv(fd, discard.data(), discard.size(), 0) > 0) {}
+    template <typename Protocol>
+    int level(const Protocol&) const {
+        return SOL_SOCKET;
     }
-
-    bool is_readable() const override { return bufferStart < bufferEnd || Wait(POLLIN, readDeadline); }
-    bool is_writable() const override { return Wait(POLLOUT, Clock::now() + writeTimeout); }
-
-    ssize_t read(char* to, size_t size) override {
-        if (bufferStart == bufferEnd) {
-            if (!Wait(POLLIN, readDeadline)) return -1;
-            const ssize_t got = recv(fd, buffer.data(), buffer.size(), 0);
-            if (got <= 0) return got;
-            bufferStart = 0;
-            bufferEnd = static_cast<std::size_t>(got);
-        }
-        const std::size_t part = std::min(size, bufferEnd - bufferStart);
-        std::memcpy(to, buffer.data() + bufferStart, part);
-        bufferStart += part;
-        return static_cast<ssize_t>(part);
+    template <typename Protocol>
+    int name(const Protocol&) const {
+        return SO_EXCLUSIVEADDRUSE;
     }
-
-    ssize_t write(const char* from, size_t size) override {
-        if (!is_writable()) return -1;
-        return send(fd, from, size, MSG_NOSIGNAL);
+    template <typename Protocol>
+    const void* data(const Protocol&) const {
+        return &on;
     }
-
-    void get_remote_ip_and_port(std::string& ip, int& port) const override {
-        sockaddr_storage address{};
-        socklen_t length = sizeof address;
-        if (getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-            AddressText(address, length, ip, port);
-        }
+    template <typename Protocol>
+    std::size_t size(const Protocol&) const {
+        return sizeof on;
     }
-    void get_local_ip_and_port(std::string& ip, int& port) const override {
-        sockaddr_storage address{};
-        socklen_t length = sizeof address;
-        if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-            AddressText(address, length, ip, port);
-        }
-    }
-    socket_t socket() const override { return fd; }
 
 private:
-    // True when the socket is ready for `events` (or has failed: the next
-    // call says how) before `deadline`; false on time-out and on stop.
-    bool Wait(short events, Clock::time_point deadline) const {
-        for (;;) {
-            std::array<pollfd, 2> waiting{{{fd, events, 0}, {stopEvent, POLLIN, 0}}};
-            const int ready = poll(waiting.data(), waiting.size(), MillisecondsUntil(deadline));
-            if (ready < 0 && errno == EINTR) continue;
-            if (ready <= 0 || waiting[1].revents != 0) return false;
-            return waiting[0].revents != 0;
-        }
-    }
-
-    int fd;
-    int stopEvent;
-    Clock::duration writeTimeout;
-    Clock::time_point readDeadline;
-    std::array<char, kReadBufferSize> buffer{};
-    std::size_t bufferStart = 0;
-    std::size_t bufferEnd = 0;
+    int on = 1;
 };
+ExclusiveAddressUse ListenGuard() { return {}; }
+#else
+asio::socket_base::reuse_address ListenGuard() { return asio::socket_base::reuse_address(true); }
+#endif
+
+auto Awaited(error_code& error) { return asio::redirect_error(asio::use_awaitable, error); }
+
+// Runs `work` on a worker thread; the coroutine goes on on its own thread
+// once it is done.
+template <typename Work>
+asio::awaitable<void> OnWorker(asio::thread_pool& workers, Work& work) {
+    co_await asio::async_initiate<const asio::use_awaitable_t<>, void()>(
+        [&workers, &work](auto handler) {
+            asio::post(workers, [&work, handler = std::move(handler)]() mutable {
+                work();
+                const auto executor = asio::get_associated_executor(handler);
+                asio::post(executor, std::move(handler));
+            });
+        },
+        asio::use_awaitable);
+}
+
+std::string_view View(beast::string_view text) { return {text.data(), text.size()}; }
+
+std::string_view Text(const beast::flat_buffer& buffer) {
+    return {static_cast<const char*>(buffer.data().data()), buffer.size()};
+}
+
+HttpRequest RequestOf(const http::request<http::string_body>& message) {
+    HttpRequest request;
+    request.method = View(message.method_string());
+    const std::string_view target = View(message.target());
+    const std::size_t query = std::min(target.find('?'), target.size());
+    request.path = UrlDecoded(target.substr(0, query), false);
+    if (query < target.size()) request.params = FormPairs(target.substr(query + 1));
+    for (const auto& field : message) request.headers.emplace_back(View(field.name_string()), View(field.value()));
+    return request;
+}
+
+void Refuse(HttpResponse& response, const Refusal& refusal) {
+    response = HttpResponse{};
+    response.status = refusal.status;
+    response.SetContent(refusal.message + "\n", kText);
+}
+
+// Whether a read failed on what the client sent (rather than on the
+// connection, or for want of time).
+bool IsMalformed(const error_code& error) {
+    return error.category() == http::make_error_code(http::error::bad_target).category() &&
+           error != http::error::end_of_stream && error != http::error::partial_message;
+}
 
 }  // namespace
 
-void EndConnectionAfterAnswer() {
-    if (current) current->ending = true;
+HttpServer::HttpServer(const HttpRoutes& httpRoutes, const RequestGate& requestGate, HeaderList headers)
+    : routes(httpRoutes), gate(requestGate), everyAnswer(std::move(headers)) {}
+
+HttpServer::~HttpServer() { Stop(); }
+
+error_code HttpServer::Listen(const Tcp::endpoint& at, int& port) {
+    auto acceptor = std::make_unique<Tcp::acceptor>(*io);
+    error_code error;
+    acceptor->open(at.protocol(), error);
+    if (!error) acceptor->set_option(ListenGuard(), error);
+    if (!error) acceptor->bind(at, error);
+    if (!error) acceptor->listen(asio::socket_base::max_listen_connections, error);
+    if (error) return error;
+    port = acceptor->local_endpoint(error).port();
+    acceptors.push_back(std::move(acceptor));
+    return error;
 }
 
-bool AnnouncesBody(const httplib::Request& request) {
-    return request.has_header("Transfer-Encoding") ||
-           (request.has_header("Content-Length") && request.get_header_value("Content-Length") != "0");
+void HttpServer::Start() {
+    for (const auto& acceptor : acceptors) asio::co_spawn(*io, Accept(*acceptor), asio::detached);
+    ioThread = std::thread([this] { io->run(); });
 }
 
-ConnectionServer::ConnectionServer() : stopEvent(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
-    set_keep_alive_timeout(std::chrono::duration_cast<std::chrono::seconds>(kIdleConnectionTime).count());
-    set_socket_options([](socket_t socket) {
-        const int on = 1;
-        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    });
-    // An error answer to a request with a body may have left the body
-    // unread (so may one to a request that could not be parsed): the
-    // connection ends, and the answer says so.
-    set_post_routing_handler([](const httplib::Request& request, httplib::Response& response) {
-        if (response.status >= kFirstErrorStatus && (request.path.empty() || AnnouncesBody(request))) {
-            EndConnectionAfterAnswer();
+void HttpServer::Wait() {
+    std::unique_lock lock(mutex);
+    stoppedSignal.wait(lock, [this] { return stopped; });
+}
+
+void HttpServer::Stop() {
+    std::lock_guard lock(mutex);
+    if (stopped) return;
+    io->stop();
+    if (ioThread.joinable()) ioThread.join();
+    // Handlers under way finish; what they would send is dropped.
+    workers.join();
+    acceptors.clear();
+    // With the io_context go the connections it ran, each closed.
+    io.reset();
+    stopped = true;
+    stoppedSignal.notify_all();
+}
+
+asio::awaitable<void> HttpServer::Accept(Tcp::acceptor& acceptor) {
+    asio::steady_timer pause(acceptor.get_executor());
+    for (;;) {
+        error_code error;
+        Tcp::socket socket = co_await acceptor.async_accept(Awaited(error));
+        if (error == asio::error::operation_aborted || !acceptor.is_open()) co_return;
+        if (error) {
+            pause.expires_after(kAcceptRetryTime);
+            co_await pause.async_wait(Awaited(error));
+            continue;
         }
-        // (An answer made before routing, to Expect: 100-continue, has none yet.)
-        if (!response.body.empty() && !response.has_header("Content-Length")) {
-            response.set_header("Content-Length", std::to_string(response.body.size()));
-        }
-        if (current && current->ending) {
-            response.headers.erase("Keep-Alive");
-            response.headers.erase("Connection");
-            response.set_header("Connection", "close");
-        }
-    });
-}
-
-ConnectionServer::~ConnectionServer() {
-    if (stopEvent >= 0) close(stopEvent);
-}
-
-void ConnectionServer::StopAll() {
-    const std::uint64_t one = 1;
-    if (stopEvent >= 0) static_cast<void>(::write(stopEvent, &one, sizeof one));
-    stop();
-}
-
-void ConnectionServer::CloseUnused() {
-    if (is_running()) return;
-    const socket_t bound = svr_sock_.exchange(INVALID_SOCKET);
-    if (bound != INVALID_SOCKET) close(bound);
-}
-
-bool ConnectionServer::process_and_close_socket(socket_t connection) {
-    const auto writeTimeout = std::chrono::seconds(write_timeout_sec_) + std::chrono::microseconds(write_timeout_usec_);
-    // The library writes an answer's header and body apart: without
-    // TCP_NODELAY the body waits for the client's delayed acknowledgement of
-    // the header (some 40 ms on Linux) on every request of a kept-alive
-    // connection after the first.
-    const int on = 1;
-    setsockopt(connection, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    ConnectionStream stream(connection, stopEvent, std::chrono::duration_cast<Clock::duration>(writeTimeout));
-    ConnectionState state;
-    current = &state;
-    bool served = false;
-    for (std::size_t count = 1; count <= keep_alive_max_count_; ++count) {
-        if (!stream.WaitForRequest(Clock::now() + kIdleConnectionTime)) break;
-        stream.ReadUntil(Clock::now() + kRequestAllowance);
-        bool clientCloses = false;
-        served = process_request(stream, count == keep_alive_max_count_, clientCloses,
-                                 [](httplib::Request& request) { request.ranges.clear(); });
-        if (!served || clientCloses || state.ending) break;
+        asio::co_spawn(acceptor.get_executor(), Serve(beast::tcp_stream(std::move(socket))), asio::detached);
     }
-    if (state.ending) stream.Linger();
-    current = nullptr;
-    shutdown(connection, SHUT_RDWR);
-    close(connection);
-    return served;
+}
+
+asio::awaitable<void> HttpServer::Serve(beast::tcp_stream stream) {
+    error_code error;
+    stream.socket().set_option(Tcp::no_delay(true), error);
+    beast::flat_buffer buffer;
+    bool linger = false;
+    for (bool open = true; open;) {
+        // The next request's first byte (pipelined ones are here already).
+        if (buffer.size() == 0) {
+            stream.expires_after(kIdleConnectionTime);
+            const std::size_t got = co_await stream.async_read_some(buffer.prepare(kReadSize), Awaited(error));
+            if (error) break;
+            buffer.commit(got);
+        }
+        // The rest of the request within its allowance: first its headers,
+        // whole, which the gate sees before any body is read.
+        stream.expires_after(kRequestAllowance);
+        while (Text(buffer).find(kHeaderEnd) == std::string_view::npos && buffer.size() < kHeaderLimit) {
+            const std::size_t got = co_await stream.async_read_some(buffer.prepare(kReadSize), Awaited(error));
+            if (error) co_return;
+            buffer.commit(got);
+        }
+        http::request_parser<http::string_body> parser;
+        parser.header_limit(kHeaderLimit);
+        parser.body_limit(std::numeric_limits<std::uint64_t>::max());  // the gate judges the length
+        const std::size_t headEnd = Text(buffer).find(kHeaderEnd);
+        const std::string_view head =
+            headEnd == std::string_view::npos ? Text(buffer) : Text(buffer).substr(0, headEnd + kHeaderEnd.size());
+        buffer.consume(parser.put(asio::buffer(head.data(), head.size()), error));
+        if (!error && !parser.is_header_done()) error = http::error::header_limit;
+
+        HttpRequest request;
+        HttpResponse response;
+        std::optional<Refusal> refusal;
+        if (error) {
+            refusal = UnreadableHeaders(head, error.message());
+        } else {
+            request = RequestOf(parser.get());
+            refusal = gate.Check(request);
+        }
+        if (!refusal && !parser.is_done()) {
+            if (SameIgnoringCase(request.Header("Expect"), "100-continue")) {
+                co_await asio::async_write(stream, asio::buffer(kContinueLine.data(), kContinueLine.size()),
+                                           Awaited(error));
+                if (error) break;
+            }
+            parser.body_limit(kMaxBodyBytes);
+            co_await http::async_read(stream, buffer, parser, Awaited(error));
+            if (error == http::error::body_limit) {
+                refusal = BodyTooLarge("");
+            } else if (error && IsMalformed(error)) {
+                refusal = Refusal{kBadRequest, "the request's body could not be read (" + error.message() + ")"};
+            } else if (error) {
+                break;  // the client went away, or ran out of time
+            }
+        }
+        if (refusal) {
+            Refuse(response, *refusal);
+        } else {
+            request.body = std::move(parser.get().body());
+            const auto answer = [this, &request, &response] { routes.Answer(request, response); };
+            co_await OnWorker(workers, answer);
+        }
+
+        // An error answer may have left a body unread: the connection ends.
+        linger = response.status >= kFirstErrorStatus && (request.path.empty() || request.AnnouncesBody());
+        const bool keepAlive = !linger && parser.is_header_done() && parser.get().keep_alive();
+        open = keepAlive;
+        const unsigned version = parser.is_header_done() ? parser.get().version() : kHttp11;
+
+        auto fill = [&](auto& message) {
+            for (const auto& [name, value] : everyAnswer) message.set(name, value);
+            for (const auto& [name, value] : response.headers) message.insert(name, value);
+            if (!keepAlive) {
+                message.set(http::field::connection, "close");
+            } else if (version == kHttp10) {
+                message.set(http::field::connection, "keep-alive");
+            }
+        };
+        const bool headOnly = request.method == "HEAD";
+        stream.expires_after(kWriteAllowance);
+        if (!response.nextPart) {
+            // Header and body in one write.
+            http::response<http::string_body> message{static_cast<http::status>(response.status), kHttp11};
+            fill(message);
+            message.content_length(response.body.size());
+            if (!headOnly) message.body() = std::move(response.body);
+            http::response_serializer<http::string_body> serializer{message};
+            if (headOnly) {
+                co_await http::async_write_header(stream, serializer, Awaited(error));
+            } else {
+                co_await http::async_write(stream, serializer, Awaited(error));
+            }
+            if (error) co_return;
+            continue;
+        }
+        // A long body, part by part as it is made: the first part goes out with the header.
+        http::response<http::buffer_body> message{static_cast<http::status>(response.status), kHttp11};
+        fill(message);
+        message.content_length(response.streamLength);
+        http::response_serializer<http::buffer_body> serializer{message};
+        if (headOnly) {
+            co_await http::async_write_header(stream, serializer, Awaited(error));
+            if (error) co_return;
+            continue;
+        }
+        std::size_t sent = 0;
+        std::string_view part;
+        bool more = response.nextPart(part);
+        for (;;) {
+            message.body().data = more ? const_cast<char*>(part.data()) : nullptr;
+            message.body().size = more ? part.size() : 0;
+            message.body().more = more;
+            stream.expires_after(kWriteAllowance);
+            co_await http::async_write(stream, serializer, Awaited(error));
+            if (error == http::error::need_buffer) error = {};
+            if (error) co_return;
+            if (!more) break;
+            sent += part.size();
+            more = sent < response.streamLength && response.nextPart(part);
+        }
+        // A body that came out short cannot be told from the next answer.
+        if (sent != response.streamLength) co_return;
+    }
+    if (linger) {
+        stream.socket().shutdown(Tcp::socket::shutdown_send, error);
+        stream.expires_after(kLingerTime);
+        while (!error) {  // until the client closes, or kLingerTime
+            buffer.clear();
+            co_await stream.async_read_some(buffer.prepare(kReadSize), Awaited(error));
+        }
+    }
 }
 
 }  // namespace tarnscsi::alpaca

@@ -1,11 +1,6 @@
 #include "listen_address.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
@@ -33,6 +28,7 @@ void AtPort(SocketAddress& address, int port) {
 // What getaddrinfo gives for `host` (of every family, numeric only when
 // `numeric`); empty with `problem` set when it fails.
 std::vector<SocketAddress> Lookup(const std::string& host, int port, bool numeric, std::string& problem) {
+    if (problem = UseSockets(); !problem.empty()) return {};
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -47,7 +43,7 @@ std::vector<SocketAddress> Lookup(const std::string& host, int port, bool numeri
         if (at->ai_addrlen > sizeof(sockaddr_storage)) continue;
         SocketAddress address;
         std::memcpy(&address.address, at->ai_addr, at->ai_addrlen);
-        address.length = at->ai_addrlen;
+        address.length = static_cast<socklen_t>(at->ai_addrlen);
         addresses.push_back(address);
     }
     freeaddrinfo(found);
@@ -59,6 +55,7 @@ std::vector<SocketAddress> Lookup(const std::string& host, int port, bool numeri
 std::string SocketAddress::Text() const {
     // With the zone of a link-local address ("fe80::1%eth0"), as bind needs it.
     char text[NI_MAXHOST] = {};
+    if (!UseSockets().empty()) return "?";
     if (getnameinfo(reinterpret_cast<const sockaddr*>(&address), length, text, sizeof text, nullptr, 0,
                     NI_NUMERICHOST) != 0) {
         return "?";
@@ -73,6 +70,7 @@ std::string Unbracketed(const std::string& listen) {
 
 bool IsIpAddress(const std::string& text) {
     in6_addr raw{};
+    UseSockets();
     return inet_pton(AF_INET, text.c_str(), &raw) == 1 || inet_pton(AF_INET6, text.c_str(), &raw) == 1;
 }
 
@@ -113,12 +111,13 @@ std::vector<SocketAddress> ResolveListen(const std::string& listen, int port, st
 std::string BindProblem(const std::string& listen, int port, int error) {
     const std::string where = "cannot listen on " + WithPort(Unbracketed(listen), port) + ": ";
     switch (error) {
-        case EADDRINUSE: return where + "the port is in use (is another server there? choose another with --port)";
-        case EADDRNOTAVAIL:
+        case kAddressInUse: return where + "the port is in use (is another server there? choose another with --port)";
+        case kAddressNotAvailable:
             return where + "'" + listen +
                    "' is not an address of this machine (ip address lists them; 0.0.0.0 listens on all)";
-        case EACCES: return where + "not permitted (ports below 1024 need privileges: choose another with --port)";
-        default: return where + std::strerror(error);
+        case kAccessDenied:
+            return where + "not permitted (ports below 1024 need privileges: choose another with --port)";
+        default: return where + SocketErrorText(error);
     }
 }
 

@@ -4,11 +4,11 @@
 // the same way by both and never as a busy port.
 #pragma once
 
-#include <sys/socket.h>
-
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "sockets.h"
 
 namespace tarnscsi::alpaca {
 
@@ -42,7 +42,8 @@ std::vector<SocketAddress> SystemLookup(const std::string& name, std::string& pr
 std::vector<SocketAddress> ResolveListen(const std::string& listen, int port, std::string& problem,
                                          const NameLookup& lookup = {});
 
-// What a failed bind of `listen`:`port` means for the user, from its errno.
+// What a failed bind of `listen`:`port` means for the user, from the
+// system's error (errno, or WSAGetLastError on Windows).
 std::string BindProblem(const std::string& listen, int port, int error);
 
 }  // namespace tarnscsi::alpaca

@@ -1,8 +1,6 @@
 // tarnscsi-alpaca: the camera as an ASCOM Alpaca camera device.
 #include <CLI/CLI.hpp>
-#include <csignal>
 #include <cstdio>
-#include <pthread.h>
 #include <string>
 
 #include <tarnscsi/manager.h>
@@ -10,6 +8,7 @@
 #include <tarnscsi/units.h>
 
 #include "server.h"
+#include "stop_signal.h"
 
 using namespace tarnscsi;
 
@@ -52,13 +51,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // SIGINT and SIGTERM end the server: they are taken by sigwait below,
-    // never by the server's threads.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // Ctrl-C and SIGTERM (on Windows also closing the console) end the
+    // server: taken by Wait below, never by the server's threads. Made
+    // before the server, so that a console close waits for its stop.
+    alpaca::StopRequests stopRequests;
 
     alpaca::AlpacaServer server(options);
     if (const std::string failed = server.Start(); !failed.empty()) {
@@ -71,8 +67,7 @@ int main(int argc, char** argv) {
     std::printf("\n");
     std::fflush(stdout);
 
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    stopRequests.Wait();
     server.Stop();
     // The warm-up does not outlive the server: say where it stopped.
     if (const alpaca::DeviceStatus status = server.Device().Status(); status.warmingUp) {

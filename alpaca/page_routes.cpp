@@ -1,8 +1,5 @@
 #include "page_routes.h"
 
-#include <fits_writer.h>
-#include <png_preview.h>
-
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
@@ -10,6 +7,7 @@
 #include <tarnscsi/units.h>
 
 #include "http_status.h"
+#include "imaging/png_preview.h"
 #include "page_assets.h"
 #include "request_parameters.h"
 #include "setup_page.h"
@@ -25,18 +23,9 @@ json ValueOr(const Answer<T>& answer, json otherwise = nullptr) {
     return otherwise;
 }
 
-void Refuse(httplib::Response& response, int status, const std::string& message) {
+void Refuse(HttpResponse& response, int status, const std::string& message) {
     response.status = status;
-    response.set_content(json{{"ok", false}, {"message", message}}.dump(), kJson);
-}
-
-// light, dark, bias, flat: the tool's words for the frame types.
-std::optional<tool::ImageType> TypeNamed(const std::string& name) {
-    if (name == "light") return tool::ImageType::kLight;
-    if (name == "dark") return tool::ImageType::kDark;
-    if (name == "bias") return tool::ImageType::kBias;
-    if (name == "flat") return tool::ImageType::kFlat;
-    return std::nullopt;
+    response.SetContent(json{{"ok", false}, {"message", message}}.dump(), kJson);
 }
 
 }  // namespace
@@ -44,37 +33,37 @@ std::optional<tool::ImageType> TypeNamed(const std::string& name) {
 CameraPage::CameraPage(CameraDevice& camera, const ServerOptions& serverOptions)
     : device(camera), options(serverOptions) {}
 
-void CameraPage::Route(httplib::Server& server) {
+void CameraPage::Route(HttpRoutes& server) {
     for (std::size_t i = 0; i < kPageAssetCount; ++i) {
         const PageAsset& asset = kPageAssets[i];
-        server.Get(asset.path, [&asset](const httplib::Request&, httplib::Response& r) {
-            r.set_content(asset.bytes.data(), asset.bytes.size(), asset.type);
+        server.Get(asset.path, [&asset](const HttpRequest&, HttpResponse& r) {
+            r.SetContent(asset.bytes.data(), asset.bytes.size(), asset.type);
         });
     }
-    server.Get("/page/status", [this](const httplib::Request&, httplib::Response& r) {
-        r.set_header("Cache-Control", "no-store");
-        r.set_content(StatusJson(), kJson);
+    server.Get("/page/status", [this](const HttpRequest&, HttpResponse& r) {
+        r.SetHeader("Cache-Control", "no-store");
+        r.SetContent(StatusJson(), kJson);
     });
-    server.Get("/page/cooling", [this](const httplib::Request&, httplib::Response& r) {
-        r.set_header("Cache-Control", "no-store");
-        r.set_content(CoolingJson(), kJson);
+    server.Get("/page/cooling", [this](const HttpRequest&, HttpResponse& r) {
+        r.SetHeader("Cache-Control", "no-store");
+        r.SetContent(CoolingJson(), kJson);
     });
-    server.Get(R"(/page/frame(\.png|\.fits)?)", [this](const httplib::Request& q, httplib::Response& r) {
-        r.set_header("Cache-Control", "no-store");
+    server.Get(R"(/page/frame(\.png|\.fits)?)", [this](const HttpRequest& q, HttpResponse& r) {
+        r.SetHeader("Cache-Control", "no-store");
         std::string why;
-        const auto frame = FrameNamed(q.get_param_value("frame"), why);
+        const auto frame = FrameNamed(q.Param("frame"), why);
         if (!frame) return Refuse(r, kNotFound, why);
         const Image& image = *frame->image;
         const std::string kind = q.matches[1];
         if (kind == ".png")
-            return r.set_content(reinterpret_cast<const char*>(frame->png.data()), frame->png.size(), kPng);
+            return r.SetContent(reinterpret_cast<const char*>(frame->png.data()), frame->png.size(), kPng);
         if (kind == ".fits") {
             const std::string software = "tarnscsi-alpaca " + options.version;
-            r.set_header("Content-Disposition", "attachment; filename=\"" + FitsNameFor(image) + "\"");
-            return r.set_content(tool::FitsFile(RowsOf(image), FitsKeywordsFor(image, image.type, software)), kFits);
+            r.SetHeader("Content-Disposition", "attachment; filename=\"" + FitsNameFor(image) + "\"");
+            return r.SetContent(imaging::FitsFile(RowsOf(image), FitsKeywordsFor(image, image.type, software)), kFits);
         }
-        const FrameSummary& s = frame->summary;
-        const tool::FitsKeywords header = FitsKeywordsFor(image, image.type, "");
+        const imaging::FrameSummary& s = frame->summary;
+        const imaging::FitsKeywords header = FitsKeywordsFor(image, image.type, "");
         json value = {{"id", image.number},
                       {"width", image.width},
                       {"height", image.height},
@@ -93,7 +82,7 @@ void CameraPage::Route(httplib::Server& server) {
                       {"histogram", s.histogram},
                       {"binWidth", s.histogramBinWidth},
                       {"fitsName", FitsNameFor(image)}};
-        r.set_content(value.dump(), kJson);
+        r.SetContent(value.dump(), kJson);
     });
 }
 
@@ -158,8 +147,8 @@ std::shared_ptr<const CameraPage::Prepared> CameraPage::LastFrame(std::string& w
     if (prepared && prepared->image == image) return prepared;
     auto next = std::make_shared<Prepared>();
     next->image = image;
-    next->summary = Summarise(*image);
-    next->png = tool::PngPreview(RowsOf(*image));
+    next->summary = imaging::Summarise(image->columns);
+    next->png = imaging::PngPreview(RowsOf(*image));
     prepared = next;
     return prepared;
 }
@@ -176,7 +165,7 @@ std::shared_ptr<const CameraPage::Prepared> CameraPage::FrameNamed(const std::st
     return nullptr;
 }
 
-void CameraPage::Control(const std::string& path, const std::string& body, httplib::Response& response) {
+void CameraPage::Control(const std::string& path, const std::string& body, HttpResponse& response) {
     const RequestParameters form = RequestParameters::FromForm(body);
     const std::string what = path.substr(std::string(kPageControlPrefix).size());
     Failure failure;
@@ -200,7 +189,7 @@ void CameraPage::Control(const std::string& path, const std::string& body, httpl
         return Refuse(response, kBadRequest, what + ": " + bad.message);
     }
     if (failure) return Refuse(response, kConflict, failure.message);
-    response.set_content(json{{"ok", true}, {"message", ""}}.dump(), kJson);
+    response.SetContent(json{{"ok", true}, {"message", ""}}.dump(), kJson);
 }
 
 Failure CameraPage::Cooler(const RequestParameters& form) {
@@ -218,7 +207,7 @@ Failure CameraPage::Cooler(const RequestParameters& form) {
 }
 
 Failure CameraPage::Expose(const RequestParameters& form) {
-    const auto type = TypeNamed(form.Text("Type"));
+    const auto type = imaging::ImageTypeNamed(form.Text("Type"));
     if (!type) throw BadRequest{"Type '" + form.Text("Type") + "' is none of light, dark, bias, flat"};
     const double seconds = form.Number("Duration");
     const FrameSettings frame{form.Integer("Bin"), form.Integer("StartX"), form.Integer("StartY"), form.Integer("NumX"),

@@ -4,8 +4,8 @@
 //   GET /page/status    connection, identity, exposure, cooler (polled)
 //   GET /page/cooling   the cooler's last hour
 //   GET /page/frame     the last frame's statistics and histogram
-//   GET /page/frame.png the tool's stretched preview of it
-//   GET /page/frame.fits the tool's FITS file of it
+//   GET /page/frame.png the stretched preview of it
+//   GET /page/frame.fits the FITS file of it
 // (each of the frame ?frame=N names, while the server keeps it)
 // and acts through PUT /page/{connect,cooler,expose,abort} with a form body.
 // Every value comes from the server's one CameraDevice and every control is
@@ -15,8 +15,6 @@
 // the browser first asking this server, which never agrees (no CORS).
 #pragma once
 
-#include <httplib.h>
-
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,6 +22,7 @@
 #include "camera_device.h"
 #include "cooling_history.h"
 #include "frame_preview.h"
+#include "http_routes.h"
 #include "server_options.h"
 
 namespace tarnscsi::alpaca {
@@ -35,9 +34,9 @@ public:
     CameraPage(CameraDevice& device, const ServerOptions& options);
 
     // The GET routes, on the server the Alpaca API uses.
-    void Route(httplib::Server& server);
+    void Route(HttpRoutes& routes);
     // A PUT under kPageControlPrefix, its form already read.
-    void Control(const std::string& path, const std::string& form, httplib::Response& response);
+    void Control(const std::string& path, const std::string& form, HttpResponse& response);
 
     // Where the device's readings go.
     CoolingHistory& History() { return history; }
@@ -45,7 +44,7 @@ public:
     // Statistics and preview of the last frame, made once per frame.
     struct Prepared {
         std::shared_ptr<const Image> image;
-        FrameSummary summary;
+        imaging::FrameSummary summary;
         std::vector<std::uint8_t> png;
     };
 

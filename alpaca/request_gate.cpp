@@ -1,11 +1,9 @@
 #include "request_gate.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <strings.h>
-
 #include <algorithm>
 #include <cctype>
+
+#include "beast.h"
 
 #include "listen_address.h"
 
@@ -19,6 +17,8 @@ constexpr char kNameCharacters[] = "abcdefghijklmnopqrstuvwxyz0123456789-.";
 constexpr char kIpv6Characters[] = "0123456789abcdefABCDEF:.";
 // More digits than any length this server could take.
 constexpr std::size_t kMostLengthDigits = 18;
+constexpr char kMultipart[] = "multipart/form-data";
+constexpr std::string_view kContentLengthField = "content-length:";
 
 std::string NameKey(std::string name) {
     std::transform(name.begin(), name.end(), name.begin(),
@@ -34,32 +34,31 @@ bool AllDigits(const std::string& text) {
 // ":port" or nothing.
 bool PortPart(const std::string& rest) { return rest.empty() || (rest[0] == ':' && AllDigits(rest.substr(1))); }
 
-std::optional<Refusal> HostRefusal(const RequestGate& gate, const httplib::Request& request) {
-    const std::size_t count = request.get_header_value_count("Host");
+std::optional<Refusal> HostRefusal(const RequestGate& gate, const HttpRequest& request) {
+    const std::size_t count = request.HeaderCount("Host");
     if (count > 1) return Refusal{kBadRequest, "the request names more than one Host"};
     if (count == 0) return std::nullopt;
-    // Whole, from the headers themselves: get_header_value ends it at a NUL.
-    const std::string host = request.headers.find("Host")->second;
+    const std::string host = request.Header("Host");
     if (gate.HostAllowed(host)) return std::nullopt;
     return Refusal{kForbidden, "Host '" + host +
                                    "' is not allowed: name this machine by its IP address or as localhost, or "
                                    "start tarnscsi-alpaca with --allow-host NAME for a name of your own"};
 }
 
-std::optional<Refusal> BodyRefusal(const httplib::Request& request) {
+std::optional<Refusal> BodyRefusal(const HttpRequest& request) {
     const bool put = request.method == "PUT";
-    const bool chunked = request.has_header("Transfer-Encoding");
-    const std::size_t lengths = request.get_header_value_count("Content-Length");
+    const bool chunked = request.HasHeader("Transfer-Encoding");
+    const std::size_t lengths = request.HeaderCount("Content-Length");
     if (chunked && lengths > 0) {
         return Refusal{kBadRequest, "the request has both Transfer-Encoding and Content-Length"};
     }
-    if (chunked && strcasecmp(request.get_header_value("Transfer-Encoding").c_str(), "chunked") != 0) {
-        return Refusal{kBadRequest, "Transfer-Encoding '" + request.get_header_value("Transfer-Encoding") +
-                                        "' is not taken (chunked is)"};
+    if (chunked && !SameIgnoringCase(request.Header("Transfer-Encoding"), "chunked")) {
+        return Refusal{kBadRequest,
+                       "Transfer-Encoding '" + request.Header("Transfer-Encoding") + "' is not taken (chunked is)"};
     }
     std::string length;
     for (std::size_t i = 0; i < lengths; ++i) {
-        const std::string value = request.get_header_value("Content-Length", i);
+        const std::string value = request.Header("Content-Length", i);
         if (value.empty() || !AllDigits(value) || (i > 0 && value != length)) {
             return Refusal{kBadRequest, "Content-Length '" + value + "' is not a length"};
         }
@@ -71,7 +70,7 @@ std::optional<Refusal> BodyRefusal(const httplib::Request& request) {
     }
     const bool body = chunked || length.find_first_not_of('0') != std::string::npos;
     if (!put && body) return Refusal{kBadRequest, request.method + " requests carry no body here (PUT takes a form)"};
-    if (put && request.is_multipart_form_data()) {
+    if (put && request.Header("Content-Type").starts_with(kMultipart)) {
         return Refusal{kUnsupportedMediaType, "PUT takes an application/x-www-form-urlencoded form, not multipart"};
     }
     return std::nullopt;
@@ -90,23 +89,24 @@ bool RequestGate::HostAllowed(const std::string& value) const {
     // Each part is checked byte by byte before it is read as an address: the
     // address functions stop at a NUL, which would let
     // "127.0.0.1\0.attacker.example" pass for 127.0.0.1.
-    in6_addr address{};
+    boost::system::error_code error;
     if (value[0] == '[') {
         const std::size_t close = value.find(']');
         if (close == std::string::npos || !PortPart(value.substr(close + 1))) return false;
         const std::string literal = value.substr(1, close - 1);
         if (literal.empty() || literal.find_first_not_of(kIpv6Characters) != std::string::npos) return false;
-        return inet_pton(AF_INET6, literal.c_str(), &address) == 1;
+        static_cast<void>(asio::ip::make_address_v6(literal, error));
+        return !error;
     }
     const std::size_t colon = value.find(':');
     if (colon != std::string::npos && !PortPart(value.substr(colon))) return false;
     const std::string host = NameKey(value.substr(0, colon));
     if (host.empty() || host.find_first_not_of(kNameCharacters) != std::string::npos) return false;
-    if (inet_pton(AF_INET, host.c_str(), &address) == 1) return true;
+    if (static_cast<void>(asio::ip::make_address_v4(host, error)); !error) return true;
     return std::find(names.begin(), names.end(), host) != names.end();
 }
 
-std::optional<Refusal> RequestGate::Check(const httplib::Request& request) const {
+std::optional<Refusal> RequestGate::Check(const HttpRequest& request) const {
     if (auto refusal = HostRefusal(*this, request)) return refusal;
     return BodyRefusal(request);
 }
@@ -115,6 +115,24 @@ Refusal BodyTooLarge(const std::string& size) {
     return {kPayloadTooLarge, "the request's body" + (size.empty() ? "" : " of " + size + " bytes") + " is over the " +
                                   std::to_string(kMaxBodyBytes) +
                                   " bytes this server takes (Alpaca sends short forms)"};
+}
+
+Refusal UnreadableHeaders(std::string_view head, const std::string& why) {
+    // A Content-Length of digits alone is a length, however long: too long
+    // for a number is too long for a body.
+    for (std::size_t line = head.find('\n'); line != std::string_view::npos; line = head.find('\n', line + 1)) {
+        std::string field(head.substr(line + 1, head.find('\r', line + 1) - line - 1));
+        if (field.size() <= kContentLengthField.size() ||
+            NameKey(field.substr(0, kContentLengthField.size())) != kContentLengthField) {
+            continue;
+        }
+        std::string value = field.substr(kContentLengthField.size());
+        value.erase(0, value.find_first_not_of(" \t"));
+        value.erase(value.find_last_not_of(" \t") + 1);
+        const std::size_t significant = value.size() - std::min(value.size(), value.find_first_not_of('0'));
+        if (!value.empty() && AllDigits(value) && significant > kMostLengthDigits) return BodyTooLarge(value);
+    }
+    return {kBadRequest, "the request could not be read (" + why + ")"};
 }
 
 }  // namespace tarnscsi::alpaca

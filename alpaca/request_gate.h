@@ -12,13 +12,13 @@
 //   (a chunked body is counted as it is read).
 #pragma once
 
-#include <httplib.h>
-
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "http_message.h"
 #include "http_status.h"
 
 namespace tarnscsi::alpaca {
@@ -36,7 +36,7 @@ public:
     RequestGate(const std::string& listen, const std::vector<std::string>& allowedHosts);
 
     // Why the request is refused; nothing when it may go on.
-    std::optional<Refusal> Check(const httplib::Request& request) const;
+    std::optional<Refusal> Check(const HttpRequest& request) const;
     // Whether a Host header of `value` ("name", "name:port", "[::1]:port")
     // may reach the server.
     bool HostAllowed(const std::string& value) const;
@@ -47,5 +47,9 @@ private:
 
 // The answer to a body longer than kMaxBodyBytes.
 Refusal BodyTooLarge(const std::string& size);
+
+// The answer to headers (`head`, as sent) that could not be read, for
+// `why`: a length too long to read is a body too large, all else malformed.
+Refusal UnreadableHeaders(std::string_view head, const std::string& why);
 
 }  // namespace tarnscsi::alpaca

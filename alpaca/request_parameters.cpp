@@ -1,12 +1,11 @@
 #include "request_parameters.h"
 
-#include <httplib.h>
-
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
-#include <strings.h>
+
+#include "http_message.h"
 
 namespace tarnscsi::alpaca {
 namespace {
@@ -15,7 +14,7 @@ constexpr char kClientId[] = "ClientID";
 constexpr char kClientTransactionId[] = "ClientTransactionID";
 
 bool SameName(const std::string& a, const std::string& b, bool exact) {
-    return exact ? a == b : strcasecmp(a.c_str(), b.c_str()) == 0;
+    return exact ? a == b : SameIgnoringCase(a, b);
 }
 
 std::optional<std::uint64_t> WholeNumber(const std::string& text) {
@@ -47,7 +46,7 @@ RequestParameters RequestParameters::FromQuery(std::multimap<std::string, std::s
 
 RequestParameters RequestParameters::FromForm(const std::string& body) {
     RequestParameters parameters;
-    httplib::detail::parse_query_text(body, parameters.pairs);
+    parameters.pairs = FormPairs(body);
     parameters.exactNames = true;
     parameters.ReadIds();
     return parameters;
@@ -84,8 +83,8 @@ std::string RequestParameters::Text(const std::string& name) const {
 
 bool RequestParameters::Bool(const std::string& name) const {
     const std::string text = Text(name);
-    if (strcasecmp(text.c_str(), "true") == 0) return true;
-    if (strcasecmp(text.c_str(), "false") == 0) return false;
+    if (SameIgnoringCase(text, "true")) return true;
+    if (SameIgnoringCase(text, "false")) return false;
     throw BadRequest{"the parameter " + name + " '" + text + "' is neither True nor False"};
 }
 

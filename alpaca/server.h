@@ -11,20 +11,15 @@
 
 #include "camera_device.h"
 #include "discovery.h"
+#include "http_routes.h"
 #include "reply.h"
 #include "request_gate.h"
 #include "server_options.h"
 
-namespace httplib {
-class ContentReader;
-struct Request;
-struct Response;
-}  // namespace httplib
-
 namespace tarnscsi::alpaca {
 
 class CameraPage;
-class ConnectionServer;
+class HttpServer;
 
 class AlpacaServer {
 public:
@@ -33,8 +28,8 @@ public:
     AlpacaServer(const AlpacaServer&) = delete;
     AlpacaServer& operator=(const AlpacaServer&) = delete;
 
-    // Binds every address the listen option stands for and serves each on a
-    // thread of its own. "" on success, else why not (then nothing is bound).
+    // Binds every address the listen option stands for and serves them all.
+    // "" on success, else why not (then nothing is bound).
     std::string Start();
     // Serves until Stop (from another thread or a signal handler's helper).
     void Wait();
@@ -45,25 +40,25 @@ public:
     CameraDevice& Device() { return device; }
 
 private:
-    // Binds one server per address on `port` (0: any free port, the same
-    // for all); "" on success, else why not, with nothing left bound.
+    // Listens on every address on `port` (0: any free port, the same for
+    // all); "" on success, else why not, with nothing left bound.
     std::string Bind(const std::vector<SocketAddress>& addresses, int port, int& error);
-    void Route(ConnectionServer& server);
-    void Put(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader);
+    void Route();
+    void Put(const HttpRequest& request, HttpResponse& response);
     // `form`: the body of a PUT; null for a GET.
-    void DeviceRequest(const httplib::Request& request, httplib::Response& response, const std::smatch& path,
+    void DeviceRequest(const HttpRequest& request, HttpResponse& response, const std::smatch& path,
                        const std::string* form);
-    void Management(const httplib::Request& request, httplib::Response& response, const std::string& what);
+    void Management(const HttpRequest& request, HttpResponse& response, const std::string& what);
 
     ServerOptions options;
     CameraDevice device;
     std::unique_ptr<CameraPage> page;
     TransactionCounter transactions;
     RequestGate gate;
-    // One per address the server listens on, with its listening thread.
-    std::vector<std::unique_ptr<ConnectionServer>> http;
+    HttpRoutes routes;
+    // Listening on every address; null until Start binds them.
+    std::unique_ptr<HttpServer> http;
     DiscoveryResponder discovery;
-    std::vector<std::thread> listeners;
     int port = 0;
 };
 

@@ -1,14 +1,13 @@
 /* The extra exports of the SCSI generic ASPI manager (libwnaspi32.so built
- * from managers/sg/), besides GetASPI32SupportInfo and SendASPI32Command.
- * Programs look them up with dlsym on the manager they loaded; a manager
- * without them (the simulator, someone else's) simply has no report to give
- * and no settings of its own. */
-#ifndef TARNSCSI_SG_CONTROL_H
-#define TARNSCSI_SG_CONTROL_H
+ * from managers/sg/, which declares them in sg/sg_exports.h), besides
+ * GetASPI32SupportInfo and SendASPI32Command: what each does, its type and
+ * the name it is exported by. Programs look them up with dlsym on the
+ * manager they loaded; a manager without them (the simulator, someone
+ * else's) simply has no report to give and no settings of its own. */
+#ifndef TARNSCSI_ASPI_SG_REPORT_H
+#define TARNSCSI_ASPI_SG_REPORT_H
 
 #include <stdint.h>
-
-#define SG_API __attribute__((visibility("default")))
 
 #ifdef __cplusplus
 extern "C" {
@@ -23,8 +22,6 @@ extern "C" {
  * into `text` (nothing when `capacity` is 0 or `text` is null) and returns
  * the length of the whole report, so a caller may ask with 0 first. The
  * text is for people to read; SgDeviceRecords gives the devices as fields. */
-SG_API uint32_t SgDiagnostics(char* text, uint32_t capacity);
-
 typedef uint32_t (*SgDiagnosticsFn)(char* text, uint32_t capacity);
 #define SG_DIAGNOSTICS_ENTRY "SgDiagnostics"
 
@@ -64,8 +61,6 @@ typedef struct SgDeviceRecord {
 /* Copies at most `capacity` records into `records` (nothing when
  * `capacity` is 0 or `records` is null) and returns how many devices the
  * last look found, so a caller may ask with 0 first. */
-SG_API uint32_t SgDeviceRecords(SgDeviceRecord* records, uint32_t capacity);
-
 typedef uint32_t (*SgDeviceRecordsFn)(SgDeviceRecord* records, uint32_t capacity);
 #define SG_DEVICE_RECORDS_ENTRY "SgDeviceRecords"
 
@@ -78,8 +73,6 @@ typedef uint32_t (*SgDeviceRecordsFn)(SgDeviceRecord* records, uint32_t capacity
  * when they are fine or unset. The manager goes on with its defaults, so a
  * program shows this as a warning. The manager alone reads and judges its
  * settings. Copies as SgDiagnostics does. */
-SG_API uint32_t SgSettingsProblem(char* text, uint32_t capacity);
-
 typedef uint32_t (*SgSettingsProblemFn)(char* text, uint32_t capacity);
 #define SG_SETTINGS_PROBLEM_ENTRY "SgSettingsProblem"
 

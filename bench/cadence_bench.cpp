@@ -3,8 +3,9 @@
 // camera in real time. The floor is the C++ API itself, asking the camera
 // whether it is ready every millisecond; each front-end's dead time is its
 // time per frame less the floor's. The tool runs `expose -n 20` (FITS files
-// included); the INDI driver serves a client's sequence (the FITS image
-// over the INDI protocol included); the Alpaca server serves a client that
+// included); the INDI driver serves a client's sequence over its pipes, as
+// indiserver runs it (the FITS image over the INDI protocol included); the
+// Alpaca server serves a client that
 // polls ImageReady every 100 ms and fetches ImageBytes. Aim: at most 50 ms
 // per frame each. Prints figures and ratios; never fails on time.
 #include <httplib.h>
@@ -26,7 +27,7 @@
 #include "server.h"
 #include "sim/sim_control.h"
 #ifdef TARNSCSI_CADENCE_INDI
-#include "session.h"
+#include "indi_pipe.h"
 #endif
 
 extern char** environ;
@@ -106,16 +107,15 @@ double ToolSeconds(const std::filesystem::path& folder) {
 
 #ifdef TARNSCSI_CADENCE_INDI
 double IndiSeconds() {
-    tarnscsi::indi_test::Session session;
+    tarnscsi::bench::IndiDriverPipe driver;
     std::string error;
-    const auto driver = tarnscsi::indi_test::OurDriver(1.0);
-    if (!session.Open(driver, error) || !session.ConnectDevice(driver.device, error)) {
+    if (!driver.Start(TARNSCSI_INDI_DRIVER, error) || !driver.ConnectDevice(TARNSCSI_INDI_DEVICE, error)) {
         std::fprintf(stderr, "cadence_bench: INDI: %s\n", error.c_str());
         return -1;
     }
     const auto start = Clock::now();
     for (int frame = 0; frame < kFrames; ++frame) {
-        if (!session.Expose(kExposureSeconds, error)) {
+        if (!driver.Expose(kExposureSeconds, error)) {
             std::fprintf(stderr, "cadence_bench: INDI: %s\n", error.c_str());
             return -1;
         }
@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
 #ifdef TARNSCSI_CADENCE_INDI
     Print("INDI: a client's sequence", indi, floor);
 #else
-    std::printf("  %-32s not built (no INDI test support)\n", "INDI");
+    std::printf("  %-32s not built (no INDI driver)\n", "INDI");
 #endif
     Print("Alpaca: polling every 100 ms", alpaca, floor);
     return 0;

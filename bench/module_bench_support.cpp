@@ -8,9 +8,9 @@
 #include <cstring>
 #include <utility>
 
-#include "camera/window_layout.h"
+#include "window_layout.h"
 #include "camera/window_list.h"
-#include "common/big_endian.h"
+#include "big_endian.h"
 #include <tarnscsi/tarnscsi.h>
 #include "core/aspi_entry.h"
 #include "sim/sim_control.h"

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "camera/commands.h"
-#include "camera/cooling_page.h"
+#include "camera_commands.h"
+#include "cooling_page.h"
 #include <tarnscsi/exposure_settings.h>
 #include "platform/kernel.h"
 

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include <tarnscsi/tarnscsi.h>
-#include "camera/commands.h"
-#include "camera/window_layout.h"
-#include "common/big_endian.h"
+#include "camera_commands.h"
+#include "window_layout.h"
+#include "big_endian.h"
 #include "core/aspi_entry.h"
 #include "sim/sim_control.h"
 #include "aspi.h"

@@ -11,7 +11,8 @@
 #
 # The decisions come out as TARNSCSI_WITH_TOOLS, TARNSCSI_WITH_BENCH,
 # TARNSCSI_WITH_ALPACA, TARNSCSI_WITH_INDI (the INDI driver's folder is entered; it checks for
-# libindi itself) and TARNSCSI_WITH_TESTS; after the front-ends' folders,
+# libindi itself), TARNSCSI_WITH_IMAGING (the imaging library, where the tool
+# or the Alpaca server is built) and TARNSCSI_WITH_TESTS; after the front-ends' folders,
 # tarnscsi_decide_front_end_tests() sets TARNSCSI_TEST_TOOLS and
 # TARNSCSI_TEST_INDI: whether the programs their tests run are there.
 
@@ -88,6 +89,22 @@ function(tarnscsi_missing_cli_json list)
   set(${list} ${missing} PARENT_SCOPE)
 endfunction()
 
+# tarnscsi_missing_imaging(<list>): appends to <list> what is missing of the
+# libraries of the imaging library (imaging/): libpng, and cfitsio through
+# pkg-config.
+function(tarnscsi_missing_imaging list)
+  set(missing ${${list}})
+  find_package(PNG QUIET)
+  if(NOT PNG_FOUND)
+    list(APPEND missing "libpng (libpng-dev)")
+  endif()
+  tarnscsi_pkg_config_found(cfitsio cfitsio_found)
+  if(NOT cfitsio_found)
+    list(APPEND missing "cfitsio through pkg-config (libcfitsio-dev, pkg-config)")
+  endif()
+  set(${list} ${missing} PARENT_SCOPE)
+endfunction()
+
 tarnscsi_part_option(TOOLS "Build the tarnscsi command-line tool")
 tarnscsi_part_option(INDI "Build the INDI driver")
 tarnscsi_part_option(ALPACA "Build the ASCOM Alpaca server")
@@ -113,14 +130,7 @@ if(TARNSCSI_BUILD_TOOLS)  # AUTO or ON
     endforeach()
   else()
     tarnscsi_missing_cli_json(missing)
-    find_package(PNG QUIET)
-    if(NOT PNG_FOUND)
-      list(APPEND missing "libpng (libpng-dev)")
-    endif()
-    tarnscsi_pkg_config_found(cfitsio cfitsio_found)
-    if(NOT cfitsio_found)
-      list(APPEND missing "cfitsio through pkg-config (libcfitsio-dev, pkg-config)")
-    endif()
+    tarnscsi_missing_imaging(missing)
   endif()
 endif()
 tarnscsi_decide(TOOLS "the tool (tools/)" "${remedy}" ${missing})
@@ -140,7 +150,8 @@ if(NOT EXISTS ${PROJECT_SOURCE_DIR}/indi/CMakeLists.txt)
   set(TARNSCSI_WITH_INDI OFF)
 endif()
 
-# The Alpaca server: cpp-httplib, CLI11, nlohmann-json and the tool's writers.
+# The Alpaca server: Boost's headers (Beast and Asio), CLI11, nlohmann-json,
+# libpng and cfitsio; cpp-httplib is its tests' and benchmarks' client.
 set(missing)
 set(remedy "run scripts/install-deps.sh alpaca")
 if(TARNSCSI_BUILD_ALPACA)  # AUTO or ON
@@ -148,18 +159,30 @@ if(TARNSCSI_BUILD_ALPACA)  # AUTO or ON
     list(APPEND missing "a Linux build")
     set(remedy "the Windows build is the DLL and its tests")
   else()
-    tarnscsi_pkg_config_found(cpp-httplib httplib_found)
-    if(NOT httplib_found)
-      list(APPEND missing "cpp-httplib through pkg-config (libcpp-httplib-dev, pkg-config)")
+    find_package(Boost 1.74 QUIET)
+    if(NOT Boost_FOUND)
+      list(APPEND missing "Boost's headers, 1.74 or later (libboost1.74-dev)")
+    endif()
+    # Only the tests and the benchmarks need the client.
+    if(TARNSCSI_BUILD_TESTS OR TARNSCSI_BUILD_BENCH)
+      tarnscsi_pkg_config_found(cpp-httplib httplib_found)
+      if(NOT httplib_found)
+        list(APPEND missing "cpp-httplib through pkg-config (libcpp-httplib-dev, pkg-config)")
+      endif()
     endif()
     tarnscsi_missing_cli_json(missing)
-    # The camera page writes the tool's FITS files and PNG previews.
-    if(NOT TARNSCSI_WITH_TOOLS)
-      list(APPEND missing "the tool's FITS and PNG writers (TARNSCSI_BUILD_TOOLS; scripts/install-deps.sh tools)")
-    endif()
+    # The camera page's FITS files and PNG previews.
+    tarnscsi_missing_imaging(missing)
   endif()
 endif()
 tarnscsi_decide(ALPACA "the Alpaca server (alpaca/)" "${remedy}" ${missing})
+
+# The imaging library, for the programs that use it; it builds on its own
+# (--target tarnscsi_imaging) with libpng and cfitsio alone.
+set(TARNSCSI_WITH_IMAGING OFF)
+if(TARNSCSI_WITH_TOOLS OR TARNSCSI_WITH_ALPACA)
+  set(TARNSCSI_WITH_IMAGING ON)
+endif()
 
 # The tests: GoogleTest (for the Windows build, built from its sources).
 set(missing)

@@ -17,11 +17,12 @@ int main() {
         return 1;
     }
     std::printf("Camera found on adapter %d, target %d.\n", camera->Adapter(), camera->Target());
-    if (auto cooling = camera->ReadCooling()) {
+    if (const tarnscsi::CoolingResult cooling = camera->ReadCooling()) {
         std::printf("Sensor temperature %.1f C, cooler drive %.0f %%.\n",
-                    tarnscsi::TenthsToCelsius(cooling->temperature), tarnscsi::DriveToPercent(cooling->coolerDrive));
+                    tarnscsi::TenthsToCelsius(cooling.reading.temperature),
+                    tarnscsi::DriveToPercent(cooling.reading.coolerDrive));
     } else {
-        std::printf("No cooling reading: %s\n", camera->LastResult().Describe().c_str());
+        std::printf("No cooling reading: %s\n", cooling.command.Describe().c_str());
     }
     return 0;
 }

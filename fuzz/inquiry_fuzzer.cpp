@@ -1,6 +1,7 @@
 // Connect against a device that answers INQUIRY with arbitrary bytes. The
 // bus: one adapter, the fuzzed device at a target 0..6 with a device type
-// chosen by the input (mostly 6, which makes the module ask INQUIRY), and
+// chosen by the input (mostly 6, which makes the module ask INQUIRY; else
+// any byte, qualifier bits and all), and
 // the real camera on target 7. The first INQUIRY may be refused or end with
 // CHECK CONDITION; the support word may be arbitrary. Besides not crashing,
 // Connect must find exactly the camera the replies describe: the fuzzed
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "aspi.h"
 #include "camera_play.h"
 #include <tarnscsi/tarnscsi.h>
 #include "sim/sim_control.h"
@@ -22,8 +24,6 @@ constexpr int kCameraTarget = 7;
 constexpr std::size_t kProductOffset = 16;
 constexpr char kProductPrefix[] = "Nebri";  // the five characters the module compares
 constexpr std::size_t kProductLength = sizeof kProductPrefix - 1;
-constexpr std::uint8_t kStatusComplete = 0x01;
-constexpr unsigned kStatusShift = 8;
 
 bool NamesTheCamera(const std::vector<std::uint8_t>& reply) {
     return reply.size() >= kProductOffset + kProductLength &&
@@ -58,10 +58,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SimAddCamera(0, kCameraTarget, 0);
     if (oddSupportWord) SimSetSupportWord(supportWord);
 
-    // What the module must conclude. INQUIRY goes only to type-6 devices,
-    // in target order, and the fault hits the first one.
-    const bool searched =
-        !oddSupportWord || (((supportWord >> kStatusShift) & 0xFF) == kStatusComplete && (supportWord & 0xFF) != 0);
+    // What the module must conclude. INQUIRY goes only to devices of type 6
+    // (the whole device-type byte), in target order, and the fault hits the
+    // first one.
+    const bool searched = !oddSupportWord || (tarnscsi::aspi::SupportStatus(supportWord) == tarnscsi::aspi::SS_COMP &&
+                                              tarnscsi::aspi::SupportAdapterCount(supportWord) != 0);
     const bool fuzzedAsked = deviceType == kScanner;
     const bool fuzzedFound = fuzzedAsked && fault == tarnscsi::fuzz::Fault::kNone && NamesTheCamera(reply);
     const bool cameraFailed = !fuzzedAsked && fault != tarnscsi::fuzz::Fault::kNone;

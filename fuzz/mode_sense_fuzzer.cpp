@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "camera/cooling_page.h"
+#include "cooling_page.h"
 #include "camera_play.h"
-#include "common/big_endian.h"
+#include "big_endian.h"
 #include <tarnscsi/tarnscsi.h>
 #include "sim/sim_control.h"
 

@@ -1,7 +1,5 @@
 #include "exposure_window.h"
 
-#include <tarnscsi/units.h>
-
 namespace tarnscsi::indi {
 
 Frame FrameOfChip(const ChipFrame& chip) { return Frame{chip.x, chip.y, chip.width, chip.height, chip.binX}; }
@@ -15,10 +13,6 @@ std::string ChipFrameProblem(const ChipFrame& chip) {
 std::string DescribeChipFrame(const ChipFrame& chip) {
     return std::to_string(chip.width) + " x " + std::to_string(chip.height) + " at (" + std::to_string(chip.x) + ", " +
            std::to_string(chip.y) + "), " + std::to_string(chip.binX) + "x" + std::to_string(chip.binY) + " binning";
-}
-
-ExposureSettings ChipWindow(const ChipFrame& chip, double seconds) {
-    return WindowFor(FrameOfChip(chip), SecondsToMilliseconds(seconds));
 }
 
 std::uint32_t ExpectedImageBytes(const ChipFrame& chip) {

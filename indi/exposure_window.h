@@ -26,7 +26,7 @@ struct ChipFrame {
 };
 
 // The library's frame for a chip frame whose binning is the same on both
-// axes (ChipFrameProblem says so).
+// axes (ChipFrameProblem says so): what the exposure session is given.
 Frame FrameOfChip(const ChipFrame& chip);
 
 // "" when the camera can take the frame, else why not: first its binning
@@ -36,11 +36,6 @@ std::string ChipFrameProblem(const ChipFrame& chip);
 
 // "768 x 512 at (0, 0), 1x1 binning", for messages.
 std::string DescribeChipFrame(const ChipFrame& chip);
-
-// The window the camera is sent for a frame ChipFrameProblem takes and a
-// time ExposureTimeProblem takes: rounded to the camera's millisecond, and
-// binned sides rounded down to even.
-ExposureSettings ChipWindow(const ChipFrame& chip, double seconds);
 
 // Bytes of the image the client expects: (width / bin) x (height / bin)
 // pixels of two bytes, the size INDI writes into the FITS file. The camera

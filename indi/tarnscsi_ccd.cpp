@@ -236,7 +236,7 @@ bool TarnscsiCcd::ISNewNumber(const char* dev, const char* name, double values[]
         }
         // What INDI takes (a setpoint the camera takes) is what the cooler
         // switch returns to.
-        if (std::strcmp(name, TemperatureNP.name) == 0) requestedSetpoint = values[0];
+        if (std::strcmp(name, TemperatureNP.name) == 0) cooler.SetpointAsked(CelsiusToTenths(values[0]));
     }
     return INDI::CCD::ISNewNumber(dev, name, values, names, n);
 }

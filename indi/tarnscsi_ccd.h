@@ -159,8 +159,6 @@ private:
 
     CoolerControl cooler;
     CoolingReading lastReading;
-    // The setpoint a client last asked for (degrees), for the cooler switch.
-    std::optional<double> requestedSetpoint;
     std::chrono::steady_clock::time_point coolerClockStart{};
     double secondsPerPoll = 0.0;  // 0: real time
     std::uint64_t coolingPolls = 0;

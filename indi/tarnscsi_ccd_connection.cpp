@@ -87,8 +87,7 @@ void TarnscsiCcd::FillCameraInfo() {
     cameraInfoTp[kManager].setText(orUnknown(identity.managerPath));
     cameraInfoTp.setState(identity.vendor.empty() ? IPS_ALERT : IPS_OK);
     if (identity.vendor.empty()) {
-        Report(INDI::Logger::DBG_WARNING,
-               "The camera did not identify itself: " + camera->LastResult().Explained() + ".");
+        Report(INDI::Logger::DBG_WARNING, "The camera did not identify itself: " + identity.inquiry.Explained() + ".");
     }
 }
 
@@ -110,9 +109,9 @@ bool TarnscsiCcd::Connect() {
     // The properties are defined after this returns: let them carry the
     // camera's reading from the start.
     lastReading = {};
-    if (const auto reading = camera->ReadCooling()) {
-        StoreCooling(*reading);
-        lastReading = *reading;
+    if (const CoolingResult read = camera->ReadCooling()) {
+        StoreCooling(read.reading);
+        lastReading = read.reading;
         coolerPowerNp.setState(IPS_OK);
     }
     // The camera has no cooler switch: its cooler is on when it works.

@@ -97,8 +97,8 @@ bool TarnscsiCcd::CoolerSwitch(ISState* states, char* names[], int n) {
     // On: back to the setpoint a client asked for last, through INDI's own
     // handling of a new temperature (range, ramp, busy until reached).
     double target = TemperatureN[0].value;
-    if (requestedSetpoint) {
-        target = *requestedSetpoint;
+    if (const auto asked = cooler.AskedSetpoint()) {
+        target = TenthsToCelsius(*asked);
     } else {
         LOGF_INFO("No setpoint was asked for yet: the cooler holds the sensor at %.1f C.", target);
     }
@@ -164,8 +164,8 @@ bool TarnscsiCcd::StoreCooling(const CoolingReading& reading) {
 }
 
 void TarnscsiCcd::ReadCooling() {
-    const auto reading = camera->ReadCooling();
-    if (!reading) {
+    const CoolingResult read = camera->ReadCooling();
+    if (!read) {
         // A camera may not answer while it exposes: keep the last reading
         // then. Otherwise say so once per outage.
         if ((session && session->Active()) || coolingUnreadable) {
@@ -173,8 +173,7 @@ void TarnscsiCcd::ReadCooling() {
         }
         coolingUnreadable = true;
         temperatureStateBeforeOutage = TemperatureNP.s;
-        Report(INDI::Logger::DBG_WARNING,
-               "Cannot read the camera's temperature: " + camera->LastResult().Explained() + ".");
+        Report(INDI::Logger::DBG_WARNING, "Cannot read the camera's temperature: " + read.command.Explained() + ".");
         TemperatureNP.s = IPS_ALERT;
         IDSetNumber(&TemperatureNP, nullptr);
         coolerPowerNp.setState(IPS_ALERT);
@@ -182,8 +181,9 @@ void TarnscsiCcd::ReadCooling() {
         return;
     }
 
-    bool report = StoreCooling(*reading);
-    lastReading = *reading;
+    const CoolingReading& reading = read.reading;
+    bool report = StoreCooling(reading);
+    lastReading = reading;
     ++coolingPolls;
     if (coolingUnreadable) {
         coolingUnreadable = false;
@@ -203,7 +203,7 @@ void TarnscsiCcd::ReadCooling() {
         coolerPowerNp.apply();
     }
     // Last: the warm-up may end the connection.
-    ApplyCoolerStep(cooler.Poll(*reading, CoolerNow()));
+    ApplyCoolerStep(cooler.Poll(reading, CoolerNow()));
 }
 
 }  // namespace tarnscsi::indi

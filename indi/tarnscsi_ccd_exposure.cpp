@@ -9,6 +9,7 @@
 #include <fitsio.h>
 
 #include <tarnscsi/camera.h>
+#include <tarnscsi/exposure_session.h>
 #include <tarnscsi/frame.h>
 #include <tarnscsi/units.h>
 
@@ -19,10 +20,6 @@ namespace tarnscsi::indi {
 namespace {
 
 constexpr std::uint32_t kShortestTimerMs = 1;
-
-double Seconds(std::chrono::steady_clock::time_point when) {
-    return std::chrono::duration<double>(when.time_since_epoch()).count();
-}
 
 std::uint32_t WholeMilliseconds(double seconds) {
     const auto ms = std::ceil(seconds * kMillisecondsPerSecond);
@@ -43,26 +40,26 @@ bool TarnscsiCcd::StartExposure(float duration) {
         ApplyNextFrame();
     }
     const ChipFrame frame = ChipNow();
-    std::string problem = ChipFrameProblem(frame);
-    if (problem.empty()) problem = ExposureTimeProblem(duration);
+    // INDI keeps a binning per axis, the library's frame one for both.
+    std::string problem = BinningProblem(frame.binX, frame.binY);
+    if (problem.empty()) {
+        session->SetReadoutAllowance(readoutAllowanceNp[0].getValue());
+        const ExposureStart start =
+            session->Start(FrameOfChip(frame), duration, SteadySeconds(std::chrono::steady_clock::now()));
+        problem = start.message;
+    }
     if (!problem.empty()) {
         Report(INDI::Logger::DBG_ERROR, "Exposure refused: " + problem + ".");
         return false;
     }
-    const ExposureSettings window = ChipWindow(frame, duration);
     {
-        // The previous image may still be on its way out as FITS.
+        // The previous image may still be on its way out as FITS; the
+        // timer reads the camera only after this returns.
         const std::lock_guard<std::mutex> guard(ccdBufferLock);
         expectedBytes = ExpectedImageBytes(frame);
         PrimaryCCD.setFrameBufferSize(expectedBytes);
-        sentWindow = window;
+        sentWindow = session->Window();
         exposureSetpoint = cooler.ActiveSetpoint();
-    }
-    session->SetReadoutAllowance(readoutAllowanceNp[0].getValue());
-    const ExposureStart start = session->Start(window, Seconds(std::chrono::steady_clock::now()));
-    if (!start) {
-        Report(INDI::Logger::DBG_ERROR, "Exposure refused: " + start.message + ".");
-        return false;
     }
     if (!session->Scan().Ok()) {
         // The camera may end SCAN so and still expose: Ready and the
@@ -82,7 +79,7 @@ bool TarnscsiCcd::AbortExposure() {
     if (session && session->Active()) {
         // The camera cannot be stopped: stop waiting for it and never read
         // what it makes.
-        session->Abort(Seconds(std::chrono::steady_clock::now()));
+        session->Abort(SteadySeconds(std::chrono::steady_clock::now()));
         LOG_INFO("Exposure aborted; the camera finishes it on its own and the image is discarded.");
     }
     return true;
@@ -92,7 +89,7 @@ std::uint32_t TarnscsiCcd::PollExposure(std::chrono::steady_clock::time_point no
     std::unique_lock<std::mutex> guard(ccdBufferLock);
     const std::span<std::uint8_t> buffer(PrimaryCCD.getFrameBuffer(),
                                          static_cast<std::size_t>(PrimaryCCD.getFrameBufferSize()));
-    const ExposureStatus status = session->Poll(Seconds(now), buffer);
+    const ExposureStatus status = session->Poll(SteadySeconds(now), buffer);
     switch (status.phase) {
         case ExposurePhase::kExposing:
             guard.unlock();

@@ -67,9 +67,10 @@ CLI::App* AddExpose(CLI::App& app, ExposeOptions& o) {
     cmd->add_option("--preview", o.preview,
                     "Also write an auto-stretched 8-bit PNG preview (a counter works as in --output;"
                     " without one it shows the latest frame)");
+    const std::vector<std::string> typeNames(imaging::kImageTypeNames.begin(), imaging::kImageTypeNames.end());
     cmd->add_option("-t,--type", o.type, "Image type for IMAGETYP")
         ->capture_default_str()
-        ->check(CLI::IsMember({"light", "dark", "bias", "flat"}));
+        ->check(CLI::IsMember(typeNames));
     auto* setTemp =
         cmd->add_option("--set-temp", o.setTemp, "Send this cooler setpoint first and record it as SET-TEMP")
             ->check(NumberFrom(kMinSetpointCelsius, kMaxSetpointCelsius, kTemperatureDecimals, "C"));

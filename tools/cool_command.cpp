@@ -47,13 +47,15 @@ double Seconds(Clock::duration duration) { return std::chrono::duration<double>(
 
 // A reading, or ToolError after kMaxMissedReadings failures in a row.
 std::optional<CoolingReading> Read(Camera& camera, int& missed) {
-    const auto reading = camera.ReadCooling();
-    if (reading) {
+    const CoolingResult read = camera.ReadCooling();
+    if (read) {
         missed = 0;
-    } else if (++missed >= kMaxMissedReadings) {
-        throw ToolError(CommandFailure("the camera stopped reporting its temperature", camera.LastResult()));
+        return read.reading;
     }
-    return reading;
+    if (++missed >= kMaxMissedReadings) {
+        throw ToolError(CommandFailure("the camera stopped reporting its temperature", read.command));
+    }
+    return std::nullopt;
 }
 
 void SendSetpoint(Camera& camera, std::int32_t setpoint) {
@@ -166,15 +168,15 @@ void RunCool(const CoolRequest& request, WaitClock& clock) {
     SendSetpoint(*camera, request.setpoint);
     if (request.json) PrintJsonEvent("started", {{"mode", "cool"}, {"setpoint_c", TenthsToCelsius(request.setpoint)}});
     if (!request.wait) {
-        const auto reading = camera->ReadCooling();
-        if (!reading) {
+        const CoolingResult read = camera->ReadCooling();
+        if (!read) {
             std::fprintf(stderr, "tarnscsi: warning: %s\n",
-                         CommandFailure("could not read the sensor temperature", camera->LastResult()).c_str());
+                         CommandFailure("could not read the sensor temperature", read.command).c_str());
         }
-        if (request.json && reading) PrintJsonEvent("progress", ReadingFields(*reading, 0));
+        if (request.json && read) PrintJsonEvent("progress", ReadingFields(read.reading, 0));
         if (!request.quiet) {
             std::printf("Setpoint %s sent%s.\n", Degrees(request.setpoint).c_str(),
-                        reading ? ("; " + Describe(*reading)).c_str() : "");
+                        read ? ("; " + Describe(read.reading)).c_str() : "");
         }
         return;
     }

@@ -13,13 +13,11 @@
 #include "camera_session.h"
 #include "cool_command.h"
 #include "errors.h"
-#include "fits_writer.h"
+#include "frame_files.h"
 #include "interrupt.h"
-#include "image.h"
 #include "number_format.h"
 #include "output_plan.h"
 #include "pending_file.h"
-#include "png_preview.h"
 #include "version.h"
 
 namespace tarnscsi::tool {
@@ -33,7 +31,7 @@ constexpr auto kDisplayInterval = std::chrono::milliseconds(100);
 
 using Clock = std::chrono::steady_clock;
 
-double Now() { return std::chrono::duration<double>(Clock::now().time_since_epoch()).count(); }
+double Now() { return SteadySeconds(Clock::now()); }
 
 struct CapturedFrame {
     std::chrono::system_clock::time_point start;  // just before the exposure began
@@ -46,21 +44,24 @@ struct CapturedFrame {
 // moves while the camera exposes and reads out. Throws ToolError when the
 // frame fails (the session's explanation, with the frame's number), and
 // Interrupted when Ctrl-C arrives (the frame is dropped).
-CapturedFrame CaptureFrame(Camera& camera, ExposureSession& session, const ExposeRequest& request, int number,
+CapturedFrame CaptureFrame(ExposureSession& session, const ExposeRequest& request, int number,
                            std::span<std::uint8_t> buffer, ExposeObserver& observer) {
     ThrowIfInterrupted();
     const std::string frameName = "frame " + std::to_string(number);
     CapturedFrame frame;
-    frame.cooling = camera.ReadCooling();
-    if (!frame.cooling) {
-        observer.Warning("could not read the sensor temperature (" + camera.LastResult().Describe() +
-                         "); CCD-TEMP is left out");
-    }
     FrameProgress progress;
     progress.number = number;
     progress.count = request.count;
     progress.exposure = MillisecondsToSeconds(request.window.exposureTime);
-    const ExposureStart start = session.Start(request.window, Now());
+    // The window was checked with the options: the same frame and time again.
+    const ExposureStart start =
+        session.Start(FrameOf(request.window), progress.exposure, Now(), StartReading::kCooling);
+    if (start.cooling && *start.cooling) {
+        frame.cooling = start.cooling->reading;
+    } else if (start.cooling) {
+        observer.Warning("could not read the sensor temperature (" + start.cooling->command.Describe() +
+                         "); CCD-TEMP is left out");
+    }
     if (!start) throw ToolError(frameName + ": " + start.message);
     frame.start = session.StartedAt();
     observer.Started(progress);
@@ -160,7 +161,7 @@ void RunExpose(const ExposeRequest& request, ExposeObserver& observer) {
     std::vector<std::uint8_t> buffer(ImageBytes(request.window));
     ExposureSession session(*camera);
     for (int number = 1; number <= request.count; ++number) {
-        const CapturedFrame frame = CaptureFrame(*camera, session, request, number, buffer, observer);
+        const CapturedFrame frame = CaptureFrame(session, request, number, buffer, observer);
         observer.Downloaded(number);
         SaveFrame(request, frame, number, std::span<const std::uint8_t>(buffer.data(), frame.bytes), observer);
     }

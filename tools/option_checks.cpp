@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "fits_cards.h"
+#include "imaging/fits_cards.h"
 #include "number_format.h"
 
 namespace tarnscsi::tool {
@@ -14,15 +14,15 @@ std::string NotANumber(const std::string& text) { return "'" + text + "' is not 
 }  // namespace
 
 CLI::Validator PlainNumber() {
-    return CLI::Validator([](std::string& input) { return IsPlainNumber(input) ? std::string() : NotANumber(input); },
-                          "NUMBER");
+    return CLI::Validator(
+        [](std::string& input) { return imaging::IsPlainNumber(input) ? std::string() : NotANumber(input); }, "NUMBER");
 }
 
 CLI::Validator NumberFrom(double low, double high, int decimals, const std::string& unit) {
     const std::string range = Fixed(low, decimals) + " to " + Fixed(high, decimals) + (unit.empty() ? "" : " " + unit);
     return CLI::Validator(
         [low, high, range](std::string& input) {
-            if (!IsPlainNumber(input)) return NotANumber(input);
+            if (!imaging::IsPlainNumber(input)) return NotANumber(input);
             const double value = std::strtod(input.c_str(), nullptr);
             if (!(value >= low && value <= high)) return input + " is not within " + range;
             return std::string();
@@ -34,7 +34,7 @@ CLI::Validator PositiveUpTo(double high, int decimals, const std::string& unit) 
     const std::string range = "more than 0 and at most " + Fixed(high, decimals) + (unit.empty() ? "" : " " + unit);
     return CLI::Validator(
         [high, range](std::string& input) {
-            if (!IsPlainNumber(input)) return NotANumber(input);
+            if (!imaging::IsPlainNumber(input)) return NotANumber(input);
             const double value = std::strtod(input.c_str(), nullptr);
             if (!(value > 0 && value <= high)) return input + " is not " + range;
             return std::string();
@@ -47,13 +47,13 @@ CLI::Validator FitsCard() {
         [](std::string& input) {
             const auto equals = input.find('=');
             if (equals == std::string::npos) return "'" + input + "' is not KEY=VALUE";
-            return FitsCardProblem(input.substr(0, equals), input.substr(equals + 1));
+            return imaging::FitsCardProblem(input.substr(0, equals), input.substr(equals + 1));
         },
         "KEY=VALUE");
 }
 
 CLI::Validator FitsText() {
-    return CLI::Validator([](std::string& input) { return FitsTextProblem(input); }, "TEXT");
+    return CLI::Validator([](std::string& input) { return imaging::FitsTextProblem(input); }, "TEXT");
 }
 
 }  // namespace tarnscsi::tool

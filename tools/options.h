@@ -14,7 +14,8 @@
 #include <tarnscsi/exposure_settings.h>
 #include <tarnscsi/units.h>
 
-#include "frame_metadata.h"
+#include "imaging/frame_metadata.h"
+#include "imaging/frame_type.h"
 #include "name_pattern.h"
 
 namespace tarnscsi::tool {
@@ -22,9 +23,9 @@ namespace tarnscsi::tool {
 // The output name that stands for standard output (-o -), as for cfitsio.
 inline constexpr char kStandardOutputName[] = "-";
 
-enum class ImageType { kLight, kDark, kBias, kFlat };
-// The IMAGETYP value imaging software recognises, e.g. "Dark Frame".
-const char* FitsImageType(ImageType type);
+// The frame types and the observer's header cards, from the imaging library.
+using imaging::FrameMetadata;
+using imaging::ImageType;
 
 struct ExposeOptions {
     double seconds = 0;

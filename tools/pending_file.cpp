@@ -59,13 +59,6 @@ fs::path ChooseTempName(const fs::path& target) {
 
 }  // namespace
 
-std::string ErrnoText(int error) {
-    // A closed pipe is the reader's doing: say so in plain words.
-    if (error == EPIPE)
-        return std::string("the program reading the output stopped before the end (") + std::strerror(error) + ")";
-    return std::strerror(error);
-}
-
 PendingFile::PendingFile(fs::path finalPath, bool replace)
     : target(std::move(finalPath)),
       temp(ChooseTempName(target)),

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <string>
 
+#include "imaging/imaging_error.h"
+
 namespace tarnscsi::tool {
 
 class PendingFile {
@@ -56,6 +58,6 @@ std::string UnsupportedPathName(const std::string& path);
 int RemoveStaleTemporaries(const std::filesystem::path& folder);
 
 // "strerror(errno)" for messages; a closed pipe explained.
-std::string ErrnoText(int error);
+using imaging::ErrnoText;
 
 }  // namespace tarnscsi::tool

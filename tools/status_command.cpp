@@ -38,8 +38,12 @@ Status Query() {
     status.connected = true;
     status.adapter = camera->Adapter();
     status.target = camera->Target();
-    status.cooling = camera->ReadCooling();
-    if (!status.cooling) status.coolingCommand = camera->LastResult();
+    const CoolingResult read = camera->ReadCooling();
+    if (read) {
+        status.cooling = read.reading;
+    } else {
+        status.coolingCommand = read.command;
+    }
     return status;
 }
 

@@ -10,7 +10,7 @@
 #include <tarnscsi/units.h>
 
 #include "errors.h"
-#include "fits_cards.h"
+#include "imaging/fits_cards.h"
 #include "options.h"
 #include "pending_file.h"
 
@@ -56,34 +56,19 @@ void CheckExtraCardsTogether(const std::vector<std::string>& cards) {
     std::set<std::string> seen;
     for (const std::string& card : cards) {
         const std::string key = card.substr(0, card.find('='));
-        if (!FitsKeywordMayRepeat(key) && !seen.insert(key).second) {
+        if (!imaging::FitsKeywordMayRepeat(key) && !seen.insert(key).second) {
             throw Bad("--key", card, key + " is given more than once; a FITS header holds each keyword once");
         }
     }
 }
 
-ImageType ParseImageType(const std::string& name) {
-    if (name == "dark") return ImageType::kDark;
-    if (name == "bias") return ImageType::kBias;
-    if (name == "flat") return ImageType::kFlat;
-    return ImageType::kLight;
-}
+ImageType ParseImageType(const std::string& name) { return imaging::ImageTypeNamed(name).value_or(ImageType::kLight); }
 
 std::chrono::milliseconds WaitSeconds(double seconds) {
     return std::chrono::milliseconds(std::llround(seconds * kMillisecondsPerSecond));
 }
 
 }  // namespace
-
-const char* FitsImageType(ImageType type) {
-    switch (type) {
-        case ImageType::kDark: return "Dark Frame";
-        case ImageType::kBias: return "Bias Frame";
-        case ImageType::kFlat: return "Flat Frame";
-        case ImageType::kLight: break;
-    }
-    return "Light Frame";
-}
 
 bool FitsToStandardOutput(const ExposeOptions& options) { return options.output == kStandardOutputName; }
 

@@ -15,9 +15,6 @@
 
 namespace tarnscsi {
 
-// Targets the module searches on each adapter (logical unit 0 only).
-inline constexpr int kTargetsPerAdapter = 8;
-
 struct BusDevice {
     int adapter = 0;
     int target = 0;

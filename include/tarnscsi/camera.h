@@ -55,6 +55,7 @@ struct CameraIdentity {
     int adapter = 0;
     int target = 0;
     std::string managerPath;  // the ASPI manager library in use; empty where it cannot be told
+    CommandResult inquiry;    // INQUIRY's answer (after a retry, the retry's)
 };
 
 enum class DownloadStatus {
@@ -101,6 +102,12 @@ struct ReadyResult : OperationResult {
     bool Busy() const;
 };
 
+// ReadCooling's outcome: `command` is MODE SENSE's answer, `reading` what
+// the cooling page said (zero when the operation failed).
+struct CoolingResult : OperationResult {
+    CoolingReading reading;
+};
+
 class Camera {
 public:
     // Connects to the camera through the manager in use (see manager.h).
@@ -129,14 +136,11 @@ public:
     // MODE SELECT of the cooling page with the setpoint in tenths of a degree.
     // A setpoint the page's 16-bit field cannot hold is refused unsent.
     OperationResult SetTemperature(std::int32_t setpoint);
-    // MODE SENSE of the cooling page; nothing when it failed.
-    std::optional<CoolingReading> ReadCooling();
+    // MODE SENSE of the cooling page.
+    CoolingResult ReadCooling();
 
     // Asks the camera for its identification (a standard INQUIRY).
     CameraIdentity Identity();
-
-    // The last command sent, and how it ended (after a retry: the retry's).
-    const CommandResult& LastResult() const;
 
 private:
     explicit Camera(std::unique_ptr<ScsiCamera> connection);

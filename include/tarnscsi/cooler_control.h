@@ -39,17 +39,28 @@ struct CoolerStep {
     CoolerEvent event = CoolerEvent::kNone;
 };
 
+// One camera's cooler: a program keeps one per camera (a fresh one for
+// another camera) for as long as it may connect to it again.
 class CoolerControl {
 public:
     // After connecting: the camera cannot tell its setpoint, only whether
-    // its cooler works.
+    // its cooler works. The setpoint asked for before is kept.
     void Connected(const CoolingReading& reading);
+
+    // A client asked for this setpoint: the one to return to when the
+    // cooler is turned on, whether it is written now, in a program's own
+    // ramp, or only once the cooler is on. Kept across warm-ups and
+    // connections.
+    void SetpointAsked(std::int32_t setpoint) { asked = setpoint; }
+    // The setpoint last asked for; nothing until one was.
+    std::optional<std::int32_t> AskedSetpoint() const { return asked; }
 
     // A setpoint was written (a client's, or a step of a program's own
     // ramp): the cooler is on and this is watched from `now`.
     void SetpointWritten(std::int32_t setpoint, std::int32_t tolerance = SetpointWatch::kDefaultTolerance);
 
-    // Cooler off: the warm-up starts from `reading` at `degreesPerMinute`.
+    // Cooler off: the warm-up starts from `reading` at `degreesPerMinute`;
+    // the setpoint asked for stays to return to.
     void StartWarmUp(const CoolingReading& reading, double degreesPerMinute, double now);
 
     // Called with each reading.
@@ -72,6 +83,7 @@ public:
 
 private:
     bool on = false;
+    std::optional<std::int32_t> asked;
     std::optional<SetpointWatch> watch;
     bool toldReached = false;
     std::string outOfReach;

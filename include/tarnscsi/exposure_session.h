@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -34,6 +35,11 @@ inline constexpr double kExposingPollSeconds = 0.1;
 // "" when the camera's time field can carry an exposure of `seconds`, else
 // why not (negative, too long, not a number).
 std::string ExposureTimeProblem(double seconds);
+
+// A steady clock's time point as the seconds the session counts in.
+inline double SteadySeconds(std::chrono::steady_clock::time_point when) {
+    return std::chrono::duration<double>(when.time_since_epoch()).count();
+}
 
 // ISO 8601 UTC with milliseconds, as FITS DATE-OBS and Alpaca want it:
 // "2024-05-01T21:13:05.123".
@@ -66,15 +72,25 @@ struct ExposureStatus {
 
 enum class StartOutcome {
     kStarted,
-    kInvalid,  // the time or frame cannot be taken: nothing was sent
-    kBusy,     // an exposure is under way: nothing was sent
-    kRefused,  // the camera refused the window
+    kBusy,          // an exposure is under way: nothing was sent
+    kInvalidTime,   // the exposure time cannot be taken: nothing was sent
+    kInvalidFrame,  // the frame cannot be taken: nothing was sent
+    kRefused,       // the camera refused the window
+};
+
+// What a program has read as the exposure starts, besides starting it.
+enum class StartReading {
+    kNothing,
+    kCooling,  // the sensor's temperature, for the image's header
 };
 
 struct ExposureStart {
-    StartOutcome outcome = StartOutcome::kInvalid;
+    StartOutcome outcome = StartOutcome::kInvalidTime;
     CommandResult command;  // kRefused: SET WINDOW's answer
-    std::string message;    // "" when started
+    std::string message;    // "" when started; else why not, without the program's own prefix
+    // StartReading::kCooling, once the time and frame were taken: the
+    // reading taken just before the window was sent.
+    std::optional<CoolingResult> cooling;
     explicit operator bool() const { return outcome == StartOutcome::kStarted; }
 };
 
@@ -87,10 +103,11 @@ public:
     void SetReadoutAllowance(double seconds);
     double ReadoutAllowance() const { return allowance; }
 
-    // Checks the time and frame, programs the window and starts.
-    ExposureStart Start(const Frame& frame, double seconds, double now);
-    // The same for a window already checked (exposure time inside).
-    ExposureStart Start(const ExposureSettings& window, double now);
+    // How every program starts an exposure: refuses while one is under way,
+    // checks the time (ExposureTimeProblem), then the frame (FrameProblem),
+    // reads what `reading` asks for, then sends the frame's window
+    // (WindowFor) and starts.
+    ExposureStart Start(const Frame& frame, double seconds, double now, StartReading reading = StartReading::kNothing);
 
     // Where the exposure is. Once the time is over it asks the camera; when
     // the camera is ready it downloads into `buffer`, which must hold the
@@ -114,6 +131,7 @@ public:
     const CommandResult& Scan() const { return scan; }
 
 private:
+    void Send(const ExposureSettings& settings, double now, ExposureStart& start);
     ExposureStatus Failed(ExposureStatus status, const CommandResult& command, std::string message);
 
     Camera& camera;

@@ -22,8 +22,6 @@ enum class ConnectError {
 
 // The module's message for `error` ("" for kNone).
 const char* ConnectErrorText(ConnectError error);
-// The error a module message stands for; kNone for "" and for any other text.
-ConnectError ConnectErrorFromText(const std::string& text);
 // What a person can try next, in one sentence; "" when nothing helps.
 const char* ConnectAdvice(ConnectError error);
 // Connect's failure as every program words it: "Camera in use (in use by

@@ -7,6 +7,10 @@
 
 #include <stdint.h>
 
+#ifdef __cplusplus
+#include <type_traits>
+#endif
+
 #include "aspi.h"
 #include "aspi_claim.h"
 
@@ -38,4 +42,10 @@ ASPI_EXPORT void ASPI_CALL AspiReleaseTarget(uint8_t adapter, uint8_t target);
 
 #ifdef __cplusplus
 }
+
+// The types the module looks these up as (aspi.h, aspi_claim.h).
+static_assert(std::is_same_v<decltype(&GetASPI32SupportInfo), tarnscsi::aspi::SupportInfoFn>);
+static_assert(std::is_same_v<decltype(&SendASPI32Command), tarnscsi::aspi::SendCommandFn>);
+static_assert(std::is_same_v<decltype(&AspiClaimTarget), AspiClaimTargetFn>);
+static_assert(std::is_same_v<decltype(&AspiReleaseTarget), AspiReleaseTargetFn>);
 #endif

@@ -1,6 +1,6 @@
 // The SCSI generic manager's exported functions: the two ASPI entry points,
 // the claim entry points (aspi/aspi_claim.h), SgDiagnostics,
-// SgDeviceRecords and SgSettingsProblem (aspi/aspi_sg_report.h).
+// SgDeviceRecords and SgSettingsProblem (sg/sg_exports.h).
 #include <cstdlib>
 #include <exception>
 #include <string>
@@ -8,7 +8,7 @@
 #include "core/aspi_entry.h"
 #include "core/holder_text.h"
 #include "sg/diagnostics.h"
-#include "aspi_sg_report.h"
+#include "sg/sg_exports.h"
 #include "sg/sg_state.h"
 #include "sg/time_limit.h"
 

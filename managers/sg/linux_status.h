@@ -1,12 +1,9 @@
 // Status values of a finished SG_IO request that the kernel's user-space
 // headers do not name: the SCSI midlayer's host codes (DID_*) and driver
-// codes (DRIVER_*), and the ASPI host-adapter codes a manager reports in
-// SRB_HaStat beyond the few the module itself uses.
+// codes (DRIVER_*). The ASPI host-adapter codes they become are aspi.h's.
 #pragma once
 
 #include <cstdint>
-
-#include "aspi.h"
 
 namespace tarnscsi::sg {
 
@@ -31,12 +28,5 @@ inline constexpr std::uint16_t kDriverClassMask = 0x07;
 
 // The sg driver version from which SG_IO exists (3.0.0).
 inline constexpr int kFirstSgIoVersion = 30000;
-
-// SRB_HaStat codes of the ASPI for Win32 interface.
-inline constexpr tarnscsi::aspi::BYTE kHaStatWaitTimeout = 0x09;  // timed out waiting to be processed
-inline constexpr tarnscsi::aspi::BYTE kHaStatCommandTimeout = tarnscsi::aspi::HASTAT_COMMAND_TIMEOUT;
-inline constexpr tarnscsi::aspi::BYTE kHaStatBusReset = 0x0E;
-inline constexpr tarnscsi::aspi::BYTE kHaStatParityError = 0x0F;
-inline constexpr tarnscsi::aspi::BYTE kHaStatPhaseError = 0x14;  // the adapter failed the command otherwise
 
 }  // namespace tarnscsi::sg

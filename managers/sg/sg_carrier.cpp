@@ -26,7 +26,7 @@ tarnscsi::manager::ScsiOutcome CarrierFailure(int error) {
         return tarnscsi::manager::SelectionTimeoutOutcome();  // the device has gone
     }
     tarnscsi::manager::ScsiOutcome outcome = Refused(tarnscsi::aspi::SS_ERR);
-    outcome.hostStatus = kHaStatPhaseError;
+    outcome.hostStatus = tarnscsi::aspi::HASTAT_PHASE_ERR;
     return outcome;
 }
 
@@ -49,17 +49,17 @@ std::optional<int> TransferDirection(const tarnscsi::manager::ScsiCommand& comma
 tarnscsi::aspi::BYTE HostAdapterStatus(std::uint16_t hostStatus, std::uint16_t driverStatus) {
     switch (hostStatus) {
         case kDidOk:
-            return (driverStatus & kDriverClassMask) == kDriverTimeout ? kHaStatCommandTimeout
+            return (driverStatus & kDriverClassMask) == kDriverTimeout ? tarnscsi::aspi::HASTAT_COMMAND_TIMEOUT
                                                                        : tarnscsi::aspi::HASTAT_OK;
         case kDidNoConnect:
         case kDidBadTarget: return tarnscsi::aspi::HASTAT_SEL_TO;
         case kDidTimeOut:
         case kDidAbort:  // the midlayer aborts what ran out of time
-            return kHaStatCommandTimeout;
-        case kDidBusBusy: return kHaStatWaitTimeout;
-        case kDidParity: return kHaStatParityError;
-        case kDidReset: return kHaStatBusReset;
-        default: return kHaStatPhaseError;
+            return tarnscsi::aspi::HASTAT_COMMAND_TIMEOUT;
+        case kDidBusBusy: return tarnscsi::aspi::HASTAT_TIMEOUT;
+        case kDidParity: return tarnscsi::aspi::HASTAT_PARITY_ERROR;
+        case kDidReset: return tarnscsi::aspi::HASTAT_BUS_RESET;
+        default: return tarnscsi::aspi::HASTAT_PHASE_ERR;  // the adapter failed the command otherwise
     }
 }
 

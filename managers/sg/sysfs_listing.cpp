@@ -5,6 +5,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "aspi.h"
+
 namespace tarnscsi::sg {
 namespace {
 
@@ -15,7 +17,6 @@ constexpr char kDeviceLink[] = "device";
 constexpr char kTypeFile[] = "type";
 constexpr char kScsiDeviceDirectory[] = "scsi_device";
 constexpr char kNodePrefix[] = "sg";
-constexpr std::uint8_t kDeviceTypeMask = 0x1F;
 
 // The number in "sgN", for ordering; names without one go last.
 std::uint64_t NodeNumber(const std::string& name) {
@@ -30,7 +31,7 @@ std::uint64_t NodeNumber(const std::string& name) {
 std::optional<std::uint8_t> ReadDeviceType(const fs::path& file) {
     std::ifstream in(file);
     unsigned value = 0;
-    if (!(in >> value) || value > kDeviceTypeMask) {
+    if (!(in >> value) || value > tarnscsi::aspi::kDeviceTypeMask) {
         return std::nullopt;
     }
     return static_cast<std::uint8_t>(value);

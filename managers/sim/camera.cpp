@@ -4,61 +4,51 @@
 #include <cstring>
 #include <random>
 
-#include "camera/commands.h"
 #include "core/scsi_outcome.h"
 #include "sim/camera_inquiry.h"
 #include "sim/cdb.h"
 #include "sim/cooling_list.h"
+#include "sim/firmware_rules.h"
+#include "sim/window_params.h"
 
 namespace tarnscsi::sim {
 namespace {
 
 using tarnscsi::manager::GoodOutcome;
 
-// How the camera reads each command it knows: the bytes it expects (from the
-// module's command table), the data phase, and the one field the initiator
-// may choose (the allocation or transfer length; for TEST UNIT READY an
-// ignored byte). Every other CDB byte must equal the table's.
+// The commands the camera carries out: how it reads each (its firmware's
+// rule) and what it does.
 struct CommandRule {
-    const tarnscsi::camera::CommandSpec* command;
-    DataPhase phase;
-    cdb::Field chosen;
+    const CdbRule* cdb;
     ScsiOutcome (SimCamera::*handler)(const ScsiCommand&, std::uint32_t);
 };
 
 const CommandRule kRules[] = {
-    {&tarnscsi::camera::kTestUnitReady, DataPhase::kNone, cdb::kLengthOf6Byte, &SimCamera::TestUnitReady},
-    {&tarnscsi::camera::kIdentify, DataPhase::kIn, cdb::kLengthOf6Byte, &SimCamera::Inquiry},
-    {&tarnscsi::camera::kWriteCoolingPage, DataPhase::kOut, cdb::kNoField, &SimCamera::ModeSelect},
-    {&tarnscsi::camera::kReadCoolingPage, DataPhase::kIn, cdb::kLengthOf6Byte, &SimCamera::ModeSense},
-    {&tarnscsi::camera::kSetWindow, DataPhase::kOut, cdb::kNoField, &SimCamera::SetWindow},
-    {&tarnscsi::camera::kStartScan, DataPhase::kOut, cdb::kNoField, &SimCamera::Scan},
-    {&tarnscsi::camera::kGetWindow, DataPhase::kIn, cdb::kLengthOf10Byte, &SimCamera::GetWindow},
-    {&tarnscsi::camera::kReadImage, DataPhase::kIn, cdb::kLengthOf10Byte, &SimCamera::Read},
+    {&firmware::kTestUnitReady, &SimCamera::TestUnitReady}, {&firmware::kInquiry, &SimCamera::Inquiry},
+    {&firmware::kModeSelect, &SimCamera::ModeSelect},       {&firmware::kModeSense, &SimCamera::ModeSense},
+    {&firmware::kSetWindow, &SimCamera::SetWindow},         {&firmware::kScan, &SimCamera::Scan},
+    {&firmware::kGetWindow, &SimCamera::GetWindow},         {&firmware::kRead, &SimCamera::Read},
 };
 
-const CommandRule* FindRule(std::uint8_t opcode) {
+// The lists MODE SELECT and SET WINDOW carry are whole, as the camera reads them.
+static_assert(DataLength(firmware::kModeSelect, nullptr) == std::tuple_size_v<CoolingList>);
+static_assert(DataLength(firmware::kSetWindow, nullptr) == std::tuple_size_v<WindowList>);
+
+const CommandRule* FindRule(std::uint8_t code) {
     for (const CommandRule& rule : kRules) {
-        if (rule.command->cdb[cdb::kOpcode] == opcode) {
+        if (rule.cdb->bytes[cdb::kOpcode] == code) {
             return &rule;
         }
     }
     return nullptr;
 }
 
-std::uint32_t DataLength(const CommandRule& rule, const std::uint8_t* bytes) {
-    if (rule.phase == DataPhase::kNone) {
-        return 0;
-    }
-    return rule.chosen.length != 0 ? cdb::Read(bytes, rule.chosen) : rule.command->dataLength;
-}
-
-// The first command byte (and its highest wrong bit) that differs from the
-// table's, if any.
-std::optional<FieldInError> WrongByte(const CommandRule& rule, const std::uint8_t* bytes) {
-    for (std::size_t i = 0; i < rule.command->cdbLength; ++i) {
-        if (!cdb::Contains(rule.chosen, i) && bytes[i] != rule.command->cdb[i]) {
-            return CdbField(i, HighestDifferingBit(bytes[i], rule.command->cdb[i]));
+// The first command byte (and its highest wrong bit) that differs from what
+// the camera accepts, if any.
+std::optional<FieldInError> WrongByte(const CdbRule& rule, const std::uint8_t* bytes) {
+    for (std::size_t i = 0; i < rule.length; ++i) {
+        if (!cdb::Contains(rule.chosen, i) && bytes[i] != rule.bytes[i]) {
+            return CdbField(i, HighestDifferingBit(bytes[i], rule.bytes[i]));
         }
     }
     return std::nullopt;
@@ -95,13 +85,13 @@ void SimCamera::PowerOnReset(std::uint32_t attentions) {
     pendingAttentions = attentions;
 }
 
-std::uint8_t SimCamera::DeviceType() const { return tarnscsi::camera::kScannerDeviceType; }
+std::uint8_t SimCamera::DeviceType() const { return kCameraDeviceType; }
 
 ScsiOutcome SimCamera::Execute(const ScsiCommand& command) {
     // A target reports a reset to the next command, whatever it is, and does
     // not carry that command out; INQUIRY alone is answered as usual and
     // leaves the report for the next one.
-    if (pendingAttentions > 0 && command.cdb[cdb::kOpcode] != tarnscsi::camera::opcode::kInquiry) {
+    if (pendingAttentions > 0 && command.cdb[cdb::kOpcode] != opcode::kInquiry) {
         --pendingAttentions;
         return tarnscsi::manager::CheckConditionOutcome(tarnscsi::scsi::SenseKey::kUnitAttention,
                                                         tarnscsi::scsi::kPowerOnOrReset);
@@ -110,11 +100,11 @@ ScsiOutcome SimCamera::Execute(const ScsiCommand& command) {
     if (rule == nullptr) {
         return IllegalRequest(tarnscsi::scsi::kInvalidOpcode, CdbField(cdb::kOpcode));
     }
-    const std::uint32_t length = DataLength(*rule, command.cdb);
-    if (auto failure = CheckTransfer(command, rule->phase, length, rule->chosen)) {
+    const std::uint32_t length = DataLength(*rule->cdb, command.cdb);
+    if (auto failure = CheckTransfer(command, rule->cdb->phase, length, rule->cdb->chosen)) {
         return *failure;
     }
-    if (const auto wrong = WrongByte(*rule, command.cdb)) {
+    if (const auto wrong = WrongByte(*rule->cdb, command.cdb)) {
         return IllegalRequest(tarnscsi::scsi::kInvalidFieldInCdb, wrong);
     }
     return (this->*rule->handler)(command, length);

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "camera/commands.h"
+#include "sim/firmware_rules.h"
 
 namespace tarnscsi::sim {
 namespace {
@@ -12,7 +12,7 @@ constexpr std::size_t kVersion = 2;
 constexpr std::size_t kResponseFormat = 3;
 constexpr std::size_t kAdditionalLength = 4;
 constexpr std::size_t kVendor = 8;
-constexpr std::size_t kProduct = tarnscsi::camera::kInquiryProductOffset;
+constexpr std::size_t kProduct = 16;
 constexpr std::size_t kRevision = 32;
 
 constexpr std::uint8_t kScsi2 = 2;
@@ -48,8 +48,7 @@ InquiryData StandardInquiry(std::uint8_t deviceType, std::string_view vendor, st
 }
 
 const InquiryData& CameraInquiryData() {
-    static const InquiryData data =
-        StandardInquiry(tarnscsi::camera::kScannerDeviceType, kVendorId, kProductId, kRevisionId);
+    static const InquiryData data = StandardInquiry(kCameraDeviceType, kVendorId, kProductId, kRevisionId);
     return data;
 }
 

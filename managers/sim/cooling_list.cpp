@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "common/big_endian.h"
+#include "big_endian.h"
 
 namespace tarnscsi::sim {
 namespace c = tarnscsi::camera::cooling;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "camera/cooling_page.h"
+#include "cooling_page.h"
 #include "sim/parsed_list.h"
 
 namespace tarnscsi::sim {

@@ -2,7 +2,7 @@
 
 #include <bit>
 
-#include "common/big_endian.h"
+#include "big_endian.h"
 
 namespace tarnscsi::sim {
 

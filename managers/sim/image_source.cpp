@@ -1,7 +1,7 @@
 #include "sim/image_source.h"
 
-#include "camera/window_layout.h"
-#include "common/big_endian.h"
+#include "window_layout.h"
+#include "big_endian.h"
 #include "sim/binning.h"
 #include "sim/sensor_readout.h"
 

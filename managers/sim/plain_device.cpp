@@ -2,9 +2,9 @@
 
 #include <utility>
 
-#include "camera/commands.h"
 #include "core/scsi_outcome.h"
 #include "sim/cdb.h"
+#include "sim/firmware_rules.h"
 #include "sim/target_rules.h"
 
 namespace tarnscsi::sim {
@@ -14,12 +14,12 @@ PlainDevice::PlainDevice(std::uint8_t type, std::vector<std::uint8_t> answer)
 
 tarnscsi::manager::ScsiOutcome PlainDevice::Execute(const tarnscsi::manager::ScsiCommand& command) {
     switch (command.cdb[cdb::kOpcode]) {
-        case tarnscsi::camera::opcode::kTestUnitReady:
+        case opcode::kTestUnitReady:
             if (auto failure = CheckTransfer(command, DataPhase::kNone, 0)) {
                 return *failure;
             }
             return tarnscsi::manager::GoodOutcome(0);
-        case tarnscsi::camera::opcode::kInquiry: {
+        case opcode::kInquiry: {
             const std::uint32_t allocation = cdb::Read(command.cdb, cdb::kLengthOf6Byte);
             if (auto failure = CheckTransfer(command, DataPhase::kIn, allocation, cdb::kLengthOf6Byte)) {
                 return *failure;

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <utility>
 
-#include "camera/commands.h"
 #include "core/scsi_outcome.h"
 #include "sim/camera.h"
 #include "sim/cooler_store.h"
 #include "sim/cdb.h"
+#include "sim/firmware_rules.h"
 #include "sim/plain_device.h"
 #include "sim/target_rules.h"
 #include "aspi.h"
@@ -267,8 +267,8 @@ tarnscsi::manager::ScsiOutcome SimBus::Execute(const tarnscsi::manager::ScsiComm
         }
     }
     tarnscsi::manager::ScsiOutcome outcome = device->Execute(command);
-    if (command.cdb[cdb::kOpcode] == tarnscsi::camera::kWriteCoolingPage.cdb[cdb::kOpcode] &&
-        outcome.srbStatus == tarnscsi::aspi::SS_COMP && device->AsCamera() != nullptr) {
+    if (command.cdb[cdb::kOpcode] == opcode::kModeSelect6 && outcome.srbStatus == tarnscsi::aspi::SS_COMP &&
+        device->AsCamera() != nullptr) {
         const Address address = *AddressOf(command.adapter, command.target, command.lun, adapterCount);
         if (persisted.contains(address)) {
             SaveCooler(address, *device->AsCamera());

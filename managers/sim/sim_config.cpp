@@ -7,12 +7,10 @@
 #include <limits>
 #include <span>
 
-#include <tarnscsi/bus.h>
-#include <tarnscsi/units.h>
-
-#include "camera/commands.h"
-#include "common/peripheral_types.h"
+#include "aspi.h"
+#include "peripheral_types.h"
 #include "sim/cooling_model.h"
+#include "sim/firmware_rules.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_control.h"
 
@@ -83,13 +81,15 @@ std::optional<double> Real(std::string_view text, double low, double high) {
     return value;
 }
 
-// Degrees given as a real number, in tenths, within low..high tenths.
+// Degrees given as a real number, in tenths (the nearest), within low..high
+// tenths.
 std::optional<std::int32_t> Tenths(std::string_view text, std::int32_t low, std::int32_t high) {
-    const auto degrees = Real(text, tarnscsi::TenthsToCelsius(low), tarnscsi::TenthsToCelsius(high));
+    constexpr double kTenthsPerDegree = 10.0;
+    const auto degrees = Real(text, low / kTenthsPerDegree, high / kTenthsPerDegree);
     if (!degrees) {
         return std::nullopt;
     }
-    return tarnscsi::CelsiusToTenths(*degrees);
+    return static_cast<std::int32_t>(std::lround(*degrees * kTenthsPerDegree));
 }
 
 struct Named {
@@ -119,14 +119,14 @@ constexpr Named kCoveredNames[] = {
 
 constexpr Named kOpcodeNames[] = {
     {"any", SIM_ANY_OPCODE},
-    {"tur", tarnscsi::camera::opcode::kTestUnitReady},
-    {"inquiry", tarnscsi::camera::opcode::kInquiry},
-    {"mode-select", tarnscsi::camera::opcode::kModeSelect6},
-    {"mode-sense", tarnscsi::camera::opcode::kModeSense6},
-    {"scan", tarnscsi::camera::opcode::kScan},
-    {"set-window", tarnscsi::camera::opcode::kSetWindow},
-    {"get-window", tarnscsi::camera::opcode::kGetWindow},
-    {"read", tarnscsi::camera::opcode::kRead10},
+    {"tur", opcode::kTestUnitReady},
+    {"inquiry", opcode::kInquiry},
+    {"mode-select", opcode::kModeSelect6},
+    {"mode-sense", opcode::kModeSense6},
+    {"scan", opcode::kScan},
+    {"set-window", opcode::kSetWindow},
+    {"get-window", opcode::kGetWindow},
+    {"read", opcode::kRead10},
 };
 
 constexpr Named kFaultKindNames[] = {
@@ -179,7 +179,7 @@ std::optional<DeviceAddress> Address(const std::vector<std::string_view>& fields
 // targets 0-7 at lun 0 of each adapter.
 Problem NeverSearched(const DeviceAddress& address) {
     constexpr char kSearched[] = ": the module looks at targets 0-7, lun 0 only";
-    if (address.target >= tarnscsi::kTargetsPerAdapter) {
+    if (address.target >= tarnscsi::aspi::kTargetsPerAdapter) {
         return "target " + std::to_string(address.target) + kSearched;
     }
     if (address.lun != 0) {

@@ -1,6 +1,6 @@
 #include "sim/window_params.h"
 
-#include "common/big_endian.h"
+#include "big_endian.h"
 
 namespace tarnscsi::sim {
 namespace w = tarnscsi::camera::window;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "camera/window_layout.h"
+#include "window_layout.h"
 #include "sim/parsed_list.h"
 
 namespace tarnscsi::sim {

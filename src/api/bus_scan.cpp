@@ -8,45 +8,16 @@
 #include <tarnscsi/manager.h>
 
 #include "api/inquiry_text.h"
-#include "camera/commands.h"
+#include "camera/bus_walk.h"
+#include "camera_commands.h"
+#include "camera_identity.h"
 #include "common/dynamic_library.h"
-#include "common/peripheral_types.h"
+#include "peripheral_types.h"
 #include "transport/aspi_transport.h"
 
 namespace tarnscsi {
 
 namespace {
-
-void IdentifyClaimed(AspiTransport& transport, BusDevice& device);
-
-void Identify(AspiTransport& transport, BusDevice& device) {
-    // Claimed for the INQUIRY only, like every target the module would send
-    // one to during its search; a device another program holds is left alone.
-    const auto adapter = static_cast<std::uint8_t>(device.adapter);
-    const auto target = static_cast<std::uint8_t>(device.target);
-    const AspiTransport::Claim claim = transport.ClaimTarget(adapter, target, device.heldBy);
-    if (claim == AspiTransport::Claim::kHeld) {
-        if (device.heldBy.empty()) device.heldBy = "another program";  // the lock table did not say who
-        return;
-    }
-    IdentifyClaimed(transport, device);
-    if (claim == AspiTransport::Claim::kClaimed) transport.ReleaseTarget(adapter, target);
-}
-
-void IdentifyClaimed(AspiTransport& transport, BusDevice& device) {
-    std::array<std::uint8_t, tarnscsi::camera::kInquiryStandardLength> data{};
-    tarnscsi::aspi::SRB_ExecSCSICmd block = tarnscsi::camera::BuildRequest(
-        tarnscsi::camera::kInquireStandard, data.data(), tarnscsi::camera::kInquireStandard.dataLength,
-        static_cast<std::uint8_t>(device.adapter), static_cast<std::uint8_t>(device.target));
-    device.identified = transport.Execute(block);
-    device.inquiry = transport.LastResult();
-    if (!device.identified) return;
-    InquiryText text = ReadInquiryText(data.data());
-    device.vendor = std::move(text.vendor);
-    device.product = std::move(text.product);
-    device.revision = std::move(text.revision);
-    device.camera = tarnscsi::camera::IsCamera(device.type, data.data());
-}
 
 // The manager's path, report and nodes, from the library the transport loaded.
 void DescribeManager(BusScan& scan) {
@@ -97,25 +68,34 @@ BusScan ScanBus() {
         return scan;
     }
     scan.loaded = true;
-    const tarnscsi::aspi::DWORD word = transport.GetSupportInfo();
+    // Every device, each sent the standard INQUIRY and let go again; judged
+    // by the connection's own rule.
+    std::array<std::uint8_t, tarnscsi::camera::kInquiryStandardLength> answer{};
+    const WalkPlan plan{std::nullopt, &tarnscsi::camera::kInquireStandard, answer.data()};
+    const tarnscsi::aspi::DWORD word = WalkBus(transport, plan, [&](const WalkedTarget& walked) {
+        BusDevice device;
+        device.adapter = walked.adapter;
+        device.target = walked.target;
+        device.type = walked.type;
+        device.heldBy = walked.holder;
+        if (walked.claim != AspiTransport::Claim::kHeld) {
+            device.identified = walked.answered;
+            device.inquiry = transport.LastResult();
+        }
+        if (device.identified) {
+            InquiryText text = ReadInquiryText(answer.data());
+            device.vendor = std::move(text.vendor);
+            device.product = std::move(text.product);
+            device.revision = std::move(text.revision);
+            // By the search's own reading, so that a device marked as the
+            // camera here is the one Connect takes.
+            device.camera = tarnscsi::camera::IsCamera(walked.typeByte, answer.data());
+        }
+        scan.devices.push_back(std::move(device));
+        return WalkStep::kNext;
+    });
     scan.supportStatus = tarnscsi::aspi::SupportStatus(word);
     if (scan.supportStatus == tarnscsi::aspi::SS_COMP) scan.adapters = tarnscsi::aspi::SupportAdapterCount(word);
-
-    for (int adapter = 0; adapter < scan.adapters; ++adapter) {
-        for (int target = 0; target < kTargetsPerAdapter; ++target) {
-            tarnscsi::aspi::SRB_GDEVBlock query{};
-            query.SRB_Cmd = tarnscsi::aspi::SC_GET_DEV_TYPE;
-            query.SRB_HaId = static_cast<tarnscsi::aspi::BYTE>(adapter);
-            query.SRB_Target = static_cast<tarnscsi::aspi::BYTE>(target);
-            if (transport.SendRequest(&query) != tarnscsi::aspi::SS_COMP) continue;
-            BusDevice device;
-            device.adapter = adapter;
-            device.target = target;
-            device.type = query.SRB_DeviceType & tarnscsi::camera::kDeviceTypeMask;
-            Identify(transport, device);
-            scan.devices.push_back(std::move(device));
-        }
-    }
     // Last, so that the report also tells of commands that failed above.
     DescribeManager(scan);
     return scan;

@@ -133,7 +133,7 @@ DownloadResult Camera::Download(std::span<std::uint8_t> buffer) {
     // Sized without the camera's 32-bit wrap: a window whose true size
     // wraps to something small would otherwise pass and read garbage.
     result.bytes = ImageBytes(result.window);
-    if (result.bytes > buffer.size() || tarnscsi::camera::ImageSizeWraps(result.window)) {
+    if (!tarnscsi::camera::WindowFits(result.window, buffer.size())) {
         result.status = DownloadStatus::kBufferTooSmall;
         result.message = "the camera reports a " + std::to_string(result.window.width) + " x " +
                          std::to_string(result.window.height) + (result.window.binned ? " binned" : "") +
@@ -171,12 +171,14 @@ OperationResult Camera::SetTemperature(std::int32_t setpoint) {
     return result;
 }
 
-std::optional<CoolingReading> Camera::ReadCooling() {
+CoolingResult Camera::ReadCooling() {
+    CoolingResult result;
     CoolingReading reading;
-    if (!RetriedOnUnitAttention([&] { return camera->ReadCoolingPage(reading.temperature, reading.coolerDrive); })) {
-        return std::nullopt;
-    }
-    return reading;
+    result.ok =
+        RetriedOnUnitAttention([&] { return camera->ReadCoolingPage(reading.temperature, reading.coolerDrive); });
+    result.command = camera->LastResult();
+    if (result.ok) result.reading = reading;
+    return result;
 }
 
 CameraIdentity Camera::Identity() {
@@ -191,6 +193,7 @@ CameraIdentity Camera::Identity() {
             static_cast<std::uint8_t>(camera->AdapterId()), static_cast<std::uint8_t>(camera->TargetId()));
         return camera->Execute(block);
     });
+    identity.inquiry = camera->LastResult();
     if (answered) {
         InquiryText text = ReadInquiryText(reply);
         identity.vendor = std::move(text.vendor);
@@ -199,7 +202,5 @@ CameraIdentity Camera::Identity() {
     }
     return identity;
 }
-
-const CommandResult& Camera::LastResult() const { return camera->LastResult(); }
 
 }  // namespace tarnscsi

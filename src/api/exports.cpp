@@ -9,9 +9,9 @@
 // manager is foreign code that might.
 #include <tarnscsi/tarnscsi.h>
 
+#include <limits>
 #include <mutex>
 #include <new>
-#include <optional>
 
 #include <tarnscsi/result.h>
 
@@ -92,15 +92,12 @@ int32_t TARNSCSI_API Download(uint8_t* image) {
         if (camera == nullptr || image == nullptr) return 0;
         tarnscsi::ExposureSettings window;
         if (!camera->GetWindow(window)) return 0;
-        // The reads are counted in 32 bits; a window whose true size does
-        // not fit would end "successfully" early and leave the rest of the
-        // image for the next call.
-        if (tarnscsi::camera::ImageSizeWraps(window)) return 0;
         // No buffer length reaches us, but the application sized its buffer
         // for the window its own Expose programmed: a larger window reported
-        // now (another program's, a camera that lost ours) would write past it.
-        const std::optional<std::uint64_t> exposed = camera->ExposedImageBytes();
-        if (exposed && tarnscsi::camera::ExactImageByteCount(window) > *exposed) return 0;
+        // now (another program's, a camera that lost ours) would not fit.
+        // Before any Expose nothing bounds it but the camera's 32-bit count.
+        const std::uint64_t capacity = camera->ExposedImageBytes().value_or(std::numeric_limits<std::uint64_t>::max());
+        if (!tarnscsi::camera::WindowFits(window, capacity)) return 0;
         return camera->ReadImage(window, image) ? 1 : 0;
     } catch (...) {
         return 0;

@@ -61,26 +61,27 @@ void ExposureSession::SetReadoutAllowance(double seconds) {
     allowance = std::clamp(seconds, kMinReadoutAllowanceSeconds, kMaxReadoutAllowanceSeconds);
 }
 
-ExposureStart ExposureSession::Start(const Frame& frame, double seconds, double now) {
+ExposureStart ExposureSession::Start(const Frame& frame, double seconds, double now, StartReading reading) {
     ExposureStart start;
     if (active) {
         start.outcome = StartOutcome::kBusy;
         start.message = "an exposure is under way: wait for its image or abort it";
         return start;
     }
-    start.message = ExposureTimeProblem(seconds);
-    if (start.message.empty()) start.message = FrameProblem(frame);
-    if (!start.message.empty()) return start;
-    return Start(WindowFor(frame, SecondsToMilliseconds(seconds)), now);
+    if (start.message = ExposureTimeProblem(seconds); !start.message.empty()) {
+        start.outcome = StartOutcome::kInvalidTime;
+        return start;
+    }
+    if (start.message = FrameProblem(frame); !start.message.empty()) {
+        start.outcome = StartOutcome::kInvalidFrame;
+        return start;
+    }
+    if (reading == StartReading::kCooling) start.cooling = camera.ReadCooling();
+    Send(WindowFor(frame, SecondsToMilliseconds(seconds)), now, start);
+    return start;
 }
 
-ExposureStart ExposureSession::Start(const ExposureSettings& settings, double now) {
-    ExposureStart start;
-    if (active) {
-        start.outcome = StartOutcome::kBusy;
-        start.message = "an exposure is under way: wait for its image or abort it";
-        return start;
-    }
+void ExposureSession::Send(const ExposureSettings& settings, double now, ExposureStart& start) {
     startedAt = std::chrono::system_clock::now();
     const ExposeResult exposed = camera.Expose(settings);
     if (!exposed) {
@@ -91,7 +92,7 @@ ExposureStart ExposureSession::Start(const ExposureSettings& settings, double no
             exposed.command);
         if (aborted && now < abandonedUntil)
             start.message += " (it may still be busy with the exposure abandoned before)";
-        return start;
+        return;
     }
     active = true;
     aborted = false;
@@ -102,7 +103,6 @@ ExposureStart ExposureSession::Start(const ExposureSettings& settings, double no
     scan = exposed.scan;
     seenBusy = false;
     start.outcome = StartOutcome::kStarted;
-    return start;
 }
 
 void ExposureSession::Abort(double now) {

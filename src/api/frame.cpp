@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "camera/window_list.h"
-#include "common/big_endian.h"
+#include "big_endian.h"
 
 namespace tarnscsi {
 

@@ -5,7 +5,7 @@
 
 #include <tarnscsi/manager.h>
 
-#include "camera/commands.h"
+#include "camera_identity.h"
 #include "common/dynamic_library.h"
 #if !defined(_WIN32)
 #include "aspi_sg_report.h"
@@ -74,11 +74,7 @@ InquiryText ReadInquiryText(const std::uint8_t* reply) {
 }
 
 std::string LoadedManagerPath() {
-#if defined(_WIN32)
-    const DynamicLibrary manager("wnaspi32", true);  // the name the module loads it by
-#else
-    const DynamicLibrary manager(kManagerFile, true);
-#endif
+    const DynamicLibrary manager(kManagerFile, true);  // the name the module loads it by
     return manager.IsLoaded() ? manager.Path() : std::string();
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "aspi.h"
 #include "common/dynamic_library.h"
 
 #if !defined(_WIN32)
@@ -24,8 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kSupportEntry[] = "GetASPI32SupportInfo";
-constexpr char kSendEntry[] = "SendASPI32Command";
 // The simulator's private folder below the library directory, so that the
 // ordinary library search never finds it in place of the real manager.
 constexpr char kSimulatorFolder[] = "tarnscsi/simulator";
@@ -93,8 +92,9 @@ std::string LoadManager(const std::string& path) {
 #endif
     DynamicLibrary manager(path);
     if (!manager.IsLoaded()) return "cannot load " + path + ": " + manager.Error();
-    if (!manager.Has(kSupportEntry) || !manager.Has(kSendEntry)) {
-        return path + " is not an ASPI manager (it lacks " + kSupportEntry + " or " + kSendEntry + ")";
+    if (!manager.Has(aspi::kSupportInfoEntry) || !manager.Has(aspi::kSendCommandEntry)) {
+        return path + " is not an ASPI manager (it lacks " + aspi::kSupportInfoEntry + " or " +
+               aspi::kSendCommandEntry + ")";
     }
     // The module's load by name must land on this very library.
     const DynamicLibrary byName(kManagerFile, true);

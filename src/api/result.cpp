@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <iterator>
 
-#include "camera/commands.h"
+#include "camera_commands.h"
 #include "scsi_sense.h"
 #include "aspi.h"
 
@@ -19,52 +19,56 @@ struct StatusName {
 
 // Request-block statuses of the published ASPI interface.
 constexpr StatusName kRequestStatusNames[] = {
-    {0x00, "pending"},
-    {0x01, "completed"},
-    {0x02, "aborted"},
-    {0x03, "abort failed"},
-    {0x04, "error"},
-    {0x80, "invalid command"},
-    {0x81, "invalid host adapter"},
-    {0x82, "no device"},
-    {0xE0, "invalid request block"},
-    {0xE1, "buffer alignment"},
-    {0xE2, "illegal mode"},
-    {0xE3, "no ASPI manager"},
-    {0xE4, "manager failed to initialise"},
-    {0xE5, "manager busy"},
-    {0xE6, "buffer too big"},
-    {0xE7, "mismatched components"},
-    {0xE8, "no adapters"},
-    {0xE9, "insufficient resources"},
-    {0xEA, "manager shut down"},
-    {0xEB, "bad installation"},
+    {aspi::SS_PENDING, "pending"},
+    {aspi::SS_COMP, "completed"},
+    {aspi::SS_ABORTED, "aborted"},
+    {aspi::SS_ABORT_FAIL, "abort failed"},
+    {aspi::SS_ERR, "error"},
+    {aspi::SS_INVALID_CMD, "invalid command"},
+    {aspi::SS_INVALID_HA, "invalid host adapter"},
+    {aspi::SS_NO_DEVICE, "no device"},
+    {aspi::SS_INVALID_SRB, "invalid request block"},
+    {aspi::SS_BUFFER_ALIGN, "buffer alignment"},
+    {aspi::SS_ILLEGAL_MODE, "illegal mode"},
+    {aspi::SS_NO_ASPI, "no ASPI manager"},
+    {aspi::SS_FAILED_INIT, "manager failed to initialise"},
+    {aspi::SS_ASPI_IS_BUSY, "manager busy"},
+    {aspi::SS_BUFFER_TO_BIG, "buffer too big"},
+    {aspi::SS_MISMATCHED_COMPONENTS, "mismatched components"},
+    {aspi::SS_NO_ADAPTERS, "no adapters"},
+    {aspi::SS_INSUFFICIENT_RESOURCES, "insufficient resources"},
+    {aspi::SS_ASPI_IS_SHUTDOWN, "manager shut down"},
+    {aspi::SS_BAD_INSTALL, "bad installation"},
 };
 
 // Host adapter statuses.
 constexpr StatusName kHostStatusNames[] = {
-    {0x00, "ok"},
-    {0x09, "timeout"},
-    {0x0B, "command timeout"},
-    {0x0D, "message reject"},
-    {0x0E, "bus reset"},
-    {0x0F, "parity error"},
-    {0x10, "request sense failed"},
-    {0x11, "selection timeout"},
-    {0x12, "data overrun or underrun"},
-    {0x13, "unexpected bus free"},
-    {0x14, "bus phase error"},
+    {aspi::HASTAT_OK, "ok"},
+    {aspi::HASTAT_TIMEOUT, "timeout"},
+    {aspi::HASTAT_COMMAND_TIMEOUT, "command timeout"},
+    {aspi::HASTAT_MESSAGE_REJECT, "message reject"},
+    {aspi::HASTAT_BUS_RESET, "bus reset"},
+    {aspi::HASTAT_PARITY_ERROR, "parity error"},
+    {aspi::HASTAT_REQUEST_SENSE_FAILED, "request sense failed"},
+    {aspi::HASTAT_SEL_TO, "selection timeout"},
+    {aspi::HASTAT_DO_DU, "data overrun or underrun"},
+    {aspi::HASTAT_BUS_FREE, "unexpected bus free"},
+    {aspi::HASTAT_PHASE_ERR, "bus phase error"},
 };
 
 // SCSI target statuses.
 constexpr StatusName kTargetStatusNames[] = {
-    {0x00, "GOOD"},         {0x02, "CHECK CONDITION"},      {0x04, "CONDITION MET"},      {0x08, "BUSY"},
-    {0x10, "INTERMEDIATE"}, {0x18, "RESERVATION CONFLICT"}, {0x22, "COMMAND TERMINATED"}, {0x28, "TASK SET FULL"},
-    {0x30, "ACA ACTIVE"},   {0x40, "TASK ABORTED"},
+    {aspi::STATUS_GOOD, "GOOD"},
+    {aspi::STATUS_CHKCOND, "CHECK CONDITION"},
+    {aspi::STATUS_CONDMET, "CONDITION MET"},
+    {aspi::STATUS_BUSY, "BUSY"},
+    {aspi::STATUS_INTERM, "INTERMEDIATE"},
+    {aspi::STATUS_RESCONF, "RESERVATION CONFLICT"},
+    {aspi::STATUS_COMTERM, "COMMAND TERMINATED"},
+    {aspi::STATUS_QFULL, "TASK SET FULL"},
+    {aspi::STATUS_ACA_ACTIVE, "ACA ACTIVE"},
+    {aspi::STATUS_TASK_ABORTED, "TASK ABORTED"},
 };
-
-constexpr std::uint8_t kTargetBusy = 0x08;
-constexpr std::uint8_t kHostSelectionTimeout = 0x11;
 
 struct ConnectErrorName {
     ConnectError error;
@@ -116,13 +120,6 @@ const char* ConnectErrorText(ConnectError error) {
         if (entry.error == error) return entry.text;
     }
     return "";
-}
-
-ConnectError ConnectErrorFromText(const std::string& text) {
-    for (const ConnectErrorName& entry : kConnectErrors) {
-        if (text == entry.text) return entry.error;
-    }
-    return ConnectError::kNone;
 }
 
 const char* ConnectAdvice(ConnectError error) {
@@ -189,14 +186,14 @@ std::string CommandNameOf(std::uint8_t opcode) {
     return "command " + Hex(opcode);
 }
 
-bool CommandResult::Ok() const { return sent && srbStatus == tarnscsi::aspi::SS_COMP; }
+bool CommandResult::Ok() const { return sent && srbStatus == aspi::SS_COMP; }
 
 CommandOutcome CommandResult::Outcome() const {
     if (!sent) return CommandOutcome::kNotSent;
-    if (srbStatus == tarnscsi::aspi::SS_COMP) return CommandOutcome::kCompleted;
-    if (targetStatus == tarnscsi::aspi::STATUS_CHKCOND) return CommandOutcome::kCheckCondition;
-    if (targetStatus != tarnscsi::aspi::STATUS_GOOD) return CommandOutcome::kTargetStatus;
-    if (hostStatus != tarnscsi::aspi::HASTAT_OK) return CommandOutcome::kHostAdapter;
+    if (srbStatus == aspi::SS_COMP) return CommandOutcome::kCompleted;
+    if (targetStatus == aspi::STATUS_CHKCOND) return CommandOutcome::kCheckCondition;
+    if (targetStatus != aspi::STATUS_GOOD) return CommandOutcome::kTargetStatus;
+    if (hostStatus != aspi::HASTAT_OK) return CommandOutcome::kHostAdapter;
     // Nothing from the bus, and the manager gave its answer before returning.
     if (!pending) return CommandOutcome::kRefused;
     return CommandOutcome::kFailed;
@@ -219,7 +216,7 @@ std::string CommandResult::Describe() const {
         case CommandOutcome::kTargetStatus: what = "the camera answered " + TargetStatusName(targetStatus); break;
         case CommandOutcome::kHostAdapter:
             what = "host adapter: " + HostStatusName(hostStatus);
-            if (hostStatus == tarnscsi::aspi::HASTAT_DO_DU) {
+            if (hostStatus == aspi::HASTAT_DO_DU) {
                 what += " (the transfer ended without moving the " + std::to_string(length) + " bytes asked for" +
                         (dataIn ? ": what arrived is incomplete and was not used)" : ")");
             }
@@ -252,18 +249,18 @@ std::string CommandResult::Advice() const {
             return "the ASPI manager did not accept the request: check that the camera is still listed by "
                    "'tarnscsi scan', then reconnect";
         case CommandOutcome::kHostAdapter:
-            if (hostStatus == kHostSelectionTimeout) {
+            if (hostStatus == aspi::HASTAT_SEL_TO) {
                 return "the camera does not answer on the bus: check its power, cable and termination, then "
                        "'tarnscsi scan'";
             }
-            if (hostStatus == tarnscsi::aspi::HASTAT_DO_DU) {
+            if (hostStatus == aspi::HASTAT_DO_DU) {
                 return "data were lost on the way: check the SCSI cable, its termination and the host adapter "
                        "(its transfer settings), then try again";
             }
             return "check the SCSI cable and termination, then try again";
         case CommandOutcome::kTargetStatus:
-            return targetStatus == kTargetBusy ? "the camera is busy: wait for it and try again"
-                                               : "try again; if it persists, power-cycle the camera";
+            return targetStatus == aspi::STATUS_BUSY ? "the camera is busy: wait for it and try again"
+                                                     : "try again; if it persists, power-cycle the camera";
         case CommandOutcome::kCheckCondition:
             if (sense.valid) {
                 switch (static_cast<scsi::SenseKey>(sense.key)) {

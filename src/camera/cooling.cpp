@@ -4,9 +4,9 @@
 // take its next command; not ready, busy and every failure read as "no".
 #include <cstring>
 
-#include "camera/cooling_page.h"
+#include "cooling_page.h"
 #include "camera/scsi_camera.h"
-#include "common/big_endian.h"
+#include "big_endian.h"
 
 namespace tarnscsi {
 

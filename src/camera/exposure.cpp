@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "camera/scsi_camera.h"
-#include "camera/window_layout.h"
+#include "window_layout.h"
 #include "camera/window_list.h"
-#include "common/big_endian.h"
+#include "big_endian.h"
 
 namespace tarnscsi {
 

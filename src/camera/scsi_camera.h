@@ -11,7 +11,8 @@
 
 #include <tarnscsi/bus.h>
 
-#include "camera/commands.h"
+#include "camera/request_block.h"
+#include "camera_identity.h"
 #include <tarnscsi/exposure_settings.h>
 #include "transport/aspi_transport.h"
 
@@ -75,11 +76,9 @@ public:
     bool TestUnitReady();
 
 private:
+    // Walks the bus (camera/bus_walk.h) for the first scanner whose
+    // identification is the camera's, which then stays claimed.
     void FindCamera();
-    // Claims and identifies one scanner-type target; true when it is the
-    // camera, which then stays claimed.
-    bool TryTarget(std::uint8_t adapter, std::uint8_t target, std::uint8_t deviceType);
-    bool Identify(std::uint8_t adapter, std::uint8_t target, std::uint8_t deviceType);
     // Executes one command of the table at (adapter, target, lun 0) with the
     // given data buffer and length.
     bool Run(const tarnscsi::camera::CommandSpec& command, std::uint8_t* data, std::uint32_t length,

@@ -2,10 +2,16 @@
 
 #include <cstring>
 
-#include "camera/window_layout.h"
-#include "common/big_endian.h"
+#include <tarnscsi/frame.h>
+
+#include "big_endian.h"
+#include "window_layout.h"
 
 namespace tarnscsi::camera {
+
+// The public face states the camera's pixel size for front-ends, which do
+// not see the protocol; both say the same.
+static_assert(tarnscsi::kBytesPerPixel == window::kBytesPerPixel);
 
 namespace {
 
@@ -60,6 +66,10 @@ std::uint64_t ExactImageByteCount(const ExposureSettings& settings) {
 
 bool ImageSizeWraps(const ExposureSettings& settings) {
     return ExactImageByteCount(settings) != ImageByteCount(settings);
+}
+
+bool WindowFits(const ExposureSettings& window, std::uint64_t capacity) {
+    return !ImageSizeWraps(window) && ExactImageByteCount(window) <= capacity;
 }
 
 ExposureSettings EvenForBinning(ExposureSettings settings) {

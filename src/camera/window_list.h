@@ -28,6 +28,12 @@ std::uint64_t ExactImageByteCount(const ExposureSettings& settings);
 // cannot be read as one image (ImageByteCount has wrapped).
 bool ImageSizeWraps(const ExposureSettings& settings);
 
+// The guard before a download: the window a camera reports can be read as
+// one image into `capacity` bytes. Its true size must fit the 32 bits the
+// reads are counted in (else they would end "successfully" early) and the
+// buffer (else they would write past it).
+bool WindowFits(const ExposureSettings& window, std::uint64_t capacity);
+
 // Clears the lowest bit of width and height for a binned exposure: the
 // camera bins whole 2 x 2 cells. Unbinned settings are returned unchanged.
 ExposureSettings EvenForBinning(ExposureSettings settings);

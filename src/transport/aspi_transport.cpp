@@ -10,10 +10,6 @@ namespace tarnscsi {
 
 namespace {
 
-constexpr char kManagerLibrary[] = "wnaspi32";
-constexpr char kSupportInfoEntry[] = "GetASPI32SupportInfo";
-constexpr char kSendCommandEntry[] = "SendASPI32Command";
-
 // GetProcAddress gives a generic function pointer; the entry points have the
 // signatures of the published interface.
 template <typename Fn>
@@ -86,10 +82,10 @@ constexpr DWORD kLateSignalMilliseconds = 1000;
 
 AspiTransport::AspiTransport() {
     trace::ConfigureFromEnvironment();
-    module = LoadLibraryA(kManagerLibrary);
+    module = LoadLibraryA(tarnscsi::aspi::kManagerLibrary);
     if (module != nullptr) {
-        getSupportInfo = Resolve<SupportInfoFn>(module, kSupportInfoEntry);
-        sendCommand = Resolve<SendCommandFn>(module, kSendCommandEntry);
+        getSupportInfo = Resolve<tarnscsi::aspi::SupportInfoFn>(module, tarnscsi::aspi::kSupportInfoEntry);
+        sendCommand = Resolve<tarnscsi::aspi::SendCommandFn>(module, tarnscsi::aspi::kSendCommandEntry);
         // Both or neither: a claim that could not be given back is no use.
         claimTarget = Resolve<AspiClaimTargetFn>(module, ASPI_CLAIM_TARGET_ENTRY);
         releaseTarget = Resolve<AspiReleaseTargetFn>(module, ASPI_RELEASE_TARGET_ENTRY);

@@ -58,13 +58,10 @@ private:
     // when it may come yet.
     bool AbsorbLateSignal();
 
-    using SupportInfoFn = tarnscsi::aspi::DWORD(ASPI_CALL*)();
-    using SendCommandFn = tarnscsi::aspi::DWORD(ASPI_CALL*)(void*);
-
     HMODULE module = nullptr;
     HANDLE completionEvent = nullptr;
-    SupportInfoFn getSupportInfo = nullptr;
-    SendCommandFn sendCommand = nullptr;
+    tarnscsi::aspi::SupportInfoFn getSupportInfo = nullptr;
+    tarnscsi::aspi::SendCommandFn sendCommand = nullptr;
     AspiClaimTargetFn claimTarget = nullptr;
     AspiReleaseTargetFn releaseTarget = nullptr;
     CommandResult lastResult;

@@ -319,7 +319,9 @@ namespace {
 
 // The answer to `message` sent to the discovery port at `address` (IPv4 or
 // IPv6; an IPv6 group through interface `through`); "" when none comes.
-std::string AskDiscovery(const char* address, int port, const std::string& message, unsigned through = 0) {
+// `source`, when given, is set to the address the answer came from.
+std::string AskDiscovery(const char* address, int port, const std::string& message, unsigned through = 0,
+                         std::string* source = nullptr) {
     sockaddr_storage to{};
     socklen_t length = 0;
     if (auto* v4 = reinterpret_cast<sockaddr_in*>(&to); inet_pton(AF_INET, address, &v4->sin_addr) == 1) {
@@ -343,8 +345,15 @@ std::string AskDiscovery(const char* address, int port, const std::string& messa
     std::string answer;
     if (poll(&waiting, 1, 2000) > 0) {
         char reply[256];
-        const ssize_t got = recv(probe, reply, sizeof reply, 0);
+        sockaddr_storage from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t got = recvfrom(probe, reply, sizeof reply, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (got > 0) answer.assign(reply, static_cast<std::size_t>(got));
+        char text[INET6_ADDRSTRLEN] = {};
+        const void* raw = from.ss_family == AF_INET6
+                              ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&from)->sin6_addr)
+                              : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(&from)->sin_addr);
+        if (source && got > 0 && inet_ntop(from.ss_family, raw, text, sizeof text)) *source = text;
     }
     close(probe);
     return answer;
@@ -366,20 +375,26 @@ bool HasIpv6Loopback() {
 
 // The discovery datagram gets the HTTP port back where ASCOM's clients send
 // it on this machine, the loopback broadcast included, whatever loopback or
-// wildcard address the server listens on; other datagrams get nothing, nor
-// does a datagram for a loopback address the server does not listen on.
+// wildcard address the server listens on, from the address it listens on;
+// other datagrams get nothing, nor does a datagram for a loopback address the
+// server does not listen on.
 TEST_F(AlpacaServerTest, DiscoveryAnswersWithTheAlpacaPort) {
     EXPECT_EQ(AskDiscovery(kLoopback, server->DiscoveryPort(), "hello"), "");
     struct Case {
         const char* listen;
         const char* to;
         bool answered;
+        // Where the answer comes from, when it is the served address.
+        const char* from = nullptr;
     };
     const std::string byDefault = tarnscsi::alpaca::ServerOptions{}.listen;
     const Case cases[] = {
         {byDefault.c_str(), "127.255.255.255", true},
         {kLoopback, "127.255.255.255", true},
         {kLoopback, kLoopback, true},
+        // The probe sends from 127.0.0.1: the answer still leaves from the
+        // served address, where the client's next request goes.
+        {"127.0.0.2", "127.255.255.255", true, "127.0.0.2"},
         {kLoopback, "127.0.0.2", false},
         {"localhost", "127.255.255.255", true},
         {"0.0.0.0", "127.255.255.255", true},
@@ -389,7 +404,12 @@ TEST_F(AlpacaServerTest, DiscoveryAnswersWithTheAlpacaPort) {
         auto options = TestOptions();
         options.listen = c.listen;
         StartServer(options);
-        const std::string answer = AskDiscovery(c.to, server->DiscoveryPort(), tarnscsi::alpaca::kDiscoveryMessage);
+        std::string from;
+        const std::string answer =
+            AskDiscovery(c.to, server->DiscoveryPort(), tarnscsi::alpaca::kDiscoveryMessage, 0, &from);
+        if (c.from) {
+            EXPECT_EQ(from, c.from) << c.listen << " <- " << c.to;
+        }
         if (!c.answered) {
             EXPECT_EQ(answer, "") << c.listen << " <- " << c.to;
             continue;

@@ -3,7 +3,6 @@
 // 127.0.0.1 and its manual clock.
 #include <fitsio.h>
 #include <png.h>
-#include <png_preview.h>
 
 #include <algorithm>
 #include <fstream>
@@ -13,6 +12,7 @@
 #include "cooling_history.h"
 #include "frame_preview.h"
 #include "headless_browser.h"
+#include "imaging/png_preview.h"
 #include "sim/sim_control.h"
 
 using nlohmann::json;
@@ -132,35 +132,11 @@ protected:
 
 }  // namespace
 
-// The statistics and histogram of a frame, on frames whose answers are
-// known: an even count (the lower middle is the median), saturated pixels,
-// one level only.
-TEST(FrameSummaryTest, StatisticsAndHistogramOfKnownFrames) {
+// Columns become rows for the imaging library's writers: (x, y) of a 2 x 3 image.
+TEST(FramePreviewTest, ColumnsBecomeRows) {
     alpaca::Image image;
     image.width = 2;
     image.height = 3;
-    image.columns = {7, 65535, 100, 3, 65535, 50};
-    const alpaca::FrameSummary s = alpaca::Summarise(image);
-    EXPECT_EQ(s.minimum, 3);
-    EXPECT_EQ(s.median, 50);
-    EXPECT_EQ(s.maximum, 65535);
-    EXPECT_EQ(s.saturated, 2U);
-    ASSERT_EQ(s.histogram.size(), alpaca::kHistogramBins);
-    EXPECT_EQ(s.histogram.front(), 4U);  // 3, 7, 50, 100 are in the lowest 512 levels
-    EXPECT_EQ(s.histogram.back(), 2U);
-    std::uint64_t total = 0;
-    for (const std::uint64_t count : s.histogram) total += count;
-    EXPECT_EQ(total, 6U);
-
-    image.columns.assign(6, 1234);
-    const alpaca::FrameSummary flat = alpaca::Summarise(image);
-    EXPECT_EQ(flat.minimum, 1234);
-    EXPECT_EQ(flat.median, 1234);
-    EXPECT_EQ(flat.maximum, 1234);
-    EXPECT_EQ(flat.saturated, 0U);
-    EXPECT_EQ(flat.histogram, std::vector<std::uint64_t>{6});
-
-    // Columns become rows for the writers: (x, y) of a 2 x 3 image.
     image.columns = {0, 1, 2, 10, 11, 12};
     EXPECT_EQ(alpaca::RowsOf(image).pixels, (std::vector<std::uint16_t>{0, 10, 1, 11, 2, 12}));
 }
@@ -486,7 +462,7 @@ TEST_F(CameraPageBrowserTest, ExposureFromThePageShowsItsFrame) {
     decoded.format = PNG_FORMAT_GRAY;
     std::vector<std::uint8_t> grey(PNG_IMAGE_SIZE(decoded));
     ASSERT_TRUE(png_image_finish_read(&decoded, nullptr, grey.data(), 0, nullptr));
-    EXPECT_EQ(grey, tool::AutoStretch(tool::Image16{width, height, pixels}));
+    EXPECT_EQ(grey, imaging::AutoStretch(imaging::Image16{width, height, pixels}));
 }
 
 // The cooler set from the page: an Alpaca client reads the setpoint back;

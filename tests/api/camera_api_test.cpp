@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include <tarnscsi/bus.h>
 #include <tarnscsi/camera.h>
 
 #include "sim_control.h"
@@ -16,9 +17,12 @@
 using namespace tarnscsi::testing_support;
 using tarnscsi::Camera;
 using tarnscsi::CommandOutcome;
+using tarnscsi::CommandResult;
 using tarnscsi::ConnectError;
+using tarnscsi::CoolingResult;
 using tarnscsi::DownloadStatus;
 using tarnscsi::ExposeResult;
+using tarnscsi::OperationResult;
 using tarnscsi::ReadyResult;
 
 class CameraApiTest : public ::testing::Test {
@@ -58,6 +62,44 @@ TEST_F(CameraApiTest, OpensWhereTheCameraIsOrSaysWhyNot) {
                            0),
               0u)
         << detail;
+}
+
+// A manager may answer a device's type with INQUIRY's whole first byte,
+// the peripheral qualifier in its top bits. The search and the scan read it
+// alike: a vendor-specific qualifier leaves the camera a camera, "not
+// connected" and "no device" leave nothing at the address.
+TEST_F(CameraApiTest, TheSearchTakesOnlyAPlainScannerAndTheScanListsWhatIsThere) {
+    // The search asks only targets whose device-type byte is 6 as a whole;
+    // the scan lists every device present by its qualifier and marks as the
+    // camera only what the search would take.
+    camera.reset();
+    SimClearBus(1);
+    const auto add = [](int target, std::uint8_t firstByte) {
+        const auto inquiry = InquiryData(firstByte, "Nebrix");
+        ASSERT_EQ(SimAddDevice(0, target, 0, firstByte, inquiry.data(), static_cast<std::uint32_t>(inquiry.size())), 0);
+    };
+    add(1, 0x26);  // a scanner, not connected
+    add(2, 0x7F);  // no device can be here
+    add(4, 0x86);  // a scanner with a vendor-specific qualifier
+    SimLogClear();
+    ConnectError error = ConnectError::kNone;
+    EXPECT_FALSE(Camera::Open(error));
+    EXPECT_EQ(error, ConnectError::kCameraNotFound);
+    EXPECT_TRUE(ExecRequests(0x12).empty());
+
+    add(5, 0x06);
+    camera = Camera::Open(error);
+    ASSERT_TRUE(camera) << tarnscsi::ConnectErrorText(error);
+    EXPECT_EQ(camera->Target(), 5);
+
+    camera.reset();
+    const tarnscsi::BusScan scan = tarnscsi::ScanBus();
+    ASSERT_EQ(scan.devices.size(), 2u);
+    EXPECT_EQ(scan.devices[0].target, 4);
+    EXPECT_EQ(scan.devices[0].type, 6);
+    EXPECT_FALSE(scan.devices[0].camera);
+    EXPECT_EQ(scan.devices[1].target, 5);
+    EXPECT_TRUE(scan.devices[1].camera);
 }
 
 TEST_F(CameraApiTest, ASecondConnectionToTheCameraIsRefusedNamingTheHolder) {
@@ -168,8 +210,9 @@ TEST_F(CameraApiTest, SaysWhichStepOfADownloadFailed) {
 TEST_F(CameraApiTest, ARequestRefusedAtOnceIsTold) {
     SimSetCompletion(SIM_PENDING, 100);
     SimAddFault(0x1A, 0, 1, SIM_FAULT_REFUSE);
-    EXPECT_FALSE(camera->ReadCooling());
-    const auto& result = camera->LastResult();
+    const CoolingResult read = camera->ReadCooling();
+    EXPECT_FALSE(read);
+    const CommandResult& result = read.command;
     EXPECT_EQ(result.CommandName(), "MODE SENSE(6)");
     EXPECT_TRUE(result.sent);
     EXPECT_FALSE(result.pending);
@@ -197,8 +240,9 @@ TEST_F(CameraApiTest, ASetpointThePageCannotHoldIsRefusedUnsentNamingNoCommand) 
 TEST_F(CameraApiTest, ACheckConditionAfterAWaitCarriesTheSense) {
     SimSetCompletion(SIM_PENDING, 100);
     SimAddFault(0x15, 0, 1, SIM_FAULT_CHECK_CONDITION);
-    EXPECT_FALSE(camera->SetTemperature(-100));
-    const auto& result = camera->LastResult();
+    const OperationResult written = camera->SetTemperature(-100);
+    EXPECT_FALSE(written);
+    const CommandResult& result = written.command;
     EXPECT_EQ(result.CommandName(), "MODE SELECT(6)");
     EXPECT_TRUE(result.pending);
     EXPECT_EQ(result.returned, 0x00);
@@ -257,9 +301,9 @@ TEST_F(CameraApiTest, ARefusedScanIsKeptApartFromTheWindow) {
 
 TEST_F(CameraApiTest, CoolingReadingsAndReadiness) {
     ASSERT_TRUE(camera->SetTemperature(-50));
-    const auto reading = camera->ReadCooling();
-    ASSERT_TRUE(reading);
-    EXPECT_EQ(reading->temperature, -50);
+    const CoolingResult read = camera->ReadCooling();
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read.reading.temperature, -50);
     EXPECT_TRUE(camera->Ready());
     SimAddFault(0x1A, 0, 1, SIM_FAULT_REFUSE);
     EXPECT_FALSE(camera->ReadCooling());

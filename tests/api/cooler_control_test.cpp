@@ -18,6 +18,7 @@ TEST(CoolerControlTest, WarmUpRisesFromTheSensorAndEndsIdle) {
     CoolerControl cooler;
     cooler.Connected({200, 0});
     EXPECT_FALSE(cooler.On());
+    cooler.SetpointAsked(-100);
     cooler.SetpointWritten(-100);
     EXPECT_TRUE(cooler.On());
     EXPECT_EQ(cooler.ActiveSetpoint(), -100);
@@ -41,6 +42,9 @@ TEST(CoolerControlTest, WarmUpRisesFromTheSensorAndEndsIdle) {
     EXPECT_EQ(done.event, CoolerEvent::kWarmedUp);
     EXPECT_FALSE(cooler.WarmingUp());
     EXPECT_FALSE(cooler.Poll({90, 0}, 1300).write);
+    // The setpoint to return to outlives the warm-up and a new connection.
+    cooler.Connected({90, 0});
+    EXPECT_EQ(cooler.AskedSetpoint(), -100);
 }
 
 TEST(CoolerControlTest, AWarmUpOfACoolerIdleAtAmbientEndsAtTheNextReading) {

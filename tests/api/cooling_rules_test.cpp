@@ -34,9 +34,9 @@ protected:
         SimReset();
     }
     CoolingReading Read() {
-        const auto reading = camera->ReadCooling();
-        EXPECT_TRUE(reading);
-        return reading.value_or(CoolingReading{});
+        const CoolingResult read = camera->ReadCooling();
+        EXPECT_TRUE(read);
+        return read.reading;
     }
     void Wait(double seconds) { SimAdvanceClock(static_cast<std::uint64_t>(seconds * kMicrosecondsPerSecond)); }
     std::unique_ptr<Camera> camera;

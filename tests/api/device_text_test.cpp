@@ -9,7 +9,7 @@
 
 #include "api/inquiry_text.h"
 #include "api/not_found_detail.h"
-#include "camera/commands.h"
+#include "camera_identity.h"
 
 namespace tarnscsi {
 namespace {

@@ -226,25 +226,28 @@ TEST_F(ExposureSessionTest, AbortDropsTheExposureAndTheNextOneWorks) {
     EXPECT_EQ(status.phase, ExposurePhase::kDone) << status.message;
 }
 
-// What is refused before anything is sent, and the camera's own refusal.
+// What is refused before anything is sent (the time first, then the frame;
+// not even the reading asked for), and the camera's own refusal.
 TEST_F(ExposureSessionTest, StartRefusesWhatCannotBeTakenAndSaysWhy) {
     ExposureSession session(*camera);
     SimLogClear();
     const struct {
         Frame frame;
         double seconds;
+        StartOutcome outcome;
         const char* says;
     } kInvalid[] = {
-        {kSmall, -0.001, "the camera exposes from 0.000 to"},
-        {kSmall, std::nan(""), "not nan s"},
-        {kSmall, kMaxExposureSeconds + 1, "the camera exposes from"},
-        {kSmall, -0.0004, "s, not -0.0004 s"},  // as given, not rounded to "-0.000"
-        {Frame{700, 0, 100, 100, kUnbinned}, 1, ""},
+        {kSmall, -0.001, StartOutcome::kInvalidTime, "the camera exposes from 0.000 to"},
+        {kSmall, std::nan(""), StartOutcome::kInvalidTime, "not nan s"},
+        {kSmall, kMaxExposureSeconds + 1, StartOutcome::kInvalidTime, "the camera exposes from"},
+        {kSmall, -0.0004, StartOutcome::kInvalidTime, "s, not -0.0004 s"},  // as given, not rounded to "-0.000"
+        {Frame{700, 0, 100, 100, kUnbinned}, 1, StartOutcome::kInvalidFrame, "does not lie on the"},
+        {Frame{700, 0, 100, 100, kUnbinned}, -1, StartOutcome::kInvalidTime, "the camera exposes from"},
     };
     for (const auto& c : kInvalid) {
-        const ExposureStart start = session.Start(c.frame, c.seconds, now);
-        EXPECT_EQ(start.outcome, StartOutcome::kInvalid) << c.seconds;
-        EXPECT_FALSE(start.message.empty());
+        const ExposureStart start = session.Start(c.frame, c.seconds, now, StartReading::kCooling);
+        EXPECT_EQ(start.outcome, c.outcome) << c.seconds;
+        EXPECT_FALSE(start.cooling);
         EXPECT_NE(start.message.find(c.says), std::string::npos) << start.message;
     }
     EXPECT_EQ(SimLogCount(), 0u);
@@ -257,8 +260,10 @@ TEST_F(ExposureSessionTest, StartRefusesWhatCannotBeTakenAndSaysWhy) {
     session.Abort(now);
 
     SimAddFault(kSetWindow, 0, 2, SIM_FAULT_CHECK_CONDITION);
-    const ExposureStart refused = session.Start(kSmall, 1.0, now);
+    const ExposureStart refused = session.Start(kSmall, 1.0, now, StartReading::kCooling);
     EXPECT_EQ(refused.outcome, StartOutcome::kRefused);
+    ASSERT_TRUE(refused.cooling);
+    EXPECT_TRUE(*refused.cooling) << "read before the window was sent";
     EXPECT_EQ(refused.command.CommandName(), "SET WINDOW");
     EXPECT_NE(refused.message.find("the camera refused the exposure"), std::string::npos) << refused.message;
     EXPECT_NE(refused.message.find("abandoned before"), std::string::npos)

@@ -13,7 +13,7 @@
 
 using namespace tarnscsi;
 
-TEST(ConnectErrorTest, TextsAreTheModulesMessagesBothWays) {
+TEST(ConnectErrorTest, TextsAreTheModulesMessages) {
     const std::pair<ConnectError, const char*> known[] = {
         {ConnectError::kOutOfMemory, "Out of memory"},       {ConnectError::kMissingManager, "Missing wnaspi32"},
         {ConnectError::kCorruptManager, "Corrupt wnaspi32"}, {ConnectError::kNoEvent, "Error (no event)"},
@@ -21,11 +21,9 @@ TEST(ConnectErrorTest, TextsAreTheModulesMessagesBothWays) {
     };
     for (const auto& [error, text] : known) {
         EXPECT_STREQ(ConnectErrorText(error), text);
-        EXPECT_EQ(ConnectErrorFromText(text), error) << text;
         EXPECT_STRNE(ConnectAdvice(error), "") << text;
     }
-    EXPECT_EQ(ConnectErrorFromText(""), ConnectError::kNone);
-    EXPECT_EQ(ConnectErrorFromText("camera not found"), ConnectError::kNone);
+    EXPECT_STREQ(ConnectErrorText(ConnectError::kNone), "");
 }
 
 // One wording of a failure for every program: the command, how it ended

@@ -57,7 +57,8 @@ TEST_F(TraceTest, ATypicalExposureTalksAsTheTranscriptSays) {
     ASSERT_TRUE(camera->Expose({1000, 16, 8, 64, 34, 1, 0}));  // binned: 32 x 17 pixels
     ASSERT_TRUE(camera->Ready());
     std::vector<std::uint8_t> image(32 * 17 * 2);
-    ASSERT_TRUE(camera->Download(image)) << camera->LastResult().Describe();
+    const tarnscsi::DownloadResult downloaded = camera->Download(image);
+    ASSERT_TRUE(downloaded) << downloaded.message;
     ASSERT_TRUE(camera->ReadCooling());
     SimAddFault(0x00, 0, 1, SIM_FAULT_CHECK_CONDITION);
     EXPECT_FALSE(camera->Ready());

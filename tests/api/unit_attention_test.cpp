@@ -17,9 +17,11 @@
 
 using namespace tarnscsi::testing_support;
 using tarnscsi::Camera;
+using tarnscsi::CommandResult;
 using tarnscsi::ConnectError;
 using tarnscsi::DownloadStatus;
 using tarnscsi::ExposeResult;
+using tarnscsi::OperationResult;
 using tarnscsi::ReadyResult;
 
 namespace {
@@ -66,26 +68,30 @@ bool AllUntouched(const Bytes& bytes, std::size_t from = 0) {
 }
 
 // The operations the API sends again, each with the commands of one run and
-// the command bytes of its first.
+// the command bytes of its first; each run gives its result with the
+// command that decided.
 struct Operation {
     const char* name;
-    std::function<bool(Camera&)> run;
+    std::function<OperationResult(Camera&)> run;
     Bytes opcodes;
     Bytes firstCdb;
 };
 
 const Operation kRetried[] = {
-    {"Ready", [](Camera& c) { return c.Ready().ok; }, {kTestUnitReady}, {0x00, 0x00, 0x00, 0x00, 0x90, 0x00}},
+    {"Ready",
+     [](Camera& c) -> OperationResult { return c.Ready(); },
+     {kTestUnitReady},
+     {0x00, 0x00, 0x00, 0x00, 0x90, 0x00}},
     {"SetTemperature",
-     [](Camera& c) { return c.SetTemperature(-100).ok; },
+     [](Camera& c) { return c.SetTemperature(-100); },
      {kModeSelect},
      {0x15, 0x10, 0x00, 0x00, 0x90, 0x00}},
     {"ReadCooling",
-     [](Camera& c) { return c.ReadCooling().has_value(); },
+     [](Camera& c) -> OperationResult { return c.ReadCooling(); },
      {kModeSense},
      {0x1A, 0x08, 0x09, 0x00, 0x90, 0x00}},
     {"Expose",
-     [](Camera& c) { return c.Expose(kWindow).ok; },
+     [](Camera& c) -> OperationResult { return c.Expose(kWindow); },
      {kSetWindow, kScan},
      {0x24, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x4E, 0x00}},
 };
@@ -124,8 +130,9 @@ TEST_F(UnitAttentionTest, AfterAResetEachSafeOperationIsSentOnceMoreAlike) {
         SCOPED_TRACE(operation.name);
         ResetCamera(1);
         SimLogClear();
-        EXPECT_TRUE(operation.run(*camera)) << camera->LastResult().Describe();
-        EXPECT_TRUE(camera->LastResult().Ok());
+        const OperationResult result = operation.run(*camera);
+        EXPECT_TRUE(result) << result.command.Describe();
+        EXPECT_TRUE(result.command.Ok());
 
         const auto sent = ExecRequests();
         Bytes expected{operation.opcodes[0]};
@@ -150,9 +157,10 @@ TEST_F(UnitAttentionTest, TwoReportsInARowAreToldAndNotSentAThirdTime) {
         SCOPED_TRACE(operation.name);
         ResetCamera(2);
         SimLogClear();
-        EXPECT_FALSE(operation.run(*camera));
+        const OperationResult failed = operation.run(*camera);
+        EXPECT_FALSE(failed);
         EXPECT_EQ(Opcodes(ExecRequests()), Bytes(2, operation.opcodes[0]));
-        const auto& result = camera->LastResult();
+        const CommandResult& result = failed.command;
         ASSERT_TRUE(result.sense.valid);
         EXPECT_EQ(result.sense.key, kUnitAttention);
         EXPECT_EQ(result.sense.asc, kPowerOnOrReset);

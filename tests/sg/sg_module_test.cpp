@@ -15,7 +15,7 @@
 #include <tarnscsi/camera.h>
 #include "fake_manager/sg_fake_control.h"
 #include "aspi.h"
-#include "aspi_sg_report.h"
+#include "sg/sg_exports.h"
 #include "sim_control.h"
 
 namespace {
@@ -201,13 +201,14 @@ TEST_F(SgModuleTest, DataThatArriveShortFailTheirCommandAndTheReportCountsThem) 
     ASSERT_TRUE(camera) << tarnscsi::ConnectErrorText(error);
     const std::vector<std::uint8_t> reply(200, 0x11);
     SimScriptReply(0x1A, reply.data(), 10, 1);  // MODE SENSE
-    EXPECT_FALSE(camera->ReadCooling());
-    EXPECT_EQ(camera->LastResult().hostStatus, tarnscsi::aspi::HASTAT_DO_DU);
-    EXPECT_NE(camera->LastResult().Explained().find(
+    const tarnscsi::CoolingResult read = camera->ReadCooling();
+    EXPECT_FALSE(read);
+    EXPECT_EQ(read.command.hostStatus, tarnscsi::aspi::HASTAT_DO_DU);
+    EXPECT_NE(read.command.Explained().find(
                   "MODE SENSE(6): host adapter: data overrun or underrun (the transfer ended without moving the 144 "
                   "bytes asked for"),
               std::string::npos)
-        << camera->LastResult().Explained();
+        << read.command.Explained();
     EXPECT_NE(Diagnostics().find("/dev/sg2 [2:1:2:0] adapter 2, target 2, lun 0: usable; last command failed: data "
                                  "underrun: command 0x1A moved 10 of 144 bytes\n"),
               std::string::npos)

@@ -1,7 +1,7 @@
 // MODE SELECT and MODE SENSE of the cooling page: what the camera accepts,
 // and what it reports as the cooler works.
-#include "camera/cooling_page.h"
-#include "common/big_endian.h"
+#include "cooling_page.h"
+#include "big_endian.h"
 #include "sim_test_support.h"
 
 namespace tarnscsi::simtest {

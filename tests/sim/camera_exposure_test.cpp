@@ -1,6 +1,6 @@
 // SCAN, READ(10) and TEST UNIT READY: the order the camera insists on, the
 // image stream, readiness while an exposure runs, and what a reset takes.
-#include "camera/window_layout.h"
+#include "window_layout.h"
 #include "sim_test_support.h"
 
 namespace tarnscsi::simtest {

@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
-#include "camera/cooling_page.h"
-#include "camera/window_layout.h"
-#include "common/big_endian.h"
+#include "cooling_page.h"
+#include "window_layout.h"
+#include "big_endian.h"
 #include "sim_test_support.h"
 
 namespace tarnscsi::simtest {

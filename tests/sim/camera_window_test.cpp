@@ -3,8 +3,8 @@
 #include <functional>
 #include <string>
 
-#include "camera/window_layout.h"
-#include "common/big_endian.h"
+#include "window_layout.h"
+#include "big_endian.h"
 #include "sim_test_support.h"
 
 namespace tarnscsi::simtest {

@@ -3,7 +3,7 @@
 // scripted replies, injected faults and the request log.
 #include <cstring>
 
-#include "camera/window_layout.h"
+#include "window_layout.h"
 #include "sim_test_support.h"
 
 namespace tarnscsi::simtest {

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "camera/cooling_page.h"
-#include "camera/window_layout.h"
-#include "common/big_endian.h"
+#include "cooling_page.h"
+#include "window_layout.h"
+#include "big_endian.h"
 
 namespace tarnscsi::simtest {
 

@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "camera/commands.h"
+#include "camera_commands.h"
+#include "camera_identity.h"
 #include "core/aspi_entry.h"
 #include "scsi_sense.h"
 #include "sim/sim_control.h"

@@ -23,6 +23,7 @@
 #include "support/fits_reader.h"
 #include "support/tool_process.h"
 
+using namespace tarnscsi::imaging_test;
 using namespace tarnscsi::tool_test;
 namespace fs = std::filesystem;
 
@@ -33,6 +34,25 @@ constexpr int kFailure = 1;
 constexpr int kTraceLost = 3;
 constexpr int kSensorWidth = 768;
 constexpr int kSensorHeight = 512;
+
+constexpr std::uint32_t kPatternStep = 40503;
+constexpr std::uint32_t kPatternOffset = 12345;
+constexpr std::uint32_t kPatternValues = 16384;
+constexpr int kPatternRowLength = 768;
+
+// The pixel value the simulated camera's test pattern gives the pixel whose
+// top-left corner is at sensor position (x, y): binned, the sum of the 2 x 2
+// cell from there.
+std::uint16_t PatternPixel(int x, int y, bool binned) {
+    const auto at = [](int px, int py) {
+        return (static_cast<std::uint32_t>(py * kPatternRowLength + px) * kPatternStep + kPatternOffset) %
+               kPatternValues;
+    };
+    if (!binned) {
+        return static_cast<std::uint16_t>(at(x, y));
+    }
+    return static_cast<std::uint16_t>(at(x, y) + at(x + 1, y) + at(x, y + 1) + at(x + 1, y + 1));
+}
 
 class ToolTest : public ::testing::Test {
 protected:

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "camera/window_layout.h"
+#include "window_layout.h"
 #include "camera/window_list.h"
 #include "cli.h"
 #include "cool_command.h"
@@ -166,7 +166,7 @@ TEST_F(ExposeCommandTest, FitsOriginIsTheWindowTheCameraReported) {
     ASSERT_EQ(recorder.warnings.size(), 1u);
     EXPECT_NE(recorder.warnings[0].find("the camera reports 8 x 8 at (0, 0)"), std::string::npos)
         << recorder.warnings[0];
-    const auto fits = tarnscsi::tool_test::ReadFits(dir.Path() / "frame.fits");
+    const auto fits = tarnscsi::imaging_test::ReadFits(dir.Path() / "frame.fits");
     EXPECT_EQ(fits.Number("XORGSUBF"), 0.0);
     EXPECT_EQ(fits.Number("YORGSUBF"), 0.0);
 }
@@ -237,10 +237,11 @@ void WarmUpFully() {
     tarnscsi::ConnectError error = tarnscsi::ConnectError::kNone;
     const auto held = tarnscsi::Camera::Open(error);
     warming.Sleep(std::chrono::minutes(1));
-    const auto reading = held ? held->ReadCooling() : std::nullopt;
-    ASSERT_TRUE(reading);
-    EXPECT_EQ(reading->temperature, 200);
-    EXPECT_EQ(reading->coolerDrive, 0);
+    ASSERT_TRUE(held);
+    const tarnscsi::CoolingResult read = held->ReadCooling();
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read.reading.temperature, 200);
+    EXPECT_EQ(read.reading.coolerDrive, 0);
 }
 
 double SimulatedSecondsOfCoolWait(double celsius, bool expectReached) {

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "camera/commands.h"
+#include "camera_commands.h"
 #include <tarnscsi/tarnscsi.h>
 #include "transport/aspi_transport.h"
 #include "win32_test_support.h"

@@ -16,12 +16,12 @@ int main(int argc, char** argv) {
         std::printf("Open failed: %s\n", tarnscsi::ConnectErrorText(error));
         return 1;
     }
-    const auto cooling = camera->ReadCooling();
+    const tarnscsi::CoolingResult cooling = camera->ReadCooling();
     if (!cooling) {
-        std::printf("No cooling reading: %s\n", camera->LastResult().Describe().c_str());
+        std::printf("No cooling reading: %s\n", cooling.command.Describe().c_str());
         return 1;
     }
     std::printf("Connected on adapter %d, target %d: %.1f C\n", camera->Adapter(), camera->Target(),
-                tarnscsi::TenthsToCelsius(cooling->temperature));
+                tarnscsi::TenthsToCelsius(cooling.reading.temperature));
     return 0;
 }

@@ -22,8 +22,8 @@
 
 #include <tarnscsi/camera.h>
 
-#include "camera/commands.h"
-#include "common/big_endian.h"
+#include "camera/request_block.h"
+#include "big_endian.h"
 #include "transport/aspi_transport.h"
 
 namespace {
@@ -67,10 +67,12 @@ bool Failed(const char* what, const tarnscsi::CommandResult& result) {
 }
 
 bool TakeFrame(tarnscsi::Camera& camera, const NamedFrame& frame, const std::string& folder) {
-    if (!camera.Expose(frame.settings)) return Failed(frame.name, camera.LastResult());
+    if (const tarnscsi::ExposeResult exposed = camera.Expose(frame.settings); !exposed) {
+        return Failed(frame.name, exposed.command);
+    }
     const auto until = std::chrono::steady_clock::now() + kReadyLimit;
-    while (!camera.Ready()) {
-        if (std::chrono::steady_clock::now() > until) return Failed(frame.name, camera.LastResult());
+    for (tarnscsi::ReadyResult ready = camera.Ready(); !ready; ready = camera.Ready()) {
+        if (std::chrono::steady_clock::now() > until) return Failed(frame.name, ready.command);
         std::this_thread::sleep_for(kReadyPoll);
     }
     std::vector<std::uint8_t> image(tarnscsi::ImageBytes(frame.settings));
@@ -99,9 +101,9 @@ int Status() {
     auto camera = Connect();
     if (!camera) return 1;
     std::printf("camera at adapter %d, target %d\n", camera->Adapter(), camera->Target());
-    const auto cooling = camera->ReadCooling();
-    if (!cooling) return Failed("cooling", camera->LastResult()) ? 0 : 1;
-    std::printf("temperature %d, cooler drive %d\n", cooling->temperature, cooling->coolerDrive);
+    const tarnscsi::CoolingResult cooling = camera->ReadCooling();
+    if (!cooling) return Failed("cooling", cooling.command) ? 0 : 1;
+    std::printf("temperature %d, cooler drive %d\n", cooling.reading.temperature, cooling.reading.coolerDrive);
     return 0;
 }
 

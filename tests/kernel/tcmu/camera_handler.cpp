@@ -21,7 +21,7 @@
 #include <fstream>
 #include <string>
 
-#include "camera/commands.h"
+#include "camera_commands.h"
 #include "core/backend.h"
 #include "core/scsi_outcome.h"
 #include "sim/sim_state.h"

@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-namespace tarnscsi::tool {
+namespace tarnscsi::imaging {
 
 struct Image16 {
     int width = 0;
@@ -18,4 +18,4 @@ struct Image16 {
 // `bytes` should hold width * height * 2 bytes; pixels beyond them stay 0.
 Image16 ImageFromCameraBytes(std::span<const std::uint8_t> bytes, int width, int height);
 
-}  // namespace tarnscsi::tool
+}  // namespace tarnscsi::imaging

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace tarnscsi::tool_test {
+namespace tarnscsi::imaging_test {
 
 struct FitsContents {
     int bitpix = 0;
@@ -27,9 +27,4 @@ struct FitsContents {
 // be read.
 FitsContents ReadFits(const std::filesystem::path& path);
 
-// The pixel value the simulated camera's test pattern gives the pixel whose
-// top-left corner is at sensor position (x, y): binned, the sum of the 2 x 2
-// cell from there.
-std::uint16_t PatternPixel(int x, int y, bool binned);
-
-}  // namespace tarnscsi::tool_test
+}  // namespace tarnscsi::imaging_test

@@ -6,8 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include <tarnscsi/frame.h>
-
 namespace tarnscsi::camera::window {
 
 inline constexpr std::size_t kLength = 78;
@@ -38,7 +36,7 @@ inline constexpr std::uint8_t kImageCompositionValue = 2;
 inline constexpr std::uint16_t kResolutionUnbinned = 2822;  // 0x0B06 per inch: 9 um pixels
 inline constexpr std::uint16_t kResolutionBinned = 1411;    // 0x0583: 2 x 2 binned
 
-// Pixels are two bytes, most significant first (the public frame's rule).
-using tarnscsi::kBytesPerPixel;
+// Image data: each pixel two bytes, most significant first.
+inline constexpr std::uint32_t kBytesPerPixel = 2;
 
 }  // namespace tarnscsi::camera::window

@@ -1,4 +1,4 @@
-#include "png_preview.h"
+#include "imaging/png_preview.h"
 
 #include <png.h>
 
@@ -9,10 +9,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "errors.h"
-#include "pending_file.h"
+#include "imaging/imaging_error.h"
 
-namespace tarnscsi::tool {
+namespace tarnscsi::imaging {
 
 namespace {
 
@@ -104,20 +103,15 @@ std::vector<std::uint8_t> PngPreview(const Image16& image) {
     const bool failed = bytes.empty() || PNG_IMAGE_FAILED(png);
     const std::string reason = png.message[0] != '\0' ? png.message : "libpng failed";
     png_image_free(&png);
-    if (failed) throw ToolError("cannot make the PNG preview: " + reason);
+    if (failed) throw ImagingError("cannot make the PNG preview: " + reason);
     return bytes;
 }
 
-void WritePngPreview(const std::filesystem::path& path, const Image16& image, bool overwrite) {
+void WritePngPreviewFile(std::FILE* file, const Image16& image, const std::string& shownAs) {
     const std::vector<std::uint8_t> grey = AutoStretch(image);
-    PendingFile pending(path, overwrite);
-    const auto fail = [&path](const std::string& why) {
-        return ToolError("cannot write PNG preview " + path.string() + ": " + why);
+    const auto fail = [&shownAs](const std::string& why) {
+        return ImagingError("cannot write PNG preview " + shownAs + ": " + why);
     };
-
-    std::FILE* file = std::fopen(pending.TempName().c_str(), "wbx");
-    if (file == nullptr) throw fail(ErrnoText(errno));
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> closer(file, &std::fclose);
 
     // libpng's simplified interface reports errors in the image structure
     // instead of through longjmp.
@@ -136,8 +130,6 @@ void WritePngPreview(const std::filesystem::path& path, const Image16& image, bo
     }
     png_image_free(&png);
     if (std::fflush(file) != 0) throw fail(ErrnoText(errno));
-    if (std::fclose(closer.release()) != 0) throw fail(ErrnoText(errno));
-    pending.Commit();
 }
 
-}  // namespace tarnscsi::tool
+}  // namespace tarnscsi::imaging

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace tarnscsi::tool {
+namespace tarnscsi::imaging {
 
 struct FrameMetadata {
     std::optional<std::string> object;      // OBJECT
@@ -18,4 +18,4 @@ struct FrameMetadata {
     std::vector<std::string> extraCards;    // KEY=VALUE, checked
 };
 
-}  // namespace tarnscsi::tool
+}  // namespace tarnscsi::imaging

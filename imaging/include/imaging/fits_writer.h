@@ -10,10 +10,10 @@
 
 #include <tarnscsi/frame.h>
 
-#include "frame_metadata.h"
-#include "image.h"
+#include "imaging/frame_metadata.h"
+#include "imaging/image.h"
 
-namespace tarnscsi::tool {
+namespace tarnscsi::imaging {
 
 struct FitsKeywords {
     double exposureSeconds = 0;                   // EXPTIME
@@ -40,18 +40,21 @@ FitsKeywords CameraFrameKeywords(const Frame& frame, double exposureSeconds,
                                  std::optional<double> setpoint, const std::string& imageType,
                                  const std::string& software);
 
-// Writes `image` to `path` through a temporary file that is renamed into
-// place only once cfitsio closed it successfully; on any failure nothing is
-// left at `path` (or the old file stays, with `overwrite`) and ToolError
-// says what failed.
-void WriteFits(const std::filesystem::path& path, const Image16& image, const FitsKeywords& keywords, bool overwrite);
+// Creates `file`, which must not exist yet, and writes `image` to it,
+// complete once this returns. Publishing it is the caller's part: a program
+// writes under a temporary name and renames the file into place, so
+// messages name the file `shownAs`, the name it is to have. On failure
+// ImagingError says what failed, and `file` may be left incomplete for the
+// caller to remove.
+void WriteFitsFile(const std::filesystem::path& file, const Image16& image, const FitsKeywords& keywords,
+                   const std::filesystem::path& shownAs);
 
 // The same FITS file as bytes, for a program that sends it rather than
-// saving it. Throws ToolError.
+// saving it. Throws ImagingError.
 std::string FitsFile(const Image16& image, const FitsKeywords& keywords);
 
-// Writes the same FITS file to standard output. Throws ToolError when the
+// Writes the same FITS file to standard output. Throws ImagingError when the
 // write fails (a closed pipe, a full disk).
 void WriteFitsToStandardOutput(const Image16& image, const FitsKeywords& keywords);
 
-}  // namespace tarnscsi::tool
+}  // namespace tarnscsi::imaging

@@ -1,10 +1,10 @@
-#include "image.h"
+#include "imaging/image.h"
 
 #include <cstddef>
 
 #include <tarnscsi/frame.h>
 
-namespace tarnscsi::tool {
+namespace tarnscsi::imaging {
 
 Image16 ImageFromCameraBytes(std::span<const std::uint8_t> bytes, int width, int height) {
     Image16 image;
@@ -15,4 +15,4 @@ Image16 ImageFromCameraBytes(std::span<const std::uint8_t> bytes, int width, int
     return image;
 }
 
-}  // namespace tarnscsi::tool
+}  // namespace tarnscsi::imaging

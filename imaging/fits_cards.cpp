@@ -1,4 +1,4 @@
-#include "fits_cards.h"
+#include "imaging/fits_cards.h"
 
 #include <fitsio.h>
 
@@ -11,9 +11,7 @@
 #include <regex>
 #include <string_view>
 
-#include "number_format.h"
-
-namespace tarnscsi::tool {
+namespace tarnscsi::imaging {
 
 namespace {
 
@@ -239,4 +237,9 @@ HeaderCard ParseHeaderCard(const std::string& keyValue) {
 
 bool FitsKeywordMayRepeat(const std::string& key) { return key == kCommentKeyword || key == kHistoryKeyword; }
 
-}  // namespace tarnscsi::tool
+bool IsPlainNumber(const std::string& text) {
+    static const std::regex kPlain(R"([+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?)");
+    return std::regex_match(text, kPlain);
+}
+
+}  // namespace tarnscsi::imaging

@@ -1,15 +1,18 @@
 // Every SCSI command the module sends the camera, in one table: the command
 // bytes, their length, the data direction and the data length. Camera
-// operations take their bytes from here and nowhere else.
+// operations take their bytes from here and nowhere else. The direction is
+// written in the ASPI request block's flags, the contract every carrier of
+// these commands is written against.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
 
-#include "camera/cooling_page.h"
-#include "camera/window_layout.h"
 #include "aspi.h"
+#include "camera_identity.h"
+#include "cooling_page.h"
+#include "window_layout.h"
 
 namespace tarnscsi::camera {
 
@@ -44,9 +47,6 @@ inline constexpr OpcodeName kCommandNames[] = {
     {opcode::kGetWindow, "GET WINDOW"},          {opcode::kRead10, "READ(10)"},
 };
 
-// Peripheral device type the camera reports: scanner.
-inline constexpr std::uint8_t kScannerDeviceType = 6;
-
 using tarnscsi::aspi::SRB_DIR_IN;
 using tarnscsi::aspi::SRB_DIR_OUT;
 
@@ -70,9 +70,6 @@ consteval CommandSpec Command10(std::uint8_t code, std::uint8_t direction, std::
 
 // The camera's own identification: the first 32 bytes of INQUIRY data.
 inline constexpr std::uint32_t kIdentifyLength = 32;
-// INQUIRY of the standard 36 bytes, for a look at any device on the bus:
-// vendor, product and revision.
-inline constexpr std::size_t kInquiryStandardLength = 36;
 
 inline constexpr CommandSpec kIdentify = Command6(opcode::kInquiry, 0x00, 0x00, SRB_DIR_IN, kIdentifyLength);
 // MODE SELECT(6) with the page-format bit, the whole cooling list.
@@ -97,42 +94,9 @@ inline constexpr std::uint32_t kMaxReadLength = 2048;
 inline constexpr std::uint8_t kTestUnitReadyByte4 = 0x90;
 inline constexpr CommandSpec kTestUnitReady{
     {opcode::kTestUnitReady, 0x00, 0x00, 0x00, kTestUnitReadyByte4, 0x00}, 6, SRB_DIR_IN, 0};
+// INQUIRY of the standard 36 bytes, for a look at any device on the bus:
+// vendor, product and revision.
 inline constexpr CommandSpec kInquireStandard =
     Command6(opcode::kInquiry, 0x00, 0x00, SRB_DIR_IN, kInquiryStandardLength);
-
-// Standard INQUIRY data: peripheral device type in the low five bits of
-// byte 0, then vendor (8..15), product (16..31) and revision (32..35).
-inline constexpr std::uint8_t kDeviceTypeMask = 0x1F;
-inline constexpr std::size_t kInquiryVendorOffset = 8;
-inline constexpr std::size_t kInquiryRevisionOffset = 32;
-
-// INQUIRY identification: the product identification starts at byte 16 and
-// the camera is recognised by its first five characters.
-inline constexpr std::size_t kInquiryProductOffset = 16;
-inline constexpr char kProductName[] = "Nebrix";
-inline constexpr std::size_t kProductMatchLength = 5;
-
-// The module's rule for what is the camera: a scanner whose INQUIRY product
-// identification starts with the first five characters of the name. The
-// discovery and the bus scan both decide by it.
-bool IsCamera(std::uint8_t deviceType, const std::uint8_t* inquiry);
-
-// An execute-command block for one command of the table at (adapter,
-// target, logical unit 0), moving `length` bytes to or from `data`; the
-// transport fills in the rest.
-inline tarnscsi::aspi::SRB_ExecSCSICmd BuildRequest(const CommandSpec& command, std::uint8_t* data,
-                                                    std::uint32_t length, std::uint8_t adapter, std::uint8_t target) {
-    tarnscsi::aspi::SRB_ExecSCSICmd block{};
-    block.SRB_HaId = adapter;
-    block.SRB_Target = target;
-    block.SRB_Flags = command.direction;
-    block.SRB_BufLen = length;
-    block.SRB_BufPointer = data;
-    block.SRB_CDBLen = command.cdbLength;
-    // The table's unused tail is zero, so the whole array can go at once.
-    static_assert(sizeof command.cdb <= sizeof block.CDBByte);
-    std::memcpy(block.CDBByte, command.cdb.data(), command.cdb.size());
-    return block;
-}
 
 }  // namespace tarnscsi::camera

@@ -9,7 +9,7 @@
 
 #include <string>
 
-namespace tarnscsi::tool {
+namespace tarnscsi::imaging {
 
 // Most characters of text on one card, counted as written: each ' twice.
 inline constexpr std::size_t kMaxFitsTextLength = 68;
@@ -46,4 +46,8 @@ std::string FitsTextProblem(const std::string& text);
 // cards may repeat.
 bool FitsKeywordMayRepeat(const std::string& key);
 
-}  // namespace tarnscsi::tool
+// A plain decimal number: digits with an optional sign, point and exponent.
+// Not "", "0x10", "inf" or "nan", which a C conversion would take.
+bool IsPlainNumber(const std::string& text);
+
+}  // namespace tarnscsi::imaging

@@ -4,14 +4,9 @@
 
 #include <stdexcept>
 
-namespace tarnscsi::tool_test {
+namespace tarnscsi::imaging_test {
 
 namespace {
-
-constexpr std::uint32_t kPatternStep = 40503;
-constexpr std::uint32_t kPatternOffset = 12345;
-constexpr std::uint32_t kPatternValues = 16384;
-constexpr int kPatternRowLength = 768;
 
 void Check(int status, const std::string& what) {
     if (status == 0) return;
@@ -49,7 +44,7 @@ std::optional<double> FitsContents::Number(const std::string& name) const {
 FitsContents ReadFits(const std::filesystem::path& path) {
     int status = 0;
     fitsfile* file = nullptr;
-    fits_open_diskfile(&file, path.c_str(), READONLY, &status);
+    fits_open_diskfile(&file, path.string().c_str(), READONLY, &status);
     Check(status, "open " + path.string());
     FitsContents contents;
     int naxis = 0;
@@ -81,15 +76,4 @@ FitsContents ReadFits(const std::filesystem::path& path) {
     return contents;
 }
 
-std::uint16_t PatternPixel(int x, int y, bool binned) {
-    const auto at = [](int px, int py) {
-        return (static_cast<std::uint32_t>(py * kPatternRowLength + px) * kPatternStep + kPatternOffset) %
-               kPatternValues;
-    };
-    if (!binned) {
-        return static_cast<std::uint16_t>(at(x, y));
-    }
-    return static_cast<std::uint16_t>(at(x, y) + at(x + 1, y) + at(x, y + 1) + at(x + 1, y + 1));
-}
-
-}  // namespace tarnscsi::tool_test
+}  // namespace tarnscsi::imaging_test

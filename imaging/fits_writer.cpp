@@ -1,4 +1,4 @@
-#include "fits_writer.h"
+#include "imaging/fits_writer.h"
 
 #include <fitsio.h>
 
@@ -11,12 +11,10 @@
 #include <tarnscsi/exposure_session.h>
 #include <tarnscsi/units.h>
 
-#include "errors.h"
-#include "fits_cards.h"
-#include "options.h"
-#include "pending_file.h"
+#include "imaging/fits_cards.h"
+#include "imaging/imaging_error.h"
 
-namespace tarnscsi::tool {
+namespace tarnscsi::imaging {
 
 namespace {
 
@@ -27,6 +25,7 @@ constexpr int kPixelSizeDecimals = 2;
 constexpr int kOpticsDecimals = 1;
 constexpr int kGainDecimals = 3;
 // cfitsio's name for standard output.
+constexpr char kCfitsioStandardOutput[] = "-";
 
 // Closes the file on the error path; the status of that close is of no
 // interest there because the temporary file is discarded anyway.
@@ -59,8 +58,8 @@ public:
     void Check(const char* step) {
         if (status == 0) return;
         const int savedErrno = errno;
-        throw ToolError("cannot write FITS file " + target.string() + ": " + step +
-                        " failed: " + Describe(status, savedErrno));
+        throw ImagingError("cannot write FITS file " + target.string() + ": " + step +
+                           " failed: " + Describe(status, savedErrno));
     }
     void Key(const char* name, int value, const char* comment) {
         fits_write_key(file, TINT, name, &value, comment, &status);
@@ -183,7 +182,7 @@ std::string FitsFile(const Image16& image, const FitsKeywords& keywords) {
     int status = 0;
     fitsfile* raw = nullptr;
     if (memory == nullptr || fits_create_memfile(&raw, &memory, &size, kFitsBlockBytes, &std::realloc, &status) != 0) {
-        throw ToolError("cannot make a FITS file in memory: " + Describe(status, ENOMEM));
+        throw ImagingError("cannot make a FITS file in memory: " + Describe(status, ENOMEM));
     }
     FitsHandle handle(raw);
     FitsOutput out(name, raw);
@@ -203,8 +202,8 @@ void WriteFitsToStandardOutput(const Image16& image, const FitsKeywords& keyword
     int status = 0;
     fitsfile* raw = nullptr;
     // cfitsio keeps the file in memory and writes it to stdout on closing.
-    if (fits_create_file(&raw, kStandardOutputName, &status) != 0) {
-        throw ToolError("cannot write FITS to standard output: " + Describe(status, errno));
+    if (fits_create_file(&raw, kCfitsioStandardOutput, &status) != 0) {
+        throw ImagingError("cannot write FITS to standard output: " + Describe(status, errno));
     }
     FitsHandle handle(raw);
     const std::filesystem::path name("standard output");
@@ -212,32 +211,31 @@ void WriteFitsToStandardOutput(const Image16& image, const FitsKeywords& keyword
     WriteContent(raw, out, image, keywords);
     errno = 0;
     fits_close_file(handle.release(), &out.Status());
-    if (errno == EPIPE) throw ToolError("cannot write FITS to standard output: " + ErrnoText(EPIPE));
+    if (errno == EPIPE) throw ImagingError("cannot write FITS to standard output: " + ErrnoText(EPIPE));
     out.Check("closing the file");
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        throw ToolError("cannot write FITS to standard output: " + ErrnoText(errno));
+        throw ImagingError("cannot write FITS to standard output: " + ErrnoText(errno));
     }
 }
 
-void WriteFits(const std::filesystem::path& path, const Image16& image, const FitsKeywords& keywords, bool overwrite) {
-    PendingFile pending(path, overwrite);
+void WriteFitsFile(const std::filesystem::path& file, const Image16& image, const FitsKeywords& keywords,
+                   const std::filesystem::path& shownAs) {
     int status = 0;
     fitsfile* raw = nullptr;
     errno = 0;  // so that a failure's reason is not an older call's
     // The disk-file variant takes the name literally: no extended filename
     // syntax, so brackets or a leading '!' in a user's path mean nothing.
-    if (fits_create_diskfile(&raw, pending.TempName().c_str(), &status) != 0) {
+    if (fits_create_diskfile(&raw, file.string().c_str(), &status) != 0) {
         const int savedErrno = errno;
-        throw ToolError("cannot create FITS file in " + pending.TempPath().parent_path().string() + ": " +
-                        Describe(status, savedErrno));
+        throw ImagingError("cannot create FITS file in " + file.parent_path().string() + ": " +
+                           Describe(status, savedErrno));
     }
     FitsHandle handle(raw);
-    FitsOutput out(path, raw);
+    FitsOutput out(shownAs, raw);
     WriteContent(raw, out, image, keywords);
 
     fits_close_file(handle.release(), &out.Status());
     out.Check("closing the file");
-    pending.Commit();
 }
 
-}  // namespace tarnscsi::tool
+}  // namespace tarnscsi::imaging

@@ -1,0 +1,62 @@
+// The system's socket headers and the few calls that differ between POSIX
+// and Windows (Winsock), for the code of the server that uses sockets
+// directly: the listen address and the discovery responder.
+#pragma once
+
+#ifdef _WIN32
+// Winsock's headers before anything includes <windows.h>; no min and max
+// macros over std::min and std::max.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
+
+#include <string>
+
+namespace tarnscsi::alpaca {
+
+#ifdef _WIN32
+using NativeSocket = SOCKET;
+inline constexpr NativeSocket kNoSocket = INVALID_SOCKET;
+// What a failed call left in WSAGetLastError.
+inline constexpr int kAddressInUse = WSAEADDRINUSE;
+inline constexpr int kAddressNotAvailable = WSAEADDRNOTAVAIL;
+inline constexpr int kAccessDenied = WSAEACCES;
+inline constexpr int kFamilyNotSupported = WSAEAFNOSUPPORT;
+#else
+using NativeSocket = int;
+inline constexpr NativeSocket kNoSocket = -1;
+// What a failed call left in errno.
+inline constexpr int kAddressInUse = EADDRINUSE;
+inline constexpr int kAddressNotAvailable = EADDRNOTAVAIL;
+inline constexpr int kAccessDenied = EACCES;
+inline constexpr int kFamilyNotSupported = EAFNOSUPPORT;
+#endif
+
+// Makes the system's sockets usable in this process; Windows needs it
+// (WSAStartup) before any socket call, name lookups included. Every call
+// after the first does nothing; the sockets stay usable until the process
+// ends. "" when usable, else why not.
+std::string UseSockets();
+
+// The error the last failed socket call of this thread left (errno, or
+// WSAGetLastError on Windows), and its text.
+int LastSocketError();
+std::string SocketErrorText(int error);
+
+void CloseSocket(NativeSocket socket);
+
+// setsockopt with an int value; whether the system took it.
+bool SetSocketOption(NativeSocket socket, int level, int name, int value);
+
+}  // namespace tarnscsi::alpaca

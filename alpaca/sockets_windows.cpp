@@ -1,0 +1,38 @@
+#include "sockets.h"
+
+namespace tarnscsi::alpaca {
+
+std::string UseSockets() {
+    // Started once and never cleaned up: other parts of the program (the
+    // HTTP layer) may hold sockets until the process ends.
+    static const int started = [] {
+        WSADATA data{};
+        return WSAStartup(MAKEWORD(2, 2), &data);
+    }();
+    if (started == 0) return {};
+    return "cannot use the network (WSAStartup): " + SocketErrorText(started);
+}
+
+int LastSocketError() { return WSAGetLastError(); }
+
+std::string SocketErrorText(int error) {
+    char text[256] = {};
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(error),
+                       MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+    std::string message(text, length);
+    // The system's messages end in ".\r\n".
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.')) {
+        message.pop_back();
+    }
+    if (message.empty()) message = "Windows socket error";
+    return message + " (" + std::to_string(error) + ")";
+}
+
+void CloseSocket(NativeSocket socket) { closesocket(socket); }
+
+bool SetSocketOption(NativeSocket socket, int level, int name, int value) {
+    return setsockopt(socket, level, name, reinterpret_cast<const char*>(&value), sizeof value) == 0;
+}
+
+}  // namespace tarnscsi::alpaca
