@@ -74,11 +74,7 @@ InquiryText ReadInquiryText(const std::uint8_t* reply) {
 }
 
 std::string LoadedManagerPath() {
-#if defined(_WIN32)
-    const DynamicLibrary manager(tarnscsi::aspi::kManagerLibrary, true);  // the name the module loads it by
-#else
-    const DynamicLibrary manager(kManagerFile, true);
-#endif
+    const DynamicLibrary manager(kManagerFile, true);  // the name the module loads it by
     return manager.IsLoaded() ? manager.Path() : std::string();
 }
 
