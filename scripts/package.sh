@@ -3,8 +3,10 @@
 #   scripts/package.sh [deb]   Debian packages in build/package/packages/:
 #                              tarnscsi, tarnscsi-dev, indi-tarnscsi,
 #                              tarnscsi-alpaca
-#   scripts/package.sh windows the DLL's zip (and its debug zip) in
-#                              build/package-win32/packages/
+#   scripts/package.sh windows the Windows zip (and its debug zip) in
+#                              build/package-win32/packages/: TARNSCSI.dll,
+#                              the programs this build makes for Windows,
+#                              simulator/, INSTALL.txt and the licences
 # Install the Debian packages with `sudo apt install ./build/package/packages/*.deb`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,7 +28,7 @@ case "${1:-deb}" in
     scripts/install-windows-deps.sh
     build=build/package-win32
     cmake -S . -B "$build" --toolchain "$PWD/cmake/toolchain-i686-w64-mingw32.cmake" \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNSCSI_BUILD_TESTS=OFF -DTARNSCSI_BUILD_TOOLS=OFF \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNSCSI_BUILD_TESTS=OFF \
       -DTARNSCSI_BUILD_BENCH=OFF -DTARNSCSI_BUILD_INDI=OFF >/dev/null
     cmake --build "$build" -j "$jobs" --target windows_zip
     ls -l "$build"/packages/*.zip

@@ -5,7 +5,8 @@
 //
 // Choosing a manager by path loads it before the module looks; the module's
 // load by name then finds that library already in the process (by its
-// soname) and uses it. The choice holds for the rest of the process.
+// soname; on Windows by its module name) and uses it. The choice holds for
+// the rest of the process.
 #pragma once
 
 #include <string>
@@ -35,7 +36,9 @@ struct ManagerChoice {
 
 // Where the simulator is looked for: TARNSCSI_SIMULATOR when set, then
 // beside the program and the library that uses this API (the installed
-// layout: <prefix>/lib/tarnscsi/, and the build tree's sim/ folder).
+// layout: <prefix>/lib/tarnscsi/, and the build tree's sim/ folder). On
+// Windows only <program folder>\simulator\wnaspi32.dll, as the zip and the
+// build tree's bin/ hold it.
 std::vector<std::string> SimulatorCandidates();
 // The first candidate that exists, or "" when none does.
 std::string FindSimulator();

@@ -9,7 +9,9 @@
 #include "aspi.h"
 #include "common/dynamic_library.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
 
 #include "aspi_sg_report.h"
@@ -25,21 +27,29 @@ namespace {
 
 namespace fs = std::filesystem;
 
+#if defined(_WIN32)
+// The simulator's folder beside the program (in the zip and in the build
+// tree's bin/): Windows looks for a DLL in the program's own folder, never in
+// a folder below it, so no program or application finds it by accident.
+constexpr char kSimulatorFolder[] = "simulator";
+#else
 // The simulator's private folder below the library directory, so that the
 // ordinary library search never finds it in place of the real manager.
 constexpr char kSimulatorFolder[] = "tarnscsi/simulator";
 // Where a build tree keeps it, next to the programs' own folders.
 constexpr char kBuildTreeFolder[] = "sim";
+#endif
 
 // The folder of the running program.
 fs::path ProgramFolder() {
 #if defined(_WIN32)
-    constexpr DWORD kLongestPath = 32768;  // in UTF-16 units, with the terminating zero
-    std::wstring path(kLongestPath, L'\0');
-    const DWORD size = GetModuleFileNameW(nullptr, path.data(), kLongestPath);
-    if (size == 0 || size >= kLongestPath) return {};
-    path.resize(size);
-    return fs::path(path).parent_path();
+    // The wide name, for folders with any letters; a path longer than the
+    // buffer is cut short by Windows, and then not used.
+    std::wstring program(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size()));
+    if (length == 0 || length >= program.size()) return {};
+    program.resize(length);
+    return fs::path(program).parent_path();
 #else
     std::error_code error;
     const fs::path program = fs::read_symlink("/proc/self/exe", error);
@@ -70,26 +80,52 @@ void AddCandidatesBeside(const fs::path& folder, std::vector<std::string>& candi
         }
         candidates.push_back(text);
     };
+#if defined(_WIN32)
+    // <program folder>\simulator\wnaspi32.dll, unpacked and built alike.
+    add(folder / kSimulatorFolder / kManagerFile);
+#else
     // Installed: <prefix>/bin/program and <prefix>/<libdir>/tarnscsi/simulator/,
     // or a library in <prefix>/<libdir>/ itself.
     add(folder / ".." / TARNSCSI_INSTALL_LIBDIR / kSimulatorFolder / kManagerFile);
     add(folder / kSimulatorFolder / kManagerFile);
     // A build tree: <build>/tools/tarnscsi and <build>/sim/.
     add(folder / ".." / kBuildTreeFolder / kManagerFile);
+#endif
 }
 
-std::string LoadManager(const std::string& path) {
-    // A bare name would go through the library search, which is exactly
-    // what may find another manager instead.
 #if defined(_WIN32)
+std::string LoadManager(const std::string& path) {
+    // A bare name would go through the DLL search, which is exactly what may
+    // find another manager instead.
     if (path.find_first_of("/\\") == std::string::npos) {
         return "the manager must be given by its path (with a '\\'), not \"" + path + "\"";
     }
+    // Narrow paths are UTF-8 here (std::filesystem's conversion both ways).
+    const HMODULE manager = LoadLibraryW(fs::path(path).wstring().c_str());
+    if (manager == nullptr) return "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+    const auto missing = [manager](const char* entry) { return GetProcAddress(manager, entry) == nullptr; };
+    std::string problem;
+    if (missing(aspi::kSupportInfoEntry) || missing(aspi::kSendCommandEntry)) {
+        problem = path + " is not an ASPI manager (it lacks " + aspi::kSupportInfoEntry + " or " +
+                  aspi::kSendCommandEntry + ")";
+    } else if (GetModuleHandleA(kManagerFile) != manager) {
+        // Windows gives a load by name the module already loaded under that
+        // name: another wnaspi32.dll loaded before would win.
+        problem = std::string("another ") + kManagerFile + " is already loaded, so the module would not use " + path;
+    }
+    if (!problem.empty()) {
+        FreeLibrary(manager);
+        return problem;
+    }
+    return {};  // loaded until the process ends
+}
 #else
+std::string LoadManager(const std::string& path) {
+    // A bare name would go through the library search, which is exactly
+    // what may find another manager instead.
     if (path.find('/') == std::string::npos) {
         return "the manager must be given by its path (with a '/'), not \"" + path + "\"";
     }
-#endif
     DynamicLibrary manager(path);
     if (!manager.IsLoaded()) return "cannot load " + path + ": " + manager.Error();
     if (!manager.Has(aspi::kSupportInfoEntry) || !manager.Has(aspi::kSendCommandEntry)) {
@@ -104,6 +140,7 @@ std::string LoadManager(const std::string& path) {
     manager.Keep();  // loaded until the process ends
     return {};
 }
+#endif
 
 }  // namespace
 
@@ -125,9 +162,6 @@ std::string FindSimulator() {
     return {};
 }
 
-// On Windows as elsewhere: a manager loaded by its path first is the one the
-// module's load by name finds (Windows takes a DLL of the same name already
-// in the process, whatever its folder).
 std::string UseManager(const ManagerChoice& choice) {
     switch (choice.kind) {
         case ManagerKind::kInstalled: return {};
