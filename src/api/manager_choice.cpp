@@ -69,11 +69,23 @@ void AddCandidatesBeside(const fs::path& folder, std::vector<std::string>& candi
     add(folder / ".." / kBuildTreeFolder / kManagerFile);
 }
 
-#if !defined(_WIN32)
+// The name the module loads the manager by, as the system's loader knows it
+// once loaded.
+#if defined(_WIN32)
+constexpr char kLoadedManagerName[] = "wnaspi32.dll";
+constexpr char kPathSeparators[] = "/\\";
+#else
+constexpr const char* kLoadedManagerName = kManagerFile;
+constexpr char kPathSeparators[] = "/";
+#endif
+
+// Loads the manager at `path` and keeps it, so that the module's load by
+// name finds it: on Linux through its soname, on Windows because a DLL of
+// the same base name already in the process is the one LoadLibrary gives.
 std::string LoadManager(const std::string& path) {
     // A bare name would go through the library search, which is exactly
     // what may find another manager instead.
-    if (path.find('/') == std::string::npos) {
+    if (path.find_first_of(kPathSeparators) == std::string::npos) {
         return "the manager must be given by its path (with a '/'), not \"" + path + "\"";
     }
     DynamicLibrary manager(path);
@@ -83,14 +95,13 @@ std::string LoadManager(const std::string& path) {
                aspi::kSendCommandEntry + ")";
     }
     // The module's load by name must land on this very library.
-    const DynamicLibrary byName(kManagerFile, true);
+    const DynamicLibrary byName(kLoadedManagerName, true);
     if (byName.Handle() != manager.Handle()) {
-        return path + " is not known as " + kManagerFile + " (its soname), so the module would not use it";
+        return path + " is not known as " + kLoadedManagerName + ", so the module would not use it";
     }
     manager.Keep();  // loaded until the process ends
     return {};
 }
-#endif
 
 }  // namespace
 
@@ -113,10 +124,6 @@ std::string FindSimulator() {
 }
 
 std::string UseManager(const ManagerChoice& choice) {
-#if defined(_WIN32)
-    if (choice.kind == ManagerKind::kInstalled) return {};
-    return "choosing the ASPI manager is not supported on Windows: put the manager beside the program";
-#else
     switch (choice.kind) {
         case ManagerKind::kInstalled: return {};
         case ManagerKind::kPath: return LoadManager(choice.path);
@@ -135,7 +142,6 @@ std::string UseManager(const ManagerChoice& choice) {
         }
     }
     return {};
-#endif
 }
 
 std::string UseManagerFromEnvironment() {

@@ -303,7 +303,10 @@ TEST_F(AlpacaServerTest, ManagementApiDescribesTheServerAndItsOneCamera) {
     EXPECT_EQ(Raw("/management/apiversions?ClientTransactionID=3").json.at("ClientTransactionID"), 3);
     const json description = Raw("/management/v1/description").json.at("Value");
     EXPECT_EQ(description.at("ServerName"), "tarnscsi-alpaca");
-    EXPECT_EQ(description.at("ManufacturerVersion"), "test");
+    // The version the fixture gives an in-process server; a program its own.
+    if (server) {
+        EXPECT_EQ(description.at("ManufacturerVersion"), "test");
+    }
     const json devices = Raw("/management/v1/configureddevices").json.at("Value");
     ASSERT_EQ(devices.size(), 1U);
     EXPECT_EQ(devices[0].at("DeviceType"), "Camera");
