@@ -73,11 +73,13 @@ constexpr char kDiscoveryOn[] = "discovery on UDP ";
 // Time for the program to start and print that line; generous for Wine.
 constexpr int kExternalStartMilliseconds = 60000;
 
-std::string ExternalServer::Start(const std::string& command) {
+std::string ExternalServer::Start(const std::string& command, int httpPort, int udpPort) {
     std::vector<std::string> words;
     std::istringstream split(command);
     for (std::string word; split >> word;) words.push_back(word);
-    for (const char* added : {"--port", "0", "--discovery-port", "0"}) words.emplace_back(added);
+    for (const std::string& added :
+         {std::string("--port"), std::to_string(httpPort), std::string("--discovery-port"), std::to_string(udpPort)})
+        words.push_back(added);
     std::vector<char*> arguments;
     for (std::string& word : words) arguments.push_back(word.data());
     arguments.push_back(nullptr);
@@ -87,6 +89,7 @@ std::string ExternalServer::Start(const std::string& command) {
     pid = fork();
     if (pid == 0) {
         dup2(pipeEnds[1], STDOUT_FILENO);
+        dup2(pipeEnds[1], STDERR_FILENO);  // why it could not serve
         execvp(arguments[0], arguments.data());
         _exit(127);
     }
@@ -143,6 +146,7 @@ void AlpacaFixture::SetUp() {
     SimReset();
     SimSetManualClock(1);
     if (const char* command = ExternalCommand(); command != nullptr) {
+        externalCommand = command;
         external = std::make_unique<ExternalServer>();
         ASSERT_EQ(external->Start(command), "");
         client = std::make_unique<httplib::Client>(kLoopback, external->port);

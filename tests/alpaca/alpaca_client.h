@@ -46,8 +46,8 @@ struct Answer {
 };
 
 // The environment variable that names a command starting the server in a
-// process of its own (words split at spaces; the fixture adds "--port 0
-// --discovery-port 0"), for example the Windows program under Wine over
+// process of its own (words split at spaces; the fixture adds "--port"
+// and "--discovery-port"), for example the Windows program under Wine over
 // its simulated camera. The tests then talk to that server; what needs the
 // simulator's controls or the server's options in this process fails,
 // saying so, and is left out by the gtest filter of such a run.
@@ -57,8 +57,9 @@ inline constexpr char kExternalServerVariable[] = "TARNSCSI_ALPACA_TEST_SERVER";
 // prints once it serves. Ended (killed) with the object.
 class ExternalServer {
 public:
-    // "" when serving, else why not (with what the program printed).
-    std::string Start(const std::string& command);
+    // "" when serving on `port` with discovery on `discoveryPort` (0: free
+    // ones), else why not (with what the program printed).
+    std::string Start(const std::string& command, int port = 0, int discoveryPort = 0);
     ~ExternalServer();
 
     int port = 0;
@@ -102,6 +103,7 @@ protected:
 
     std::unique_ptr<alpaca::AlpacaServer> server;
     std::unique_ptr<ExternalServer> external;  // when kExternalServerVariable names one
+    std::string externalCommand;
     std::unique_ptr<httplib::Client> client;
 };
 
