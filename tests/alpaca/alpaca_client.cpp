@@ -100,7 +100,8 @@ std::string ExternalServer::Start(const std::string& command, int httpPort, int 
     std::string printed;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kExternalStartMilliseconds);
     while (printed.find('\n', printed.find(kServingLine)) == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd waiting{output, POLLIN, 0};
         if (left.count() <= 0 || poll(&waiting, 1, static_cast<int>(left.count())) <= 0) {
             return "\"" + command + "\" printed no serving line in " + std::to_string(kExternalStartMilliseconds) +
