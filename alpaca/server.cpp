@@ -1,7 +1,5 @@
 #include "server.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +13,7 @@
 #include "page_routes.h"
 #include "request_parameters.h"
 #include "setup_page.h"
+#include "sockets.h"
 
 namespace tarnscsi::alpaca {
 namespace {
@@ -75,9 +74,7 @@ void SendImageArray(HttpResponse& response, const std::shared_ptr<const Image>& 
 std::string UniqueIdFor(const ServerOptions& options) {
     if (!options.uniqueId.empty()) return options.uniqueId;
     // FNV-1a of the host name and the device: the same on every start.
-    char host[256] = {};
-    gethostname(host, sizeof host - 1);
-    const std::string key = std::string(host) + "/tarnscsi/camera/0";
+    const std::string key = HostName() + "/tarnscsi/camera/0";
     std::uint64_t a = 0xcbf29ce484222325ULL;
     std::uint64_t b = 0x84222325cbf29ce4ULL;
     for (const unsigned char c : key) {

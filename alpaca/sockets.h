@@ -56,6 +56,9 @@ std::string SocketErrorText(int error);
 
 void CloseSocket(NativeSocket socket);
 
+// This computer's name (gethostname); "" when the system gives none.
+std::string HostName();
+
 // setsockopt with an int value; whether the system took it.
 bool SetSocketOption(NativeSocket socket, int level, int name, int value);
 

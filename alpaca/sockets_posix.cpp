@@ -15,6 +15,12 @@ std::string SocketErrorText(int error) { return std::strerror(error); }
 
 void CloseSocket(NativeSocket socket) { close(socket); }
 
+std::string HostName() {
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) != 0) return {};
+    return host;
+}
+
 bool SetSocketOption(NativeSocket socket, int level, int name, int value) {
     return setsockopt(socket, level, name, &value, sizeof value) == 0;
 }

@@ -31,6 +31,14 @@ std::string SocketErrorText(int error) {
 
 void CloseSocket(NativeSocket socket) { closesocket(socket); }
 
+std::string HostName() {
+    // Winsock's gethostname fails until WSAStartup has been called.
+    if (!UseSockets().empty()) return {};
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) != 0) return {};
+    return host;
+}
+
 bool SetSocketOption(NativeSocket socket, int level, int name, int value) {
     return setsockopt(socket, level, name, reinterpret_cast<const char*>(&value), sizeof value) == 0;
 }

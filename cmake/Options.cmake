@@ -152,17 +152,23 @@ endif()
 
 # The Alpaca server: Boost's headers (Beast and Asio), CLI11, nlohmann-json,
 # libpng and cfitsio; cpp-httplib is its tests' and benchmarks' client.
+# On Windows the same headers (through the toolchain's find roots) and the
+# imaging libraries cross-built by scripts/build-windows-libs.sh; its tests
+# run the Linux build's test programs against it (tests/windows/).
 set(missing)
 set(remedy "run scripts/install-deps.sh alpaca")
 if(TARNSCSI_BUILD_ALPACA)  # AUTO or ON
+  find_package(Boost 1.74 QUIET)
+  if(NOT Boost_FOUND)
+    list(APPEND missing "Boost's headers, 1.74 or later (libboost1.74-dev)")
+  endif()
   if(WIN32)
-    list(APPEND missing "a Linux build")
-    set(remedy "the Windows build is the DLL and its tests")
-  else()
-    find_package(Boost 1.74 QUIET)
-    if(NOT Boost_FOUND)
-      list(APPEND missing "Boost's headers, 1.74 or later (libboost1.74-dev)")
+    set(remedy "run scripts/install-windows-deps.sh")
+    tarnscsi_missing_cli_json(missing)
+    if(NOT EXISTS ${TARNSCSI_WIN32_LIBS}/BUILT)
+      list(APPEND missing "the imaging libraries for Windows (scripts/install-windows-deps.sh)")
     endif()
+  else()
     # Only the tests and the benchmarks need the client.
     if(TARNSCSI_BUILD_TESTS OR TARNSCSI_BUILD_BENCH)
       tarnscsi_pkg_config_found(cpp-httplib httplib_found)

@@ -41,10 +41,27 @@ set(TARNSCSI_WIN32_LIBS "${tarnscsi_source_dir}/build/win32-libs/prefix"
     CACHE PATH "Prefix of the imaging libraries cross-built for Windows (scripts/build-windows-libs.sh)")
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES TARNSCSI_WIN32_LIBS)
 
-# Headers and libraries come only from the mingw sysroot and that prefix,
-# build tools from the host. pkg-config reads only the prefix's .pc files,
-# never the host's Linux ones.
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLET} ${TARNSCSI_WIN32_LIBS})
+# Debian's header-only C++ libraries serve the Windows programs too: Boost
+# (Asio and Beast; no compiled Boost library is used), CLI11 and
+# nlohmann-json. /usr itself cannot be a find root (its Linux headers and
+# libraries would be found for Windows), so a folder of the source tree's
+# build/ holds links to exactly those headers and CMake packages, laid out as
+# a prefix, and is the only root on the host's side.
+set(tarnscsi_host_headers "${tarnscsi_source_dir}/build/win32-host-headers")
+foreach(link IN ITEMS include/boost include/CLI include/nlohmann share/cmake/CLI11 share/cmake/nlohmann_json)
+  if(EXISTS /usr/${link} AND NOT IS_SYMLINK ${tarnscsi_host_headers}/${link})
+    get_filename_component(link_dir ${tarnscsi_host_headers}/${link} DIRECTORY)
+    file(MAKE_DIRECTORY ${link_dir})
+    file(CREATE_LINK /usr/${link} ${tarnscsi_host_headers}/${link} SYMBOLIC)
+  endif()
+endforeach()
+
+# Headers and libraries come only from the mingw sysroot, that prefix and
+# the header-only libraries above; build tools from the host. pkg-config
+# reads only the prefix's .pc files, never the host's Linux ones.
+set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLET} ${TARNSCSI_WIN32_LIBS} ${tarnscsi_host_headers})
+# FindBoost looks for the headers alone, not for Boost's Linux CMake package.
+set(Boost_NO_BOOST_CMAKE ON)
 set(ENV{PKG_CONFIG_LIBDIR} "${TARNSCSI_WIN32_LIBS}/lib/pkgconfig")
 unset(ENV{PKG_CONFIG_PATH})
 unset(ENV{PKG_CONFIG_SYSROOT_DIR})

@@ -7,7 +7,9 @@
 
 #include "camera_identity.h"
 #include "common/dynamic_library.h"
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include "aspi.h"
+#else
 #include "aspi_sg_report.h"
 #endif
 

@@ -1,15 +1,21 @@
 #include "alpaca_client.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
 
 #include <tarnscsi/camera.h>
 
@@ -28,6 +34,12 @@ std::atomic<std::int64_t> serverMicroseconds{0};
 
 std::chrono::steady_clock::time_point ServerNow() {
     return std::chrono::steady_clock::time_point(std::chrono::microseconds(serverMicroseconds.load()));
+}
+
+// The command of kExternalServerVariable, or null.
+const char* ExternalCommand() {
+    const char* command = std::getenv(kExternalServerVariable);
+    return command != nullptr && *command != '\0' ? command : nullptr;
 }
 
 Answer Read(const httplib::Result& result) {
@@ -54,7 +66,73 @@ alpaca::ServerOptions AlpacaFixture::TestOptions() {
     return options;
 }
 
+// The command's first line that says where it serves, e.g.
+// "tarnscsi-alpaca: Alpaca API on http://127.0.0.1:41234/ (...), discovery on UDP 51234".
+constexpr char kServingLine[] = "Alpaca API on http://";
+constexpr char kDiscoveryOn[] = "discovery on UDP ";
+// Time for the program to start and print that line; generous for Wine.
+constexpr int kExternalStartMilliseconds = 60000;
+
+std::string ExternalServer::Start(const std::string& command, int httpPort, int udpPort) {
+    std::vector<std::string> words;
+    std::istringstream split(command);
+    for (std::string word; split >> word;) words.push_back(word);
+    for (const std::string& added :
+         {std::string("--port"), std::to_string(httpPort), std::string("--discovery-port"), std::to_string(udpPort)})
+        words.push_back(added);
+    std::vector<char*> arguments;
+    for (std::string& word : words) arguments.push_back(word.data());
+    arguments.push_back(nullptr);
+
+    int pipeEnds[2];
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0) return "pipe: " + std::string(std::strerror(errno));
+    pid = fork();
+    if (pid == 0) {
+        dup2(pipeEnds[1], STDOUT_FILENO);
+        dup2(pipeEnds[1], STDERR_FILENO);  // why it could not serve
+        execvp(arguments[0], arguments.data());
+        _exit(127);
+    }
+    close(pipeEnds[1]);
+    output = pipeEnds[0];
+    if (pid < 0) return "fork: " + std::string(std::strerror(errno));
+
+    std::string printed;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kExternalStartMilliseconds);
+    while (printed.find('\n', printed.find(kServingLine)) == std::string::npos) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd waiting{output, POLLIN, 0};
+        if (left.count() <= 0 || poll(&waiting, 1, static_cast<int>(left.count())) <= 0) {
+            return "\"" + command + "\" printed no serving line in " + std::to_string(kExternalStartMilliseconds) +
+                   " ms: " + printed;
+        }
+        char chunk[512];
+        const ssize_t part = read(output, chunk, sizeof chunk);
+        if (part <= 0) return "\"" + command + "\" ended before serving: " + printed;
+        printed.append(chunk, static_cast<std::size_t>(part));
+    }
+    const std::size_t at = printed.find(kServingLine) + std::strlen(kServingLine);
+    const std::size_t colon = printed.find(':', at);
+    port = colon == std::string::npos ? 0 : std::atoi(printed.c_str() + colon + 1);
+    if (const std::size_t udp = printed.find(kDiscoveryOn, at); udp != std::string::npos) {
+        discoveryPort = std::atoi(printed.c_str() + udp + std::strlen(kDiscoveryOn));
+    }
+    if (port <= 0) return "no port in what \"" + command + "\" printed: " + printed;
+    return {};
+}
+
+ExternalServer::~ExternalServer() {
+    // The test's server has nothing to save: ended at once.
+    if (pid > 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    if (output >= 0) close(output);
+}
+
 void AlpacaFixture::StartServer(const alpaca::ServerOptions& options) {
+    ASSERT_FALSE(external) << "this test serves with options of its own: it needs the server in this process";
     client.reset();
     server.reset();
     server = std::make_unique<alpaca::AlpacaServer>(options);
@@ -68,12 +146,22 @@ void AlpacaFixture::StartServer(const alpaca::ServerOptions& options) {
 void AlpacaFixture::SetUp() {
     SimReset();
     SimSetManualClock(1);
+    if (const char* command = ExternalCommand(); command != nullptr) {
+        externalCommand = command;
+        external = std::make_unique<ExternalServer>();
+        ASSERT_EQ(external->Start(command), "");
+        client = std::make_unique<httplib::Client>(kLoopback, external->port);
+        client->set_read_timeout(kTimeout);
+        client->set_connection_timeout(kTimeout);
+        return;
+    }
     StartServer(TestOptions());
 }
 
 void AlpacaFixture::TearDown() {
     client.reset();
     server.reset();
+    external.reset();
     SimReset();
 }
 
@@ -98,6 +186,7 @@ void AlpacaFixture::Set(const std::string& member, const std::string& body) {
 void AlpacaFixture::Connect() { Set("connected", "Connected=True"); }
 
 void AlpacaFixture::Advance(double seconds) {
+    if (ExternalCommand() != nullptr) ADD_FAILURE() << "moving the clock needs the server in this process";
     SimAdvanceClock(static_cast<std::uint64_t>(seconds * 1e6));
     AdvanceServerClock(seconds);
 }

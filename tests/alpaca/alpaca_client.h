@@ -45,6 +45,31 @@ struct Answer {
     const nlohmann::json& Value() const { return json.at("Value"); }
 };
 
+// The environment variable that names a command starting the server in a
+// process of its own (words split at spaces; the fixture adds "--port"
+// and "--discovery-port"), for example the Windows program under Wine over
+// its simulated camera. The tests then talk to that server; what needs the
+// simulator's controls or the server's options in this process fails,
+// saying so, and is left out by the gtest filter of such a run.
+inline constexpr char kExternalServerVariable[] = "TARNSCSI_ALPACA_TEST_SERVER";
+
+// The server started by that command: its ports, read from the line it
+// prints once it serves. Ended (killed) with the object.
+class ExternalServer {
+public:
+    // "" when serving on `port` with discovery on `discoveryPort` (0: free
+    // ones), else why not (with what the program printed).
+    std::string Start(const std::string& command, int port = 0, int discoveryPort = 0);
+    ~ExternalServer();
+
+    int port = 0;
+    int discoveryPort = 0;
+
+private:
+    int pid = -1;
+    int output = -1;
+};
+
 class AlpacaFixture : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -73,7 +98,12 @@ protected:
     static std::vector<std::uint16_t> ApiFrame(const Frame& frame, double seconds, std::uint64_t seed, int& width,
                                                int& height);
 
+    // The HTTP port of the server under test, in this process or not.
+    int Port() const { return server ? server->Port() : external->port; }
+
     std::unique_ptr<alpaca::AlpacaServer> server;
+    std::unique_ptr<ExternalServer> external;  // when kExternalServerVariable names one
+    std::string externalCommand;
     std::unique_ptr<httplib::Client> client;
 };
 

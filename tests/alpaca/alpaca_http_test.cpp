@@ -93,7 +93,7 @@ TEST_F(AlpacaHttpTest, BodiesOverTheLimitOrOfNoClearLengthAreRefusedAtOnce) {
          "GET /api/v1/camera/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 6\r\n\r\nBinX=2", 400},
     };
     for (const auto& c : cases) {
-        RawConnection connection(server->Port());
+        RawConnection connection(Port());
         ASSERT_TRUE(connection.Send(c.request)) << c.what;
         // The server answers and closes the connection without waiting for
         // more: ReceiveAll ends.
@@ -108,7 +108,7 @@ TEST_F(AlpacaHttpTest, BodiesOverTheLimitOrOfNoClearLengthAreRefusedAtOnce) {
     for (const std::string& request :
          {PutRequest("binx", "Content-Type: text/plain\r\nContent-Length: 4096\r\nConnection: close\r\n", padded),
           PutRequest("biny", "Transfer-Encoding: chunked\r\nConnection: close\r\n", "6\r\nBinY=1\r\n0\r\n\r\n")}) {
-        RawConnection connection(server->Port());
+        RawConnection connection(Port());
         ASSERT_TRUE(connection.Send(request));
         const auto answers = ParseAnswers(connection.ReceiveAll());
         ASSERT_EQ(answers.size(), 1U);
@@ -126,15 +126,15 @@ TEST_F(AlpacaHttpTest, SlowAndSilentClientsLeaveRoomForOthers) {
     constexpr int kSlow = 150;
     constexpr int kSilent = 50;
     constexpr int kRequests = 20;
-    SlowClients slow(server->Port(), kSlow);
+    SlowClients slow(Port(), kSlow);
     std::vector<std::unique_ptr<RawConnection>> silent;
-    for (int i = 0; i < kSilent; ++i) silent.push_back(std::make_unique<RawConnection>(server->Port()));
+    for (int i = 0; i < kSilent; ++i) silent.push_back(std::make_unique<RawConnection>(Port()));
     client->set_read_timeout(std::chrono::seconds(kGenerousSeconds));
     for (int i = 0; i < kRequests; ++i) {
         const auto kept = client->Get("/api/v1/camera/0/name");
         ASSERT_TRUE(kept) << "no answer while slow clients are connected: " << httplib::to_string(kept.error());
         EXPECT_EQ(json::parse(kept->body).at("Value"), "Nebrix");
-        httplib::Client fresh(kLoopback, server->Port());
+        httplib::Client fresh(kLoopback, Port());
         fresh.set_read_timeout(std::chrono::seconds(kGenerousSeconds));
         const auto answer = fresh.Get("/api/v1/camera/0/connected");
         ASSERT_TRUE(answer) << "no answer while slow clients are connected: " << httplib::to_string(answer.error());
@@ -198,7 +198,7 @@ TEST_F(AlpacaHttpTest, RangesAreIgnoredAndPipelinedRequestsFollow) {
     const std::string whole = Get("imagearray").body;
 
     const std::string get = "GET /api/v1/camera/0/";
-    RawConnection connection(server->Port());
+    RawConnection connection(Port());
     connection.Send(get + "imagearray HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: bytes=0-99\r\n\r\n" + get +
                     "imagearray HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: application/imagebytes\r\n"
                     "Range: bytes=10-20\r\n\r\n" +
@@ -221,7 +221,7 @@ TEST_F(AlpacaHttpTest, TheHostHeaderMustNameThisServer) {
     auto options = TestOptions();
     options.allowedHosts = {"Observatory.lan"};
     StartServer(options);
-    const std::string port = std::to_string(server->Port());
+    const std::string port = std::to_string(Port());
     const struct {
         std::string host;
         int status;
@@ -270,13 +270,13 @@ TEST_F(AlpacaHttpTest, TheHostHeaderMustNameThisServer) {
     EXPECT_EQ(refused->status, 403);
     EXPECT_EQ(Get("connected").Value(), false);
     // HTTP/1.0 without a Host comes from no browser.
-    RawConnection old(server->Port());
+    RawConnection old(Port());
     old.Send("GET /api/v1/camera/0/name HTTP/1.0\r\n\r\n");
     const auto answers = ParseAnswers(old.ReceiveAll());
     ASSERT_EQ(answers.size(), 1U);
     EXPECT_EQ(answers[0].status, 200);
     // Nor a NUL as it is: no header may hold one (malformed, 400).
-    RawConnection nul(server->Port());
+    RawConnection nul(Port());
     nul.Send(
         std::string("GET /api/v1/camera/0/name HTTP/1.1\r\nHost: 127.0.0.1\0.attacker.example\r\n"
                     "Connection: close\r\n\r\n",
@@ -285,7 +285,7 @@ TEST_F(AlpacaHttpTest, TheHostHeaderMustNameThisServer) {
     ASSERT_EQ(cut.size(), 1U);
     EXPECT_EQ(cut[0].status, 400);
     // Two Hosts are one too many.
-    RawConnection twice(server->Port());
+    RawConnection twice(Port());
     twice.Send("GET /api/v1/camera/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
     const auto doubled = ParseAnswers(twice.ReceiveAll());
     ASSERT_EQ(doubled.size(), 1U);

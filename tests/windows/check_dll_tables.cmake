@@ -6,8 +6,9 @@
 # ordinals; without OTHER_EXPORTS nothing else may be exported. IMPORTS are
 # all the DLLs it may import from, and all must be imported. With ALLOWED,
 # every function imported from each <dll> named there must be listed in its
-# <list file> (one name a line, # comments), and nothing may be imported by
-# ordinal: each import the list lacks is named.
+# <list file> (several separated by commas; one name a line, # comments),
+# and nothing may be imported by ordinal: each import the lists lack is
+# named.
 cmake_minimum_required(VERSION 3.25)
 
 foreach(var OBJDUMP DLL EXPORTS IMPORTS)
@@ -96,7 +97,13 @@ foreach(entry IN LISTS ALLOWED)
   endif()
   set(allowed_dll "${CMAKE_MATCH_1}")
   set(allowed_file "${CMAKE_MATCH_2}")
-  file(STRINGS "${allowed_file}" allowed REGEX "^[^#]")
+  # Several lists for one DLL are separated by commas.
+  string(REPLACE "," ";" allowed_files "${allowed_file}")
+  set(allowed)
+  foreach(file IN LISTS allowed_files)
+    file(STRINGS "${file}" listed REGEX "^[^#]")
+    list(APPEND allowed ${listed})
+  endforeach()
   foreach(function IN LISTS imported_functions)
     string(FIND "${function}" "!" bang)
     string(SUBSTRING "${function}" 0 ${bang} dll)
