@@ -111,7 +111,8 @@ std::vector<SocketAddress> ResolveListen(const std::string& listen, int port, st
 std::string BindProblem(const std::string& listen, int port, int error) {
     const std::string where = "cannot listen on " + WithPort(Unbracketed(listen), port) + ": ";
     switch (error) {
-        case kAddressInUse: return where + "the port is in use (is another server there? choose another with --port)";
+        case kAddressInUse:
+            return where + "port " + std::to_string(port) + " is in use by another program; choose one with --port";
         case kAddressNotAvailable:
             return where + "'" + listen +
                    "' is not an address of this machine (ip address lists them; 0.0.0.0 listens on all)";

@@ -510,7 +510,9 @@ TEST_F(AlpacaServerTest, AProgramSharesDiscoveryAndHoldsItsPort) {
     EXPECT_EQ(AskDiscovery("127.255.255.255", external->discoveryPort, "alpacadiscovery1"), answer);
     ExternalServer busy;
     const std::string refused = busy.Start(externalCommand, external->port);
-    EXPECT_NE(refused.find(":" + std::to_string(external->port) + ": the port is in use"), std::string::npos)
+    EXPECT_NE(refused.find("port " + std::to_string(external->port) +
+                           " is in use by another program; choose one with --port"),
+              std::string::npos)
         << refused;
     ExternalServer second;
     ASSERT_EQ(second.Start(externalCommand, 0, external->discoveryPort), "");
@@ -558,7 +560,7 @@ TEST_F(AlpacaServerTest, ListenAddressesAndABusyPort) {
     options.port = server->Port();
     tarnscsi::alpaca::AlpacaServer second(options);
     const std::string busy = second.Start();
-    EXPECT_NE(busy.find("is another server there?"), std::string::npos) << busy;
+    EXPECT_NE(busy.find("is in use by another program; choose one with --port"), std::string::npos) << busy;
     for (int i = 0; i < 4; ++i) EXPECT_EQ(Get("name").status, 200);
 
     for (const char* mistyped : {"300.1.2.3", "::g", "[::1"}) {
@@ -605,7 +607,8 @@ TEST_F(AlpacaServerTest, ListenAddressesAndABusyPort) {
     options.port = server->Port();  // busy on 127.0.0.1
     tarnscsi::alpaca::AlpacaServer refused(options);
     const std::string half = refused.Start();
-    EXPECT_NE(half.find("cannot listen on 127.0.0.1:" + std::to_string(options.port) + ": the port is in use"),
+    EXPECT_NE(half.find("cannot listen on 127.0.0.1:" + std::to_string(options.port) + ": port " +
+                        std::to_string(options.port) + " is in use by another program; choose one with --port"),
               std::string::npos)
         << half;
     options.listen = "::1";
