@@ -63,6 +63,12 @@ public:
     static std::vector<bool> Wait(const std::vector<DiscoverySocket*>& sockets, int milliseconds);
 
 private:
+    // Binds the wildcard address of the socket's family at `port`, asking
+    // for each datagram's destination (IP_PKTINFO, and `v6PacketInfo`, the
+    // system's name of the IPv6 option). False, with `problem`, when the
+    // bind failed; the socket is left open.
+    bool BindWildcard(int port, int v6PacketInfo, std::string& problem);
+
     NativeSocket socket = kNoSocket;
     int family = 0;
 #ifdef _WIN32

@@ -70,57 +70,17 @@ DiscoverySocket::DiscoverySocket(int addressFamily, int port, std::string& probl
     BOOL off = FALSE;
     DWORD unused = 0;
     WSAIoctl(socket, SIO_UDP_CONNRESET, &off, sizeof off, nullptr, 0, &unused, nullptr, nullptr);
-    sockaddr_storage any{};
-    int length = 0;
-    if (family == AF_INET6) {
-        // IPv4 datagrams come to the IPv4 socket.
-        SetSocketOption(socket, IPPROTO_IPV6, IPV6_V6ONLY, 1);
-        SetSocketOption(socket, IPPROTO_IPV6, IPV6_PKTINFO, 1);
-        auto* v6 = reinterpret_cast<sockaddr_in6*>(&any);
-        v6->sin6_family = AF_INET6;
-        v6->sin6_addr = in6addr_any;
-        v6->sin6_port = htons(static_cast<u_short>(port));
-        length = sizeof *v6;
-    } else {
-        SetSocketOption(socket, IPPROTO_IP, IP_PKTINFO, 1);
-        auto* v4 = reinterpret_cast<sockaddr_in*>(&any);
-        v4->sin_family = AF_INET;
-        v4->sin_addr.s_addr = htonl(INADDR_ANY);
-        v4->sin_port = htons(static_cast<u_short>(port));
-        length = sizeof *v4;
-    }
     GUID id = WSAID_WSARECVMSG;
     DWORD got = 0;
-    if (bind(socket, reinterpret_cast<const sockaddr*>(&any), length) != 0) {
-        problem = std::string(family == AF_INET6 ? "[::]" : "0.0.0.0") + ":" + std::to_string(port) + ": " +
-                  SocketErrorText(LastSocketError());
-    } else if (WSAIoctl(socket, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &receiveMessage,
-                        sizeof receiveMessage, &got, nullptr, nullptr) != 0) {
+    if (BindWildcard(port, IPV6_PKTINFO, problem)) {
+        if (WSAIoctl(socket, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &receiveMessage, sizeof receiveMessage,
+                     &got, nullptr, nullptr) == 0) {
+            return;
+        }
         problem = "cannot read where UDP datagrams were sent (WSARecvMsg): " + SocketErrorText(LastSocketError());
-    } else {
-        return;
     }
     CloseSocket(socket);
     socket = kNoSocket;
-}
-
-DiscoverySocket::~DiscoverySocket() {
-    if (socket != kNoSocket) CloseSocket(socket);
-}
-
-int DiscoverySocket::Port() const {
-    sockaddr_storage bound{};
-    int length = sizeof bound;
-    if (getsockname(socket, reinterpret_cast<sockaddr*>(&bound), &length) != 0) return 0;
-    return ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port
-                                             : reinterpret_cast<const sockaddr_in*>(&bound)->sin_port);
-}
-
-void DiscoverySocket::JoinGroup(const in6_addr& group, unsigned index) {
-    ipv6_mreq join{};
-    join.ipv6mr_multiaddr = group;
-    join.ipv6mr_interface = index;
-    setsockopt(socket, IPPROTO_IPV6, IPV6_JOIN_GROUP, reinterpret_cast<const char*>(&join), sizeof join);
 }
 
 std::size_t DiscoverySocket::Receive(char* buffer, std::size_t size, Arrival& arrival) {
