@@ -13,8 +13,9 @@
 # TARNSCSI_WITH_ALPACA, TARNSCSI_WITH_INDI (the INDI driver's folder is entered; it checks for
 # libindi itself), TARNSCSI_WITH_IMAGING (the imaging library, where the tool
 # or the Alpaca server is built) and TARNSCSI_WITH_TESTS; after the front-ends' folders,
-# tarnscsi_decide_front_end_tests() sets TARNSCSI_TEST_TOOLS and
-# TARNSCSI_TEST_INDI: whether the programs their tests run are there.
+# tarnscsi_decide_front_end_tests() sets TARNSCSI_TEST_TOOLS,
+# TARNSCSI_TEST_INDI and TARNSCSI_TEST_ALPACA: whether the programs and
+# libraries their tests use are there.
 
 # tarnscsi_part_option(<part> <description>): the cache entry
 # TARNSCSI_BUILD_<part>, AUTO unless set.
@@ -151,7 +152,9 @@ if(NOT EXISTS ${PROJECT_SOURCE_DIR}/indi/CMakeLists.txt)
 endif()
 
 # The Alpaca server: Boost's headers (Beast and Asio), CLI11, nlohmann-json,
-# libpng and cfitsio; cpp-httplib is its tests' and benchmarks' client.
+# libpng and cfitsio. Its tests' and benchmarks' HTTP client, cpp-httplib,
+# decides only whether those are built (TARNSCSI_TEST_ALPACA, bench/): the
+# server itself never waits for a test tool.
 # On Windows the same headers (through the toolchain's find roots) and the
 # imaging libraries cross-built by scripts/build-windows-libs.sh; its tests
 # run the Linux build's test programs against it (tests/windows/).
@@ -169,13 +172,6 @@ if(TARNSCSI_BUILD_ALPACA)  # AUTO or ON
       list(APPEND missing "the imaging libraries for Windows (scripts/install-windows-deps.sh)")
     endif()
   else()
-    # Only the tests and the benchmarks need the client.
-    if(TARNSCSI_BUILD_TESTS OR TARNSCSI_BUILD_BENCH)
-      tarnscsi_pkg_config_found(cpp-httplib httplib_found)
-      if(NOT httplib_found)
-        list(APPEND missing "cpp-httplib through pkg-config (libcpp-httplib-dev, pkg-config)")
-      endif()
-    endif()
     tarnscsi_missing_cli_json(missing)
     # The camera page's FITS files and PNG previews.
     tarnscsi_missing_imaging(missing)
@@ -231,6 +227,7 @@ endfunction()
 function(tarnscsi_decide_front_end_tests)
   set(TARNSCSI_TEST_TOOLS OFF PARENT_SCOPE)
   set(TARNSCSI_TEST_INDI OFF PARENT_SCOPE)
+  set(TARNSCSI_TEST_ALPACA OFF PARENT_SCOPE)
   if(NOT TARNSCSI_WITH_TESTS)
     return()
   endif()
@@ -261,5 +258,16 @@ function(tarnscsi_decide_front_end_tests)
     tarnscsi_front_end_tests(INDI "the INDI driver's tests (tests/indi/)" "run scripts/install-deps.sh indi"
                              ${missing})
     set(TARNSCSI_TEST_INDI ${TARNSCSI_TEST_INDI} PARENT_SCOPE)
+  endif()
+  # On Windows the server's tests are the Linux build's (tests/windows/).
+  if(TARGET tarnscsi_alpaca_lib AND NOT WIN32)
+    set(missing)
+    tarnscsi_pkg_config_found(cpp-httplib httplib_found)
+    if(NOT httplib_found)
+      list(APPEND missing "cpp-httplib through pkg-config (libcpp-httplib-dev)")
+    endif()
+    tarnscsi_front_end_tests(ALPACA "the Alpaca server's tests (tests/alpaca/)" "run scripts/install-deps.sh alpaca"
+                             ${missing})
+    set(TARNSCSI_TEST_ALPACA ${TARNSCSI_TEST_ALPACA} PARENT_SCOPE)
   endif()
 endfunction()

@@ -11,8 +11,9 @@
 # nothing beyond the package lists run.sh installs. The programs that only
 # the other lists bring (chromium, QEMU, clang, ...) are hidden from CMake:
 # it searches a folder that links every other program on the machine and
-# none of the system's own. Libraries cannot be hidden this way, and are
-# not: the check is against a test tool the configure comes to require.
+# none of the system's own. Libraries found through pkg-config are hidden
+# the same way (pkg-config searches a folder that links every other package
+# file); those CMake finds by its own package files cannot be, and are not.
 set -uo pipefail
 if [ "$1" = --run-configure ]; then
   scripts=$2
@@ -29,11 +30,21 @@ if [ "$1" = --run-configure ]; then
   for list in "$scripts"/packages/*.txt; do
     for package in $(packages_of "$list"); do
       [[ "$wanted" == *" $package "* ]] && continue
-      while IFS= read -r program; do
-        [ -e "$program" ] || continue
-        hidden[$(realpath -e "$program")]=1
-        hidden_names+=("${program##*/}")
-      done < <(dpkg -L "$package" 2>/dev/null | grep -E '/s?bin/[^/]+$')
+      while IFS= read -r file; do
+        [ -e "$file" ] || continue
+        hidden[$(realpath -e "$file")]=1
+        hidden_names+=("${file##*/}")
+      done < <(dpkg -L "$package" 2>/dev/null | grep -E '/s?bin/[^/]+$|/pkgconfig/[^/]+\.pc$')
+    done
+  done
+  # Every other package file of pkg-config's search path, by the first
+  # folder that has it.
+  mkdir "$work/pkgconfig"
+  IFS=: read -ra pc_folders <<<"$(pkg-config --variable pc_path pkg-config 2>/dev/null)"
+  for folder in "${pc_folders[@]}"; do
+    for file in "$folder"/*.pc; do
+      [ -e "$file" ] && [ -z "${hidden[$(realpath -e "$file")]:-}" ] || continue
+      [ -e "$work/pkgconfig/${file##*/}" ] || ln -s -- "$file" "$work/pkgconfig/"
     done
   done
   # Every other program, by the first folder of the search path that has it.
@@ -63,7 +74,8 @@ set(CMAKE_IGNORE_PATH "${ignored%;}")
 set(CMAKE_PROGRAM_PATH "$work/bin")
 HIDE
   echo "Hidden (only in lists run.sh does not install): $(printf '%s\n' "${hidden_names[@]}" | sort -u | tr '\n' ' ')"
-  output=$(CMAKE_TOOLCHAIN_FILE="$work/hide.cmake" TARNSCSI_RUN_CONFIGURE_ONLY="$work/build" \
+  output=$(CMAKE_TOOLCHAIN_FILE="$work/hide.cmake" PKG_CONFIG_LIBDIR="$work/pkgconfig" PKG_CONFIG_PATH= \
+           TARNSCSI_RUN_CONFIGURE_ONLY="$work/build" \
            bash "$scripts/run.sh" 2>&1)
   status=$?
   built="Building the module and its ASPI managers, the tarnscsi tool, the INDI driver, the Alpaca server"
