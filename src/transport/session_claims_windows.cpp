@@ -19,10 +19,13 @@ constexpr DWORD kMappingBytes = tarnscsi::aspi::kHolderCapacity;
 
 constinit ModuleLock claimsLock;
 
-// This process's claims: the mapping's handle per (adapter, target).
+// This process's claims: the mapping's handle per (adapter, target). Never
+// destroyed, so that a connection ended as the program exits still finds it;
+// the system closes what is left when the process ends. (A module unloaded
+// without Disconnect keeps its claim till then, as it keeps its manager.)
 std::map<std::uint16_t, HANDLE>& Held() {
-    static std::map<std::uint16_t, HANDLE> held;
-    return held;
+    static auto* const held = new std::map<std::uint16_t, HANDLE>;
+    return *held;
 }
 
 std::uint16_t KeyOf(std::uint8_t adapter, std::uint8_t target) {
