@@ -2,9 +2,11 @@
  * between the module and an ASPI manager. Besides GetASPI32SupportInfo and
  * SendASPI32Command a manager MAY export these two C functions (cdecl, like
  * the others). The module looks them up by name; a manager without them
- * (the Windows ASPI layer, Wine's built-in manager, anyone else's) simply
- * gives no exclusive access, and nothing else about the contract changes:
- * the request blocks and their rules stay as published.
+ * (the Windows ASPI layer, Wine's built-in manager, anyone else's) gives no
+ * exclusive access of its own (on Windows the module then claims targets
+ * itself, for the user's session: src/transport/session_claims.h), and
+ * nothing else about the contract changes: the request blocks and their
+ * rules stay as published.
  *
  * AspiClaimTarget(adapter, target, holder, capacity)
  *   Claims (adapter, target, lun 0) for this process, across processes.

@@ -110,3 +110,17 @@ function(tarnscsi_wine_directory_tests dir)
     endif()
   endforeach()
 endfunction()
+
+# tarnscsi_wine_session_claims(<target>...): test programs whose manager has
+# no claims of its own, so that the module claims the camera for the whole
+# Wine session (src/transport/session_claims.h). Each program has a
+# simulated camera of its own, all at the same address: they run one at a
+# time, or one would find the camera held by another.
+function(tarnscsi_wine_session_claims)
+  if(NOT WINE_EXECUTABLE)
+    return()
+  endif()
+  foreach(target IN LISTS ARGN)
+    set_tests_properties(win32.${target} PROPERTIES RESOURCE_LOCK tarnscsi_session_claims)
+  endforeach()
+endfunction()

@@ -5,6 +5,7 @@
 
 #include "common/monotonic_clock.h"
 #include "transport/command_trace.h"
+#include "transport/session_claims.h"
 
 namespace tarnscsi {
 
@@ -87,11 +88,13 @@ AspiTransport::AspiTransport() {
         getSupportInfo = Resolve<tarnscsi::aspi::SupportInfoFn>(module, tarnscsi::aspi::kSupportInfoEntry);
         sendCommand = Resolve<tarnscsi::aspi::SendCommandFn>(module, tarnscsi::aspi::kSendCommandEntry);
         // Both or neither: a claim that could not be given back is no use.
+        // A manager without them gets the module's own claims where the
+        // system has them (Windows); elsewhere none.
         claimTarget = Resolve<AspiClaimTargetFn>(module, ASPI_CLAIM_TARGET_ENTRY);
         releaseTarget = Resolve<AspiReleaseTargetFn>(module, ASPI_RELEASE_TARGET_ENTRY);
         if (claimTarget == nullptr || releaseTarget == nullptr) {
-            claimTarget = nullptr;
-            releaseTarget = nullptr;
+            claimTarget = session_claims::kClaimTarget;
+            releaseTarget = session_claims::kReleaseTarget;
         }
     }
     // Created whether or not the library was found: manual reset, not signalled.

@@ -42,9 +42,10 @@ public:
     bool Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block);
 
     // Exclusive access (aspi/aspi_claim.h), where the manager offers
-    // it. kClaimed: this process now holds the target; kHeld: another one
-    // does, and `holder` says who; kUnsupported: the manager has no claims,
-    // so nothing stops the caller, as before there were any.
+    // it, else on Windows the module's own (session_claims.h). kClaimed:
+    // this process now holds the target; kHeld: another one does, and
+    // `holder` says who; kUnsupported: there are no claims (a manager
+    // without them on Linux), so nothing stops the caller.
     enum class Claim { kClaimed, kHeld, kUnsupported };
     Claim ClaimTarget(std::uint8_t adapter, std::uint8_t target, std::string& holder) const;
     void ReleaseTarget(std::uint8_t adapter, std::uint8_t target) const;
