@@ -75,6 +75,8 @@ void PrintJson(const BusScan& scan) {
             entry["vendor"] = device.vendor;
             entry["product"] = device.product;
             entry["revision"] = device.revision;
+        } else if (!device.heldBy.empty()) {
+            entry["held_by"] = device.heldBy;
         } else {
             entry["error"] = device.inquiry.Describe();
         }
@@ -107,12 +109,18 @@ void PrintText(const BusScan& scan) {
                     "Revision");
     }
     const BusDevice* const camera = scan.Camera();
+    bool held = false;
     for (const BusDevice& device : scan.devices) {
         const std::string type = std::to_string(device.type) + " " + DeviceTypeName(device.type);
         if (device.identified) {
             std::printf("%-7d  %-6d  %-16s  %-8s  %-16s  %-4s%s\n", device.adapter, device.target, type.c_str(),
                         device.vendor.c_str(), device.product.c_str(), device.revision.c_str(),
                         &device == camera ? "  <- the camera" : "");
+        } else if (!device.heldBy.empty()) {
+            // Never asked: another program's commands are under way there.
+            std::printf("%-7d  %-6d  %-16s  (in use by %s: not asked)\n", device.adapter, device.target, type.c_str(),
+                        device.heldBy.c_str());
+            held = true;
         } else {
             std::printf("%-7d  %-6d  %-16s  (%s%s)\n", device.adapter, device.target, type.c_str(),
                         device.inquiry.Describe().c_str(), scan.report ? "; see the manager report" : "");
@@ -121,7 +129,13 @@ void PrintText(const BusScan& scan) {
     if (scan.adapters > 0 && scan.devices.empty()) {
         std::printf("\nNo device answered at the targets the module searches.\n");
     }
-    if (camera == nullptr) std::printf("\nNo camera found.\n");
+    if (camera == nullptr && held) {
+        std::printf(
+            "\nNo camera found among the devices asked; a device in use by another program may be it"
+            " (close that program, then scan again).\n");
+    } else if (camera == nullptr) {
+        std::printf("\nNo camera found.\n");
+    }
     if (scan.report) {
         std::printf("\nManager report:\n");
         for (const std::string& line : *scan.report) std::printf("  %s\n", line.c_str());

@@ -131,6 +131,11 @@ TEST_F(SharingTest, ASecondProgramIsRefusedNamingTheHolderUntilTheHolderIsKilled
     EXPECT_EQ(second.exitCode, kFailure) << second.out << second.err;
     EXPECT_NE(second.err.find("Camera in use"), std::string::npos) << second.err;
     EXPECT_EQ(second.err.find("INQUIRY"), std::string::npos) << second.err;
+    // The scan names the holder where it would have asked the camera.
+    const ProcessResult scan = Tool({"scan"});
+    EXPECT_NE(scan.out.find("(in use by tarnscsi, PID " + std::to_string(holder.Pid()) + ": not asked)"),
+              std::string::npos)
+        << scan.out;
 
     // This process through the C++ API: the holder is named.
     ASSERT_EQ(tarnscsi::UseManager({tarnscsi::ManagerKind::kPath, SIMULATOR_PATH}), "");
