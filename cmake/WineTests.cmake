@@ -36,7 +36,10 @@ if(WINE_EXECUTABLE)
     ENVIRONMENT "WINEPREFIX=${TARNSCSI_WINE_PREFIX};WINEDEBUG=${TARNSCSI_WINE_DEBUG};WINEDLLOVERRIDES=${TARNSCSI_WINE_BASE_OVERRIDES}"
     TIMEOUT ${TARNSCSI_WINE_START_TIMEOUT})
 
-  add_test(NAME win32.wine_stop COMMAND ${WINESERVER_EXECUTABLE} -k)
+  # Ends the prefix's wineserver and everything under it. A server already
+  # gone (ended by hand or by another run on the same prefix) leaves nothing
+  # to clean up: wineserver -k then exits 1, which is no failure of the suite.
+  add_test(NAME win32.wine_stop COMMAND sh -c "\"$0\" -k || true" ${WINESERVER_EXECUTABLE})
   set_tests_properties(win32.wine_stop PROPERTIES
     FIXTURES_CLEANUP wine
     ENVIRONMENT "WINEPREFIX=${TARNSCSI_WINE_PREFIX}")
