@@ -1,8 +1,14 @@
 // Exposures over HTTP against the simulated camera on its manual clock: the
 // states on the way, the image as JSON and as ImageBytes compared with the
 // same frame taken through the C++ API, binning, subframes, abort, and the
-// cooler.
+// cooler; and the same frame from another build's program (the Windows one
+// under Wine) as from this build's.
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <set>
 #include <tarnscsi/camera.h>
+#include <thread>
 
 #include "alpaca_client.h"
 #include "image_encoding.h"
@@ -330,4 +336,94 @@ TEST_F(AlpacaExposureTest, AReadoutThatNeverEndsIsGivenUp) {
     ASSERT_EQ(Put("startexposure", "Duration=0&Light=true").Error(), 0);
     WaitForImage();
     EXPECT_EQ(Get("imageready").Value(), true);
+}
+
+namespace {
+
+// The simulator's settings both programs get: exposures over at once, the
+// sky of one seed (stars, noise, hot pixels) on the sensor.
+constexpr char kSameSky[] = "TARNSCSI_SIM=time-scale=0,image=sky,seed=77";
+
+// A binned subframe exposed through the program serving on `port`: its
+// ImageBytes answer, or "" with a failure recorded.
+std::string ExposeThrough(int port) {
+    httplib::Client http(kLoopback, port);
+    http.set_read_timeout(std::chrono::seconds(30));
+    const auto put = [&http](const std::string& member, const std::string& form) {
+        const auto answer = http.Put(kApi + member, form, "application/x-www-form-urlencoded");
+        const json value = answer ? json::parse(answer->body, nullptr, false) : json();
+        EXPECT_TRUE(value.is_object() && value.value("ErrorNumber", -1) == 0)
+            << member << ": " << (answer ? answer->body : "no answer");
+    };
+    put("connected", "Connected=True");
+    for (const auto& [member, form] : {std::pair{"binx", "BinX=2"},
+                                       {"biny", "BinY=2"},
+                                       {"startx", "StartX=30"},
+                                       {"starty", "StartY=12"},
+                                       {"numx", "NumX=120"},
+                                       {"numy", "NumY=70"}})
+        put(member, form);
+    put("startexposure", "Duration=0.5&Light=true");
+    // Exposure and readout end at once on the simulator's clock; the
+    // program still takes its own time to answer, more so under Wine.
+    constexpr int kPolls = 3000;
+    bool ready = false;
+    for (int poll = 0; poll < kPolls && !ready; ++poll) {
+        const auto answer = http.Get(std::string(kApi) + "imageready");
+        ready = answer && json::parse(answer->body, nullptr, false).value("Value", false);
+        if (!ready) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(ready) << "no image after " << kPolls << " polls";
+    const auto bytes = http.Get(std::string(kApi) + "imagearray?ClientTransactionID=5", {{"Accept", kImageBytes}});
+    if (!bytes || bytes->get_header_value("Content-Type") != kImageBytes) {
+        ADD_FAILURE() << "imagearray: " << (bytes ? bytes->body : "no answer");
+        return {};
+    }
+    return bytes->body;
+}
+
+}  // namespace
+
+// The program of kExternalServerVariable (the Windows program under Wine)
+// and this build's program, each over its own simulated camera with the same
+// settings, give the same binned subframe: the same ImageBytes header but
+// for the server's transaction number, and the same pixels, byte for byte.
+TEST(AlpacaProgramsTest, TheOtherProgramGivesThisBuildsPixels) {
+    const char* command = std::getenv(kExternalServerVariable);
+    if (command == nullptr || *command == '\0') {
+        GTEST_SKIP() << "compares the program " << kExternalServerVariable << " names with this build's";
+    }
+    ExternalServer other;
+    ASSERT_EQ(other.Start(std::string("env ") + kSameSky + " " + command), "");
+    // This build's program over this build's simulator, sharing nothing.
+    ExternalServer ours;
+    ASSERT_EQ(ours.Start(std::string("env -u TARNSCSI_SIMULATOR TARNSCSI_SIM_STATE=private ") + kSameSky +
+                         " " TARNSCSI_ALPACA_PROGRAM " --simulate"),
+              "");
+    const std::string theirs = ExposeThrough(other.port);
+    const std::string mine = ExposeThrough(ours.port);
+
+    namespace ib = alpaca::image_bytes;
+    constexpr std::size_t kWidth = 120;
+    constexpr std::size_t kHeight = 70;
+    ASSERT_EQ(mine.size(), ib::kHeaderLength + kWidth * kHeight * 2);
+    EXPECT_EQ(LittleEndian32(mine, ib::kDimension1Offset), kWidth);
+    EXPECT_EQ(LittleEndian32(mine, ib::kDimension2Offset), kHeight);
+    ASSERT_EQ(theirs.size(), mine.size());
+    for (const std::size_t field :
+         {ib::kMetadataVersionOffset, ib::kErrorNumberOffset, ib::kClientTransactionIdOffset, ib::kDataStartOffset,
+          ib::kImageElementTypeOffset, ib::kTransmissionElementTypeOffset, ib::kRankOffset, ib::kDimension1Offset,
+          ib::kDimension2Offset, ib::kDimension3Offset})
+        EXPECT_EQ(LittleEndian32(theirs, field), LittleEndian32(mine, field)) << "header field at " << field;
+    // A frame of one value would match whatever either program did to it.
+    const std::string pixels = mine.substr(ib::kHeaderLength);
+    std::set<std::uint16_t> values;
+    for (std::size_t at = 0; at + 1 < pixels.size(); at += 2)
+        values.insert(static_cast<std::uint16_t>(static_cast<unsigned char>(pixels[at]) |
+                                                 (static_cast<unsigned char>(pixels[at + 1]) << 8)));
+    EXPECT_GE(values.size(), 100U) << "the sky should show noise and stars";
+    const std::string otherPixels = theirs.substr(ib::kHeaderLength);
+    const auto differ = std::mismatch(pixels.begin(), pixels.end(), otherPixels.begin());
+    EXPECT_TRUE(differ.first == pixels.end())
+        << "first different byte at " << (differ.first - pixels.begin()) << " of " << pixels.size();
 }
