@@ -9,6 +9,8 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 
 namespace tarnscsi::alpaca_test {
 namespace {
@@ -20,6 +22,15 @@ using nlohmann::json;
 constexpr int kAnswerMilliseconds = 60000;
 constexpr int kChromiumInput = 3;
 constexpr int kChromiumOutput = 4;
+
+// The last lines a program wrote to `file`.
+std::string Tail(const std::string& file) {
+    constexpr std::streamoff kTail = 2000;
+    std::ifstream in(file, std::ios::binary | std::ios::ate);
+    const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : 0;
+    in.seekg(size > kTail ? size - kTail : 0);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 }  // namespace
 
@@ -39,10 +50,14 @@ HeadlessBrowser::~HeadlessBrowser() {
 }
 
 std::string HeadlessBrowser::Start(const std::string& chromium, const std::filesystem::path& profile) {
+    // A browser that dies makes a write to its pipe fail with EPIPE, which
+    // the calls report, instead of ending the test program with SIGPIPE.
+    signal(SIGPIPE, SIG_IGN);
     int in[2];
     int out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return "pipe failed";
     const std::string profileOption = "--user-data-dir=" + profile.string();
+    const std::string logPath = (profile / "browser-output.log").string();
     std::vector<std::string> arguments = {chromium,
                                           "--headless",
                                           "--no-sandbox",
@@ -70,9 +85,10 @@ std::string HeadlessBrowser::Start(const std::string& chromium, const std::files
         // The pipes at the descriptors Chromium expects, kept across exec.
         dup2(in[0], kChromiumInput);
         dup2(out[1], kChromiumOutput);
-        const int quiet = open("/dev/null", O_WRONLY);
-        dup2(quiet, STDOUT_FILENO);
-        dup2(quiet, STDERR_FILENO);
+        // Its own words, for a browser that will not start, in its profile.
+        const int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(log, STDOUT_FILENO);
+        dup2(log, STDERR_FILENO);
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -81,7 +97,7 @@ std::string HeadlessBrowser::Start(const std::string& chromium, const std::files
     toBrowser = in[1];
     fromBrowser = out[0];
     const json target = Call("Target.createTarget", {{"url", "about:blank"}}, true);
-    if (!target.contains("targetId")) return "no page: " + target.dump();
+    if (!target.contains("targetId")) return "no page: " + target.dump() + "; the browser said: " + Tail(logPath);
     const json attached = Call("Target.attachToTarget", {{"targetId", target["targetId"]}, {"flatten", true}}, true);
     if (!attached.contains("sessionId")) return "cannot attach to the page: " + attached.dump();
     session = attached["sessionId"];
