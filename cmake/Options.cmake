@@ -75,6 +75,15 @@ function(tarnscsi_pkg_config_found module out)
   set(${out} ${found} PARENT_SCOPE)
 endfunction()
 
+# tarnscsi_missing_pkg_config(<list> <module> <text>): appends <text> to
+# <list> when pkg-config does not know <module>.
+function(tarnscsi_missing_pkg_config list module text)
+  tarnscsi_pkg_config_found(${module} found)
+  if(NOT found)
+    set(${list} ${${list}} "${text}" PARENT_SCOPE)
+  endif()
+endfunction()
+
 # tarnscsi_missing_cli_json(<list>): appends to <list> what is missing of
 # the command-line and JSON libraries every front-end program uses.
 function(tarnscsi_missing_cli_json list)
@@ -99,10 +108,7 @@ function(tarnscsi_missing_imaging list)
   if(NOT PNG_FOUND)
     list(APPEND missing "libpng (libpng-dev)")
   endif()
-  tarnscsi_pkg_config_found(cfitsio cfitsio_found)
-  if(NOT cfitsio_found)
-    list(APPEND missing "cfitsio through pkg-config (libcfitsio-dev, pkg-config)")
-  endif()
+  tarnscsi_missing_pkg_config(missing cfitsio "cfitsio through pkg-config (libcfitsio-dev, pkg-config)")
   set(${list} ${missing} PARENT_SCOPE)
 endfunction()
 
@@ -251,10 +257,7 @@ function(tarnscsi_decide_front_end_tests)
     if(NOT TARNSCSI_INDI_CLIENT_LIBRARY)
       list(APPEND missing "libindiclient (libindi-dev)")
     endif()
-    tarnscsi_pkg_config_found(cfitsio cfitsio_found)
-    if(NOT cfitsio_found)
-      list(APPEND missing "cfitsio through pkg-config (libcfitsio-dev)")
-    endif()
+    tarnscsi_missing_pkg_config(missing cfitsio "cfitsio through pkg-config (libcfitsio-dev)")
     tarnscsi_front_end_tests(INDI "the INDI driver's tests (tests/indi/)" "run scripts/install-deps.sh indi"
                              ${missing})
     set(TARNSCSI_TEST_INDI ${TARNSCSI_TEST_INDI} PARENT_SCOPE)
@@ -262,10 +265,7 @@ function(tarnscsi_decide_front_end_tests)
   # On Windows the server's tests are the Linux build's (tests/windows/).
   if(TARGET tarnscsi_alpaca_lib AND NOT WIN32)
     set(missing)
-    tarnscsi_pkg_config_found(cpp-httplib httplib_found)
-    if(NOT httplib_found)
-      list(APPEND missing "cpp-httplib through pkg-config (libcpp-httplib-dev)")
-    endif()
+    tarnscsi_missing_pkg_config(missing cpp-httplib "cpp-httplib through pkg-config (libcpp-httplib-dev)")
     tarnscsi_front_end_tests(ALPACA "the Alpaca server's tests (tests/alpaca/)" "run scripts/install-deps.sh alpaca"
                              ${missing})
     set(TARNSCSI_TEST_ALPACA ${TARNSCSI_TEST_ALPACA} PARENT_SCOPE)
