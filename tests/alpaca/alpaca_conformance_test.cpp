@@ -32,7 +32,7 @@ protected:
     void SetUp() override {
         AlpacaFixture::SetUp();
         if (HasFatalFailure()) return;  // no server, no client
-        client->set_keep_alive(true);  // as the checker and every client
+        client->set_keep_alive(true);   // as the checker and every client
         Connect();
     }
     double Number(const std::string& member) { return Get(member).Value().get<double>(); }
