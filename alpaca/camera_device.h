@@ -188,7 +188,7 @@ private:
 
     // Takes the lock, unless a download holds it: false then, and the
     // caller answers from `latest`.
-    bool LockUnlessDownloading(std::unique_lock<std::timed_mutex>& lock);
+    bool LockUnlessDownloading(std::unique_lock<std::mutex>& lock);
     Latest LatestState() const;
     // Under the lock: `latest` as the device stands now.
     void Publish();
@@ -209,7 +209,7 @@ private:
     // A reading taken (as an exposure starts), kept and told alike.
     const CoolingResult& Noted(const CoolingResult& read);
 
-    std::timed_mutex mutex;
+    std::mutex mutex;
     TimeSource now;
     std::atomic<bool> downloading{false};
     mutable std::mutex latestMutex;
