@@ -7,6 +7,7 @@
 #         -D OBJDUMP=<objdump> -D TABLES=<check_dll_tables.cmake> -D DIR=<dir>
 #         -P imaging_libs_check.cmake
 cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/written_files_checks.cmake)
 
 file(REMOVE_RECURSE ${DIR})
 file(MAKE_DIRECTORY ${DIR})
@@ -16,16 +17,9 @@ if(NOT result EQUAL 0)
   message(FATAL_ERROR "${PROGRAM} under Wine ended with ${result}")
 endif()
 
-execute_process(COMMAND ${FITSVERIFY} -q frame.fits WORKING_DIRECTORY ${DIR}
-  RESULT_VARIABLE result OUTPUT_VARIABLE verdict ERROR_VARIABLE verdict)
-if(NOT result EQUAL 0 OR NOT verdict MATCHES "verification OK")
-  message(FATAL_ERROR "fitsverify refuses the FITS file written under Wine (${result}): ${verdict}")
-endif()
+expect_fits_verified(frame.fits "the FITS file written under Wine")
 
-file(READ ${DIR}/frame.png signature LIMIT 8 HEX)
-if(NOT signature STREQUAL "89504e470d0a1a0a")
-  message(FATAL_ERROR "frame.png does not start with the PNG signature: ${signature}")
-endif()
+expect_png(frame.png)
 
 execute_process(COMMAND ${CMAKE_COMMAND} -D OBJDUMP=${OBJDUMP} -D DLL=${PROGRAM} -D EXPORTS=
                         "-D IMPORTS=KERNEL32.dll;msvcrt.dll" -D OTHER_EXPORTS=ON -P ${TABLES}

@@ -10,6 +10,7 @@
 #         -D XP_EXPORTS=<xp_exports folder> -D VERSION=<version> -D DIR=<dir>
 #         -P tool_check.cmake
 cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/written_files_checks.cmake)
 
 # The header of `expose 1 --object M42` as the Linux tool writes it.
 set(expected_cards
@@ -72,11 +73,7 @@ endfunction()
 
 tool(0 time-scale=0 expose 1 -o frame.fits --preview frame.png --object M42 -q)
 expect_only(frame.fits frame.png)
-execute_process(COMMAND ${FITSVERIFY} -q frame.fits WORKING_DIRECTORY ${DIR}
-  RESULT_VARIABLE result OUTPUT_VARIABLE verdict ERROR_VARIABLE verdict)
-if(NOT result EQUAL 0 OR NOT verdict MATCHES "verification OK")
-  message(FATAL_ERROR "fitsverify refuses the tool's FITS file (${result}): ${verdict}")
-endif()
+expect_fits_verified(frame.fits "the tool's FITS file")
 # The header: 80-character cards up to END, the dates and the version left
 # out (the version checked alone).
 file(READ ${DIR}/frame.fits header LIMIT 2880)
@@ -100,10 +97,7 @@ endif()
 if(NOT software STREQUAL "tarnscsi ${VERSION}")
   message(FATAL_ERROR "SWCREATE is '${software}', not 'tarnscsi ${VERSION}'")
 endif()
-file(READ ${DIR}/frame.png signature LIMIT 8 HEX)
-if(NOT signature STREQUAL "89504e470d0a1a0a")
-  message(FATAL_ERROR "frame.png does not start with the PNG signature: ${signature}")
-endif()
+expect_png(frame.png)
 
 # Refused before the camera is touched (usage: exit code 2), nothing written.
 tool(2 time-scale=0 expose 1 -o nowhere/frame.fits)
