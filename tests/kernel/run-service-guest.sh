@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Alpaca service as an installed system runs it: a Debian 12 root (a
-# clean minbase root with systemd, udev, curl and our packages installed by
+# clean minbase root with systemd, udev, kmod, curl and our packages installed by
 # apt) is booted in the QEMU guest with systemd as process 1
 # (guest/init-systemd), and guest/service.sh, started there by systemd, puts
 # the simulated camera on the kernel's SCSI bus (TCMU, /dev/sgN), starts the
@@ -47,11 +47,11 @@ cp "$packages"/tarnscsi_*.deb "$packages"/tarnscsi-alpaca_*.deb "$root/mnt/debs/
 mount -t proc proc "$root/proc"
 unmount() { umount "$root/proc" 2>/dev/null || true; }
 trap unmount EXIT
-echo "Installing systemd, udev, curl and the packages in $root"
+echo "Installing systemd, udev, kmod, curl and the packages in $root"
 debs=()
 for deb in "$root"/mnt/debs/*.deb; do debs+=("/mnt/debs/${deb##*/}"); done
 if ! timeout 900 chroot "$root" /usr/bin/env DEBIAN_FRONTEND=noninteractive sh -c \
-  'apt-get update -q && apt-get install -y -q --no-install-recommends systemd udev curl "$@" && apt-get clean' sh "${debs[@]}" \
+  'apt-get update -q && apt-get install -y -q --no-install-recommends systemd udev kmod curl "$@" && apt-get clean' sh "${debs[@]}" \
   >"$out/apt.log" 2>&1; then
   tail -n 30 "$out/apt.log" >&2
   echo "run-service-guest.sh: installing into the guest's root failed" >&2

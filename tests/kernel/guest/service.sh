@@ -46,6 +46,15 @@ exposure_through_service() {
   alpaca_expose 0.1
 }
 
+# The package's modules-load.d file has the sg driver loaded at boot, before
+# any service: a service started before it finds no camera (its device rule
+# names the driver) until it is restarted.
+service_sg_at_boot() {
+  journalctl -b -u systemd-modules-load.service --no-pager -o cat | tee "$work/out"
+  says "Inserted module 'sg'"
+  [ -d /sys/module/sg ] || fail "the sg driver is not loaded"
+}
+
 service_camera_node() {
   target_start
   local node
@@ -124,8 +133,9 @@ service_check() {
 
 echo "BOOTED $(cut -d' ' -f1 /proc/uptime)" >"$GUEST_RESULTS"
 mkdir -p "$work"
-modprobe sg || echo "cannot load sg"
 echo "systemd $(systemctl --version | head -n 1), kernel $(uname -r)"
+service_check service_sg_at_boot 30
+modprobe sg || echo "cannot load sg"
 service_check service_camera_node 90
 service_check service_as_installed 120
 service_check service_camera_in_use 60
