@@ -53,10 +53,11 @@ case "${1:-deb}" in
     copy_sources "$source_dir"
     # Through ccache where it is installed, so that a second build compiles
     # only what changed (the copy keeps its path from one build to the next).
+    # Its cache is named: debhelper gives the build a HOME of its own.
     launcher=()
     if command -v ccache >/dev/null; then
       launcher=(env CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
-                CCACHE_BASEDIR="$PWD/$source_dir")
+                CCACHE_DIR="$(ccache -k cache_dir)" CCACHE_BASEDIR="$PWD/$source_dir")
     fi
     # No -dbgsym packages (DEB_BUILD_OPTIONS=noautodbgsym): Debian names them
     # .deb too, and `apt install ./build/package/packages/*.deb` would install
