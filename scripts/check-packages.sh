@@ -42,6 +42,8 @@ fi
 shopt -u nullglob
 source_dir=$(find build/package/src -mindepth 1 -maxdepth 1 -type d -name 'tarnscsi-*' | head -n 1)
 root_tgz=$PWD/build/debian-root/bookworm.tgz
+# Logs of the checks, kept after the run.
+logs=build/package/checks
 
 # The Debian mirror apt uses here for bookworm's main component.
 mirror() {
@@ -75,9 +77,15 @@ timed() {
 }
 
 check_lintian() {
-  echo "=== lintian $(lintian --version | awk '{ print $2 }') on ${changes[0]##*/}"
+  # The source package too (seconds: it compiles nothing), for the tags
+  # lintian gives only there.
+  mkdir -p "$logs"
+  scripts/package.sh source >"$logs/source-package.log" 2>&1 ||
+    { tail -n 20 "$logs/source-package.log"; echo "check-packages.sh: the source package failed" >&2; return 1; }
+  local source_changes=(build/package-source/packages/*_source.changes)
+  echo "=== lintian $(lintian --version | awk '{ print $2 }') on ${changes[0]##*/} and ${source_changes[0]##*/}"
   # Errors and warnings fail; info (-I) and pedantic tags are shown.
-  timeout 600 lintian --fail-on error,warning -I --pedantic --no-tag-display-limit "${changes[0]}"
+  timeout 600 lintian --fail-on error,warning -I --pedantic --tag-display-limit 0 "${changes[0]}" "${source_changes[0]}"
   echo "lintian: no error and no warning"
 }
 
@@ -96,9 +104,6 @@ lowered_repository() {
   done
   (cd "$repo" && dpkg-scanpackages --multiversion . /dev/null >Packages 2>/dev/null)
 }
-
-# Logs of piuparts and autopkgtest, kept after the run.
-logs=build/package/checks
 
 check_piuparts() {
   base_root
