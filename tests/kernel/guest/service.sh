@@ -50,7 +50,7 @@ exposure_through_service() {
 # any service: a service started before it finds no camera (its device rule
 # names the driver) until it is restarted.
 service_sg_at_boot() {
-  journalctl -b -u systemd-modules-load.service --no-pager -o cat | tee "$work/out"
+  journalctl -b -t systemd-modules-load --no-pager -o cat | tee "$work/out"
   says "Inserted module 'sg'"
   [ -d /sys/module/sg ] || fail "the sg driver is not loaded"
 }
