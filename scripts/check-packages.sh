@@ -119,6 +119,8 @@ check_piuparts() {
 piuparts_tests() {
   local work=$1 old_version=$2
   local options=(-b "$root_tgz" -d bookworm -m "$(mirror)" --tmpdir "$work" --warn-on-debsums-errors)
+  # piuparts appends to its logs: each run's own.
+  rm -f "$logs/piuparts-install.log" "$logs/piuparts-upgrade.log"
   echo "=== piuparts: install, remove and purge in a clean Debian 12 chroot"
   timeout 900 piuparts "${options[@]}" --no-upgrade-test -l "$logs/piuparts-install.log" "${debs[@]}" >/dev/null ||
     { tail -n 40 "$logs/piuparts-install.log"; echo "piuparts: the install, remove and purge test failed" >&2; return 1; }
