@@ -8,8 +8,9 @@
 #   <libdir>/tarnscsi/simulator/libwnaspi32.so   the simulated camera
 #
 # Components: runtime (what a camera user needs), dev (headers, pkg-config,
-# CMake package, the C++ API) and one per front-end (indi, ...); each becomes
-# a Debian package (cmake/Packaging.cmake).
+# CMake package, the C++ API) and one per front-end (indi, ...), for
+# `cmake --install --component`; the Debian packages (debian/*.install) split
+# the installation their own way.
 include(GNUInstallDirs)
 
 # The real manager sits in a private folder: "libwnaspi32.so" is a generic

@@ -1,59 +1,7 @@
-# Packages from the installed components: Debian packages on Linux
-# (scripts/package.sh, or `cpack -G DEB` in a build configured with
-# CMAKE_INSTALL_PREFIX=/usr), a zip of the DLL and the programs on Windows
-# (scripts/package.sh windows, or `cmake --build <build> --target
-# windows_zip`). Included last, once every component has its install rules
-# and every target exists.
-set(CPACK_PACKAGE_NAME tarnscsi)
-set(CPACK_PACKAGE_VENDOR "The tarnscsi developers")
-set(CPACK_PACKAGE_CONTACT "The tarnscsi developers <tarnscsi@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Driver and tools for the cooled SCSI camera")
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
-set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
-set(CPACK_GENERATOR DEB)
-set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-# Each package's dependencies are worked out from its binaries by
-# dpkg-shlibdeps (dpkg-dev); those between our packages come from
-# tarnscsi_package(... DEPENDS ...).
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
-# Our own libraries (the module's real and simulated managers, private
-# folders) are in the packages themselves: dpkg-shlibdeps finds them there.
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_PACKAGE_SECTION science)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.invalid/tarnscsi")
-set(CPACK_COMPONENTS_ALL "")
-
-# tarnscsi_package(<component> <package name> <summary> [DEPENDS <component>...])
-# One Debian package from the install rules of <component>; it depends on
-# the packages of the listed components at exactly this version. Nothing when
-# <component> has no install rules (its part is not built).
-function(tarnscsi_package component package summary)
-  cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
-  get_cmake_property(installed COMPONENTS)
-  if(NOT component IN_LIST installed)
-    return()
-  endif()
-  string(TOUPPER ${component} upper)
-  set(CPACK_COMPONENTS_ALL ${CPACK_COMPONENTS_ALL} ${component} PARENT_SCOPE)
-  set(CPACK_DEBIAN_${upper}_PACKAGE_NAME ${package} PARENT_SCOPE)
-  set(CPACK_COMPONENT_${upper}_DESCRIPTION "${summary}" PARENT_SCOPE)
-  set(CPACK_COMPONENT_${upper}_DEPENDS ${ARG_DEPENDS} PARENT_SCOPE)
-endfunction()
-
-# One line per package.
-tarnscsi_package(runtime tarnscsi "Driver for the cooled SCSI camera: the tarnscsi tool, \
-libtarnscsi.so.0, the ASPI managers (SCSI generic and simulated camera), man page, completion and udev rule")
-tarnscsi_package(dev tarnscsi-dev "Development files for tarnscsi: headers, pkg-config file, \
-CMake package (tarnscsi::tarnscsi, and the C++ API as tarnscsi::cpp)" DEPENDS runtime)
-tarnscsi_package(indi indi-tarnscsi "INDI driver for the cooled SCSI camera (indi_tarnscsi_ccd), for KStars/Ekos"
-  DEPENDS runtime)
-tarnscsi_package(alpaca tarnscsi-alpaca "ASCOM Alpaca server for the cooled SCSI camera (tarnscsi-alpaca), \
-with its systemd unit" DEPENDS runtime)
-
+# The Windows zip of the DLL and the programs (scripts/package.sh windows, or
+# `cmake --build <build> --target windows_zip`). Included last, once every
+# target exists. The Debian packages are built by debhelper from debian/
+# (scripts/package.sh), from the install rules of cmake/Install.cmake.
 if(WIN32)
   # The Windows zip: TARNSCSI.dll and the programs built here side by side,
   # the simulated manager in simulator/ (only --simulate loads it), how to
@@ -108,4 +56,3 @@ if(WIN32)
   endif()
 endif()
 
-include(CPack)

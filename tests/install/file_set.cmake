@@ -20,6 +20,8 @@ set(expected
   "${LIBDIR}/cmake/tarnscsi/tarnscsi-targets\\.cmake"
   "${LIBDIR}/cmake/tarnscsi/tarnscsi-targets-[a-z]+\\.cmake"
   "lib/udev/rules\\.d/60-tarnscsi\\.rules"
+  "share/metainfo/org\\.tarnscsi\\.tarnscsi\\.metainfo\\.xml"
+  "lib/modules-load\\.d/tarnscsi\\.conf"
   "share/doc/tarnscsi/LICENSE")
 file(GLOB headers RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/include/tarnscsi/*.h)
 foreach(header IN LISTS headers)

@@ -12,11 +12,14 @@
 #
 #   run-guest.sh --build BUILD_DIR --out OUT_DIR [--script GUEST_SCRIPT]
 #                [--time-limit SECONDS] [--kernel-cache DIR] [--any-verdict]
-#                [--install] [-- ARGS for the guest script]
+#                [--install] [--init GUEST_INIT] [-- ARGS for the guest script]
 #
 # --install first installs the build tree under OUT_DIR/install (as
 # `cmake --install` lays it out for any prefix), for checks of the installed
 # programs.
+#
+# --init replaces the guest's first process (guest/init) with another
+# (guest/init-systemd boots a Debian root under systemd).
 #
 # Exit status: 0 every check passed; 1 some check failed (0 with
 # --any-verdict: the guest ran to its end); 2 the guest did not finish
@@ -28,6 +31,7 @@ source_dir="$(cd "$here/../.." && pwd)"
 build=
 out=
 script="$here/guest/checks.sh"
+init="$here/guest/init"
 limit=${TARNSCSI_GUEST_TIME_LIMIT:-300}
 cache=
 any_verdict=
@@ -42,6 +46,7 @@ while [ $# -gt 0 ]; do
     --kernel-cache) cache=$2; shift 2 ;;
     --any-verdict) any_verdict=1; shift ;;
     --install) install=1; shift ;;
+    --init) init=$(realpath "$2"); shift 2 ;;
     --) shift; guest_args=("$@"); break ;;
     *) echo "run-guest.sh: unknown argument '$1'" >&2; exit 2 ;;
   esac
@@ -83,7 +88,7 @@ for applet in sh mount umount mkdir modprobe insmod rmmod lsmod poweroff chroot 
   ln -s busybox "$stage/bin/$applet"
 done
 cp -r "$kernel/lib/modules" "$stage/lib/"
-cp "$here/guest/init" "$stage/init"
+cp "$init" "$stage/init"
 chmod +x "$stage/init"
 {
   printf 'GUEST_SCRIPT=%q\n' "$script"
