@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "http_status.h"
+#include "sockets.h"
 
 namespace tarnscsi::alpaca {
 namespace {
@@ -30,39 +31,6 @@ constexpr std::string_view kContinueLine = "HTTP/1.1 100 Continue\r\n\r\n";
 constexpr int kFirstErrorStatus = 400;
 constexpr unsigned kHttp10 = 10;
 constexpr unsigned kHttp11 = 11;
-
-// The listening socket's guard against a second server on its port. On
-// Linux SO_REUSEADDR lets the server restart at once while connections of
-// its last run linger, yet another socket cannot bind the port while it
-// listens; on Windows SO_REUSEADDR would let another program take the port
-// silently, and SO_EXCLUSIVEADDRUSE is the guard.
-#ifdef _WIN32
-class ExclusiveAddressUse {
-public:
-    template <typename Protocol>
-    int level(const Protocol&) const {
-        return SOL_SOCKET;
-    }
-    template <typename Protocol>
-    int name(const Protocol&) const {
-        return SO_EXCLUSIVEADDRUSE;
-    }
-    template <typename Protocol>
-    const void* data(const Protocol&) const {
-        return &on;
-    }
-    template <typename Protocol>
-    std::size_t size(const Protocol&) const {
-        return sizeof on;
-    }
-
-private:
-    int on = 1;
-};
-ExclusiveAddressUse ListenGuard() { return {}; }
-#else
-asio::socket_base::reuse_address ListenGuard() { return asio::socket_base::reuse_address(true); }
-#endif
 
 auto Awaited(error_code& error) { return asio::redirect_error(asio::use_awaitable, error); }
 
@@ -122,7 +90,9 @@ error_code HttpServer::Listen(const Tcp::endpoint& at, int& port) {
     auto acceptor = std::make_unique<Tcp::acceptor>(*io);
     error_code error;
     acceptor->open(at.protocol(), error);
-    if (!error) acceptor->set_option(ListenGuard(), error);
+    if (!error && !GuardListeningPort(acceptor->native_handle())) {
+        error = error_code(LastSocketError(), asio::error::get_system_category());
+    }
     if (!error) acceptor->bind(at, error);
     if (!error) acceptor->listen(asio::socket_base::max_listen_connections, error);
     if (error) return error;

@@ -16,7 +16,7 @@
 //   TCP_NODELAY, so that a kept-alive client never waits on a delayed
 //   acknowledgement.
 // Stop ends every connection at once. The listening sockets are no one
-// else's: a second server on the port fails to bind (ListenGuard).
+// else's: a second server on the port fails to bind (GuardListeningPort).
 #pragma once
 
 #include <chrono>

@@ -116,8 +116,7 @@ std::string BindProblem(const std::string& listen, int port, int error) {
         case kAddressNotAvailable:
             return where + "'" + listen +
                    "' is not an address of this machine (ip address lists them; 0.0.0.0 listens on all)";
-        case kAccessDenied:
-            return where + "not permitted (ports below 1024 need privileges: choose another with --port)";
+        case kAccessDenied: return where + AccessDeniedText(port);
         default: return where + SocketErrorText(error);
     }
 }
