@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "ip_literal.h"
+
 namespace tarnscsi::alpaca {
 namespace {
 
@@ -68,11 +70,7 @@ std::string Unbracketed(const std::string& listen) {
     return listen;
 }
 
-bool IsIpAddress(const std::string& text) {
-    in6_addr raw{};
-    UseSockets();
-    return inet_pton(AF_INET, text.c_str(), &raw) == 1 || inet_pton(AF_INET6, text.c_str(), &raw) == 1;
-}
+bool IsIpAddress(const std::string& text) { return IsIpv4Literal(text) || IsIpv6Literal(text); }
 
 std::vector<SocketAddress> SystemLookup(const std::string& name, std::string& problem) {
     return Lookup(name, 0, false, problem);
