@@ -43,8 +43,13 @@ bool PortPart(const std::string& rest) {
 std::optional<Refusal> HostRefusal(const RequestGate& gate, const HttpRequest& request) {
     const std::size_t count = request.HeaderCount("Host");
     if (count > 1) return Refusal{kBadRequest, "the request names more than one Host"};
-    if (count == 0) return std::nullopt;
-    const std::string host = request.Header("Host");
+    // RFC 9112 3.2: an HTTP/1.0 client may leave it out (and comes from no
+    // browser); every HTTP/1.1 request names one.
+    if (count == 0 && request.version >= kHttp11) {
+        return Refusal{kBadRequest, "an HTTP/1.1 request must name the server in a Host header"};
+    }
+    // An absolute-form target names the server in place of the Host (RFC 9112 3.2.2).
+    const std::string host = request.authority.empty() ? request.Header("Host") : request.authority;
     if (gate.HostAllowed(host)) return std::nullopt;
     return Refusal{kForbidden, "Host '" + host +
                                    "' is not allowed: name this machine by its IP address or as localhost, or "
@@ -119,11 +124,17 @@ Refusal BodyTooLarge(const std::string& size) {
                                   " bytes this server takes (Alpaca sends short forms)"};
 }
 
+Refusal HeadersTooLarge() {
+    return {kHeaderFieldsTooLarge, "the request line and headers are over the " + std::to_string(kMaxHeaderBytes) +
+                                       " bytes this server takes"};
+}
+
 Refusal UnreadableHeaders(std::string_view head, const std::string& why) {
     // A Content-Length of digits alone is a length, however long: too long
     // for a number is too long for a body.
-    for (std::size_t line = head.find('\n'); line != std::string_view::npos; line = head.find('\n', line + 1)) {
-        std::string field(head.substr(line + 1, head.find('\r', line + 1) - line - 1));
+    // Every line, the first too: the parser may have taken the request line.
+    for (std::size_t start = 0; start < head.size(); start = std::min(head.find('\n', start), head.size() - 1) + 1) {
+        std::string field(head.substr(start, head.find('\r', start) - start));
         if (field.size() <= kContentLengthField.size() ||
             NameKey(field.substr(0, kContentLengthField.size())) != kContentLengthField) {
             continue;
