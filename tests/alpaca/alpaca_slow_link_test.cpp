@@ -1,7 +1,11 @@
 // A full frame over a slow link: the program in a network namespace of the
 // test's own, the client in another, joined by a veth pair whose both ends
 // tc's token bucket holds to 256 kbit/s. Needs root (skipped otherwise);
-// about a minute: its own ctest, labelled slow-link.
+// about a minute: its own ctest, labelled slow-link. With
+// kExternalServerVariable the server is the command it names (the Windows
+// program under Wine: its Wine prefix must have no wineserver running, for
+// Wine makes a program's sockets in the wineserver, which the program then
+// starts in the namespace).
 #include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
@@ -129,10 +133,12 @@ TEST(AlpacaSlowLinkTest, AFullFrameArrivesWholeAsImageBytesAndAsFits) {
     if (!link.problem.empty()) GTEST_SKIP() << "cannot make the slow link: " << link.problem;
     // The exposure and the readout are over at once.
     setenv("TARNSCSI_SIM", "time-scale=0", 1);
+    const char* external = std::getenv(kExternalServerVariable);
+    const std::string program = external && *external ? external : TARNSCSI_ALPACA_PROGRAM " --simulate";
     ExternalServer server;
-    ASSERT_EQ(server.Start("ip netns exec " + link.serverSide +
-                           " " TARNSCSI_ALPACA_PROGRAM " --simulate --no-discovery --listen " + kServerAddress),
-              "");
+    ASSERT_EQ(
+        server.Start("ip netns exec " + link.serverSide + " " + program + " --no-discovery --listen " + kServerAddress),
+        "");
 
     // The frame, and both answers as the server's own namespace gets them.
     std::string bytes;
