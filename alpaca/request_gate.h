@@ -55,8 +55,8 @@ Refusal BodyTooLarge(const std::string& size);
 Refusal HeadersTooLarge();
 
 // The answer to headers (`head`, as sent, with or without the request
-// line) that could not be read, for
-// `why`: a length too long to read is a body too large, all else malformed.
+// line) that could not be read, for `why`: a length too long to read is a
+// body too large, all else malformed.
 Refusal UnreadableHeaders(std::string_view head, const std::string& why);
 
 }  // namespace tarnscsi::alpaca
