@@ -11,8 +11,6 @@ using boost::system::error_code;
 // for another reason than a lack of descriptors.
 constexpr auto kAcceptRetryTime = std::chrono::milliseconds(100);
 
-auto Awaited(error_code& error) { return asio::redirect_error(asio::use_awaitable, error); }
-
 }  // namespace
 
 HttpServer::HttpServer(const HttpRoutes& httpRoutes, const RequestGate& requestGate, HeaderList headers)

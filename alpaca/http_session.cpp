@@ -18,8 +18,6 @@ constexpr std::string_view kHeaderEnd = "\r\n\r\n";
 constexpr std::string_view kContinueLine = "HTTP/1.1 100 Continue\r\n\r\n";
 constexpr int kFirstErrorStatus = 400;
 
-auto Awaited(error_code& error) { return asio::redirect_error(asio::use_awaitable, error); }
-
 // Runs `work` on a worker thread; the coroutine goes on on its own thread
 // once it is done.
 template <typename Work>
@@ -56,6 +54,15 @@ void Refuse(HttpResponse& response, const Refusal& refusal) {
     response.SetContent(refusal.message + "\n", kText);
 }
 
+// Whether `header` has a line that ends in LF alone: Beast's parser takes
+// only CRLF, and would wait for a CRLFCRLF such a client never sends.
+bool HasBareLineFeed(std::string_view header) {
+    for (std::size_t at = header.find('\n'); at != std::string_view::npos; at = header.find('\n', at + 1)) {
+        if (at == 0 || header[at - 1] != '\r') return true;
+    }
+    return false;
+}
+
 // Whether a read failed on what the client sent (rather than on the
 // connection, or for want of time).
 bool IsMalformed(const error_code& error) {
@@ -81,7 +88,7 @@ asio::awaitable<error_code> WriteInPieces(beast::tcp_stream& stream, Serializer&
 }  // namespace
 
 struct HttpSession::Exchange {
-    http::request_parser<http::string_body> parser;
+    Parser parser;
     HttpRequest request;
     HttpResponse response;
     std::optional<Refusal> refusal;
@@ -163,6 +170,20 @@ asio::awaitable<bool> HttpSession::SkipEmptyLines() {
     }
 }
 
+asio::awaitable<error_code> HttpSession::ReadHeader(Parser& parser) {
+    for (;;) {
+        error_code error;
+        // What the parser has not taken is header (it takes the request
+        // line once whole, the fields once all are in).
+        buffer.consume(parser.put(buffer.data(), error));
+        if (error != http::error::need_more) co_return error;
+        if (HasBareLineFeed(Text(buffer))) co_return http::error::bad_line_ending;
+        const std::size_t got = co_await stream.async_read_some(buffer.prepare(kReadSize), Awaited(error));
+        buffer.commit(got);
+        if (error) co_return error;
+    }
+}
+
 asio::awaitable<bool> HttpSession::ReadRequest(Exchange& exchange) {
     stream.expires_after(kRequestAllowance);
     if (!co_await SkipEmptyLines()) co_return false;
@@ -170,8 +191,7 @@ asio::awaitable<bool> HttpSession::ReadRequest(Exchange& exchange) {
     parser.header_limit(kMaxHeaderBytes);
     // Any length passes the parser: the gate judges it, before any body is read.
     parser.body_limit(std::numeric_limits<std::uint64_t>::max());
-    error_code error;
-    co_await http::async_read_header(stream, buffer, parser, Awaited(error));
+    error_code error = co_await ReadHeader(parser);
     if (error == http::error::header_limit) {
         exchange.refusal = HeadersTooLarge();
         co_return true;

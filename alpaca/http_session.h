@@ -4,9 +4,9 @@
 // - Read it, whole within kRequestAllowance of that byte: empty lines
 //   before its request line are ignored (RFC 9112 2.2); its request line
 //   and headers, read by Beast's parser and at most kMaxHeaderBytes (431
-//   beyond), go to the RequestGate before any body is read, so that a
-//   refused request's body is never read; then its body, at most
-//   kMaxBodyBytes.
+//   beyond; a line ending in LF alone gets 400 at once), go to the
+//   RequestGate before any body is read, so that a refused request's body
+//   is never read; then its body, at most kMaxBodyBytes.
 // - Answer it on a worker thread (a refusal at once, on the connection's
 //   own).
 // - Write the answer, in pieces of at most kWritePiece, each given
@@ -67,6 +67,8 @@ private:
     // cannot be taken gets its refusal in `exchange`.
     asio::awaitable<bool> ReadRequest(Exchange& exchange);
     asio::awaitable<bool> SkipEmptyLines();
+    using Parser = http::request_parser<http::string_body>;
+    asio::awaitable<boost::system::error_code> ReadHeader(Parser& parser);
     asio::awaitable<void> Answer(Exchange& exchange);
     // False when the answer could not be sent whole.
     asio::awaitable<bool> WriteAnswer(Exchange& exchange);

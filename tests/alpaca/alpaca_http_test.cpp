@@ -126,7 +126,7 @@ TEST_F(AlpacaHttpTest, RawRequestsAreAnsweredAtOnce) {
          "GET /api/v1/camera/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 6\r\n\r\nBinX=2", 400},
         {"headers over 8 KiB",
          "GET /api/v1/camera/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: " + std::string(8200, 'p') + "\r\n\r\n", 431},
-        {"bare LF line ends", "GET /api/v1/camera/0/name HTTP/1.1\nHost: 127.0.0.1\nConnection: close\n\n", 400},
+        {"a bare LF line end", "GET /api/v1/camera/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\n", 400},
         {"HTTP/1.1 without Host", "GET /api/v1/camera/0/name HTTP/1.1\r\nConnection: close\r\n\r\n", 400},
         {"an empty line first", "\r\n" + withHost("127.0.0.1"), 200},
         {"an absolute-form target",
