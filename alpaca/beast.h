@@ -33,4 +33,8 @@ namespace beast = boost::beast;
 namespace http = boost::beast::http;
 using Tcp = boost::asio::ip::tcp;
 
+// The completion token of a coroutine's wait that leaves its failure in
+// `error` rather than throwing it.
+inline auto Awaited(boost::system::error_code& error) { return asio::redirect_error(asio::use_awaitable, error); }
+
 }  // namespace tarnscsi::alpaca

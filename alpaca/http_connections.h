@@ -2,24 +2,14 @@
 // thread runs every connection, waiting on none of them: a connection costs
 // no thread while its client is idle, slow or silent. The handlers, which
 // may wait on the camera, run on a few worker threads, so that they never
-// hold up the connections. For each connection:
-// - a request must arrive whole within kRequestAllowance of its first byte
-//   (a client that sends its headers a line at a time is cut off), and a
-//   connection with no request closes after kIdleConnectionTime;
-// - the RequestGate sees the headers before any body is read: a refused
-//   request's body is never read;
-// - an error answer to a request with a body (or to one that could not be
-//   read) ends the connection, so that a body it did not read is never
-//   taken for the next request;
-// - Range headers are ignored: every answer is the whole body (200);
-// - an answer goes out in one write (header and body together), and with
-//   TCP_NODELAY, so that a kept-alive client never waits on a delayed
-//   acknowledgement.
-// Stop ends every connection at once. The listening sockets are no one
-// else's: a second server on the port fails to bind (ListenGuard).
+// hold up the connections. What a connection does with its requests is
+// HttpSession's (http_session.h). The connections are capped below the
+// process's descriptor limit, which Start raises as far as it goes; at the
+// cap a new connection pushes out the slowest (ConnectionTable). Stop ends
+// every connection at once. The listening sockets are no one else's: a
+// second server on the port fails to bind (GuardListeningPort).
 #pragma once
 
-#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <memory>
@@ -28,14 +18,14 @@
 #include <vector>
 
 #include "beast.h"
+#include "http_connection_table.h"
 #include "http_message.h"
 #include "http_routes.h"
+#include "http_session.h"
 #include "request_gate.h"
 
 namespace tarnscsi::alpaca {
 
-inline constexpr auto kRequestAllowance = std::chrono::seconds(10);
-inline constexpr auto kIdleConnectionTime = std::chrono::seconds(5);
 // Handlers at work at once: a read waits at most for one camera command.
 inline constexpr std::size_t kWorkers = 8;
 
@@ -59,12 +49,16 @@ public:
 
 private:
     asio::awaitable<void> Accept(Tcp::acceptor& acceptor);
-    asio::awaitable<void> Serve(beast::tcp_stream stream);
+    asio::awaitable<void> Serve(Tcp::socket socket);
 
     const HttpRoutes& routes;
     const RequestGate& gate;
     const HeaderList everyAnswer;
     asio::thread_pool workers{kWorkers};
+    const SessionContext context{routes, gate, everyAnswer, workers};
+    // Outlives the connections, which leave it as they end.
+    ConnectionTable connections;
+    std::size_t connectionCap = kMostConnections;
     std::unique_ptr<asio::io_context> io = std::make_unique<asio::io_context>(1);
     std::vector<std::unique_ptr<Tcp::acceptor>> acceptors;
     std::thread ioThread;

@@ -7,6 +7,7 @@ namespace tarnscsi::alpaca {
 namespace {
 
 constexpr char kContentType[] = "Content-Type";
+constexpr std::string_view kAbsoluteScheme = "http://";
 constexpr int kHexBase = 16;
 
 int HexDigit(char c) {
@@ -43,6 +44,23 @@ std::string HttpRequest::Param(const std::string& name) const {
 
 bool HttpRequest::AnnouncesBody() const {
     return HasHeader("Transfer-Encoding") || (HasHeader("Content-Length") && Header("Content-Length") != "0");
+}
+
+void HttpRequest::SetTarget(std::string_view target) {
+    authority.clear();
+    if (target.size() > kAbsoluteScheme.size() &&
+        SameIgnoringCase(target.substr(0, kAbsoluteScheme.size()), kAbsoluteScheme)) {
+        target.remove_prefix(kAbsoluteScheme.size());
+        const std::size_t end = std::min(target.find_first_of("/?"), target.size());
+        authority = target.substr(0, end);
+        target.remove_prefix(end);
+    }
+    const std::size_t query = std::min(target.find('?'), target.size());
+    path = UrlDecoded(target.substr(0, query), false);
+    // "http://host" and "http://host?query" ask for the root.
+    if (path.empty() && !authority.empty()) path = "/";
+    params.clear();
+    if (query < target.size()) params = FormPairs(target.substr(query + 1));
 }
 
 void HttpResponse::SetHeader(const std::string& name, const std::string& value) {

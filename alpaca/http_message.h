@@ -15,9 +15,16 @@ namespace tarnscsi::alpaca {
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
 
+inline constexpr unsigned kHttp10 = 10;
+inline constexpr unsigned kHttp11 = 11;
+
 struct HttpRequest {
     std::string method;
-    std::string path;                                // percent-decoded, without the query
+    unsigned version = kHttp11;  // 10 or 11
+    std::string path;            // percent-decoded, without the query
+    // The host and port of an absolute-form target ("http://host:port/path",
+    // RFC 9112 3.2.2), which stands in for the Host; "" for a path alone.
+    std::string authority;
     std::multimap<std::string, std::string> params;  // the decoded query
     HeaderList headers;                              // in the order sent
     std::string body;                                // read whole before routing
@@ -32,6 +39,9 @@ struct HttpRequest {
     std::string Param(const std::string& name) const;
     // Whether the headers say a body follows them.
     bool AnnouncesBody() const;
+    // Sets the path, query and authority from the request line's target:
+    // "/path?query", or "http://authority/path?query".
+    void SetTarget(std::string_view target);
 };
 
 struct HttpResponse {

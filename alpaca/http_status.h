@@ -12,6 +12,7 @@ inline constexpr int kMethodNotAllowed = 405;
 inline constexpr int kConflict = 409;
 inline constexpr int kPayloadTooLarge = 413;
 inline constexpr int kUnsupportedMediaType = 415;
+inline constexpr int kHeaderFieldsTooLarge = 431;
 inline constexpr int kInternalError = 500;
 
 inline constexpr char kJson[] = "application/json";

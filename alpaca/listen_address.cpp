@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "ip_literal.h"
+
 namespace tarnscsi::alpaca {
 namespace {
 
@@ -68,11 +70,7 @@ std::string Unbracketed(const std::string& listen) {
     return listen;
 }
 
-bool IsIpAddress(const std::string& text) {
-    in6_addr raw{};
-    UseSockets();
-    return inet_pton(AF_INET, text.c_str(), &raw) == 1 || inet_pton(AF_INET6, text.c_str(), &raw) == 1;
-}
+bool IsIpAddress(const std::string& text) { return IsIpv4Literal(text) || IsIpv6Literal(text); }
 
 std::vector<SocketAddress> SystemLookup(const std::string& name, std::string& problem) {
     return Lookup(name, 0, false, problem);
@@ -116,8 +114,7 @@ std::string BindProblem(const std::string& listen, int port, int error) {
         case kAddressNotAvailable:
             return where + "'" + listen +
                    "' is not an address of this machine (ip address lists them; 0.0.0.0 listens on all)";
-        case kAccessDenied:
-            return where + "not permitted (ports below 1024 need privileges: choose another with --port)";
+        case kAccessDenied: return where + AccessDeniedText(port);
         default: return where + SocketErrorText(error);
     }
 }

@@ -24,7 +24,7 @@ struct SocketAddress {
 std::string Unbracketed(const std::string& listen);
 
 // Whether `text` is an IP address rather than a name: an IPv4 address in
-// dotted decimal, or an IPv6 address.
+// dotted decimal, or an IPv6 address (ip_literal.h).
 bool IsIpAddress(const std::string& text);
 
 // The addresses a name stands for, in the order the resolver gives them;

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "beast.h"
-
+#include "ip_literal.h"
 #include "listen_address.h"
 
 namespace tarnscsi::alpaca {
@@ -14,9 +13,10 @@ constexpr char kLocalhost[] = "localhost";
 // What a Host may be made of: a name (letters, digits, hyphens and dots; in
 // lower case once compared), an IPv4 address, or an IPv6 one in brackets.
 constexpr char kNameCharacters[] = "abcdefghijklmnopqrstuvwxyz0123456789-.";
-constexpr char kIpv6Characters[] = "0123456789abcdefABCDEF:.";
 // More digits than any length this server could take.
 constexpr std::size_t kMostLengthDigits = 18;
+constexpr std::size_t kMostPortDigits = 5;
+constexpr unsigned long kLargestPort = 65535;
 constexpr char kMultipart[] = "multipart/form-data";
 constexpr std::string_view kContentLengthField = "content-length:";
 
@@ -31,14 +31,25 @@ bool AllDigits(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
-// ":port" or nothing.
-bool PortPart(const std::string& rest) { return rest.empty() || (rest[0] == ':' && AllDigits(rest.substr(1))); }
+// ":port" (0 to 65535, or none after the colon, as URIs allow) or nothing.
+bool PortPart(const std::string& rest) {
+    if (rest.empty()) return true;
+    const std::string digits = rest.substr(1);
+    if (rest[0] != ':' || !AllDigits(digits)) return false;
+    const std::size_t significant = digits.size() - std::min(digits.size(), digits.find_first_not_of('0'));
+    return significant <= kMostPortDigits && (digits.empty() || std::stoul(digits) <= kLargestPort);
+}
 
 std::optional<Refusal> HostRefusal(const RequestGate& gate, const HttpRequest& request) {
     const std::size_t count = request.HeaderCount("Host");
     if (count > 1) return Refusal{kBadRequest, "the request names more than one Host"};
-    if (count == 0) return std::nullopt;
-    const std::string host = request.Header("Host");
+    // RFC 9112 3.2: an HTTP/1.0 client may leave it out (and comes from no
+    // browser); every HTTP/1.1 request names one.
+    if (count == 0 && request.version >= kHttp11) {
+        return Refusal{kBadRequest, "an HTTP/1.1 request must name the server in a Host header"};
+    }
+    // An absolute-form target names the server in place of the Host (RFC 9112 3.2.2).
+    const std::string host = request.authority.empty() ? request.Header("Host") : request.authority;
     if (gate.HostAllowed(host)) return std::nullopt;
     return Refusal{kForbidden, "Host '" + host +
                                    "' is not allowed: name this machine by its IP address or as localhost, or "
@@ -86,23 +97,19 @@ RequestGate::RequestGate(const std::string& listen, const std::vector<std::strin
 
 bool RequestGate::HostAllowed(const std::string& value) const {
     if (value.empty()) return true;  // no authority to name, as HTTP allows
-    // Each part is checked byte by byte before it is read as an address: the
-    // address functions stop at a NUL, which would let
-    // "127.0.0.1\0.attacker.example" pass for 127.0.0.1.
-    boost::system::error_code error;
+    // Each part is checked byte by byte, and an address by our own rules
+    // (ip_literal.h): "127.0.0.1\0.attacker.example" is no address, and
+    // "2130706433" a name on every system.
     if (value[0] == '[') {
         const std::size_t close = value.find(']');
         if (close == std::string::npos || !PortPart(value.substr(close + 1))) return false;
-        const std::string literal = value.substr(1, close - 1);
-        if (literal.empty() || literal.find_first_not_of(kIpv6Characters) != std::string::npos) return false;
-        static_cast<void>(asio::ip::make_address_v6(literal, error));
-        return !error;
+        return IsIpv6Literal(value.substr(1, close - 1));
     }
     const std::size_t colon = value.find(':');
     if (colon != std::string::npos && !PortPart(value.substr(colon))) return false;
     const std::string host = NameKey(value.substr(0, colon));
     if (host.empty() || host.find_first_not_of(kNameCharacters) != std::string::npos) return false;
-    if (static_cast<void>(asio::ip::make_address_v4(host, error)); !error) return true;
+    if (IsIpv4Literal(host)) return true;
     return std::find(names.begin(), names.end(), host) != names.end();
 }
 
@@ -117,11 +124,17 @@ Refusal BodyTooLarge(const std::string& size) {
                                   " bytes this server takes (Alpaca sends short forms)"};
 }
 
+Refusal HeadersTooLarge() {
+    return {kHeaderFieldsTooLarge, "the request line and headers are over the " + std::to_string(kMaxHeaderBytes) +
+                                       " bytes this server takes"};
+}
+
 Refusal UnreadableHeaders(std::string_view head, const std::string& why) {
     // A Content-Length of digits alone is a length, however long: too long
     // for a number is too long for a body.
-    for (std::size_t line = head.find('\n'); line != std::string_view::npos; line = head.find('\n', line + 1)) {
-        std::string field(head.substr(line + 1, head.find('\r', line + 1) - line - 1));
+    // Every line, the first too: the parser may have taken the request line.
+    for (std::size_t start = 0; start < head.size(); start = std::min(head.find('\n', start), head.size() - 1) + 1) {
+        std::string field(head.substr(start, head.find('\r', start) - start));
         if (field.size() <= kContentLengthField.size() ||
             NameKey(field.substr(0, kContentLengthField.size())) != kContentLengthField) {
             continue;

@@ -5,8 +5,9 @@
 //   browser of whoever opens it. Allowed: an IP address (rebinding needs a
 //   name; a LAN client that connects by address names the address), the
 //   name localhost, the name the server listens on, and the names given
-//   with --allow-host; a request without Host (HTTP/1.0) comes from no
-//   browser and is allowed too.
+//   with --allow-host. An absolute-form target ("http://host/path") names
+//   the server in place of the Host. An HTTP/1.0 request without Host comes
+//   from no browser and is allowed too; an HTTP/1.1 one must have a Host.
 // - its body is one the server takes: only a PUT has one, of at most
 //   kMaxBodyBytes, announced with a valid Content-Length or sent chunked
 //   (a chunked body is counted as it is read).
@@ -25,6 +26,8 @@ namespace tarnscsi::alpaca {
 
 // Alpaca's requests are short forms.
 inline constexpr std::size_t kMaxBodyBytes = 4096;
+// The request line and headers together: far more than any client of ours sends.
+inline constexpr std::size_t kMaxHeaderBytes = 8192;
 
 struct Refusal {
     int status = 0;
@@ -48,8 +51,12 @@ private:
 // The answer to a body longer than kMaxBodyBytes.
 Refusal BodyTooLarge(const std::string& size);
 
-// The answer to headers (`head`, as sent) that could not be read, for
-// `why`: a length too long to read is a body too large, all else malformed.
+// The answer to a request line and headers longer than kMaxHeaderBytes.
+Refusal HeadersTooLarge();
+
+// The answer to headers (`head`, as sent, with or without the request
+// line) that could not be read, for `why`: a length too long to read is a
+// body too large, all else malformed.
 Refusal UnreadableHeaders(std::string_view head, const std::string& why);
 
 }  // namespace tarnscsi::alpaca

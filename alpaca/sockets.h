@@ -1,6 +1,7 @@
 // The system's socket headers and the few calls that differ between POSIX
 // and Windows (Winsock), for the code of the server that uses sockets
-// directly: the listen address and the discovery responder.
+// directly: the listen address, the discovery responder and the HTTP
+// server's listening sockets and connection limit.
 #pragma once
 
 #ifdef _WIN32
@@ -21,6 +22,7 @@
 #include <sys/socket.h>
 #endif
 
+#include <cstddef>
 #include <string>
 
 namespace tarnscsi::alpaca {
@@ -61,5 +63,23 @@ std::string HostName();
 
 // setsockopt with an int value; whether the system took it.
 bool SetSocketOption(NativeSocket socket, int level, int name, int value);
+
+// Keeps any other socket off the port `socket` is about to bind and listen
+// on; whether the system took it. On Linux SO_REUSEADDR lets the server
+// restart at once while connections of its last run linger, yet no other
+// socket can bind the port while it listens; on Windows SO_REUSEADDR would
+// let another program take the port silently, and SO_EXCLUSIVEADDRUSE is
+// the guard.
+bool GuardListeningPort(NativeSocket socket);
+
+// What a bind refused with kAccessDenied means on this system, and what to
+// try: on Linux a port below 1024 needs privileges; on Windows the port is
+// held exclusively by another program or in a range Windows keeps.
+std::string AccessDeniedText(int port);
+
+// Raises the process's limit on open descriptors (soft) as far as it may
+// go (hard) and gives the limit now in force: every connection costs one.
+// 0 where sockets count against no such limit (Windows).
+std::size_t RaiseDescriptorLimit();
 
 }  // namespace tarnscsi::alpaca

@@ -43,4 +43,17 @@ bool SetSocketOption(NativeSocket socket, int level, int name, int value) {
     return setsockopt(socket, level, name, reinterpret_cast<const char*>(&value), sizeof value) == 0;
 }
 
+bool GuardListeningPort(NativeSocket socket) { return SetSocketOption(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, 1); }
+
+std::string AccessDeniedText(int port) {
+    // No privilege is needed for a port on Windows: WSAEACCES is a port
+    // another program holds with SO_EXCLUSIVEADDRUSE, or one in the ranges
+    // Windows keeps for itself (Hyper-V, WSL and Docker reserve some).
+    return "port " + std::to_string(port) +
+           " is held exclusively by another program or reserved by Windows (netsh interface ipv4 show "
+           "excludedportrange protocol=tcp lists the reserved ranges); choose another with --port";
+}
+
+std::size_t RaiseDescriptorLimit() { return 0; }
+
 }  // namespace tarnscsi::alpaca

@@ -34,17 +34,21 @@ protected:
 };
 
 // Clients that each send one header line now and then, never finishing
-// their requests, until Stop (or kMostDribbles lines).
+// their requests, until Stop (or kMostDribbles lines). With `reconnect`,
+// one the server has cut off connects again and starts over.
 class SlowClients {
 public:
-    SlowClients(int port, int count) {
-        for (int i = 0; i < count; ++i) {
-            clients.push_back(std::make_unique<RawConnection>(port));
-            clients.back()->Send("GET /api/v1/camera/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\n");
-        }
-        dribbler = std::thread([this] {
+    SlowClients(int port, int count, bool reconnect = false) {
+        for (int i = 0; i < count; ++i) clients.push_back(Started(port));
+        dribbler = std::thread([this, port, reconnect] {
             for (int n = 0; n < kMostDribbles && !stopping; ++n) {
-                for (auto& client : clients) client->Send("X-Slow: " + std::to_string(n) + "\r\n");
+                for (auto& client : clients) {
+                    if (reconnect && !client->HeldOpen()) {
+                        client = Started(port);
+                        ++reconnects;
+                    }
+                    client->Send("X-Slow: " + std::to_string(n) + "\r\n");
+                }
                 std::this_thread::sleep_for(kDribbleInterval);
             }
         });
@@ -57,10 +61,18 @@ public:
     bool AllHeldOpen() const {
         return std::all_of(clients.begin(), clients.end(), [](const auto& client) { return client->HeldOpen(); });
     }
+    int Reconnects() const { return reconnects; }
 
 private:
+    static std::unique_ptr<RawConnection> Started(int port) {
+        auto client = std::make_unique<RawConnection>(port);
+        client->Send("GET /api/v1/camera/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+        return client;
+    }
+
     std::vector<std::unique_ptr<RawConnection>> clients;
     std::atomic<bool> stopping{false};
+    std::atomic<int> reconnects{0};
     std::thread dribbler;
 };
 
@@ -79,11 +91,18 @@ int SlowClientCount() {
 
 }  // namespace
 
-// A body over the limit, or one whose length cannot be read, is refused as
-// soon as the headers are in, whatever its type; the connection ends there
-// and the server goes on serving.
-TEST_F(AlpacaHttpTest, BodiesOverTheLimitOrOfNoClearLengthAreRefusedAtOnce) {
+// Requests as sent on the wire are answered as soon as they are in: a body
+// over the limit, or one whose length cannot be read, is refused whatever
+// its type, and so are headers over 8 KiB, bare LF line ends, an HTTP/1.1
+// request without Host, and a Host that is neither a name of this server nor
+// an address as a URI writes one (the same on every system). An empty line
+// before the request and an absolute-form target are taken. The server
+// goes on serving.
+TEST_F(AlpacaHttpTest, RawRequestsAreAnsweredAtOnce) {
     Connect();
+    const auto withHost = [](const std::string& host) {
+        return "GET /api/v1/camera/0/name HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n";
+    };
     std::string chunked;
     for (int i = 0; i < 4; ++i) chunked += "fa0\r\n" + std::string(4000, 'a') + "\r\n";
     chunked += "0\r\n\r\n";
@@ -105,6 +124,23 @@ TEST_F(AlpacaHttpTest, BodiesOverTheLimitOrOfNoClearLengthAreRefusedAtOnce) {
          PutRequest("binx", "Content-Type: multipart/form-data; boundary=x\r\nContent-Length: 6\r\n", "BinX=2"), 415},
         {"a GET with a body",
          "GET /api/v1/camera/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 6\r\n\r\nBinX=2", 400},
+        {"headers over 8 KiB",
+         "GET /api/v1/camera/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: " + std::string(8200, 'p') + "\r\n\r\n", 431},
+        {"a bare LF line end", "GET /api/v1/camera/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\n", 400},
+        {"HTTP/1.1 without Host", "GET /api/v1/camera/0/name HTTP/1.1\r\nConnection: close\r\n\r\n", 400},
+        {"an empty line first", "\r\n" + withHost("127.0.0.1"), 200},
+        {"an absolute-form target",
+         "GET http://127.0.0.1/api/v1/camera/0/name HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 200},
+        {"an absolute-form target naming another host",
+         "GET http://attacker.example/api/v1/camera/0/name HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n",
+         403},
+        {"a port past 65535", withHost("127.0.0.1:65536"), 403},
+        {"a port of many digits", withHost("[::1]:99999999999999999999"), 403},
+        {"an address as one number", withHost("2130706433"), 403},
+        {"an address in hex", withHost("0x7f.1"), 403},
+        {"an address of two parts", withHost("127.1"), 403},
+        {"an address with a leading zero", withHost("127.0.0.01"), 403},
+        {"an IPv6 address with IPv4 in short", withHost("[::ffff:127.1]"), 403},
     };
     for (const auto& c : cases) {
         RawConnection connection(Port());
@@ -112,7 +148,8 @@ TEST_F(AlpacaHttpTest, BodiesOverTheLimitOrOfNoClearLengthAreRefusedAtOnce) {
         // The server answers and closes the connection without waiting for
         // more: ReceiveAll ends.
         const auto answers = ParseAnswers(connection.ReceiveAll());
-        ASSERT_EQ(answers.size(), 1U) << c.what;
+        EXPECT_EQ(answers.size(), 1U) << c.what;
+        if (answers.size() != 1) continue;
         EXPECT_EQ(answers[0].status, c.status) << c.what << ": " << answers[0].body;
         EXPECT_EQ(answers[0].Header("connection"), "close") << c.what;
         EXPECT_FALSE(answers[0].body.empty()) << c.what;
@@ -155,6 +192,37 @@ TEST_F(AlpacaHttpTest, SlowAndSilentClientsLeaveRoomForOthers) {
     }
     EXPECT_TRUE(slow.AllHeldOpen());
     EXPECT_TRUE(std::all_of(silent.begin(), silent.end(), [](const auto& one) { return one->HeldOpen(); }));
+}
+
+// The program at a low descriptor limit, and several times as many slow
+// clients as it has descriptors, each connecting again when cut off: normal
+// requests on fresh connections are answered all the same, each new
+// connection taking the place of the one longest inside its request.
+TEST_F(AlpacaHttpTest, ACrowdBeyondTheDescriptorLimitLeavesRoomForOthers) {
+    if (external) GTEST_SKIP() << "starts the Linux program at a descriptor limit of its own";
+    constexpr int kDescriptors = 128;
+    constexpr int kCrowd = 4 * kDescriptors;
+    constexpr int kRequests = 10;
+    const std::string limit = std::to_string(kDescriptors);
+    ExternalServer limited;
+    ASSERT_EQ(limited.Start("prlimit --nofile=" + limit + ":" + limit +
+                            " " TARNSCSI_ALPACA_PROGRAM " --simulate --listen 127.0.0.1 --no-discovery"),
+              "");
+    SlowClients crowd(limited.port, kCrowd, true);
+    // Until the server has had to cut some of them off.
+    for (int wait = 0; wait < kGenerousSeconds * 20 && crowd.Reconnects() == 0; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_GT(crowd.Reconnects(), 0) << "the crowd never met the server's cap";
+    for (int i = 0; i < kRequests; ++i) {
+        httplib::Client fresh(kLoopback, limited.port);
+        fresh.set_connection_timeout(std::chrono::seconds(kGenerousSeconds));
+        fresh.set_read_timeout(std::chrono::seconds(kGenerousSeconds));
+        const auto answer = fresh.Get("/api/v1/camera/0/connected");
+        ASSERT_TRUE(answer) << "request " << i
+                            << " not answered beside the crowd: " << httplib::to_string(answer.error());
+        EXPECT_EQ(json::parse(answer->body).at("ErrorNumber"), 0) << answer->body;
+    }
 }
 
 // SIGTERM ends the program at once, even while slow clients are connected.
