@@ -126,6 +126,12 @@ std::uint8_t AspiManager::Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
         NoteDone(id, *refusal);
         return *refusal;
     }
+    if (fault == FaultKind::kNoFinalStatus) {
+        PublishStatus(block.SRB_Status, tarnscsi::aspi::SS_PENDING);
+        NoteReturned(id, tarnscsi::aspi::SS_PENDING);
+        if ((block.SRB_Flags & tarnscsi::aspi::SRB_EVENT_NOTIFY) != 0) SignalCompletionEvent(block.SRB_PostProc);
+        return tarnscsi::aspi::SS_PENDING;
+    }
 
     CompletionMode currentMode;
     std::chrono::microseconds currentDelay;

@@ -135,6 +135,10 @@ enum SimFaultKind {
     // one whose time limit ran out (SRB_Status SS_ERR, SRB_HaStat 0x0B,
     // command timeout), without the wait; nothing is carried out.
     SIM_FAULT_COMMAND_TIMEOUT = 5,
+    // A broken manager: SendASPI32Command returns SS_PENDING and signals the
+    // event at once, but SRB_Status stays SS_PENDING for ever; nothing is
+    // carried out, and the block is not touched again.
+    SIM_FAULT_NO_FINAL_STATUS = 6,
 };
 enum { SIM_ANY_OPCODE = -1 };
 
