@@ -1,10 +1,10 @@
 // The unload on POSIX systems: the library's destructor function runs both
-// at dlclose and at exit. They are told apart by an exit handler that the
-// first Connect registers (so after the program's start): exit() runs the
-// exit handlers before any library's destructor function, while dlclose
-// runs this library's destructor functions before its exit handlers.
+// at dlclose and at exit. They are told apart by a static object that the
+// first Connect makes (so after the program's start), whose destructor is
+// an exit handler of this library: exit() runs the exit handlers before any
+// library's destructor function, while dlclose runs this library's
+// destructor functions before its exit handlers.
 #include <atomic>
-#include <cstdlib>
 
 #include "api/module_unload.h"
 
@@ -12,7 +12,12 @@ namespace {
 
 std::atomic<bool> exiting{false};
 
-void NoteExit() { exiting = true; }
+struct ExitWatch {
+    ExitWatch() = default;
+    ExitWatch(const ExitWatch&) = delete;
+    ExitWatch& operator=(const ExitWatch&) = delete;
+    ~ExitWatch() { exiting = true; }
+};
 
 [[gnu::destructor]] void ReleaseOnUnload() {
     if (!exiting) tarnscsi::ReleaseClaimsOnUnload();
@@ -20,8 +25,4 @@ void NoteExit() { exiting = true; }
 
 }  // namespace
 
-void tarnscsi::WatchForExit() {
-    // Once per load; a handler that cannot be registered leaves the
-    // release at exit, which our managers allow for.
-    [[maybe_unused]] static const bool registered = std::atexit(NoteExit) == 0;
-}
+void tarnscsi::WatchForExit() { [[maybe_unused]] static const ExitWatch watch; }
