@@ -66,8 +66,8 @@ tarnscsi::aspi::BYTE StatusOf(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
 // free them the moment this returns. So the status is polled, as ASPI's
 // polling mode does, first yielding, then a millisecond at a time: after a
 // failed wait for as long as the wait would have taken (the kernel's time
-// limit ends any command), after a signal for `limit` at most. True when
-// the status is final.
+// limit ends any command), after a signal for `limitMicroseconds` at most.
+// True when the status is final.
 constexpr std::int64_t kNoLimit = -1;
 
 bool AwaitFinalStatus(tarnscsi::aspi::SRB_ExecSCSICmd& block, std::int64_t limitMicroseconds) {
