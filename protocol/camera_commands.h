@@ -94,6 +94,31 @@ inline constexpr std::uint32_t kMaxReadLength = 2048;
 inline constexpr std::uint8_t kTestUnitReadyByte4 = 0x90;
 inline constexpr CommandSpec kTestUnitReady{
     {opcode::kTestUnitReady, 0x00, 0x00, 0x00, kTestUnitReadyByte4, 0x00}, 6, SRB_DIR_IN, 0};
+
+// How much of a data-in reply the module reads. SCSI lets a target answer
+// a command with an allocation length (INQUIRY, GET WINDOW, MODE SENSE) with
+// fewer bytes than allocated; a reply that covers every byte the module
+// reads of it is complete. Every other reply (each READ(10) above all) must
+// fill the buffer it was given. Our managers judge a short transfer by this.
+struct ReplyUse {
+    std::uint8_t opcode;
+    std::uint32_t bytesRead;
+};
+inline constexpr ReplyUse kRepliesReadInPart[] = {
+    {opcode::kInquiry, kIdentifyBytesRead},
+    {opcode::kGetWindow, window::kBytesRead},
+    {opcode::kModeSense6, cooling::kBytesRead},
+};
+
+// The bytes of a reply to the command whose operation code is `code`, into a
+// buffer of `bufferLength`, that must have arrived for it to be complete.
+constexpr std::uint32_t BytesNeeded(std::uint8_t code, std::uint32_t bufferLength) {
+    for (const ReplyUse& use : kRepliesReadInPart) {
+        if (use.opcode == code) return use.bytesRead < bufferLength ? use.bytesRead : bufferLength;
+    }
+    return bufferLength;
+}
+
 // INQUIRY of the standard 36 bytes, for a look at any device on the bus:
 // vendor, product and revision.
 inline constexpr CommandSpec kInquireStandard =

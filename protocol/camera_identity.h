@@ -23,6 +23,9 @@ inline constexpr std::size_t kInquiryStandardLength = 36;
 inline constexpr std::size_t kInquiryProductOffset = 16;
 inline constexpr char kProductName[] = "Nebrix";
 inline constexpr std::size_t kProductMatchLength = 5;
+// What the search reads of an INQUIRY reply: offsets 0..20, through the
+// characters compared.
+inline constexpr std::size_t kIdentifyBytesRead = kInquiryProductOffset + kProductMatchLength;
 
 // A scanner whose INQUIRY product identification starts with the first five
 // characters of the name is the camera.

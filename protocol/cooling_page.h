@@ -18,6 +18,9 @@ inline constexpr std::size_t kSignature = 6;      // 2 bytes: AB CD
 inline constexpr std::size_t kCoolingByte = 131;  // cooler drive, unsigned
 inline constexpr std::size_t kSetpoint = 132;     // 2 bytes
 inline constexpr std::size_t kTemperature = 134;  // 2 bytes, signed
+// What the module reads of a MODE SENSE reply: offsets 0..135, through the
+// reported temperature.
+inline constexpr std::size_t kBytesRead = kTemperature + sizeof(std::int16_t);
 
 inline constexpr std::uint8_t kPageCodeValue = 0x09;
 inline constexpr std::uint8_t kPageLengthValue = 0x8A;  // 138

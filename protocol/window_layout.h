@@ -21,6 +21,9 @@ inline constexpr std::size_t kWidth = 22;        // 4 bytes
 inline constexpr std::size_t kHeight = 26;       // 4 bytes
 inline constexpr std::size_t kImageComposition = 33;
 inline constexpr std::size_t kExposureTime = 44;  // 4 bytes
+// What the module reads of a GET WINDOW reply: offsets 0..47, through the
+// exposure time.
+inline constexpr std::size_t kBytesRead = kExposureTime + sizeof(std::uint32_t);
 
 // Fixed bytes of the descriptor tail, written as the camera expects them.
 struct FixedByte {

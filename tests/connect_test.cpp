@@ -195,26 +195,36 @@ TEST_F(ConnectTest, AFailedIdentifyPassesOverThatTargetOnly) {
     }
 }
 
-// With a manager that passes short answers as complete (ours report them as
-// errors), the rest of the buffer must not hold an earlier answer.
-TEST_F(ConnectTest, AShortInquiryAnswerIsNotComparedWithAnEarlierOne) {
-    SimPassShortTransfers(1);
-    SimClearBus(1);
-    // Target 0 leaves "Xxxxi" in the product field; target 1 answers only
-    // 20 bytes, ending with "Nebr". Together they would spell a match.
-    AddPlainDevice(0, 0, 6, InquiryData(6, "Xxxxi"));
-    auto shortAnswer = InquiryData(6, "Nebrix");
-    shortAnswer.resize(20);
-    AddPlainDevice(0, 1, 6, shortAnswer);
-    EXPECT_EQ(ConnectMessage(), "Camera not found");
-
-    // Twenty-one bytes carry all five characters and do match.
-    Disconnect();
-    SimClearBus(1);
-    shortAnswer = InquiryData(6, "Nebrix");
-    shortAnswer.resize(21);
-    AddPlainDevice(0, 1, 6, shortAnswer);
-    ConnectOk();
+// SCSI lets a target answer INQUIRY with fewer bytes than allocated: an
+// answer that carries the five characters compared (21 bytes and more) is
+// the camera's. A shorter one is not, and its buffer never holds an earlier
+// answer, also with a manager that passes short answers as complete (ours
+// report them as errors): target 0 leaves "Xxxxi" in the product field,
+// and target 1's 20 bytes end with "Nebr", which together would match.
+TEST_F(ConnectTest, AShortInquiryAnswerIsTheCamerasWhenItCarriesTheName) {
+    struct Case {
+        bool passShort;
+        std::size_t length;
+        bool found;
+    };
+    const Case cases[] = {
+        {false, 21, true}, {false, 31, true}, {false, 20, false}, {true, 20, false}, {true, 21, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.length) + (c.passShort ? " bytes, passed as complete" : " bytes"));
+        Disconnect();
+        SimReset();
+        SimClearBus(1);
+        SimPassShortTransfers(c.passShort ? 1 : 0);
+        AddPlainDevice(0, 0, 6, InquiryData(6, "Xxxxi"));
+        auto answer = InquiryData(6, "Nebrix");
+        answer.resize(c.length);
+        AddPlainDevice(0, 1, 6, answer);
+        if (c.found) {
+            ConnectOk();
+        } else {
+            EXPECT_EQ(ConnectMessage(), "Camera not found");
+        }
+    }
 }
 
 TEST_F(ConnectTest, ANewConnectReplacesTheCurrentConnection) {

@@ -97,19 +97,29 @@ TEST_F(CoolingTest, DecodesTemperatureAndCoolingByteFromTheReply) {
     }
 }
 
-// Our managers report a short page as a data underrun: no reading. A
-// manager that lets it pass as complete still never shows an earlier page.
+// Our managers report a page that ends before the reported temperature
+// as a data underrun: no reading; one that ends just after it holds all
+// the module reads. A manager that lets a short page pass as complete
+// still never shows an earlier page.
 TEST_F(CoolingTest, AShortReplyIsNoReadingAndNeverAnEarlierPage) {
     ReplyCoolingPage({{134, 0x01}, {135, 0x02}, {131, 0x40}});
     int32_t cooling = 0;
     ASSERT_EQ(GetCoolingInfo(&cooling), 0x0102);
-    const Bytes headerOnly(8, 0);
-    SimScriptReply(0x1A, headerOnly.data(), 8, 1);
-    cooling = 1234;
-    EXPECT_EQ(GetCoolingInfo(&cooling), TARNSCSI_NO_READING);
-    EXPECT_EQ(cooling, 1234);
+    Bytes page(144, 0);
+    page[131] = 0x41;
+    page[134] = 0x01;
+    page[135] = 0x03;
+    SimScriptReply(0x1A, page.data(), 136, 1);
+    EXPECT_EQ(GetCoolingInfo(&cooling), 0x0103);
+    EXPECT_EQ(cooling, 0x41);
+    for (std::uint32_t length : {135u, 8u}) {
+        SimScriptReply(0x1A, page.data(), length, 1);
+        cooling = 1234;
+        EXPECT_EQ(GetCoolingInfo(&cooling), TARNSCSI_NO_READING) << length;
+        EXPECT_EQ(cooling, 1234);
+    }
     SimPassShortTransfers(1);
-    SimScriptReply(0x1A, headerOnly.data(), 8, 1);
+    SimScriptReply(0x1A, page.data(), 8, 1);
     EXPECT_EQ(GetCoolingInfo(&cooling), 0);
     EXPECT_EQ(cooling, 0);
 }

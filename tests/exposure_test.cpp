@@ -200,17 +200,19 @@ TEST_F(ExposureTest, SizesTheImageFromTheWindowTheCameraReports) {
         bool binnedX, binnedY;  // the resolutions at offsets 10 and 12
         std::size_t reads;
         std::uint32_t last;
+        std::size_t replyLength;
     };
     // 767 x 511: binned 383 x 255 pixels, 95 full reads and one of 770;
     // unbinned 382 full reads and one of 1538. Binning is read from the X
-    // resolution alone.
-    const Case cases[] = {{true, true, 96, 770}, {true, false, 96, 770}, {false, true, 383, 1538}};
+    // resolution alone. A reply that ends after the exposure time (48 of
+    // 78 bytes) holds all the module reads.
+    const Case cases[] = {{true, true, 96, 770, 78}, {true, false, 96, 770, 78}, {false, true, 383, 1538, 48}};
     Bytes image(768 * 512 * 2, 0);
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.binnedX) + std::to_string(c.binnedY));
         ASSERT_EQ(Expose(0, 0, 0, 768, 512, 0, 0), 1);
         SimLogClear();
-        ReportWindow(c.binnedX, 767, 511, 78, c.binnedY);
+        ReportWindow(c.binnedX, 767, 511, c.replyLength, c.binnedY);
         ASSERT_EQ(Download(image.data()), 1);
         auto lengths = ReadLengths();
         ASSERT_EQ(lengths.size(), c.reads);

@@ -1,7 +1,8 @@
 // Connect when the platform refuses what the connection needs: the event
-// (an eventfd, here) or the memory for the connection itself. Both failures
-// are made with POSIX means: a descriptor limit, and a stand-in for the
-// library's operator new (nothrow) that the module binds to.
+// (an eventfd, here) or the memory for the connection itself; and the bus
+// scan when memory runs out. The failures are made with POSIX means: a
+// descriptor limit, and a stand-in for the library's operator new
+// (nothrow) that the module binds to.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -10,6 +11,8 @@
 #include <new>
 #include <string>
 #include <vector>
+
+#include <tarnscsi/bus.h>
 
 #include "core/aspi_entry.h"
 #include "support/module_fixture.h"
@@ -155,5 +158,24 @@ TEST_F(ConnectTest, SurvivesEveryAllocationFailingInTurn) {
             EXPECT_EQ(Connect(&again), 1) << (again != nullptr ? again : "");
         }
         EXPECT_TRUE(outOfMemorySeen);
+    }
+}
+
+// The bus scan with each of its allocations failing in turn (its look at
+// each device takes memory): no claim outlives it, so Connect finds the
+// camera free after every one.
+TEST_F(ConnectTest, TheBusScanLeavesNothingClaimedWhateverAllocationFails) {
+    // Bounded: a scan makes a few dozen allocations at most.
+    for (std::size_t n = 1; n < 1000; ++n) {
+        SCOPED_TRACE(n);
+        FailAllocationNumber(n);
+        try {
+            (void)tarnscsi::ScanBus();
+        } catch (const std::bad_alloc&) {}
+        const bool hit = Disarm();
+        const char* error = nullptr;
+        EXPECT_EQ(Connect(&error), 1) << (error != nullptr ? error : "");
+        Disconnect();
+        if (!hit) break;
     }
 }

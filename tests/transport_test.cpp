@@ -1,6 +1,7 @@
 // How requests are handed to the manager: the fields the transport sets,
 // the completion event, and waiting exactly when the manager says pending.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -13,26 +14,32 @@
 
 using namespace tarnscsi::testing_support;
 
-// Every wait on the completion event is a poll() without time limit; this
-// definition counts them and hands them on to the C library.
-// With `failWaits` set they fail at once, as a wait on a closed or
-// unusable event does.
+// Every wait on the completion event is a poll(); this definition counts
+// those without time limit and hands them on to the C library. With
+// `failWaits` set they all fail at once, as a wait on a closed or unusable
+// event does. The libraries the module unloads are counted too.
 namespace {
 std::atomic<int> infiniteWaits{0};
 std::atomic<bool> failWaits{false};
+std::atomic<int> libraryReleases{0};
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int poll(struct pollfd* fds, nfds_t count, int timeout) {
     using PollFn = int (*)(struct pollfd*, nfds_t, int);
     static PollFn real = reinterpret_cast<PollFn>(dlsym(RTLD_NEXT, "poll"));
-    if (timeout < 0) {
-        ++infiniteWaits;
-        if (failWaits) {
-            errno = ENOMEM;
-            return -1;
-        }
+    if (timeout < 0) ++infiniteWaits;
+    if (failWaits) {
+        errno = ENOMEM;
+        return -1;
     }
     return real(fds, count, timeout);
+}
+
+extern "C" __attribute__((visibility("default"))) int dlclose(void* handle) noexcept {
+    using DlcloseFn = int (*)(void*);
+    static DlcloseFn real = reinterpret_cast<DlcloseFn>(dlsym(RTLD_NEXT, "dlclose"));
+    ++libraryReleases;
+    return real(handle);
 }
 
 using TransportTest = ModuleTest;
@@ -108,6 +115,35 @@ TEST_F(TransportTest, AFailedWaitStillWaitsForTheManagerToFinish) {
     } restore;
     TakeACheckedImage();
     EXPECT_GT(infiniteWaits.load(), 0);
+}
+
+// Its waits failing to the end, the request's signal may come after the
+// connection is gone: the event stays open and the manager loaded, so that
+// no signal writes to a descriptor reused meanwhile and no code that may
+// still complete the request is unloaded.
+TEST_F(TransportTest, ASignalStillToComeKeepsTheEventAndTheManager) {
+    ConnectOk();
+    SimSetCompletion(SIM_PENDING, 1000);
+    SimLogClear();
+    failWaits = true;
+    EXPECT_EQ(Ready(), 1);
+    libraryReleases = 0;
+    Disconnect();
+    failWaits = false;
+    EXPECT_EQ(libraryReleases.load(), 0) << "the manager was unloaded";
+    const auto requests = ExecRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_NE(fcntl(static_cast<int>(requests[0].postProc), F_GETFD), -1) << "the event was closed";
+}
+
+// A manager that signals without a final status: after a short look at
+// the status the command fails, as the wait's end decides, and the next
+// one goes through.
+TEST_F(TransportTest, ASignalWithoutAFinalStatusFailsTheCommand) {
+    ConnectOk();
+    SimAddFault(0x00, 0, 1, SIM_FAULT_NO_FINAL_STATUS);
+    EXPECT_EQ(Ready(), 0);
+    EXPECT_EQ(Ready(), 1);
 }
 
 TEST_F(TransportTest, TheEventStaysClearOfTheStandardStreams) {

@@ -126,6 +126,12 @@ std::uint8_t AspiManager::Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
         NoteDone(id, *refusal);
         return *refusal;
     }
+    if (fault == FaultKind::kNoFinalStatus) {
+        PublishStatus(block.SRB_Status, tarnscsi::aspi::SS_PENDING);
+        NoteReturned(id, tarnscsi::aspi::SS_PENDING);
+        if ((block.SRB_Flags & tarnscsi::aspi::SRB_EVENT_NOTIFY) != 0) SignalCompletionEvent(block.SRB_PostProc);
+        return tarnscsi::aspi::SS_PENDING;
+    }
 
     CompletionMode currentMode;
     std::chrono::microseconds currentDelay;
@@ -140,14 +146,20 @@ std::uint8_t AspiManager::Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
         return outcome.srbStatus;
     }
 
+    // Made first: the only step here that can throw (no memory), while
+    // nothing is published yet.
+    CompletionWorker::Job job = [this, &block, fault, id] { FinishPending(block, fault, id); };
     PublishStatus(block.SRB_Status, tarnscsi::aspi::SS_PENDING);
     NoteReturned(id, tarnscsi::aspi::SS_PENDING);
     {
         std::lock_guard lock(idleMutex);
         ++pending;
     }
-    worker.Post(CompletionWorker::Clock::now() + currentDelay,
-                [this, &block, fault, id] { FinishPending(block, fault, id); });
+    if (!worker.Post(CompletionWorker::Clock::now() + currentDelay, std::move(job))) {
+        // No worker took it (its thread could not start, or memory ran
+        // out): it ends now, failed, the way a pending request ends.
+        FailPending(block, id);
+    }
     return tarnscsi::aspi::SS_PENDING;
 }
 
@@ -193,6 +205,19 @@ void AspiManager::FinishPending(tarnscsi::aspi::SRB_ExecSCSICmd& block, FaultKin
     }
     // Notified under the lock: once WaitIdle sees no request pending, the
     // manager may be destroyed, and this thread must be done with it.
+    std::lock_guard lock(idleMutex);
+    --pending;
+    idle.notify_all();
+}
+
+void AspiManager::FailPending(tarnscsi::aspi::SRB_ExecSCSICmd& block, RequestHooks::RequestId id) {
+    const bool notify = (block.SRB_Flags & tarnscsi::aspi::SRB_EVENT_NOTIFY) != 0;
+    void* const event = block.SRB_PostProc;
+    NoteFinished(id, tarnscsi::aspi::SS_INSUFFICIENT_RESOURCES, nullptr);
+    PublishStatus(block.SRB_Status, tarnscsi::aspi::SS_INSUFFICIENT_RESOURCES);
+    if (notify) {
+        SignalCompletionEvent(event);
+    }
     std::lock_guard lock(idleMutex);
     --pending;
     idle.notify_all();

@@ -24,7 +24,9 @@ enum class CompletionMode {
     // the final status; the event is not signalled.
     kImmediate,
     // SendASPI32Command returns SS_PENDING; the worker finishes the request
-    // after the delay, sets SRB_Status, then signals the event.
+    // after the delay, sets SRB_Status, then signals the event. When the
+    // worker cannot start, the request ends at once with
+    // SS_INSUFFICIENT_RESOURCES, signalled the same way.
     kPending,
 };
 
@@ -77,6 +79,9 @@ private:
     // Runs the command (or its injected failure) and writes the outcome.
     ScsiOutcome Complete(tarnscsi::aspi::SRB_ExecSCSICmd& block, FaultKind fault);
     void FinishPending(tarnscsi::aspi::SRB_ExecSCSICmd& block, FaultKind fault, RequestHooks::RequestId id);
+    // Ends a pending request that no worker took: SS_INSUFFICIENT_RESOURCES,
+    // signalled as a pending request is.
+    void FailPending(tarnscsi::aspi::SRB_ExecSCSICmd& block, RequestHooks::RequestId id);
 
     // Forwarded to the hooks, if any.
     RequestHooks::RequestId NoteArrival(const void* block);

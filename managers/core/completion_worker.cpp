@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <thread>
 #include <utility>
 
@@ -19,22 +20,34 @@ struct CompletionWorker::Queue {
     std::deque<Entry> entries;
 };
 
-void CompletionWorker::Post(Clock::time_point due, Job job) {
-    Queue* target = nullptr;
-    {
-        std::lock_guard lock(mutex);
-        if (queue == nullptr) {
-            PinThisModule();
-            queue = new Queue;
-            std::thread(&CompletionWorker::Run, queue).detach();
+bool CompletionWorker::Post(Clock::time_point due, Job job) noexcept {
+    try {
+        Queue* const target = RunningQueue();
+        {
+            std::lock_guard lock(target->mutex);
+            // Nothing is queued when this throws (no memory).
+            target->entries.push_back({due, std::move(job)});
         }
-        target = queue;
+        target->ready.notify_one();
+        return true;
+    } catch (...) {
+        return false;
     }
-    {
-        std::lock_guard lock(target->mutex);
-        target->entries.push_back({due, std::move(job)});
+}
+
+CompletionWorker::Queue* CompletionWorker::RunningQueue() {
+    std::lock_guard lock(mutex);
+    if (queue == nullptr) {
+        // Kept only once its thread runs: a queue that no thread serves
+        // would hold every request posted to it for ever.
+        auto fresh = std::make_unique<Queue>();
+        std::thread(&CompletionWorker::Run, fresh.get()).detach();
+        queue = fresh.release();
+        // The caller is inside this library, so it cannot be unloaded
+        // before this; the thread may run in it from now on.
+        PinThisModule();
     }
-    target->ready.notify_one();
+    return queue;
 }
 
 bool CompletionWorker::Started() const {

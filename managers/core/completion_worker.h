@@ -17,8 +17,10 @@ public:
     using Job = std::function<void()>;
 
     // Runs `job` on the worker thread, not before `due`. Jobs run one at a
-    // time in the order they were posted.
-    void Post(Clock::time_point due, Job job);
+    // time in the order they were posted. False, with `job` dropped, when
+    // the thread cannot be started or memory runs out: nothing is queued,
+    // and the next post tries to start the thread again.
+    bool Post(Clock::time_point due, Job job) noexcept;
 
     // True once the thread runs (and the library is pinned).
     bool Started() const;
@@ -26,9 +28,11 @@ public:
 private:
     struct Queue;
     static void Run(Queue* queue);
+    // The queue, its thread started first; throws when it cannot start.
+    Queue* RunningQueue();
 
     mutable std::mutex mutex;
-    Queue* queue = nullptr;  // never freed once set: the detached thread uses it
+    Queue* queue = nullptr;  // set once its thread runs; never freed: the detached thread uses it
 };
 
 }  // namespace tarnscsi::manager

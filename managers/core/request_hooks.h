@@ -18,6 +18,7 @@ enum class FaultKind {
     kUnitAttention,   // ... with UNIT ATTENTION, as after a reset
     kShortTransfer,   // a data-in command ends GOOD with half its data moved
     kCommandTimeout,  // the target never answers: the adapter ends the command when its time is up
+    kNoFinalStatus,   // a broken manager: returns SS_PENDING, signals, and never sets a final status
 };
 
 // Called by AspiManager, from the caller's thread and (for pending

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "camera_commands.h"
+
 namespace tarnscsi::manager {
 
 ScsiCommand CommandOf(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
@@ -21,7 +23,10 @@ ScsiCommand CommandOf(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
 }
 
 bool EndedShort(const ScsiCommand& command, const ScsiOutcome& outcome) {
-    return outcome.srbStatus == tarnscsi::aspi::SS_COMP && outcome.transferred < command.bufferLength;
+    if (outcome.srbStatus != tarnscsi::aspi::SS_COMP || outcome.transferred >= command.bufferLength) return false;
+    if (command.direction != tarnscsi::aspi::SRB_DIR_IN || command.cdb == nullptr || command.cdbLength == 0)
+        return true;
+    return outcome.transferred < tarnscsi::camera::BytesNeeded(command.cdb[0], command.bufferLength);
 }
 
 ScsiOutcome Judged(const ScsiCommand& command, ScsiOutcome outcome) {

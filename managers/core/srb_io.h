@@ -14,9 +14,12 @@ inline constexpr tarnscsi::aspi::BYTE kMaxCdbLength = 16;
 // The command a well-formed execute block asks for.
 ScsiCommand CommandOf(tarnscsi::aspi::SRB_ExecSCSICmd& block);
 
-// A command that ended well on the bus but moved fewer bytes than the block
-// asked for (a residual): the rest of the buffer holds no data of this
-// command, so it must not pass as complete.
+// A command that ended well on the bus but moved too few bytes (a
+// residual): data sent that the target did not all take, or a reply that
+// does not cover every byte the module reads of it (camera_commands.h,
+// BytesNeeded: all of a READ(10), INQUIRY through its product name, GET
+// WINDOW and MODE SENSE through their last field read). The rest of the
+// buffer holds no data of this command, so it must not pass as complete.
 bool EndedShort(const ScsiCommand& command, const ScsiOutcome& outcome);
 
 // The outcome the block reports: as the bus ended the command, except that

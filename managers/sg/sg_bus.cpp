@@ -282,7 +282,13 @@ bool SgBus::Claim(std::uint8_t adapter, std::uint8_t target, std::string& holder
         return false;
     }
     // A file system without flock still gets the device for this process.
-    claims[key] = Claimed{device->node, descriptor};
+    try {
+        claims[key] = Claimed{device->node, descriptor};
+    } catch (...) {
+        // Out of memory: no lock is kept that nothing would give back.
+        system.Close(descriptor);
+        throw;
+    }
     return true;
 }
 

@@ -12,12 +12,23 @@ uint32_t ASPI_CALL AspiClaimTarget(uint8_t adapter, uint8_t target, char* holder
         tarnscsi::manager::CopyHolder(who, holder, capacity);
         return tarnscsi::aspi::kAspiClaimHeld;
     }
-    sim.bus.CameraClaimed(adapter, target);
+    try {
+        sim.bus.CameraClaimed(adapter, target);
+    } catch (...) {
+        // Out of memory: no claim is kept that nothing would give back.
+        sim.claims.Release(adapter, target);
+        throw;
+    }
     return tarnscsi::aspi::kAspiClaimed;
 }
 
 void ASPI_CALL AspiReleaseTarget(uint8_t adapter, uint8_t target) {
     tarnscsi::sim::SimState& sim = tarnscsi::sim::TheSim();
-    sim.bus.CameraReleased(adapter, target);
+    try {
+        sim.bus.CameraReleased(adapter, target);
+    } catch (...) {
+        // Out of memory: the cooler's state is not kept for the next
+        // program, but the claim is given back all the same.
+    }
     sim.claims.Release(adapter, target);
 }

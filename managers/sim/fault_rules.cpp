@@ -11,6 +11,7 @@ FaultKind FaultKindOf(int simKind) {
         case SIM_FAULT_UNIT_ATTENTION: return FaultKind::kUnitAttention;
         case SIM_FAULT_SHORT_TRANSFER: return FaultKind::kShortTransfer;
         case SIM_FAULT_COMMAND_TIMEOUT: return FaultKind::kCommandTimeout;
+        case SIM_FAULT_NO_FINAL_STATUS: return FaultKind::kNoFinalStatus;
         default: return FaultKind::kNone;
     }
 }

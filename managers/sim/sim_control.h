@@ -70,8 +70,10 @@ SIM_API void SimSetSupportWord(uint32_t word);
 // With `on` not 0 the manager reports a transfer shorter than the block asked
 // for as complete (SS_COMP), as an ASPI manager that ignores the residual
 // would, so that tests can show what the module does with such a manager;
-// with 0 (the start and SimReset) it reports it as an error: SS_ERR with
-// SRB_HaStat HASTAT_DO_DU.
+// with 0 (the start and SimReset) it reports it as an error, SS_ERR with
+// SRB_HaStat HASTAT_DO_DU, unless the data cover every byte the module
+// reads of them (BytesNeeded in camera_commands.h: an INQUIRY reply of 21
+// bytes or more, for one).
 SIM_API void SimPassShortTransfers(int on);
 
 // Places a plain device that reports `deviceType` to the get-device-type
@@ -135,6 +137,10 @@ enum SimFaultKind {
     // one whose time limit ran out (SRB_Status SS_ERR, SRB_HaStat 0x0B,
     // command timeout), without the wait; nothing is carried out.
     SIM_FAULT_COMMAND_TIMEOUT = 5,
+    // A broken manager: SendASPI32Command returns SS_PENDING and signals the
+    // event at once, but SRB_Status stays SS_PENDING for ever; nothing is
+    // carried out, and the block is not touched again.
+    SIM_FAULT_NO_FINAL_STATUS = 6,
 };
 enum { SIM_ANY_OPCODE = -1 };
 
@@ -154,8 +160,8 @@ SIM_API void SimAddFault(int opcode, uint32_t skip, uint32_t count, int kind);
 // answer with exactly these bytes (at most the allocation/buffer length is
 // transferred) and good status, instead of what the camera model would
 // answer. A reply shorter than SRB_BufLen leaves the rest of the buffer as it
-// was, and the manager reports it as every short transfer: SS_ERR with
-// HASTAT_DO_DU. Used for GET
+// was, and the manager judges it as every short transfer (SimPassShortTransfers).
+// Used for GET
 // WINDOW, MODE SENSE and INQUIRY replies that a well-behaved camera would
 // never give. At most 256 bytes. Cleared by SimReset.
 // Applies to requests flagged SRB_DIR_IN only, whatever else their command

@@ -112,7 +112,15 @@ bool TargetClaims::Claim(std::uint8_t adapter, std::uint8_t target, std::string&
             ::close(descriptor);
             return false;
         }
-        WriteHolder(descriptor);
+        try {
+            WriteHolder(descriptor);
+            held.emplace(key, descriptor);
+        } catch (...) {
+            // Out of memory: no lock is kept that nothing would give back.
+            LetGo(descriptor);
+            throw;
+        }
+        return true;
     }
 #endif
     held.emplace(key, descriptor);

@@ -15,6 +15,7 @@
 
 #include <tarnscsi/result.h>
 
+#include "api/module_unload.h"
 #include "camera/scsi_camera.h"
 #include "camera/window_list.h"
 #include "common/module_lock.h"
@@ -40,6 +41,16 @@ void DisconnectLocked() {
 
 }  // namespace
 
+void tarnscsi::ReleaseClaimsOnUnload() noexcept {
+    // Without the lock: an application unloads the module only when no
+    // call of its is in progress.
+    try {
+        if (theCamera != nullptr) theCamera->ReleaseClaim();
+    } catch (...) {
+        // The manager's release is foreign code; nothing more can be done.
+    }
+}
+
 extern "C" {
 
 int32_t TARNSCSI_API Connect(const char** errorText) {
@@ -48,6 +59,7 @@ int32_t TARNSCSI_API Connect(const char** errorText) {
     DisconnectLocked();
     const char* error = nullptr;
     try {
+        tarnscsi::WatchForExit();
         theCamera = new ScsiCamera;
         if (theCamera->IsValid()) return 1;
         error = tarnscsi::ConnectErrorText(theCamera->Error());

@@ -38,10 +38,14 @@ std::optional<WalkedTarget> ProbeTarget(AspiTransport& transport, const WalkPlan
     // program drives never sees a command of ours.
     device.claim = transport.ClaimTarget(adapter, target, device.holder);
     if (device.claim == AspiTransport::Claim::kHeld) return device;
+    // Given back should the INQUIRY throw (the manager is foreign code);
+    // once the device is handed back, the walk looks after the claim.
+    HeldClaim claim(transport, device);
     std::memset(plan.answer, 0, plan.inquiry->dataLength);
     tarnscsi::aspi::SRB_ExecSCSICmd block =
         camera::BuildRequest(*plan.inquiry, plan.answer, plan.inquiry->dataLength, adapter, target);
     device.answered = transport.Execute(block);
+    claim.Keep();
     return device;
 }
 

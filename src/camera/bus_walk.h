@@ -43,6 +43,34 @@ struct WalkedTarget {
 // keep it claimed and end the walk.
 enum class WalkStep { kNext, kKeepAndStop };
 
+// A device's claim, given back when this goes out of scope however that
+// happens (a visitor that throws, out of memory, too), unless kept.
+class HeldClaim {
+public:
+    HeldClaim(AspiTransport& claimedThrough, const WalkedTarget& device)
+        : transport(claimedThrough),
+          adapter(device.adapter),
+          target(device.target),
+          held(device.claim == AspiTransport::Claim::kClaimed) {}
+    ~HeldClaim() {
+        try {
+            if (held) transport.ReleaseTarget(adapter, target);
+        } catch (...) {
+            // The manager's release is foreign code; nothing more can be done.
+        }
+    }
+    HeldClaim(const HeldClaim&) = delete;
+    HeldClaim& operator=(const HeldClaim&) = delete;
+
+    void Keep() { held = false; }
+
+private:
+    AspiTransport& transport;
+    const std::uint8_t adapter;
+    const std::uint8_t target;
+    bool held;
+};
+
 // The device type request to one target, and for a device the plan is after
 // the claim and the INQUIRY; nothing when there is no such device.
 std::optional<WalkedTarget> ProbeTarget(AspiTransport& transport, const WalkPlan& plan, std::uint8_t adapter,
@@ -63,8 +91,11 @@ tarnscsi::aspi::DWORD WalkBus(AspiTransport& transport, const WalkPlan& plan, Vi
             const auto t = static_cast<std::uint8_t>(target);
             const std::optional<WalkedTarget> device = ProbeTarget(transport, plan, a, t);
             if (!device) continue;
-            if (visit(*device) == WalkStep::kKeepAndStop) return support;
-            if (device->claim == AspiTransport::Claim::kClaimed) transport.ReleaseTarget(a, t);
+            HeldClaim claim(transport, *device);
+            if (visit(*device) == WalkStep::kKeepAndStop) {
+                claim.Keep();
+                return support;
+            }
         }
     }
     return support;

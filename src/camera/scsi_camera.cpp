@@ -12,7 +12,13 @@ ScsiCamera::ScsiCamera() { FindCamera(); }
 
 ScsiCamera::~ScsiCamera() {
     // Before the base class lets go of the manager that holds the claim.
-    if (claimed) ReleaseTarget(static_cast<std::uint8_t>(adapterId), static_cast<std::uint8_t>(targetId));
+    ReleaseClaim();
+}
+
+void ScsiCamera::ReleaseClaim() {
+    if (!claimed) return;
+    claimed = false;
+    ReleaseTarget(static_cast<std::uint8_t>(adapterId), static_cast<std::uint8_t>(targetId));
 }
 
 bool ScsiCamera::IsValid() const { return AspiTransport::IsValid() && found; }

@@ -45,6 +45,10 @@ public:
     };
     std::optional<Address> Unanswered() const { return unanswered; }
 
+    // Gives back the claim on the camera found, if this connection holds
+    // one (the destructor does too); the connection goes on unclaimed.
+    void ReleaseClaim();
+
     std::uint32_t AdapterId() const { return adapterId; }
     std::uint32_t TargetId() const { return targetId; }
 

@@ -30,14 +30,21 @@
 
 namespace tarnscsi {
 
-class ModuleLock {
+#if defined(_WIN32)
+// The system's millisecond tick, which wraps every 49.7 days.
+struct SystemTicks {
+    static DWORD Now() { return GetTickCount(); }
+};
+
+// `Ticks` is the clock the waiters' marks are read on (a test pins it).
+template <typename Ticks>
+class BasicModuleLock {
 public:
-    constexpr ModuleLock() = default;
-    ModuleLock(const ModuleLock&) = delete;
-    ModuleLock& operator=(const ModuleLock&) = delete;
+    constexpr BasicModuleLock() = default;
+    BasicModuleLock(const BasicModuleLock&) = delete;
+    BasicModuleLock& operator=(const BasicModuleLock&) = delete;
 
     // lock() and unlock(): the names std::lock_guard needs.
-#if defined(_WIN32)
     // NOLINTBEGIN(readability-identifier-naming)
     void lock() {
         const LONG me = static_cast<LONG>(GetCurrentThreadId());
@@ -49,7 +56,7 @@ public:
                     InterlockedExchange(&waiterMark, 0);  // the others renew theirs
                     return;
                 }
-                InterlockedExchange(&waiterMark, static_cast<LONG>(GetTickCount() | 1));
+                InterlockedExchange(&waiterMark, static_cast<LONG>(MarkNow()));
             }
             Sleep(round < kYieldRounds ? 0 : 1);
         }
@@ -62,16 +69,29 @@ private:
     static constexpr unsigned kGiveWayRounds = kYieldRounds + 4;
     static constexpr DWORD kWaiterMarkMilliseconds = 100;
 
+    // The tick made odd, so that a mark is never 0 (no mark), and read the
+    // same way when it is compared: an even tick against its own mark
+    // would otherwise read as a mark from 49.7 days on, long expired.
+    static DWORD MarkNow() { return Ticks::Now() | 1; }
     static LONG Read(volatile LONG& word) { return InterlockedCompareExchange(&word, 0, 0); }
     bool OthersWaiting() {
         const LONG mark = Read(waiterMark);
-        return mark != 0 && GetTickCount() - static_cast<DWORD>(mark) < kWaiterMarkMilliseconds;
+        return mark != 0 && MarkNow() - static_cast<DWORD>(mark) < kWaiterMarkMilliseconds;
     }
 
     volatile LONG held = 0;
     volatile LONG lastHolder = 0;  // thread id of the last to take the lock
-    volatile LONG waiterMark = 0;  // tick count (odd) when a waiter last tried; 0: none since the last taking
+    volatile LONG waiterMark = 0;  // MarkNow() when a waiter last tried; 0: none since the last taking
+};
+
+using ModuleLock = BasicModuleLock<SystemTicks>;
 #else
+class ModuleLock {
+public:
+    constexpr ModuleLock() = default;
+    ModuleLock(const ModuleLock&) = delete;
+    ModuleLock& operator=(const ModuleLock&) = delete;
+
     // NOLINTBEGIN(readability-identifier-naming)
     void lock() { mutex.lock(); }
     void unlock() { mutex.unlock(); }
@@ -79,7 +99,7 @@ private:
 
 private:
     std::mutex mutex;
-#endif
 };
+#endif
 
 }  // namespace tarnscsi

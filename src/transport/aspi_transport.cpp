@@ -58,22 +58,33 @@ tarnscsi::aspi::BYTE StatusOf(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
     return std::atomic_ref<tarnscsi::aspi::BYTE>(block.SRB_Status).load(std::memory_order_acquire);
 }
 
-// Once the event is signalled the status is final. A wait that failed (the
-// event closed or otherwise unusable) or that a stray signal ended leaves
-// the request with the manager, which will still write into the block and
-// the buffer: both belong to the caller, who may reuse or free them the
-// moment this returns. So the status is polled, as ASPI's polling mode
-// does, until the manager has finished: first yielding, then a millisecond
-// at a time. This waits as long as the wait on the event would have (the
-// kernel's time limit ends any command). True when it had to poll.
-bool AwaitFinalStatus(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
+// The request's status did not read final when the wait ended: the wait
+// failed (the event closed or otherwise unusable), or a signal came that
+// was not this request's end (a stray one, a manager that signals too
+// soon). The request may still be with the manager, which will still write
+// into the block and the buffer: both belong to the caller, who may reuse or
+// free them the moment this returns. So the status is polled, as ASPI's
+// polling mode does, first yielding, then a millisecond at a time: after a
+// failed wait for as long as the wait would have taken (the kernel's time
+// limit ends any command), after a signal for `limitMicroseconds` at most.
+// True when the status is final.
+constexpr std::int64_t kNoLimit = -1;
+
+bool AwaitFinalStatus(tarnscsi::aspi::SRB_ExecSCSICmd& block, std::int64_t limitMicroseconds) {
     constexpr unsigned kYieldRounds = 16;
-    unsigned round = 0;
-    for (; StatusOf(block) == tarnscsi::aspi::SS_PENDING; ++round) {
+    const std::int64_t start = MonotonicMicroseconds();
+    for (unsigned round = 0; StatusOf(block) == tarnscsi::aspi::SS_PENDING; ++round) {
+        if (limitMicroseconds != kNoLimit && MonotonicMicroseconds() - start >= limitMicroseconds) return false;
         Sleep(round < kYieldRounds ? 0 : 1);
     }
-    return round > 0;
+    return true;
 }
+
+// How long the status is looked at after a signal: a manager publishes it
+// before it signals, so this is only a grace for one that gets the order
+// wrong; a manager that signals without a final status fails the command,
+// as the wait's end does by design.
+constexpr std::int64_t kSignalledStatusMicroseconds = 100'000;
 
 // The manager signals the event just after it publishes the status; how
 // long a signal still to come is waited for before the event is closed.
@@ -102,10 +113,12 @@ AspiTransport::AspiTransport() {
 }
 
 AspiTransport::~AspiTransport() {
-    // An event the manager may still signal is not closed: its handle (on
-    // Linux a descriptor number) could by then name something else, which
-    // the signal would write to. Kept open instead, deliberately.
-    if (completionEvent != nullptr && !AbsorbLateSignal()) CloseHandle(completionEvent);
+    // A request whose signal may still come keeps the event and the
+    // manager, deliberately: the event's handle (on Linux a descriptor
+    // number) could by then name something else, which the signal would
+    // write to, and the manager's code may still run to complete it.
+    if (AbsorbLateSignal()) return;
+    if (completionEvent != nullptr) CloseHandle(completionEvent);
     if (module != nullptr) FreeLibrary(module);
 }
 
@@ -168,8 +181,11 @@ bool AspiTransport::Execute(tarnscsi::aspi::SRB_ExecSCSICmd& block) {
     const tarnscsi::aspi::DWORD returned = sendCommand(&block);
     if (returned == tarnscsi::aspi::SS_PENDING) {
         const bool signalled = WaitForSingleObject(completionEvent, INFINITE) == WAIT_OBJECT_0;
-        // Polled for: the manager's signal of this request is still to come.
-        if (AwaitFinalStatus(block) || !signalled) signalOutstanding = true;
+        if (!signalled || StatusOf(block) == tarnscsi::aspi::SS_PENDING) {
+            // This request's own signal may be still to come.
+            signalOutstanding = true;
+            AwaitFinalStatus(block, signalled ? kSignalledStatusMicroseconds : kNoLimit);
+        }
     }
     const tarnscsi::aspi::BYTE status = StatusOf(block);
     lastResult.sent = true;

@@ -18,7 +18,9 @@ class AspiTransport {
 public:
     // Never fails as such: what is missing shows in IsValid and Error.
     AspiTransport();
-    // Releases the library and the event.
+    // Releases the library and the event; keeps both when a request's
+    // signal may still come (its wait failed, or ended without a final
+    // status), as the manager's code may still run to complete it.
     virtual ~AspiTransport();
     AspiTransport(const AspiTransport&) = delete;
     AspiTransport& operator=(const AspiTransport&) = delete;
@@ -66,8 +68,8 @@ private:
     AspiClaimTargetFn claimTarget = nullptr;
     AspiReleaseTargetFn releaseTarget = nullptr;
     CommandResult lastResult;
-    // A request's completion was polled for (its wait failed or ended early),
-    // so the manager may signal the event still.
+    // A request's wait failed or ended without a final status, so the
+    // manager may signal the event still.
     bool signalOutstanding = false;
 };
 

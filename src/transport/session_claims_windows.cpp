@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <new>
 #include <string>
 
 #include "common/module_lock.h"
@@ -22,7 +23,7 @@ constinit ModuleLock claimsLock;
 // This process's claims: the mapping's handle per (adapter, target). Never
 // destroyed, so that a connection ended as the program exits still finds it;
 // the system closes what is left when the process ends. (A module unloaded
-// without Disconnect keeps its claim till then, as it keeps its manager.)
+// without Disconnect gives its connection's claim back: module_unload.h.)
 std::map<std::uint16_t, HANDLE>& Held() {
     static auto* const held = new std::map<std::uint16_t, HANDLE>;
     return *held;
@@ -72,6 +73,28 @@ void CopyHolder(const std::string& text, char* holder, std::uint32_t capacity) {
     holder[length] = '\0';
 }
 
+// The claim when its mapping can be neither made nor opened, by the reason.
+uint32_t WithoutMapping(DWORD error, char* holder, std::uint32_t capacity) {
+    switch (error) {
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+        case ERROR_COMMITMENT_LIMIT:
+        case ERROR_NO_SYSTEM_RESOURCES:
+            // Memory or the page file exhausted: Connect says "Out of memory".
+            throw std::bad_alloc();
+        case ERROR_ACCESS_DENIED:
+            // It exists, made by a process whose rights keep this one out.
+            CopyHolder("a program running with other rights (as administrator, or as another user)", holder, capacity);
+            return tarnscsi::aspi::kAspiClaimHeld;
+        default:
+            // The name is taken by something other than a claim (an object
+            // of another kind): nothing says the camera is in use, so it is
+            // used unclaimed, as with a manager without claims where the
+            // module has none of its own.
+            return tarnscsi::aspi::kAspiClaimed;
+    }
+}
+
 }  // namespace
 
 uint32_t ASPI_CALL ClaimTarget(uint8_t adapter, uint8_t target, char* holder, uint32_t capacity) {
@@ -81,16 +104,11 @@ uint32_t ASPI_CALL ClaimTarget(uint8_t adapter, uint8_t target, char* holder, ui
     SetLastError(ERROR_SUCCESS);
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kMappingBytes, name.c_str());
     const DWORD error = GetLastError();
-    if (mapping == nullptr) {
-        // Something else has taken the name: the target cannot be claimed,
-        // and sending to it might disturb whoever uses it.
-        CopyHolder("nobody; its claim " + name + " cannot be made (error " + std::to_string(error) + ")", holder,
-                   capacity);
-        return tarnscsi::aspi::kAspiClaimHeld;
-    }
+    if (mapping == nullptr) return WithoutMapping(error, holder, capacity);
     if (error == ERROR_ALREADY_EXISTS) {
-        // Held elsewhere, or by this process: one process connects to a
-        // camera once. A holder still writing its name leaves the text empty.
+        // Held elsewhere, or in this process by another connection (another
+        // copy of the module, too): a camera serves one connection at a
+        // time. A holder still writing its name leaves the text empty.
         CopyHolder(ReadHolder(mapping), holder, capacity);
         CloseHandle(mapping);
         return tarnscsi::aspi::kAspiClaimHeld;

@@ -191,11 +191,18 @@ TEST_F(SgModuleTest, CheckConditionFromTheCameraFailsTheOperation) {
         << result.message;
 }
 
-// Data that reach SG_IO short (the kernel's residual) fail the command that
-// asked for them, with the count asked in the C++ API's explanation and the
-// count that arrived in the manager's report: no cooling reading, window or
-// image passes on part of its bytes.
+// Data that reach SG_IO short (the kernel's residual) and do not hold every
+// byte the module reads fail the command that asked for them, with the
+// count asked in the C++ API's explanation and the count that arrived in the
+// manager's report: no cooling reading, window or image passes on part of
+// its bytes.
 TEST_F(SgModuleTest, DataThatArriveShortFailTheirCommandAndTheReportCountsThem) {
+    // An INQUIRY answer of 24 bytes carries the product name compared.
+    std::vector<std::uint8_t> inquiry(24, ' ');
+    inquiry[0] = 6;
+    const std::string product = "Nebrix";
+    std::copy(product.begin(), product.end(), inquiry.begin() + 16);
+    SimScriptReply(0x12, inquiry.data(), static_cast<std::uint32_t>(inquiry.size()), 1);
     tarnscsi::ConnectError error = tarnscsi::ConnectError::kNone;
     auto camera = tarnscsi::Camera::Open(error);
     ASSERT_TRUE(camera) << tarnscsi::ConnectErrorText(error);
@@ -225,7 +232,7 @@ TEST_F(SgModuleTest, DataThatArriveShortFailTheirCommandAndTheReportCountsThem) 
         const char* report;
     };
     const Case cases[] = {
-        {0x25, 40, tarnscsi::DownloadStatus::kWindowUnreadable, "command 0x25 moved 40 of 78 bytes"},
+        {0x25, 47, tarnscsi::DownloadStatus::kWindowUnreadable, "command 0x25 moved 47 of 78 bytes"},
         {0x28, 200, tarnscsi::DownloadStatus::kReadFailed, "command 0x28 moved 200 of 2048 bytes"},
     };
     for (const Case& c : cases) {

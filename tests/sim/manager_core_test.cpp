@@ -1,10 +1,14 @@
 // The manager core on its own, on a stand-in bus: what it tells request
 // hooks and when, the faults hooks inject, and the state object that lives
 // on once a worker started.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -12,6 +16,25 @@
 #include "core/aspi_manager.h"
 #include "core/pinned_singleton.h"
 #include "aspi.h"
+#include "test_event.h"
+
+// Threads the system refuses to start: this definition stands in for the C
+// library's, and refuses the next `threadStartsToRefuse` of them.
+namespace {
+std::atomic<int> threadStartsToRefuse{0};
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int pthread_create(pthread_t* thread,
+                                                                     const pthread_attr_t* attributes,
+                                                                     void* (*start)(void*), void* argument) noexcept {
+    using CreateFn = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+    static const auto real = reinterpret_cast<CreateFn>(dlsym(RTLD_NEXT, "pthread_create"));
+    if (threadStartsToRefuse.load() > 0) {
+        --threadStartsToRefuse;
+        return EAGAIN;
+    }
+    return real(thread, attributes, start, argument);
+}
 
 namespace {
 
@@ -144,6 +167,29 @@ TEST_F(HooksTest, ThePendingPathReportsPendingFirstAndTheEndFromTheWorker) {
     EXPECT_EQ(manager.Send(&block), tarnscsi::aspi::SS_PENDING);
     manager.WaitIdle();
     const std::vector<std::string> expected = {"arrived 2", "fault? 1 op 18", "returned 1 0", "finished 1 1 moved 5"};
+    EXPECT_EQ(hooks.calls, expected);
+}
+
+// The worker's thread refused: that request ends at once, failed and
+// signalled as a pending request is, nothing stays pending, and the next
+// request starts the thread.
+TEST_F(HooksTest, AWorkerThatCannotStartFailsOnlyTheRequestItWasFor) {
+    manager.SetCompletion(tarnscsi::manager::CompletionMode::kPending, std::chrono::microseconds{0});
+    threadStartsToRefuse = 1;
+    tarnscsi::simtest::TestEvent event;
+    auto refused = Inquiry(0, data);
+    refused.SRB_Flags |= tarnscsi::aspi::SRB_EVENT_NOTIFY;
+    refused.SRB_PostProc = event.PostProc();
+    EXPECT_EQ(manager.Send(&refused), tarnscsi::aspi::SS_PENDING);
+    EXPECT_EQ(threadStartsToRefuse.load(), 0);
+    EXPECT_EQ(refused.SRB_Status, tarnscsi::aspi::SS_INSUFFICIENT_RESOURCES);
+    EXPECT_EQ(event.Count(), 1u);
+    auto next = Inquiry(0, data);
+    EXPECT_EQ(manager.Send(&next), tarnscsi::aspi::SS_PENDING);
+    manager.WaitIdle();
+    EXPECT_EQ(next.SRB_Status, tarnscsi::aspi::SS_COMP);
+    const std::vector<std::string> expected = {"arrived 2", "fault? 1 op 18", "returned 1 0", "finished 1 233 off bus",
+                                               "arrived 2", "fault? 2 op 18", "returned 2 0", "finished 2 1 moved 5"};
     EXPECT_EQ(hooks.calls, expected);
 }
 

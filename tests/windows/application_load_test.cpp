@@ -69,3 +69,20 @@ TEST(ApplicationLoad, WorksAfterBeingUnloadedAndLoadedAgain) {
         EXPECT_FALSE(win32_test::ManagerLoaded()) << "the manager stayed loaded";
     }
 }
+
+// Unloaded without Disconnect, as applications that load drivers on demand
+// do: the module gives the camera back, and loaded again it connects. Last:
+// the manager, kept by the connection left behind, stays loaded.
+TEST(ApplicationLoad, UnloadedWhileConnectedItConnectsAgainOnceLoaded) {
+    for (int load = 0; load < 2; ++load) {
+        SCOPED_TRACE(load);
+        HMODULE module = LoadLibraryA(kModuleName);
+        ASSERT_NE(module, nullptr) << "error " << GetLastError();
+        const auto connect = ProcAddress<ConnectFn>(module, "Connect");
+        ASSERT_TRUE(connect);
+        const char* error = nullptr;
+        EXPECT_EQ(connect(&error), 1) << (error ? error : "");
+        ASSERT_TRUE(FreeLibrary(module));
+        EXPECT_EQ(GetModuleHandleA(kModuleName), nullptr) << "the module stayed loaded";
+    }
+}

@@ -2,13 +2,15 @@
 // the manager loaded by its plain name, one manual-reset event per
 // connection handed to the manager in SRB_PostProc, a wait exactly for each
 // pending request, what Connect says when the event or the memory for the
-// connection cannot be had, a wait that fails, and a thread killed while it
-// waits for the module's lock.
+// connection cannot be had, a wait that fails, a thread killed while it
+// waits for the module's lock, and the lock's turn for a waiting thread.
 #include <atomic>
 #include <cstddef>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "common/module_lock.h"
 #include "import_patch.h"
 #include "support/module_fixture.h"
 
@@ -289,4 +291,46 @@ TEST_F(KernelCallsTest, AThreadKilledWhileWaitingForTheLockStopsNoLaterCall) {
     EXPECT_EQ(later, 1);
     EXPECT_EQ(killed, -1);
     for (HANDLE handle : {holder, waiter, after, holding, release, sleeping}) CloseHandle(handle);
+}
+
+// A clock pinned to one even tick: a Windows tick lasts 15.6 ms, so most of
+// a waiter's tries and a holder's looks at its mark fall on one tick.
+struct EvenTick {
+    static DWORD Now() { return 1000; }
+};
+
+// A thread that takes the lock again the moment it lets go (as one calling
+// Ready in a loop, each call yielding while its command runs) still lets a
+// waiting thread in. Counted, not timed: of the holder's turns, those it
+// takes while the other thread waits in lock() may number kWaitedTurns at
+// most while that thread gets its 20 (under Wine: 1 when the holder gives
+// way, some tens of thousands before the first when it does not).
+TEST(ModuleLockTest, AThreadThatKeepsTakingTheLockLetsAWaitingOneIn) {
+    constexpr int kWaiterTurns = 20;
+    constexpr int kWaitedTurns = 500;
+    constexpr int kTurnsAtMost = 10000000;  // should the waiting thread never run
+    tarnscsi::BasicModuleLock<EvenTick> lock;
+    std::atomic<int> waiterTurns{0};
+    std::atomic<bool> waiting{false};
+    lock.lock();
+    std::thread waiter([&] {
+        for (int turn = 0; turn < kWaiterTurns; ++turn) {
+            waiting = true;
+            lock.lock();
+            waiting = false;
+            ++waiterTurns;
+            lock.unlock();
+        }
+    });
+    int waitedTurns = 0;
+    for (int turn = 0; turn < kTurnsAtMost && waitedTurns < kWaitedTurns && waiterTurns.load() < kWaiterTurns; ++turn) {
+        if (waiting.load()) ++waitedTurns;
+        lock.unlock();
+        lock.lock();
+        Sleep(0);
+    }
+    const int waiterTurnsMeanwhile = waiterTurns.load();
+    lock.unlock();
+    waiter.join();
+    EXPECT_EQ(waiterTurnsMeanwhile, kWaiterTurns) << "the waiting thread starved (" << waitedTurns << " turns)";
 }

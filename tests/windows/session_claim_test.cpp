@@ -3,7 +3,9 @@
 // manager is): the module claims the camera for the user's session. While
 // one program holds it through the DLL's Connect, Connect in another fails
 // and the tool is refused naming the holder, writing nothing; once the
-// holder is killed, both work again. Started with kHoldArgument, this
+// holder is killed, both work again. A copy of the module unloaded while
+// connected lets the camera go, and a claim that cannot be made is told for
+// what it is. Started with kHoldArgument, this
 // program is the holder: it connects, signals the event it was given and
 // waits to be killed.
 #include <gtest/gtest.h>
@@ -18,6 +20,7 @@
 
 #include <tarnscsi/tarnscsi.h>
 
+#include "import_patch.h"
 #include "win32_test_support.h"
 
 namespace fs = std::filesystem;
@@ -144,6 +147,66 @@ TEST_F(SessionClaimTest, AnotherProgramIsRefusedNamingTheHolderUntilTheHolderIsK
     EXPECT_TRUE(fs::exists(dir / "out" / "frame.fits"));
     EXPECT_EQ(Connect(&error), 1) << error;
     Disconnect();
+}
+
+// A second copy of the module in this process (another file, as under
+// another name) is another connection: refused while the first holds the
+// camera. Unloaded without Disconnect, that copy gives the camera back.
+TEST_F(SessionClaimTest, ACopyOfTheModuleUnloadedWhileConnectedLetsTheCameraGo) {
+    char module[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameA(GetModuleHandleA("TARNSCSI.dll"), module, sizeof module), 0u);
+    const fs::path copy = dir / "TARNSCSI-copy.dll";
+    fs::copy_file(module, copy);
+    HMODULE loaded = LoadLibraryA(copy.string().c_str());
+    ASSERT_NE(loaded, nullptr) << "error " << GetLastError();
+    const auto connect = win32_test::ProcAddress<std::int32_t(__cdecl*)(const char**)>(loaded, "Connect");
+    ASSERT_TRUE(connect);
+    const char* error = nullptr;
+    ASSERT_EQ(connect(&error), 1) << error;
+    EXPECT_EQ(Connect(&error), 0);
+    EXPECT_STREQ(error, "Camera in use");
+    Disconnect();
+    ASSERT_TRUE(FreeLibrary(loaded));
+    EXPECT_EQ(Connect(&error), 1) << error;
+    Disconnect();
+}
+
+// A claim whose mapping can be neither made nor opened: no memory is said
+// so, a mapping made with other rights (an elevated program's) is held,
+// and a name taken by something else leaves the camera unclaimed.
+namespace {
+DWORD mappingRefusal = ERROR_SUCCESS;
+
+HANDLE WINAPI RefusingCreateFileMappingA(HANDLE, LPSECURITY_ATTRIBUTES, DWORD, DWORD, DWORD, LPCSTR) {
+    SetLastError(mappingRefusal);
+    return nullptr;
+}
+}  // namespace
+
+TEST_F(SessionClaimTest, AClaimThatCannotBeMadeIsToldForWhatItIs) {
+    struct Case {
+        DWORD error;
+        const char* message;  // null: connected
+    };
+    const Case cases[] = {{ERROR_NOT_ENOUGH_MEMORY, "Out of memory"},
+                          {ERROR_COMMITMENT_LIMIT, "Out of memory"},
+                          {ERROR_ACCESS_DENIED, "Camera in use"},
+                          {ERROR_INVALID_HANDLE, nullptr}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        mappingRefusal = c.error;
+        const char* error = "untouched";
+        std::int32_t result = 0;
+        {
+            win32_test::ImportPatch patch(GetModuleHandleA("TARNSCSI.dll"), "KERNEL32.dll", "CreateFileMappingA",
+                                          win32_test::Address(&RefusingCreateFileMappingA));
+            ASSERT_TRUE(patch.Applied());
+            result = Connect(&error);
+        }
+        Disconnect();
+        EXPECT_EQ(result, c.message != nullptr ? 0 : 1);
+        EXPECT_STREQ(error, c.message != nullptr ? c.message : "untouched");
+    }
 }
 
 int main(int argc, char** argv) {
