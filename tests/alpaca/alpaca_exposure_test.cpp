@@ -319,7 +319,7 @@ TEST_F(AlpacaExposureTest, AbortDiscardsTheFrame) {
 // are answered at once, ImageReady stays false until the last read is in,
 // and an action waits for the download's end.
 TEST_F(AlpacaExposureTest, TheDownloadRunsOnItsOwnWhileClientsReadAndAct) {
-    constexpr int kMaxPolls = 20000;
+    constexpr int kDownloadPolls = 20000;
     Connect();
     HoldADownload();
     EXPECT_EQ(Get("camerastate").Value(), kStateDownload);
@@ -337,7 +337,7 @@ TEST_F(AlpacaExposureTest, TheDownloadRunsOnItsOwnWhileClientsReadAndAct) {
     });
     std::vector<int> percents;
     bool ready = false;
-    for (int poll = 0; poll < kMaxPolls && !ready; ++poll) {
+    for (int poll = 0; poll < kDownloadPolls && !ready; ++poll) {
         const Answer state = Get("camerastate");
         const Answer percent = Get("percentcompleted");
         ready = Get("imageready").Value().get<bool>();
