@@ -71,14 +71,14 @@ void CameraDevice::ListenToCooling(CoolingListener listener) {
     coolingListener = std::move(listener);
 }
 
-std::shared_ptr<const CameraDevice::Snapshot> CameraDevice::Latest() const {
+std::shared_ptr<const CameraDevice::Snapshot> CameraDevice::LatestSnapshot() const {
     std::lock_guard lock(snapshotMutex);
     return snapshot;
 }
 
 template <typename T, typename Read>
 Answer<T> CameraDevice::WhenConnected(Read read) const {
-    const std::shared_ptr<const Snapshot> latest = Latest();
+    const std::shared_ptr<const Snapshot> latest = LatestSnapshot();
     if (!latest->connected) return NotConnected();
     return Answer<T>(read(*latest));
 }
@@ -95,7 +95,7 @@ Failure CameraDevice::Act(const char* member, const std::function<Failure()>& wo
             return {kInvalidOperation, std::string(member) + ": the server is stopping"};
         case OwnerThread::Outcome::kWithdrawn: break;
     }
-    const std::shared_ptr<const Snapshot> latest = Latest();
+    const std::shared_ptr<const Snapshot> latest = LatestSnapshot();
     const int* percent = std::get_if<int>(&latest->percent);
     const std::string busy = latest->state == CameraState::kDownload && percent
                                  ? "downloading the image (" + std::to_string(*percent) + " % in)"
@@ -200,7 +200,7 @@ void CameraDevice::LetCameraGo() {
     coolingProblem.clear();
 }
 
-bool CameraDevice::Connected() const { return Latest()->connected; }
+bool CameraDevice::Connected() const { return LatestSnapshot()->connected; }
 
 Answer<CameraIdentity> CameraDevice::Identity() const {
     return WhenConnected<CameraIdentity>([](const Snapshot& s) { return s.identity; });
@@ -524,7 +524,7 @@ Failure CameraDevice::SetSetCcdTemperature(double celsius) {
 }
 
 DeviceStatus CameraDevice::Status() const {
-    const std::shared_ptr<const Snapshot> s = Latest();
+    const std::shared_ptr<const Snapshot> s = LatestSnapshot();
     DeviceStatus status;
     status.connected = s->connected;
     status.identity = s->identity;

@@ -211,7 +211,7 @@ private:
         std::optional<CoolingReading> cooling;
     };
 
-    std::shared_ptr<const Snapshot> Latest() const;
+    std::shared_ptr<const Snapshot> LatestSnapshot() const;
     // `read` of the latest snapshot, or NotConnected.
     template <typename T, typename Read>
     Answer<T> WhenConnected(Read read) const;
