@@ -1,15 +1,18 @@
 // The camera as an Alpaca camera device: connection, frame settings, the
 // exposure's state and the last image, and the cooler. One physical camera
-// serves every client: each operation holds one mutex, so a second client
-// sees the state the first caused. The exposure's progress is read from the
-// camera (TEST UNIT READY) whenever a client asks; a small ticker moves a
-// warm-up along while no one asks.
+// serves every client, and one thread owns it (OwnerThread): it alone talks
+// to the camera, its exposure session and its cooler control. It polls the
+// exposure when the session asks to be polled, downloads the image as soon
+// as the camera has read it out (CameraState Download, PercentCompleted
+// through the image), reads the cooler every kCoolerReadInterval, and after
+// each step publishes an immutable snapshot of the device.
 //
-// Reads never queue behind a download: while one is under way, Connected,
-// CameraState, ImageReady, PercentCompleted, CCDTemperature and CoolerPower
-// answer from the latest state and reading the device has. The cooler's
-// reading is taken at most once per kReadingLifetime; reads within it get
-// the last one.
+// Members that read answer from the latest snapshot and never wait for the
+// camera. Members that act hand their work to the thread and wait for its
+// answer, in the order they came; one that arrives during a download is
+// answered when the download ends, or refused, with nothing done, after
+// kActionPatience. AbortExposure during a download stops it after the read
+// under way and drops the frame.
 //
 // A disconnect during a warm-up answers at once and the warm-up goes on: the
 // server keeps the camera (Connected reads false) until the sensor is at
@@ -17,16 +20,14 @@
 // camera as it is, still warming up.
 #pragma once
 
-#include <chrono>
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <variant>
 #include <vector>
 
@@ -37,11 +38,18 @@
 #include "imaging/frame_type.h"
 
 #include "alpaca_errors.h"
+#include "owner_thread.h"
 
 namespace tarnscsi::alpaca {
 
-// How long a cooler reading answers CCDTemperature and CoolerPower.
-inline constexpr std::chrono::seconds kReadingLifetime{1};
+// How often the cooler is read (its readings answer CCDTemperature and
+// CoolerPower, and move the warm-up along).
+inline constexpr std::chrono::seconds kCoolerReadInterval{1};
+// How long an action waits for the camera's thread to take it up: a full
+// frame's download on a slow adapter takes about 0.8 s. Past it the action
+// is refused, with nothing done, before a client's own time limit runs out
+// (INDI's Alpaca client gives up after 5 s).
+inline constexpr std::chrono::seconds kActionPatience{4};
 
 enum class CameraState { kIdle = 0, kWaiting = 1, kExposing = 2, kReading = 3, kDownload = 4, kError = 5 };
 
@@ -99,6 +107,11 @@ struct DeviceStatus {
     std::string lastStart;
     bool imageReady = false;
     std::string lastError;
+    // PercentCompleted (none after a failed exposure), the frame as clients
+    // set it, and the last image.
+    std::optional<int> percent;
+    FrameSettings frame;
+    std::shared_ptr<const Image> image;
 };
 
 class CameraDevice {
@@ -110,17 +123,17 @@ public:
 
     // Connection.
     Failure Connect();
-    void Disconnect();
-    bool Connected();
-    Answer<CameraIdentity> Identity();
+    Failure Disconnect();
+    bool Connected() const;
+    Answer<CameraIdentity> Identity() const;
 
     // Frame settings, in binned pixels.
-    Answer<int> Bin();
+    Answer<int> Bin() const;
     Failure SetBin(std::int64_t bin);
-    Answer<std::int64_t> NumX();
-    Answer<std::int64_t> NumY();
-    Answer<std::int64_t> StartX();
-    Answer<std::int64_t> StartY();
+    Answer<std::int64_t> NumX() const;
+    Answer<std::int64_t> NumY() const;
+    Answer<std::int64_t> StartX() const;
+    Answer<std::int64_t> StartY() const;
     Failure SetNumX(std::int64_t value);
     Failure SetNumY(std::int64_t value);
     Failure SetStartX(std::int64_t value);
@@ -133,38 +146,63 @@ public:
     // step: when anything is refused, nothing changes.
     Failure StartExposure(double seconds, imaging::ImageType type, const FrameSettings& frame);
     Failure AbortExposure();
-    Answer<CameraState> State();
-    Answer<int> PercentCompleted();
-    Answer<bool> ImageReady();
-    Answer<double> LastExposureDuration();
-    Answer<std::string> LastExposureStartTime();
+    Answer<CameraState> State() const;
+    Answer<int> PercentCompleted() const;
+    Answer<bool> ImageReady() const;
+    Answer<double> LastExposureDuration() const;
+    Answer<std::string> LastExposureStartTime() const;
     // The last image, shared so that encoding needs no lock.
-    Answer<std::shared_ptr<const Image>> LastImage();
+    Answer<std::shared_ptr<const Image>> LastImage() const;
 
     // Cooling.
-    Answer<double> CcdTemperature();
-    Answer<double> CoolerPower();
-    Answer<bool> CoolerOn();
+    Answer<double> CcdTemperature() const;
+    Answer<double> CoolerPower() const;
+    Answer<bool> CoolerOn() const;
     Failure SetCoolerOn(bool on);
-    Answer<double> SetCcdTemperature();
+    Answer<double> SetCcdTemperature() const;
     Failure SetSetCcdTemperature(double celsius);
 
-    DeviceStatus Status();
+    // Everything at once, from one snapshot.
+    DeviceStatus Status() const;
 
-    // Moves a warm-up along; the ticker calls it, tests may too.
+    // Reads the cooler now and moves its rules along (the thread does so
+    // every kCoolerReadInterval).
     void Tick();
 
-    // The clock the exposure's progress and the warm-up are timed by: the
-    // steady clock unless tests give the simulator's.
+    // The clock the exposure's progress, the cooler's readings and the
+    // warm-up are timed by: the steady clock unless tests give the
+    // simulator's. A clock that jumps (a test's) is followed by CatchUp,
+    // which returns once the thread has taken every step then due: the
+    // exposure's poll, its download, a cooler reading.
     using TimeSource = std::function<std::chrono::steady_clock::time_point()>;
     void UseClock(TimeSource now);
+    void CatchUp();
 
-    // Called, under the device's lock, with every cooling reading the
+    // Called, on the camera's thread, with every cooling reading the
     // device takes; it must not call back into the device.
     using CoolingListener = std::function<void(const CoolingSample&)>;
     void ListenToCooling(CoolingListener listener);
 
 private:
+    // The device as the thread last published it; never changed after.
+    struct Snapshot {
+        bool connected = false;
+        CameraIdentity identity;  // of the camera held, connected or warming up
+        FrameSettings frame;
+        CameraState state = CameraState::kIdle;
+        Answer<int> percent = 0;
+        std::shared_ptr<const Image> image;
+        std::optional<double> lastDuration;
+        std::string lastStart;
+        std::string lastError;
+        std::optional<CoolingReading> cooling;  // the latest reading, when it succeeded
+        std::string coolingProblem;             // why the latest reading failed
+        bool coolerOn = false;
+        std::optional<std::int32_t> askedSetpoint;
+        bool warmingUp = false;
+        std::optional<std::int32_t> limit;
+    };
+
     // How the exposure under way was asked for, for its image.
     struct ExposureRecord {
         double seconds = 0;
@@ -173,65 +211,54 @@ private:
         std::optional<CoolingReading> cooling;
     };
 
-    // Checks everything, then sets the frame and starts: under the lock.
-    Failure Start(double seconds, imaging::ImageType type, const FrameSettings& asked);
+    std::shared_ptr<const Snapshot> LatestSnapshot() const;
+    // `read` of the latest snapshot, or NotConnected.
+    template <typename T, typename Read>
+    Answer<T> WhenConnected(Read read) const;
+    // Hands `work` to the camera's thread and waits for its answer;
+    // `member` names the action when it is refused.
+    Failure Act(const char* member, const std::function<Failure()>& work);
 
-    // What readers get while a download holds the lock.
-    struct Latest {
-        bool connected = false;
-        CameraState state = CameraState::kIdle;
-        Answer<int> percent = 0;
-        bool imageReady = false;
-        std::optional<CoolingReading> cooling;
-        std::chrono::steady_clock::time_point coolingTime;
-    };
-
-    // Takes the lock, unless a download holds it: false then, and the
-    // caller answers from `latest`.
-    bool LockUnlessDownloading(std::unique_lock<std::mutex>& lock);
-    Latest LatestState() const;
-    // Under the lock: `latest` as the device stands now.
+    // The rest runs on the camera's thread.
+    OwnerThread::Duration Steps();
     void Publish();
+    Failure Start(double seconds, imaging::ImageType type, const FrameSettings& asked);
+    void FollowExposure(double now);
+    bool DownloadStep(std::uint64_t received, std::uint64_t total);
+    void TakeImage(const DownloadResult& download);
     Answer<int> PercentNow() const;
-    // The cooler's reading: the latest if young enough, else the camera's.
-    Answer<CoolingReading> Cooling(const char* member);
-
-    Failure NeedConnection() const;
-    void Follow();  // the exposure's progress, under the lock
-    Failure CameraFailed(const std::string& what, const CommandResult& result) const;
-    Failure SendSetpoint(std::int32_t tenths);
+    void TakeCoolerReading();
     // Reads the camera and moves the cooler's rules along.
     CoolingResult ReadCooler();
-    double Seconds() const;
-    void TickLoop();
-    // The camera's cooling reading, told to the listener.
+    // The camera's cooling reading, kept and told to the listener.
     CoolingResult ReadCooling();
     // A reading taken (as an exposure starts), kept and told alike.
     const CoolingResult& Noted(const CoolingResult& read);
+    Failure SendSetpoint(std::int32_t tenths);
+    void LetCameraGo();
+    double Seconds() const;
 
-    std::mutex mutex;
+    mutable std::mutex snapshotMutex;
+    std::shared_ptr<const Snapshot> snapshot;  // under snapshotMutex
+    std::mutex listenerMutex;
+    CoolingListener coolingListener;  // under listenerMutex
+    // Set by AbortExposure: a download under way stops after its read.
+    std::atomic<bool> dropDownload{false};
+
+    // The camera's thread's own, from here to `owner`.
     TimeSource now;
-    std::atomic<bool> downloading{false};
-    mutable std::mutex latestMutex;
-    Latest latest;  // under latestMutex
-    CoolingListener coolingListener;
     // Held while connected, and after a disconnect until the warm-up ends.
     std::unique_ptr<Camera> camera;
     bool connected = false;
     CameraIdentity identity;
-
-    // As clients set them; checked when an exposure starts.
-    int bin = kUnbinned;
-    std::int64_t numX = kSensorWidth;
-    std::int64_t numY = kSensorHeight;
-    std::int64_t startX = 0;
-    std::int64_t startY = 0;
+    FrameSettings frame;  // as clients set it; checked when an exposure starts
 
     CameraState state = CameraState::kIdle;
     // Over the connected camera; made at connecting.
     std::optional<ExposureSession> session;
-    double fraction = 0;      // of the exposure time, at the last poll
-    double exposureEnd = 0;   // Seconds() when its time is over
+    double nextPoll = 0;  // Seconds() when the session wants its next poll
+    double fraction = 0;  // of the exposure time, at the last poll
+    int downloadPercent = 0;
     ExposureRecord exposure;  // the last one started
     std::shared_ptr<const Image> image;
     std::uint64_t frames = 0;  // the last image's number
@@ -239,14 +266,16 @@ private:
     std::string lastStart;
     std::string lastError;
 
-    bool coolerOn = false;             // the switch as clients set it
-    CoolerControl cooler;              // with the setpoint last asked of this camera
+    bool coolerOn = false;  // the switch as clients set it
+    CoolerControl cooler;   // with the setpoint last asked of this camera
+    double nextReading = 0;
+    std::optional<CoolingReading> cooling;
+    std::string coolingProblem;
     std::vector<std::uint8_t> buffer;  // the image as it arrives
     std::vector<std::uint16_t> rows;   // ... as the machine's numbers
 
-    std::condition_variable_any stopSignal;
-    bool stopping = false;
-    std::thread ticker;
+    // Last: its thread starts once everything it touches exists.
+    OwnerThread owner;
 };
 
 }  // namespace tarnscsi::alpaca

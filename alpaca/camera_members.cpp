@@ -52,19 +52,16 @@ MemberHandler MissingPut(const std::string& what, std::function<void(const Param
     };
 }
 
-json DeviceStateValue(CameraDevice& device) {
+// From one snapshot, so that the values belong together.
+json DeviceStateValue(const DeviceStatus& status) {
     json items = json::array();
-    const auto add = [&items](const char* name, auto answer) {
-        using T = std::decay_t<decltype(std::get<0>(answer))>;
-        if (auto* value = std::get_if<T>(&answer)) items.push_back({{"Name", name}, {"Value", *value}});
-    };
-    if (auto state = device.State(); std::holds_alternative<CameraState>(state)) {
-        items.push_back({{"Name", "CameraState"}, {"Value", static_cast<int>(std::get<CameraState>(state))}});
+    items.push_back({{"Name", "CameraState"}, {"Value", static_cast<int>(status.state)}});
+    if (status.cooling) {
+        items.push_back({{"Name", "CCDTemperature"}, {"Value", TenthsToCelsius(status.cooling->temperature)}});
+        items.push_back({{"Name", "CoolerPower"}, {"Value", DriveToPercent(status.cooling->coolerDrive)}});
     }
-    add("CCDTemperature", device.CcdTemperature());
-    add("CoolerPower", device.CoolerPower());
-    add("ImageReady", device.ImageReady());
-    add("PercentCompleted", device.PercentCompleted());
+    items.push_back({{"Name", "ImageReady"}, {"Value", status.imageReady}});
+    if (status.percent) items.push_back({{"Name", "PercentCompleted"}, {"Value", *status.percent}});
     return items;
 }
 
@@ -73,15 +70,10 @@ using Table = std::map<std::pair<std::string, Verb>, MemberHandler>;
 void AddCommon(Table& t, const DriverText& driver) {
     t[{"connected", Verb::kGet}] = [](CameraDevice& d, const Params&) { return Reply::Of(d.Connected()); };
     t[{"connected", Verb::kPut}] = [](CameraDevice& d, const Params& p) {
-        if (p.Bool("Connected")) return FromFailure(d.Connect());
-        d.Disconnect();
-        return Reply::Done();
+        return FromFailure(p.Bool("Connected") ? d.Connect() : d.Disconnect());
     };
     t[{"connect", Verb::kPut}] = [](CameraDevice& d, const Params&) { return FromFailure(d.Connect()); };
-    t[{"disconnect", Verb::kPut}] = [](CameraDevice& d, const Params&) {
-        d.Disconnect();
-        return Reply::Done();
-    };
+    t[{"disconnect", Verb::kPut}] = [](CameraDevice& d, const Params&) { return FromFailure(d.Disconnect()); };
     // Connect finishes before it answers.
     t[{"connecting", Verb::kGet}] = [](CameraDevice&, const Params&) { return Reply::Of(false); };
     t[{"description", Verb::kGet}] = [](CameraDevice&, const Params&) {
@@ -100,8 +92,9 @@ void AddCommon(Table& t, const DriverText& driver) {
     t[{"name", Verb::kGet}] = [](CameraDevice&, const Params&) { return Reply::Of(std::string(CameraModel())); };
     t[{"supportedactions", Verb::kGet}] = [](CameraDevice&, const Params&) { return Reply::Of(json::array()); };
     t[{"devicestate", Verb::kGet}] = [](CameraDevice& d, const Params&) {
-        if (!d.Connected()) return Reply::Error({kNotConnected, "the camera is not connected"});
-        return Reply::Of(DeviceStateValue(d));
+        const DeviceStatus status = d.Status();
+        if (!status.connected) return Reply::Error({kNotConnected, "the camera is not connected"});
+        return Reply::Of(DeviceStateValue(status));
     };
     t[{"action", Verb::kPut}] = [](CameraDevice&, const Params& p) {
         const std::string action = p.Text("Action");

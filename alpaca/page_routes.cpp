@@ -17,12 +17,6 @@ namespace {
 
 using nlohmann::json;
 
-template <typename T>
-json ValueOr(const Answer<T>& answer, json otherwise = nullptr) {
-    if (const T* value = std::get_if<T>(&answer)) return *value;
-    return otherwise;
-}
-
 void Refuse(HttpResponse& response, int status, const std::string& message) {
     response.status = status;
     response.SetContent(json{{"ok", false}, {"message", message}}.dump(), kJson);
@@ -110,17 +104,13 @@ std::string CameraPage::StatusJson() {
         value["camera"] = {{"vendor", s.identity.vendor},     {"product", s.identity.product},
                            {"revision", s.identity.revision}, {"adapter", s.identity.adapter},
                            {"target", s.identity.target},     {"manager", s.identity.managerPath}};
-        value["percent"] = ValueOr(device.PercentCompleted());
-        value["frame"] = {{"bin", ValueOr(device.Bin())},
-                          {"startX", ValueOr(device.StartX())},
-                          {"startY", ValueOr(device.StartY())},
-                          {"numX", ValueOr(device.NumX())},
-                          {"numY", ValueOr(device.NumY())}};
-        if (s.imageReady) {
-            const auto newest = device.LastImage();
-            if (const auto* image = std::get_if<std::shared_ptr<const Image>>(&newest))
-                value["image"] = (*image)->number;
-        }
+        if (s.percent) value["percent"] = *s.percent;
+        value["frame"] = {{"bin", s.frame.bin},
+                          {"startX", s.frame.startX},
+                          {"startY", s.frame.startY},
+                          {"numX", s.frame.numX},
+                          {"numY", s.frame.numY}};
+        if (s.image) value["image"] = s.image->number;
     }
     return value.dump();
 }
@@ -171,11 +161,7 @@ void CameraPage::Control(const std::string& path, const std::string& body, HttpR
     Failure failure;
     try {
         if (what == "connect") {
-            if (form.Bool("Connected")) {
-                failure = device.Connect();
-            } else {
-                device.Disconnect();
-            }
+            failure = form.Bool("Connected") ? device.Connect() : device.Disconnect();
         } else if (what == "cooler") {
             failure = Cooler(form);
         } else if (what == "expose") {

@@ -99,7 +99,7 @@ AlpacaServer::AlpacaServer(ServerOptions given)
 
 AlpacaServer::~AlpacaServer() {
     Stop();
-    // The device's ticker outlives the page: it must stop telling it.
+    // The camera's thread outlives the page: it must stop telling it.
     device.ListenToCooling({});
 }
 

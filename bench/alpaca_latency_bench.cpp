@@ -4,21 +4,15 @@
 //   client holds one, against the same reads on a fresh connection each
 //   (median, p90, their ratio; goal: kept-alive no slower, median under
 //   1 ms);
-// - a full frame as ImageBytes on the kept-alive connection;
-// - a second client's reads while full frames are read out and downloaded
-//   with the simulated camera at its real speed (1 s readout), and with
-//   every command slowed as on a slow adapter: the cooler's readings
-//   (ccdtemperature, coolerpower), and camerastate, whose read may be the
-//   one that finds the image ready and downloads it.
-// Prints; never fails on time.
+// - a full frame as ImageBytes on the kept-alive connection.
+// Reads during whole exposure cycles: alpaca_cycle_bench. Prints; never
+// fails on time.
 #include <httplib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "loopback_server.h"
@@ -33,16 +27,10 @@ using Clock = std::chrono::steady_clock;
 constexpr char kForm[] = "application/x-www-form-urlencoded";
 constexpr char kApi[] = "/api/v1/camera/0/";
 constexpr const char* kReads[] = {"ccdtemperature", "camerastate", "imageready", "percentcompleted", "coolerpower"};
-constexpr int kRounds = 40;         // of the five reads, per kind of connection
-constexpr int kImageRuns = 11;      // full frames as ImageBytes
-constexpr int kDownloadFrames = 3;  // full frames read out at real speed
-constexpr int kMaxPolls = 100000;   // ImageReady polls per frame, far more than needed
+constexpr int kRounds = 40;        // of the five reads, per kind of connection
+constexpr int kImageRuns = 11;     // full frames as ImageBytes
+constexpr int kMaxPolls = 100000;  // ImageReady polls per frame, far more than needed
 constexpr double kPercentile90 = 0.9;
-constexpr double kPercentile99 = 0.99;
-// Every SCSI command ends 2 ms after it is sent, as on a slow adapter: a
-// full frame's download then takes about a second.
-constexpr char kSlowAdapter[] = "completion=pending:2000";
-constexpr char kFastAdapter[] = "completion=immediate";
 
 double Milliseconds(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -85,53 +73,6 @@ bool WaitForImage(httplib::Client& client) {
     return false;
 }
 
-struct During {
-    std::vector<double> cooling;  // ccdtemperature and coolerpower
-    std::vector<double> state;    // camerastate
-};
-
-void PrintDuring(const char* what, const std::vector<double>& times) {
-    std::printf("    %-32s %5zu reads: median %7.3f ms, p90 %7.3f ms, p99 %7.3f ms, worst %8.3f ms\n", what,
-                times.size(), Quantile(times, 0.5), Quantile(times, kPercentile90), Quantile(times, kPercentile99),
-                Quantile(times, 1.0));
-}
-
-bool AllOk(const std::vector<double>& times) {
-    return !times.empty() && *std::min_element(times.begin(), times.end()) >= 0;
-}
-
-// The times of a second client's reads while `client` takes kDownloadFrames
-// full frames with the simulator at its real speed and configured with
-// `bus`; empty when something failed.
-During ReadsDuringDownloads(int port, httplib::Client& client, const char* bus) {
-    SimSetTimeScale(1);
-    SimConfigure(bus);
-    std::atomic<bool> done{false};
-    During during;
-    std::thread reader([&] {
-        httplib::Client other(kLoopback, port);
-        other.set_keep_alive(true);
-        constexpr const char* kTurns[] = {"ccdtemperature", "camerastate", "coolerpower", "camerastate"};
-        for (std::size_t i = 0; !done; ++i) {
-            const char* member = kTurns[i % std::size(kTurns)];
-            const auto start = Clock::now();
-            const bool ok = Ok(other.Get(std::string(kApi) + member));
-            (member == kTurns[1] ? during.state : during.cooling).push_back(ok ? Milliseconds(start) : -1);
-        }
-    });
-    bool exposed = true;
-    for (int frame = 0; frame < kDownloadFrames && exposed; ++frame) {
-        exposed =
-            Ok(client.Put(std::string(kApi) + "startexposure", "Duration=0&Light=true", kForm)) && WaitForImage(client);
-    }
-    done = true;
-    reader.join();
-    SimConfigure(kFastAdapter);
-    SimSetTimeScale(0);
-    if (!exposed || !AllOk(during.cooling) || !AllOk(during.state)) return {};
-    return during;
-}
-
 }  // namespace
 
 int main() {
@@ -166,15 +107,7 @@ int main() {
         image.push_back(Milliseconds(start));
     }
 
-    // Readout and download at the camera's own speed, then with every
-    // command taking as long as on a slow adapter.
-    const During atSpeed = ReadsDuringDownloads(port, client, "");
-    const During slowBus = ReadsDuringDownloads(port, client, kSlowAdapter);
     server->Stop();
-    if (atSpeed.state.empty() || slowBus.state.empty()) {
-        std::fprintf(stderr, "alpaca_latency_bench: the reads during downloads failed\n");
-        return 1;
-    }
 
     const double keptMedian = Quantile(kept, 0.5);
     const double freshMedian = Quantile(fresh, 0.5);
@@ -188,12 +121,5 @@ int main() {
     std::printf("  kept-alive / fresh (median): %.2f (goal <= 1, kept-alive median under 1 ms)\n",
                 keptMedian / freshMedian);
     std::printf("Full frame as ImageBytes, kept-alive, median of %d: %.2f ms\n", kImageRuns, Quantile(image, 0.5));
-    std::printf("Reads by a second client during %d full-frame readouts and downloads:\n", kDownloadFrames);
-    std::printf("  at the camera's speed (1 s readout):\n");
-    PrintDuring("ccdtemperature, coolerpower", atSpeed.cooling);
-    PrintDuring("camerastate", atSpeed.state);
-    std::printf("  every command 2 ms (a slow adapter; a download about 0.8 s):\n");
-    PrintDuring("ccdtemperature, coolerpower", slowBus.cooling);
-    PrintDuring("camerastate", slowBus.state);
     return 0;
 }

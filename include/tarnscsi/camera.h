@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -64,7 +65,13 @@ enum class DownloadStatus {
     kBufferTooSmall,    // the reported window does not fit; the buffer is untouched
     kReadFailed,        // a read failed; the bytes before it are in the buffer
     kExposureLost,      // the camera reported a reset since Expose; nothing was sent, the buffer is untouched
+    kStopped,           // the caller's progress stopped it; the bytes before are in the buffer
 };
+
+// Asked before each image read of a download, with the bytes in so far and
+// the image's size: a program shows the progress and may stop the download
+// there (false): no further read is sent.
+using DownloadProgress = std::function<bool(std::uint64_t received, std::uint64_t total)>;
 
 struct DownloadResult {
     DownloadStatus status = DownloadStatus::kWindowUnreadable;
@@ -131,8 +138,9 @@ public:
 
     // TEST UNIT READY: succeeds when the camera can take the next command.
     ReadyResult Ready();
-    // Reads the window back, then the image into `buffer`.
-    DownloadResult Download(std::span<std::uint8_t> buffer);
+    // Reads the window back, then the image into `buffer`, asking
+    // `progress` (when given) before each read.
+    DownloadResult Download(std::span<std::uint8_t> buffer, const DownloadProgress& progress = {});
     // MODE SELECT of the cooling page with the setpoint in tenths of a degree.
     // A setpoint the page's 16-bit field cannot hold is refused unsent.
     OperationResult SetTemperature(std::int32_t setpoint);

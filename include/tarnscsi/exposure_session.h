@@ -114,8 +114,10 @@ public:
     // window's image. After a SCAN that did not complete, the image is read
     // only if the camera was seen busy since the start; otherwise the
     // exposure fails as not started and `buffer` is untouched. kDone and
-    // kFailed are told once; the session is then idle.
-    ExposureStatus Poll(double now, std::span<std::uint8_t> buffer);
+    // kFailed are told once; the session is then idle. `progress` is asked
+    // before each image read (Camera::Download); a download it stops ends
+    // the exposure as kFailed with download.status kStopped: no image.
+    ExposureStatus Poll(double now, std::span<std::uint8_t> buffer, const DownloadProgress& progress = {});
 
     // Stops waiting; the image, should the camera still make it, is never
     // read. The camera cannot be stopped: a new exposure sent before its

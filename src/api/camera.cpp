@@ -113,7 +113,7 @@ ReadyResult Camera::Ready() {
     return result;
 }
 
-DownloadResult Camera::Download(std::span<std::uint8_t> buffer) {
+DownloadResult Camera::Download(std::span<std::uint8_t> buffer, const DownloadProgress& progress) {
     DownloadResult result;
     // A reset since the exposure began took its image; what the camera
     // would send now belongs to no exposure of ours.
@@ -141,11 +141,25 @@ DownloadResult Camera::Download(std::span<std::uint8_t> buffer) {
                          std::to_string(buffer.size()) + "-byte buffer";
         return result;
     }
-    if (!camera->ReadImage(result.window, buffer.data())) {
+    bool stopped = false;
+    ScsiCamera::ReadGate beforeRead;
+    if (progress) {
+        beforeRead = [&progress, &stopped, total = result.bytes](std::uint32_t received) {
+            stopped = !progress(received, total);
+            return !stopped;
+        };
+    }
+    if (!camera->ReadImage(result.window, buffer.data(), beforeRead)) {
+        result.received = camera->BytesRead();
+        if (stopped) {
+            result.status = DownloadStatus::kStopped;
+            result.message = "the download was stopped after " + std::to_string(result.received) + " of " +
+                             std::to_string(result.bytes) + " bytes";
+            return result;
+        }
         NoteUnitAttention();
         result.status = DownloadStatus::kReadFailed;
         result.command = camera->LastResult();
-        result.received = camera->BytesRead();
         result.message = "an image read failed after " + std::to_string(result.received) + " of " +
                          std::to_string(result.bytes) + " bytes: " + result.command.Describe();
         return result;

@@ -120,7 +120,7 @@ ExposureStatus ExposureSession::Failed(ExposureStatus status, const CommandResul
     return status;
 }
 
-ExposureStatus ExposureSession::Poll(double now, std::span<std::uint8_t> buffer) {
+ExposureStatus ExposureSession::Poll(double now, std::span<std::uint8_t> buffer, const DownloadProgress& progress) {
     ExposureStatus status;
     if (!active) return status;
     const double end = started + exposureSeconds;
@@ -170,8 +170,11 @@ ExposureStatus ExposureSession::Poll(double now, std::span<std::uint8_t> buffer)
                        scan));
     }
 
-    status.download = camera.Download(buffer);
+    status.download = camera.Download(buffer, progress);
     const DownloadResult& download = status.download;
+    if (download.status == DownloadStatus::kStopped) {
+        return Failed(status, CommandResult{}, download.message + ": the frame is dropped");
+    }
     if (!download) {
         std::string message = "download failed: " + download.message;
         if (scanFailed) message += " (SCAN had not completed: " + scan.Describe() + ")";

@@ -36,13 +36,14 @@ bool ScsiCamera::GetWindow(ExposureSettings& settings) {
     return true;
 }
 
-bool ScsiCamera::ReadImage(const ExposureSettings& settings, std::uint8_t* image) {
+bool ScsiCamera::ReadImage(const ExposureSettings& settings, std::uint8_t* image, const ReadGate& beforeRead) {
     const std::uint32_t total = ImageByteCount(settings);
     CommandSpec read = kReadImage;
     bytesRead = 0;
     // Each read is a command of its own and carries no address: the camera
     // sends the image as one stream, so the pieces land in order.
     for (std::uint32_t offset = 0; offset < total;) {
+        if (beforeRead && !beforeRead(offset)) return false;
         const std::uint32_t chunk = std::min(kMaxReadLength, total - offset);
         PutBE16(read.cdb.data() + kReadLengthOffset, chunk);
         if (!Run(read, image + offset, chunk)) return false;

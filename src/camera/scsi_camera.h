@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -66,7 +67,11 @@ public:
     bool GetWindow(ExposureSettings& settings);
     // Reads ImageByteCount(settings) bytes into `image`, in reads of at most
     // 2048 bytes; stops at the first failed read, keeping what arrived.
-    bool ReadImage(const ExposureSettings& settings, std::uint8_t* image);
+    // `beforeRead`, when given, is asked before each read with the bytes in
+    // so far; false ends the download there (ReadImage returns false with
+    // the last command good).
+    using ReadGate = std::function<bool(std::uint32_t bytesRead)>;
+    bool ReadImage(const ExposureSettings& settings, std::uint8_t* image, const ReadGate& beforeRead = {});
     // Bytes the last ReadImage brought in before it ended.
     std::uint32_t BytesRead() const { return bytesRead; }
 

@@ -37,6 +37,10 @@ std::chrono::steady_clock::time_point ServerNow() {
     return std::chrono::steady_clock::time_point(std::chrono::microseconds(serverMicroseconds.load()));
 }
 
+// The device of the server in this process, on that clock: told when the
+// clock moves.
+std::atomic<alpaca::CameraDevice*> clockedDevice{nullptr};
+
 // The command of kExternalServerVariable, or null.
 const char* ExternalCommand() {
     const char* command = std::getenv(kExternalServerVariable);
@@ -149,9 +153,11 @@ ExternalServer::~ExternalServer() {
 void AlpacaFixture::StartServer(const alpaca::ServerOptions& options) {
     ASSERT_FALSE(external) << "this test serves with options of its own: it needs the server in this process";
     client.reset();
+    clockedDevice = nullptr;
     server.reset();
     server = std::make_unique<alpaca::AlpacaServer>(options);
     server->Device().UseClock(ServerNow);
+    clockedDevice = &server->Device();
     ASSERT_EQ(server->Start(), "");
     client = std::make_unique<httplib::Client>(kLoopback, server->Port());
     client->set_read_timeout(kTimeout);
@@ -175,6 +181,7 @@ void AlpacaFixture::SetUp() {
 
 void AlpacaFixture::TearDown() {
     client.reset();
+    clockedDevice = nullptr;
     server.reset();
     external.reset();
     SimReset();
@@ -208,6 +215,7 @@ void AlpacaFixture::Advance(double seconds) {
 
 void AlpacaFixture::AdvanceServerClock(double seconds) {
     serverMicroseconds += static_cast<std::int64_t>(seconds * 1e6);
+    if (alpaca::CameraDevice* device = clockedDevice.load()) device->CatchUp();
 }
 
 std::vector<std::uint16_t> AlpacaFixture::ApiFrame(const Frame& frame, double seconds, std::uint64_t seed, int& width,

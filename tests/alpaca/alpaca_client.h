@@ -34,6 +34,7 @@ inline constexpr int kActionNotImplemented = 0x40C;
 inline constexpr int kStateIdle = 0;
 inline constexpr int kStateExposing = 2;
 inline constexpr int kStateReading = 3;
+inline constexpr int kStateDownload = 4;
 inline constexpr int kStateError = 5;
 
 struct Answer {
@@ -89,9 +90,11 @@ protected:
     void Set(const std::string& member, const std::string& body);
     void Connect();
     // Moves the simulated camera's clock and the server's on by whole
-    // microseconds.
+    // microseconds; returns once the server has taken every step then due
+    // (a poll, a download, a cooler reading).
     static void Advance(double seconds);
-    // Moves the server's clock alone: the camera stands still meanwhile.
+    // Moves the server's clock alone (the camera stands still meanwhile),
+    // likewise.
     static void AdvanceServerClock(double seconds);
     // The same frame through the C++ API, with the server disconnected: the
     // simulator's noise and stars repeat for the same seed. Row by row.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <set>
 #include <tarnscsi/camera.h>
 #include <thread>
@@ -26,12 +27,66 @@ constexpr char kImageBytes[] = "application/imagebytes";
 // Polls in the tests are bounded: far more than any exposure here needs.
 constexpr int kMaxPolls = 100;
 
+// The image's reads on the bus since the log was cleared: how many were
+// sent, and how many of them have finished.
+struct ImageReads {
+    int sent = 0;
+    int finished = 0;
+};
+
+ImageReads ReadsOnTheBus() {
+    constexpr std::uint8_t kRead10 = 0x28;
+    ImageReads reads;
+    for (std::uint32_t i = 0; i < SimLogCount(); ++i) {
+        SimRequest request{};
+        if (SimLogGet(i, &request) != 0 || request.cdb[0] != kRead10) continue;
+        ++reads.sent;
+        if (request.finalStatus != 0) ++reads.finished;  // 0 is SS_PENDING: still on the bus
+    }
+    return reads;
+}
+
 class AlpacaExposureTest : public AlpacaFixture {
 protected:
+    // A 64 x 64 frame: its download is four image reads of 2048 bytes.
+    static constexpr int kHeldReads = 4;
+    static constexpr std::uint32_t kHeldMicroseconds = 300000;
+
     void SetUp() override {
         AlpacaFixture::SetUp();
         SimSetImageKind(SIM_IMAGE_SKY);
     }
+    void TearDown() override {
+        if (mover.joinable()) mover.join();
+        SimSetCompletion(SIM_IMMEDIATE, 0);
+        AlpacaFixture::TearDown();
+    }
+
+    // Exposes a 64 x 64 frame and lets the camera read it out; the server's
+    // clock, moved on another thread, then finds it ready and downloads it
+    // with every command held on the bus for kHeldMicroseconds. Returns once
+    // the first image read is on the bus.
+    void HoldADownload() {
+        constexpr int kMaxWaits = 5000;  // of 1 ms, for that read to arrive
+        Set("numx", "NumX=64");
+        Set("numy", "NumY=64");
+        ASSERT_EQ(Put("startexposure", "Duration=0&Light=true").Error(), 0);
+        SimAdvanceClock(1000000);  // the camera's clock alone: the server has not looked
+        SimLogClear();
+        SimSetCompletion(SIM_PENDING, kHeldMicroseconds);
+        mover = std::thread([] { AdvanceServerClock(1); });
+        for (int wait = 0; wait < kMaxWaits && ReadsOnTheBus().sent == 0; ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_EQ(ReadsOnTheBus().sent, 1);
+    }
+    // Once the server has the image (or has dropped it).
+    void ReleaseTheDownload() {
+        mover.join();
+        SimSetCompletion(SIM_IMMEDIATE, 0);
+    }
+
+    std::thread mover;
 
     // Cools to `celsius` and waits, on the manual clock, until it is there.
     void Cool(double celsius) {
@@ -255,6 +310,70 @@ TEST_F(AlpacaExposureTest, AbortDiscardsTheFrame) {
     EXPECT_EQ(Get("lastexposureduration").Error(), 0x402);
 
     ASSERT_EQ(Put("startexposure", "Duration=0&Light=false").Error(), 0);
+    WaitForImage();
+    EXPECT_EQ(Get("imageready").Value(), true);
+}
+
+// The download runs on the server's own thread: while the image is on the
+// bus, CameraState is Download and PercentCompleted moves through it, reads
+// are answered at once, ImageReady stays false until the last read is in,
+// and an action waits for the download's end.
+TEST_F(AlpacaExposureTest, TheDownloadRunsOnItsOwnWhileClientsReadAndAct) {
+    constexpr int kDownloadPolls = 20000;
+    Connect();
+    HoldADownload();
+    EXPECT_EQ(Get("camerastate").Value(), kStateDownload);
+    EXPECT_EQ(Get("ccdtemperature").Error(), 0);  // the reading taken before
+    EXPECT_EQ(ReadsOnTheBus().finished, 0);       // answered within the first read
+
+    const ImageReads atAction = ReadsOnTheBus();
+    int finishedAtAnswer = -1;
+    std::thread acting([this, &finishedAtAnswer] {
+        httplib::Client other(kLoopback, Port());
+        const auto answer = other.Put(std::string(kApi) + "setccdtemperature", "SetCCDTemperature=-5",
+                                      "application/x-www-form-urlencoded");
+        finishedAtAnswer = ReadsOnTheBus().finished;
+        EXPECT_TRUE(answer && json::parse(answer->body).at("ErrorNumber") == 0);
+    });
+    std::vector<int> percents;
+    bool ready = false;
+    for (int poll = 0; poll < kDownloadPolls && !ready; ++poll) {
+        const Answer state = Get("camerastate");
+        const Answer percent = Get("percentcompleted");
+        ready = Get("imageready").Value().get<bool>();
+        if (ready) {
+            EXPECT_EQ(ReadsOnTheBus().finished, kHeldReads) << "ImageReady before the last read was in";
+        }
+        if (!ready && state.Value() == kStateDownload) percents.push_back(percent.Value());
+        if (!ready) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    acting.join();
+    ReleaseTheDownload();
+    EXPECT_TRUE(ready);
+    EXPECT_LT(atAction.finished, kHeldReads);  // asked during the download,
+    EXPECT_EQ(finishedAtAnswer, kHeldReads);   // answered after it
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    EXPECT_TRUE(std::any_of(percents.begin(), percents.end(), [](int p) { return p > 0 && p < 100; }));
+    EXPECT_EQ(Get("camerastate").Value(), kStateIdle);
+    EXPECT_EQ(Get("percentcompleted").Value(), 100);
+    EXPECT_EQ(Get("setccdtemperature").Value(), -5.0);
+}
+
+// AbortExposure during the download stops it after the read under way and
+// drops the frame (ICameraV4: the camera is Idle again, no image); the next
+// exposure works.
+TEST_F(AlpacaExposureTest, AbortExposureDuringTheDownloadDropsTheFrame) {
+    Connect();
+    HoldADownload();
+    Set("abortexposure", "");
+    const ImageReads reads = ReadsOnTheBus();
+    EXPECT_LT(reads.sent, kHeldReads);
+    EXPECT_EQ(reads.finished, reads.sent);
+    EXPECT_EQ(Get("camerastate").Value(), kStateIdle);
+    EXPECT_EQ(Get("imageready").Value(), false);
+    EXPECT_EQ(Get("imagearray").Error(), kInvalidOperation);
+    ReleaseTheDownload();
+    ASSERT_EQ(Put("startexposure", "Duration=0&Light=true").Error(), 0);
     WaitForImage();
     EXPECT_EQ(Get("imageready").Value(), true);
 }

@@ -631,41 +631,6 @@ TEST_F(AlpacaServerTest, ASecondClientSeesTheStateTheFirstCaused) {
     EXPECT_EQ(json::parse(second->body).at("ErrorNumber"), kInvalidOperation);
 }
 
-// While one client's read downloads the image (the bus busy with it), another
-// client's reads answer from the latest state and reading, not after the
-// download. The camera's commands are held for kHeld, so the download cannot
-// end before those reads are answered unless they waited for it.
-TEST_F(AlpacaServerTest, ReadsDoNotWaitForAnotherClientsDownload) {
-    constexpr auto kHeld = std::chrono::seconds(3);
-    constexpr int kMaxWaits = 2000;  // of 1 ms, for the held command to arrive
-    Connect();
-    const double temperature = Get("ccdtemperature").Value();
-    Set("startexposure", "Duration=0&Light=true");
-    Advance(5);  // past the readout, on the camera's clock and the server's
-    const std::uint32_t before = SimLogCount();
-    SimSetCompletion(SIM_PENDING, static_cast<std::uint32_t>(std::chrono::microseconds(kHeld).count()));
-    std::atomic<bool> downloaded{false};
-    std::thread downloader([this, &downloaded] {
-        httplib::Client other(kLoopback, server->Port());
-        other.set_read_timeout(std::chrono::seconds(60));
-        const auto ready = other.Get("/api/v1/camera/0/imageready");
-        downloaded = true;
-        EXPECT_TRUE(ready && json::parse(ready->body).at("Value") == true);
-    });
-    for (int wait = 0; wait < kMaxWaits && SimLogCount() == before; ++wait) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    EXPECT_NE(SimLogCount(), before);  // the downloader's first command is held
-    const Answer state = Get("camerastate");
-    const Answer cooling = Get("ccdtemperature");
-    EXPECT_FALSE(downloaded);
-    SimSetCompletion(SIM_IMMEDIATE, 0);
-    downloader.join();
-    EXPECT_EQ(state.Error(), 0) << state.body;
-    EXPECT_EQ(cooling.Error(), 0) << cooling.body;
-    EXPECT_EQ(cooling.Value(), temperature);  // the latest reading
-}
-
 // The setup page as a browser shows it: identity, cooling, exposure and
 // server settings.
 TEST_F(AlpacaServerTest, SetupPageRendersInABrowser) {

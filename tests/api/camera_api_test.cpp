@@ -205,6 +205,24 @@ TEST_F(CameraApiTest, SaysWhichStepOfADownloadFailed) {
         << failed.message;
 }
 
+// The progress is asked before each read with the bytes in so far; false
+// stops the download there, with nothing more sent.
+TEST_F(CameraApiTest, ADownloadsProgressIsAskedBeforeEachReadAndMayStopIt) {
+    ASSERT_TRUE(camera->Expose({0, 0, 0, 768, 512, 0, 0}));
+    std::vector<std::uint8_t> image(768 * 512 * 2);
+    SimLogClear();
+    std::vector<std::uint64_t> told;
+    const auto stopped = camera->Download(image, [&told](std::uint64_t received, std::uint64_t total) {
+        EXPECT_EQ(total, 786432u);
+        told.push_back(received);
+        return received < 3 * 2048;
+    });
+    EXPECT_EQ(stopped.status, DownloadStatus::kStopped);
+    EXPECT_EQ(stopped.received, 3u * 2048);
+    EXPECT_EQ(told, (std::vector<std::uint64_t>{0, 2048, 4096, 6144}));
+    EXPECT_EQ(ExecRequests(0x28).size(), 3u);
+}
+
 // Each way a command can fail reaches the typed result with the command,
 // the three statuses and the decoded sense.
 TEST_F(CameraApiTest, ARequestRefusedAtOnceIsTold) {
