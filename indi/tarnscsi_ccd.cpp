@@ -21,6 +21,7 @@
 #include "log_lines.h"
 #include "number_message.h"
 #include "switch_message.h"
+#include "text_message.h"
 
 namespace tarnscsi::indi {
 namespace {
@@ -239,6 +240,25 @@ bool TarnscsiCcd::ISNewNumber(const char* dev, const char* name, double values[]
         if (std::strcmp(name, TemperatureNP.name) == 0) cooler.SetpointAsked(CelsiusToTenths(values[0]));
     }
     return INDI::CCD::ISNewNumber(dev, name, values, names, n);
+}
+
+// libindi writes every text it takes back to the clients, and a message
+// longer than 64 KiB makes its output corrupt the heap (text_message.h):
+// such a text never reaches it.
+bool TarnscsiCcd::ISNewText(const char* dev, const char* name, char* texts[], char* names[], int n) {
+    if (dev != nullptr && std::strcmp(dev, getDeviceName()) == 0) {
+        if (const std::string problem = TextMessageProblem(texts, names, n); !problem.empty()) {
+            INDI::PropertyText property = getText(name);
+            const std::string label = property.isValid() ? property.getLabel() : "Text";
+            Report(INDI::Logger::DBG_ERROR, label + " (" + ShownName(name) + ") unchanged: " + problem + ".");
+            if (property.isValid()) {
+                property.setState(IPS_ALERT);
+                property.apply();
+            }
+            return true;
+        }
+    }
+    return INDI::CCD::ISNewText(dev, name, texts, names, n);
 }
 
 bool TarnscsiCcd::saveConfigItems(FILE* fp) {

@@ -56,6 +56,7 @@ public:
     bool updateProperties() override;
     bool ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[], int n) override;
     bool ISNewNumber(const char* dev, const char* name, double values[], char* names[], int n) override;
+    bool ISNewText(const char* dev, const char* name, char* texts[], char* names[], int n) override;
 
     // The process is about to end: the camera is released now, without a
     // warm-up (the cooler keeps its setpoint, as on any disconnect).

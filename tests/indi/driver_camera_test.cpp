@@ -284,6 +284,26 @@ TEST_F(OurCamera, RefusesNumbersThatAreNotNumbersAndShowsThemAsGiven) {
     EXPECT_TRUE(session.Expose(0.1, error)) << error;
 }
 
+// libindi writes every text a driver takes back to the clients, and fails
+// on a message longer than 64 KiB (its heap corrupted, the driver dies): a
+// text that long is refused before libindi sees it, and the driver goes on.
+TEST_F(OurCamera, TextTooLongForLibindiIsRefusedAndTheDriverGoesOn) {
+    Connect();
+    const std::string& device = session.Device();
+    session.client.ForgetStates(device, "ACTIVE_DEVICES");
+    session.client.SendTexts(device, "ACTIVE_DEVICES", {{"ACTIVE_TELESCOPE", std::string(100 * 1024, 'x')}});
+    ASSERT_TRUE(session.client.WaitForState(device, "ACTIVE_DEVICES", IPS_ALERT));
+    EXPECT_TRUE(
+        WaitForMessage("(ACTIVE_DEVICES) unchanged: ACTIVE_TELESCOPE is 102400 bytes long as INDI writes "
+                       "it; a text may be 4096 at most."));
+    session.client.SendTexts(device, "ACTIVE_DEVICES", {{"ACTIVE_TELESCOPE", "Telescope Simulator"}});
+    ASSERT_TRUE(session.client.WaitForState(device, "ACTIVE_DEVICES", IPS_OK));
+    EXPECT_EQ(session.client.Property(device, "ACTIVE_DEVICES")->Element("ACTIVE_TELESCOPE")->text,
+              "Telescope Simulator");
+    std::string error;
+    EXPECT_TRUE(session.Expose(0.1, error)) << error;
+}
+
 // A camera just powered on answers its first command after INQUIRY with UNIT
 // ATTENTION, and this one is reset again before the exposure: the library
 // asks again each time, and nobody hears of it.
