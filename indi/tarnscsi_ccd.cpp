@@ -21,6 +21,7 @@
 #include "log_lines.h"
 #include "number_message.h"
 #include "switch_message.h"
+#include "text_message.h"
 
 namespace tarnscsi::indi {
 namespace {
@@ -119,6 +120,8 @@ bool TarnscsiCcd::updateProperties() {
                      static_cast<float>(kPixelSizeMicrons));
         // The chip and its properties start from the whole sensor again.
         nextFrame.reset();
+        refusedFrame.reset();
+        refusedBinning.reset();
         defineProperty(coolerPowerNp);
         defineProperty(coolerSp);
         defineProperty(cameraInfoTp);
@@ -225,20 +228,46 @@ bool TarnscsiCcd::NumberMessageAccepted(const char* name, double values[], char*
 }
 
 bool TarnscsiCcd::ISNewNumber(const char* dev, const char* name, double values[], char* names[], int n) {
-    if (dev != nullptr && std::strcmp(dev, getDeviceName()) == 0 && n >= 1) {
-        if (!NumberMessageAccepted(name, values, names, n)) return true;
-        if (readoutAllowanceNp.isNameMatch(name)) {
-            readoutAllowanceNp.update(values, names, n);
-            readoutAllowanceNp.setState(IPS_OK);
-            readoutAllowanceNp.apply();
-            saveConfig(true, readoutAllowanceNp.getName());
+    if (dev == nullptr || std::strcmp(dev, getDeviceName()) != 0 || n < 1) {
+        return INDI::CCD::ISNewNumber(dev, name, values, names, n);
+    }
+    const bool handled = NewNumbers(name, values, names, n);
+    NoteRefusedFrame(name, values, names, n);
+    return handled;
+}
+
+bool TarnscsiCcd::NewNumbers(const char* name, double values[], char* names[], int n) {
+    if (!NumberMessageAccepted(name, values, names, n)) return true;
+    if (readoutAllowanceNp.isNameMatch(name)) {
+        readoutAllowanceNp.update(values, names, n);
+        readoutAllowanceNp.setState(IPS_OK);
+        readoutAllowanceNp.apply();
+        saveConfig(true, readoutAllowanceNp.getName());
+        return true;
+    }
+    // What INDI takes (a setpoint the camera takes) is what the cooler
+    // switch returns to.
+    if (std::strcmp(name, TemperatureNP.name) == 0) cooler.SetpointAsked(CelsiusToTenths(values[0]));
+    return INDI::CCD::ISNewNumber(getDeviceName(), name, values, names, n);
+}
+
+// libindi writes every text it takes back to the clients, and a message
+// longer than 64 KiB makes its output corrupt the heap (text_message.h):
+// such a text never reaches it.
+bool TarnscsiCcd::ISNewText(const char* dev, const char* name, char* texts[], char* names[], int n) {
+    if (dev != nullptr && std::strcmp(dev, getDeviceName()) == 0) {
+        if (const std::string problem = TextMessageProblem(texts, names, n); !problem.empty()) {
+            INDI::PropertyText property = getText(name);
+            const std::string label = property.isValid() ? property.getLabel() : "Text";
+            Report(INDI::Logger::DBG_ERROR, label + " (" + ShownName(name) + ") unchanged: " + problem + ".");
+            if (property.isValid()) {
+                property.setState(IPS_ALERT);
+                property.apply();
+            }
             return true;
         }
-        // What INDI takes (a setpoint the camera takes) is what the cooler
-        // switch returns to.
-        if (std::strcmp(name, TemperatureNP.name) == 0) cooler.SetpointAsked(CelsiusToTenths(values[0]));
     }
-    return INDI::CCD::ISNewNumber(dev, name, values, names, n);
+    return INDI::CCD::ISNewText(dev, name, texts, names, n);
 }
 
 bool TarnscsiCcd::saveConfigItems(FILE* fp) {
@@ -327,6 +356,31 @@ void TarnscsiCcd::ApplyNextFrame() {
     nextFrame.reset();
 }
 
+void TarnscsiCcd::NoteRefusedFrame(const char* name, const double values[], char* const names[], int n) {
+    const bool frame = std::strcmp(name, "CCD_FRAME") == 0;
+    if (!frame && std::strcmp(name, "CCD_BINNING") != 0) return;
+    // Whoever refused it (the checks here, UpdateCCDFrame, INDI's own)
+    // left the property Alert; an accepted one is OK.
+    const INDI::PropertyNumber property = getNumber(name);
+    if (!property.isValid() || property.getState() != IPS_ALERT) return;
+    std::string asked;
+    for (int i = 0; i < n; ++i) {
+        if (i > 0) asked += ' ';
+        asked += ShownName(names[i]) + "=" + NumberAsGiven(values[i]);
+    }
+    (frame ? refusedFrame : refusedBinning) = asked;
+}
+
+std::string TarnscsiCcd::RefusedFrameProblem() const {
+    const auto refused = [](const char* what, const std::string& asked) {
+        return std::string("the last ") + what + " asked for (" + asked + ") was refused, and no other " + what +
+               " is exposed in its place; set one the camera takes (or reset the frame), then expose again";
+    };
+    if (refusedFrame) return refused("frame", *refusedFrame);
+    if (refusedBinning) return refused("binning", *refusedBinning);
+    return {};
+}
+
 bool TarnscsiCcd::UpdateCCDFrame(int x, int y, int w, int h) {
     ChipFrame frame = RequestedFrame();
     frame.x = x;
@@ -337,6 +391,7 @@ bool TarnscsiCcd::UpdateCCDFrame(int x, int y, int w, int h) {
         Report(INDI::Logger::DBG_ERROR, "Frame refused: " + problem + ".");
         return false;
     }
+    refusedFrame.reset();
     KeepForNextExposure(frame, "Frame");
     return true;
 }
@@ -349,6 +404,7 @@ bool TarnscsiCcd::UpdateCCDBin(int hor, int ver) {
     ChipFrame frame = RequestedFrame();
     frame.binX = hor;
     frame.binY = ver;
+    refusedBinning.reset();
     KeepForNextExposure(frame, "Binning");
     return true;
 }

@@ -56,6 +56,7 @@ public:
     bool updateProperties() override;
     bool ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[], int n) override;
     bool ISNewNumber(const char* dev, const char* name, double values[], char* names[], int n) override;
+    bool ISNewText(const char* dev, const char* name, char* texts[], char* names[], int n) override;
 
     // The process is about to end: the camera is released now, without a
     // warm-up (the cooler keeps its setpoint, as on any disconnect).
@@ -99,6 +100,7 @@ private:
     // the camera's limits or the property's range. Refused values are shown
     // as given.
     bool NumberMessageAccepted(const char* name, double values[], char* names[], int n);
+    bool NewNumbers(const char* name, double values[], char* names[], int n);
     // True when the message would turn INDI's fast exposure on: refused.
     bool FastExposureRefused(ISState* states, char* names[], int n);
 
@@ -110,6 +112,12 @@ private:
     ChipFrame RequestedFrame() const;
     void KeepForNextExposure(const ChipFrame& frame, const char* what);
     void ApplyNextFrame();
+    // A frame or binning message that was refused (by this driver or by
+    // INDI: the property is left Alert) is kept until one is accepted; the
+    // exposures asked for meanwhile fail (RefusedFrameProblem), so that no
+    // client is given the frame before instead of the one it asked for.
+    void NoteRefusedFrame(const char* name, const double values[], char* const names[], int n);
+    std::string RefusedFrameProblem() const;
     void ShowNumbers(const char* name, const std::vector<std::pair<const char*, int>>& values);
 
     // Connecting (tarnscsi_ccd.cpp): the manager the SIMULATION switch
@@ -152,6 +160,10 @@ private:
     // The frame and binning a client asked for since the last exposure
     // started.
     std::optional<ChipFrame> nextFrame;
+    // The last frame and binning messages refused, as the client sent them
+    // ("X=101 Y=51 WIDTH=400 HEIGHT=300"), until one of each is accepted.
+    std::optional<std::string> refusedFrame;
+    std::optional<std::string> refusedBinning;
 
     bool coolingUnreadable = false;
     IPState temperatureStateBeforeOutage = IPS_IDLE;

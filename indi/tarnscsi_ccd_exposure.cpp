@@ -33,6 +33,12 @@ bool TarnscsiCcd::StartExposure(float duration) {
         LOG_ERROR("Cannot expose: not connected.");
         return false;
     }
+    // Ekos does not look at CCD_FRAME's state: taking the frame before
+    // instead would hand it an image of another frame as the one it asked for.
+    if (const std::string refused = RefusedFrameProblem(); !refused.empty()) {
+        Report(INDI::Logger::DBG_ERROR, "Exposure refused: " + refused + ".");
+        return false;
+    }
     {
         // The frame asked for since the last exposure started; the previous
         // image may still be on its way out as FITS.

@@ -176,9 +176,13 @@ timed build_zlib zlib
 # and would need -msse2.
 timed cmake_build libpng -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_EXECUTABLES=OFF -DPNG_TESTS=OFF \
   -DPNG_HARDWARE_OPTIMIZATIONS=OFF
-# Static, no remote files over curl, no threads (our programs call cfitsio
-# from one thread at a time).
-timed cmake_build cfitsio -DBUILD_SHARED_LIBS=OFF -DUSE_CURL=OFF -DUSE_PTHREADS=OFF -DTESTS=OFF -DUTILS=OFF
+# Static, no remote files over curl, and thread-safe as Debian's is
+# (fits_is_reentrant() 1): the Alpaca server writes FITS answers on any of
+# its workers, and cfitsio's file table and error stack are shared. The
+# posix-model compiler defines _REENTRANT itself, which alone gave cfitsio
+# its locks (winpthreads' mutexes, linked in); USE_PTHREADS asks for them
+# rather than leaving them to the compiler's default.
+timed cmake_build cfitsio -DBUILD_SHARED_LIBS=OFF -DUSE_CURL=OFF -DUSE_PTHREADS=ON -DTESTS=OFF -DUTILS=OFF
 
 # The paths the .pc, CMake and config files name are the prefix's, not the
 # stage's.

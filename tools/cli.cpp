@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
@@ -29,6 +30,7 @@
 #include "scan_command.h"
 #include "status_command.h"
 #include "terminal.h"
+#include "trace_loss.h"
 #include "version.h"
 
 namespace tarnscsi::tool {
@@ -205,17 +207,44 @@ void RemindToCover(const ExposeRequest& request) {
                  request.type == ImageType::kDark ? "dark" : "bias");
 }
 
-// JSON on stdout where the command promised it, when the manager cannot
-// even be chosen.
-void PrintManagerFailureJson(bool status, const std::string& problem) {
+// Where --json sends what the command says: the event stream of expose and
+// cool, or the one document of status and scan.
+struct JsonOutput {
+    std::FILE* events = nullptr;
+    bool statusDocument = false;
+    bool scanDocument = false;
+};
+
+// JSON where the command promised it, when it ends before it starts (the
+// manager cannot be chosen, a refusal): an error event, or the document
+// with its error.
+void PrintEarlyFailureJson(const JsonOutput& json, const char* kind, const std::string& problem) {
+    if (json.events != nullptr) PrintJsonEvent("error", {{"kind", kind}, {"message", problem}}, json.events);
+    if (!json.statusDocument && !json.scanDocument) return;
     nlohmann::json out;
-    if (status) {
+    if (json.statusDocument) {
         out["connected"] = false;
     } else {
         out["manager"] = nullptr;
     }
     out["error"] = problem;
-    std::printf("%s\n", JsonText(out, 2).c_str());
+    std::printf("%s\n", JsonText(out, kJsonIndent).c_str());
+}
+
+// A refusal before anything is done (exit code 2), in JSON too.
+int Refuse(const JsonOutput& json, const std::string& problem) {
+    PrintEarlyFailureJson(json, "usage", problem);
+    return UsageFailure(problem);
+}
+
+// TARNSCSI_TRACE=1 with standard error closed at the start: the module
+// would write the trace to the /dev/null put there, and nobody would know.
+void NoteTraceToClosedStandardError() {
+    const char* value = std::getenv(kTraceVariable);
+    if (value == nullptr || !TraceFileIsStandardError(value)) return;
+    NoteTraceLost(std::string(kTraceVariable) + "=" + value +
+                  ": standard error is closed, so the command trace is lost; give it a file (" + kTraceVariable +
+                  "=FILE or --trace=FILE)");
 }
 
 // A failed write to stdout (a full disk, a closed pipe) fails the command;
@@ -229,7 +258,15 @@ int CheckStandardOutput(int code) {
 
 // The command succeeded, but the trace it was asked for lost lines (the
 // library has said why on stderr): the exit code says so too.
-int CheckTrace(int code) { return code == kExitOk && !TraceProblem().empty() ? kExitTraceLost : code; }
+int CheckTrace(int code) { return code == kExitOk && !TraceLost().empty() ? kExitTraceLost : code; }
+
+// The --json event stream hears of a lost trace too, as the command's last word.
+int ReportTraceLoss(const JsonOutput& json, int code) {
+    if (const std::string lost = TraceLost(); json.events != nullptr && !lost.empty()) {
+        PrintJsonEvent("warning", {{"kind", "trace"}, {"message", lost}}, json.events);
+    }
+    return code;
+}
 
 int RunParsed(std::vector<std::string> args, ClosedStandardDescriptors closed) {
     CLI::App app{"Drive the cooled SCSI camera: expose frames to FITS, cool, ask its status.", "tarnscsi"};
@@ -276,50 +313,58 @@ int RunParsed(std::vector<std::string> args, ClosedStandardDescriptors closed) {
         return UsageFailure(e.what());
     }
 
+    // Reports and events never share stdout with the FITS itself.
+    std::FILE* reports = exposeCmd->parsed() && FitsToStandardOutput(expose) ? stderr : stdout;
+    JsonOutput jsonOutput;
+    if (exposeCmd->parsed() && expose.json) jsonOutput.events = reports;
+    if (coolCmd->parsed() && cool.json) jsonOutput.events = stdout;
+    jsonOutput.statusDocument = json && statusCmd->parsed();
+    jsonOutput.scanDocument = json && scanCmd->parsed();
+
     // A descriptor closed at the start is /dev/null now: what was meant for
     // it would be lost without a word.
     if (closed.output && exposeCmd->parsed() && FitsToStandardOutput(expose)) {
-        return UsageFailure(
-            "-o -: standard output is closed; give the FITS a file name (-o frame.fits), or somewhere to go "
-            "(-o - > frame.fits)");
+        return Refuse(jsonOutput,
+                      "-o -: standard output is closed; give the FITS a file name (-o frame.fits), or somewhere to "
+                      "go (-o - > frame.fits)");
     }
     if (trace) {
         const std::string file = trace->empty() ? std::string(kTraceToStandardError) : *trace;
         if (closed.error && TraceFileIsStandardError(file)) {
-            return UsageFailure("--trace: standard error is closed; give the trace a file: --trace=FILE");
+            return Refuse(jsonOutput, "--trace: standard error is closed; give the trace a file: --trace=FILE");
         }
         if (const std::string problem = UnsupportedPathName(file); !problem.empty()) {
-            return UsageFailure("--trace " + file + ": " + problem);
+            return Refuse(jsonOutput, "--trace " + file + ": " + problem);
         }
         if (const std::string problem = TraceToFile(file); !problem.empty()) {
-            PrintError("--trace: " + problem);
-            return kExitFailure;
+            return Refuse(jsonOutput, "--trace: " + problem);
         }
+    } else if (closed.error) {
+        NoteTraceToClosedStandardError();
     }
     // Before anything loads the module's manager; no other manager instead.
     if (const std::string problem = ChooseManager(simulate); !problem.empty()) {
-        if (json && (statusCmd->parsed() || scanCmd->parsed())) PrintManagerFailureJson(statusCmd->parsed(), problem);
+        PrintEarlyFailureJson(jsonOutput, "failure", problem);
         PrintError(problem);
         return kExitFailure;
     }
     InstallInterruptHandler();
     if (exposeCmd->parsed()) {
-        // Reports and events never share stdout with the FITS itself.
-        std::FILE* reports = FitsToStandardOutput(expose) ? stderr : stdout;
-        return Guarded("interrupted; the frame in progress was discarded", expose.json ? reports : nullptr, [&] {
-            const ExposeRequest request = CheckExposeOptions(expose);
-            RemindToCover(request);
-            ExposeDisplay display(request.quiet, reports);
-            JsonExposeEvents events(reports);
-            RunExpose(request, request.json ? static_cast<ExposeObserver&>(events) : display);
-            return kExitOk;
-        });
+        return ReportTraceLoss(jsonOutput,
+                               Guarded("interrupted; the frame in progress was discarded", jsonOutput.events, [&] {
+                                   const ExposeRequest request = CheckExposeOptions(expose);
+                                   RemindToCover(request);
+                                   ExposeDisplay display(request.quiet, reports);
+                                   JsonExposeEvents events(reports);
+                                   RunExpose(request, request.json ? static_cast<ExposeObserver&>(events) : display);
+                                   return kExitOk;
+                               }));
     }
     if (coolCmd->parsed()) {
-        return Guarded("interrupted", cool.json ? stdout : nullptr, [&] {
-            RunCool(CheckCoolOptions(cool));
-            return kExitOk;
-        });
+        return ReportTraceLoss(jsonOutput, Guarded("interrupted", jsonOutput.events, [&] {
+                                   RunCool(CheckCoolOptions(cool));
+                                   return kExitOk;
+                               }));
     }
     if (statusCmd->parsed()) return Guarded("interrupted", nullptr, [&] { return RunStatus(json); });
     if (scanCmd->parsed()) return Guarded("interrupted", nullptr, [&] { return RunScan(json); });

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "trace_loss.h"
+
 namespace tarnscsi::tool {
 
 namespace {
@@ -24,6 +26,7 @@ std::string JsonText(nlohmann::json document, int indent) {
     nlohmann::ordered_json out;
     out["schema"] = kJsonSchema;
     for (auto& [key, value] : document.items()) out[key] = value;
+    if (const std::string lost = TraceLost(); !lost.empty()) out["trace_error"] = lost;
     return out.dump(indent);
 }
 

@@ -17,7 +17,8 @@ inline constexpr int kJsonSchema = 1;
 // The indent of the documents `scan --json` and `status --json` print.
 inline constexpr int kJsonIndent = 2;
 
-// `document` with "schema" first, on one line (indent < 0) or indented.
+// `document` with "schema" first, on one line (indent < 0) or indented;
+// with "trace_error" last when the command trace asked for was lost.
 std::string JsonText(nlohmann::json document, int indent = -1);
 
 // One event line on `stream`, flushed at once: {"schema":1,"event":NAME,...}.

@@ -80,6 +80,10 @@ void PendingFile::Commit() {
 }
 
 void CheckWritable(const fs::path& target, bool overwrite) {
+    // Before anything is looked up: Windows finds a device under such a name.
+    if (const std::string problem = UnpublishableName(target.string()); !problem.empty()) {
+        throw UsageError(target.string() + ": " + problem);
+    }
     const fs::path folder = FolderOf(target);
     std::error_code error;
     const auto folderStatus = fs::status(folder, error);

@@ -42,8 +42,10 @@ private:
     int signalSlot = -1;  // for the second-signal clean-up (interrupt.h)
 };
 
-// Checks before the camera is touched that `target` can be written: its
-// folder exists and is writable; the target does not exist or, with
+// Checks before the camera is touched that `target` can be written: a file
+// published there gets that very name (on Windows: no device name such as
+// CON or NUL, no name ending in a dot or a space, in any part of the path),
+// its folder exists and is writable; the target does not exist or, with
 // `overwrite`, is a regular file the user may write. Throws UsageError
 // naming the path: nothing has been done yet.
 void CheckWritable(const std::filesystem::path& target, bool overwrite);

@@ -65,6 +65,8 @@ std::string TargetNotWritable(const fs::path& target) {
 
 std::string UnsupportedName(const std::string& /*path*/) { return {}; }
 
+std::string UnpublishableName(const std::string& /*target*/) { return {}; }
+
 void FlushToDisk(const fs::path& file) { SyncPath(file, O_RDONLY, "file"); }
 
 void FlushFolder(const fs::path& folder) noexcept {

@@ -25,6 +25,9 @@ std::string TargetNotWritable(const std::filesystem::path& target);
 // "" when the writers can open files under `path` (UTF-8) on this system;
 // else why not.
 std::string UnsupportedName(const std::string& path);
+// "" when a file published as `target` gets exactly that name; else why not
+// (on Windows: a device name, a name ending in a dot or a space).
+std::string UnpublishableName(const std::string& target);
 
 // Flushes the file to disk. Throws ToolError.
 void FlushToDisk(const std::filesystem::path& file);

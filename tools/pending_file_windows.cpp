@@ -9,6 +9,7 @@
 #include "errors.h"
 #include "pending_file.h"
 #include "pending_file_system.h"
+#include "windows_file_names.h"
 
 namespace tarnscsi::tool::pending_detail {
 
@@ -80,6 +81,8 @@ std::string UnsupportedName(const std::string& path) {
     }
     return {};
 }
+
+std::string UnpublishableName(const std::string& target) { return WindowsNameProblem(target); }
 
 void FlushToDisk(const fs::path& file) {
     const HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

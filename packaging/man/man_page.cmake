@@ -42,9 +42,14 @@ string(APPEND include "${sections}")
 set(include_file ${OUTPUT}.h2m)
 file(WRITE ${include_file} "${include}")
 
+# help2man runs the program through the shell, its path unquoted: so from
+# the program's own folder, by a name that no space in that path can split.
+get_filename_component(program_dir ${PROGRAM} DIRECTORY)
+get_filename_component(program_name ${PROGRAM} NAME)
 execute_process(
   COMMAND ${HELP2MAN} --no-info --no-discard-stderr --section=1 "--name=${NAME_LINE}"
-          --include=${include_file} --output=${OUTPUT} ${PROGRAM}
+          --include=${include_file} --output=${OUTPUT} ./${program_name}
+  WORKING_DIRECTORY ${program_dir}
   RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "help2man failed for ${PROGRAM} (${failed})")

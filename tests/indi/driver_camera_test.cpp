@@ -278,8 +278,60 @@ TEST_F(OurCamera, RefusesNumbersThatAreNotNumbersAndShowsThemAsGiven) {
         EXPECT_TRUE(Refused(property, values));
         EXPECT_TRUE(WaitForMessage("(" + property + ") unchanged: " + message));
     }
-    // Each still works.
+    // Each still works. A frame and a binning were refused: the exposure
+    // waits for one the camera takes, which a frame reset gives.
     EXPECT_TRUE(Accepted("CCD_TEMP_RAMP", {{"RAMP_SLOPE", 3}, {"RAMP_THRESHOLD", 1}}));
+    std::string error;
+    EXPECT_FALSE(session.Expose(0.1, error));
+    EXPECT_TRUE(HasMessage("Exposure refused: the last frame asked for (X=10.5 Y=0 WIDTH=10 HEIGHT=10) was refused"));
+    session.client.SendSwitchOn(session.Device(), "CCD_FRAME_RESET", "RESET");
+    ASSERT_TRUE(session.client.WaitForState(session.Device(), "CCD_FRAME_RESET", IPS_OK));
+    EXPECT_TRUE(session.Expose(0.1, error)) << error;
+}
+
+// Ekos does not look at CCD_FRAME's state: were a refused frame followed by
+// an exposure of the frame before, it would save that image as the frame it
+// asked for. So the exposure fails, naming the refused frame, until the
+// camera is given a frame it takes; then it is that frame.
+TEST_F(OurCamera, AfterARefusedFrameExposuresFailUntilAFrameIsTaken) {
+    Connect();
+    ASSERT_TRUE(Accepted("CCD_BINNING", {{"HOR_BIN", 2}, {"VER_BIN", 2}}));
+    const std::vector<std::pair<Values, std::string>> refused = {
+        {{{"X", 101}, {"Y", 51}, {"WIDTH", 400}, {"HEIGHT", 300}}, "X=101 Y=51 WIDTH=400 HEIGHT=300"},
+        {{{"X", 700}, {"Y", 0}, {"WIDTH", 400}, {"HEIGHT", 100}}, "X=700 Y=0 WIDTH=400 HEIGHT=100"},
+    };
+    for (const auto& [frame, shown] : refused) {
+        SCOPED_TRACE(shown);
+        EXPECT_TRUE(Refused("CCD_FRAME", frame));
+        std::string error;
+        EXPECT_FALSE(session.Expose(0.1, error));
+        EXPECT_EQ(session.client.Property(session.Device(), "CCD_EXPOSURE")->state, IPS_ALERT);
+        EXPECT_TRUE(HasMessage("Exposure refused: the last frame asked for (" + shown +
+                               ") was refused, and no other "
+                               "frame is exposed in its place"));
+    }
+    EXPECT_EQ(session.client.Snapshot().BlobCount(session.Device()), 0u);
+    ASSERT_TRUE(Accepted("CCD_FRAME", {{"X", 100}, {"Y", 50}, {"WIDTH", 400}, {"HEIGHT", 300}}));
+    std::string error;
+    ExpectPattern(session.Expose(0.1, error), error, 100, 50, 200, 150, 2);
+}
+
+// libindi writes every text a driver takes back to the clients, and fails
+// on a message longer than 64 KiB (its heap corrupted, the driver dies): a
+// text that long is refused before libindi sees it, and the driver goes on.
+TEST_F(OurCamera, TextTooLongForLibindiIsRefusedAndTheDriverGoesOn) {
+    Connect();
+    const std::string& device = session.Device();
+    session.client.ForgetStates(device, "ACTIVE_DEVICES");
+    session.client.SendTexts(device, "ACTIVE_DEVICES", {{"ACTIVE_TELESCOPE", std::string(100 * 1024, 'x')}});
+    ASSERT_TRUE(session.client.WaitForState(device, "ACTIVE_DEVICES", IPS_ALERT));
+    EXPECT_TRUE(
+        WaitForMessage("(ACTIVE_DEVICES) unchanged: ACTIVE_TELESCOPE is 102400 bytes long as INDI writes "
+                       "it; a text may be 4096 at most."));
+    session.client.SendTexts(device, "ACTIVE_DEVICES", {{"ACTIVE_TELESCOPE", "Telescope Simulator"}});
+    ASSERT_TRUE(session.client.WaitForState(device, "ACTIVE_DEVICES", IPS_OK));
+    EXPECT_EQ(session.client.Property(device, "ACTIVE_DEVICES")->Element("ACTIVE_TELESCOPE")->text,
+              "Telescope Simulator");
     std::string error;
     EXPECT_TRUE(session.Expose(0.1, error)) << error;
 }

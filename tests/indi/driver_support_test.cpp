@@ -15,6 +15,7 @@
 #include "log_lines.h"
 #include "number_message.h"
 #include "switch_message.h"
+#include "text_message.h"
 
 namespace tarnscsi::indi {
 namespace {
@@ -161,6 +162,22 @@ std::string Joined(const std::vector<std::string>& lines) {
         }
     }
     return text;
+}
+
+// The bound is on the text as INDI writes it: an entity counts whole.
+TEST(TextMessage, BoundsEachTextAsXmlWritesIt) {
+    const auto problem = [](std::string text) {
+        char name[] = "UPLOAD_DIR";
+        char* names[] = {name};
+        char* texts[] = {text.data()};
+        return TextMessageProblem(texts, names, 1);
+    };
+    EXPECT_EQ(problem(std::string(kMaxTextBytes, 'a')), "");
+    EXPECT_EQ(problem(std::string(kMaxTextBytes + 1, 'a')),
+              "UPLOAD_DIR is 4097 bytes long as INDI writes it; a text may be 4096 at most");
+    EXPECT_EQ(problem(std::string(kMaxTextBytes / 6, '\'')), "");
+    EXPECT_NE(problem(std::string(kMaxTextBytes / 6 + 1, '\'')), "");
+    EXPECT_EQ(XmlSize("<a & 'b'>\""), 35u);
 }
 
 TEST(LogLinesTest, ShortTextIsOneLine) {

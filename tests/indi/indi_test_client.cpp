@@ -187,6 +187,14 @@ void IndiTestClient::SendNumbers(const std::string& device, const std::string& p
     sendNewNumber(request);
 }
 
+void IndiTestClient::SendTexts(const std::string& device, const std::string& property,
+                               const std::vector<std::pair<std::string, std::string>>& texts) {
+    INDI::PropertyText request(texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) request[i].fill(texts[i].first.c_str(), "", texts[i].second.c_str());
+    request.fill(device.c_str(), property.c_str(), "", "", IP_RW, kSendTimeout, IPS_IDLE);
+    sendNewText(request);
+}
+
 void IndiTestClient::SendSwitchOn(const std::string& device, const std::string& property, const std::string& element) {
     SendSwitches(device, property, {{element, true}});
 }

@@ -94,6 +94,8 @@ public:
 
     void SendNumbers(const std::string& device, const std::string& property,
                      const std::vector<std::pair<std::string, double>>& values);
+    void SendTexts(const std::string& device, const std::string& property,
+                   const std::vector<std::pair<std::string, std::string>>& texts);
     // Sends the one switch element as On.
     void SendSwitchOn(const std::string& device, const std::string& property, const std::string& element);
     // Sends these elements with these states (On when true), as given: also

@@ -100,6 +100,14 @@ chmod +x "$stage/init"
   printf 'GUEST_RESULTS=/dev/ttyS1\n'
   printf 'GUEST_ARGS=%q\n' "${guest_args[*]:-}"
 } >"$stage/etc/guest.conf"
+# The host's folders the guest must see, as named and as resolved (a link in
+# /tmp to a clone elsewhere, or to one in /tmp): init brings those that lie
+# in /tmp into the guest's own /tmp.
+for path in "$script" "$source_dir" "$build" "$install" "$kernel"; do
+  [ -n "$path" ] || continue
+  printf '%s\n' "$path"
+  realpath -e "$path" 2>/dev/null || true
+done >"$stage/etc/guest.paths"
 (cd "$stage" && find . | cpio -o -H newc --quiet | gzip -1) >"$out/initramfs.gz"
 
 # A disk and a CD-ROM on a SCSI host adapter of their own, so that the

@@ -547,23 +547,37 @@ TEST_F(ToolTest, TraceShowsEveryCommandOnStandardErrorOrInAFile) {
     EXPECT_TRUE(AnyLineStartsWith(log, "SET WINDOW 0:2 [24 ")) << log;
     EXPECT_TRUE(AnyLineStartsWith(log, "READ(10) 0:2 [28 ")) << log;
 
-    run = Tool({"--trace=no/such/folder/x.log", "status"});
-    EXPECT_EQ(run.exitCode, kFailure);
-    EXPECT_NE(run.err.find("--trace"), std::string::npos) << run.err;
+    // A trace file that cannot be opened is a refusal: nothing is done, and
+    // --json says so in its own way.
+    run = Tool({"--trace=no/such/folder/x.log", "expose", "0", "-o", "none.fits", "--json"});
+    EXPECT_EQ(run.exitCode, kUsage) << run.err;
+    EXPECT_NE(run.err.find("--trace: cannot open the trace file no/such/folder/x.log"), std::string::npos) << run.err;
+    ASSERT_FALSE(Lines(run.out).empty()) << "no JSON event";
+    const auto refusal = nlohmann::json::parse(Lines(run.out).back());
+    EXPECT_EQ(refusal.at("event"), "error");
+    EXPECT_EQ(refusal.at("kind"), "usage");
+    EXPECT_FALSE(fs::exists(At("none.fits")));
 
     // A trace that cannot be written is said once, and the exit code shows
-    // it although the frame was saved.
-    run = Tool({"--trace=/dev/full", "expose", "0", "-o", "full.fits", "-q"});
+    // it although the frame was saved; --json ends with a warning event.
+    run = Tool({"--trace=/dev/full", "expose", "0", "-o", "full.fits", "--json"});
     EXPECT_EQ(run.exitCode, kTraceLost) << run.err;
     EXPECT_EQ(run.err,
               "tarnscsi: cannot write the command trace to /dev/full: No space left on device; the lines "
               "after this one are lost\n");
     EXPECT_EQ(ReadFits(At("full.fits")).width, kSensorWidth);
+    ASSERT_FALSE(Lines(run.out).empty()) << "no JSON event";
+    const auto lost = nlohmann::json::parse(Lines(run.out).back());
+    EXPECT_EQ(lost.at("event"), "warning");
+    EXPECT_EQ(lost.at("kind"), "trace");
     options.environment = {"TARNSCSI_TRACE=no/such/folder/x.log"};
-    run = Tool({"status"});
+    run = Tool({"status", "--json"});
     EXPECT_EQ(run.exitCode, kTraceLost) << run.err;
     EXPECT_TRUE(AnyLineStartsWith(run.err, "TARNSCSI_TRACE: cannot open the trace file no/such/folder/x.log"))
         << run.err;
+    EXPECT_NE(nlohmann::json::parse(run.out).value("trace_error", "").find("cannot open the trace file"),
+              std::string::npos)
+        << run.out;
 }
 
 // Started with standard output or error closed (">&-"), the tool never
@@ -581,6 +595,15 @@ TEST_F(ToolTest, ClosedStandardDescriptorsNeverBecomeAnotherFile) {
     EXPECT_EQ(Tool({"--trace", "status"}).exitCode, kUsage);
     { std::ofstream(At("taken.fits")) << "kept"; }
     EXPECT_EQ(Tool({"--trace=t.log", "expose", "0", "-o", "taken.fits"}).exitCode, kUsage);
+    // The module would trace into the /dev/null standing in for standard
+    // error: the command runs, and says the trace is lost.
+    options.environment = {"TARNSCSI_TRACE=1"};
+    const ProcessResult untraced = Tool({"status", "--json"});
+    EXPECT_EQ(untraced.exitCode, kTraceLost);
+    EXPECT_NE(nlohmann::json::parse(untraced.out).value("trace_error", "").find("standard error is closed"),
+              std::string::npos)
+        << untraced.out;
+    options.environment.clear();
 
     const std::string log = ContentOf("t.log");
     EXPECT_TRUE(AnyLineStartsWith(log, "INQUIRY")) << log;

@@ -20,6 +20,7 @@
 #include "scan_command.h"
 #include "support/fits_reader.h"
 #include "support/tool_process.h"
+#include "windows_file_names.h"
 
 using namespace tarnscsi::tool;
 using tarnscsi::imaging::AutoStretch;
@@ -101,6 +102,20 @@ TEST(NamePattern, ExpandsOneCounterAndRefusesOtherPercentSequences) {
     // "%9d" would pad with spaces.
     for (const char* bad : {"a%s", "%d_%d", "end%", "%-4d", "%0123456789d", "", "f_%9d.fits"}) {
         EXPECT_THROW(NamePattern::Parse(bad), UsageError) << bad;
+    }
+}
+
+// What Windows would open as a device, or store under another name, in any
+// part of the path; the Windows tool refuses it before the exposure.
+TEST(WindowsNames, DeviceNamesAndTrailingDotsOrSpacesAreRefusedAnywhere) {
+    for (const char* name :
+         {"CON", "nul", "Aux.fits", "prn.tar.gz", "COM1", "lpt9.png", "com0", "CONIN$", "conout$.txt", "nul .fits",
+          "frames\\NUL\\a.fits", "C:/x/Com3/f.fits", "frame.", "frame ", "dir./f.fits", "..\\sub \\f.fits"}) {
+        EXPECT_NE(WindowsNameProblem(name), "") << name;
+    }
+    for (const char* name : {"frame.fits", "CONSOLE.fits", "nul1.fits", "COM10", "LPTX", "..\\frames\\.\\a.fits",
+                             "C:\\frames\\m31.fits", "\\\\server\\share\\a.fits", "my frame.fits", ".hidden"}) {
+        EXPECT_EQ(WindowsNameProblem(name), "") << name;
     }
 }
 

@@ -1,7 +1,7 @@
 // Writes a small FITS file and a PNG with the imaging libraries cross-built
-// for Windows (cfitsio, libpng, zlib), and reads the PNG back: the program
-// imaging_libs_check.cmake runs under Wine, whose files it then checks on
-// the host.
+// for Windows (cfitsio, built thread-safe, libpng, zlib), and reads the PNG
+// back: the program imaging_libs_check.cmake runs under Wine, whose files it
+// then checks on the host.
 //   imaging_libs_write <fits file> <png file>
 #include <fitsio.h>
 #include <png.h>
@@ -84,6 +84,11 @@ int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: imaging_libs_write <fits file> <png file>\n");
         return 2;
+    }
+    // The Alpaca server calls cfitsio from several workers.
+    if (fits_is_reentrant() != 1) {
+        std::fprintf(stderr, "cfitsio was built without thread support (fits_is_reentrant() is 0)\n");
+        return 1;
     }
     std::vector<unsigned short> pixels = TestPixels();
     return WriteFits(argv[1], pixels) && WriteAndReadPng(argv[2], pixels) ? 0 : 1;

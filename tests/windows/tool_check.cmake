@@ -1,8 +1,9 @@
 # tarnscsi.exe under Wine against the simulated manager beside it: an
 # exposure writes a FITS file fitsverify accepts, with the header the Linux
 # tool writes (the cards below, the dates aside) and a PNG preview; a missing
-# folder, a name Windows refuses and a folder with letters outside ASCII are
-# refused before the camera is touched, a read that fails ends in exit code 1,
+# folder, a name Windows refuses (a character, a device's name, a last dot)
+# and a folder with letters outside ASCII are refused before the camera is
+# touched, a read that fails ends in exit code 1,
 # and none of them leaves a file behind; the program imports only KERNEL32.dll
 # and msvcrt.dll, and from them only what Windows 7 SP1 has.
 #   cmake -D WINE=<wine> -D PROGRAM=<tarnscsi.exe> -D FITSVERIFY=<fitsverify>
@@ -107,6 +108,19 @@ expect_said("Windows file names cannot contain ?")
 file(MAKE_DIRECTORY "${DIR}/Bilder-ü")
 tool(2 time-scale=0 expose 1 -o "Bilder-ü/frame.fits")
 expect_said("only under paths of ASCII letters")
+# A device's name, in any case, with an extension, as a folder or from a
+# counter, and a name Windows would store without its last dot: the frame
+# would be exposed, then lost.
+tool(2 time-scale=0 expose 1 -o CON)
+expect_said("CON: Windows keeps the name CON for a device")
+tool(2 time-scale=0 expose 1 -n 2 -o "Com%d.fits")
+expect_said("Com1.fits: Windows keeps the name Com1.fits for a device")
+tool(2 time-scale=0 expose 1 -o "sub\\aux\\frame.fits")
+expect_said("Windows keeps the name aux for a device")
+tool(2 time-scale=0 expose 1 -o "frame.")
+expect_said("Windows drops the dot at the end of 'frame.'")
+tool(2 time-scale=0 expose 1 -o kept.fits --preview nul)
+expect_said("nul: Windows keeps the name nul for a device")
 # The camera fails during the download: exit code 1, no file, no temporary.
 tool(1 time-scale=0,fault=read:10:1:check expose 1 -o failed.fits --preview failed.png)
 expect_said("READ(10): CHECK CONDITION")

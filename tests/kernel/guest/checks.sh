@@ -14,6 +14,18 @@ here=$(dirname "$(readlink -f "$0")")
 . "$here/target_checks.sh"
 . "$here/fault_checks.sh"
 
+# The guest sees this run's files where the host has them, wherever the
+# clone lies (under /tmp, in a folder whose name has a space), and a /tmp
+# of its own.
+guest_files() {
+  local path
+  for path in "$guest_dir/checks.sh" "$GUEST_BUILD/CMakeCache.txt" "$probe" "$handler" "$tool"; do
+    [ -e "$path" ] || fail "the guest does not see $path"
+  done
+  must "$tool" --version
+  [ "$(stat -f -c %T /tmp)" = tmpfs ] || fail "/tmp is not the guest's own"
+}
+
 if [ "${1:-}" = --one ]; then
   cd "$work" || exit 1
   "$2"
@@ -33,6 +45,7 @@ for module in sg virtio_scsi sr_mod; do modprobe "$module" || echo "cannot load 
 echo "Kernel $(uname -r); SCSI devices before the checks:"
 ls -l /sys/class/scsi_generic/
 
+check_chosen guest_files 30
 check_chosen target_appears 60
 check_chosen target_first_command 60
 check_chosen scan_names_camera 60

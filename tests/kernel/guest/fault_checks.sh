@@ -140,13 +140,16 @@ no_access_to_node() {
   says "Permission denied" "plugdev" "60-tarnscsi.rules"
 }
 
-udevadm_command() {
+# The udevadm to run, into the array `udevadm`: the system's, or the one
+# unpacked beside the kernel with its libraries (whose path may hold spaces).
+find_udevadm() {
   local root=$GUEST_KERNEL/udev
+  udevadm=()
   if command -v udevadm >/dev/null; then
-    echo udevadm
+    udevadm=(udevadm)
   elif [ -x "$root/bin/udevadm" ]; then
-    echo env "LD_LIBRARY_PATH=$root/usr/lib/x86_64-linux-gnu/systemd:$root/lib/x86_64-linux-gnu/systemd" \
-      "$root/bin/udevadm"
+    udevadm=(env "LD_LIBRARY_PATH=$root/usr/lib/x86_64-linux-gnu/systemd:$root/lib/x86_64-linux-gnu/systemd"
+      "$root/bin/udevadm")
   fi
 }
 
@@ -159,12 +162,12 @@ udev_rule_matches() {
   cp "$udev_rule" /run/udev/rules.d/
   local node disk udevadm
   node=$(sg_node_of "$debug_vendor")
-  udevadm=$(udevadm_command)
-  [ -n "$udevadm" ] || fail "no udevadm"
-  must $udevadm test --action=add "/sys/class/scsi_generic/${node#/dev/}"
+  find_udevadm
+  [ ${#udevadm[@]} -gt 0 ] || fail "no udevadm"
+  must "${udevadm[@]}" test --action=add "/sys/class/scsi_generic/${node#/dev/}"
   says "60-tarnscsi.rules" "GROUP 46" "MODE 0660"
   disk=$(sg_node_of QEMU)
-  run $udevadm test --action=add "/sys/class/scsi_generic/${disk#/dev/}"
+  run "${udevadm[@]}" test --action=add "/sys/class/scsi_generic/${disk#/dev/}"
   says_not "60-tarnscsi.rules:"
   chown root:plugdev "$node" && chmod 0660 "$node"
   users_copy
